@@ -1,0 +1,88 @@
+# Build settings shared by every target, and the small functions that keep the per-folder
+# CMakeLists files short: libraries, tests, fuzz targets and benchmarks are found by file name.
+
+add_compile_options(-Wall -Wextra)
+# Position checks rely on IEEE NaN comparisons: never let a fast-math flag in.
+add_compile_options(-fno-fast-math)
+
+if(VELT_SANITIZE)
+  add_compile_options(-fsanitize=${VELT_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${VELT_SANITIZE})
+endif()
+
+if(VELT_FUZZ)
+  # Coverage instrumentation for everything the fuzz targets link; the targets add the driver.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+find_package(Threads REQUIRED)
+
+# velt_add_library(<name> <dir>): a static library of every .cpp directly inside <dir>.
+# A folder with no sources yet gives an interface library, so dependents link either way.
+function(velt_add_library name dir)
+  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC Threads::Threads ${ARGN})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE Threads::Threads ${ARGN})
+  endif()
+endfunction()
+
+# velt_add_gtests(<label> <libs...>): one test program per *_test.cpp in the calling folder,
+# each registered with CTest under <label>.
+function(velt_add_gtests label)
+  if(NOT VELT_TESTS)
+    return()
+  endif()
+  find_package(GTest REQUIRED)
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  foreach(src ${tests})
+    get_filename_component(base ${src} NAME_WE)
+    set(target ${label}_${base})
+    add_executable(${target} ${src})
+    target_link_libraries(${target} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
+    add_test(NAME ${target} COMMAND ${target} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    set_tests_properties(${target} PROPERTIES LABELS ${label} TIMEOUT 600)
+  endforeach()
+endfunction()
+
+# velt_add_python_test(<name> <label> <script> [args...]): a stdlib-only Python check.
+function(velt_add_python_test name label script)
+  if(NOT VELT_TESTS)
+    return()
+  endif()
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${script} ${ARGN}
+           WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  set_tests_properties(${name} PROPERTIES LABELS ${label} TIMEOUT 600)
+endfunction()
+
+# velt_add_fuzzer(<name> <source> <libs...>): a libFuzzer target plus a short smoke run in
+# CTest under the label fuzz. Only in the clang build (VELT_FUZZ).
+function(velt_add_fuzzer name src)
+  if(NOT VELT_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${src})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${name} PRIVATE ${ARGN})
+  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/corpus_${name})
+  file(MAKE_DIRECTORY ${corpus})
+  add_test(NAME fuzz_${name}
+           COMMAND ${name} -max_total_time=${VELT_FUZZ_SECONDS} -rss_limit_mb=2048 -print_final_stats=1 ${corpus})
+  set_tests_properties(fuzz_${name} PROPERTIES LABELS fuzz TIMEOUT 300)
+endfunction()
+
+# velt_add_benchmark(<name> <source> <libs...>): a Google Benchmark program, run by `make bench`.
+function(velt_add_benchmark name src)
+  find_package(benchmark REQUIRED)
+  add_executable(${name} ${src})
+  target_link_libraries(${name} PRIVATE ${ARGN} benchmark::benchmark benchmark::benchmark_main)
+endfunction()
