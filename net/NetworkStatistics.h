@@ -1,0 +1,88 @@
+#pragma once
+// Per-connection transport counters, their text forms and their fixed 296-byte wire form.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace velt {
+
+inline constexpr int kStatisticsPriorities = 4;  // one entry per send priority 0..3
+
+// The field order is the order of the wire form and of the natives that read single fields.
+// The in-memory layout is the compiler's; only SerializeNetworkStatistics defines the bytes.
+struct NetworkStatistics {
+    std::uint32_t messagesInSendBuffer[kStatisticsPriorities] = {};
+    std::uint32_t messagesSent[kStatisticsPriorities] = {};
+    std::uint32_t reliableMessagesSent[kStatisticsPriorities] = {};
+    std::uint64_t messageDataBitsSent[kStatisticsPriorities] = {};
+    std::uint64_t messageTotalBitsSent[kStatisticsPriorities] = {};
+    std::uint32_t packetsWithOnlyAcks = 0;
+    std::uint32_t acksSent = 0;
+    std::uint32_t acksPending = 0;
+    std::uint64_t ackBitsSent = 0;
+    std::uint32_t packetsWithOnlyAcksAndResends = 0;
+    std::uint32_t messagesResent = 0;
+    std::uint64_t messageDataBitsResent = 0;
+    std::uint64_t messageTotalBitsResent = 0;
+    std::uint32_t messagesWaitingForAck = 0;
+    std::uint32_t messagesUnsplit = 0;
+    std::uint32_t messagesSplit = 0;
+    std::uint32_t splitsPerformed = 0;
+    std::uint32_t packetsSent = 0;
+    std::uint64_t encryptionBitsSent = 0;
+    std::uint64_t totalBitsSent = 0;
+    std::uint32_t sequencedOutOfOrder = 0;
+    std::uint32_t sequencedInOrder = 0;
+    std::uint32_t orderedOutOfOrder = 0;
+    std::uint32_t orderedInOrder = 0;
+    std::uint32_t packetsReceived = 0;
+    std::uint32_t packetsReceivedBad = 0;
+    std::uint64_t bitsReceived = 0;
+    std::uint64_t bitsReceivedBad = 0;
+    std::uint32_t acksReceived = 0;
+    std::uint32_t duplicateAcksReceived = 0;
+    std::uint32_t messagesReceived = 0;
+    std::uint32_t invalidMessagesReceived = 0;
+    std::uint32_t duplicateMessagesReceived = 0;
+    std::uint32_t messagesWaitingForReassembly = 0;
+    std::uint32_t internalOutputQueueSize = 0;
+    double bitsPerSecond = 0.0;
+    std::uint32_t connectionStartTime = 0;
+    std::uint32_t messagesWindowStart = 0;
+    std::uint32_t messagesWindowCount = 0;
+    std::uint32_t messagesLastSecond = 0;
+    std::uint32_t acksWindowStart = 0;
+    std::uint32_t acksWindowCount = 0;
+    std::uint32_t acksLastSecond = 0;
+
+    // A fresh connection: every counter 0, the three time stamps at `nowMs`.
+    void Reset(std::uint32_t nowMs);
+};
+
+inline constexpr std::size_t kNetworkStatisticsWireSize = 296;
+
+// The record as clients receive it: fields in order, little-endian, 8-byte fields at 4-byte
+// alignment, the double as its IEEE-754 bits.
+std::array<std::uint8_t, kNetworkStatisticsWireSize> SerializeNetworkStatistics(
+    const NetworkStatistics& stats);
+
+// State of the level-1 "since the previous call" rates. The process keeps one, shared by every
+// record, as the natives expect; tests pass their own.
+struct StatsRateState {
+    std::uint32_t timeMs = 0;
+    std::uint64_t bitsSent = 0;
+    std::uint64_t bitsReceived = 0;
+};
+
+// Writes the text of `stats` at `verbosityLevel` (1, 2 or 4) into `buffer`, never more than
+// `bufferSize` bytes including the terminator (a longer text is cut). Any other level leaves the
+// buffer untouched; a null record writes a one-line notice at every level.
+void statsToString(const NetworkStatistics* stats, char* buffer, std::size_t bufferSize,
+                   int verbosityLevel);
+
+// The same with an explicit clock and rate state.
+void statsToString(const NetworkStatistics* stats, char* buffer, std::size_t bufferSize,
+                   int verbosityLevel, std::uint32_t nowMs, StatsRateState& rates);
+
+}  // namespace velt

@@ -1,0 +1,115 @@
+#pragma once
+// Thin layer over POSIX UDP sockets. Its receive call sorts every datagram: queries to the
+// query inbox, everything else (restored by the descrambler in the server role) to the peer.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "net/DatagramDescrambler.h"
+#include "net/DatagramScrambler.h"
+#include "net/QueryInbox.h"
+
+namespace velt {
+
+// Largest datagram read in one call; the system cuts a longer one.
+inline constexpr std::size_t kMaxDatagramBytes = 1492;
+static_assert(kQueryDatagramCapacity >= kMaxDatagramBytes);
+
+// What a peer does with the bytes on its socket, chosen when the peer is made.
+enum class SocketRole : std::uint8_t {
+    Server,     // receives scrambled datagrams and queries, sends plain
+    BotClient,  // receives plain, scrambles what it sends
+    Library,    // plain both ways
+};
+
+// Where game datagrams go once the socket layer is done with them (the peer).
+class DatagramSink {
+public:
+    virtual ~DatagramSink() = default;
+    // Network thread. `length` may be 0 (a client may send an empty payload): `data` is then
+    // null and there is nothing to identify the message by. Otherwise `data` is valid for the
+    // duration of the call only.
+    virtual void HandleDatagram(std::uint32_t binaryAddress, std::uint16_t port,
+                                const std::uint8_t* data, std::uint32_t length) = 0;
+};
+
+// One peer's side of its socket: role, keys, the receive buffers and where datagrams go.
+// Configure it before the network thread starts; afterwards the network thread receives through
+// it and any thread may send through it.
+class SocketEndpoint {
+public:
+    explicit SocketEndpoint(SocketRole role, DatagramSink* sink = nullptr,
+                            QueryInbox* queries = nullptr)
+        : role_(role), sink_(sink), queries_(queries) {}
+    SocketEndpoint(const SocketEndpoint&) = delete;
+    SocketEndpoint& operator=(const SocketEndpoint&) = delete;
+
+    SocketRole Role() const { return role_; }
+    // The server's listening port (server role) or the server's port (bot role).
+    void SetKey(std::uint16_t port) {
+        descrambler_.SetKey(port);
+        scrambler_.SetKey(port);
+    }
+    void SetSink(DatagramSink* sink) { sink_ = sink; }
+    // Only the server role answers queries; null switches them off.
+    void SetQueryInbox(QueryInbox* queries) { queries_ = queries; }
+
+    const DatagramDescrambler& Descrambler() const { return descrambler_; }
+    const DatagramScrambler& Scrambler() const { return scrambler_; }
+
+private:
+    friend class SocketLayer;
+    SocketRole role_;
+    DatagramSink* sink_;
+    QueryInbox* queries_;
+    DatagramDescrambler descrambler_;
+    DatagramScrambler scrambler_;
+    std::uint8_t received_[kMaxDatagramBytes];
+    std::uint8_t plain_[kMaxDatagramBytes];
+};
+
+class SocketLayer {
+public:
+    // Bound, non-blocking IPv4 UDP socket (address reuse, broadcast, 256 KB receive and 16 KB
+    // send buffers) on `port` of `bindAddress` (every address when null or empty). -1 when it
+    // cannot be made or bound, or when `bindAddress` is not a dotted IPv4 address. `blocking`
+    // is ignored: the network thread must never wait in a receive.
+    static int CreateBoundSocket(std::uint16_t port, bool blocking, const char* bindAddress);
+
+    // Connects the socket to one remote system; returns the socket (-1 when connect fails).
+    static int Connect(int socket, std::uint32_t binaryAddress, std::uint16_t port);
+
+    // Takes at most one datagram. -1 (error -1) for socket -1; 0 (error 0) when nothing was
+    // waiting; 1 when one datagram was taken, whatever became of it.
+    static int RecvFrom(int socket, SocketEndpoint& endpoint, int* errorCode);
+
+    // What RecvFrom does with one received datagram, by the endpoint's role.
+    static void DispatchDatagram(SocketEndpoint& endpoint, int socket, std::uint32_t binaryAddress,
+                                 std::uint16_t port, const std::uint8_t* data, std::uint32_t length);
+
+    // Sends one datagram (scrambled first when `endpoint` is in the bot role; plain without an
+    // endpoint). 0 on success, 1 on failure, -1 for socket -1. A send that reports 0 bytes is
+    // retried a bounded number of times.
+    static int SendTo(int socket, const std::uint8_t* data, std::uint32_t length,
+                      std::uint32_t binaryAddress, std::uint16_t port,
+                      const SocketEndpoint* endpoint = nullptr);
+    // The same to a dotted address text; text that is not an IPv4 address fails (1).
+    static int SendTo(int socket, const std::uint8_t* data, std::uint32_t length,
+                      const char* address, std::uint16_t port,
+                      const SocketEndpoint* endpoint = nullptr);
+
+    // First IPv4 address of `host` as dotted text in `out` (16 bytes hold any); returns out,
+    // or null when the lookup fails, gives no IPv4 address or `out` is too small.
+    static const char* DomainNameToIP(const char* host, char* out, std::size_t outSize);
+    // The same in a buffer of the calling thread, valid until that thread's next call.
+    static const char* DomainNameToIP(const char* host);
+
+    // Up to 10 IPv4 addresses of this host as dotted text, one per slot; the other slots
+    // become empty. Returns how many were found.
+    static int GetMyIP(char ipList[10][16]);
+
+    // Port (host order) the socket is bound to; 0 when it cannot be read.
+    static std::uint16_t GetLocalPort(int socket);
+};
+
+}  // namespace velt
