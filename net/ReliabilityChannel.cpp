@@ -1,0 +1,197 @@
+#include "net/ReliabilityChannel.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "net/ReliabilityChannelInternal.h"
+
+namespace velt {
+
+namespace {
+
+constexpr uint32_t kResendQueueCapacity = 512;
+constexpr uint32_t kSmallQueueCapacity = 32;
+constexpr uint32_t kResendTreePages = 64;
+
+uint32_t TimeoutFromSettings(const TransportSettings& settings) {
+    const int32_t ms = settings.GetPlayerTimeout();
+    return ms < 0 ? 0u : uint32_t(ms);
+}
+
+}  // namespace
+
+ReliabilityChannel::ReliabilityChannel(WireRole role, uint64_t timeUs, const TransportSettings& settings,
+                                       WireLogFn log)
+    : role_(role),
+      settings_(&settings),
+      log_(log),
+      reader_(role, log),
+      timeoutMs_(TimeoutFromSettings(settings)),
+      updateStream_(int32_t(kMaxDatagramBytes)) {
+    resendQueue_.ClearAndForceAllocation(kResendQueueCapacity);
+    Reset(timeUs);
+}
+
+ReliabilityChannel::~ReliabilityChannel() { FreeMemory(); }
+
+void ReliabilityChannel::ReleaseRecord(InternalPacket* packet) {
+    delete[] packet->data;
+    packet->data = nullptr;
+    pool_.Release(packet);
+}
+
+InternalPacket* ReliabilityChannel::NewRecord(uint64_t time) {
+    InternalPacket* p = pool_.Allocate();
+    // Pool records come back as they were left.
+    *p = InternalPacket{};
+    p->priority = HIGH_PRIORITY_LEVEL;
+    p->reliability = RELIABILITY_RELIABLE;
+    p->creationTime = time;
+    return p;
+}
+
+void ReliabilityChannel::Log(const char* format, ...) const {
+    if (!log_) return;
+    // The hook is printf-like and variadic; format here once and pass the line as "%s" so the
+    // hook's own formatting cannot be confused by what an address or count prints as.
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    log_("%s", line);
+}
+
+void ReliabilityChannel::SetPing(uint32_t ms) {
+    // A ping above the timeout is a measurement gone wrong; fall back to a middling basis.
+    uint32_t basis = ms > timeoutMs_ ? 500u : ms;
+    if (basis < 30) basis = 30;
+    const uint32_t simulated = 2 * (simExtraLatencyMs_ + simVarianceMs_);
+    if (basis < simulated) basis = simulated;
+    pingBasisMs_ = basis;
+    uint64_t delayMs = 3ull * basis;
+    if (delayMs < 30) delayMs = 30;
+    resendDelayUs_ = delayMs * 1000;
+}
+
+void ReliabilityChannel::ApplyNetworkSimulator(double maxBitsPerSecond, uint16_t extraLatencyMs,
+                                               uint16_t varianceMs) {
+    simMaxBitsPerSecond_ = maxBitsPerSecond;
+    simExtraLatencyMs_ = extraLatencyMs;
+    simVarianceMs_ = varianceMs;
+    // Resends must not fire before a simulated round trip could have brought the ack back.
+    const uint32_t simulated = 2 * (uint32_t(extraLatencyMs) + varianceMs);
+    if (pingBasisMs_ < simulated) {
+        pingBasisMs_ = simulated;
+        resendDelayUs_ = 3ull * simulated * 1000;
+    }
+}
+
+bool ReliabilityChannel::IsDataWaiting() const {
+    for (const auto& queue : sendQueues_)
+        if (!queue.IsEmpty()) return true;
+    if (ackList_.Size() > 0 || !resendTree_.IsEmpty() || !outputQueue_.IsEmpty() || splitChannels_.Size() > 0)
+        return true;
+    // A held message is data waiting; an ordering channel that merely once held one is not, or
+    // a connection closing "when nothing is left" could never close.
+    for (const auto& held : heldChannels_)
+        if (held && !held->messages.empty()) return true;
+    return false;
+}
+
+NetworkStatistics ReliabilityChannel::GetStatistics(bool quick) const {
+    NetworkStatistics s = stats_;
+    for (int i = 0; i < NUMBER_OF_PRIORITIES; ++i) s.messagesInSendBuffer[i] = sendQueues_[i].Size();
+    s.acksPending = ackList_.Size();
+    s.messagesWaitingForReassembly = splitChannels_.Size();
+    s.internalOutputQueueSize = outputQueue_.Size();
+    s.bitsPerSecond = bandwidth_;
+    s.messagesWaitingForAck = quick ? 0 : resendTree_.Size();
+    return s;
+}
+
+uint32_t ReliabilityChannel::ReceiveMessage(uint8_t*& data) {
+    data = nullptr;
+    if (outputQueue_.IsEmpty()) return 0;
+    InternalPacket* p = outputQueue_.Pop();
+    const uint32_t bits = p->bitLength;
+    data = p->data;
+    p->data = nullptr;
+    pool_.Release(p);
+    return bits;
+}
+
+void ReliabilityChannel::FreeMemory() {
+    for (auto& queue : sendQueues_) {
+        while (!queue.IsEmpty()) ReleaseRecord(queue.Pop());
+        queue.ClearAndForceAllocation(kSmallQueueCapacity);
+    }
+    // The resend queue holds every record of the tree, so the tree itself is only emptied.
+    while (!resendQueue_.IsEmpty()) ReleaseRecord(resendQueue_.Pop());
+    resendQueue_.ClearAndForceAllocation(kResendQueueCapacity);
+    resendTree_.Clear();
+    while (!outputQueue_.IsEmpty()) ReleaseRecord(outputQueue_.Pop());
+    outputQueue_.ClearAndForceAllocation(kSmallQueueCapacity);
+    for (auto& held : heldChannels_) {
+        if (!held) continue;
+        for (auto& entry : held->messages) ReleaseRecord(entry.second);
+        held.reset();
+    }
+    heldBytes_ = 0;
+    while (splitChannels_.Size() > 0) DropSplitChannel(splitChannels_.Size() - 1);
+    splitChannels_.Clear();
+    reassemblyBytes_ = 0;
+    delayed_.clear();
+    ackList_.Clear();
+    incomingAcks_.Clear();
+    pool_.Clear();
+}
+
+void ReliabilityChannel::Reset(uint64_t time) {
+    FreeMemory();
+    const uint32_t basis = pingBasisMs_;  // the previous connection's, or the initial one
+
+    for (uint32_t i = 0; i < NUMBER_OF_ORDERED_STREAMS; ++i) {
+        orderedWriteIndex_[i] = 0;
+        sequencedWriteIndex_[i] = 0;
+        orderedReadPosition_[i] = 0;
+        sequencedReadIndex_[i] = 0;
+    }
+    stats_.Reset(uint32_t(time / 1000));
+    messageNumber_ = 0;
+    splitId_ = 0;
+    lastAckTime_ = 0;
+    dead_ = false;
+    nextAckTime_ = 0;
+
+    measureEpoch_ = 0;
+    measureAcks_ = 0;
+    measureResends_ = 0;
+    zeroLossCount_ = 0;
+    bandwidthLimited_ = false;
+    measureStart_ = time + 2000ull * basis + 500000;
+    measureEnd_ = measureStart_ + 250000;
+    lastUpdateTime_ = time;
+    availableBits_ = 0;
+    bandwidth_ = kInitialBandwidth;
+    lastGoodBandwidth_ = kInitialBandwidth;
+    lastBadBandwidth_ = 0;
+    SetPing(kInitialPingBasisMs);
+
+    datagramsBuilt_ = 0;
+    datagramsHandled_ = 0;
+    lastSplitExpiryScan_ = 0;
+    receivedWindowReset_ = true;
+    resendTree_.PreallocatePages(kResendTreePages);
+}
+
+int32_t ReliabilityChannel::ClampMtu(int32_t mtu) {
+    // The peer keeps its MTU within 512..1492; anything else would leave no room for a piece
+    // or build datagrams the other side cannot receive.
+    constexpr int32_t kMinMtu = 128;
+    if (mtu < kMinMtu) return kMinMtu;
+    if (mtu > int32_t(kMaxDatagramBytes)) return int32_t(kMaxDatagramBytes);
+    return mtu;
+}
+
+}  // namespace velt
