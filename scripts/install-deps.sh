@@ -6,10 +6,10 @@ set -euo pipefail
 packages=(
   cmake ninja-build make g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libsqlite3-dev liblzma-dev python3
+  libsqlite3-dev sqlite3 liblzma-dev python3
 )
 if [[ "${1:-}" == "--bench" ]]; then
-  packages+=(lua5.4 luajit valgrind)
+  packages+=(lua5.4 luajit valgrind libenet-dev liblua5.4-dev libluajit-5.1-dev)
 fi
 
 missing=()
