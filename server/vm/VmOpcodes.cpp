@@ -12,9 +12,19 @@ const VmOpInfo kOps[OP_NUM_OPCODES] = {
     VELT_VM_OPCODES(VELT_VM_OP_INFO)
 #undef VELT_VM_OP_INFO
 };
+const VmFusedInfo kFused[kVmFusedCount] = {
+#define VELT_VM_FUSED_INFO(id, count, a, b, c, d) {count, {OP_##a, OP_##b, OP_##c, OP_##d}},
+    VELT_VM_FUSED(VELT_VM_FUSED_INFO)
+#undef VELT_VM_FUSED_INFO
+};
+
+static_assert(kVmFusedFirst == OP_NUM_OPCODES, "fused tokens follow the instruction set");
+static_assert(OPF_END <= 256, "every token indexes the 256-entry handler table");
 }  // namespace
 
 const VmOpInfo& vmOpInfo(int op) { return kOps[op]; }
+
+const VmFusedInfo& vmFusedInfo(int token) { return kFused[token - kVmFusedFirst]; }
 
 int vmOpByName(const char* name) {
   for (int i = 0; i < OP_NUM_OPCODES; ++i)

@@ -175,6 +175,76 @@ const VmOpInfo& vmOpInfo(int op);
 // The opcode with assembler name `name`, or -1.
 int vmOpByName(const char* name);
 
+// Fused instructions. The loader rewrites the opcode cell at the head of a common compiler
+// sequence into one of these tokens, so a hot loop pays one dispatch where it paid three or four.
+// They number past the instruction set and never appear in a file: a file holding one is refused
+// like any other opcode out of range.
+//
+// Only the head cell changes. Every later cell of the sequence, opcodes and operands alike, stays
+// as the file had it: the fused handler reads each operand where it lies, and a run that enters
+// the sequence past its head (a return address, SCTRL 6, a continued run) executes the plain
+// instructions from there. Only instructions that cannot call out (no native call, no BREAK, no
+// HALT) take part, so nothing outside the interpreter ever sees a run stopped inside one.
+//
+// X(enumerator, instructions in the sequence, its opcodes (NONE pads)). A sequence that is the
+// start of a longer one comes after it: the loader takes the first that matches.
+#define VELT_VM_FUSED(X)                                    \
+  /* compare two locals and branch */                       \
+  X(LSS_JEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JEQ, NONE)          \
+  X(LSS_JNEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JNEQ, NONE)        \
+  X(LSS_JLESS, 3, LOAD_S_PRI, LOAD_S_ALT, JLESS, NONE)      \
+  X(LSS_JLEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JLEQ, NONE)        \
+  X(LSS_JGRTR, 3, LOAD_S_PRI, LOAD_S_ALT, JGRTR, NONE)      \
+  X(LSS_JGEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JGEQ, NONE)        \
+  X(LSS_JSLESS, 3, LOAD_S_PRI, LOAD_S_ALT, JSLESS, NONE)    \
+  X(LSS_JSLEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JSLEQ, NONE)      \
+  X(LSS_JSGRTR, 3, LOAD_S_PRI, LOAD_S_ALT, JSGRTR, NONE)    \
+  X(LSS_JSGEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JSGEQ, NONE)      \
+  /* compare a local with a constant and branch */          \
+  X(LSC_JEQ, 3, LOAD_S_PRI, CONST_ALT, JEQ, NONE)           \
+  X(LSC_JNEQ, 3, LOAD_S_PRI, CONST_ALT, JNEQ, NONE)         \
+  X(LSC_JLESS, 3, LOAD_S_PRI, CONST_ALT, JLESS, NONE)       \
+  X(LSC_JLEQ, 3, LOAD_S_PRI, CONST_ALT, JLEQ, NONE)         \
+  X(LSC_JGRTR, 3, LOAD_S_PRI, CONST_ALT, JGRTR, NONE)       \
+  X(LSC_JGEQ, 3, LOAD_S_PRI, CONST_ALT, JGEQ, NONE)         \
+  X(LSC_JSLESS, 3, LOAD_S_PRI, CONST_ALT, JSLESS, NONE)     \
+  X(LSC_JSLEQ, 3, LOAD_S_PRI, CONST_ALT, JSLEQ, NONE)       \
+  X(LSC_JSGRTR, 3, LOAD_S_PRI, CONST_ALT, JSGRTR, NONE)     \
+  X(LSC_JSGEQ, 3, LOAD_S_PRI, CONST_ALT, JSGEQ, NONE)       \
+  /* test a local and branch */                             \
+  X(LS_JZER, 2, LOAD_S_PRI, JZER, NONE, NONE)               \
+  X(LS_JNZ, 2, LOAD_S_PRI, JNZ, NONE, NONE)                 \
+  /* a = b + c and a += b over locals */                    \
+  X(LSS_ADD_SS, 4, LOAD_S_PRI, LOAD_S_ALT, ADD, STOR_S_PRI) \
+  X(LSA_ADD_SS, 3, LOAD_S_ALT, ADD, STOR_S_PRI, NONE)       \
+  /* the step at the bottom of a counted loop */            \
+  X(INCS_JUMP, 2, INC_S, JUMP, NONE, NONE)                  \
+  /* element of a local array, bounds-checked */            \
+  X(LSB_LIDX, 4, LOAD_S_PRI, BOUNDS, ADDR_ALT, LIDX)        \
+  X(LSB_IDXADDR, 4, LOAD_S_PRI, BOUNDS, ADDR_ALT, IDXADDR)  \
+  /* store a constant through the address in PRI */         \
+  X(MOVE_CONST_STORI, 3, MOVE_ALT, CONST_PRI, STOR_I, NONE) \
+  /* two locals into PRI and ALT, when nothing longer fits */ \
+  X(LSS, 2, LOAD_S_PRI, LOAD_S_ALT, NONE, NONE)
+
+enum VmFusedOp : int {
+  OPF_BEFORE_FIRST = 137,  // the last opcode of the instruction set
+#define VELT_VM_FUSED_ENUM(id, count, a, b, c, d) OPF_##id,
+  VELT_VM_FUSED(VELT_VM_FUSED_ENUM)
+#undef VELT_VM_FUSED_ENUM
+  OPF_END,  // one past the last fused token
+};
+
+struct VmFusedInfo {
+  int count;       // instructions in the sequence
+  uint8_t ops[4];  // their opcodes
+};
+
+constexpr int kVmFusedFirst = OPF_BEFORE_FIRST + 1;
+constexpr int kVmFusedCount = OPF_END - kVmFusedFirst;
+// The sequence of fused token `token` (kVmFusedFirst <= token < OPF_END).
+const VmFusedInfo& vmFusedInfo(int token);
+
 // True when execution can go on to the next instruction after `op`: an image whose last
 // instruction is one of these would run off the end of its code, so the loader refuses it.
 // HALT, the native calls and BREAK are not counted: they resume at the next instruction only

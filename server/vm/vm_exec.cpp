@@ -1,6 +1,6 @@
 // The interpreter: token-threaded dispatch (computed goto through a handler table indexed by the
-// opcode cell), registers in locals, and containment of every data access inside the script's
-// own block.
+// opcode cell, or by the fused token the loader put at the head of a common sequence), registers
+// in locals, and containment of every data access inside the script's own block.
 //
 // What the loader proved (opcode cells, instruction lengths, static targets, case tables, native
 // operands, no fall-through past the last instruction) is not checked again here. What a script
@@ -53,20 +53,23 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 
 #define VELT_R8(x) x, x, x, x, x, x, x, x
 #define VELT_OP_LABEL(num, id, name, operand) &&L_##id,
-  static const void* const handlers[256] = {
+#define VELT_FUSED_LABEL(id, count, a, b, c, d) &&LF_##id,
+  static const void* const handlers[] = {
       VELT_VM_OPCODES(VELT_OP_LABEL)
-      // Tokens past the instruction set: unreachable after load, but never a wild jump.
+      VELT_VM_FUSED(VELT_FUSED_LABEL)
+      // Tokens nobody writes: unreachable after load, but never a wild jump.
       VELT_R8(VELT_R8(&&L_NONE)), VELT_R8(&&L_NONE), VELT_R8(&&L_NONE), VELT_R8(&&L_NONE),
-      VELT_R8(&&L_NONE), VELT_R8(&&L_NONE), VELT_R8(&&L_NONE),
-      &&L_NONE, &&L_NONE, &&L_NONE, &&L_NONE, &&L_NONE, &&L_NONE};
+      &&L_NONE};
+#undef VELT_FUSED_LABEL
 #undef VELT_OP_LABEL
 #undef VELT_R8
-  static_assert(sizeof handlers / sizeof handlers[0] == 256);
+  static_assert(sizeof handlers / sizeof handlers[0] == 256, "one handler for every token");
 
-  uint8_t* const code = codeBase(inst);
-  uint8_t* const data = dataBase(inst);
+  // Not const: PIN() names them as register operands.
+  uint8_t* code = codeBase(inst);
+  uint8_t* data = dataBase(inst);
   const uint8_t* const code_end = code + inst->code_size;
-  const cell stp = inst->stack_top;
+  cell stp = inst->stack_top;
   const cell hlw = inst->heap_low;
   const cell hdr_cod = cell(rd32(inst->image + 12));
   const cell hdr_dat = cell(rd32(inst->image + 16));
@@ -77,6 +80,10 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
   const uint8_t* cip = nullptr;
   int err = VM_ERR_NONE;
   cell nidx = 0;
+  // The instance and the result pointer serve only the cold paths (native calls, BREAK, HALT,
+  // errors): they wait in the stack frame, so the machine registers go to the hot state.
+  VmInstance* volatile cold_inst = inst;
+  cell* volatile cold_retval = retval;
 
   if (index == VM_EXEC_CONTINUE) {
     frm = inst->frame;
@@ -113,6 +120,12 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
   if (int64_t(hea) + 64 > stk) return VM_ERR_STACKERR;
 
 #define OPND() ldc(cip + 4)
+#define INST (static_cast<VmInstance*>(cold_inst))  // the instance, from its stack slot
+  // Pins the hot state to machine registers at every dispatch. Left alone, the compiler keeps FRM
+  // and the code base in stack slots, and every frame access and every jump pays an extra load.
+  // The statement is empty: it only says these values live in registers here.
+#define PIN() \
+  __asm__("" : "+r"(frm), "+r"(code), "+r"(pri), "+r"(alt), "+r"(stk), "+r"(hea) : "r"(data), "r"(stp))
 #ifdef VELT_VM_STEP_BUDGET
 // An exhausted budget stays at 0, so runs that follow (an outer run after a nested one) stop too.
 #define NEXT()                                                       \
@@ -121,10 +134,15 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
       if (g_step_budget == 0) ABORT(VM_ERR_EXIT);                    \
       --g_step_budget;                                               \
     }                                                                \
+    PIN();                                                           \
     goto* handlers[ucell(ldc(cip)) & 0xFFu];                         \
   } while (0)
 #else
-#define NEXT() goto* handlers[ucell(ldc(cip)) & 0xFFu]
+#define NEXT()                                \
+  do {                                        \
+    PIN();                                    \
+    goto* handlers[ucell(ldc(cip)) & 0xFFu];  \
+  } while (0)
 #endif
 #define ABORT(e)  \
   do {            \
@@ -158,6 +176,40 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
   } while (0)
 #define FRAME(off) ucell(ucell(frm) + ucell(off))
 #define ADD32(a, b) cell(ucell(a) + ucell(b))
+#ifdef VELT_VM_STEP_BUDGET
+// A fused instruction stands for `n` steps. With fewer left, its head runs alone and the plain
+// instructions after it go on, so the run stops exactly where the unfused code would.
+#define FUSED(n, head)                           \
+  do {                                           \
+    if (g_step_budget >= 0) {                    \
+      if (g_step_budget < (n) - 1) goto head;    \
+      g_step_budget -= (n) - 1;                  \
+    }                                            \
+  } while (0)
+#else
+#define FUSED(n, head) \
+  do {                 \
+  } while (0)
+#endif
+// dst = the frame local whose offset is the operand cell at cip + at.
+#define LOCAL(dst, at)                         \
+  do {                                         \
+    const ucell a_ = FRAME(ldc(cip + (at)));   \
+    CHK(a_);                                   \
+    (dst) = ldc(data + a_);                    \
+  } while (0)
+// The conditional jumps JEQ..JSGEQ with their conditions on PRI and ALT.
+#define VELT_JCC(Y)                  \
+  Y(JEQ, pri == alt)                 \
+  Y(JNEQ, pri != alt)                \
+  Y(JLESS, ucell(pri) < ucell(alt))  \
+  Y(JLEQ, ucell(pri) <= ucell(alt))  \
+  Y(JGRTR, ucell(pri) > ucell(alt))  \
+  Y(JGEQ, ucell(pri) >= ucell(alt))  \
+  Y(JSLESS, pri < alt)               \
+  Y(JSLEQ, pri <= alt)               \
+  Y(JSGRTR, pri > alt)               \
+  Y(JSGEQ, pri >= alt)
 #define JUMP_IF(cond)               \
   do {                              \
     if (cond) cip = code + OPND();  \
@@ -258,7 +310,7 @@ L_SCTRL: {
       break;
     case 5: frm = pri; break;
     case 6:
-      if (!isInstructionStart(inst, ucell(pri))) ABORT(VM_ERR_MEMACCESS);
+      if (!isInstructionStart(INST, ucell(pri))) ABORT(VM_ERR_MEMACCESS);
       cip = code + pri;
       NEXT();
     default: break;
@@ -306,7 +358,7 @@ L_RET: {
   cell ra;
   POP(frm);
   POP(ra);
-  if (!isInstructionStart(inst, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
+  if (!isInstructionStart(INST, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
   cip = code + ra;
   NEXT();
 }
@@ -314,7 +366,7 @@ L_RETN: {
   cell ra, n;
   POP(frm);
   POP(ra);
-  if (!isInstructionStart(inst, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
+  if (!isInstructionStart(INST, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
   POP(n);
   const int64_t s = int64_t(stk) + n;
   if (s > stp) ABORT(VM_ERR_STACKLOW);
@@ -328,16 +380,10 @@ L_JUMP: { cip = code + OPND(); NEXT(); }
 L_JREL: { cip = cip + 8 + OPND(); NEXT(); }
 L_JZER: JUMP_IF(pri == 0);
 L_JNZ: JUMP_IF(pri != 0);
-L_JEQ: JUMP_IF(pri == alt);
-L_JNEQ: JUMP_IF(pri != alt);
-L_JLESS: JUMP_IF(ucell(pri) < ucell(alt));
-L_JLEQ: JUMP_IF(ucell(pri) <= ucell(alt));
-L_JGRTR: JUMP_IF(ucell(pri) > ucell(alt));
-L_JGEQ: JUMP_IF(ucell(pri) >= ucell(alt));
-L_JSLESS: JUMP_IF(pri < alt);
-L_JSLEQ: JUMP_IF(pri <= alt);
-L_JSGRTR: JUMP_IF(pri > alt);
-L_JSGEQ: JUMP_IF(pri >= alt);
+#define PLAIN_JCC(id, cond) \
+  L_##id : JUMP_IF(cond);
+  VELT_JCC(PLAIN_JCC)
+#undef PLAIN_JCC
 L_SHL: { pri = cell(ucell(pri) << (ucell(alt) & 31)); cip += 4; NEXT(); }
 L_SHR: { pri = cell(ucell(pri) >> (ucell(alt) & 31)); cip += 4; NEXT(); }
 L_SSHR: { pri = pri >> (ucell(alt) & 31); cip += 4; NEXT(); }
@@ -441,20 +487,20 @@ L_FILL: {
 L_HALT: {
   const cell n = OPND();
   cip += 8;
-  if (retval) *retval = pri;
-  inst->reg_pri = pri;
-  inst->reg_alt = alt;
-  inst->frame = frm;
-  inst->cip = cell(cip - code);
+  if (cell* const rv = cold_retval) *rv = pri;
+  INST->reg_pri = pri;
+  INST->reg_alt = alt;
+  INST->frame = frm;
+  INST->cip = cell(cip - code);
   if (n == VM_ERR_SLEEP) {
-    inst->stack = stk;
-    inst->heap = hea;
-    inst->resume_stack = reset_stk;
-    inst->resume_heap = reset_hea;
+    INST->stack = stk;
+    INST->heap = hea;
+    INST->resume_stack = reset_stk;
+    INST->resume_heap = reset_hea;
     return VM_ERR_SLEEP;
   }
-  inst->stack = reset_stk;
-  inst->heap = reset_hea;
+  INST->stack = reset_stk;
+  INST->heap = reset_hea;
   return n;
 }
 L_BOUNDS: { if (ucell(pri) > ucell(OPND())) ABORT(VM_ERR_BOUNDS); cip += 8; NEXT(); }
@@ -497,16 +543,16 @@ L_SYMTAG: { cip += 8; NEXT(); }
 L_SYSREQ_D: {
   nidx = OPND();
   cip += 8;
-  inst->cip = cell(cip - code);
-  inst->frame = frm;
-  inst->heap = hea;
-  inst->stack = stk;
+  INST->cip = cell(cip - code);
+  INST->frame = frm;
+  INST->heap = hea;
+  INST->stack = stk;
   if ((stk & 3) != 0 || int64_t(stk) + 4 + int64_t(ucell(ldc(data + stk))) > stp) ABORT(VM_ERR_MEMACCESS);
-  if (ucell(nidx) >= ucell(inst->native_count) || !inst->native_table[nidx]) ABORT(VM_ERR_NOTFOUND);
+  if (ucell(nidx) >= ucell(INST->native_count) || !INST->native_table[nidx]) ABORT(VM_ERR_NOTFOUND);
   // A sleep raised by an earlier call must not make this one sleep too.
-  inst->error_code = 0;
-  pri = inst->native_table[nidx](inst, reinterpret_cast<const cell*>(data + stk));
-  err = inst->error_code;
+  INST->error_code = 0;
+  pri = INST->native_table[nidx](INST, reinterpret_cast<const cell*>(data + stk));
+  err = INST->error_code;
   if (err != VM_ERR_NONE) {
     if (err == VM_ERR_SLEEP) goto sleep_in_call;
     goto abort_run;
@@ -516,12 +562,12 @@ L_SYSREQ_D: {
 }
 L_BREAK: {
   cip += 4;
-  if (inst->debug_hook) {
-    inst->cip = cell(cip - code);
-    inst->frame = frm;
-    inst->heap = hea;
-    inst->stack = stk;
-    err = inst->debug_hook(inst);
+  if (INST->debug_hook) {
+    INST->cip = cell(cip - code);
+    INST->frame = frm;
+    INST->heap = hea;
+    INST->stack = stk;
+    err = INST->debug_hook(INST);
     if (err != VM_ERR_NONE) {
       if (err == VM_ERR_SLEEP) goto sleep_in_call;
       goto abort_run;
@@ -531,16 +577,117 @@ L_BREAK: {
   NEXT();
 }
 
+  // Fused sequences (VELT_VM_FUSED). Each one does exactly what its plain instructions would, in
+  // their order and with their checks, and leaves PRI and ALT as they would; operands are read
+  // where the plain instructions keep them.
+#define LSS_JCC(id, cond)                                      \
+  LF_LSS_##id : {                                              \
+    FUSED(3, L_LOAD_S_PRI);                                    \
+    LOCAL(pri, 4);                                             \
+    LOCAL(alt, 12);                                            \
+    cip = (cond) ? code + ldc(cip + 20) : cip + 24;            \
+    NEXT();                                                    \
+  }
+#define LSC_JCC(id, cond)                                      \
+  LF_LSC_##id : {                                              \
+    FUSED(3, L_LOAD_S_PRI);                                    \
+    LOCAL(pri, 4);                                             \
+    alt = ldc(cip + 12);                                       \
+    cip = (cond) ? code + ldc(cip + 20) : cip + 24;            \
+    NEXT();                                                    \
+  }
+  VELT_JCC(LSS_JCC)
+  VELT_JCC(LSC_JCC)
+#undef LSS_JCC
+#undef LSC_JCC
+LF_LS_JZER: {
+  FUSED(2, L_LOAD_S_PRI);
+  LOCAL(pri, 4);
+  cip = pri == 0 ? code + ldc(cip + 12) : cip + 16;
+  NEXT();
+}
+LF_LS_JNZ: {
+  FUSED(2, L_LOAD_S_PRI);
+  LOCAL(pri, 4);
+  cip = pri != 0 ? code + ldc(cip + 12) : cip + 16;
+  NEXT();
+}
+LF_LSS_ADD_SS: {
+  FUSED(4, L_LOAD_S_PRI);
+  LOCAL(pri, 4);
+  LOCAL(alt, 12);
+  pri = ADD32(pri, alt);
+  const ucell a = FRAME(ldc(cip + 24));
+  CHK(a);
+  stc(data + a, pri);
+  cip += 28;
+  NEXT();
+}
+LF_LSA_ADD_SS: {
+  FUSED(3, L_LOAD_S_ALT);
+  LOCAL(alt, 4);
+  pri = ADD32(pri, alt);
+  const ucell a = FRAME(ldc(cip + 16));
+  CHK(a);
+  stc(data + a, pri);
+  cip += 20;
+  NEXT();
+}
+LF_INCS_JUMP: {
+  FUSED(2, L_INC_S);
+  const ucell a = FRAME(ldc(cip + 4));
+  CHK(a);
+  stc(data + a, ADD32(ldc(data + a), 1));
+  cip = code + ldc(cip + 12);
+  NEXT();
+}
+LF_LSB_LIDX: {
+  FUSED(4, L_LOAD_S_PRI);
+  LOCAL(pri, 4);
+  if (UNLIKELY(ucell(pri) > ucell(ldc(cip + 12)))) ABORT(VM_ERR_BOUNDS);
+  alt = ADD32(frm, ldc(cip + 20));
+  const ucell a = ucell(alt) + ucell(pri) * 4u;
+  VALID(a);
+  pri = ldc(data + a);
+  cip += 28;
+  NEXT();
+}
+LF_LSB_IDXADDR: {
+  FUSED(4, L_LOAD_S_PRI);
+  LOCAL(pri, 4);
+  if (UNLIKELY(ucell(pri) > ucell(ldc(cip + 12)))) ABORT(VM_ERR_BOUNDS);
+  alt = ADD32(frm, ldc(cip + 20));
+  pri = cell(ucell(alt) + ucell(pri) * 4u);
+  cip += 28;
+  NEXT();
+}
+LF_MOVE_CONST_STORI: {
+  FUSED(3, L_MOVE_ALT);
+  alt = pri;
+  pri = ldc(cip + 8);
+  VALID(alt);
+  stc(data + alt, pri);
+  cip += 16;
+  NEXT();
+}
+LF_LSS: {
+  FUSED(2, L_LOAD_S_PRI);
+  LOCAL(pri, 4);
+  LOCAL(alt, 12);
+  cip += 16;
+  NEXT();
+}
+
 native_call: {
-  inst->cip = cell(cip - code);
-  inst->frame = frm;
-  inst->heap = hea;
-  inst->stack = stk;
+  INST->cip = cell(cip - code);
+  INST->frame = frm;
+  INST->heap = hea;
+  INST->stack = stk;
   // The native reads params as cells and trusts params[0]: the cells must be aligned and the
   // argument bytes it announces must lie on the stack.
   if ((stk & 3) != 0 || int64_t(stk) + 4 + int64_t(ucell(ldc(data + stk))) > stp) ABORT(VM_ERR_MEMACCESS);
   cell result = pri;
-  err = inst->native_dispatch(inst, nidx, &result, reinterpret_cast<const cell*>(data + stk));
+  err = INST->native_dispatch(INST, nidx, &result, reinterpret_cast<const cell*>(data + stk));
   pri = result;
   if (err != VM_ERR_NONE) {
     if (err == VM_ERR_SLEEP) goto sleep_in_call;
@@ -551,15 +698,15 @@ native_call: {
 }
 
 sleep_in_call:
-  inst->reg_pri = pri;
-  inst->reg_alt = alt;
-  inst->resume_stack = reset_stk;
-  inst->resume_heap = reset_hea;
+  INST->reg_pri = pri;
+  INST->reg_alt = alt;
+  INST->resume_stack = reset_stk;
+  INST->resume_heap = reset_hea;
   return VM_ERR_SLEEP;
 
 abort_run:
-  inst->stack = reset_stk;
-  inst->heap = reset_hea;
+  INST->stack = reset_stk;
+  INST->heap = reset_hea;
   return err;
 
 #undef OPND
@@ -574,6 +721,11 @@ abort_run:
 #undef FRAME
 #undef ADD32
 #undef JUMP_IF
+#undef FUSED
+#undef LOCAL
+#undef VELT_JCC
+#undef INST
+#undef PIN
 }
 
 }  // namespace velt

@@ -69,6 +69,11 @@ int expandCompact(uint8_t* image, uint32_t cod, uint32_t size, uint32_t hea, int
 extern int64_t g_step_budget;
 #endif
 
+// Whether vm_Init fuses common instruction sequences (on unless turned off). Internal: tests
+// load the same image both ways and compare the runs.
+void setCodeFusion(bool on);
+bool codeFusion();
+
 // Checks the header of an initialised or loaded image: 17 bad magic, 18 unsupported version.
 int checkHeader(const VmInstance* inst);
 

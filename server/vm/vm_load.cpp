@@ -2,6 +2,7 @@
 // per-instance tables. Everything the interpreter trusts without a run-time check (opcode cells,
 // instruction lengths, jump and call targets, case tables, native indexes) is proven here.
 
+#include <atomic>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -136,6 +137,13 @@ int expandCompact(uint8_t* image, uint32_t cod, uint32_t size, uint32_t hea, int
   return VM_ERR_NONE;
 }
 
+namespace {
+std::atomic<bool> g_code_fusion{true};
+}  // namespace
+
+void setCodeFusion(bool on) { g_code_fusion.store(on, std::memory_order_relaxed); }
+bool codeFusion() { return g_code_fusion.load(std::memory_order_relaxed); }
+
 int checkHeader(const VmInstance* inst) {
   if (!inst || !inst->image) return VM_ERR_FORMAT;
   const uint8_t* p = inst->image;
@@ -215,11 +223,13 @@ struct CodeMap {
     uint64_t i = uint64_t(off) >> 2;
     return (bits[i >> 5] >> (i & 31)) & 1u;
   }
+  // Only for offsets already proven to be instruction starts.
+  void set(int64_t off) { bits[size_t(off >> 7)] |= 1u << ((off >> 2) & 31); }
 };
 
 // Walks the code once to find where instructions start (and that each one is whole), then checks
-// every static target against those starts.
-int checkCode(const uint8_t* code, uint32_t size, int natives, CodeMap& map) {
+// every static target against those starts and records it in `targets`.
+int checkCode(const uint8_t* code, uint32_t size, int natives, CodeMap& map, CodeMap& targets) {
   map.bits.assign((size / 4 + 31) / 32, 0);
   uint32_t pc = 0;
   int last = -1;
@@ -254,6 +264,7 @@ int checkCode(const uint8_t* code, uint32_t size, int natives, CodeMap& map) {
   }
   if (last >= 0 && vmOpFallsThrough(last)) return VM_ERR_FORMAT;
 
+  targets.bits.assign(map.bits.size(), 0);
   for (pc = 0; pc < size;) {
     cell op = ldc(code + pc);
     const VmOpInfo& info = vmOpInfo(op);
@@ -265,11 +276,14 @@ int checkCode(const uint8_t* code, uint32_t size, int natives, CodeMap& map) {
         cell t = ldc(code + pc + 4);
         if (!map.has(t)) return VM_ERR_FORMAT;
         if (op == OP_SWITCH && ldc(code + t) != OP_CASETBL) return VM_ERR_FORMAT;
+        targets.set(t);
         len = 8;
         break;
       }
       case VmOperand::Rel: {
-        if (!map.has(int64_t(pc) + 8 + ldc(code + pc + 4))) return VM_ERR_FORMAT;
+        const int64_t t = int64_t(pc) + 8 + ldc(code + pc + 4);
+        if (!map.has(t)) return VM_ERR_FORMAT;
+        targets.set(t);
         len = 8;
         break;
       }
@@ -284,8 +298,12 @@ int checkCode(const uint8_t* code, uint32_t size, int natives, CodeMap& map) {
       case VmOperand::CaseTbl: {
         uint32_t n = ucell(ldc(code + pc + 4));
         if (!map.has(ldc(code + pc + 8))) return VM_ERR_FORMAT;
-        for (uint32_t i = 0; i < n; ++i)
-          if (!map.has(ldc(code + pc + 12 + 8 * i + 4))) return VM_ERR_FORMAT;
+        targets.set(ldc(code + pc + 8));
+        for (uint32_t i = 0; i < n; ++i) {
+          const cell t = ldc(code + pc + 12 + 8 * i + 4);
+          if (!map.has(t)) return VM_ERR_FORMAT;
+          targets.set(t);
+        }
         len = 12 + 8 * n;
         break;
       }
@@ -293,6 +311,44 @@ int checkCode(const uint8_t* code, uint32_t size, int natives, CodeMap& map) {
     pc += len;
   }
   return VM_ERR_NONE;
+}
+
+// Length in bytes of a fusible instruction (every one has at most one operand).
+uint32_t plainLength(int op) { return vmOpInfo(op).operand == VmOperand::None ? 4 : 8; }
+
+// Rewrites the head cell of every fusible sequence of validated code into its fused token (see
+// VELT_VM_FUSED). A sequence qualifies only when no static target lands past its head, so every
+// jump the file names still enters it at the top; sequences do not overlap.
+void fuseCode(uint8_t* code, uint32_t size, const CodeMap& targets) {
+  for (uint32_t pc = 0; pc < size;) {
+    const cell op = ldc(code + pc);
+    uint32_t next = 0;
+    for (int token = kVmFusedFirst; token < OPF_END && next == 0; ++token) {
+      const VmFusedInfo& f = vmFusedInfo(token);
+      uint32_t at = pc;
+      int k = 0;
+      for (; k < f.count; ++k) {
+        if (at >= size || ldc(code + at) != f.ops[k] || (k > 0 && targets.has(at))) break;
+        at += plainLength(f.ops[k]);
+      }
+      if (k == f.count) {
+        stc(code + pc, token);
+        next = at;
+      }
+    }
+    if (next != 0) {
+      pc = next;
+      continue;
+    }
+    // Lengths as checkCode proved them.
+    switch (vmOpInfo(op).operand) {
+      case VmOperand::None: pc += 4; break;
+      case VmOperand::Two: pc += 12; break;
+      case VmOperand::Bytes: pc += 8 + ucell(ldc(code + pc + 4)); break;
+      case VmOperand::CaseTbl: pc += 12 + 8 * ucell(ldc(code + pc + 4)); break;
+      default: pc += 8; break;
+    }
+  }
 }
 
 }  // namespace
@@ -318,11 +374,16 @@ int vm_Init(VmInstance* inst, void* image_ptr) {
   const uint32_t code_size = uint32_t(h.dat - h.cod);
   VmTable natives = table(image, TableKind::Natives);
   VmTable publics = table(image, TableKind::Publics);
-  CodeMap map;
-  if (int err = checkCode(image + h.cod, code_size, natives.count, map)) return err;
-  if (h.main_entry >= 0 && !map.has(h.main_entry)) return VM_ERR_FORMAT;
-  for (int i = 0; i < publics.count; ++i)
+  CodeMap map, targets;
+  if (int err = checkCode(image + h.cod, code_size, natives.count, map, targets)) return err;
+  if (h.main_entry >= 0) {
+    if (!map.has(h.main_entry)) return VM_ERR_FORMAT;
+    targets.set(h.main_entry);
+  }
+  for (int i = 0; i < publics.count; ++i) {
     if (!map.has(rd32(publics.entry(i)))) return VM_ERR_FORMAT;
+    targets.set(rd32(publics.entry(i)));
+  }
 
   uint32_t* starts = nullptr;
   VmNative* bound = nullptr;
@@ -340,6 +401,8 @@ int vm_Init(VmInstance* inst, void* image_ptr) {
   }
   // Bindings live in the instance's table; the file's cells only say "bound" (non-zero).
   for (int i = 0; i < natives.count; ++i) wr32(const_cast<uint8_t*>(natives.entry(i)), 0);
+  // Last, once nothing can fail: a refused image keeps the code of its file.
+  if (codeFusion()) fuseCode(image + h.cod, code_size, targets);
 
   inst->image = image;
   inst->data_seg = nullptr;
