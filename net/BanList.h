@@ -21,6 +21,8 @@ public:
     explicit BanList(const PeerClock* clock = nullptr) : clock_(clock) {}
     BanList(const BanList&) = delete;
     BanList& operator=(const BanList&) = delete;
+    // Only while no other thread uses the list.
+    void SetClock(const PeerClock* clock) { clock_ = clock; }
 
     // Bans ip for durationMs (0 = until removed). An existing entry with the same text only
     // gets the new expiry. Ignored for an empty or null text, a text of 16 or more characters,

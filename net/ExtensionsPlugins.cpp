@@ -1,0 +1,20 @@
+#include "net/ExtensionsPlugins.h"
+
+namespace velt {
+
+PacketFileLogger::~PacketFileLogger() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool Router::Send(const uint8_t* data, uint32_t bitLength, PacketPriority priority,
+                  MessageReliability reliability, uint8_t orderingChannel, PlayerID target) {
+    (void)data;
+    (void)bitLength;
+    (void)priority;
+    (void)reliability;
+    (void)orderingChannel;
+    (void)target;
+    return false;
+}
+
+}  // namespace velt

@@ -1,0 +1,431 @@
+#pragma once
+// The peer: one UDP socket, a fixed array of connection slots, the network thread that serves
+// them, and the queues through which the user thread (the game's main thread) talks to it.
+//
+// Threads. The user thread calls the interface; the network thread runs RunCycle. They meet in
+// three lock-free single-producer/single-consumer queues (buffered sends and closes, requested
+// connections, received packets) and under one peer lock: every use of a slot or its channel
+// (the network thread's per-datagram and per-slot work, the user thread's immediate sends and
+// its readers) holds it for a short while. Nothing runs user code under the lock except the
+// plugin hooks that PluginInterface says must not call back into the peer.
+//
+// Files: NetPeer.cpp (life cycle, slots, sends, closes, receive), NetPeerHandshake.cpp
+// (HandleDatagram, admission, client side, bans, offline ping), NetPeerCycle.cpp (the network
+// pass, pings, clock differential), NetPeerRpc.cpp (RPCs), NetPeerOptions.cpp (the interface's
+// settings, static data, statistics, plugins, router, compression).
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "net/BanList.h"
+#include "net/BitStream.h"
+#include "net/ConnectedSystem.h"
+#include "net/HuffmanEncodingTree.h"
+#include "net/NetPeerInterface.h"
+#include "net/NetworkStatistics.h"
+#include "net/OrderedList.h"
+#include "net/PeerSettings.h"
+#include "net/Queue.h"
+#include "net/ReliabilityWire.h"
+#include "net/RpcTable.h"
+#include "net/SimpleMutex.h"
+#include "net/SingleProducerConsumer.h"
+#include "net/SocketLayer.h"
+#include "net/TransportSettings.h"
+
+namespace velt {
+
+class NetPeer : public NetPeerInterface, public DatagramSink {
+public:
+    // Handshake limits and timings.
+    static constexpr int32_t kDefaultMtu = 576;
+    static constexpr int32_t kMinMtu = 512;
+    static constexpr int32_t kMaxMtu = 1492;
+    static constexpr uint32_t kMaxPasswordBytes = 255;
+    static constexpr uint32_t kConnectAttempts = 6;
+    static constexpr NetTime kConnectRetryMs = 1000;
+    static constexpr NetTime kHandshakeTimeoutMs = 10000;
+    static constexpr NetTime kDisconnectGraceMs = 20000;
+    static constexpr NetTime kLogonTimeoutMs = 30000;
+    static constexpr NetTime kKeepAliveMs = 5000;
+    static constexpr NetTime kPingIntervalMs = 5000;
+    static constexpr uint16_t kMaxAcceptedPing = 1200;
+    static constexpr uint32_t kMaxUnconnectedDatagram = 512;
+    static constexpr uint32_t kUnconnectedFloodBanMs = 10000;
+    static constexpr uint32_t kFloodLimitBanMs = 60000;
+    static constexpr uint32_t kServerFullBanMs = 120000;
+    static constexpr uint32_t kServerFullSlotsPerAddress = 30;
+    static constexpr NetTime kServerFullRepeatMs = 30000;
+    static constexpr uint32_t kMaxAdvertiseBytes = 400;
+    // Packets from senders without a connection (pongs, advertisements) waiting for the user;
+    // more are dropped so a flood of them cannot grow the queue without bound.
+    static constexpr uint32_t kMaxQueuedUnconnectedPackets = 128;
+    // Datagrams read per pass before the slots get their turn.
+    static constexpr uint32_t kMaxDatagramsPerCycle = 4096;
+
+    // The role fixes what the socket does (descramble, scramble, neither), whether split
+    // messages are accepted and whether the server's flood limits and logon kick apply.
+    explicit NetPeer(SocketRole role = SocketRole::Library);
+    ~NetPeer() override;
+    NetPeer(const NetPeer&) = delete;
+    NetPeer& operator=(const NetPeer&) = delete;
+
+    // ---- seams (before Initialize) -----------------------------------------------------------
+    SocketRole Role() const { return role_; }
+    // Keys and the query inbox of the socket. In the server role Initialize keys the descrambler
+    // from the bound port; the bot client sets the server's port here before connecting.
+    SocketEndpoint& Endpoint() { return endpoint_; }
+    // Null = the process clock. Must outlive the peer.
+    void SetClock(const PeerClock* clock) {
+        clock_ = clock != nullptr ? clock : &systemClock_;
+        banList_.SetClock(clock_);
+    }
+    const PeerClock& Clock() const { return *clock_; }
+    // Admission settings and seeds; the owner publishes console values into them at any time.
+    PeerSettings& Settings() { return settings_; }
+    // Timeout and flood limits of the channels. Null = the defaults. Must outlive the peer.
+    void SetTransportSettings(const TransportSettings* settings);
+    // Printf-style sink of the transport's log lines (the server passes LogPrintf); null = none.
+    void SetLogHook(WireLogFn log);
+    // No network thread: the owner drives the peer with RunCycle (tests, fuzzing).
+    void SetManualCycle(bool manual) { manualCycle_ = manual; }
+    // No socket: Initialize binds nothing and every datagram goes to the raw-send tap only.
+    void SetSocketless(bool socketless) { socketless_ = socketless; }
+    // Sees every datagram this peer sends (context, destination, bytes before any scrambling).
+    using RawSendTap = void (*)(void* context, PlayerID to, const uint8_t* data, uint32_t length);
+    void SetRawSendTap(RawSendTap tap, void* context);
+
+    // One pass of the network thread. Only for a manually driven peer.
+    void RunCycle();
+
+    // Network thread: one datagram from the socket (already descrambled in the server role).
+    void HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_t* data,
+                        uint32_t length) override;
+
+    // ---- NetPeerInterface ----------------------------------------------------------------------
+    bool Initialize(uint16_t maxConnections, uint16_t localPort, int32_t threadSleepTimer,
+                    const char* forceHostAddress) override;
+    // Secure connections are not available in this build: false, and nothing changes.
+    bool InitializeSecurity(const uint8_t* publicKeyE, const uint8_t* publicKeyN,
+                            const uint8_t* privateKeyP, const uint8_t* privateKeyQ) override;
+    void DisableSecurity() override {}
+    void SetMaximumIncomingConnections(uint16_t numberAllowed) override;
+    uint16_t GetMaximumIncomingConnections() const override;
+    void SetIncomingPassword(const char* passwordData, int32_t passwordDataLength) override;
+    void GetIncomingPassword(char* passwordData, int32_t* passwordDataLength) override;
+    bool Connect(const char* host, uint16_t remotePort, const char* passwordData,
+                 int32_t passwordDataLength) override;
+    void Disconnect(uint32_t blockDuration, uint8_t orderingChannel) override;
+    bool IsActive() const override { return stopRequested_.load(std::memory_order_acquire) == 0; }
+    bool GetConnectionList(PlayerID* remoteSystems, uint16_t* numberOfSystems) const override;
+
+    bool SendBytes(const uint8_t* data, int32_t length, PacketPriority priority,
+                   MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
+                   bool broadcast) override;
+    bool Send(const BitStream* bitStream, PacketPriority priority, MessageReliability reliability,
+              uint8_t orderingChannel, PlayerID target, bool broadcast) override;
+    Packet* Receive() override;
+    void FreePacket(Packet* packet) override { velt::FreePacket(packet); }
+    uint16_t GetMaximumNumberOfPeers() const override;
+
+    void RegisterRpc(const uint8_t* uniqueId, RpcHandler handler) override;
+    void RegisterRpcMember(const uint8_t* uniqueId, RpcHandler handler) override;
+    void UnregisterRpc(const uint8_t* uniqueId) override { (void)uniqueId; }
+    bool RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
+                  PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
+                  PlayerID target, bool broadcast, bool shiftTimestamp, NetworkID networkId,
+                  BitStream* replyFromTarget) override;
+    bool Rpc(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
+             MessageReliability reliability, uint8_t orderingChannel, PlayerID target, bool broadcast,
+             bool shiftTimestamp, NetworkID networkId, BitStream* replyFromTarget) override;
+
+    void CloseConnection(PlayerID target, bool sendDisconnectionNotification,
+                         uint8_t orderingChannel) override;
+    int32_t GetIndexFromPlayerID(PlayerID playerId) const override;
+    PlayerID GetPlayerIDFromIndex(int32_t index) const override;
+
+    void AddToBanList(const char* ip, uint32_t milliseconds) override { banList_.Add(ip, milliseconds); }
+    void RemoveFromBanList(const char* ip) override { banList_.Remove(ip); }
+    void ClearBanList() override { banList_.Clear(); }
+    bool IsBanned(const char* ip) override { return banList_.IsBanned(ip); }
+
+    void Ping(PlayerID target) override;
+    void Ping(const char* host, uint16_t remotePort, bool onlyReplyOnAcceptingConnections) override;
+    int32_t GetAveragePing(PlayerID target) const override;
+    int32_t GetLastPing(PlayerID target) const override;
+    int32_t GetLowestPing(PlayerID target) const override;
+    void SetOccasionalPing(bool doPing) override { pingPeriodically_.store(doPing); }
+
+    // Defined in NetPeerOptions.cpp.
+    BitStream* GetRemoteStaticData(PlayerID playerId) override;
+    void SetRemoteStaticData(PlayerID playerId, const uint8_t* data, int32_t length) override;
+    void SendStaticDataTo(PlayerID target) override;
+    void SetOfflinePingResponse(const uint8_t* data, uint32_t length) override;
+    PlayerID GetInternalID() const override { return myPlayerId_; }
+    PlayerID GetExternalID(PlayerID target) const override;
+    void SetTimeoutTime(uint32_t timeMs, PlayerID target) override;
+    bool SetMTUSize(int32_t size) override;
+    int32_t GetMTUSize() const override { return mtuSize_; }
+    uint32_t GetNumberOfAddresses() override;
+    const char* GetLocalIP(uint32_t index) override;
+    const char* PlayerIDToDottedIP(PlayerID playerId) const override;
+    void IPToPlayerID(const char* host, uint16_t remotePort, PlayerID* playerId) override;
+    void AllowConnectionResponseIPMigration(bool allow) override { allowIpMigration_.store(allow); }
+    void AdvertiseSystem(const char* host, uint16_t remotePort, const uint8_t* data,
+                         int32_t dataLength) override;
+    void SetSplitMessageProgressInterval(int32_t interval) override;
+    void SetUnreliableTimeout(uint32_t timeoutMs) override;
+    void SetTrackFrequencyTable(bool doCompile) override;
+    bool GetSendFrequencyTable(uint32_t outputFrequencyTable[kFrequencyTableSize]) override;
+    bool BuildCompressionTree(const uint32_t inputFrequencyTable[kFrequencyTableSize],
+                              bool inputLayer) override;
+    bool DeleteCompressionTree(bool inputLayer) override;
+    float GetCompressionRatio() const override;
+    float GetDecompressionRatio() const override;
+    void AttachPlugin(PluginInterface* plugin) override;
+    void DetachPlugin(PluginInterface* plugin) override;
+    void PushBackPacket(Packet* packet, bool pushAtHead) override;
+    void SetRouter(RouterInterface* router) override;
+    void RemoveRouter(RouterInterface* router) override;
+    void ApplyNetworkSimulator(double maxSendBps, uint16_t minExtraPing,
+                               uint16_t extraPingVariance) override;
+    bool IsNetworkSimulatorActive() const override;
+    NetworkStatistics* GetStatistics(PlayerID target) override;
+    uint32_t GetClockDifferentialTime(PlayerID target, uint32_t remoteTime) const override;
+    RpcTable* GetRpcTable(PlayerID target) override;
+
+    // ---- the peer's own operations used by the server and client interfaces --------------------
+    // Sends at once from the calling thread (copying data). broadcast: every connected system
+    // except target. True when at least one connection took the message.
+    bool SendNow(const uint8_t* data, uint32_t bitLength, PacketPriority priority,
+                 MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
+                 bool broadcast);
+    // A call built and sent at once from the calling thread (no broadcast). False for a null id
+    // or a target without a usable connection.
+    bool RpcNow(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
+                PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
+                PlayerID target, bool shiftTimestamp);
+    // Sends the disconnection notice; the slot closes once nothing is left to send. immediate
+    // sends from the calling thread, else the network thread sends it on its next pass.
+    void NotifyAndClose(PlayerID target, bool immediate, uint8_t orderingChannel);
+    // The slot holding the address: the first active one, else (unless onlyActive) the first
+    // inactive one that still holds it. Null for UNASSIGNED_PLAYER_ID.
+    ConnectedSystem* GetConnectedSystem(PlayerID playerId, bool onlyActive = false);
+    // The address a slot holds whatever its state; UNASSIGNED_PLAYER_ID out of range.
+    PlayerID GetSlotPlayerID(int32_t index) const;
+    // Sends a ping at once.
+    void PingNow(PlayerID target);
+    // Clock differential of the lowest-ping measurement of the connection (0 when none).
+    int32_t GetBestClockDifferential(PlayerID target) const;
+    // Packets from unconnected senders waiting for the user (approximate while running).
+    uint32_t QueuedUnconnectedPackets() const { return unconnectedQueued_.load(); }
+
+private:
+    struct BufferedCommand {
+        enum Kind : uint8_t { kSend, kClose };
+        Kind kind;
+        uint8_t* data;  // new uint8_t[], owned by the command
+        uint32_t bitLength;
+        PacketPriority priority;
+        MessageReliability reliability;
+        uint8_t orderingChannel;
+        PlayerID target;
+        bool broadcast;
+        int32_t connectMode;  // applied to the target's slot after sending; 0 = none
+    };
+    struct RequestedConnection {
+        PlayerID playerId;
+        NetTime nextRequestTime;
+        uint8_t requestsMade;
+        uint8_t passwordLength;
+        uint8_t password[kMaxPasswordBytes];
+        bool haveCookie;
+        uint16_t cookie;  // already masked, as it goes on the wire
+    };
+    struct PlayerIDAndIndex {
+        PlayerID playerId;
+        uint16_t index;
+    };
+    static int ComparePlayerIDAndIndex(const PlayerID& key, const PlayerIDAndIndex& entry);
+    using LookupList = DataStructures::OrderedList<PlayerID, PlayerIDAndIndex, ComparePlayerIDAndIndex>;
+
+    // Where a slot's channel sends its datagrams: through the peer's socket and raw-send tap.
+    class ChannelOut final : public DatagramSender {
+    public:
+        ChannelOut(NetPeer& peer, PlayerID to) : peer_(peer), to_(to) {}
+        void SendDatagram(const uint8_t* data, uint32_t length) override { peer_.SendRaw(to_, data, length); }
+
+    private:
+        NetPeer& peer_;
+        PlayerID to_;
+    };
+    struct IncomingPacket {
+        Packet* packet;
+        bool unconnected;  // counts against kMaxQueuedUnconnectedPackets
+    };
+
+    // Feeds every message a channel writes or reads to the attached plugins.
+    class PluginObserver final : public ChannelMessageObserver {
+    public:
+        explicit PluginObserver(PluginInterface* plugin) : plugin_(plugin) {}
+        void OnInternalMessage(const InternalPacket& packet, uint32_t frameNumber, PlayerID remote,
+                               uint64_t timeUs, bool isSend) override {
+            plugin_->InternalMessage(packet, frameNumber, remote, timeUs, isSend);
+        }
+        PluginInterface* plugin_;
+    };
+
+    // ---- slots (peer lock held) ----
+    ConnectedSystem* FindSlotNet(PlayerID playerId);  // halving search of the lookup list
+    int32_t FindIndexNet(PlayerID playerId) const;
+    int32_t FindIndexUser(PlayerID playerId, bool onlyActive) const;  // linear scan
+    ConnectedSystem* AssignRemoteSystem(PlayerID playerId, int32_t connectMode, NetTime now,
+                                        uint64_t nowUs);
+    void CloseSlotLocked(uint32_t index);
+    int32_t SlotIndexOf(const ConnectedSystem* slot) const;
+    uint32_t CountConnectedIncomingLocked() const;
+
+    // ---- sending (peer lock held) ----
+    // Hands the message to each target's channel. useCallerBuffer lets the last target adopt
+    // data (a new uint8_t[]); taken reports whether it did. Returns the number of targets.
+    uint32_t SendImmediateLocked(uint8_t* data, uint32_t bitLength, PacketPriority priority,
+                                 MessageReliability reliability, uint8_t orderingChannel,
+                                 PlayerID target, bool broadcast, bool useCallerBuffer, bool& taken,
+                                 uint64_t timeUs);
+    bool SendBytesImmediateLocked(const uint8_t* data, uint32_t byteLength, PacketPriority priority,
+                                  MessageReliability reliability, uint8_t orderingChannel,
+                                  PlayerID target, uint64_t timeUs);
+    void NotifyAndCloseLocked(PlayerID target, uint8_t orderingChannel, uint64_t timeUs);
+    void PingNowLocked(PlayerID target, uint64_t timeUs);
+    void SendStaticDataLocked(PlayerID target, uint64_t timeUs);
+    bool QueueCommand(const BufferedCommand& command, const uint8_t* bytes, uint32_t byteLength);
+    // A datagram past every channel: socket (scrambled in the bot role) and the raw-send tap.
+    void SendRaw(PlayerID to, const uint8_t* data, uint32_t length);
+    // SendRaw plus the plugins' RawSend.
+    void SendRawShown(PlayerID to, const uint8_t* data, uint32_t length);
+    void ShowRawReceive(PlayerID from, const uint8_t* data, uint32_t length);
+
+    // ---- the network pass ----
+    void NetworkThreadMain();
+    void RunBufferedCommands(uint64_t timeUs);
+    void RunRequestedConnections(NetTime now);
+    void ServeSlot(uint32_t index, NetTime now, uint64_t timeUs);
+    // Returns false when the slot was closed while its messages were handled.
+    bool HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now,
+                           uint64_t timeUs);
+    void HandlePong(ConnectedSystem& slot, const uint8_t* data, NetTime now);
+    void CloseWithNotice(uint32_t index, int32_t mode);
+
+    // ---- handshake (peer lock held) ----
+    bool HandleClientAnswers(PlayerID sender, const uint8_t* data, uint32_t length, uint64_t timeUs);
+    // True when the open-connection request was fully handled (false: continue with the slot path).
+    bool HandleOpenConnectionRequest(PlayerID sender, const uint8_t* data, NetTime now, uint64_t timeUs);
+    void HandleSlotDatagram(ConnectedSystem& slot, PlayerID sender, const uint8_t* data,
+                            uint32_t length, uint64_t timeUs);
+    void HandleUnconnectedDatagram(PlayerID sender, const uint8_t* data, uint32_t length);
+    void ParseConnectionRequest(uint32_t index, const uint8_t* data, uint32_t length, uint64_t timeUs);
+    void AcceptConnection(uint32_t index, const uint8_t* key, uint64_t timeUs);
+    void HandleConnectionAccepted(uint32_t index, uint8_t* data, uint32_t bitLength, uint64_t timeUs);
+    void HandleHandshakeDone(uint32_t index, uint8_t* data, uint32_t bitLength, uint64_t timeUs);
+    void SendOpenRequest(const RequestedConnection& request);
+
+    // ---- to the user ----
+    // Queues a packet for the user thread (network thread side). Packets of unconnected senders
+    // beyond the cap are freed instead.
+    void PushPacket(Packet* packet, bool unconnected);
+    void PushNotice(uint8_t id, PlayerID sender, uint16_t playerIndex);
+    void PushMessage(uint8_t* data, uint32_t bitLength, PlayerID sender, uint16_t playerIndex);
+    Packet* ReceiveInternal();
+    void ShiftIncomingTimestamp(Packet* packet) const;
+
+    void Log(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    ChannelObservers Observers() const { return {observerPointers_.data(), observerPointers_.size()}; }
+    void RebuildObserversLocked();
+    WireRole ChannelRole() const { return role_ == SocketRole::Server ? WireRole::Server : WireRole::Client; }
+    uint32_t PlayerTimeoutMs() const;
+    NetTime NowMs() const { return clock_->NowMs(); }
+    void ClearQueues();
+
+    // ---- fixed at construction ----
+    const SocketRole role_;
+    SystemPeerClock systemClock_;
+    const PeerClock* clock_;
+    PeerSettings settings_;
+    const TransportSettings* transportSettings_;
+    WireLogFn log_ = nullptr;
+    SocketEndpoint endpoint_;
+    bool manualCycle_ = false;
+    bool socketless_ = false;
+    RawSendTap rawSendTap_ = nullptr;
+    void* rawSendTapContext_ = nullptr;
+
+    // ---- run state ----
+    std::atomic<uint8_t> stopRequested_{1};
+    std::atomic<uint8_t> threadActive_{0};
+    std::atomic<bool> pingPeriodically_{false};
+    std::atomic<bool> allowIpMigration_{false};
+    std::thread networkThread_;
+    int32_t threadSleepTimer_ = 0;
+    int socket_ = -1;
+    PlayerID myPlayerId_ = UNASSIGNED_PLAYER_ID;
+    int32_t mtuSize_ = kDefaultMtu;
+
+    // ---- guarded by peerLock_ ----
+    mutable SimpleMutex peerLock_;
+    std::unique_ptr<ConnectedSystem[]> remoteSystemList_;
+    uint16_t maximumNumberOfPeers_ = 0;
+    LookupList remoteSystemLookup_;
+    uint8_t incomingPassword_[kMaxPasswordBytes] = {};
+    uint8_t incomingPasswordLength_ = 0;
+    BitStream myStaticData_;
+    std::vector<PluginInterface*> plugins_;  // written by the user thread under the lock
+    std::vector<PluginObserver> pluginObservers_;
+    std::vector<ChannelMessageObserver*> observerPointers_;
+    RouterInterface* router_ = nullptr;
+    uint32_t splitMessageProgressInterval_ = 0;
+    uint32_t unreliableTimeoutMs_ = 0;
+    double simulatorMaxBps_ = 0;
+    uint16_t simulatorMinExtraPing_ = 0;
+    uint16_t simulatorExtraPingVariance_ = 0;
+    NetworkStatistics statisticsCopy_;
+    // Optional byte compression (switched only while not running).
+    bool trackFrequencyTable_ = false;
+    uint32_t frequencyTable_[kFrequencyTableSize] = {};
+    std::unique_ptr<HuffmanEncodingTree> outputTree_;
+    std::unique_ptr<HuffmanEncodingTree> inputTree_;
+    uint64_t rawBytesSent_ = 0;
+    uint64_t compressedBytesSent_ = 0;
+    uint64_t compressedBytesReceived_ = 0;
+    uint64_t uncompressedBytesReceived_ = 0;
+
+    std::atomic<uint16_t> maximumIncomingConnections_{0};
+    BanList banList_;
+    mutable SimpleMutex offlinePingMutex_;
+    std::vector<uint8_t> offlinePingResponse_;
+    RpcTable rpcTable_;
+
+    // ---- queues between the threads ----
+    DataStructures::SingleProducerConsumer<BufferedCommand> bufferedCommands_;
+    DataStructures::SingleProducerConsumer<RequestedConnection> requestedConnections_;
+    DataStructures::SingleProducerConsumer<IncomingPacket> incomingPackets_;
+    std::atomic<uint32_t> unconnectedQueued_{0};
+    // User thread only.
+    DataStructures::Queue<Packet*> userPackets_;
+    char localIps_[10][16] = {};
+    mutable char dottedIp_[16] = {};
+
+    // ---- network thread only ----
+    std::vector<RequestedConnection> pendingConnects_;
+    bool haveLastAcceptedRequest_ = false;
+    NetTime lastAcceptedRequestTime_ = 0;
+    bool haveMinTimeWarning_ = false;
+    NetTime lastMinTimeWarning_ = 0;
+    bool haveLastAssigned_ = false;
+    uint32_t lastAssignedAddress_ = 0;
+    NetTime lastAssignedTime_ = 0;
+};
+
+}  // namespace velt

@@ -1,0 +1,349 @@
+// One pass of the network thread: the socket, the user's queued commands, outgoing connection
+// attempts, then every slot (keep-alive, the channel's pacing, the closing rules, the logon kick,
+// pings, delivered messages). Also the ping measurement and the clock differential.
+
+#include <cstring>
+#include <mutex>
+
+#include "net/MessageIdentifiers.h"
+#include "net/NetPeer.h"
+
+namespace velt {
+
+namespace {
+
+using Lock = std::lock_guard<SimpleMutex>;
+
+uint32_t ReadU32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+void WriteU32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+}  // namespace
+
+void NetPeer::RunCycle() {
+    if (!remoteSystemList_) return;
+
+    if (socket_ != -1) {
+        for (uint32_t n = 0; n < kMaxDatagramsPerCycle; ++n) {
+            int error = 0;
+            if (SocketLayer::RecvFrom(socket_, endpoint_, &error) != 1) break;
+        }
+    }
+
+    const uint64_t timeUs = clock_->NowUs();
+    const NetTime now = NetTime(timeUs / 1000u);
+    RunBufferedCommands(timeUs);
+    RunRequestedConnections(now);
+    for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i) {
+        if (!remoteSystemList_[i].isActive) continue;
+        Lock lock(peerLock_);
+        if (remoteSystemList_[i].isActive) ServeSlot(i, now, timeUs);
+    }
+}
+
+void NetPeer::RunBufferedCommands(uint64_t timeUs) {
+    while (BufferedCommand* queued = bufferedCommands_.ReadLock()) {
+        BufferedCommand command = *queued;
+        queued->data = nullptr;
+        bufferedCommands_.ReadUnlock();
+
+        Lock lock(peerLock_);
+        if (command.kind == BufferedCommand::kClose) {
+            const int32_t index = FindIndexNet(command.target);
+            if (index >= 0) CloseSlotLocked(uint32_t(index));
+            delete[] command.data;
+            continue;
+        }
+        bool taken = false;
+        SendImmediateLocked(command.data, command.bitLength, command.priority, command.reliability,
+                            command.orderingChannel, command.target, command.broadcast, true, taken, timeUs);
+        if (!taken) delete[] command.data;
+        if (command.connectMode != CM_NONE && command.target != UNASSIGNED_PLAYER_ID) {
+            if (ConnectedSystem* slot = FindSlotNet(command.target)) slot->connectMode = command.connectMode;
+        }
+    }
+}
+
+void NetPeer::RunRequestedConnections(NetTime now) {
+    while (RequestedConnection* request = requestedConnections_.ReadLock()) {
+        pendingConnects_.push_back(*request);
+        requestedConnections_.ReadUnlock();
+    }
+    for (size_t i = 0; i < pendingConnects_.size();) {
+        RequestedConnection& request = pendingConnects_[i];
+        if (!TimeReached(now, request.nextRequestTime)) {
+            ++i;
+            continue;
+        }
+        if (request.requestsMade < kConnectAttempts && request.playerId != UNASSIGNED_PLAYER_ID) {
+            ++request.requestsMade;
+            request.nextRequestTime = now + kConnectRetryMs;
+            SendOpenRequest(request);
+            ++i;
+            continue;
+        }
+        const PlayerID target = request.playerId;
+        pendingConnects_.erase(pendingConnects_.begin() + long(i));
+        PushNotice(ID_CONN_ATTEMPT_FAILED, target, 0xFFFF);
+    }
+}
+
+void NetPeer::ServeSlot(uint32_t index, NetTime now, uint64_t timeUs) {
+    ConnectedSystem& slot = remoteSystemList_[index];
+    ReliabilityChannel& channel = *slot.channel;
+
+    if (slot.connectMode == CM_CONNECTED && TimeBefore(slot.lastReliableSend, now) &&
+        now - slot.lastReliableSend > kKeepAliveMs && !channel.AreMessagesAwaitingAck()) {
+        const uint8_t keepAlive = ID_KEEP_ALIVE;
+        SendBytesImmediateLocked(&keepAlive, 1, LOW_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, slot.playerId,
+                                 timeUs);
+        slot.lastReliableSend = now + channel.GetTimeoutTime();
+    }
+
+    ChannelOut out(*this, slot.playerId);
+    channel.Update(out, slot.playerId, mtuSize_, timeUs, Observers());
+
+    const int32_t mode = slot.connectMode;
+    const bool closing = mode == CM_DISCONNECT_ASAP || mode == CM_DISCONNECT_ASAP_SILENTLY;
+    if (channel.IsDead() || (closing && !channel.IsDataWaiting()) ||
+        (mode == CM_DISCONNECT_ON_NO_ACK && !channel.AreMessagesAwaitingAck()) ||
+        (mode >= CM_REQUESTED_CONNECTION && mode <= CM_SET_KEY_ON_NEXT_BLOCK &&
+         TimeBefore(slot.connectionTime, now) && now - slot.connectionTime > kHandshakeTimeoutMs)) {
+        CloseWithNotice(index, mode);
+        return;
+    }
+    if (closing && int32_t(now - slot.lastReliableSend) > int32_t(kDisconnectGraceMs)) {
+        CloseSlotLocked(index);
+        return;
+    }
+
+    if (mode == CM_CONNECTED) {
+        if (role_ == SocketRole::Server && !slot.loggedOn &&
+            int32_t(now - slot.connectionTime) > int32_t(kLogonTimeoutMs)) {
+            Log("Kicking %s because they didn't logon to the game.", slot.playerId.ToString(false));
+            NotifyAndCloseLocked(slot.playerId, 0, timeUs);
+            return;
+        }
+        if (TimeBefore(slot.nextPingTime, now) && (pingPeriodically_.load() || slot.lowestPing == kNoPing)) {
+            slot.nextPingTime = now + kPingIntervalMs;
+            PingNowLocked(slot.playerId, timeUs);
+        }
+    }
+
+    uint8_t* data = nullptr;
+    while (uint32_t bits = channel.ReceiveMessage(data)) {
+        if (inputTree_) {
+            BitStream plain;
+            const uint32_t bytes = (bits + 7u) / 8u;
+            inputTree_->DecodeToStream(data, bits, plain);
+            delete[] data;
+            compressedBytesReceived_ += bytes;
+            bits = uint32_t(plain.GetNumberOfBitsUsed());
+            uncompressedBytesReceived_ += uint32_t(plain.GetNumberOfBytesUsed());
+            data = nullptr;
+            if (bits == 0) continue;
+            plain.CopyData(data);
+        }
+        if (!HandleSlotMessage(index, data, bits, now, timeUs)) return;
+    }
+}
+
+void NetPeer::CloseWithNotice(uint32_t index, int32_t mode) {
+    ConnectedSystem& slot = remoteSystemList_[index];
+    uint8_t notice = 0;
+    if (mode == CM_CONNECTED)
+        notice = ID_CONN_LOST;
+    else if (mode == CM_REQUESTED_CONNECTION)
+        notice = ID_CONN_ATTEMPT_FAILED;
+    else if (mode == CM_DISCONNECT_ASAP || mode == CM_DISCONNECT_ON_NO_ACK)
+        notice = ID_CONN_CLOSED;
+    if (notice != 0) PushNotice(notice, slot.playerId, uint16_t(index));
+    CloseSlotLocked(index);
+}
+
+bool NetPeer::HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now, uint64_t timeUs) {
+    ConnectedSystem& slot = remoteSystemList_[index];
+    const uint32_t length = (bitLength + 7u) / 8u;
+    const int32_t mode = slot.connectMode;
+    const uint8_t id = data[0];
+
+    if (mode == CM_UNVERIFIED_SENDER) {
+        if (id == ID_CONN_REQUEST) {
+            ParseConnectionRequest(index, data, length, timeUs);
+            delete[] data;
+            return true;
+        }
+        // Our clients always open with their request: this sender is not one of them.
+        const PlayerID sender = slot.playerId;
+        const uint32_t banMs = slot.channel->GetTimeoutTime();
+        delete[] data;
+        CloseSlotLocked(index);
+        char ip[PlayerID::kStringSize];
+        banList_.Add(sender.ToString(false, ip, sizeof ip), banMs);
+        return false;
+    }
+
+    switch (id) {
+        case ID_CONN_REQUEST:
+            if (mode != CM_CONNECTED) ParseConnectionRequest(index, data, length, timeUs);
+            break;
+        case ID_CONN_HANDSHAKE_DONE:
+            if (length != 7) goto deliver;
+            HandleHandshakeDone(index, data, bitLength, timeUs);
+            return true;
+        case ID_INTERNAL_PONG:
+            if (length != 9) goto deliver;
+            HandlePong(slot, data, now);
+            break;
+        case ID_INTERNAL_PING:
+            if (length != 5) goto deliver;
+            {
+                uint8_t pong[9];
+                pong[0] = ID_INTERNAL_PONG;
+                std::memcpy(pong + 1, data + 1, 4);
+                WriteU32(pong + 5, now);
+                SendBytesImmediateLocked(pong, sizeof pong, SYSTEM_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE, 0,
+                                         slot.playerId, timeUs);
+            }
+            break;
+        case ID_CONN_CLOSED:
+            slot.connectMode = CM_DISCONNECT_ON_NO_ACK;
+            break;
+        case ID_KEEP_ALIVE:
+            if (length != 1) goto deliver;
+            break;
+        case ID_STATIC_DATA_REQUEST:
+            SendStaticDataLocked(slot.playerId, timeUs);
+            break;
+        case ID_STATIC_DATA:
+            slot.staticData.Clear();
+            if (bitLength > 8) slot.staticData.WriteRawBits(data + 1, int32_t(bitLength - 8), false);
+            PushMessage(data, bitLength, slot.playerId, uint16_t(index));
+            return true;
+        case ID_CONN_ACCEPTED:
+            if (length != 13) goto deliver;
+            HandleConnectionAccepted(index, data, bitLength, timeUs);
+            return slot.isActive != 0;
+        default:
+            goto deliver;
+    }
+    delete[] data;
+    return true;
+
+deliver:
+    // Game data only from a system that passed the password: a refused one (closing silently)
+    // would otherwise reach the game's handlers in the moments before its slot closes.
+    if (id < kFirstUserVisibleIdentifier || mode == CM_DISCONNECT_ASAP_SILENTLY) {
+        delete[] data;
+        return true;
+    }
+    PushMessage(data, bitLength, slot.playerId, uint16_t(index));
+    return true;
+}
+
+// ---- pings ---------------------------------------------------------------------------------------
+
+void NetPeer::PingNowLocked(PlayerID target, uint64_t timeUs) {
+    uint8_t ping[5];
+    ping[0] = ID_INTERNAL_PING;
+    WriteU32(ping + 1, NetTime(timeUs / 1000u));
+    SendBytesImmediateLocked(ping, sizeof ping, SYSTEM_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE, 0, target, timeUs);
+}
+
+void NetPeer::PingNow(PlayerID target) {
+    if (!IsActive()) return;
+    Lock lock(peerLock_);
+    PingNowLocked(target, clock_->NowUs());
+}
+
+void NetPeer::Ping(PlayerID target) {
+    uint8_t ping[5];
+    ping[0] = ID_INTERNAL_PING;
+    WriteU32(ping + 1, NowMs());
+    SendBytes(ping, sizeof ping, SYSTEM_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE, 0, target, false);
+}
+
+bool RecordPing(ConnectedSystem& slot, NetTime sent, NetTime remoteTime, NetTime now) {
+    const NetTime elapsed = TimeBefore(sent, now) ? now - sent : 0;
+    // 0xFFFF marks an empty entry; a measurement never writes it.
+    const uint32_t ping = elapsed < kNoPing ? elapsed : kNoPing - 1u;
+
+    PingAndClockDifferential& entry = slot.pingHistory[slot.pingWriteIndex];
+    const bool accepted =
+        entry.pingTime == 0 || (ping < 3u * entry.pingTime && ping < NetPeer::kMaxAcceptedPing);
+    if (!accepted) return false;
+    // The remote clock was read halfway through the round trip. Halving the elapsed time rather
+    // than the sum of both stamps keeps this right once the clock passes 2^31 ms.
+    const NetTime midpoint = sent + elapsed / 2u;
+    entry.pingTime = uint16_t(ping);
+    entry.clockDifferential = int32_t(remoteTime - midpoint);
+    if (slot.lowestPing == kNoPing || slot.lowestPing > ping) slot.lowestPing = uint16_t(ping);
+    slot.pingWriteIndex = (slot.pingWriteIndex + 1) % kPingHistorySize;
+    return true;
+}
+
+int32_t BestClockDifferential(const ConnectedSystem& slot) {
+    int32_t best = 0;
+    uint16_t lowest = kNoPing;
+    for (int i = 0; i < kPingHistorySize && slot.pingHistory[i].pingTime != kNoPing; ++i) {
+        if (slot.pingHistory[i].pingTime < lowest) {
+            lowest = slot.pingHistory[i].pingTime;
+            best = slot.pingHistory[i].clockDifferential;
+        }
+    }
+    return best;
+}
+
+void NetPeer::HandlePong(ConnectedSystem& slot, const uint8_t* data, NetTime now) {
+    const int32_t entry = slot.pingWriteIndex;
+    if (RecordPing(slot, ReadU32(data + 1), ReadU32(data + 5), now))
+        slot.channel->SetPing(slot.pingHistory[entry].pingTime);
+}
+
+int32_t NetPeer::GetAveragePing(PlayerID target) const {
+    Lock lock(peerLock_);
+    const int32_t index = FindIndexUser(target, false);
+    if (index < 0) return -1;
+    const ConnectedSystem& slot = remoteSystemList_[index];
+    int32_t sum = 0;
+    int32_t count = 0;
+    for (; count < kPingHistorySize && slot.pingHistory[count].pingTime != kNoPing; ++count)
+        sum += slot.pingHistory[count].pingTime;
+    return count == 0 ? -1 : sum / count;
+}
+
+int32_t NetPeer::GetLastPing(PlayerID target) const {
+    Lock lock(peerLock_);
+    const int32_t index = FindIndexUser(target, false);
+    if (index < 0) return -1;
+    const ConnectedSystem& slot = remoteSystemList_[index];
+    const int32_t last = slot.pingWriteIndex == 0 ? kPingHistorySize - 1 : slot.pingWriteIndex - 1;
+    return slot.pingHistory[last].pingTime;
+}
+
+int32_t NetPeer::GetLowestPing(PlayerID target) const {
+    Lock lock(peerLock_);
+    const int32_t index = FindIndexUser(target, false);
+    if (index < 0) return -1;
+    return remoteSystemList_[index].lowestPing;
+}
+
+int32_t NetPeer::GetBestClockDifferential(PlayerID target) const {
+    Lock lock(peerLock_);
+    const int32_t index = FindIndexUser(target, false);
+    return index < 0 ? 0 : BestClockDifferential(remoteSystemList_[index]);
+}
+
+uint32_t NetPeer::GetClockDifferentialTime(PlayerID target, uint32_t remoteTime) const {
+    return remoteTime - uint32_t(GetBestClockDifferential(target));
+}
+
+void NetPeer::ShiftIncomingTimestamp(Packet* packet) const {
+    const uint32_t remote = ReadU32(packet->data + 1);
+    WriteU32(packet->data + 1, remote - uint32_t(GetBestClockDifferential(packet->sender)));
+}
+
+}  // namespace velt
