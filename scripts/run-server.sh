@@ -1,12 +1,39 @@
 #!/usr/bin/env bash
-# Starts velt-server from a release build on the ready default configuration in run/.
+# Starts velt-server from a release build in ./run, on the ready default configuration.
+# First run: copies server/default-config/server.cfg to run/server.cfg with a generated
+# remote-console password, and assembles the shipped gamemodes and filterscripts.
 set -euo pipefail
-build=${1:-build/release}
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-build/release}" 2>/dev/null && pwd || true)
 server="$build/server/velt-server"
-if [[ ! -x "$server" ]]; then
-  echo "velt-server is not built yet: the transport and script libraries are built and tested by 'make test'."
+vmasm="$build/tools/vmasm/vmasm"
+if [[ -z "$build" || ! -x "$server" ]]; then
+  echo "velt-server is not built yet: run 'make run', which builds it first."
   exit 0
 fi
-mkdir -p run
-cd run
-exec "../$server"
+
+mkdir -p "$root/run"
+cd "$root/run"
+mkdir -p gamemodes filterscripts scriptfiles npcmodes/recordings
+
+if [[ ! -f server.cfg ]]; then
+  password=$(od -An -tx1 -N12 /dev/urandom | tr -d ' \n')
+  {
+    cat "$root/server/default-config/server.cfg"
+    echo "rcon_password $password"
+  } > server.cfg
+  chmod 600 server.cfg
+  echo "Created run/server.cfg; the remote-console password is on its rcon_password line."
+fi
+
+# The shipped scripts, assembled once; an operator's own .vmb files are never overwritten.
+for kind in gamemodes filterscripts; do
+  for src in "$root/server/default-config/$kind"/*.vasm; do
+    out="$kind/$(basename "${src%.vasm}").vmb"
+    if [[ ! -f "$out" && -x "$vmasm" ]]; then
+      "$vmasm" -o "$out" "$src"
+    fi
+  done
+done
+
+exec "$server"

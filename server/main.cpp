@@ -1,0 +1,13 @@
+// velt-server: the dedicated game server. It takes no arguments; every setting comes from
+// "server.cfg" in the working directory.
+
+#include "net/NetworkFactory.h"
+#include "server/GameServer.h"
+#include "server/ServerStartup.h"
+#include "server/VmScriptHostFactory.h"
+
+int main() {
+    velt::VmScriptHostFactory hosts;
+    const velt::NetServerFactory net{velt::CreateNetServer, velt::DestroyNetServer};
+    return velt::RunServer(net, hosts);
+}

@@ -1,0 +1,242 @@
+// Player class, spawn and identity natives, called from a real script on a game server whose fake
+// transport records every RPC: one table row per native with its main path, a bad or
+// disconnected id, and id 65536 + n acting on n; the RPCs compared byte for byte.
+
+#include "server/NativesPlayerSpawn.h"
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "server/GameServerRpc.h"
+#include "tests/script/natives_server_fixture.h"
+
+namespace velt::scripttest {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes U8(uint32_t v) { return {uint8_t(v)}; }
+Bytes U16(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
+Bytes U32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+Bytes F32(float f) { return U32(static_cast<uint32_t>(FloatToCell(f))); }
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// An RPC as the fake transport saw it.
+struct Rpc {
+    uint8_t id;
+    uint16_t to;
+    Bytes payload;
+    bool operator==(const Rpc&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Rpc& r) {
+    os << "{rpc " << int(r.id) << " to " << r.to << ":";
+    for (uint8_t b : r.payload) os << " " << int(b);
+    return os << "}";
+}
+
+constexpr uint16_t kPlayer = 3;  // the player the rows act on; 0 and 7 are also connected
+
+class PlayerSpawnNatives : public NativesServerTest {
+protected:
+    void SetUp() override {
+        NativesServerTest::SetUp();
+        net_->AddSlot(0, test::FakeNetServer::AddressOf(0));
+        ASSERT_EQ(game_->GetPlayerPool()->Connect(0, "Zed", "SERIAL-ZED", "0.3.7", false), 1);
+        Join(kPlayer, "Alice");
+        Join(7, "Bob");
+        net_->sent.clear();
+    }
+
+    // Every RPC sent since the last call, in order; each must go reliable ordered on channel 2
+    // with priority 1.
+    std::vector<Rpc> TakeRpcs() {
+        std::vector<Rpc> out;
+        for (const test::FakeNetServer::Message& m : net_->sent) {
+            EXPECT_TRUE(m.isRpc);
+            EXPECT_EQ(m.priority, HIGH_PRIORITY_LEVEL);
+            EXPECT_EQ(m.reliability, RELIABILITY_RELIABLE_ORDERED);
+            EXPECT_EQ(m.channel, 2);
+            out.push_back({m.rpcId, static_cast<uint16_t>(net_->GetIndexFromPlayerID(m.target)), m.bytes});
+        }
+        net_->sent.clear();
+        return out;
+    }
+    // The same RPC to every connected player.
+    static std::vector<Rpc> ToAll(uint8_t id, const Bytes& payload) {
+        return {{id, 0, payload}, {id, kPlayer, payload}, {id, 7, payload}};
+    }
+
+    NativeScript script{"natives_player", ScriptKind::GameMode, -1, nullptr};
+};
+
+struct Row {
+    const char* native;
+    std::function<std::vector<cell>(cell id)> args;
+    cell ok;    // the result on the player
+    cell fail;  // the result on an id that names no connected player
+    std::vector<Rpc> rpcs;
+    std::function<void()> reset = {};  // puts the player back before each run
+};
+
+TEST_F(PlayerSpawnNatives, EveryNativeOnGoodBadAndWrappedIds) {
+    ScriptMemory& m = script.mem;
+    const cell name = m.Alloc(std::vector<cell>(32, -1));
+    const cell other = m.Alloc(std::vector<cell>(32, -1));
+    Player* alice = game_->GetPlayerPool()->GetAt(kPlayer);
+    alice->SetColor(0x11223344);
+    game_->GetPlayerPool()->GetAt(7)->StreamInPlayer(kPlayer);
+    net_->sent.clear();
+
+    const auto spawnArgs = [](cell id) {
+        return std::vector<cell>{id, 0x104, 230, FloatToCell(1.0f), FloatToCell(2.0f), FloatToCell(3.0f),
+                                 FloatToCell(45.0f), 24, 100, 0, 0, 0, 0};
+    };
+    const Bytes spawnRecord = Cat({U8(4), U32(230), U32(0), U8(0), F32(1.0f), F32(2.0f), F32(3.0f), F32(45.0f),
+                                   U32(24), U32(0), U32(0), U32(100), U32(0), U32(0)});
+    ASSERT_EQ(spawnRecord.size(), SpawnInfo::kSize);
+    const std::vector<Row> rows = {
+        {"SetSpawnInfo", spawnArgs, 1, 0, {{RPC_SpawnInfoSet, kPlayer, spawnRecord}}},
+        {"SpawnPlayer", [](cell id) { return std::vector<cell>{id}; }, 1, 0, {{RPC_SpawnRequest, kPlayer, U32(2)}}},
+        {"ForceClassSelection", [](cell id) { return std::vector<cell>{id}; }, 1, 0,
+         {{RPC_ClassSelectionForce, kPlayer, {}}}},
+        {"SetPlayerColor", [](cell id) { return std::vector<cell>{id, static_cast<cell>(0xFF00FFAAu)}; }, 1, 0,
+         ToAll(RPC_PlayerColorSet, Cat({U16(kPlayer), U32(0xFF00FFAA)}))},
+        {"GetPlayerColor", [](cell id) { return std::vector<cell>{id}; }, static_cast<cell>(0xFF00FFAAu), 0, {}},
+        {"SetPlayerVirtualWorld", [](cell id) { return std::vector<cell>{id, 77}; }, 1, 0,
+         {{RPC_PlayerVirtualWorldSet, kPlayer, U32(77)}},
+         [&] {
+             game_->GetPlayerPool()->SetVirtualWorld(kPlayer, 0);
+             net_->sent.clear();
+         }},
+        {"GetPlayerVirtualWorld", [](cell id) { return std::vector<cell>{id}; }, 77, 0, {}},
+        {"GetPlayerTeam", [](cell id) { return std::vector<cell>{id}; }, 4, -1, {}},
+        {"GetPlayerSkin", [](cell id) { return std::vector<cell>{id}; }, 230, 0, {}},
+        {"GetPlayerState", [](cell id) { return std::vector<cell>{id}; }, PLAYER_STATE_NONE, 0, {}},
+        {"IsPlayerConnected", [](cell id) { return std::vector<cell>{id}; }, 1, 0, {}},
+        {"GetPlayerName", [&](cell id) { return std::vector<cell>{id, name, 32}; }, 5, 0, {}},
+        {"GetPlayerVersion", [&](cell id) { return std::vector<cell>{id, other, 32}; }, 0, 0, {}},
+        {"gpci", [&](cell id) { return std::vector<cell>{id, other, 32}; }, 0, 0, {}},
+        // The player is streamed in for 7; as the viewer, 3 has nobody streamed in.
+        {"IsPlayerStreamedIn", [](cell id) { return std::vector<cell>{id, 7}; }, 1, 0, {}},
+        {"IsPlayerStreamedIn", [](cell id) { return std::vector<cell>{7, id}; }, 0, 0, {}},
+    };
+    const cell goodIds[] = {kPlayer, 65536 + kPlayer, static_cast<cell>(0xFFFF0000u) + kPlayer};
+    const cell badIds[] = {5, 1000, 65535, 65536 + 5, -1};
+    for (const Row& row : rows) {
+        for (cell id : goodIds) {
+            if (row.reset) row.reset();
+            EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.ok})) << row.native << " " << id;
+            EXPECT_EQ(TakeRpcs(), row.rpcs) << row.native << " " << id;
+        }
+        for (cell id : badIds) {
+            EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.fail})) << row.native << " " << id;
+            EXPECT_TRUE(TakeRpcs().empty()) << row.native << " " << id;
+        }
+    }
+    EXPECT_EQ(m.Text(name), "Alice");
+}
+
+TEST_F(PlayerSpawnNatives, SpawnNativesStoreTheRecordAndGiveLeaveToSpawn) {
+    PlayerPool* pool = game_->GetPlayerPool();
+    EXPECT_FALSE(pool->GetAt(kPlayer)->IsSpawnAllowed());
+    EXPECT_FALSE(pool->GetAt(kPlayer)->HasSpawnInfo());
+    EXPECT_EQ(script.Call("SetSpawnInfo", {kPlayer, 255, 20001, FloatToCell(-5.5f), FloatToCell(0.0f),
+                                           FloatToCell(9.0f), FloatToCell(359.0f), 31, 500, 24, 7, 16, 1})
+                  .value,
+              1);
+    const Player* p = pool->GetAt(kPlayer);
+    EXPECT_TRUE(p->IsSpawnAllowed());
+    ASSERT_TRUE(p->HasSpawnInfo());
+    const SpawnInfo& info = p->GetSpawnInfo();
+    EXPECT_EQ(info.team, 255);
+    EXPECT_EQ(info.skin, 20001);
+    EXPECT_EQ(info.customSkin, 0);
+    EXPECT_EQ(info.position.x, -5.5f);
+    EXPECT_EQ(info.position.z, 9.0f);
+    EXPECT_EQ(info.facingAngle, 359.0f);
+    EXPECT_EQ(info.weapons, (std::array<int32_t, 3>{31, 24, 16}));
+    EXPECT_EQ(info.ammo, (std::array<int32_t, 3>{500, 7, 1}));
+    EXPECT_EQ(script.Call("GetPlayerTeam", {kPlayer}).value, 255);
+    EXPECT_EQ(script.Call("GetPlayerSkin", {kPlayer}).value, 20001);
+
+    // SpawnPlayer alone gives leave too, and leaves the record alone.
+    EXPECT_FALSE(pool->GetAt(7)->IsSpawnAllowed());
+    EXPECT_EQ(script.Call("SpawnPlayer", {7}).value, 1);
+    EXPECT_TRUE(pool->GetAt(7)->IsSpawnAllowed());
+    EXPECT_FALSE(pool->GetAt(7)->HasSpawnInfo());
+}
+
+TEST_F(PlayerSpawnNatives, TextsAreCutToTheScriptsArray) {
+    ScriptMemory& m = script.mem;
+    const cell out = m.Alloc(std::vector<cell>(32, -1));
+    EXPECT_EQ(script.Call("gpci", {0, out, 32}).value, 10);
+    EXPECT_EQ(m.Text(out), "SERIAL-ZED");
+    EXPECT_EQ(script.Call("GetPlayerVersion", {0, out, 32}).value, 5);
+    EXPECT_EQ(m.Text(out), "0.3.7");
+    // Size 4: three characters and the terminator; the cells after it are left alone.
+    const cell small = m.Alloc(std::vector<cell>(6, -1));
+    EXPECT_EQ(script.Call("GetPlayerName", {kPlayer, small, 4}).value, 3);
+    EXPECT_EQ(m.Read(small, 6), (std::vector<cell>{'A', 'l', 'i', 0, -1, -1}));
+    // A size of 0 or an array outside the script writes nothing.
+    EXPECT_EQ(script.Call("GetPlayerName", {kPlayer, small, 0}).value, 0);
+    EXPECT_EQ(script.Call("GetPlayerName", {kPlayer, script.vm()->heap - 8, 24}).value, 0);
+    EXPECT_EQ(script.Call("GetPlayerName", {kPlayer, -4, 24}).value, 0);
+    // A 24-character name in an array of 24 cells arrives as 23 characters.
+    ASSERT_EQ(game_->GetPlayerPool()->Connect(9, "ABCDEFGHIJKLMNOPQRSTUVWX", nullptr, nullptr, false), 1);
+    const cell full = m.Alloc(std::vector<cell>(24, -1));
+    EXPECT_EQ(script.Call("GetPlayerName", {9, full, 24}).value, 23);
+    EXPECT_EQ(m.Text(full), "ABCDEFGHIJKLMNOPQRSTUVW");
+}
+
+TEST_F(PlayerSpawnNatives, ClassesAreAppendedUntilTheTableIsFull) {
+    const auto classArgs = [](std::vector<cell> head) {
+        const std::vector<cell> tail = {FloatToCell(1.5f), FloatToCell(-2.0f), FloatToCell(3.25f), FloatToCell(90.0f),
+                                        24, 100, 31, 250, 0, 0};
+        head.insert(head.end(), tail.begin(), tail.end());
+        return head;
+    };
+    EXPECT_EQ(script.Call("AddPlayerClass", classArgs({20005})).value, 0);
+    EXPECT_EQ(script.Call("AddPlayerClassEx", classArgs({0x105, 7})).value, 1);
+    const SpawnInfo* first = game_->GetPlayerClass(0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->team, 255);
+    EXPECT_EQ(first->skin, 20005);  // stored as given: classes map no custom skins
+    EXPECT_EQ(first->customSkin, 0);
+    EXPECT_EQ(first->position.x, 1.5f);
+    EXPECT_EQ(first->position.y, -2.0f);
+    EXPECT_EQ(first->position.z, 3.25f);
+    EXPECT_EQ(first->facingAngle, 90.0f);
+    EXPECT_EQ(first->weapons, (std::array<int32_t, 3>{24, 31, 0}));
+    EXPECT_EQ(first->ammo, (std::array<int32_t, 3>{100, 250, 0}));
+    EXPECT_EQ(game_->GetPlayerClass(1)->team, 5);  // the low byte of the team
+    EXPECT_EQ(game_->GetPlayerClass(1)->skin, 7);
+
+    for (int i = 2; i < 319; ++i) ASSERT_EQ(script.Call("AddPlayerClass", classArgs({i})).value, i);
+    EXPECT_EQ(script.Call("AddPlayerClass", classArgs({1})).value, 319);
+    EXPECT_EQ(script.Call("AddPlayerClassEx", classArgs({1, 1})).value, 319);
+    EXPECT_EQ(game_->GetClassCount(), 319u);
+    EXPECT_TRUE(TakeRpcs().empty());
+}
+
+TEST_F(PlayerSpawnNatives, PoolSizesAndVehicleStreaming) {
+    EXPECT_EQ(script.Call("GetPlayerPoolSize", {}).value, 7);
+    game_->GetPlayerPool()->Disconnect(7, DISCONNECT_QUIT);
+    game_->GetPlayerPool()->Disconnect(kPlayer, DISCONNECT_QUIT);
+    // Only player 0 left: the same answer as with nobody at all.
+    EXPECT_EQ(script.Call("GetPlayerPoolSize", {}).value, 0);
+    game_->GetPlayerPool()->Disconnect(0, DISCONNECT_QUIT);
+    EXPECT_EQ(script.Call("GetPlayerPoolSize", {}).value, 0);
+    EXPECT_EQ(script.Call("GetVehiclePoolSize", {}).value, 0);
+    // No vehicle exists, so none is streamed in for anybody.
+    EXPECT_EQ(script.Call("IsVehicleStreamedIn", {1, 0}).value, 0);
+    EXPECT_EQ(script.Call("IsPlayerConnected", {0}).value, 0);
+}
+
+}  // namespace
+}  // namespace velt::scripttest
