@@ -18,19 +18,24 @@ endif()
 
 find_package(Threads REQUIRED)
 
-# velt_add_library(<name> <dir>): a static library of every .cpp directly inside <dir>.
-# A folder with no sources yet gives an interface library, so dependents link either way.
+# velt_add_library(<name> <dir> [<libs>...] [EXCLUDE <file>...]): a static library of every .cpp
+# directly inside <dir> but the excluded file names, linked with <libs>. A folder with no sources
+# yet gives an interface library, so dependents link either way.
 function(velt_add_library name dir)
+  cmake_parse_arguments(ARG "" "" "EXCLUDE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  foreach(excluded ${ARG_EXCLUDE})
+    list(REMOVE_ITEM sources ${dir}/${excluded})
+  endforeach()
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
-    target_link_libraries(${name} PUBLIC Threads::Threads ${ARGN})
+    target_link_libraries(${name} PUBLIC Threads::Threads ${ARG_UNPARSED_ARGUMENTS})
   else()
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
-    target_link_libraries(${name} INTERFACE Threads::Threads ${ARGN})
+    target_link_libraries(${name} INTERFACE Threads::Threads ${ARG_UNPARSED_ARGUMENTS})
   endif()
 endfunction()
 

@@ -1,0 +1,141 @@
+// The game server's RPC handlers and packet readers fed fuzz-chosen calls, in process, through the
+// recording fake transport: one long-lived server with a few joined players, each input one call
+// (or one packet) from one slot, now and then an intermission. Players the input kicks are joined
+// again so later inputs keep reaching handlers that need a connected sender.
+//
+// Input: [selector][slot][bit trim][payload...]. Selectors below the RPC table's size pick an RPC;
+// 250 ends the gamemode, 251 restarts it; any other value is sent as a packet whose first byte is
+// the selector.
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/Console.h"
+#include "server/ConsoleVariables.h"
+#include "server/GameServer.h"
+#include "server/GameServerRpc.h"
+#include "server/PlayerPool.h"
+#include "server/ScriptServicesStandIn.h"
+#include "server/ServerStartup.h"
+#include "tests/server/dispatch_fake_net.h"
+
+namespace {
+
+using namespace velt;
+
+constexpr uint16_t kBasePlayers = 4;
+constexpr uint16_t kSlots = 8;  // slots 4..7 have addresses but no player until a join
+
+struct World {
+    ServerSettings settings;
+    std::unique_ptr<Console> console;
+    StandInScripts scripts;
+    std::unique_ptr<StandInScriptHostFactory> hosts;
+    std::unique_ptr<GameServer> game;
+    test::ProtocolFakeNet* net = nullptr;
+    uint32_t now = 1000;
+
+    World() {
+        static char pattern[] = "/tmp/velt_fuzz_rpc_XXXXXX";
+        if (mkdtemp(pattern) == nullptr) std::abort();
+        std::filesystem::current_path(pattern);
+        // The scratch directory (gamemode file, a ban file the console may write) goes at exit.
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::current_path("/tmp", ignored);
+            std::filesystem::remove_all(pattern, ignored);
+        });
+        std::filesystem::create_directories("gamemodes");
+        std::ofstream("gamemodes/a.vmb") << "x";
+
+        console = std::make_unique<Console>();
+        RegisterServerVariables(*console, settings, MakeServerVariableCallbacks(*console, settings));
+        console->SetStringVariable("gamemode0", "a");
+        console->SetStringVariable("rcon_password", "fuzz");
+        settings.maxNpc = 2;
+        scripts.gameModePublics = {{"OnPlayerCommandText", 0}, {"OnPlayerText", 1}, {"OnPlayerUpdate", 1},
+                                   {"OnPlayerRequestClass", 1}, {"OnPlayerRequestSpawn", 1},
+                                   {"OnDialogResponse", 1},    {"OnPlayerSpawn", 1}};
+        scripts.isPlayerConnected = [this](int32_t id) {
+            return game && game->GetPlayerPool() && id >= 0 && game->GetPlayerPool()->IsConnected(uint16_t(id));
+        };
+        scripts.broadcastChat = [this](int32_t id, const char* text) {
+            if (Player* p = game->GetPlayerPool()->GetAt(uint16_t(id))) p->BroadcastChat(text, uint8_t(std::strlen(text)));
+        };
+        hosts = std::make_unique<StandInScriptHostFactory>(scripts);
+        ServerChallenge.store(0x1234ABCD);
+        game = std::make_unique<GameServer>(*console, settings, test::ProtocolFakeNet::Factory(), *hosts);
+        net = static_cast<test::ProtocolFakeNet*>(test::FakeNetServer::last);
+        TheGameServer = game.get();
+        game->SetClock([this] { return now; });
+        game->Init(true);
+        for (uint16_t slot = 0; slot < kSlots; ++slot) net->AddSlot(slot, test::FakeNetServer::AddressOf(slot));
+        game->AddPlayerClass(SpawnInfo{});
+    }
+
+    void Refill() {
+        PlayerPool* pool = game->GetPlayerPool();
+        if (pool == nullptr) return;
+        pool->ReleaseRetired();
+        for (uint16_t slot = 0; slot < kBasePlayers; ++slot) {
+            if (pool->IsConnected(slot)) continue;
+            std::string name = "Base" + std::to_string(slot);
+            if (pool->Connect(slot, name.c_str(), nullptr, nullptr, slot == 3) == 1) {
+                Player* p = pool->GetAt(slot);
+                p->SetState(PLAYER_STATE_ONFOOT);
+                p->UpdatePosition(float(slot), float(slot), 10.0f, true);
+            }
+        }
+        net->sent.clear();
+        net->calls.clear();
+        scripts.Clear();
+    }
+};
+
+World& TheWorld() {
+    static World* world = new World();
+    return *world;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 3) return 0;
+    World& w = TheWorld();
+    w.Refill();
+    w.now += 137;  // passes, markers and timeouts come due now and then
+    const uint8_t selector = data[0];
+    const uint16_t slot = uint16_t(data[1] % kSlots);
+    const uint32_t trim = data[2] & 7;
+    std::vector<uint8_t> payload(data + 3, data + size);
+
+    if (selector < kServerRpcCount) {
+        RpcHandler handler = kServerRpcs[selector].handler;
+        if (handler == nullptr) return 0;
+        uint32_t bits = uint32_t(payload.size()) * 8;
+        bits = bits > trim ? bits - trim : bits;
+        RpcCallParams params{payload.empty() ? nullptr : payload.data(), payload.empty() ? 0 : bits,
+                             test::FakeNetServer::AddressOf(slot), nullptr};
+        handler(&params);
+    } else if (selector == 250) {
+        if (w.game->GetGameState() == GAME_STATE_RUNNING) w.game->EndGameMode();
+    } else if (selector == 251) {
+        if (w.game->GetGameState() == GAME_STATE_ENDED) w.game->RestartGameMode();
+    } else {
+        std::vector<uint8_t> packet(data, data + size);
+        packet.erase(packet.begin() + 1, packet.begin() + 3);  // the selector is the id byte
+        w.net->QueuePacket(slot, packet);
+        w.game->ProcessPackets();
+    }
+    if (PlayerPool* pool = w.game->GetPlayerPool()) pool->Process(0.05f);
+    return 0;
+}

@@ -1,0 +1,22 @@
+"""An independent client of the game protocol for end-to-end tests (standard library only).
+
+See tests/wire/README.md for the API in brief.
+"""
+
+from .bitstream import BitReader, BitWriter, WireError, f32
+from .channel import Channel
+from .connection import Accepted, Connection, ConnectionRefused, Message
+from .datagram import (RELIABLE, RELIABLE_ORDERED, RELIABLE_SEQUENCED, UNRELIABLE,
+                       UNRELIABLE_SEQUENCED)
+from .game import (ID_PLAYER_SYNC, ID_RCON_COMMAND, JOIN_CHECK_BYTE, PROTOCOL_VERSION,
+                   RejectReason, Rpc, SpawnInfo, challenge_answer, chat_text, class_request,
+                   command_text, death_report, decode_chat_text, decode_class_reply,
+                   decode_client_message, decode_connection_rejected, decode_game_init,
+                   decode_player_joined, decode_player_left, decode_spawn_reply, npc_join,
+                   player_join, player_spawned, rcon_command_packet, spawn_request)
+from .query import QueryClient
+from .rpc import RpcCall, decode_rpc, encode_rpc
+from .scramble import Scrambler, load_table
+from . import player
+from .player import JoinRejected, join
+from .sync import OnFootSync, decode_relayed_onfoot, health_armour_byte, onfoot_packet
