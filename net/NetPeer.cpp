@@ -558,9 +558,9 @@ void NetPeer::NotifyAndCloseLocked(PlayerID target, uint8_t orderingChannel, uin
 
 // ---- to the user ---------------------------------------------------------------------------------
 
-void NetPeer::PushPacket(Packet* packet, bool unconnected) {
+void NetPeer::PushPacket(Packet* packet, bool capped) {
     if (packet == nullptr) return;
-    if (unconnected) {
+    if (capped) {
         if (unconnectedQueued_.load(std::memory_order_relaxed) >= kMaxQueuedUnconnectedPackets) {
             velt::FreePacket(packet);
             return;
@@ -569,17 +569,17 @@ void NetPeer::PushPacket(Packet* packet, bool unconnected) {
     }
     IncomingPacket* slot = incomingPackets_.WriteLock();
     slot->packet = packet;
-    slot->unconnected = unconnected;
+    slot->capped = capped;
     incomingPackets_.WriteUnlock();
 }
 
-void NetPeer::PushNotice(uint8_t id, PlayerID sender, uint16_t playerIndex) {
+void NetPeer::PushNotice(uint8_t id, PlayerID sender, uint16_t playerIndex, bool capped) {
     Packet* packet = NewPacket(1);
     if (packet == nullptr) return;
     packet->data[0] = id;
     packet->sender = sender;
     packet->playerIndex = playerIndex;
-    PushPacket(packet, false);
+    PushPacket(packet, capped);
 }
 
 void NetPeer::PushMessage(uint8_t* data, uint32_t bitLength, PlayerID sender, uint16_t playerIndex) {
@@ -600,7 +600,7 @@ Packet* NetPeer::ReceiveInternal() {
 
     while (IncomingPacket* in = incomingPackets_.ReadLock()) {
         Packet* packet = in->packet;
-        if (in->unconnected) unconnectedQueued_.fetch_sub(1, std::memory_order_relaxed);
+        if (in->capped) unconnectedQueued_.fetch_sub(1, std::memory_order_relaxed);
         incomingPackets_.ReadUnlock();
         userPackets_.Push(packet);
     }

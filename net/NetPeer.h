@@ -60,8 +60,9 @@ public:
     static constexpr uint32_t kServerFullSlotsPerAddress = 30;
     static constexpr NetTime kServerFullRepeatMs = 30000;
     static constexpr uint32_t kMaxAdvertiseBytes = 400;
-    // Packets from senders without a connection (pongs, advertisements) waiting for the user;
-    // more are dropped so a flood of them cannot grow the queue without bound.
+    // Packets from senders without a connection (pongs, advertisements) and notices of tampered
+    // datagrams waiting for the user; more are dropped so a flood of them cannot grow the queue
+    // without bound.
     static constexpr uint32_t kMaxQueuedUnconnectedPackets = 128;
     // Datagrams read per pass before the slots get their turn.
     static constexpr uint32_t kMaxDatagramsPerCycle = 4096;
@@ -220,7 +221,8 @@ public:
     void PingNow(PlayerID target);
     // Clock differential of the lowest-ping measurement of the connection (0 when none).
     int32_t GetBestClockDifferential(PlayerID target) const;
-    // Packets from unconnected senders waiting for the user (approximate while running).
+    // Capped packets (see kMaxQueuedUnconnectedPackets) waiting for the user (approximate while
+    // running).
     uint32_t QueuedUnconnectedPackets() const { return unconnectedQueued_.load(); }
 
 private:
@@ -264,7 +266,7 @@ private:
     };
     struct IncomingPacket {
         Packet* packet;
-        bool unconnected;  // counts against kMaxQueuedUnconnectedPackets
+        bool capped;  // counts against kMaxQueuedUnconnectedPackets
     };
 
     // Feeds every message a channel writes or reads to the attached plugins.
@@ -333,10 +335,10 @@ private:
     void SendOpenRequest(const RequestedConnection& request);
 
     // ---- to the user ----
-    // Queues a packet for the user thread (network thread side). Packets of unconnected senders
-    // beyond the cap are freed instead.
-    void PushPacket(Packet* packet, bool unconnected);
-    void PushNotice(uint8_t id, PlayerID sender, uint16_t playerIndex);
+    // Queues a packet for the user thread (network thread side). A capped packet beyond the cap
+    // is freed instead.
+    void PushPacket(Packet* packet, bool capped);
+    void PushNotice(uint8_t id, PlayerID sender, uint16_t playerIndex, bool capped = false);
     void PushMessage(uint8_t* data, uint32_t bitLength, PlayerID sender, uint16_t playerIndex);
     Packet* ReceiveInternal();
     void ShiftIncomingTimestamp(Packet* packet) const;

@@ -235,7 +235,8 @@ void NetPeer::HandleSlotDatagram(ConnectedSystem& slot, PlayerID sender, const u
             (id == ID_ADVERTISE && length < 400))
             return;
     }
-    PushNotice(ID_PACKET_MODIFIED, sender, uint16_t(SlotIndexOf(&slot)));
+    // Capped: a sender with a slot must not be able to queue one notice per datagram it sends.
+    PushNotice(ID_PACKET_MODIFIED, sender, uint16_t(SlotIndexOf(&slot)), true);
 }
 
 void NetPeer::HandleUnconnectedDatagram(PlayerID sender, const uint8_t* data, uint32_t length) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "net/BitStream.h"
+#include "net/ReliabilityWire.h"
 #include "tests/net/peer_test_util.h"
 
 namespace velt {
@@ -270,6 +272,17 @@ TEST(HandshakeAdmission, UnconnectedPacketsToTheUserAreCapped) {
     a.Feed(Addr("10.0.2.1", 2), B({ID_UNCONNECTED_PONG, 1, 2, 3}));
     a.Feed(Addr("10.0.2.1", 3), std::vector<uint8_t>(402, ID_ADVERTISE));
     EXPECT_TRUE(a.Packets().empty());
+
+    // A sender with a slot whose datagrams its channel rejects: one tamper notice each, capped
+    // the same way.
+    const PlayerID slotted = Addr("10.0.2.2", 1);
+    a.Feed(slotted, Admission::OpenRequest(slotted));
+    a.Packets();
+    for (int i = 0; i < 1000; ++i) a.Feed(slotted, B({0, 0}));
+    got = a.Packets();
+    ASSERT_EQ(got.size(), NetPeer::kMaxQueuedUnconnectedPackets);
+    EXPECT_EQ(got[0].bytes, B({ID_PACKET_MODIFIED}));
+    EXPECT_EQ(got[0].index, 0);
 }
 
 // ---- the connection request over a fake remote's channel ------------------------------------------
@@ -374,6 +387,25 @@ TEST(HandshakeRequest, FirstMessageOtherThanTheRequestBansForTheTimeout) {
     EXPECT_TRUE(a.peer.IsBanned("10.0.3.3"));
     a.clock.AdvanceMs(10001);  // the channel's timeout, "playertimeout"
     EXPECT_FALSE(a.peer.IsBanned("10.0.3.3"));
+}
+
+TEST(HandshakeRequest, BreachingAFloodLimitBansForAMinute) {
+    Admission a;
+    const PlayerID from = Addr("10.0.3.5", 4500);
+    a.Feed(from, Admission::OpenRequest(from));
+    TakeLog();
+    // Acknowledgements for 5001 message numbers at once: wider than "messageholelimit" (3000).
+    AckRangeList acks;
+    for (uint32_t n = 0; n <= 5000; ++n) acks.Insert(MessageNumberType(n));
+    BitStream datagram;
+    WriteAckBlock(datagram, acks, 576, false);
+    a.Feed(from, std::vector<uint8_t>(datagram.GetData(), datagram.GetData() + datagram.GetNumberOfBytesUsed()));
+    EXPECT_TRUE(a.peer.IsBanned("10.0.3.5"));
+    const std::vector<std::string> log = TakeLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("messageholelimit"), std::string::npos);
+    a.clock.AdvanceMs(60001);
+    EXPECT_FALSE(a.peer.IsBanned("10.0.3.5"));
 }
 
 TEST(HandshakeRequest, OpenExchangeWithoutRequestClosesAfterTenSeconds) {

@@ -115,7 +115,7 @@ def main():
         relay.start()
         started = time.monotonic()
         client = subprocess.run([client_program, "--port", str(relay.port), "--key-port", str(server_port),
-                                 "--count", str(count), "--window", "400", "--lifetime", str(lifetime)] + extra,
+                                 "--count", str(count), "--window", "400", "--lifetime", str(lifetime), "--progress"] + extra,
                                 stdout=subprocess.PIPE, text=True, timeout=lifetime + 60)
         elapsed = time.monotonic() - started
         relay.stopping = True

@@ -6,7 +6,8 @@
 //   default P) --password TEXT --count N (messages and as many calls; 0 = none) --window W
 //   (most unanswered numbers in flight) --immediate (send from this thread at once rather than
 //   through the queue) --no-join --close (close gracefully at the end) --idle S (stay connected
-//   S seconds first) --lifetime S (give up after S seconds, default 110)
+//   S seconds first) --lifetime S (give up after S seconds, default 110) --progress (a line a
+//   second while numbers are exchanged)
 //
 // Output lines: CONNECTED <slot> | REFUSED <id> | EVENT <id> | RESULT ok|fail <messages> <calls>
 //   <errors> <server messages> <server calls> <server errors> | CLOSED
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
     uint16_t port = 0, keyPort = 0;
     const char* password = nullptr;
     uint32_t count = 0, window = 500, idleS = 0, lifetimeS = 110;
-    bool immediate = false, join = true, close = false;
+    bool immediate = false, join = true, close = false, progress = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : "0";
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
         else if (a == "--immediate") immediate = true;
         else if (a == "--no-join") join = false;
         else if (a == "--close") close = true;
+        else if (a == "--progress") progress = true;
     }
     if (keyPort == 0) keyPort = port;
 
@@ -142,6 +144,7 @@ int main(int argc, char** argv) {
     bool ok = !lost;
     if (count != 0 && !lost) {
         uint32_t next = 0;
+        NetTime lastProgress = GetTimeMs();
         while (!lost && timeLeft() && (messages < count || g_calls < count)) {
             while (next < count && next - std::min(messages, g_calls) < window) {
                 uint8_t m[5] = {200};
@@ -159,6 +162,12 @@ int main(int argc, char** argv) {
                 ++next;
             }
             if (!pump()) SleepMs(1);
+            if (progress && GetTimeMs() - lastProgress >= 1000) {
+                lastProgress = GetTimeMs();
+                const NetworkStatistics* st = peer.GetStatistics(server);
+                Print("PROGRESS %u ms: %u messages, %u calls echoed; ping %d; %u resent", lastProgress - started,
+                      messages, g_calls, peer.GetLastPing(server), st ? st->messagesResent : 0);
+            }
         }
         const uint8_t done = 201;
         peer.SendBytes(&done, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0, server, false);
