@@ -21,6 +21,10 @@ namespace {
 // A declared length travels in one byte, so 255 characters and a terminator always fit.
 constexpr size_t kTextBufferSize = 256;
 
+// Every version text a join accepts must fit the pool's row: a client the join admits would
+// otherwise be refused by the pool and lose its connection without a word.
+static_assert(kMaxClientVersionLength <= kMaxPlayerVersion);
+
 struct JoinRequest {
     uint32_t version = 0;
     uint8_t checkByte = 0;

@@ -833,6 +833,19 @@ void Player::StreamOutAllPickups() {
     }
 }
 
+void Player::StreamInActor(uint16_t actor) {
+    if (retired_ || actor >= kMaxActors || streamedActors_[actor]) return;
+    if (streamedActorCount_ > kMaxStreamedActors || downloading_) return;
+    ActorPool* actors = server_.GetActorPool();
+    if (actors == nullptr || !actors->Exists(actor)) return;
+    actors->ShowForPlayer(actor, id_);
+    streamedActors_[actor] = true;
+    ++streamedActorCount_;
+    if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnActorStreamIn(actor, id_);
+    if (retired_) return;
+    if (GameMode* gm = server_.GetGameMode()) gm->OnActorStreamIn(actor, id_);
+}
+
 void Player::StreamOutActor(uint16_t actor) {
     if (actor >= kMaxActors || !streamedActors_[actor]) return;
     if (ActorPool* actors = server_.GetActorPool(); actors != nullptr && !retired_)

@@ -34,6 +34,13 @@ enum PlayerState : uint8_t {
     PLAYER_STATE_SPECTATING = 9,
 };
 
+// What a spectating player watches; the target is a vehicle or player id, -1 for none.
+enum SpectateMode : uint8_t {
+    SPECTATE_MODE_NONE = 0,
+    SPECTATE_MODE_VEHICLE = 1,
+    SPECTATE_MODE_PLAYER = 2,
+};
+
 // Which of the player's own records waits to be passed on to its streamers.
 enum PendingRelay : int32_t {
     RELAY_NONE = 0,
@@ -76,6 +83,7 @@ inline constexpr int kSkillLevels = 11;
 inline constexpr int16_t kDefaultSkillLevel = 999;
 // Streaming caps: a stream-in is refused while the count is already above these.
 inline constexpr int32_t kMaxStreamedPlayers = 200;
+inline constexpr int32_t kMaxStreamedActors = 50;
 
 class Player {
 public:
@@ -115,6 +123,19 @@ public:
     static int GetWeaponSlot(int weapon);
     void Spawn();
     void SetSpawnInfo(const SpawnInfo& info);
+    // Team, skin and custom skin live in the spawn record; the scripts may change them before any
+    // spawn information exists, which these leave as it is.
+    void SetTeam(uint8_t team) { spawnInfo_.team = team; }
+    void SetSkin(int32_t skin, int32_t customSkin) {
+        spawnInfo_.skin = skin;
+        spawnInfo_.customSkin = customSkin;
+    }
+    void SetSpectating(uint8_t mode, int32_t target) {
+        spectateMode_ = mode;
+        spectateTarget_ = target;
+    }
+    uint8_t GetSpectateMode() const { return spectateMode_; }
+    int32_t GetSpectateTarget() const { return spectateTarget_; }
     void Die(int32_t reason, uint16_t killer);
     void EnterVehicle(uint16_t vehicle, uint8_t passenger);
     void ExitVehicle(uint16_t vehicle);
@@ -162,6 +183,7 @@ public:
     void StreamOutVehicle(uint16_t vehicle);
     void StreamOutPickup(uint16_t pickup);
     void StreamOutAllPickups();
+    void StreamInActor(uint16_t actor);
     void StreamOutActor(uint16_t actor);
     bool IsPlayerStreamedIn(uint16_t other) const { return other < kMaxPlayers && streamedPlayers_[other]; }
     bool IsVehicleStreamedIn(uint16_t vehicle) const {
@@ -327,6 +349,8 @@ private:
     SpawnInfo spawnInfo_;
     bool spawnInfoSet_ = false;
     bool spawnAllowed_ = false;
+    uint8_t spectateMode_ = SPECTATE_MODE_NONE;
+    int32_t spectateTarget_ = -1;
     uint32_t classIndex_ = 0;
     uint16_t dialogId_ = 0;
     bool globalObjectsSent_ = false;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include "net/BitStream.h"
 #include "net/NetServerInterface.h"
@@ -228,6 +229,26 @@ bool PlayerPool::IsNameInUse(const char* name) const {
         if (CompareNoCaseUpperN(names_[id].data(), name, kMaxPlayerName + 1) == 0) return true;
     }
     return false;
+}
+
+int PlayerPool::SetName(uint16_t id, const char* name) {
+    if (id >= kMaxPlayers || !used_[id] || leaving_[id] || name == nullptr) return 0;
+    const size_t length = std::strlen(name);
+    if (length == 0) return 0;
+    if (length > kMaxPlayerName || HasInvalidNameChar(std::string_view(name, length))) return -1;
+    if (IsNameInUse(name)) return 0;
+
+    std::array<char, kMaxPlayerName + 1> oldName = names_[id];
+    CopyRow(names_[id], name, kMaxPlayerName);
+    if (server_.Settings().chatLogging != 0)
+        LogPrintf("[nick] %s nick changed to %s", oldName.data(), names_[id].data());
+    BitStream bs;
+    bs.Write(id);
+    bs.Write(uint8_t(length));
+    bs.WriteBytes(names_[id].data(), int32_t(length));
+    bs.Write(uint8_t(1));
+    server_.SendRpcToAll(RPC_PlayerNameSet, &bs, kNoPlayer, 2);
+    return 1;
 }
 
 int32_t PlayerPool::GetHumanCount() const {

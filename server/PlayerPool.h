@@ -18,7 +18,8 @@ struct ConnectedSystem;
 
 inline constexpr size_t kMaxPlayerName = 24;
 inline constexpr size_t kMaxPlayerSerial = 99;
-inline constexpr size_t kMaxPlayerVersion = 23;
+// A joining client may send a version text of up to 24 characters, and its 25-byte row holds them.
+inline constexpr size_t kMaxPlayerVersion = 24;
 
 enum DisconnectReason : uint8_t {
     DISCONNECT_TIMEOUT = 0,  // connection lost, or server teardown
@@ -35,7 +36,7 @@ public:
     PlayerPool& operator=(const PlayerPool&) = delete;
 
     // 1 when the player joined; 0 (slot left free, nothing sent or logged) for an id above 999,
-    // a used slot, a name of 25 or more characters, a serial above 99 or a version above 23.
+    // a used slot, a name of 25 or more characters, a serial above 99 or a version above 24.
     int Connect(uint16_t id, const char* name, const char* serial, const char* version, bool bot);
     // 1 when the player left; 0 for an id above 999, an unused slot, or a slot already leaving
     // (a script that kicks a player from inside its disconnect callback).
@@ -51,6 +52,10 @@ public:
     void ResetGameModeStats();
     void SetVirtualWorld(uint16_t id, int32_t world);
     bool IsNameInUse(const char* name) const;
+    // A connected player's new name, told to every player: 1 when changed; 0 for a free slot, an
+    // empty name or one in use (by anybody, the player himself included, whatever the letter
+    // case); -1 for a name longer than 24 characters or with a character outside the name rule.
+    int SetName(uint16_t id, const char* name);
     int32_t GetHumanCount() const;
     int32_t GetNpcCount() const;
     bool IsReady(uint16_t id) const;
@@ -99,7 +104,7 @@ private:
     std::array<int32_t, kMaxPlayers> money_{};
     std::array<int32_t, kMaxPlayers> drunk_{};
     std::array<std::array<char, kMaxPlayerSerial + 2>, kMaxPlayers> serials_{};
-    std::array<std::array<char, kMaxPlayerVersion + 2>, kMaxPlayers> versions_{};
+    std::array<std::array<char, kMaxPlayerVersion + 1>, kMaxPlayers> versions_{};
     std::array<bool, kMaxPlayers> used_{};
     std::array<bool, kMaxPlayers> leaving_{};
     std::array<std::unique_ptr<Player>, kMaxPlayers> players_{};

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """The server with its real script hosts, from the outside: the demo gamemode and its
 filterscripts start in order, console commands load, unload and reload filterscripts (sent by a
-filterscript through SendRconCommand, and by a remote-console client), a script unloads itself
-from inside its own timer, and shutdown ends the gamemode before the filterscripts.
+filterscript through SendRconCommand, and by a player logged in to the in-game remote console,
+who gets the results back as client messages), a script unloads itself from inside its own
+timer, and shutdown ends the gamemode before the filterscripts.
 
 usage: host_server_e2e.py <server program> <dir with gamemodes/ and filterscripts/>
+                          <ScrambleTable.h> <tests/wire directory>
 
 Started without a shell in a scratch directory; every wait is bounded and the process is ended by
 its own id.
@@ -15,15 +17,14 @@ import re
 import shutil
 import signal
 import socket
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
-SERVER = None
-SCRIPTS = None
+SERVER = SCRIPTS = TABLE = None
+vw = None  # the independent wire client, imported from the directory given on the command line
 WAIT = 30.0  # seconds; sanitizer builds start slowly on busy machines
 STAMP = re.compile(r"^\[\d\d:\d\d:\d\d\] ")
 PASSWORD = "e2e-hosts-pw"
@@ -35,25 +36,6 @@ def free_udp_port():
         return s.getsockname()[1]
 
 
-def rcon_request(port, password, command):
-    """A remote-console datagram: "VELT", the server's address and port as addressed, opcode 'x',
-    then the password and the command, each after its 16-bit little-endian length."""
-    pw = password.encode()
-    cmd = command.encode()
-    return (b"VELT" + socket.inet_aton("127.0.0.1") + struct.pack("<H", port) + b"x" +
-            struct.pack("<H", len(pw)) + pw + struct.pack("<H", len(cmd)) + cmd)
-
-
-def parse_rcon_reply(data):
-    """The text of one reply datagram (header, u16 length, text), or None when malformed."""
-    if len(data) < 13 or data[:4] != b"VELT" or data[10:11] != b"x":
-        return None
-    (length,) = struct.unpack_from("<H", data, 11)
-    if 13 + length > len(data):
-        return None
-    return data[13:13 + length].decode("utf-8", "replace")
-
-
 class HostServerTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="velt_hosts_e2e_", dir=os.getcwd())
@@ -62,8 +44,11 @@ class HostServerTest(unittest.TestCase):
         os.mkdir(os.path.join(self.dir, "scriptfiles"))
         self.port = free_udp_port()
         self.proc = None
+        self.conn = None
 
     def tearDown(self):
+        if self.conn is not None:
+            self.conn.close()
         if self.proc is not None and self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait(timeout=WAIT)
@@ -74,7 +59,7 @@ class HostServerTest(unittest.TestCase):
     def start(self, filterscripts):
         lines = ["rcon_password " + PASSWORD, "port %d" % self.port, "bind 127.0.0.1",
                  "gamemode0 demo 1", "filterscripts " + filterscripts, "announce 0",
-                 "query 1", "rcon 1", "sleep 5", "timestamp 1", "output 1"]
+                 "sleep 5", "timestamp 1", "output 1"]
         with open(os.path.join(self.dir, "server.cfg"), "w") as f:
             f.write("\n".join(lines) + "\n")
         self.proc = subprocess.Popen([SERVER], cwd=self.dir, stdout=subprocess.PIPE,
@@ -154,50 +139,88 @@ class HostServerTest(unittest.TestCase):
         self.assertInOrder(["demo: OnGameModeExit", "watcher: gamemode ended", "greeter: unloaded",
                             "watcher: unloaded"], log[shutdown:])
 
-    def rcon(self, sock, command, password=PASSWORD, expect=None):
-        """Sends one remote-console command; returns its reply lines (until `expect` arrives or
-        the replies stop)."""
-        sock.sendto(rcon_request(self.port, password, command), ("127.0.0.1", self.port))
-        lines = []
-        deadline = time.monotonic() + 5.0
-        while time.monotonic() < deadline:
-            sock.settimeout(max(0.05, deadline - time.monotonic()))
-            try:
-                data, _ = sock.recvfrom(4096)
-            except socket.timeout:
-                break
-            text = parse_rcon_reply(data)
-            if text is not None:
-                lines.append(text)
-                if expect is not None and text == expect:
-                    break
-        time.sleep(0.05)  # the list gate drops requests closer than 25 ms
-        return lines
+    def admin_console(self, name):
+        """A wire client joined as `name`, for the in-game remote console."""
+        scrambler = vw.Scrambler.from_header(TABLE, self.port)
+        self.conn = vw.Connection("127.0.0.1", self.port, scrambler, bind_host="127.0.0.2")
+        accepted = self.conn.connect(timeout=WAIT)
+        vw.join(self.conn, name, timeout=WAIT)
+        return accepted.player_index
 
-    def test_remote_console_loads_unloads_and_reloads(self):
+    def rcon(self, line, expect):
+        """Sends one in-game remote-console line; returns the client messages that came back
+        up to and including `expect` (white ones only: that is how the console answers)."""
+        vw.player.rcon(self.conn, line)
+        texts = []
+        deadline = time.monotonic() + WAIT
+        while time.monotonic() < deadline:
+            m = self.conn.expect(lambda m: m.is_rpc(vw.Rpc.ClientMessage),
+                                 max(0.0, deadline - time.monotonic()), raise_on_timeout=False)
+            if m is None:
+                break
+            message = vw.decode_client_message(m.rpc())
+            text = message.text.decode("utf-8", "replace")
+            if message.colour == 0xFFFFFFFF:
+                texts.append(text)
+            if text == expect:
+                return texts
+        self.fail("no %r came back for %r within %s s: %r" % (expect, line, WAIT, texts))
+
+    def test_in_game_remote_console_loads_unloads_and_reloads(self):
         self.start("greeter")
         self.wait_for("demo: main started, sleeping 2 s")
-        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sock:
-            sock.bind(("127.0.0.1", 0))
-            if not self.rcon(sock, "echo ping", expect="ping"):
-                self.skipTest("no remote-console reply: this server build answers no queries yet")
-            self.assertIn("  Filterscript 'watcher.vmb' loaded.",
-                          self.rcon(sock, "loadfs watcher", expect="  Filterscript 'watcher.vmb' loaded."))
-            self.assertIn("  Filterscript 'watcher.vmb' load failed.",
-                          self.rcon(sock, "loadfs watcher", expect="  Filterscript 'watcher.vmb' load failed."))
-            self.assertIn("  Filterscript 'greeter.vmb' loaded.",
-                          self.rcon(sock, "reloadfs greeter", expect="  Filterscript 'greeter.vmb' loaded."))
-            self.assertIn("  Filterscript 'watcher.vmb' unloaded.",
-                          self.rcon(sock, "unloadfs watcher", expect="  Filterscript 'watcher.vmb' unloaded."))
-        self.assertInOrder(["greeter: unloaded", "greeter: loaded", "watcher: unloaded"],
-                           self.log())
+        me = self.admin_console("Admin")
+        self.wait_for("[join] Admin has joined the server (%d:127.0.0.2)" % me)
+
+        # A wrong password gets the warning; only the right one opens the console.
+        self.rcon("login not-the-password",
+                  "SERVER: Bad admin password. Repeated attempts will get you banned.")
+        self.rcon("login " + PASSWORD, "SERVER: You are logged in as admin.")
+        self.assertInOrder(["RCON (In-Game): Player #%d (Admin) failed login." % me,
+                            "RCON (In-Game): Player #%d (Admin) has logged in." % me], self.log())
+
+        self.rcon("loadfs watcher", "  Filterscript 'watcher.vmb' loaded.")
+        self.rcon("loadfs watcher", "  Filterscript 'watcher.vmb' load failed.")
+        reload = self.rcon("reloadfs greeter", "  Filterscript 'greeter.vmb' loaded.")
+        self.assertIn("  Filterscript 'greeter.vmb' unloaded.", reload)
+        self.rcon("unloadfs watcher", "  Filterscript 'watcher.vmb' unloaded.")
+        self.rcon("unloadfs watcher", "  Filterscript 'watcher.vmb' unload failed.")
+
+        self.assertInOrder([
+            "RCON (In-Game): Player [Admin] sent command: loadfs watcher",
+            "watcher: loaded",
+            "  Filterscript 'watcher.vmb' loaded.",
+            "RCON (In-Game): Player [Admin] sent command: loadfs watcher",
+            "  Filterscript 'watcher.vmb' load failed.",
+            "RCON (In-Game): Player [Admin] sent command: reloadfs greeter",
+            "greeter: unloaded",
+            "  Filterscript 'greeter.vmb' unloaded.",
+            "greeter: loaded",
+            "  Filterscript 'greeter.vmb' loaded.",
+            "RCON (In-Game): Player [Admin] sent command: unloadfs watcher",
+            "watcher: unloaded",
+            "  Filterscript 'watcher.vmb' unloaded.",
+            "  Filterscript 'watcher.vmb' unload failed.",
+        ], self.log())
+        # The reloaded filterscript is live: it greets the next player who joins.
+        self.conn.disconnect()
+        self.conn.close()
+        self.conn = None
+        second = self.admin_console("Second")
+        self.wait_for("greeter: welcome, player %d" % second)
+        reloaded = len(self.log()) - 1 - self.log()[::-1].index("  Filterscript 'greeter.vmb' loaded.")
+        self.assertIn("greeter: welcome, player %d" % second, self.log()[reloaded:])
         status, _ = self.stop()
         self.assertEqual(status, 0)
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 3:
+    if len(sys.argv) < 5:
         sys.exit(__doc__)
-    SERVER = os.path.abspath(sys.argv.pop(1))
-    SCRIPTS = os.path.abspath(sys.argv.pop(1))
-    unittest.main(verbosity=2)
+    SERVER = os.path.abspath(sys.argv[1])
+    SCRIPTS = os.path.abspath(sys.argv[2])
+    TABLE = os.path.abspath(sys.argv[3])
+    sys.path.insert(0, os.path.abspath(sys.argv[4]))
+    import velt_wire  # noqa: E402
+    vw = velt_wire
+    unittest.main(argv=sys.argv[:1], verbosity=2)

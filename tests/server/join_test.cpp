@@ -100,6 +100,18 @@ TEST_F(JoinTest, AdmittedPlayerIsLoggedOnAndReceivesTheWorld) {
     EXPECT_EQ(RpcsTo(0, RPC_PlayerJoined).size(), 1u);
 }
 
+TEST_F(JoinTest, ClientVersionOfTheLongestAcceptedLengthIsAdmittedWhole) {
+    // 24 characters pass the join's own check; the pool must take them too, not drop the
+    // connection without a word.
+    JoinFields f;
+    f.clientVersion = std::string(23, 'v') + "Z";
+    PlayerJoin(6, f);
+    ASSERT_TRUE(pool()->IsConnected(6));
+    EXPECT_EQ(std::string(pool()->GetVersion(6)), f.clientVersion);
+    EXPECT_FALSE(Kicked(6));
+    EXPECT_EQ(fake()->SystemOf(6).loggedOn.load(), 1);
+}
+
 TEST_F(JoinTest, RefusalsCarryTheirReasonByte) {
     struct Case {
         const char* what;

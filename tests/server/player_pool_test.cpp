@@ -111,8 +111,8 @@ TEST_F(PlayerPoolTest, RefusedJoinsLeaveTheSlotFreeAndSayNothing) {
         {1000, "Zed", "", "", 0},
         {5, name24 + "x", "", "", 0},
         {5, "Zed", std::string(100, 's'), "", 0},
-        {5, "Zed", "", std::string(24, 'v'), 0},
-        {999, name24, std::string(99, 's'), std::string(23, 'v'), 1},
+        {5, "Zed", "", std::string(25, 'v'), 0},
+        {999, name24, std::string(99, 's'), std::string(24, 'v'), 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name.size());
@@ -129,6 +129,7 @@ TEST_F(PlayerPoolTest, RefusedJoinsLeaveTheSlotFreeAndSayNothing) {
     EXPECT_EQ(pool()->GetUpperIndex(), 999);
     EXPECT_EQ(pool()->GetConnectedCount(), 1);
     EXPECT_EQ(std::string(pool()->GetSerial(999)), std::string(99, 's'));
+    EXPECT_EQ(std::string(pool()->GetVersion(999)), std::string(24, 'v'));
     EXPECT_EQ(Only(LogLines(), {"[join]"}).size(), 1u);
     EXPECT_EQ(pool()->Connect(999, "Again", nullptr, nullptr, false), 0);  // slot taken
 }
