@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "npc/NpcScriptMemory.h"
+#include "server/ScriptMemory.h"
 
 namespace velt {
 
@@ -11,6 +11,18 @@ namespace {
 
 // A width or precision beyond this could never be filled: the output holds fewer characters.
 constexpr int32_t kMaxFieldLength = int32_t(kNpcFormatBufferSize);
+
+// Character `index` of a text the engine reads: one character per cell, the cell's low byte,
+// whatever the first cell looks like (the engine knows no packed texts). False when that cell
+// cannot be read, which ends the text.
+bool ReadTextChar(VmInstance* vm, cell address, int64_t index, char& out) {
+    const int64_t at = int64_t(address) + index * 4;
+    if (index < 0 || at > INT32_MAX) return false;
+    cell c = 0;
+    if (!GetScriptCell(vm, cell(at), c)) return false;
+    out = char(c & 0xFF);
+    return true;
+}
 
 class Output {
 public:
@@ -59,7 +71,7 @@ public:
     // (the argument is consumed either way).
     bool TakeValue(cell& value) {
         cell address = 0;
-        return TakeAddress(address) && NpcReadCell(vm_, address, value);
+        return TakeAddress(address) && GetScriptCell(vm_, address, value);
     }
 
 private:
@@ -159,7 +171,7 @@ void PutText(Output& o, const Field& s, VmInstance* vm, cell address) {
     for (int64_t i = 0; !o.Full(); ++i) {
         if (s.precision >= 0 && i >= s.precision) break;
         char c = 0;
-        if (!NpcReadTextChar(vm, address, i, c) || c == '\0') break;
+        if (!ReadTextChar(vm, address, i, c) || c == '\0') break;
         o.Put(c);
         ++copied;
     }
@@ -202,7 +214,7 @@ int32_t NpcFormat(VmInstance* vm, const cell* params, int32_t formatIndex, char*
     // Reads the format one character at a time; a cell that cannot be read ends it.
     auto at = [&](int64_t i) -> char {
         char c = 0;
-        return NpcReadTextChar(vm, format, i, c) ? c : '\0';
+        return ReadTextChar(vm, format, i, c) ? c : '\0';
     };
     auto readNumber = [&](int64_t& i) -> int32_t {
         int64_t v = 0;

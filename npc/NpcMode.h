@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "server/ScriptIdentity.h"
+#include "server/SleepingMain.h"
 #include "server/vm/vm.h"
 
 namespace velt {
@@ -48,8 +49,8 @@ public:
     void Process(float elapsedSeconds);
 
     bool IsLoaded() const { return loaded_; }
-    bool IsSleeping() const { return sleeping_; }
-    float SleepRemaining() const { return sleepRemaining_; }
+    bool IsSleeping() const { return main_.IsSleeping(); }
+    float SleepRemaining() const { return main_.Remaining(); }
     // The loaded script's instance; null while none is loaded.
     VmInstance* Instance() const { return loaded_ ? inst_ : nullptr; }
 
@@ -69,22 +70,13 @@ public:
     int32_t OnRecordingPlaybackEnd();
 
 private:
-    struct SleepState {
-        cell cip = 0, frame = 0, pri = 0, alt = 0, stack = 0, heap = 0, resumeStack = 0, resumeHeap = 0;
-    };
-
     template <class... Args>
     int32_t Call(NpcCallback cb, int32_t fallback, Args... args);
-    void AfterMainRun(int err);
-    void SaveSleepState();
-    void RestoreSleepState();
 
     VmInstance* inst_ = nullptr;
     ScriptRef ref_;
     bool loaded_ = false;
-    bool sleeping_ = false;
-    float sleepRemaining_ = 0.0f;
-    SleepState saved_;
+    SleepingMain main_;
     std::array<int32_t, size_t(NpcCallback::Count)> publics_;
 };
 

@@ -4,19 +4,18 @@
 
 #include "npc/NpcFormat.h"
 #include "npc/NpcLog.h"
-#include "npc/NpcScriptMemory.h"
 #include "npc/net/netgame/NetGame.h"
+#include "server/ScriptMemory.h"
 
 namespace velt {
 
 namespace {
 
-int32_t ArgCount(const cell* params) { return params[0] / 4; }
-
 // The natives whose arguments must match exactly: a mismatch is reported and the call does nothing.
+// (The server's natives check a range instead, and only where they take variable arguments.)
 bool CheckCount(const cell* params, int32_t expected) {
-    if (ArgCount(params) == expected) return true;
-    NpcLog("SCRIPT: Bad parameter count (Count is %d, Should be %d): ", ArgCount(params), expected);
+    if (ScriptArgCount(params) == expected) return true;
+    NpcLog("SCRIPT: Bad parameter count (Count is %d, Should be %d): ", ScriptArgCount(params), expected);
     return false;
 }
 
@@ -35,11 +34,12 @@ int RegisterNpcNatives(VmInstance* inst) { return vm_Register(inst, kNatives, -1
 
 // format(output[], length, const format[], {Float,_}:...)
 cell NpcNative_format(VmInstance* vm, const cell* params) {
-    if (ArgCount(params) < 3) return 0;
+    if (ScriptArgCount(params) < 3) return 0;
     // One buffer for every call: formatting allocates nothing.
     static char buffer[kNpcFormatBufferSize];
     const int32_t length = NpcFormat(vm, params, 3, buffer, sizeof buffer);
-    return NpcStoreScriptText(vm, params[1], params[2], buffer, size_t(length));
+    // The bot stores characters as unsigned bytes, and keeps any zero byte "%c" produced.
+    return StoreScriptText(vm, params[1], params[2], buffer, size_t(length), ScriptCharCells::ZeroExtend);
 }
 
 // SetTimer(const funcname[], interval, repeating)
@@ -47,14 +47,14 @@ cell NpcNative_SetTimer(VmInstance* vm, const cell* params) {
     if (!CheckCount(params, 3)) return 0;
     NetGame* game = TheNetGame();
     if (game == nullptr) return 0;
-    char name[kNpcTimerNameMax + 1];
-    NpcReadScriptText(vm, params[1], name, sizeof name);
+    char name[kTimerNameMax + 1];
+    ReadScriptString(vm, params[1], name, sizeof name);
     return game->Timers().SetTimer(name, params[2], params[3] != 0, vm);
 }
 
 // KillTimer(timerid)
 cell NpcNative_KillTimer(VmInstance*, const cell* params) {
-    if (ArgCount(params) < 1) return 0;
+    if (ScriptArgCount(params) < 1) return 0;
     if (NetGame* game = TheNetGame()) game->Timers().KillTimer(params[1]);
     return 1;
 }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "server/ScriptNatives.h"
+#include "server/ScriptMemory.h"
 
 namespace velt {
 

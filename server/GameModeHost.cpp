@@ -39,8 +39,7 @@ int VmGameMode::Load(const char* path) {
     if (f == nullptr) return 0;
     std::fclose(f);
 
-    sleepRemaining_ = 0.0f;
-    sleeping_ = false;
+    main_.Reset();
     SetCurrentScriptPath(path);
 
     VmInstance* inst = new VmInstance{};
@@ -61,11 +60,7 @@ int VmGameMode::Load(const char* path) {
     RunScriptPublic(ref, publics_.Get(ScriptCallback::OnGameModeInit), ignored);
     if (FilterScripts* fs = env_.GetFilterScripts()) fs->OnGameModeInit();
 
-    if (IsScriptAlive(ref)) {
-        cell ret = 0;
-        const int err = ExecScript(inst, &ret, VM_EXEC_MAIN);
-        if (IsScriptAlive(ref)) AfterMainRun(err);
-    }
+    main_.Start(ref);
     return 1;
 }
 
@@ -89,20 +84,11 @@ void VmGameMode::Unload() {
         ReleaseUnloadedScript(inst, env_, ScriptCleanupOrder::DatabaseFirst, DeleteInstance);
     }
     loaded_ = false;
-    sleeping_ = false;
+    main_.Stop();
 }
 
 void VmGameMode::Process(float elapsedSeconds) {
-    if (!loaded_ || !sleeping_) return;
-    if (sleepRemaining_ > 0.0f) {
-        sleepRemaining_ -= elapsedSeconds;
-        return;
-    }
-    const ScriptRef ref = ref_;
-    RestoreSleepState();
-    cell ret = 0;
-    const int err = ExecScript(inst_, &ret, VM_EXEC_CONTINUE);
-    if (IsScriptAlive(ref)) AfterMainRun(err);
+    if (loaded_) main_.Process(ref_, elapsedSeconds);
 }
 
 int32_t VmGameMode::CallPublic(const char* name) {
@@ -110,41 +96,6 @@ int32_t VmGameMode::CallPublic(const char* name) {
     int32_t result = 0;
     if (!RunScriptPublic(ref_, FindScriptPublic(inst_, name), result)) return 0;
     return result;
-}
-
-void VmGameMode::AfterMainRun(int err) {
-    if (err == VM_ERR_SLEEP) {
-        sleeping_ = true;
-        // The sleep value is the machine's PRI at the sleep, whether a halt or a native slept.
-        sleepRemaining_ = static_cast<float>(inst_->reg_pri) / 1000.0f;
-        SaveSleepState();
-        return;
-    }
-    sleeping_ = false;
-    LogScriptError(inst_, err);
-}
-
-void VmGameMode::SaveSleepState() {
-    saved_.cip = inst_->cip;
-    saved_.frame = inst_->frame;
-    saved_.pri = inst_->reg_pri;
-    saved_.alt = inst_->reg_alt;
-    saved_.stack = inst_->stack;
-    saved_.heap = inst_->heap;
-    saved_.resumeStack = inst_->resume_stack;
-    saved_.resumeHeap = inst_->resume_heap;
-}
-
-void VmGameMode::RestoreSleepState() {
-    inst_->cip = saved_.cip;
-    inst_->frame = saved_.frame;
-    inst_->reg_pri = saved_.pri;
-    inst_->reg_alt = saved_.alt;
-    inst_->stack = saved_.stack;
-    inst_->heap = saved_.heap;
-    inst_->resume_stack = saved_.resumeStack;
-    inst_->resume_heap = saved_.resumeHeap;
-    inst_->pushed_args = 0;
 }
 
 #define VELT_X(name, params, args, fsInit, fsRule, gmInit, gmKind)                          \

@@ -11,6 +11,7 @@
 #include "server/ScriptHostEnv.h"
 #include "server/ScriptIdentity.h"
 #include "server/ScriptServices.h"
+#include "server/SleepingMain.h"
 #include "server/vm/vm.h"
 
 namespace velt {
@@ -34,8 +35,8 @@ public:
     void Process(float elapsedSeconds) override;
     int32_t CallPublic(const char* name) override;
 
-    bool IsSleeping() const { return sleeping_; }
-    float SleepRemaining() const { return sleepRemaining_; }
+    bool IsSleeping() const { return main_.IsSleeping(); }
+    float SleepRemaining() const { return main_.Remaining(); }
     // The loaded script (plugins' data table), or null.
     VmInstance* Instance() const { return loaded_ ? inst_ : nullptr; }
     ScriptRef Ref() const { return ref_; }
@@ -46,17 +47,6 @@ public:
 #undef VELT_X
 
 private:
-    // What a sleeping main continues from. Every other public run on the instance meanwhile
-    // (callbacks, timers) overwrites the machine's copy of these registers.
-    struct SleepState {
-        cell cip = 0, frame = 0, pri = 0, alt = 0, stack = 0, heap = 0, resumeStack = 0,
-             resumeHeap = 0;
-    };
-
-    void AfterMainRun(int err);
-    void SaveSleepState();
-    void RestoreSleepState();
-
     template <class... Args>
     int32_t Dispatch(ScriptCallback cb, Args... args);
 
@@ -65,9 +55,7 @@ private:
     ScriptRef ref_;
     ScriptPublicCache publics_;
     bool loaded_ = false;
-    bool sleeping_ = false;
-    float sleepRemaining_ = 0.0f;
-    SleepState saved_;
+    SleepingMain main_;
     bool busy_ = false;  // a Load or Unload is under way
 };
 

@@ -337,6 +337,16 @@ void GameServer::LoadFilterScripts() {
 
 void GameServer::Process() { Process(float(TickDeltaSeconds())); }
 
+namespace {
+// Timers count whole milliseconds; a NaN, negative or huge pass length must not wrap the
+// conversion (float to integer is undefined outside the target's range).
+uint32_t ElapsedMilliseconds(float elapsed) {
+    if (!(elapsed > 0.0f)) return 0;
+    const float ms = elapsed * 1000.0f;
+    return ms >= 4294967040.0f ? UINT32_MAX : uint32_t(ms);
+}
+}  // namespace
+
 void GameServer::Process(float elapsed) {
     // Players who left during the previous pass are freed now that nothing can still use them.
     if (playerPool_) playerPool_->ReleaseRetired();
@@ -349,7 +359,7 @@ void GameServer::Process(float elapsed) {
         if (vehiclePool_) vehiclePool_->Process(elapsed);
         if (objectPool_) objectPool_->Process(elapsed);
         if (gameMode_) gameMode_->Process(elapsed);
-        if (scriptTimers_) scriptTimers_->Process(uint32_t(elapsed * 1000.0f));
+        if (scriptTimers_) scriptTimers_->Process(ElapsedMilliseconds(elapsed));
         if (requestPool_) requestPool_->Process();
     }
     if (gameState_ == GAME_STATE_ENDED) {

@@ -3,21 +3,10 @@
 #include <cstring>
 #include <string>
 
-#include "server/ScriptNatives.h"
+#include "server/ScriptMemory.h"
 #include "server/vm/vmlib_common.h"
 
 namespace velt {
-
-namespace {
-
-bool ReadArgCell(VmInstance* vm, cell address, cell& value) {
-    const cell* p = ScriptCellAddress(vm, static_cast<ucell>(address), 1);
-    if (p == nullptr) return false;
-    value = LoadScriptCell(p);
-    return true;
-}
-
-}  // namespace
 
 ScriptArgList CopyScriptArgs(VmInstance* vm, const cell* params, int32_t formatIndex) {
     ScriptArgList out;
@@ -35,7 +24,7 @@ ScriptArgList CopyScriptArgs(VmInstance* vm, const cell* params, int32_t formatI
         ScriptArgCopy arg;
         if (format[k] == kScriptArgArray) {
             cell size = 0;
-            if (argIndex + 1 > count || !ReadArgCell(vm, params[argIndex + 1], size) || size < 0) continue;
+            if (argIndex + 1 > count || !GetScriptCell(vm, params[argIndex + 1], size) || size < 0) continue;
             const cell* src = ScriptCellAddress(vm, static_cast<ucell>(address), size);
             if (src == nullptr) continue;
             arg.onHeap = true;
@@ -52,7 +41,7 @@ ScriptArgList CopyScriptArgs(VmInstance* vm, const cell* params, int32_t formatI
             for (unsigned char ch : text) arg.cells.push_back(ch);
             arg.cells.push_back(0);
         } else {
-            ReadArgCell(vm, address, arg.value);
+            GetScriptCell(vm, address, arg.value);
         }
         out.push_back(std::move(arg));
     }

@@ -7,7 +7,8 @@
 
 namespace velt {
 
-VmScriptTimers::VmScriptTimers(std::function<bool()> mayRun) : mayRun_(std::move(mayRun)) {}
+VmScriptTimers::VmScriptTimers(std::function<bool()> mayRun, TimersMadeInPass madeInPass)
+    : mayRun_(std::move(mayRun)), madeInPass_(madeInPass) {}
 
 VmScriptTimers::~VmScriptTimers() = default;
 
@@ -30,7 +31,8 @@ std::unique_ptr<ScriptTimer> VmScriptTimers::NewTimer(const char* name, int32_t 
         // A timer made by a timer that was itself made in this pass waits for the next pass: a
         // public that keeps starting short timers from short timers would otherwise never let
         // the pass end.
-        if (runningNewborn_) timer->deferredPass = pass_;
+        if (runningNewborn_ || madeInPass_ == TimersMadeInPass::WaitForNextPass)
+            timer->deferredPass = pass_;
     }
     return timer;
 }

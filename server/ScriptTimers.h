@@ -15,8 +15,12 @@
 //   and a timer never runs in a script that has since been unloaded or replaced.
 // - A public may create, kill or unload anything, its own script included: after every run the
 //   pass looks its place up again by id instead of trusting what it held.
+// - Timers made while a pass runs: see TimersMadeInPass. Either way a public that keeps starting
+//   zero-interval timers cannot hold a pass for ever.
 //
-// Main thread only.
+// The server's timers (SetTimer, SetTimerEx, one object the game server owns) and the bot
+// program's (SetTimer of its npcmode script) are this one class; the caller turns its own clock
+// into the elapsed milliseconds of each pass. Main thread only.
 
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +40,15 @@ namespace velt {
 // Longest public name a timer keeps.
 inline constexpr size_t kTimerNameMax = 254;
 
+// When a timer made during a pass (by a public that a timer, or anything it calls, ran) starts.
+enum class TimersMadeInPass : uint8_t {
+    // Counted down and run in the same pass when its id comes after the one running, unless the
+    // timer that made it was itself made in this pass: that one's timers wait for the next pass.
+    JoinThePass,
+    // Every timer made during a pass starts counting with the next pass (the bot's frames).
+    WaitForNextPass,
+};
+
 struct ScriptTimer {
     std::string functionName;
     int32_t interval = 0;
@@ -46,15 +59,16 @@ struct ScriptTimer {
     ScriptArgList arguments;
 
     uint64_t serial = 0;        // tells a timer from a later one under the same id
-    uint64_t deferredPass = 0;  // made during that pass by a timer itself made in it
+    uint64_t deferredPass = 0;  // made during that pass and waiting for the next one
     uint64_t bornPass = 0;      // the pass it was made in, 0 outside a pass
 };
 
 class VmScriptTimers : public ScriptTimers {
 public:
-    // `mayRun` tells whether timers may run their publics now (the game has a gamemode); they
-    // are counted down and retired either way. Null: always.
-    explicit VmScriptTimers(std::function<bool()> mayRun = {});
+    // `mayRun` tells whether timers may run their publics now (the game has a gamemode, the bot
+    // has its script); they are counted down and retired either way. Null: always.
+    explicit VmScriptTimers(std::function<bool()> mayRun = {},
+                            TimersMadeInPass madeInPass = TimersMadeInPass::JoinThePass);
     ~VmScriptTimers() override;
     VmScriptTimers(const VmScriptTimers&) = delete;
     VmScriptTimers& operator=(const VmScriptTimers&) = delete;
@@ -94,6 +108,7 @@ private:
     bool inPass_ = false;
     bool runningNewborn_ = false;  // the timer running now was made in this pass
     std::function<bool()> mayRun_;
+    TimersMadeInPass madeInPass_;
 };
 
 }  // namespace velt

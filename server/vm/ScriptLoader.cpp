@@ -8,36 +8,6 @@ namespace velt {
 
 namespace {
 
-const char* const kErrorNames[] = {
-    "(none)",
-    "Forced exit",
-    "Assertion failed",
-    "Stack/heap collision (insufficient stack size)",
-    "Array index out of bounds",
-    "Invalid memory access",
-    "Invalid instruction",
-    "Stack underflow",
-    "Heap underflow",
-    "No (valid) native function callback",
-    "Native function failed",
-    "Divide by zero",
-    "(sleep mode)",
-    "(reserved)",
-    "(reserved)",
-    "(reserved)",
-    "Out of memory",
-    "Invalid/unsupported P-code file format",
-    "File is for a newer version of the VM",
-    "File or function is not found",
-    "Invalid index parameter (bad entry point)",
-    "Debugger cannot run",
-    "VM not initialized (or doubly initialized)",
-    "Unable to set user data field (table full)",
-    "Cannot initialize the JIT",
-    "Parameter error",
-};
-constexpr unsigned kErrorNameCount = sizeof kErrorNames / sizeof kErrorNames[0];
-
 ScriptLogFunction g_log = nullptr;
 // Long enough for "gamemodes/" + a 254-character name + ".vmb".
 char g_currentPath[512] = "";
@@ -135,10 +105,8 @@ int FreeScript(VmInstance* inst) {
     return VM_ERR_NONE;
 }
 
-const char* ScriptErrorName(int code) {
-    const unsigned u = static_cast<unsigned>(code);
-    return u < kErrorNameCount ? kErrorNames[u] : "(unknown)";
-}
+// The machine's own table: a host's error line and the machine's texts cannot drift apart.
+const char* ScriptErrorName(int code) { return vm_ErrorText(code); }
 
 void SetScriptLogFunction(ScriptLogFunction fn) { g_log = fn; }
 

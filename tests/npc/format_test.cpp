@@ -193,5 +193,18 @@ TEST(NpcFormat, NativeCopiesIntoTheScriptWithinTheLength) {
     EXPECT_EQ(rig.ReadCells(tail, 2), "**");
 }
 
+TEST(NpcFormat, NativeStoresBytesUnsignedAndKeepsZeroCharacters) {
+    // The bot's copy-out differs from the server's: bytes above 127 stay positive, and a zero
+    // byte that "%c" wrote is stored and counted like any other character.
+    FormatRig rig;
+    const cell fmt = rig.Text("%c%c%c");
+    const cell out = rig.Cells(std::vector<cell>(6, 0x2A));
+    const cell params[] = {24, out, 6, fmt, rig.Int(0xE9), rig.Int(0), rig.Int('x')};
+    EXPECT_EQ(NpcNative_format(&rig.vm, params), 3);
+    cell* p = nullptr;
+    ASSERT_EQ(vm_GetAddrRange(&rig.vm, out, 5 * 4, &p), VM_ERR_NONE);
+    EXPECT_EQ(std::vector<cell>(p, p + 5), (std::vector<cell>{0xE9, 0, 'x', 0, 0x2A}));
+}
+
 }  // namespace
 }  // namespace velt

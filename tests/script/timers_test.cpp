@@ -253,6 +253,19 @@ TEST_F(Timers, TimersMadeDuringAPass) {
     EXPECT_EQ(timers.Count(), 1u);
 }
 
+TEST_F(Timers, WaitForNextPassHoldsEveryTimerMadeInAPass) {
+    // The bot's frames: a timer made during a pass starts with the next one, also when the timer
+    // that made it is older than the pass.
+    TestTimers frames({}, TimersMadeInPass::WaitForNextPass);
+    rec.timers = &frames;
+    frames.CreateTimer("Spawn", 0, false, script.vm());
+    for (int pass = 1; pass <= 3; ++pass) {
+        frames.Process(250);
+        EXPECT_EQ(rec.spawned, pass);
+        EXPECT_EQ(frames.Count(), 1u);
+    }
+}
+
 TEST_F(Timers, RemovingOneScriptsTimersLeavesTheOthers) {
     TimerScript other{kNatives};
     const int32_t mine = timers.CreateTimer("Tick", 1000, true, script.vm());
