@@ -35,7 +35,7 @@ ScriptArgList CopyScriptArgs(VmInstance* vm, const cell* params, int32_t formatI
             ReadScriptString(vm, address, text);
             // Scripts cannot tell an empty text from a missing one; a text of code 1 is what
             // receiving publics have always been given instead.
-            if (text.empty()) text = "\x01";
+            if (text.empty()) text.push_back('\x01');
             arg.onHeap = true;
             arg.cells.reserve(text.size() + 1);
             for (unsigned char ch : text) arg.cells.push_back(ch);
