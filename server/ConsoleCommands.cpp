@@ -188,40 +188,47 @@ bool UnloadFs(FilterScripts& fs, const char* name) {
     return fs.UnloadFilterScript(name) != 0;
 }
 
+void LoadAndReport(FilterScripts& fs, const char* name, const char* failedText) {
+    if (LoadFs(fs, name))
+        LogPrintf("  Filterscript '%s.vmb' loaded.", name);
+    else
+        LogPrintf(failedText, name);
+}
+
+void UnloadAndReport(FilterScripts& fs, const char* name) {
+    if (UnloadFs(fs, name))
+        LogPrintf("  Filterscript '%s.vmb' unloaded.", name);
+    else
+        LogPrintf("  Filterscript '%s.vmb' unload failed.", name);
+}
+
 void CmdLoadFs(Console& console, ConsoleLineTokens& args) {
     FilterScripts* fs = HostFilterScripts(console);
     const char* name = args.Rest();
     if (fs == nullptr || name == nullptr) return;
-    if (LoadFs(*fs, name))
-        LogPrintf("  Filterscript '%s.vmb' loaded.", name);
-    else
-        LogPrintf("  Filterscript '%s.vmb' load failed.", name);
+    LoadAndReport(*fs, name, "  Filterscript '%s.vmb' load failed.");
 }
 
 void CmdUnloadFs(Console& console, ConsoleLineTokens& args) {
     FilterScripts* fs = HostFilterScripts(console);
     const char* name = args.Rest();
     if (fs == nullptr || name == nullptr) return;
-    if (UnloadFs(*fs, name))
-        LogPrintf("  Filterscript '%s.vmb' unloaded.", name);
-    else
-        LogPrintf("  Filterscript '%s.vmb' unload failed.", name);
+    UnloadAndReport(*fs, name);
 }
 
 void CmdReloadFs(Console& console, ConsoleLineTokens& args) {
     FilterScripts* fs = HostFilterScripts(console);
     const char* name = args.Rest();
     if (fs == nullptr || name == nullptr) return;
-    if (UnloadFs(*fs, name))
-        LogPrintf("  Filterscript '%s.vmb' unloaded.", name);
-    else
-        LogPrintf("  Filterscript '%s.vmb' unload failed.", name);
+    UnloadAndReport(*fs, name);
     // Asked afresh: the unloaded script's exit code may have replaced the host.
     fs = HostFilterScripts(console);
-    if (fs != nullptr && LoadFs(*fs, name))
-        LogPrintf("  Filterscript '%s.vmb' loaded.", name);
+    // The reload's failure line has always ended with a stray quote; log readers match it.
+    const char* reloadFailed = "  Filterscript '%s.vmb' load failed'.";
+    if (fs != nullptr)
+        LoadAndReport(*fs, name, reloadFailed);
     else
-        LogPrintf("  Filterscript '%s.vmb' load failed'.", name);
+        LogPrintf(reloadFailed, name);
 }
 
 }  // namespace
