@@ -79,6 +79,7 @@ void ReliabilityChannel::ApplyNetworkSimulator(double maxBitsPerSecond, uint16_t
     simMaxBitsPerSecond_ = maxBitsPerSecond;
     simExtraLatencyMs_ = extraLatencyMs;
     simVarianceMs_ = varianceMs;
+    wakeTime_ = 0;
     // Resends must not fire before a simulated round trip could have brought the ack back.
     const uint32_t simulated = 2 * (uint32_t(extraLatencyMs) + varianceMs);
     if (pingBasisMs_ < simulated) {
@@ -142,6 +143,7 @@ void ReliabilityChannel::FreeMemory() {
     splitChannels_.Clear();
     reassemblyBytes_ = 0;
     delayed_.clear();
+    wakeTime_ = 0;
     ackList_.Clear();
     incomingAcks_.Clear();
     pool_.Clear();
@@ -172,7 +174,8 @@ void ReliabilityChannel::Reset(uint64_t time) {
     measureStart_ = time + 2000ull * basis + 500000;
     measureEnd_ = measureStart_ + 250000;
     lastUpdateTime_ = time;
-    availableBits_ = 0;
+    creditBase_ = 0;
+    creditSince_ = time;
     bandwidth_ = kInitialBandwidth;
     lastGoodBandwidth_ = kInitialBandwidth;
     lastBadBandwidth_ = 0;

@@ -108,6 +108,12 @@ public:
     // (acknowledgements, due resends, queued messages) as the credit allows.
     void Update(DatagramSender& out, PlayerID remote, int32_t mtu, uint64_t time,
                 ChannelObservers observers = {});
+    // False when an Update at this time would do nothing a later one would not do the same way:
+    // nothing queued, no acks to send, no resend or dead-link check due, no measurement ending
+    // and the pacing not held back. Credit earned meanwhile is the same whether it is added in
+    // one step or many, so callers may skip Update while this is false without changing what is
+    // sent or when. Reads one cache line: a peer asks this of every connection on every pass.
+    bool IsUpdateDue(uint64_t time) const { return time >= wakeTime_ || time <= lastUpdateTime_; }
 
     // ---- receiving ------------------------------------------------------------------------
     // Handles one datagram of this connection. limitBreached is set when the sender broke a
@@ -121,11 +127,15 @@ public:
     // The next delivered message: its bit length (0 when none) with its payload handed to the
     // caller in data (a new uint8_t[] the caller deletes).
     uint32_t ReceiveMessage(uint8_t*& data);
+    bool HasDeliveredMessages() const { return !outputQueue_.IsEmpty(); }
 
     // ---- settings and state ---------------------------------------------------------------
     // Each measured ping: sets the resend delay to three times it (see the .cpp for the floors).
     void SetPing(uint32_t ms);
-    void SetTimeoutTime(uint32_t ms) { timeoutMs_ = ms; }
+    void SetTimeoutTime(uint32_t ms) {
+        timeoutMs_ = ms;
+        wakeTime_ = 0;  // the dead-link check moved
+    }
     uint32_t GetTimeoutTime() const { return timeoutMs_; }
     // 0 = off; else every n-th piece of a split message yields a progress message.
     void SetSplitMessageProgressInterval(uint32_t n) { progressInterval_ = n; }
@@ -168,6 +178,14 @@ public:
     const WireRejectionCounters& Rejections() const { return reader_.Rejections(); }
 
 private:
+    // Read on every pass for every connection, so kept together at the front.
+    // Earliest time an Update has something to do; 0 = at the next pass. Whatever queues, acks
+    // or changes a deadline outside Update sets it to 0, and Update works out the next one.
+    uint64_t wakeTime_ = 0;
+    uint64_t lastUpdateTime_ = 0;
+    bool dead_ = false;
+    DataStructures::Queue<InternalPacket*> outputQueue_;
+
     struct SplitChannel;
     struct HeldChannel;
     struct Limits {
@@ -183,6 +201,8 @@ private:
     };
 
     // sending
+    uint64_t NextWakeTime() const;
+    double CreditAt(uint64_t time) const;
     InternalPacket* NewRecord(uint64_t time);
     void ReleaseRecord(InternalPacket* packet);
     void SplitMessage(InternalPacket* whole, int32_t mtu);
@@ -233,20 +253,23 @@ private:
     uint32_t timeoutMs_;
     uint64_t lastAckTime_ = 0;
     uint64_t nextAckTime_ = 0;
-    bool dead_ = false;
     uint32_t progressInterval_ = 0;
     uint64_t unreliableTimeoutUs_ = 0;
 
     // pacing
     double bandwidth_ = kInitialBandwidth;
-    double availableBits_ = 0;
+    // The credit is creditBase_ at creditSince_ plus what the bandwidth earns since, computed in
+    // one step from the integer time in between. Summing per Update would round differently
+    // depending on how often Update runs, and then skipping idle passes would change pacing.
+    // Moved only where every caller runs Update alike: on a spend or a bandwidth change.
+    double creditBase_ = 0;
+    uint64_t creditSince_ = 0;
     double lastGoodBandwidth_ = kInitialBandwidth;
     double lastBadBandwidth_ = 0;
     int32_t zeroLossCount_ = 0;
     uint32_t measureEpoch_ = 0;
     uint32_t measureAcks_ = 0;
     uint32_t measureResends_ = 0;
-    uint64_t lastUpdateTime_ = 0;
     uint64_t measureStart_ = 0;
     uint64_t measureEnd_ = 0;
     bool bandwidthLimited_ = false;
@@ -261,7 +284,6 @@ private:
     uint32_t datagramsHandled_ = 0;
 
     // ---- receiving state ----
-    DataStructures::Queue<InternalPacket*> outputQueue_;
     // One entry per message number from receivedBase_ on: 0 = received, else the time after
     // which the hole is given up.
     DataStructures::Queue<uint64_t> receivedWindow_;

@@ -34,6 +34,7 @@ bool ReliabilityChannel::Send(uint8_t* data, uint32_t bitLength, PacketPriority 
     if (bitLength == 0 || data == nullptr) return false;
     mtu = ClampMtu(mtu);
 
+    wakeTime_ = 0;
     InternalPacket* p = NewRecord(time);
     const uint32_t bytes = PayloadBytes(bitLength);
     if (makeCopy) {
@@ -260,27 +261,63 @@ void ReliabilityChannel::EvaluateMeasurement(uint64_t time, bool limited) {
     StartMeasurement(time + 2000ull * pingBasisMs_ + kMeasurePauseUs);
 }
 
+uint64_t ReliabilityChannel::NextWakeTime() const {
+    if (dead_) return UINT64_MAX;  // nothing goes out any more; the peer closes the connection
+    if (bandwidthLimited_ || ackList_.Size() > 0 || !delayed_.empty()) return 0;
+    for (const auto& queue : sendQueues_)
+        if (!queue.IsEmpty()) return 0;
+    uint64_t wake = measureEnd_;
+    if (!resendQueue_.IsEmpty()) {
+        // Acknowledged records at the front hide what is due behind them; an Update pops them.
+        const uint64_t front = resendQueue_.Peek()->resendTime;
+        if (front == 0) return 0;
+        wake = std::min(wake, front);
+    }
+    if (!resendTree_.IsEmpty() && lastAckTime_ != 0) {
+        const uint64_t limit = uint64_t(timeoutMs_) * 1000;
+        const uint64_t deadAt = lastAckTime_ > UINT64_MAX - limit - 1 ? UINT64_MAX : lastAckTime_ + limit + 1;
+        wake = std::min(wake, deadAt);
+    }
+    return wake;
+}
+
+double ReliabilityChannel::CreditAt(uint64_t time) const {
+    const uint64_t since = time > creditSince_ ? time - creditSince_ : 0;
+    return std::min(creditBase_ + double(since) * bandwidth_ / 1000000.0, bandwidth_);
+}
+
 void ReliabilityChannel::Update(DatagramSender& out, PlayerID remote, int32_t mtu, uint64_t time,
                                 ChannelObservers observers) {
     if (time <= lastUpdateTime_) {
+        // The clock stepped back: keep the credit held at the last pass and earn from here, so
+        // a backwards step neither adds credit nor stalls sending until the clock catches up.
+        if (time < lastUpdateTime_) {
+            creditBase_ = CreditAt(lastUpdateTime_);
+            creditSince_ = time;
+        }
         lastUpdateTime_ = time;
+        wakeTime_ = 0;
         return;
     }
     mtu = ClampMtu(mtu);
-    const double elapsedSeconds = double(time - lastUpdateTime_) / 1000000.0;
     lastUpdateTime_ = time;
-    availableBits_ = std::min(availableBits_ + elapsedSeconds * bandwidth_, bandwidth_);
+    double credit = CreditAt(time);
 
     // Once dead, nothing more goes out; the peer closes the connection.
-    if (dead_) return;
+    if (dead_) {
+        wakeTime_ = NextWakeTime();
+        return;
+    }
     if (!resendTree_.IsEmpty() && lastAckTime_ != 0 && time > lastAckTime_ &&
         time - lastAckTime_ > uint64_t(timeoutMs_) * 1000) {
         dead_ = true;
+        wakeTime_ = NextWakeTime();
         return;
     }
 
     const double threshold = std::min(double(mtu) * 8 + kDatagramOverheadBits, bandwidth_);
-    while (availableBits_ > threshold) {
+    bool spent = false;
+    while (credit > threshold) {
         const int32_t bits = GenerateDatagram(updateStream_, mtu, time, remote, observers);
         if (bits == 0) break;
         const uint32_t bytes = uint32_t(updateStream_.GetNumberOfBytesUsed());
@@ -294,13 +331,20 @@ void ReliabilityChannel::Update(DatagramSender& out, PlayerID remote, int32_t mt
         } else {
             SendBitStream(out, updateStream_.GetData(), bytes);
         }
-        availableBits_ -= double(bits) + kDatagramOverheadBits;
+        credit -= double(bits) + kDatagramOverheadBits;
+        spent = true;
     }
 
-    const bool limited = availableBits_ < threshold;
+    const bool limited = credit < threshold;
     if (limited && !bandwidthLimited_) StartMeasurement(time + 2000ull * pingBasisMs_);
     bandwidthLimited_ = limited;
-    if (time >= measureEnd_) EvaluateMeasurement(time, limited);
+    const bool evaluate = time >= measureEnd_;
+    if (spent || evaluate) {
+        // Both happen only on passes every caller runs, so the anchor stays caller-independent.
+        creditBase_ = credit;
+        creditSince_ = time;
+    }
+    if (evaluate) EvaluateMeasurement(time, limited);
 
     for (size_t i = 0; i < delayed_.size();) {
         if (delayed_[i]->sendTime <= time) {
@@ -311,6 +355,7 @@ void ReliabilityChannel::Update(DatagramSender& out, PlayerID remote, int32_t mt
             ++i;
         }
     }
+    wakeTime_ = NextWakeTime();
 }
 
 }  // namespace velt
