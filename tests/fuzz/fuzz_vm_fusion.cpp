@@ -19,30 +19,13 @@
 #include "server/vm/VmOpcodes.h"
 #include "server/vm/vm.h"
 #include "server/vm/vm_internal.h"
+#include "tests/fuzz/VmFuzzInput.h"
 
 using namespace velt;
 
 namespace {
 
-struct Input {
-  const uint8_t* p;
-  size_t n;
-  uint8_t byte() {
-    if (!n) return 0;
-    --n;
-    return *p++;
-  }
-  cell word() {
-    ucell v = 0;
-    for (int i = 0; i < 4; ++i) v = v << 8 | byte();
-    return cell(v);
-  }
-  cell value() {
-    uint8_t b = byte();
-    if (b < 0xC0) return cell(int8_t(b - 0x60));
-    return word();
-  }
-};
+using Input = VmFuzzInput;
 
 // Every native call, in order: both runs must make the same ones with the same arguments.
 std::vector<cell> g_calls;
