@@ -23,20 +23,17 @@ import tempfile
 import time
 import unittest
 
+from server_log import ServerLogMixin, free_udp_port
+
 SERVER = SCRIPTS = TABLE = None
 vw = None  # the independent wire client, imported from the directory given on the command line
 WAIT = 30.0  # seconds; sanitizer builds start slowly on busy machines
-STAMP = re.compile(r"^\[\d\d:\d\d:\d\d\] ")
 PASSWORD = "e2e-hosts-pw"
 
 
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+class HostServerTest(ServerLogMixin, unittest.TestCase):
+    wait_seconds = WAIT
 
-
-class HostServerTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="velt_hosts_e2e_", dir=os.getcwd())
         for sub in ("gamemodes", "filterscripts"):
@@ -60,33 +57,12 @@ class HostServerTest(unittest.TestCase):
         lines = ["rcon_password " + PASSWORD, "port %d" % self.port, "bind 127.0.0.1",
                  "gamemode0 demo 1", "filterscripts " + filterscripts, "announce 0",
                  "sleep 5", "timestamp 1", "output 1"]
-        with open(os.path.join(self.dir, "server.cfg"), "w") as f:
-            f.write("\n".join(lines) + "\n")
-        self.proc = subprocess.Popen([SERVER], cwd=self.dir, stdout=subprocess.PIPE,
-                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        self.launch(SERVER, lines)
 
     def stop(self):
         self.proc.send_signal(signal.SIGTERM)
         out, _ = self.proc.communicate(timeout=WAIT)
         return self.proc.returncode, out.decode("utf-8", "replace")
-
-    def log(self):
-        path = os.path.join(self.dir, "server_log.txt")
-        if not os.path.exists(path):
-            return []
-        with open(path, encoding="utf-8", errors="replace") as f:
-            return [STAMP.sub("", line.rstrip("\n")) for line in f]
-
-    def wait_for(self, line):
-        deadline = time.monotonic() + WAIT
-        while time.monotonic() < deadline:
-            if line in self.log():
-                return
-            if self.proc.poll() is not None:
-                self.fail("server ended (%s) before logging %r: %r" %
-                          (self.proc.returncode, line, self.log()[-20:]))
-            time.sleep(0.05)
-        self.fail("no %r in the log within %s s: %r" % (line, WAIT, self.log()[-20:]))
 
     def assertInOrder(self, expected, log):
         """`expected` appears in `log` as a subsequence, in this order."""

@@ -17,19 +17,16 @@ import tempfile
 import time
 import unittest
 
+from server_log import ServerLogMixin, free_udp_port
+
 SERVER = GMX_A = GMX_B = None
 WAIT = 40.0  # the intermission alone takes 12 s; sanitizer builds start slowly
-STAMP = re.compile(r"^\[\d\d:\d\d:\d\d\] ")
 NO_SUCCESSOR = "The gamemode finished and I couldn't start another script."
 
 
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+class GameModeExitTest(ServerLogMixin, unittest.TestCase):
+    wait_seconds = WAIT
 
-
-class GameModeExitTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="velt_gmx_", dir=os.getcwd())
         os.mkdir(os.path.join(self.dir, "gamemodes"))
@@ -50,28 +47,7 @@ class GameModeExitTest(unittest.TestCase):
         lines = ["rcon_password gmx-e2e-7", "port %d" % free_udp_port(), "bind 127.0.0.1",
                  "announce 0", "timestamp 0", "output 0"]
         lines += ["gamemode%d %s" % (i, entry) for i, entry in enumerate(rotation)]
-        with open(os.path.join(self.dir, "server.cfg"), "w") as f:
-            f.write("\n".join(lines) + "\n")
-        self.proc = subprocess.Popen([SERVER], cwd=self.dir, stdout=subprocess.PIPE,
-                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-
-    def log(self):
-        path = os.path.join(self.dir, "server_log.txt")
-        if not os.path.exists(path):
-            return []
-        with open(path, encoding="utf-8", errors="replace") as f:
-            return [STAMP.sub("", line.rstrip("\n")) for line in f]
-
-    def wait_for(self, line):
-        deadline = time.monotonic() + WAIT
-        while time.monotonic() < deadline:
-            if line in self.log():
-                return
-            if self.proc.poll() is not None:
-                self.fail("server ended (%s) before logging %r: %r"
-                          % (self.proc.returncode, line, self.log()[-15:]))
-            time.sleep(0.05)
-        self.fail("no %r in the log within %s s: %r" % (line, WAIT, self.log()[-15:]))
+        self.launch(SERVER, lines)
 
     def test_rotates_to_the_next_gamemode(self):
         self.start("gmx_a 1", "gmx_b 1")

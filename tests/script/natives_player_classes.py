@@ -26,9 +26,10 @@ import tempfile
 import time
 import unittest
 
+from server_log import ServerLogMixin, free_udp_port
+
 SERVER = DEMO = CLASSES = TABLE = None
 WAIT = 25.0  # seconds; sanitizer builds start slowly on busy machines
-STAMP = re.compile(r"^\[\d\d:\d\d:\d\d\] ")
 vw = None
 
 
@@ -36,13 +37,9 @@ def f32(x):
     return struct.unpack("<f", struct.pack("<f", x))[0]
 
 
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+class ClassSelectionTest(ServerLogMixin, unittest.TestCase):
+    wait_seconds = WAIT
 
-
-class ClassSelectionTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="velt_classes_", dir=os.getcwd())
         for sub in ("gamemodes", "filterscripts", "scriptfiles"):
@@ -71,29 +68,8 @@ class ClassSelectionTest(unittest.TestCase):
         lines = ["rcon_password classes-e2e-3", "port %d" % self.port, "bind 127.0.0.1",
                  "gamemode0 %s 1" % gamemode, "announce 0", "timestamp 0", "output 0",
                  "sleep 5"]
-        with open(os.path.join(self.dir, "server.cfg"), "w") as f:
-            f.write("\n".join(lines) + "\n")
-        self.proc = subprocess.Popen([SERVER], cwd=self.dir, stdout=subprocess.PIPE,
-                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        self.launch(SERVER, lines)
         self.wait_for(first_line)
-
-    def log(self):
-        path = os.path.join(self.dir, "server_log.txt")
-        if not os.path.exists(path):
-            return []
-        with open(path, encoding="utf-8", errors="replace") as f:
-            return [STAMP.sub("", line.rstrip("\n")) for line in f]
-
-    def wait_for(self, line):
-        deadline = time.monotonic() + WAIT
-        while time.monotonic() < deadline:
-            if line in self.log():
-                return
-            if self.proc.poll() is not None:
-                self.fail("server ended (%s) before logging %r: %r"
-                          % (self.proc.returncode, line, self.log()[-15:]))
-            time.sleep(0.05)
-        self.fail("no %r in the log within %s s: %r" % (line, WAIT, self.log()[-15:]))
 
     def join(self, name):
         scrambler = vw.Scrambler.from_header(TABLE, self.port)

@@ -1,0 +1,46 @@
+"""What the end-to-end checks of this folder share: a free loopback port, starting the server
+program in a scratch directory on a generated server.cfg (no shell), and waiting for a line of
+its log. Every wait is bounded."""
+
+import os
+import re
+import socket
+import subprocess
+import time
+
+STAMP = re.compile(r"^\[\d\d:\d\d:\d\d\] ")
+
+
+def free_udp_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class ServerLogMixin:
+    """For a unittest.TestCase with self.dir (the scratch directory), self.proc (the server, or
+    None) and a class attribute wait_seconds."""
+
+    def launch(self, server, config_lines):
+        with open(os.path.join(self.dir, "server.cfg"), "w") as f:
+            f.write("\n".join(config_lines) + "\n")
+        self.proc = subprocess.Popen([server], cwd=self.dir, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def log(self):
+        path = os.path.join(self.dir, "server_log.txt")
+        if not os.path.exists(path):
+            return []
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return [STAMP.sub("", line.rstrip("\n")) for line in f]
+
+    def wait_for(self, line):
+        deadline = time.monotonic() + self.wait_seconds
+        while time.monotonic() < deadline:
+            if line in self.log():
+                return
+            if self.proc.poll() is not None:
+                self.fail("server ended (%s) before logging %r: %r"
+                          % (self.proc.returncode, line, self.log()[-20:]))
+            time.sleep(0.05)
+        self.fail("no %r in the log within %s s: %r" % (line, self.wait_seconds, self.log()[-20:]))
