@@ -55,6 +55,7 @@ void BanList::Add(const char* ip, uint32_t durationMs) {
     e.text[length] = '\0';
     e.expiry = expiry;
     entries_.push_back(e);
+    count_.store(uint32_t(entries_.size()), std::memory_order_relaxed);
 }
 
 void BanList::Remove(const char* ip) {
@@ -65,6 +66,7 @@ void BanList::Remove(const char* ip) {
         if (std::strcmp(entries_[i].text, ip) == 0) {
             entries_[i] = entries_.back();
             entries_.pop_back();
+            count_.store(uint32_t(entries_.size()), std::memory_order_relaxed);
             return;
         }
     }
@@ -73,6 +75,7 @@ void BanList::Remove(const char* ip) {
 void BanList::Clear() {
     std::lock_guard<SimpleMutex> lock(mutex_);
     entries_.clear();
+    count_.store(0, std::memory_order_relaxed);
 }
 
 bool BanList::IsBanned(const char* ip) {
@@ -89,6 +92,7 @@ bool BanList::IsBanned(const char* ip) {
             // The last entry takes its place and is examined next.
             e = entries_.back();
             entries_.pop_back();
+            count_.store(uint32_t(entries_.size()), std::memory_order_relaxed);
             continue;
         }
         if (Matches(e.text, ip)) return true;

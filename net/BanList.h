@@ -2,6 +2,7 @@
 // Addresses refused before anything else looks at their datagrams. Both threads use it: the
 // network thread bans floods and tests every datagram, the main thread runs the ban commands.
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -37,6 +38,9 @@ public:
     bool IsBanned(const char* ip);
 
     uint32_t Size() const;
+    // Without the lock: every datagram asks, and most servers ban nobody. A ban added by another
+    // thread at the same moment may be seen one datagram later.
+    bool IsEmpty() const { return count_.load(std::memory_order_relaxed) == 0; }
 
 private:
     struct Entry {
@@ -50,6 +54,7 @@ private:
     const PeerClock* clock_;
     mutable SimpleMutex mutex_;
     std::vector<Entry> entries_;
+    std::atomic<uint32_t> count_{0};  // entries_.size(), kept under the lock
 };
 
 }  // namespace velt

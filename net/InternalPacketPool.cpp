@@ -16,7 +16,9 @@ InternalPacket* InternalPacketFreeList::Allocate() {
 }
 
 void InternalPacketFreeList::Release(InternalPacket* record) {
-    if (record) pool_.Push(record);
+    // At the front, so the next Allocate hands out the record released last: it is the one most
+    // likely still in the cache, where the oldest of a few dozen free records seldom is.
+    if (record) pool_.PushAtHead(record);
 }
 
 void InternalPacketFreeList::Clear() {

@@ -506,6 +506,22 @@ void NetPeer::SendRaw(PlayerID to, const uint8_t* data, uint32_t length) {
     if (socket_ != -1) SocketLayer::SendTo(socket_, data, length, to.binaryAddress, to.port, &endpoint_);
 }
 
+void NetPeer::SendRawBatched(PlayerID to, const uint8_t* data, uint32_t length) {
+    // One connection sends a datagram or two per pass: nothing to gather.
+    if (maximumNumberOfPeers_ <= 1) {
+        SendRaw(to, data, length);
+        return;
+    }
+    if (rawSendTap_ != nullptr) rawSendTap_(rawSendTapContext_, to, data, length);
+    if (socket_ != -1) sendBatch_.Add(socket_, data, length, to.binaryAddress, to.port, &endpoint_);
+}
+
+bool NetPeer::IsSenderBanned(PlayerID sender) {
+    if (banList_.IsEmpty()) return false;
+    char ip[PlayerID::kStringSize];
+    return banList_.IsBanned(sender.ToString(false, ip, sizeof ip));
+}
+
 void NetPeer::SendRawShown(PlayerID to, const uint8_t* data, uint32_t length) {
     for (PluginInterface* plugin : plugins_) plugin->RawSend(data, length * 8u, to);
     SendRaw(to, data, length);

@@ -23,6 +23,7 @@
 #include "net/BanList.h"
 #include "net/BitStream.h"
 #include "net/ConnectedSystem.h"
+#include "net/DatagramBatch.h"
 #include "net/HuffmanEncodingTree.h"
 #include "net/NetPeerInterface.h"
 #include "net/NetworkStatistics.h"
@@ -258,7 +259,7 @@ private:
     class ChannelOut final : public DatagramSender {
     public:
         ChannelOut(NetPeer& peer, PlayerID to) : peer_(peer), to_(to) {}
-        void SendDatagram(const uint8_t* data, uint32_t length) override { peer_.SendRaw(to_, data, length); }
+        void SendDatagram(const uint8_t* data, uint32_t length) override { peer_.SendRawBatched(to_, data, length); }
 
     private:
         NetPeer& peer_;
@@ -306,6 +307,11 @@ private:
     bool QueueCommand(const BufferedCommand& command, const uint8_t* bytes, uint32_t byteLength);
     // A datagram past every channel: socket (scrambled in the bot role) and the raw-send tap.
     void SendRaw(PlayerID to, const uint8_t* data, uint32_t length);
+    // SendRaw through the network thread's batch, sent at the end of the pass (network thread
+    // inside RunCycle only).
+    void SendRawBatched(PlayerID to, const uint8_t* data, uint32_t length);
+    // True when the sender's address is on the ban list.
+    bool IsSenderBanned(PlayerID sender);
     // SendRaw plus the plugins' RawSend.
     void SendRawShown(PlayerID to, const uint8_t* data, uint32_t length);
     void ShowRawReceive(PlayerID from, const uint8_t* data, uint32_t length);
@@ -372,6 +378,7 @@ private:
     std::thread networkThread_;
     int32_t threadSleepTimer_ = 0;
     int socket_ = -1;
+    DatagramBatch sendBatch_;  // network thread only
     PlayerID myPlayerId_ = UNASSIGNED_PLAYER_ID;
     int32_t mtuSize_ = kDefaultMtu;
 

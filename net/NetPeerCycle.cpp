@@ -2,6 +2,7 @@
 // attempts, then every slot (keep-alive, the channel's pacing, the closing rules, the logon kick,
 // pings, delivered messages). Also the ping measurement and the clock differential.
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -27,9 +28,13 @@ void NetPeer::RunCycle() {
     if (!remoteSystemList_) return;
 
     if (socket_ != -1) {
-        for (uint32_t n = 0; n < kMaxDatagramsPerCycle; ++n) {
-            int error = 0;
-            if (SocketLayer::RecvFrom(socket_, endpoint_, &error) != 1) break;
+        // A peer of one connection reads a datagram or two per pass: batches would only cost it
+        // their buffers.
+        const uint32_t perCall = maximumNumberOfPeers_ > 1 ? kReceiveBatch : 1;
+        for (uint32_t taken = 0; taken < kMaxDatagramsPerCycle;) {
+            const int n = SocketLayer::RecvBatch(socket_, endpoint_, std::min(perCall, kMaxDatagramsPerCycle - taken));
+            if (n <= 0) break;
+            taken += uint32_t(n);
         }
     }
 
@@ -52,6 +57,8 @@ void NetPeer::RunCycle() {
         Lock lock(peerLock_);
         if (remoteSystemList_[i].isActive) ServeSlot(i, now, timeUs);
     }
+    // What the channels wrote this pass.
+    if (socket_ != -1) sendBatch_.Flush(socket_);
 }
 
 void NetPeer::RunBufferedCommands(uint64_t timeUs) {

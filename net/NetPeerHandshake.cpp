@@ -58,9 +58,7 @@ void NetPeer::HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_
     const NetTime now = NetTime(timeUs / 1000u);
 
     Lock lock(peerLock_);
-    char ip[PlayerID::kStringSize];
-    sender.ToString(false, ip, sizeof ip);
-    if (banList_.IsBanned(ip)) {
+    if (IsSenderBanned(sender)) {
         ShowRawReceive(sender, data, length);
         const uint8_t reply[2] = {ID_CONN_BANNED, 0};
         SendRawShown(sender, reply, sizeof reply);
@@ -74,6 +72,7 @@ void NetPeer::HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_
     }
 
     if (ConnectedSystem* slot = FindSlotNet(sender)) {
+        slot->channel->Prefetch();
         HandleSlotDatagram(*slot, sender, data, length, timeUs);
         return;
     }

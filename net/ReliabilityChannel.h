@@ -114,6 +114,12 @@ public:
     // one step or many, so callers may skip Update while this is false without changing what is
     // sent or when. Reads one cache line: a peer asks this of every connection on every pass.
     bool IsUpdateDue(uint64_t time) const { return time >= wakeTime_ || time <= lastUpdateTime_; }
+    // Asks the cache for the whole record at once, so that the misses of a cold connection
+    // overlap instead of following one another as a datagram is handled.
+    void Prefetch() const {
+        const char* p = reinterpret_cast<const char*>(this);
+        for (size_t offset = 0; offset < sizeof *this; offset += 64) __builtin_prefetch(p + offset);
+    }
 
     // ---- receiving ------------------------------------------------------------------------
     // Handles one datagram of this connection. limitBreached is set when the sender broke a

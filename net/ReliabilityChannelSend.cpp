@@ -196,15 +196,19 @@ int32_t ReliabilityChannel::GenerateDatagram(BitStream& out, int32_t mtu, uint64
 
 void ReliabilityChannel::SendBitStream(DatagramSender& out, const uint8_t* data, uint32_t length) {
     if (simMaxBitsPerSecond_ > 0 && double(TwisterUniform()) < bandwidth_ / simMaxBitsPerSecond_) return;
-    uint8_t buffer[kMaxDatagramBytes + DatagramCipher::kCipherGrowthBytes + 7];
     if (length > kMaxDatagramBytes) return;  // cannot happen with a clamped MTU
+    if (!cipher_) {
+        ++stats_.packetsSent;
+        stats_.totalBitsSent += uint64_t(length) * 8;
+        out.SendDatagram(data, length);
+        return;
+    }
+    uint8_t buffer[kMaxDatagramBytes + DatagramCipher::kCipherGrowthBytes + 7];
     std::memcpy(buffer, data, length);
     uint32_t sent = length;
-    if (cipher_) {
-        cipher_->Encrypt(buffer, length, sent);
-        if (sent > sizeof buffer) return;
-        stats_.encryptionBitsSent += uint64_t(sent > length ? sent - length : 0) * 8;
-    }
+    cipher_->Encrypt(buffer, length, sent);
+    if (sent > sizeof buffer) return;
+    stats_.encryptionBitsSent += uint64_t(sent > length ? sent - length : 0) * 8;
     ++stats_.packetsSent;
     stats_.totalBitsSent += uint64_t(sent) * 8;
     out.SendDatagram(buffer, sent);

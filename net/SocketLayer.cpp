@@ -162,9 +162,52 @@ int SocketLayer::SendTo(int socket, const std::uint8_t* data, std::uint32_t leng
         out = large.data();
         capacity = large.size();
     }
-    const std::size_t wireLength = endpoint->scrambler_.Encode(data, length, out, capacity);
+    const std::uint32_t wireLength =
+        PrepareDatagram(data, length, out, static_cast<std::uint32_t>(capacity), endpoint);
     if (wireLength == 0) return 1;
-    return SendPlain(socket, out, static_cast<std::uint32_t>(wireLength), binaryAddress, port);
+    return SendPlain(socket, out, wireLength, binaryAddress, port);
+}
+
+std::uint32_t SocketLayer::PrepareDatagram(const std::uint8_t* data, std::uint32_t length, std::uint8_t* out,
+                                           std::uint32_t outCapacity, const SocketEndpoint* endpoint) {
+    if (endpoint != nullptr && endpoint->role_ == SocketRole::BotClient)
+        return static_cast<std::uint32_t>(endpoint->scrambler_.Encode(data, length, out, outCapacity));
+    if (length > outCapacity) return 0;
+    if (length != 0) std::memcpy(out, data, length);
+    return length;
+}
+
+int SocketLayer::RecvBatch(int socket, SocketEndpoint& endpoint, std::uint32_t maxDatagrams) {
+    if (socket == -1) return -1;
+    if (maxDatagrams > kReceiveBatch) maxDatagrams = kReceiveBatch;
+    if (maxDatagrams == 0) return 0;
+    // One at a time needs no batch buffers.
+    if (maxDatagrams == 1) return RecvFrom(socket, endpoint, nullptr) == 1 ? 1 : 0;
+    if (!endpoint.batch_) endpoint.batch_ = std::make_unique<std::uint8_t[]>(kReceiveBatch * kMaxDatagramBytes);
+
+    sockaddr_in from[kReceiveBatch];
+    iovec iov[kReceiveBatch];
+    mmsghdr headers[kReceiveBatch];
+    for (std::uint32_t i = 0; i < maxDatagrams; ++i) {
+        iov[i].iov_base = endpoint.batch_.get() + std::size_t{i} * kMaxDatagramBytes;
+        iov[i].iov_len = kMaxDatagramBytes;
+        std::memset(&headers[i], 0, sizeof headers[i]);
+        headers[i].msg_hdr.msg_name = &from[i];
+        headers[i].msg_hdr.msg_namelen = sizeof from[i];
+        headers[i].msg_hdr.msg_iov = &iov[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+    }
+    // Never wait, whatever mode the caller's socket is in.
+    const int n = ::recvmmsg(socket, headers, maxDatagrams, MSG_DONTWAIT, nullptr);
+    if (n <= 0) return 0;
+    for (int i = 0; i < n; ++i) {
+        const std::uint32_t length = headers[i].msg_len;
+        if (length == 0 || from[i].sin_family != AF_INET || headers[i].msg_hdr.msg_namelen < sizeof from[i])
+            continue;
+        DispatchDatagram(endpoint, socket, from[i].sin_addr.s_addr, ntohs(from[i].sin_port),
+                         static_cast<const std::uint8_t*>(iov[i].iov_base), length);
+    }
+    return n;
 }
 
 int SocketLayer::SendTo(int socket, const std::uint8_t* data, std::uint32_t length,

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "net/DatagramDescrambler.h"
 #include "net/DatagramScrambler.h"
@@ -13,6 +14,8 @@ namespace velt {
 
 // Largest datagram read in one call; the system cuts a longer one.
 inline constexpr std::size_t kMaxDatagramBytes = 1492;
+// Datagrams RecvBatch takes in one system call.
+inline constexpr std::uint32_t kReceiveBatch = 32;
 static_assert(kQueryDatagramCapacity >= kMaxDatagramBytes);
 
 // What a peer does with the bytes on its socket, chosen when the peer is made.
@@ -66,6 +69,9 @@ private:
     DatagramScrambler scrambler_;
     std::uint8_t received_[kMaxDatagramBytes];
     std::uint8_t plain_[kMaxDatagramBytes];
+    // Receive buffers for RecvBatch, made at its first call (a peer that never reads in batches
+    // does without them).
+    std::unique_ptr<std::uint8_t[]> batch_;
 };
 
 class SocketLayer {
@@ -93,6 +99,17 @@ public:
     static int SendTo(int socket, const std::uint8_t* data, std::uint32_t length,
                       std::uint32_t binaryAddress, std::uint16_t port,
                       const SocketEndpoint* endpoint = nullptr);
+    // What SendTo puts on the wire, written to `out`: the payload itself, or scrambled when
+    // `endpoint` is in the bot role. Returns the wire length, 0 when `out` cannot hold it.
+    static std::uint32_t PrepareDatagram(const std::uint8_t* data, std::uint32_t length, std::uint8_t* out,
+                                         std::uint32_t outCapacity, const SocketEndpoint* endpoint);
+
+    // Takes up to `maxDatagrams` (at most kReceiveBatch) waiting datagrams in one call and
+    // dispatches each as RecvFrom does. Returns how many were taken (0 when none was waiting,
+    // -1 for socket -1). Batch buffers (kReceiveBatch datagrams) are made at the first call that
+    // asks for more than one.
+    static int RecvBatch(int socket, SocketEndpoint& endpoint, std::uint32_t maxDatagrams);
+
     // The same to a dotted address text; text that is not an IPv4 address fails (1).
     static int SendTo(int socket, const std::uint8_t* data, std::uint32_t length,
                       const char* address, std::uint16_t port,

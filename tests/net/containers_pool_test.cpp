@@ -32,6 +32,16 @@ TEST(InternalPacketFreeList, DrawnEmptyItMakesRecordsAndKeepsThemAllOnRelease) {
     EXPECT_EQ(again, std::set<InternalPacket*>(taken.begin(), taken.end()));
     for (InternalPacket* record : again) pool.Release(record);
 
+    // The record released last comes out first: it is the one still warm in the cache.
+    InternalPacket* last = pool.Allocate();
+    InternalPacket* before = pool.Allocate();
+    pool.Release(before);
+    pool.Release(last);
+    EXPECT_EQ(pool.Allocate(), last);
+    EXPECT_EQ(pool.Allocate(), before);
+    pool.Release(before);
+    pool.Release(last);
+
     pool.Clear();
     EXPECT_EQ(pool.Size(), 0u);
     InternalPacket* fresh = pool.Allocate();  // still usable after Clear

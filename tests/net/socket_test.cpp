@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/DatagramBatch.h"
 #include "net/DatagramScrambler.h"
 #include "net/QueryInbox.h"
 #include "net/SocketLayer.h"
@@ -186,6 +187,54 @@ TEST(SocketLayer, RolesScrambleOnlyWhereTheyMust) {
             EXPECT_EQ(sink.got[0].dataWasNull, p.empty());
         }
     }
+}
+
+// Batched sends and receives carry exactly what single ones do, in order, through every role and
+// across the batch's automatic flush; a refused datagram is counted and does not stop the rest.
+TEST(SocketLayer, BatchesCarryWhatSingleSendsCarry) {
+    struct Case {
+        SocketRole sender, receiver;
+    };
+    const Case cases[] = {
+        {SocketRole::BotClient, SocketRole::Server},
+        {SocketRole::Server, SocketRole::BotClient},
+        {SocketRole::Library, SocketRole::Library},
+    };
+    std::vector<Bytes> payloads;
+    for (std::uint32_t i = 0; i < DatagramBatch::kCapacity + 10; ++i) {
+        Bytes p(1 + (i * 37) % 1400, std::uint8_t(i));
+        p[0] = std::uint8_t(0x14 + i);
+        payloads.push_back(p);
+    }
+    for (const Case& c : cases) {
+        TestSocket a, b;
+        RecordingSink sink;
+        SocketEndpoint sender(c.sender), receiver(c.receiver, &sink);
+        sender.SetKey(b.Port());
+        receiver.SetKey(b.Port());
+        DatagramBatch batch;
+        for (std::size_t i = 0; i < payloads.size(); ++i) {
+            const Bytes& p = payloads[i];
+            ASSERT_EQ(batch.Add(a.fd, p.data(), std::uint32_t(p.size()), Loopback(), b.Port(), &sender), 0);
+            if (i == 3) {
+                ASSERT_EQ(batch.Add(a.fd, p.data(), std::uint32_t(p.size()), Loopback(), 0, &sender), 0);
+            }
+        }
+        batch.Flush(a.fd);
+        EXPECT_EQ(batch.Pending(), 0u);
+        EXPECT_EQ(batch.Failed(), 1u);  // the one to port 0
+
+        for (int spins = 0; sink.got.size() < payloads.size() && spins < 200; ++spins) {
+            pollfd pf{b.fd, POLLIN, 0};
+            if (::poll(&pf, 1, 2000) != 1) break;
+            ASSERT_GT(SocketLayer::RecvBatch(b.fd, receiver, kReceiveBatch), 0);
+        }
+        ASSERT_EQ(sink.got.size(), payloads.size()) << int(c.sender) << "->" << int(c.receiver);
+        for (std::size_t i = 0; i < payloads.size(); ++i) EXPECT_EQ(sink.got[i].bytes, payloads[i]) << i;
+        EXPECT_EQ(SocketLayer::RecvBatch(b.fd, receiver, kReceiveBatch), 0);  // nothing left
+    }
+    SocketEndpoint none(SocketRole::Library);
+    EXPECT_EQ(SocketLayer::RecvBatch(-1, none, kReceiveBatch), -1);
 }
 
 TEST(SocketLayer, ServerSortsQueriesFromGameDatagrams) {
