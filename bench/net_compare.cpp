@@ -58,6 +58,11 @@ constexpr uint8_t kEchoId = 150;  // above the transport's own identifiers, belo
 constexpr uint32_t kMessageBytes = 32;
 constexpr uint8_t kUnreliableSequenced = 0;
 constexpr uint8_t kReliableOrdered = 1;
+// A client's first message, reliable and echoed like the others: a client is in once it came
+// back, as a game client is in once the server answered its join. The transport's "accepted"
+// alone does not say the server finished the handshake: under heavy loss the server may give up
+// on it first, and the client then learns only by its own timeout.
+constexpr uint8_t kJoin = 2;
 
 uint64_t NowUs() {
     return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
@@ -97,7 +102,7 @@ void BuildMessage(uint8_t* m, uint8_t kind, uint32_t client, uint32_t seq, uint6
 }
 
 bool MessageIntact(const uint8_t* m, uint32_t length, uint32_t client) {
-    if (length != kMessageBytes || m[0] != kEchoId || m[1] > kReliableOrdered) return false;
+    if (length != kMessageBytes || m[0] != kEchoId || m[1] > kJoin) return false;
     if (Get32(m + 2) != client) return false;
     uint32_t seq = Get32(m + 6);
     for (uint32_t i = 18; i < kMessageBytes; ++i)
@@ -197,7 +202,7 @@ public:
                         p->sender.ToString(true), p->data[0], double(NowUs()) / 1e6);
             } else if (p->length == kMessageBytes && p->data[0] == kEchoId) {
                 ++received;
-                bool reliable = p->data[1] == kReliableOrdered;
+                bool reliable = p->data[1] != kUnreliableSequenced;
                 if (server_->SendBytes(p->data, int32_t(p->length), velt::HIGH_PRIORITY_LEVEL,
                                        reliable ? velt::RELIABILITY_RELIABLE_ORDERED
                                                 : velt::RELIABILITY_UNRELIABLE_SEQUENCED,
@@ -239,7 +244,7 @@ public:
                 ENetPacket* in = event.packet;
                 if (in->dataLength == kMessageBytes && in->data[0] == kEchoId) {
                     ++received;
-                    bool reliable = in->data[1] == kReliableOrdered;
+                    bool reliable = in->data[1] != kUnreliableSequenced;
                     ENetPacket* out = enet_packet_create(in->data, in->dataLength,
                                                          reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
                     if (enet_peer_send(event.peer, reliable ? 1 : 0, out) == 0)
@@ -447,7 +452,7 @@ public:
         if (!client_->Connect("127.0.0.1", port, 0, 0, kClientThreadSleepMs)) failed = true;
     }
     void Send(uint8_t kind, const uint8_t* data) override {
-        bool reliable = kind == kReliableOrdered;
+        bool reliable = kind != kUnreliableSequenced;
         client_->SendBytes(data, int32_t(kMessageBytes), velt::HIGH_PRIORITY_LEVEL,
                            reliable ? velt::RELIABILITY_RELIABLE_ORDERED
                                     : velt::RELIABILITY_UNRELIABLE_SEQUENCED,
@@ -495,7 +500,7 @@ public:
         if (peer_ == nullptr) failed = true;
     }
     void Send(uint8_t kind, const uint8_t* data) override {
-        bool reliable = kind == kReliableOrdered;
+        bool reliable = kind != kUnreliableSequenced;
         ENetPacket* p =
             enet_packet_create(data, kMessageBytes, reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
         if (enet_peer_send(peer_, reliable ? 1 : 0, p) != 0) enet_packet_destroy(p);
@@ -544,6 +549,8 @@ struct ClientState {
     uint32_t connectAttempts = 0;
     uint64_t connectStartUs = 0;
     bool connecting = false;
+    bool joinSent = false;
+    bool joined = false;
     uint64_t lostAtUs = 0;
     // Worker-written, harness-read: every reliable message sent has come back (or the client
     // never connected, so nothing will).
@@ -573,12 +580,14 @@ void WorkerMain(Shared& shared, std::vector<ClientState*> clients, std::vector<u
         if (phase == Phase::Done) break;
         uint64_t now = NowUs();
         for (ClientState* c : clients) {
-            if (phase == Phase::Connect && !c->net->connected && !c->connecting &&
+            if (phase == Phase::Connect && !c->joined && !c->connecting &&
                 c->connectAttempts < kMaxConnectAttempts) {
                 if (shared.connecting.fetch_add(1) < kMaxConnectsInFlight) {
                     c->connecting = true;
                     ++c->connectAttempts;
                     c->connectStartUs = now;
+                    c->joinSent = false;
+                    c->lostAtUs = 0;
                     c->net->BeginConnect(shared.port);
                 } else {
                     shared.connecting.fetch_sub(1);
@@ -587,6 +596,10 @@ void WorkerMain(Shared& shared, std::vector<ClientState*> clients, std::vector<u
             c->net->Poll([&](const uint8_t* m, uint32_t length) {
                 if (!MessageIntact(m, length, c->index)) {
                     ++c->corrupted;
+                    return;
+                }
+                if (m[1] == kJoin) {
+                    c->joined = true;
                     return;
                 }
                 uint32_t seq = Get32(m + 6);
@@ -602,20 +615,26 @@ void WorkerMain(Shared& shared, std::vector<ClientState*> clients, std::vector<u
                 }
             });
             if (c->net->lost && c->lostAtUs == 0) c->lostAtUs = now;
+            if (c->connecting && c->net->connected && !c->net->lost && !c->joinSent) {
+                uint8_t m[kMessageBytes];
+                BuildMessage(m, kJoin, c->index, 0, now);
+                c->net->Send(kJoin, m);
+                c->joinSent = true;
+            }
             if (c->connecting) {
                 bool timedOut = now - c->connectStartUs > kConnectTimeoutUs;
-                if (c->net->connected) {
+                if (c->joined) {
                     c->connecting = false;
                     shared.connecting.fetch_sub(1);
                     shared.connectedCount.fetch_add(1);
                     c->nextSendUs = now + (uint64_t(c->index) * 7919u) % kSendPeriodUs;
-                } else if (c->net->failed || timedOut) {
+                } else if (c->net->failed || c->net->lost || timedOut) {
                     c->connecting = false;
                     shared.connecting.fetch_sub(1);
                     if (c->connectAttempts >= kMaxConnectAttempts) shared.failedCount.fetch_add(1);
                 }
             }
-            if (phase == Phase::Load && c->net->connected && !c->net->lost &&
+            if (phase == Phase::Load && c->joined && !c->net->lost &&
                 now >= c->nextSendUs) {
                 uint8_t m[kMessageBytes];
                 BuildMessage(m, kUnreliableSequenced, c->index, c->sentUnreliable++, now);
@@ -626,7 +645,7 @@ void WorkerMain(Shared& shared, std::vector<ClientState*> clients, std::vector<u
                 if (c->nextSendUs < now) c->nextSendUs = now + kSendPeriodUs;  // fell behind
             }
             if (phase == Phase::Drain)
-                c->settled.store(!c->net->connected || c->net->lost ||
+                c->settled.store(!c->joined || c->net->lost ||
                                  c->nextReliable == c->sentReliable);
         }
         SleepMs(phase == Phase::Idle ? 5 : 1);
@@ -747,7 +766,9 @@ Result RunScenario(const ScenarioSpec& spec) {
         SleepMs(200);  // the server takes its starting reading before the first message arrives
         if (spec.loadSeconds > 0) {
             shared.phase.store(int(Phase::Load));
+            const double loadStart = double(NowUs()) / 1e6;
             SleepMs(spec.loadSeconds * 1000);
+            fprintf(stderr, "  load from %.1f s to %.1f s\n", loadStart, double(NowUs()) / 1e6);
             shared.phase.store(int(Phase::Drain));
             // Drain: until every reliable message is back or the drain time is over.
             uint64_t drainEnd = NowUs() + uint64_t(spec.drainSeconds) * 1'000'000;
@@ -782,7 +803,7 @@ Result RunScenario(const ScenarioSpec& spec) {
     for (auto& c : clients) {
         res.corrupted += c->corrupted;
         res.misordered += c->misordered;
-        if (c->net->lost) {  // a connection dropped under load
+        if (c->joined && c->net->lost) {  // a connection dropped under load
             ++res.connectionsLost;
             fprintf(stderr, "  client %u lost its connection (reason %d) at %.1f s\n", c->index,
                     c->net->lostReason, double(c->lostAtUs) / 1e6);
