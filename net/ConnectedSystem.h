@@ -38,29 +38,32 @@ struct PingAndClockDifferential {
 // Threads: the network thread owns the slot. isActive, connectMode and loggedOn may be read (and
 // loggedOn written, by the join handler) from the main thread at any time; every other field is
 // read or written only under the peer's lock.
-struct ConnectedSystem {
+struct alignas(64) ConnectedSystem {
+    // Every pass reads the fields up to the channel for every active slot, most of which have
+    // nothing to do: they fill the record's first cache line, the rest comes after.
     std::atomic<uint8_t> isActive{0};
-    PlayerID playerId = UNASSIGNED_PLAYER_ID;
-    // Our own address as the remote system reported seeing it.
-    PlayerID externalId = UNASSIGNED_PLAYER_ID;
-    // Made with the slot array and kept across connections (reset on each assignment).
-    std::unique_ptr<ReliabilityChannel> channel;
     uint8_t weInitiated = 0;
-    PingAndClockDifferential pingHistory[kPingHistorySize] = {};
-    int32_t pingWriteIndex = 0;
+    // Set to 1 by the game once the player has joined; a server kicks connections that never do.
+    std::atomic<uint8_t> loggedOn{0};
     uint16_t lowestPing = kNoPing;
+    std::atomic<int32_t> connectMode{CM_NONE};
+    PlayerID playerId = UNASSIGNED_PLAYER_ID;
     NetTime nextPingTime = 0;
     // Drives the keep-alive; may lie in the future after one was sent.
     NetTime lastReliableSend = 0;
-    BitStream staticData;
     NetTime connectionTime = 0;
+    // Made with the slot array and kept across connections (reset on each assignment).
+    std::unique_ptr<ReliabilityChannel> channel;
+
+    // Our own address as the remote system reported seeing it.
+    PlayerID externalId = UNASSIGNED_PLAYER_ID;
+    PingAndClockDifferential pingHistory[kPingHistorySize] = {};
+    int32_t pingWriteIndex = 0;
+    BitStream staticData;
     uint8_t linkKey[16] = {};
     uint8_t hasLinkKey = 0;
     // Emptied on each assignment; nothing registers in it.
     RpcTable rpcTable;
-    std::atomic<int32_t> connectMode{CM_NONE};
-    // Set to 1 by the game once the player has joined; a server kicks connections that never do.
-    std::atomic<uint8_t> loggedOn{0};
 };
 
 // Files one ping answer into the slot's history: the measurement (now - sent, 0 when sent is not

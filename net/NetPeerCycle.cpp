@@ -49,7 +49,6 @@ void NetPeer::RunCycle() {
         if (i + kPrefetchSlots < maximumNumberOfPeers_) {
             const ConnectedSystem& ahead = remoteSystemList_[i + kPrefetchSlots];
             __builtin_prefetch(&ahead);
-            __builtin_prefetch(&ahead.connectMode);
         }
         if (i + 1 < maximumNumberOfPeers_ && remoteSystemList_[i + 1].isActive)
             __builtin_prefetch(remoteSystemList_[i + 1].channel.get());

@@ -72,7 +72,6 @@ void NetPeer::HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_
     }
 
     if (ConnectedSystem* slot = FindSlotNet(sender)) {
-        slot->channel->Prefetch();
         HandleSlotDatagram(*slot, sender, data, length, timeUs);
         return;
     }

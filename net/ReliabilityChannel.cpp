@@ -22,11 +22,11 @@ uint32_t TimeoutFromSettings(const TransportSettings& settings) {
 
 ReliabilityChannel::ReliabilityChannel(WireRole role, uint64_t timeUs, const TransportSettings& settings,
                                        WireLogFn log)
-    : role_(role),
+    : timeoutMs_(TimeoutFromSettings(settings)),
       settings_(&settings),
-      log_(log),
+      role_(role),
       reader_(role, log),
-      timeoutMs_(TimeoutFromSettings(settings)),
+      log_(log),
       updateStream_(int32_t(kMaxDatagramBytes)) {
     resendQueue_.ClearAndForceAllocation(kResendQueueCapacity);
     Reset(timeUs);

@@ -77,7 +77,7 @@ using ChannelObservers = std::span<ChannelMessageObserver* const>;
 //
 // Times are microseconds on the transport's clock (GetTimeUs), passed in by the caller so that
 // a whole pass uses one reading and tests can drive the channel in virtual time.
-class ReliabilityChannel {
+class alignas(64) ReliabilityChannel {
 public:
     // Base of the resend delay before the first ping is measured.
     static constexpr uint32_t kInitialPingBasisMs = 1000;
@@ -114,12 +114,6 @@ public:
     // one step or many, so callers may skip Update while this is false without changing what is
     // sent or when. Reads one cache line: a peer asks this of every connection on every pass.
     bool IsUpdateDue(uint64_t time) const { return time >= wakeTime_ || time <= lastUpdateTime_; }
-    // Asks the cache for the whole record at once, so that the misses of a cold connection
-    // overlap instead of following one another as a datagram is handled.
-    void Prefetch() const {
-        const char* p = reinterpret_cast<const char*>(this);
-        for (size_t offset = 0; offset < sizeof *this; offset += 64) __builtin_prefetch(p + offset);
-    }
 
     // ---- receiving ------------------------------------------------------------------------
     // Handles one datagram of this connection. limitBreached is set when the sender broke a
@@ -184,12 +178,13 @@ public:
     const WireRejectionCounters& Rejections() const { return reader_.Rejections(); }
 
 private:
-    // Read on every pass for every connection, so kept together at the front.
+    // Read on every pass for every connection, so kept together in the first cache line.
     // Earliest time an Update has something to do; 0 = at the next pass. Whatever queues, acks
     // or changes a deadline outside Update sets it to 0, and Update works out the next one.
     uint64_t wakeTime_ = 0;
     uint64_t lastUpdateTime_ = 0;
     bool dead_ = false;
+    bool bandwidthLimited_ = false;
     DataStructures::Queue<InternalPacket*> outputQueue_;
 
     struct SplitChannel;
@@ -236,65 +231,67 @@ private:
     bool IsOlderSequenced(const InternalPacket& packet) const;
     void Log(const char* format, ...) const;
 
-    // ---- configuration ----
-    WireRole role_;
-    const TransportSettings* settings_;
-    WireLogFn log_;
-    DatagramCipher* cipher_ = nullptr;
-    ReliabilityWireReader reader_;
-
-    // ---- sending state ----
-    DataStructures::Queue<InternalPacket*> sendQueues_[NUMBER_OF_PRIORITIES];
-    // Reliable messages in the order of their next resend; acknowledged ones (resendTime 0)
-    // stay until they reach the front. Holds every record of the resend tree.
-    DataStructures::Queue<InternalPacket*> resendQueue_;
-    DataStructures::BPlusTree<MessageNumberType, InternalPacket*, 32> resendTree_;
-    AckRangeList ackList_;
-    OrderingIndexType orderedWriteIndex_[NUMBER_OF_ORDERED_STREAMS] = {};
-    OrderingIndexType sequencedWriteIndex_[NUMBER_OF_ORDERED_STREAMS] = {};
-    MessageNumberType messageNumber_ = 0;
-    SplitPacketIdType splitId_ = 0;
-    uint32_t pingBasisMs_ = kInitialPingBasisMs;
-    uint64_t resendDelayUs_ = 3ull * kInitialPingBasisMs * 1000;
-    uint32_t timeoutMs_;
-    uint64_t lastAckTime_ = 0;
-    uint64_t nextAckTime_ = 0;
-    uint32_t progressInterval_ = 0;
-    uint64_t unreliableTimeoutUs_ = 0;
-
-    // pacing
-    double bandwidth_ = kInitialBandwidth;
+    // ---- what an Update and a received datagram touch, packed into a few cache lines ----
+    // (on a busy server every pass finds a connection's state cold: the fewer lines, the faster)
     // The credit is creditBase_ at creditSince_ plus what the bandwidth earns since, computed in
     // one step from the integer time in between. Summing per Update would round differently
     // depending on how often Update runs, and then skipping idle passes would change pacing.
     // Moved only where every caller runs Update alike: on a spend or a bandwidth change.
     double creditBase_ = 0;
     uint64_t creditSince_ = 0;
-    double lastGoodBandwidth_ = kInitialBandwidth;
-    double lastBadBandwidth_ = 0;
-    int32_t zeroLossCount_ = 0;
+    double bandwidth_ = kInitialBandwidth;
+    uint64_t lastAckTime_ = 0;
+    uint64_t nextAckTime_ = 0;
+    uint64_t resendDelayUs_ = 3ull * kInitialPingBasisMs * 1000;
+    uint64_t measureStart_ = 0;
+    uint64_t measureEnd_ = 0;
+    uint64_t unreliableTimeoutUs_ = 0;
     uint32_t measureEpoch_ = 0;
     uint32_t measureAcks_ = 0;
     uint32_t measureResends_ = 0;
-    uint64_t measureStart_ = 0;
-    uint64_t measureEnd_ = 0;
-    bool bandwidthLimited_ = false;
-
-    // network simulator
+    uint32_t timeoutMs_;
+    uint32_t datagramsBuilt_ = 0;
+    uint32_t datagramsHandled_ = 0;
+    DatagramCipher* cipher_ = nullptr;
+    const TransportSettings* settings_;
+    // Network simulator (read for every datagram sent, so here; off unless a test sets it).
     double simMaxBitsPerSecond_ = 0;
     uint32_t simExtraLatencyMs_ = 0;
     uint32_t simVarianceMs_ = 0;
-    std::vector<std::unique_ptr<DelayedDatagram>> delayed_;
-
-    uint32_t datagramsBuilt_ = 0;
-    uint32_t datagramsHandled_ = 0;
-
-    // ---- receiving state ----
+    MessageNumberType messageNumber_ = 0;
     // One entry per message number from receivedBase_ on: 0 = received, else the time after
     // which the hole is given up.
-    DataStructures::Queue<uint64_t> receivedWindow_;
     MessageNumberType receivedBase_ = 0;
     bool receivedWindowReset_ = true;
+    WireRole role_;
+    DataStructures::Queue<InternalPacket*> sendQueues_[NUMBER_OF_PRIORITIES];
+    // Reliable messages in the order of their next resend; acknowledged ones (resendTime 0)
+    // stay until they reach the front. Holds every record of the resend tree.
+    DataStructures::Queue<InternalPacket*> resendQueue_;
+    AckRangeList ackList_;
+    AckRangeList incomingAcks_;
+    DataStructures::Queue<uint64_t> receivedWindow_;
+    DataStructures::BPlusTree<MessageNumberType, InternalPacket*, 32> resendTree_;
+    InternalPacketFreeList pool_;
+    ReliabilityWireReader reader_;
+
+    // ---- the rest of the sending state ----
+    WireLogFn log_;
+    OrderingIndexType orderedWriteIndex_[NUMBER_OF_ORDERED_STREAMS] = {};
+    OrderingIndexType sequencedWriteIndex_[NUMBER_OF_ORDERED_STREAMS] = {};
+    SplitPacketIdType splitId_ = 0;
+    uint32_t pingBasisMs_ = kInitialPingBasisMs;
+    uint32_t progressInterval_ = 0;
+
+    // pacing
+    double lastGoodBandwidth_ = kInitialBandwidth;
+    double lastBadBandwidth_ = 0;
+    int32_t zeroLossCount_ = 0;
+
+    // network simulator
+    std::vector<std::unique_ptr<DelayedDatagram>> delayed_;
+
+    // ---- the rest of the receiving state ----
     // Ordered messages that arrived ahead of their turn, per channel, created on demand.
     std::array<std::unique_ptr<HeldChannel>, NUMBER_OF_ORDERED_STREAMS> heldChannels_;
     // Unwrapped position of the next ordered message per channel; its low 16 bits are the
@@ -305,12 +302,10 @@ private:
     uint32_t heldBytes_ = 0;
     uint32_t reassemblyBytes_ = 0;
     uint64_t lastSplitExpiryScan_ = 0;
-    AckRangeList incomingAcks_;
     DataStructures::List<MessageNumberType> ackScratch_;
 
     NetworkStatistics stats_;
     BitStream updateStream_;
-    InternalPacketFreeList pool_;
 };
 
 }  // namespace velt
