@@ -9,9 +9,11 @@
 //   (c) idle connected clients: server CPU seconds.
 //
 // Every server and the proxy run in processes of their own, so getrusage(RUSAGE_SELF) in the
-// server process counts the server alone. No arguments: a short run (what `make bench` does:
-// 5 s load, 10 s idle, lossy runs with 200 clients only). --full: 20 s load, 30 s idle, lossy
-// runs at 200 and 500 clients. See --help.
+// server process counts the server alone; with four or more cores the server has two of them to
+// itself. A client counts as connected once its first (join) message came back. No arguments: a
+// short run (what `make bench` does: 5 s load, 10 s idle, lossy runs with 200 clients only).
+// --full: 20 s load, 30 s idle, lossy runs at 200 and 500 clients. --repeat N runs each scenario
+// N times and shows the median round. See --help.
 
 #include <enet/enet.h>
 #include <fcntl.h>
