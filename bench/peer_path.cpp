@@ -56,6 +56,7 @@ struct Fleet {
     std::vector<Datagram> toServer, toClients;
     uint32_t loopback = 0;
     uint64_t echoed = 0;
+    uint32_t accepted = 0;  // clients told their connection was accepted
     uint64_t nextClientPass = 0, nextSend = 0;
 
     // Routed by port alone: every client has a port of its own.
@@ -92,16 +93,13 @@ struct Fleet {
             clients.push_back(std::move(c));
         }
         // Handshakes: until every client is accepted (bounded).
-        for (int step = 0; step < 2000 && Accepted() < count; ++step) Step(false);
+        for (int step = 0; step < 2000 && accepted < count; ++step) Step(false);
         nextSend = clock.us;
     }
     ~Fleet() {
         for (auto& c : clients) c->Disconnect(0, 0);
         server.Disconnect(0, 0);
     }
-
-    uint32_t accepted = 0;
-    uint32_t Accepted() const { return accepted; }
 
     void DeliverToClients() {
         std::vector<Datagram> batch;
@@ -182,7 +180,7 @@ void RunEchoPath(benchmark::State& state, bool cold) {
     const uint32_t count = uint32_t(state.range(0));
     Fleet fleet(count);
     fleet.flushCaches = cold;
-    if (fleet.Accepted() < count) {
+    if (fleet.accepted < count) {
         state.SkipWithError("not every client connected");
         return;
     }

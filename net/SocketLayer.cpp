@@ -51,6 +51,13 @@ int SendPlain(int socket, const std::uint8_t* data, std::uint32_t length,
     return 1;
 }
 
+// An empty datagram, or one from something other than an IPv4 sender, is taken and dropped.
+void DispatchReceived(SocketEndpoint& endpoint, int socket, const sockaddr_in& from, socklen_t fromLength,
+                      const std::uint8_t* data, std::uint32_t length) {
+    if (length == 0 || from.sin_family != AF_INET || fromLength < sizeof from) return;
+    SocketLayer::DispatchDatagram(endpoint, socket, from.sin_addr.s_addr, ntohs(from.sin_port), data, length);
+}
+
 }  // namespace
 
 int SocketLayer::CreateBoundSocket(std::uint16_t port, bool /*blocking*/, const char* bindAddress) {
@@ -107,11 +114,37 @@ int SocketLayer::RecvFrom(int socket, SocketEndpoint& endpoint, int* errorCode) 
     const ssize_t n = ::recvfrom(socket, endpoint.received_, sizeof endpoint.received_, MSG_DONTWAIT,
                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n < 0) return 0;
-    if (n == 0 || from.sin_family != AF_INET || fromLength < sizeof from) return 1;
-
-    DispatchDatagram(endpoint, socket, from.sin_addr.s_addr, ntohs(from.sin_port), endpoint.received_,
-                     static_cast<std::uint32_t>(n));
+    DispatchReceived(endpoint, socket, from, fromLength, endpoint.received_, static_cast<std::uint32_t>(n));
     return 1;
+}
+
+int SocketLayer::RecvBatch(int socket, SocketEndpoint& endpoint, std::uint32_t maxDatagrams) {
+    if (socket == -1) return -1;
+    if (maxDatagrams > kReceiveBatch) maxDatagrams = kReceiveBatch;
+    if (maxDatagrams == 0) return 0;
+    // One at a time needs no batch buffers.
+    if (maxDatagrams == 1) return RecvFrom(socket, endpoint, nullptr) == 1 ? 1 : 0;
+    if (!endpoint.batch_) endpoint.batch_ = std::make_unique<std::uint8_t[]>(kReceiveBatch * kMaxDatagramBytes);
+
+    sockaddr_in from[kReceiveBatch];
+    iovec iov[kReceiveBatch];
+    mmsghdr headers[kReceiveBatch];
+    for (std::uint32_t i = 0; i < maxDatagrams; ++i) {
+        iov[i].iov_base = endpoint.batch_.get() + std::size_t{i} * kMaxDatagramBytes;
+        iov[i].iov_len = kMaxDatagramBytes;
+        std::memset(&headers[i], 0, sizeof headers[i]);
+        headers[i].msg_hdr.msg_name = &from[i];
+        headers[i].msg_hdr.msg_namelen = sizeof from[i];
+        headers[i].msg_hdr.msg_iov = &iov[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+    }
+    // Never wait, whatever mode the caller's socket is in.
+    const int n = ::recvmmsg(socket, headers, maxDatagrams, MSG_DONTWAIT, nullptr);
+    if (n <= 0) return 0;
+    for (int i = 0; i < n; ++i)
+        DispatchReceived(endpoint, socket, from[i], headers[i].msg_hdr.msg_namelen,
+                         static_cast<const std::uint8_t*>(iov[i].iov_base), headers[i].msg_len);
+    return n;
 }
 
 void SocketLayer::DispatchDatagram(SocketEndpoint& endpoint, int socket, std::uint32_t binaryAddress,
@@ -168,6 +201,14 @@ int SocketLayer::SendTo(int socket, const std::uint8_t* data, std::uint32_t leng
     return SendPlain(socket, out, wireLength, binaryAddress, port);
 }
 
+int SocketLayer::SendTo(int socket, const std::uint8_t* data, std::uint32_t length,
+                        const char* address, std::uint16_t port, const SocketEndpoint* endpoint) {
+    if (socket == -1) return -1;
+    std::uint32_t binaryAddress;
+    if (!ParseAddress(address, binaryAddress)) return 1;
+    return SendTo(socket, data, length, binaryAddress, port, endpoint);
+}
+
 std::uint32_t SocketLayer::PrepareDatagram(const std::uint8_t* data, std::uint32_t length, std::uint8_t* out,
                                            std::uint32_t outCapacity, const SocketEndpoint* endpoint) {
     if (endpoint != nullptr && endpoint->role_ == SocketRole::BotClient)
@@ -175,47 +216,6 @@ std::uint32_t SocketLayer::PrepareDatagram(const std::uint8_t* data, std::uint32
     if (length > outCapacity) return 0;
     if (length != 0) std::memcpy(out, data, length);
     return length;
-}
-
-int SocketLayer::RecvBatch(int socket, SocketEndpoint& endpoint, std::uint32_t maxDatagrams) {
-    if (socket == -1) return -1;
-    if (maxDatagrams > kReceiveBatch) maxDatagrams = kReceiveBatch;
-    if (maxDatagrams == 0) return 0;
-    // One at a time needs no batch buffers.
-    if (maxDatagrams == 1) return RecvFrom(socket, endpoint, nullptr) == 1 ? 1 : 0;
-    if (!endpoint.batch_) endpoint.batch_ = std::make_unique<std::uint8_t[]>(kReceiveBatch * kMaxDatagramBytes);
-
-    sockaddr_in from[kReceiveBatch];
-    iovec iov[kReceiveBatch];
-    mmsghdr headers[kReceiveBatch];
-    for (std::uint32_t i = 0; i < maxDatagrams; ++i) {
-        iov[i].iov_base = endpoint.batch_.get() + std::size_t{i} * kMaxDatagramBytes;
-        iov[i].iov_len = kMaxDatagramBytes;
-        std::memset(&headers[i], 0, sizeof headers[i]);
-        headers[i].msg_hdr.msg_name = &from[i];
-        headers[i].msg_hdr.msg_namelen = sizeof from[i];
-        headers[i].msg_hdr.msg_iov = &iov[i];
-        headers[i].msg_hdr.msg_iovlen = 1;
-    }
-    // Never wait, whatever mode the caller's socket is in.
-    const int n = ::recvmmsg(socket, headers, maxDatagrams, MSG_DONTWAIT, nullptr);
-    if (n <= 0) return 0;
-    for (int i = 0; i < n; ++i) {
-        const std::uint32_t length = headers[i].msg_len;
-        if (length == 0 || from[i].sin_family != AF_INET || headers[i].msg_hdr.msg_namelen < sizeof from[i])
-            continue;
-        DispatchDatagram(endpoint, socket, from[i].sin_addr.s_addr, ntohs(from[i].sin_port),
-                         static_cast<const std::uint8_t*>(iov[i].iov_base), length);
-    }
-    return n;
-}
-
-int SocketLayer::SendTo(int socket, const std::uint8_t* data, std::uint32_t length,
-                        const char* address, std::uint16_t port, const SocketEndpoint* endpoint) {
-    if (socket == -1) return -1;
-    std::uint32_t binaryAddress;
-    if (!ParseAddress(address, binaryAddress)) return 1;
-    return SendTo(socket, data, length, binaryAddress, port, endpoint);
 }
 
 const char* SocketLayer::DomainNameToIP(const char* host, char* out, std::size_t outSize) {

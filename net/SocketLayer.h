@@ -89,6 +89,12 @@ public:
     // waiting; 1 when one datagram was taken, whatever became of it.
     static int RecvFrom(int socket, SocketEndpoint& endpoint, int* errorCode);
 
+    // Takes up to `maxDatagrams` (at most kReceiveBatch) waiting datagrams in one call and
+    // dispatches each as RecvFrom does. Returns how many were taken (0 when none was waiting,
+    // -1 for socket -1). Batch buffers (kReceiveBatch datagrams) are made at the first call that
+    // asks for more than one.
+    static int RecvBatch(int socket, SocketEndpoint& endpoint, std::uint32_t maxDatagrams);
+
     // What RecvFrom does with one received datagram, by the endpoint's role.
     static void DispatchDatagram(SocketEndpoint& endpoint, int socket, std::uint32_t binaryAddress,
                                  std::uint16_t port, const std::uint8_t* data, std::uint32_t length);
@@ -99,21 +105,14 @@ public:
     static int SendTo(int socket, const std::uint8_t* data, std::uint32_t length,
                       std::uint32_t binaryAddress, std::uint16_t port,
                       const SocketEndpoint* endpoint = nullptr);
-    // What SendTo puts on the wire, written to `out`: the payload itself, or scrambled when
-    // `endpoint` is in the bot role. Returns the wire length, 0 when `out` cannot hold it.
-    static std::uint32_t PrepareDatagram(const std::uint8_t* data, std::uint32_t length, std::uint8_t* out,
-                                         std::uint32_t outCapacity, const SocketEndpoint* endpoint);
-
-    // Takes up to `maxDatagrams` (at most kReceiveBatch) waiting datagrams in one call and
-    // dispatches each as RecvFrom does. Returns how many were taken (0 when none was waiting,
-    // -1 for socket -1). Batch buffers (kReceiveBatch datagrams) are made at the first call that
-    // asks for more than one.
-    static int RecvBatch(int socket, SocketEndpoint& endpoint, std::uint32_t maxDatagrams);
-
     // The same to a dotted address text; text that is not an IPv4 address fails (1).
     static int SendTo(int socket, const std::uint8_t* data, std::uint32_t length,
                       const char* address, std::uint16_t port,
                       const SocketEndpoint* endpoint = nullptr);
+    // What SendTo puts on the wire, written to `out`: the payload itself, or scrambled when
+    // `endpoint` is in the bot role. Returns the wire length, 0 when `out` cannot hold it.
+    static std::uint32_t PrepareDatagram(const std::uint8_t* data, std::uint32_t length, std::uint8_t* out,
+                                         std::uint32_t outCapacity, const SocketEndpoint* endpoint);
 
     // First IPv4 address of `host` as dotted text in `out` (16 bytes hold any); returns out,
     // or null when the lookup fails, gives no IPv4 address or `out` is too small.
