@@ -160,6 +160,8 @@ public:
     virtual uint16_t Port() = 0;
     // Handles everything waiting, then waits up to kServerSleepMs for more.
     virtual void Pump() = 0;
+    // Datagrams the server received and sent so far.
+    virtual void Datagrams(uint64_t& in, uint64_t& out) = 0;
     uint64_t received = 0;
     uint64_t sent = 0;
 };
@@ -191,6 +193,11 @@ public:
         return true;
     }
     uint16_t Port() override { return server_->GetInternalID().port; }
+    void Datagrams(uint64_t& in, uint64_t& out) override {
+        velt::NetworkStatistics* s = server_->GetStatistics(velt::UNASSIGNED_PLAYER_ID);
+        in = s ? s->packetsReceived : 0;
+        out = s ? s->packetsSent : 0;
+    }
     void Pump() override {
         while (Packet* p = server_->Receive()) {
             if (p->length >= 1 && p->data[0] == velt::ID_CONN_HANDSHAKE_DONE) {
@@ -238,6 +245,10 @@ public:
         return true;
     }
     uint16_t Port() override { return port_; }
+    void Datagrams(uint64_t& in, uint64_t& out) override {
+        in = host_->totalReceivedPackets;
+        out = host_->totalSentPackets;
+    }
     void Pump() override {
         ENetEvent event;
         int r = enet_host_service(host_, &event, kServerSleepMs);
@@ -300,7 +311,8 @@ void PinToCores(int first, int last) {
     if (port == 0) _exit(1);
     fcntl(ctlFd, F_SETFL, O_NONBLOCK);
     double cpu0 = 0;
-    uint64_t rx0 = 0, tx0 = 0;
+    uint64_t rx0 = 0, tx0 = 0, din0 = 0, dout0 = 0;
+    rusage ru0{};
     for (;;) {
         server->Pump();
         char c;
@@ -308,10 +320,24 @@ void PinToCores(int first, int last) {
         if (r == 0) _exit(1);  // harness gone
         if (r != 1) continue;
         if (c == kCtlMeasure) {
+            server->Datagrams(din0, dout0);
+            getrusage(RUSAGE_SELF, &ru0);
             cpu0 = CpuSeconds();
             rx0 = server->received;
             tx0 = server->sent;
         } else if (c == kCtlStop) {
+            uint64_t din1, dout1;
+            server->Datagrams(din1, dout1);
+            rusage ru1{};
+            getrusage(RUSAGE_SELF, &ru1);
+            auto sec = [](timeval from, timeval to) {
+                return double(to.tv_sec - from.tv_sec) + double(to.tv_usec - from.tv_usec) / 1e6;
+            };
+            // Where the time goes (user or kernel) and whether both back ends needed as many
+            // datagrams for the same messages.
+            fprintf(stderr, "  server user %.3f s, system %.3f s; datagrams in %llu, out %llu\n",
+                    sec(ru0.ru_utime, ru1.ru_utime), sec(ru0.ru_stime, ru1.ru_stime),
+                    (unsigned long long)(din1 - din0), (unsigned long long)(dout1 - dout0));
             ServerReport rep;
             rep.cpuSeconds = CpuSeconds() - cpu0;
             rep.received = server->received - rx0;

@@ -43,10 +43,15 @@ public:
 
     // Grows the pool of free pages to at least n.
     void PreallocatePages(uint32_t n) {
-        while (pagePool_.Size() < n) pagePool_.Insert(NewPage());
+        while (PoolSize() < n) pagePool_.Insert(NewPage());
     }
     // Returns the pool's pages to the heap (pages in the tree stay).
     void FreePages() {
+        if (spare_ != nullptr) {
+            delete spare_;
+            spare_ = nullptr;
+            --pagesCreated_;
+        }
         while (pagePool_.Size() > 0) {
             delete pagePool_.Pop();
             --pagesCreated_;
@@ -157,7 +162,7 @@ public:
     const PageType* GetListHead() const { return leftmostLeaf_; }
     PageType* GetListHead() { return leftmostLeaf_; }
     const PageType* GetRoot() const { return root_; }
-    uint32_t PoolSize() const { return pagePool_.Size(); }
+    uint32_t PoolSize() const { return pagePool_.Size() + (spare_ != nullptr ? 1u : 0u); }
     // Pages alive now, in the tree or in the pool.
     uint32_t PagesCreated() const { return pagesCreated_; }
 
@@ -181,13 +186,22 @@ private:
         return new PageType();
     }
     PageType* AllocatePage(bool leaf) {
-        PageType* page = pagePool_.Size() > 0 ? pagePool_.Pop() : NewPage();
+        PageType* page = spare_;
+        if (page != nullptr)
+            spare_ = nullptr;
+        else
+            page = pagePool_.Size() > 0 ? pagePool_.Pop() : NewPage();
         page->isLeaf = leaf ? 1 : 0;
         page->size = 0;
         page->next = page->previous = nullptr;
         return page;
     }
-    void ReleasePage(PageType* page) { pagePool_.Insert(page); }
+    // The page released last is kept aside: a tree that keeps emptying and refilling (a resend
+    // tree with one message in flight) then reuses it without touching the pool's array.
+    void ReleasePage(PageType* page) {
+        if (spare_ != nullptr) pagePool_.Insert(spare_);
+        spare_ = page;
+    }
 
     // Inserts into the subtree under page. When page splits, upKey/upPage receive the separator
     // and the new right sibling for the parent.
@@ -412,6 +426,7 @@ private:
     }
 
     List<PageType*> pagePool_;
+    PageType* spare_ = nullptr;
     PageType* root_ = nullptr;
     PageType* leftmostLeaf_ = nullptr;
     uint32_t pagesCreated_ = 0;

@@ -599,10 +599,21 @@ void NetPeer::PushNotice(uint8_t id, PlayerID sender, uint16_t playerIndex, bool
 }
 
 void NetPeer::PushMessage(uint8_t* data, uint32_t bitLength, PlayerID sender, uint16_t playerIndex) {
-    Packet* packet = NewPacket((bitLength + 7u) / 8u, data);
-    if (packet == nullptr) {
+    const uint32_t length = (bitLength + 7u) / 8u;
+    // A small message travels to the user thread as one block with its header: one heap block
+    // crosses threads instead of two, and the payload is freed here, where it was made.
+    Packet* packet = nullptr;
+    if (length <= kInlinePacketBytes) {
+        packet = NewPacket(length);
+        if (packet != nullptr && length != 0) std::memcpy(packet->data, data, length);
         delete[] data;
-        return;
+        if (packet == nullptr) return;
+    } else {
+        packet = NewPacket(length, data);
+        if (packet == nullptr) {
+            delete[] data;
+            return;
+        }
     }
     packet->bitLength = bitLength;
     packet->sender = sender;

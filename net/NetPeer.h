@@ -65,6 +65,8 @@ public:
     // datagrams waiting for the user; more are dropped so a flood of them cannot grow the queue
     // without bound.
     static constexpr uint32_t kMaxQueuedUnconnectedPackets = 128;
+    // Messages up to this size reach the user in one block with their Packet header.
+    static constexpr uint32_t kInlinePacketBytes = 256;
     // Datagrams read per pass before the slots get their turn.
     static constexpr uint32_t kMaxDatagramsPerCycle = 4096;
 
@@ -106,6 +108,7 @@ public:
     // Network thread: one datagram from the socket (already descrambled in the server role).
     void HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_t* data,
                         uint32_t length) override;
+    void ExpectDatagram(uint32_t binaryAddress, uint16_t port) override;
 
     // ---- NetPeerInterface ----------------------------------------------------------------------
     bool Initialize(uint16_t maxConnections, uint16_t localPort, int32_t threadSleepTimer,

@@ -78,6 +78,14 @@ void NetPeer::HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_
     HandleUnconnectedDatagram(sender, data, length);
 }
 
+void NetPeer::ExpectDatagram(uint32_t binaryAddress, uint16_t port) {
+    if (!remoteSystemList_) return;
+    Lock lock(peerLock_);
+    const int32_t index = FindIndexNet(PlayerID{binaryAddress, port});
+    if (index < 0) return;
+    if (const ReliabilityChannel* channel = remoteSystemList_[index].channel.get()) channel->Prefetch();
+}
+
 bool NetPeer::HandleClientAnswers(PlayerID sender, const uint8_t* data, uint32_t length, uint64_t timeUs) {
     const uint8_t id = data[0];
     if (id == ID_CONN_OPEN_REPLY && length <= 2) {

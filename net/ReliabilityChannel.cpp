@@ -62,6 +62,15 @@ void ReliabilityChannel::Log(const char* format, ...) const {
     log_("%s", line);
 }
 
+void ReliabilityChannel::Prefetch() const {
+    // The packed block from the first line through the wire reader, and the counters.
+    const char* begin = reinterpret_cast<const char*>(this);
+    const char* end = reinterpret_cast<const char*>(&reader_ + 1);
+    for (const char* line = begin; line < end; line += 64) __builtin_prefetch(line);
+    const char* stats = reinterpret_cast<const char*>(&stats_);
+    for (const char* line = stats; line < stats + sizeof stats_; line += 64) __builtin_prefetch(line);
+}
+
 void ReliabilityChannel::SetPing(uint32_t ms) {
     // A ping above the timeout is a measurement gone wrong; fall back to a middling basis.
     uint32_t basis = ms > timeoutMs_ ? 500u : ms;
@@ -71,7 +80,22 @@ void ReliabilityChannel::SetPing(uint32_t ms) {
     pingBasisMs_ = basis;
     uint64_t delayMs = 3ull * basis;
     if (delayMs < 30) delayMs = 30;
+    const uint64_t previousUs = resendDelayUs_;
     resendDelayUs_ = delayMs * 1000;
+    if (resendDelayUs_ < previousUs) BringResendsForward(previousUs - resendDelayUs_);
+}
+
+void ReliabilityChannel::BringResendsForward(uint64_t byUs) {
+    // Messages sent before the first ping wait the initial delay of seconds; once the real round
+    // trip is known, leaving them there lets a few lost acks run into the dead-link limit on a
+    // lossy link. Moving every pending resend by the same amount keeps the queue in time order
+    // (0 marks an acknowledged record, so the earliest a moved one can get is 1).
+    for (uint32_t i = 0; i < resendQueue_.Size(); ++i) {
+        InternalPacket* p = resendQueue_[i];
+        if (p->resendTime == 0) continue;
+        p->resendTime = p->resendTime > byUs + 1 ? p->resendTime - byUs : 1;
+    }
+    wakeTime_ = 0;
 }
 
 void ReliabilityChannel::ApplyNetworkSimulator(double maxBitsPerSecond, uint16_t extraLatencyMs,

@@ -128,9 +128,12 @@ public:
     // caller in data (a new uint8_t[] the caller deletes).
     uint32_t ReceiveMessage(uint8_t*& data);
     bool HasDeliveredMessages() const { return !outputQueue_.IsEmpty(); }
+    // Starts fetching what an Update or a received datagram reads first (a hint; changes nothing).
+    void Prefetch() const;
 
     // ---- settings and state ---------------------------------------------------------------
     // Each measured ping: sets the resend delay to three times it (see the .cpp for the floors).
+    // A shorter delay brings every pending resend forward by the difference.
     void SetPing(uint32_t ms);
     void SetTimeoutTime(uint32_t ms) {
         timeoutMs_ = ms;
@@ -210,6 +213,7 @@ private:
     int32_t GenerateDatagram(BitStream& out, int32_t mtu, uint64_t time, PlayerID remote,
                              ChannelObservers observers);
     void SendBitStream(DatagramSender& out, const uint8_t* data, uint32_t length);
+    void BringResendsForward(uint64_t byUs);
     void StartMeasurement(uint64_t start);
     void EvaluateMeasurement(uint64_t time, bool limited);
     bool CipherOn() const { return cipher_ != nullptr; }

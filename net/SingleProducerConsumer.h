@@ -39,8 +39,10 @@ public:
     T* WriteLock() {
         DataPlusPtr* ahead = writeAheadPointer_;
         DataPlusPtr* following = ahead->next.load(std::memory_order_relaxed);
-        if (following == readPointer_.load(std::memory_order_acquire) ||
-            following->readyToRead.load(std::memory_order_acquire)) {
+        // The consumer's read pointer only moves towards us, so a stale copy can only make the
+        // ring look full: look at the real one (a line the consumer writes) only then.
+        if (following == readPointerSeen_) readPointerSeen_ = readPointer_.load(std::memory_order_acquire);
+        if (following == readPointerSeen_ || following->readyToRead.load(std::memory_order_acquire)) {
             // The consumer still holds the next node: link a fresh one in front of it.
             DataPlusPtr* fresh = new DataPlusPtr;
             fresh->next.store(following, std::memory_order_relaxed);
@@ -66,9 +68,9 @@ public:
     // Consumer: the next published object, or null when there is none.
     T* ReadLock() {
         DataPlusPtr* ahead = readAheadPointer_;
-        if (ahead == writePointer_.load(std::memory_order_acquire) ||
-            !ahead->readyToRead.load(std::memory_order_acquire))
-            return nullptr;
+        // A node is marked ready from its publication until its read unlock, and the producer
+        // never reuses a marked node, so the mark alone says whether ahead is published.
+        if (!ahead->readyToRead.load(std::memory_order_acquire)) return nullptr;
         readAheadPointer_ = ahead->next.load(std::memory_order_acquire);
         return &ahead->object;
     }
@@ -115,7 +117,7 @@ private:
         }
         last->next.store(first, std::memory_order_relaxed);
         nodeCount_ = kMinimumListSize;
-        readAheadPointer_ = writeAheadPointer_ = first;
+        readAheadPointer_ = writeAheadPointer_ = readPointerSeen_ = first;
         readPointer_.store(first, std::memory_order_relaxed);
         writePointer_.store(first, std::memory_order_relaxed);
         readCount_.store(0, std::memory_order_relaxed);
@@ -138,6 +140,7 @@ private:
     std::atomic<uint32_t> readCount_{0};
     // Producer side.
     alignas(64) DataPlusPtr* writeAheadPointer_ = nullptr;
+    DataPlusPtr* readPointerSeen_ = nullptr;  // the consumer's read pointer as last looked at
     std::atomic<DataPlusPtr*> writePointer_{nullptr};
     std::atomic<uint32_t> writeCount_{0};
     uint32_t nodeCount_ = 0;

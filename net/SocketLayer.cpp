@@ -141,9 +141,12 @@ int SocketLayer::RecvBatch(int socket, SocketEndpoint& endpoint, std::uint32_t m
     // Never wait, whatever mode the caller's socket is in.
     const int n = ::recvmmsg(socket, headers, maxDatagrams, MSG_DONTWAIT, nullptr);
     if (n <= 0) return 0;
-    for (int i = 0; i < n; ++i)
+    for (int i = 0; i < n; ++i) {
+        if (i + 1 < n && endpoint.sink_ != nullptr && from[i + 1].sin_family == AF_INET)
+            endpoint.sink_->ExpectDatagram(from[i + 1].sin_addr.s_addr, ntohs(from[i + 1].sin_port));
         DispatchReceived(endpoint, socket, from[i], headers[i].msg_hdr.msg_namelen,
                          static_cast<const std::uint8_t*>(iov[i].iov_base), headers[i].msg_len);
+    }
     return n;
 }
 

@@ -34,6 +34,9 @@ public:
     // duration of the call only.
     virtual void HandleDatagram(std::uint32_t binaryAddress, std::uint16_t port,
                                 const std::uint8_t* data, std::uint32_t length) = 0;
+    // Network thread, a hint only: a datagram of this sender is handled next in a batch, so its
+    // state may be fetched into the cache while the one before it is handled.
+    virtual void ExpectDatagram(std::uint32_t /*binaryAddress*/, std::uint16_t /*port*/) {}
 };
 
 // One peer's side of its socket: role, keys, the receive buffers and where datagrams go.

@@ -8,7 +8,9 @@
 
 namespace velt {
 
-class TransportSettings {
+// A line of its own: every received datagram reads it, and whatever its owner keeps next to it
+// may be written by another thread all the time.
+class alignas(64) TransportSettings {
 public:
     // Defaults of the console variables behind the getters.
     static constexpr int32_t kDefaultPlayerTimeoutMs = 10000;   // "playertimeout"

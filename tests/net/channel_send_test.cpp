@@ -270,6 +270,31 @@ TEST(ChannelSend, ResendsEveryDelayUntilTheTimeoutKillsTheLink) {
     EXPECT_EQ(ch.GetStatistics(true).messagesResent, 3u);
 }
 
+TEST(ChannelSend, FirstPingBringsPendingResendsForward) {
+    // Two reliable messages sent before any ping wait the initial 3 s; the first measured ping
+    // (100 ms: 300 ms of delay) moves both by the difference, keeping their order, and a later
+    // longer ping moves nothing back.
+    ReliabilityChannel ch(WireRole::Server, kT0);
+    CaptureSender out;
+    SendBytes(ch, Payload(40, 1), RELIABILITY_RELIABLE, kT0);
+    ch.Update(out, kPeer, kMtu, kT0 + 10000);
+    SendBytes(ch, Payload(40, 2), RELIABILITY_RELIABLE, kT0 + 50000);
+    ch.Update(out, kPeer, kMtu, kT0 + 60000);
+    ASSERT_EQ(out.datagrams.size(), 2u);
+    ch.SetPing(100);
+    ch.SetPing(400);
+    std::vector<std::pair<uint64_t, uint16_t>> resent;
+    for (uint64_t t = kT0 + 70000; t <= kT0 + 1000000; t += 10000) {
+        const size_t before = out.datagrams.size();
+        ch.Update(out, kPeer, kMtu, t);
+        for (size_t i = before; i < out.datagrams.size(); ++i)
+            for (const Message& m : Decode(out.datagrams[i]).messages) resent.emplace_back(t - kT0, m.number);
+    }
+    // Sent at 10 ms and 60 ms, due again at 310 ms and 360 ms; then at 3 x 400 ms after that.
+    EXPECT_EQ(resent, (std::vector<std::pair<uint64_t, uint16_t>>{{310000, 0}, {360000, 1}}));
+    EXPECT_FALSE(ch.IsDead());
+}
+
 TEST(ChannelSend, ResendDelayFollowsThePing) {
     struct Case {
         uint32_t timeoutMs;
