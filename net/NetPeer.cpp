@@ -111,6 +111,7 @@ bool NetPeer::Initialize(uint16_t maxConnections, uint16_t localPort, int32_t th
             }
             maximumNumberOfPeers_ = maxConnections;
             remoteSystemLookup_.Clear();
+            ForgetLookupAnswers();
         }
         std::memset(frequencyTable_, 0, sizeof frequencyTable_);
         rawBytesSent_ = compressedBytesSent_ = 0;
@@ -192,6 +193,7 @@ void NetPeer::Disconnect(uint32_t blockDuration, uint8_t orderingChannel) {
             slot.channel->Reset(nowUs);
         }
         remoteSystemLookup_.Clear();
+        ForgetLookupAnswers();
         maximumNumberOfPeers_ = 0;
         remoteSystemList_.reset();
     }
@@ -233,6 +235,8 @@ ConnectedSystem* NetPeer::FindSlotNet(PlayerID playerId) {
 
 int32_t NetPeer::FindIndexNet(PlayerID playerId) const {
     if (playerId == UNASSIGNED_PLAYER_ID || !remoteSystemList_) return -1;
+    for (const LookupAnswer& answer : lookupAnswers_)
+        if (answer.sender == playerId) return answer.index;
     bool exists = false;
     const uint32_t at = remoteSystemLookup_.GetIndexFromKey(playerId, &exists);
     if (!exists) return -1;
@@ -284,6 +288,7 @@ ConnectedSystem* NetPeer::AssignRemoteSystem(PlayerID playerId, int32_t connectM
         s.connectMode = connectMode;
         s.isActive = 1;
         remoteSystemLookup_.Insert(playerId, PlayerIDAndIndex{playerId, uint16_t(i)});
+        ForgetLookupAnswers();
         return &s;
     }
     return nullptr;
@@ -299,6 +304,7 @@ void NetPeer::CloseSlotLocked(uint32_t index) {
     bool exists = false;
     const uint32_t at = remoteSystemLookup_.GetIndexFromKey(s.playerId, &exists);
     if (exists) remoteSystemLookup_.RemoveAtIndex(at);
+    ForgetLookupAnswers();
 }
 
 uint32_t NetPeer::CountConnectedIncomingLocked() const {

@@ -390,6 +390,19 @@ private:
     std::unique_ptr<ConnectedSystem[]> remoteSystemList_;
     uint16_t maximumNumberOfPeers_ = 0;
     LookupList remoteSystemLookup_;
+    // In a batch of datagrams, the sender of the next one is looked up (and its connection
+    // fetched into the cache) while the current one is handled. The answers for the current and
+    // the next sender are kept; both are forgotten whenever the lookup list changes.
+    struct LookupAnswer {
+        PlayerID sender = UNASSIGNED_PLAYER_ID;
+        int32_t index = -1;
+    };
+    PlayerID hintedSender_ = UNASSIGNED_PLAYER_ID;  // network thread only
+    LookupAnswer lookupAnswers_[2];                 // under peerLock_
+    uint32_t nextLookupAnswer_ = 0;
+    void ForgetLookupAnswers() { lookupAnswers_[0] = lookupAnswers_[1] = LookupAnswer{}; }
+    // Under peerLock_: looks up the hinted sender, keeps the answer, fetches its channel.
+    void ResolveHintedSender();
     uint8_t incomingPassword_[kMaxPasswordBytes] = {};
     uint8_t incomingPasswordLength_ = 0;
     BitStream myStaticData_;

@@ -58,6 +58,9 @@ void NetPeer::HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_
     const NetTime now = NetTime(timeUs / 1000u);
 
     Lock lock(peerLock_);
+    // In a batch, the next sender's state loads while this datagram is handled (and this
+    // sender's lookup was answered the same way one datagram ago).
+    ResolveHintedSender();
     if (IsSenderBanned(sender)) {
         ShowRawReceive(sender, data, length);
         const uint8_t reply[2] = {ID_CONN_BANNED, 0};
@@ -79,10 +82,19 @@ void NetPeer::HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_
 }
 
 void NetPeer::ExpectDatagram(uint32_t binaryAddress, uint16_t port) {
-    if (!remoteSystemList_) return;
-    Lock lock(peerLock_);
-    const int32_t index = FindIndexNet(PlayerID{binaryAddress, port});
+    // Only noted here: HandleDatagram looks it up under the lock it takes anyway.
+    hintedSender_ = PlayerID{binaryAddress, port};
+}
+
+void NetPeer::ResolveHintedSender() {
+    const PlayerID sender = hintedSender_;
+    hintedSender_ = UNASSIGNED_PLAYER_ID;
+    if (sender == UNASSIGNED_PLAYER_ID) return;
+    const int32_t index = FindIndexNet(sender);
+    lookupAnswers_[nextLookupAnswer_] = LookupAnswer{sender, index};
+    nextLookupAnswer_ ^= 1u;
     if (index < 0) return;
+    __builtin_prefetch(&remoteSystemList_[index]);
     if (const ReliabilityChannel* channel = remoteSystemList_[index].channel.get()) channel->Prefetch();
 }
 

@@ -490,5 +490,33 @@ TEST(HandshakePeers, BannedClientIsToldSo) {
     EXPECT_EQ(n, 0u);
 }
 
+TEST(HandshakeRequest, LookupChangesBetweenABatchHintAndItsDatagramAreSeen) {
+    // In a batch the network thread looks up the next datagram's sender before it handles the
+    // current one, which may add or remove that very connection.
+    Admission a(8);
+    const PlayerID from = Addr("10.0.3.9", 4100);
+    FakeRemote remote(from);
+    a.peer.ExpectDatagram(from.binaryAddress, from.port);  // no connection yet
+    ASSERT_EQ(a.Feed(from, Admission::OpenRequest(from)).size(), 1u);
+    ASSERT_TRUE(a.HasSlot(from));
+    remote.Say(a, B({ID_CONN_REQUEST}));
+    remote.Listen(a);
+    EXPECT_TRUE(remote.Heard(ID_CONN_ACCEPTED));
+
+    // The hint is looked up while another sender's datagram is handled: the connection's slot.
+    a.peer.ExpectDatagram(from.binaryAddress, from.port);
+    a.Feed(Addr("10.0.3.10", 4100), B({ID_UNCONNECTED_PONG}));
+    a.peer.CloseConnection(from, false, 0);
+    a.clock.AdvanceMs(20);
+    a.peer.RunCycle();
+    a.tap.Take();
+    ASSERT_FALSE(a.HasSlot(from));
+    // A fresh open request, not "already connected".
+    const std::vector<SentDatagram> reply = a.Feed(from, Admission::OpenRequest(from));
+    ASSERT_EQ(reply.size(), 1u);
+    EXPECT_NE(reply[0].bytes, B({ID_CONN_ATTEMPT_FAILED, 0}));
+    EXPECT_TRUE(a.HasSlot(from));
+}
+
 }  // namespace
 }  // namespace velt
