@@ -286,6 +286,7 @@ ConnectedSystem* NetPeer::AssignRemoteSystem(PlayerID playerId, int32_t connectM
         s.externalId = UNASSIGNED_PLAYER_ID;
         s.loggedOn = 0;
         s.connectMode = connectMode;
+        s.idleFromUs = s.idleUntilUs = 0;
         s.isActive = 1;
         remoteSystemLookup_.Insert(playerId, PlayerIDAndIndex{playerId, uint16_t(i)});
         ForgetLookupAnswers();

@@ -324,6 +324,10 @@ private:
     void RunBufferedCommands(uint64_t timeUs);
     void RunRequestedConnections(NetTime now);
     void ServeSlot(uint32_t index, NetTime now, uint64_t timeUs);
+    // Under peerLock_: whether serving the slot now would do nothing at all.
+    bool SlotIsIdle(const ConnectedSystem& slot, uint64_t timeUs) const;
+    // Under peerLock_, at the end of a serve: until when the slot's own rules have nothing due.
+    void NoteSlotIdleUntil(ConnectedSystem& slot, NetTime now, uint64_t timeUs) const;
     // Returns false when the slot was closed while its messages were handled.
     bool HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now,
                            uint64_t timeUs);
@@ -377,6 +381,7 @@ private:
     std::atomic<uint8_t> stopRequested_{1};
     std::atomic<uint8_t> threadActive_{0};
     std::atomic<bool> pingPeriodically_{false};
+    bool pingPeriodicallySeen_ = false;  // network thread: the setting the idle marks were made under
     std::atomic<bool> allowIpMigration_{false};
     std::thread networkThread_;
     int32_t threadSleepTimer_ = 0;

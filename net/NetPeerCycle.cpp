@@ -53,6 +53,10 @@ void NetPeer::RunCycle() {
     constexpr uint32_t kSlotsPerLock = 16;
     std::unique_lock<SimpleMutex> lock(peerLock_, std::defer_lock);
     uint32_t servedUnderLock = 0;
+    // The idle marks assume the occasional-ping setting they were made under.
+    const bool pingPeriodically = pingPeriodically_.load();
+    const bool trustIdleMarks = pingPeriodically == pingPeriodicallySeen_;
+    pingPeriodicallySeen_ = pingPeriodically;
     for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i) {
         if (i + kPrefetchSlots < maximumNumberOfPeers_) {
             const ConnectedSystem& ahead = remoteSystemList_[i + kPrefetchSlots];
@@ -66,7 +70,8 @@ void NetPeer::RunCycle() {
             const ReliabilityChannel* next = remoteSystemList_[i + 1].channel.get();
             if (next != nullptr && next->IsUpdateDue(timeUs)) next->Prefetch();
         }
-        if (remoteSystemList_[i].isActive) ServeSlot(i, now, timeUs);
+        if (remoteSystemList_[i].isActive && !(trustIdleMarks && SlotIsIdle(remoteSystemList_[i], timeUs)))
+            ServeSlot(i, now, timeUs);
         if (++servedUnderLock == kSlotsPerLock) {
             lock.unlock();
             servedUnderLock = 0;
@@ -122,6 +127,31 @@ void NetPeer::RunRequestedConnections(NetTime now) {
         pendingConnects_.erase(pendingConnects_.begin() + long(i));
         PushNotice(ID_CONN_ATTEMPT_FAILED, target, 0xFFFF);
     }
+}
+
+bool NetPeer::SlotIsIdle(const ConnectedSystem& slot, uint64_t timeUs) const {
+    // Whatever reaches a connection from outside a serve (a datagram, a send, a setting) goes
+    // through its channel and makes the channel due; a change of mode always comes with a send.
+    // So a connected slot whose channel is not due, with nothing to deliver, has nothing to do
+    // until its own next deadline.
+    if (slot.connectMode != CM_CONNECTED || timeUs < slot.idleFromUs || timeUs >= slot.idleUntilUs) return false;
+    const ReliabilityChannel& channel = *slot.channel;
+    return !channel.IsUpdateDue(timeUs) && !channel.HasDeliveredMessages();
+}
+
+void NetPeer::NoteSlotIdleUntil(ConnectedSystem& slot, NetTime now, uint64_t timeUs) const {
+    slot.idleFromUs = timeUs;
+    slot.idleUntilUs = 0;
+    if (slot.connectMode != CM_CONNECTED) return;
+    // The earliest millisecond at which one of the serve's own rules can fire: the keep-alive,
+    // the logon kick, the occasional ping (the same tests ServeSlot makes, one millisecond
+    // early to stay on the safe side of the rounding).
+    int32_t untilMs = int32_t(slot.lastReliableSend + kKeepAliveMs + 1 - now);
+    if (role_ == SocketRole::Server && !slot.loggedOn)
+        untilMs = std::min(untilMs, int32_t(slot.connectionTime + kLogonTimeoutMs + 1 - now));
+    if (pingPeriodically_.load() || slot.lowestPing == kNoPing)
+        untilMs = std::min(untilMs, int32_t(slot.nextPingTime + 1 - now));
+    if (untilMs > 1) slot.idleUntilUs = timeUs + uint64_t(untilMs - 1) * 1000u;
 }
 
 void NetPeer::ServeSlot(uint32_t index, NetTime now, uint64_t timeUs) {
@@ -185,6 +215,7 @@ void NetPeer::ServeSlot(uint32_t index, NetTime now, uint64_t timeUs) {
         }
         if (!HandleSlotMessage(index, data, bits, now, timeUs)) return;
     }
+    NoteSlotIdleUntil(slot, now, timeUs);
 }
 
 void NetPeer::CloseWithNotice(uint32_t index, int32_t mode) {
