@@ -458,7 +458,10 @@ bool NetPeer::QueueCommand(const BufferedCommand& command, const uint8_t* bytes,
     BufferedCommand* c = bufferedCommands_.WriteLock();
     *c = command;
     c->data = nullptr;
-    if (byteLength != 0) {
+    c->inlined = byteLength != 0 && byteLength <= kInlineCommandBytes;
+    if (c->inlined) {
+        std::memcpy(c->inlineData, bytes, byteLength);
+    } else if (byteLength != 0) {
         c->data = new uint8_t[byteLength];
         std::memcpy(c->data, bytes, byteLength);
     }

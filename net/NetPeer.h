@@ -230,10 +230,16 @@ public:
     uint32_t QueuedUnconnectedPackets() const { return unconnectedQueued_.load(); }
 
 private:
+    // Payloads up to this size travel inside the command: the network thread then copies them
+    // into a block of its own, made and freed on that thread, instead of freeing a block the
+    // user thread made (a heap block per message that crosses threads).
+    static constexpr uint32_t kInlineCommandBytes = 96;
     struct BufferedCommand {
         enum Kind : uint8_t { kSend, kClose };
         Kind kind;
+        bool inlined;   // the payload is in inlineData, data is null
         uint8_t* data;  // new uint8_t[], owned by the command
+        uint8_t inlineData[kInlineCommandBytes];
         uint32_t bitLength;
         PacketPriority priority;
         MessageReliability reliability;

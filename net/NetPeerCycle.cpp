@@ -83,25 +83,35 @@ void NetPeer::RunCycle() {
 }
 
 void NetPeer::RunBufferedCommands(uint64_t timeUs) {
+    // As with the slots, one lock serves a run of commands.
+    constexpr uint32_t kCommandsPerLock = 16;
+    std::unique_lock<SimpleMutex> lock(peerLock_, std::defer_lock);
+    uint32_t underLock = 0;
     while (BufferedCommand* queued = bufferedCommands_.ReadLock()) {
-        BufferedCommand command = *queued;
-        queued->data = nullptr;
-        bufferedCommands_.ReadUnlock();
-
-        Lock lock(peerLock_);
+        if (!lock.owns_lock()) lock.lock();
+        if (++underLock == kCommandsPerLock) underLock = 0;
+        // The command stays in its node until it is carried out: an inline payload is read in
+        // place, and the node goes back to the user thread only afterwards.
+        BufferedCommand& command = *queued;
+        uint8_t* const owned = command.data;
+        command.data = nullptr;
         if (command.kind == BufferedCommand::kClose) {
             const int32_t index = FindIndexNet(command.target);
             if (index >= 0) CloseSlotLocked(uint32_t(index));
-            delete[] command.data;
-            continue;
+            delete[] owned;
+        } else {
+            bool taken = false;
+            uint8_t* const bytes = command.inlined ? command.inlineData : owned;
+            SendImmediateLocked(bytes, command.bitLength, command.priority, command.reliability,
+                                command.orderingChannel, command.target, command.broadcast, !command.inlined,
+                                taken, timeUs);
+            if (!taken) delete[] owned;
+            if (command.connectMode != CM_NONE && command.target != UNASSIGNED_PLAYER_ID) {
+                if (ConnectedSystem* slot = FindSlotNet(command.target)) slot->connectMode = command.connectMode;
+            }
         }
-        bool taken = false;
-        SendImmediateLocked(command.data, command.bitLength, command.priority, command.reliability,
-                            command.orderingChannel, command.target, command.broadcast, true, taken, timeUs);
-        if (!taken) delete[] command.data;
-        if (command.connectMode != CM_NONE && command.target != UNASSIGNED_PLAYER_ID) {
-            if (ConnectedSystem* slot = FindSlotNet(command.target)) slot->connectMode = command.connectMode;
-        }
+        bufferedCommands_.ReadUnlock();
+        if (underLock == 0) lock.unlock();
     }
 }
 
