@@ -828,6 +828,7 @@ Result RunScenario(const ScenarioSpec& spec) {
     for (auto& v : rtts) all.insert(all.end(), v.begin(), v.end());
     res.p50Ms = Percentile(all, 0.50);
     res.p99Ms = Percentile(all, 0.99);
+    uint32_t missingShown = 0;
     for (auto& c : clients) {
         res.corrupted += c->corrupted;
         res.misordered += c->misordered;
@@ -837,7 +838,11 @@ Result RunScenario(const ScenarioSpec& spec) {
                     c->net->lostReason, double(c->lostAtUs) / 1e6);
         }
         res.reliableSent += c->sentReliable;
-        res.reliableLost += c->sentReliable - std::min(c->sentReliable, c->nextReliable);
+        const uint32_t missing = c->sentReliable - std::min(c->sentReliable, c->nextReliable);
+        res.reliableLost += missing;
+        if (missing > 0 && ++missingShown <= 10)
+            fprintf(stderr, "  client %u: %u of %u reliable messages not echoed%s\n", c->index, missing,
+                    c->sentReliable, c->net->lost ? " (connection lost)" : "");
         res.unreliableSent += c->sentUnreliable;
         res.unreliableReceived += c->receivedUnreliable;
     }
