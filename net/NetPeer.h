@@ -234,6 +234,8 @@ private:
     // into a block of its own, made and freed on that thread, instead of freeing a block the
     // user thread made (a heap block per message that crosses threads).
     static constexpr uint32_t kInlineCommandBytes = 96;
+    // Slots or queued commands served under one take of the peer lock.
+    static constexpr uint32_t kItemsPerLock = 16;
     struct BufferedCommand {
         enum Kind : uint8_t { kSend, kClose };
         Kind kind;
@@ -329,6 +331,8 @@ private:
     void NetworkThreadMain();
     void RunBufferedCommands(uint64_t timeUs);
     void RunRequestedConnections(NetTime now);
+    // Every active slot that has something to do, the peer lock held for runs of kItemsPerLock.
+    void ServeSlots(NetTime now, uint64_t timeUs);
     void ServeSlot(uint32_t index, NetTime now, uint64_t timeUs);
     // Under peerLock_: whether serving the slot now would do nothing at all.
     bool SlotIsIdle(const ConnectedSystem& slot, uint64_t timeUs) const;

@@ -22,6 +22,28 @@ void WriteU32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 
+// Holds the peer lock across a run of items instead of taking it for each: a pass over hundreds
+// of connections or commands would otherwise spend much of its time locking, while the user
+// thread's immediate sends still wait for a few items at most. Begin before an item takes the
+// lock if it is not held, End after it lets go every `perRun` items; leaving scope lets go.
+class LockRun {
+public:
+    LockRun(SimpleMutex& mutex, uint32_t perRun) : lock_(mutex, std::defer_lock), perRun_(perRun) {}
+    void Begin() {
+        if (!lock_.owns_lock()) lock_.lock();
+    }
+    void End() {
+        if (++count_ < perRun_) return;
+        lock_.unlock();
+        count_ = 0;
+    }
+
+private:
+    std::unique_lock<SimpleMutex> lock_;
+    uint32_t perRun_;
+    uint32_t count_ = 0;
+};
+
 }  // namespace
 
 void NetPeer::RunCycle() {
@@ -42,21 +64,22 @@ void NetPeer::RunCycle() {
     const NetTime now = NetTime(timeUs / 1000u);
     RunBufferedCommands(timeUs);
     RunRequestedConnections(now);
+    ServeSlots(now, timeUs);
+    // What the channels wrote this pass.
+    if (socket_ != -1) sendBatch_.Flush(socket_);
+}
+
+void NetPeer::ServeSlots(NetTime now, uint64_t timeUs) {
     // With many connections and little traffic this loop is bound by memory latency, one slot
     // record and one channel apart from each other; fetching a few slots ahead overlaps them:
     // slot records four ahead, a channel's first line two ahead, and the rest of the channel
     // one ahead when that channel has an update due.
-    // The lock is held for a run of slots rather than taken for each: a pass over hundreds of
-    // idle connections would otherwise spend much of its time locking, while the user thread's
-    // immediate sends still wait for a few slots at most.
     constexpr uint32_t kPrefetchSlots = 4;
-    constexpr uint32_t kSlotsPerLock = 16;
-    std::unique_lock<SimpleMutex> lock(peerLock_, std::defer_lock);
-    uint32_t servedUnderLock = 0;
     // The idle marks assume the occasional-ping setting they were made under.
     const bool pingPeriodically = pingPeriodically_.load();
     const bool trustIdleMarks = pingPeriodically == pingPeriodicallySeen_;
     pingPeriodicallySeen_ = pingPeriodically;
+    LockRun lock(peerLock_, kItemsPerLock);
     for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i) {
         if (i + kPrefetchSlots < maximumNumberOfPeers_) {
             const ConnectedSystem& ahead = remoteSystemList_[i + kPrefetchSlots];
@@ -65,31 +88,21 @@ void NetPeer::RunCycle() {
         if (i + 2 < maximumNumberOfPeers_ && remoteSystemList_[i + 2].isActive)
             __builtin_prefetch(remoteSystemList_[i + 2].channel.get());
         if (!remoteSystemList_[i].isActive) continue;
-        if (!lock.owns_lock()) lock.lock();
+        lock.Begin();
         if (i + 1 < maximumNumberOfPeers_ && remoteSystemList_[i + 1].isActive) {
             const ReliabilityChannel* next = remoteSystemList_[i + 1].channel.get();
             if (next != nullptr && next->IsUpdateDue(timeUs)) next->Prefetch();
         }
         if (remoteSystemList_[i].isActive && !(trustIdleMarks && SlotIsIdle(remoteSystemList_[i], timeUs)))
             ServeSlot(i, now, timeUs);
-        if (++servedUnderLock == kSlotsPerLock) {
-            lock.unlock();
-            servedUnderLock = 0;
-        }
+        lock.End();
     }
-    if (lock.owns_lock()) lock.unlock();
-    // What the channels wrote this pass.
-    if (socket_ != -1) sendBatch_.Flush(socket_);
 }
 
 void NetPeer::RunBufferedCommands(uint64_t timeUs) {
-    // As with the slots, one lock serves a run of commands.
-    constexpr uint32_t kCommandsPerLock = 16;
-    std::unique_lock<SimpleMutex> lock(peerLock_, std::defer_lock);
-    uint32_t underLock = 0;
+    LockRun lock(peerLock_, kItemsPerLock);
     while (BufferedCommand* queued = bufferedCommands_.ReadLock()) {
-        if (!lock.owns_lock()) lock.lock();
-        if (++underLock == kCommandsPerLock) underLock = 0;
+        lock.Begin();
         // The command stays in its node until it is carried out: an inline payload is read in
         // place, and the node goes back to the user thread only afterwards.
         BufferedCommand& command = *queued;
@@ -111,7 +124,7 @@ void NetPeer::RunBufferedCommands(uint64_t timeUs) {
             }
         }
         bufferedCommands_.ReadUnlock();
-        if (underLock == 0) lock.unlock();
+        lock.End();
     }
 }
 
