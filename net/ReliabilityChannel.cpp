@@ -170,6 +170,7 @@ void ReliabilityChannel::FreeMemory() {
     wakeTime_ = 0;
     ackList_.Clear();
     incomingAcks_.Clear();
+    std::vector<MessageNumberType>().swap(givenUp_);
     pool_.Clear();
 }
 

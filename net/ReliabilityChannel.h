@@ -226,6 +226,9 @@ private:
     // True when the message number was already received (the record is then released).
     bool UpdateReceivedWindow(InternalPacket* packet, uint64_t time, bool& breach, PlayerID sender,
                               const Limits& limits);
+    void AdvanceReceivedBase();
+    void RememberGivenUp(MessageNumberType number);
+    bool TakeGivenUp(MessageNumberType number);
     Verdict AddSplitPiece(InternalPacket* piece, PlayerID sender, uint64_t time, InternalPacket*& joined);
     InternalPacket* JoinSplitChannel(uint32_t channelIndex);
     void DeliverProgress(const SplitChannel& channel);
@@ -307,6 +310,11 @@ private:
     uint32_t reassemblyBytes_ = 0;
     uint64_t lastSplitExpiryScan_ = 0;
     DataStructures::List<MessageNumberType> ackScratch_;
+    // Numbers whose hole the window gave up, oldest first. The sender of a reliable message keeps
+    // resending it for as long as the link lives, so a give-up is no proof the message is gone:
+    // when it turns up it is still new, and an ordered stream waiting for it would stall for
+    // good if it were taken for a duplicate.
+    std::vector<MessageNumberType> givenUp_;
 
     NetworkStatistics stats_;
     BitStream updateStream_;

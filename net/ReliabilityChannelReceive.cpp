@@ -1,5 +1,6 @@
 // Receiving side of the reliability channel: acknowledgements, the window of received message
 // numbers, reassembly, sequencing and ordering, and the server's flood limits.
+#include <algorithm>
 #include <cstring>
 
 #include "net/MessageIdentifiers.h"
@@ -13,6 +14,9 @@ namespace {
 constexpr uint32_t kWindowMs = 1001;
 constexpr uint32_t kReceivedWindowCapacity = 512;
 constexpr uint32_t kFarAhead = 32768;  // beyond this a number lies behind the base
+// Given-up numbers remembered per connection; a sender that opens more holes than this loses
+// the late arrivals of the oldest ones (taken for duplicates, as a window without memory would).
+constexpr size_t kGivenUpMemory = 8192;
 
 // Closes the one-second window once it has run out and returns the count of the last closed
 // one, which is what the limits are compared against.
@@ -164,6 +168,7 @@ bool ReliabilityChannel::UpdateReceivedWindow(InternalPacket* p, uint64_t time, 
         receivedWindow_.ClearAndForceAllocation(kReceivedWindowCapacity);
         receivedBase_ = 0;
         receivedWindowReset_ = false;
+        givenUp_.clear();
     }
     const uint16_t ahead = uint16_t(p->messageNumber - receivedBase_);
     const int16_t hole = int16_t(ahead);
@@ -178,12 +183,12 @@ bool ReliabilityChannel::UpdateReceivedWindow(InternalPacket* p, uint64_t time, 
     bool duplicate = false;
     if (ahead == 0) {
         if (receivedWindow_.IsEmpty()) {
-            ++receivedBase_;
+            AdvanceReceivedBase();
         } else if (receivedWindow_.Peek() == 0) {
             duplicate = true;  // only possible while the clock still reads 0
         } else {
             receivedWindow_.Pop();
-            ++receivedBase_;
+            AdvanceReceivedBase();
         }
     } else if (ahead <= kFarAhead) {
         const uint32_t size = receivedWindow_.Size();
@@ -198,20 +203,46 @@ bool ReliabilityChannel::UpdateReceivedWindow(InternalPacket* p, uint64_t time, 
             duplicate = true;
         }
     } else {
-        duplicate = true;  // behind the base: received or given up long ago
+        // Behind the base: received, unless its hole was given up before it came.
+        duplicate = !TakeGivenUp(p->messageNumber);
     }
     if (duplicate) {
         ++stats_.duplicateMessagesReceived;
         return true;
     }
     while (!receivedWindow_.IsEmpty() && receivedWindow_.Peek() < time) {
-        receivedWindow_.Pop();
-        ++receivedBase_;
+        if (receivedWindow_.Pop() != 0) RememberGivenUp(receivedBase_);
+        AdvanceReceivedBase();
     }
     if (receivedWindow_.AllocationSize() > kReceivedWindowCapacity &&
         receivedWindow_.Size() < receivedWindow_.AllocationSize() / 3)
         receivedWindow_.Compress();
     return false;
+}
+
+void ReliabilityChannel::AdvanceReceivedBase() {
+    ++receivedBase_;
+    // Once 32768 behind the base a number reads as ahead of it, and later as a new message: a
+    // given-up entry for it must be gone by then, or a duplicate of that new message would match.
+    if (!givenUp_.empty() && uint16_t(receivedBase_ - givenUp_.front()) >= kFarAhead)
+        givenUp_.erase(givenUp_.begin());
+}
+
+void ReliabilityChannel::RememberGivenUp(MessageNumberType number) {
+    if (givenUp_.size() >= kGivenUpMemory) givenUp_.erase(givenUp_.begin());
+    givenUp_.push_back(number);
+}
+
+bool ReliabilityChannel::TakeGivenUp(MessageNumberType number) {
+    if (givenUp_.empty()) return false;
+    // Oldest first and given up in rising order (modulo 2^16): sorted by distance from the front.
+    const MessageNumberType front = givenUp_.front();
+    const uint16_t key = uint16_t(number - front);
+    const auto it = std::lower_bound(givenUp_.begin(), givenUp_.end(), key,
+                                     [front](MessageNumberType n, uint16_t k) { return uint16_t(n - front) < k; });
+    if (it == givenUp_.end() || *it != number) return false;
+    givenUp_.erase(it);
+    return true;
 }
 
 ReliabilityChannel::Verdict ReliabilityChannel::HandleMessage(InternalPacket* p, PlayerID sender, uint64_t time,

@@ -183,6 +183,54 @@ TEST(ChannelReceive, WindowAcceptsTheHoleLimitAndDropsDuplicatesUncounted) {
     EXPECT_EQ(ch.GetStatistics(true).duplicateMessagesReceived, 2u);
 }
 
+// A hole is given up after the timeout, but the sender of a reliable message resends it until it
+// is acknowledged: when it finally comes it is new, and the ordered stream waiting for it must
+// move on. A copy of it after that is a duplicate again.
+TEST(ChannelReceive, MessageArrivingAfterItsHoleWasGivenUpIsDeliveredOnce) {
+    for (WireRole role : {WireRole::Server, WireRole::Client}) {
+        SCOPED_TRACE(RoleName(role));
+        ReliabilityChannel ch(role, kT0);
+        ch.SetTimeoutTime(10000);
+        const uint64_t t = kT0 + 1000;
+        FeedEach(ch, {Ordered(1, 1), Ordered(2, 2)}, t);
+        EXPECT_TRUE(Drain(ch).empty());
+        // Past the give-up time the next message moves the base beyond the hole.
+        FeedEach(ch, {Ordered(3, 3)}, t + 10000001);
+        EXPECT_EQ(ch.ReceivedWindowSize(), 0u);
+        EXPECT_TRUE(Drain(ch).empty());
+
+        FeedEach(ch, {Ordered(0, 0)}, t + 13000000);
+        std::vector<std::vector<uint8_t>> got = Drain(ch);
+        ASSERT_EQ(got.size(), 4u);
+        for (uint8_t i = 0; i < 4; ++i) EXPECT_EQ(got[i], std::vector<uint8_t>{i});
+        FeedEach(ch, {Ordered(0, 0), Ordered(2, 2)}, t + 13000100);
+        EXPECT_TRUE(Drain(ch).empty());
+        EXPECT_EQ(ch.GetStatistics(true).duplicateMessagesReceived, 2u);
+    }
+}
+
+// A given-up number is forgotten once the base is 32768 past it: the number then means a newer
+// message, and a copy of that one must stay a duplicate.
+TEST(ChannelReceive, GivenUpNumberIsForgottenBeforeItsNumberComesRoundAgain) {
+    ReliabilityChannel ch(WireRole::Client, kT0);
+    ch.SetTimeoutTime(1);
+    uint64_t t = kT0 + 1000;
+    FeedEach(ch, {Msg(1)}, t);  // hole at 0, given up at the next message after 1 ms
+    t += 5000;
+    uint32_t number = 2;
+    auto feedUpTo = [&](uint32_t end) {
+        while (number < end) {
+            DatagramBuilder d;
+            for (int i = 0; i < 100 && number < end; ++i) d.Add(Msg(uint16_t(number++)));
+            Feed(ch, d.Bytes(), t);
+        }
+    };
+    feedUpTo(65536 + 1);  // numbers 2..65535 then 0 again: the new 0
+    EXPECT_EQ(Drain(ch).size(), 65536u);
+    FeedEach(ch, {Msg(0)}, t);
+    EXPECT_TRUE(Drain(ch).empty()) << "the copy of the new 0 was taken for the old, given-up 0";
+}
+
 TEST(ChannelReceive, OrderedMessagesAreHeldUntilTheirTurn) {
     ReliabilityChannel ch(WireRole::Server, kT0);
     const uint64_t t = kT0 + 1000;
