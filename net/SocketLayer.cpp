@@ -75,7 +75,11 @@ int SocketLayer::CreateBoundSocket(std::uint16_t port, bool /*blocking*/, const 
     if (s == -1) return -1;
 
     const int on = 1;
-    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // Only for a port asked for by number. On a port the system picks, address reuse lets it
+    // hand out a port another reusing socket already holds (the bots of one machine, say): the
+    // two then share it, one of them receives the other's datagrams and its own connection goes
+    // silent.
+    if (port != 0) ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
     ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
     ::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);

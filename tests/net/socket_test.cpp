@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -80,10 +81,35 @@ TEST(SocketLayer, CreateBoundSocketSetsItsOptions) {
         EXPECT_EQ(::getsockopt(s.fd, SOL_SOCKET, name, &v, &n), 0);
         return v;
     };
-    EXPECT_EQ(option(SO_REUSEADDR), 1);
+    EXPECT_EQ(option(SO_REUSEADDR), 0) << "a port the system picks must never be shared";
     EXPECT_EQ(option(SO_BROADCAST), 1);
     EXPECT_EQ(option(SO_SNDBUF), 2 * 16384);  // Linux reports twice the requested size
     EXPECT_GT(option(SO_RCVBUF), option(SO_SNDBUF));
+
+    // A port asked for by number is bound with address reuse.
+    const std::uint16_t port = s.Port();
+    ::close(s.fd);
+    s.fd = SocketLayer::CreateBoundSocket(port, false, "127.0.0.1");
+    ASSERT_NE(s.fd, -1);
+    EXPECT_EQ(option(SO_REUSEADDR), 1);
+}
+
+// Many programs of one machine (the server's bots) each take a port the system picks: no two
+// may get the same one, or one of them receives the other's traffic. With address reuse on, the
+// system hands out taken ports: some fifteen pairs among 900 sockets.
+TEST(SocketLayer, PortsThatTheSystemPicksAreNeverShared) {
+    std::vector<int> fds;
+    std::vector<std::uint16_t> ports;
+    for (int i = 0; i < 900; ++i) {
+        const int fd = SocketLayer::CreateBoundSocket(0, false, "127.0.0.1");
+        if (fd == -1) break;  // out of descriptors: check what we have
+        fds.push_back(fd);
+        ports.push_back(SocketLayer::GetLocalPort(fd));
+    }
+    EXPECT_GE(fds.size(), 500u);
+    std::sort(ports.begin(), ports.end());
+    EXPECT_EQ(std::adjacent_find(ports.begin(), ports.end()), ports.end());
+    for (int fd : fds) ::close(fd);
 }
 
 TEST(SocketLayer, BindAddressText) {
