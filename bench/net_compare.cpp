@@ -462,6 +462,8 @@ public:
     virtual void Send(uint8_t kind, const uint8_t* data) = 0;
     // Handles everything received; sets connected/failed.
     virtual void Poll(const OnMessage& onMessage) = 0;
+    // The transport's own view of the connection, for naming what went wrong (may be empty).
+    virtual std::string Describe() { return {}; }
     bool connected = false;
     bool failed = false;
     bool lost = false;
@@ -487,6 +489,10 @@ public:
                            reliable ? 2 : 1);
     }
     void Poll(const OnMessage& onMessage) override {
+        if (connected && !lost && NowUs() - lastSeenUs_ >= 1'000'000) {
+            lastSeen_ = DescribeNow();
+            lastSeenUs_ = NowUs();
+        }
         while (Packet* p = client_->Receive()) {
             uint8_t id = p->length >= 1 ? p->data[0] : 0;
             switch (id) {
@@ -507,8 +513,27 @@ public:
         }
     }
 
+    // A lost connection has no counters left: what was read last, at most a second before.
+    std::string Describe() override {
+        return lost || !connected ? " last seen" + lastSeen_ : DescribeNow();
+    }
+    std::string DescribeNow() {
+        const velt::NetworkStatistics* s = client_->GetStatistics();
+        if (s == nullptr) return {};
+        char line[320];
+        snprintf(line, sizeof line,
+                 " [port %u, ping %d; datagrams in %u out %u; messages in %u (%u duplicates), ordered %u in turn and %u ahead;"
+                 " resent %u, awaiting ack %u]",
+                 unsigned(client_->GetInternalID().port), int(client_->GetLastPing()), s->packetsReceived,
+                 s->packetsSent, s->messagesReceived, s->duplicateMessagesReceived, s->orderedInOrder,
+                 s->orderedOutOfOrder, s->messagesResent, s->messagesWaitingForAck);
+        return line;
+    }
+
 private:
     velt::NetClientInterface* client_;
+    std::string lastSeen_;
+    uint64_t lastSeenUs_ = 0;
 };
 
 class EnetClient final : public EchoClient {
@@ -834,15 +859,15 @@ Result RunScenario(const ScenarioSpec& spec) {
         res.misordered += c->misordered;
         if (c->joined && c->net->lost) {  // a connection dropped under load
             ++res.connectionsLost;
-            fprintf(stderr, "  client %u lost its connection (reason %d) at %.1f s\n", c->index,
-                    c->net->lostReason, double(c->lostAtUs) / 1e6);
+            fprintf(stderr, "  client %u lost its connection (reason %d) at %.1f s%s\n", c->index,
+                    c->net->lostReason, double(c->lostAtUs) / 1e6, c->net->Describe().c_str());
         }
         res.reliableSent += c->sentReliable;
         const uint32_t missing = c->sentReliable - std::min(c->sentReliable, c->nextReliable);
         res.reliableLost += missing;
         if (missing > 0 && ++missingShown <= 10)
-            fprintf(stderr, "  client %u: %u of %u reliable messages not echoed%s\n", c->index, missing,
-                    c->sentReliable, c->net->lost ? " (connection lost)" : "");
+            fprintf(stderr, "  client %u: %u of %u reliable messages not echoed%s%s\n", c->index, missing,
+                    c->sentReliable, c->net->lost ? " (connection lost)" : "", c->net->Describe().c_str());
         res.unreliableSent += c->sentUnreliable;
         res.unreliableReceived += c->receivedUnreliable;
     }
