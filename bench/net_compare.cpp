@@ -515,7 +515,8 @@ public:
 
     // A lost connection has no counters left: what was read last, at most a second before.
     std::string Describe() override {
-        return lost || !connected ? " last seen" + lastSeen_ : DescribeNow();
+        if (lost || !connected) return lastSeen_.empty() ? std::string() : " last seen" + lastSeen_;
+        return DescribeNow();
     }
     std::string DescribeNow() {
         const velt::NetworkStatistics* s = client_->GetStatistics();
