@@ -54,10 +54,6 @@ struct alignas(64) ConnectedSystem {
     NetTime connectionTime = 0;
     // Made with the slot array and kept across connections (reset on each assignment).
     std::unique_ptr<ReliabilityChannel> channel;
-    // Set by the pass that served the slot: until idleUntilUs (and while the clock has not gone
-    // back before idleFromUs) the slot itself has nothing due; its channel says for itself.
-    uint64_t idleFromUs = 0;
-    uint64_t idleUntilUs = 0;
 
     // Our own address as the remote system reported seeing it.
     PlayerID externalId = UNASSIGNED_PLAYER_ID;

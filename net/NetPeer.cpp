@@ -29,12 +29,6 @@ bool IsDisconnecting(int32_t mode) {
 
 }  // namespace
 
-int NetPeer::ComparePlayerIDAndIndex(const PlayerID& key, const PlayerIDAndIndex& entry) {
-    if (key < entry.playerId) return -1;
-    if (key == entry.playerId) return 0;
-    return 1;
-}
-
 NetPeer::NetPeer(SocketRole role)
     : role_(role),
       clock_(&systemClock_),
@@ -101,16 +95,20 @@ bool NetPeer::Initialize(uint16_t maxConnections, uint16_t localPort, int32_t th
                 maximumIncomingConnections_.store(maxConnections);
             const uint64_t nowUs = clock_->NowUs();
             remoteSystemList_ = std::make_unique<ConnectedSystem[]>(maxConnections);
+            slotIdleUntil_ = std::make_unique<std::atomic<uint64_t>[]>(maxConnections);
+            slotIdleFrom_ = std::make_unique<std::atomic<uint64_t>[]>(maxConnections);
             for (uint32_t i = 0; i < maxConnections; ++i) {
                 auto channel = std::make_unique<ReliabilityChannel>(ChannelRole(), nowUs,
                                                                     *transportSettings_, log_);
                 if (IsNetworkSimulatorActive())
                     channel->ApplyNetworkSimulator(simulatorMaxBps_, simulatorMinExtraPing_,
                                                    simulatorExtraPingVariance_);
+                channel->SetWakeMirror(&slotIdleUntil_[i]);
                 remoteSystemList_[i].channel = std::move(channel);
+                MarkSlotUnused(i);
             }
             maximumNumberOfPeers_ = maxConnections;
-            remoteSystemLookup_.Clear();
+            remoteSystemLookup_.Reset(maxConnections);
             ForgetLookupAnswers();
         }
         std::memset(frequencyTable_, 0, sizeof frequencyTable_);
@@ -192,10 +190,12 @@ void NetPeer::Disconnect(uint32_t blockDuration, uint8_t orderingChannel) {
             slot.connectMode = CM_NONE;
             slot.channel->Reset(nowUs);
         }
-        remoteSystemLookup_.Clear();
+        remoteSystemLookup_.Reset(0);
         ForgetLookupAnswers();
         maximumNumberOfPeers_ = 0;
         remoteSystemList_.reset();
+        slotIdleUntil_.reset();
+        slotIdleFrom_.reset();
     }
 
     while (!userPackets_.IsEmpty()) velt::FreePacket(userPackets_.Pop());
@@ -237,10 +237,7 @@ int32_t NetPeer::FindIndexNet(PlayerID playerId) const {
     if (playerId == UNASSIGNED_PLAYER_ID || !remoteSystemList_) return -1;
     for (const LookupAnswer& answer : lookupAnswers_)
         if (answer.sender == playerId) return answer.index;
-    bool exists = false;
-    const uint32_t at = remoteSystemLookup_.GetIndexFromKey(playerId, &exists);
-    if (!exists) return -1;
-    return remoteSystemLookup_[at].index;
+    return remoteSystemLookup_.Find(playerId);
 }
 
 int32_t NetPeer::FindIndexUser(PlayerID playerId, bool onlyActive) const {
@@ -286,9 +283,9 @@ ConnectedSystem* NetPeer::AssignRemoteSystem(PlayerID playerId, int32_t connectM
         s.externalId = UNASSIGNED_PLAYER_ID;
         s.loggedOn = 0;
         s.connectMode = connectMode;
-        s.idleFromUs = s.idleUntilUs = 0;
+        MarkSlotDue(i);
         s.isActive = 1;
-        remoteSystemLookup_.Insert(playerId, PlayerIDAndIndex{playerId, uint16_t(i)});
+        remoteSystemLookup_.Insert(playerId, uint16_t(i));
         ForgetLookupAnswers();
         return &s;
     }
@@ -302,9 +299,8 @@ void NetPeer::CloseSlotLocked(uint32_t index) {
     s.connectMode = CM_NONE;
     for (PluginInterface* plugin : plugins_) plugin->ConnectionClosed(this, s.playerId);
     s.channel->Reset(clock_->NowUs());
-    bool exists = false;
-    const uint32_t at = remoteSystemLookup_.GetIndexFromKey(s.playerId, &exists);
-    if (exists) remoteSystemLookup_.RemoveAtIndex(at);
+    MarkSlotUnused(index);
+    remoteSystemLookup_.Remove(s.playerId);
     ForgetLookupAnswers();
 }
 

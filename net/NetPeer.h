@@ -27,7 +27,7 @@
 #include "net/HuffmanEncodingTree.h"
 #include "net/NetPeerInterface.h"
 #include "net/NetworkStatistics.h"
-#include "net/OrderedList.h"
+#include "net/SlotLookup.h"
 #include "net/PeerSettings.h"
 #include "net/Queue.h"
 #include "net/ReliabilityWire.h"
@@ -259,12 +259,6 @@ private:
         bool haveCookie;
         uint16_t cookie;  // already masked, as it goes on the wire
     };
-    struct PlayerIDAndIndex {
-        PlayerID playerId;
-        uint16_t index;
-    };
-    static int ComparePlayerIDAndIndex(const PlayerID& key, const PlayerIDAndIndex& entry);
-    using LookupList = DataStructures::OrderedList<PlayerID, PlayerIDAndIndex, ComparePlayerIDAndIndex>;
 
     // Where a slot's channel sends its datagrams: through the peer's socket and raw-send tap.
     class ChannelOut final : public DatagramSender {
@@ -293,7 +287,7 @@ private:
     };
 
     // ---- slots (peer lock held) ----
-    ConnectedSystem* FindSlotNet(PlayerID playerId);  // halving search of the lookup list
+    ConnectedSystem* FindSlotNet(PlayerID playerId);  // through the address index
     int32_t FindIndexNet(PlayerID playerId) const;
     int32_t FindIndexUser(PlayerID playerId, bool onlyActive) const;  // linear scan
     ConnectedSystem* AssignRemoteSystem(PlayerID playerId, int32_t connectMode, NetTime now,
@@ -334,10 +328,12 @@ private:
     // Every active slot that has something to do, the peer lock held for runs of kItemsPerLock.
     void ServeSlots(NetTime now, uint64_t timeUs);
     void ServeSlot(uint32_t index, NetTime now, uint64_t timeUs);
-    // Under peerLock_: whether serving the slot now would do nothing at all.
-    bool SlotIsIdle(const ConnectedSystem& slot, uint64_t timeUs) const;
-    // Under peerLock_, at the end of a serve: until when the slot's own rules have nothing due.
-    void NoteSlotIdleUntil(ConnectedSystem& slot, NetTime now, uint64_t timeUs) const;
+    // Under peerLock_, at the end of a serve: the span of time in which serving the slot again
+    // would do nothing (its own rules and its channel have nothing due).
+    void NoteSlotIdleUntil(uint32_t index, NetTime now, uint64_t timeUs);
+    // Marks for a slot that is never served (inactive), and for one served at the next pass.
+    void MarkSlotUnused(uint32_t index);
+    void MarkSlotDue(uint32_t index);
     // Returns false when the slot was closed while its messages were handled.
     bool HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now,
                            uint64_t timeUs);
@@ -402,12 +398,22 @@ private:
 
     // ---- guarded by peerLock_ ----
     mutable SimpleMutex peerLock_;
+    // When each slot next needs a pass, in two compact arrays so that a pass over hundreds of
+    // mostly idle connections reads a few cache lines instead of a slot record and a channel for
+    // each. Slot i is skipped while slotIdleFrom_[i] <= now < slotIdleUntil_[i]. Its channel
+    // clears the until mark to 0 the moment anything makes it due, from either thread. Marks
+    // change only under peerLock_; the walk reads them without it, and a wake it misses by a
+    // hair is seen at the next pass, as a send queued just after the pass would be.
+    // Declared before the slot array: the channels write their marks until they are destroyed.
+    std::unique_ptr<std::atomic<uint64_t>[]> slotIdleUntil_;
+    std::unique_ptr<std::atomic<uint64_t>[]> slotIdleFrom_;
+    std::vector<uint16_t> slotsToServe_;  // network thread: one pass's list, kept for its room
     std::unique_ptr<ConnectedSystem[]> remoteSystemList_;
     uint16_t maximumNumberOfPeers_ = 0;
-    LookupList remoteSystemLookup_;
+    SlotLookup remoteSystemLookup_;
     // In a batch of datagrams, the sender of the next one is looked up (and its connection
     // fetched into the cache) while the current one is handled. The answers for the current and
-    // the next sender are kept; both are forgotten whenever the lookup list changes.
+    // the next sender are kept; both are forgotten whenever the lookup changes.
     struct LookupAnswer {
         PlayerID sender = UNASSIGNED_PLAYER_ID;
         int32_t index = -1;

@@ -70,31 +70,37 @@ void NetPeer::RunCycle() {
 }
 
 void NetPeer::ServeSlots(NetTime now, uint64_t timeUs) {
-    // With many connections and little traffic this loop is bound by memory latency, one slot
-    // record and one channel apart from each other; fetching a few slots ahead overlaps them:
-    // slot records four ahead, a channel's first line two ahead, and the rest of the channel
-    // one ahead when that channel has an update due.
-    constexpr uint32_t kPrefetchSlots = 4;
     // The idle marks assume the occasional-ping setting they were made under.
     const bool pingPeriodically = pingPeriodically_.load();
     const bool trustIdleMarks = pingPeriodically == pingPeriodicallySeen_;
     pingPeriodicallySeen_ = pingPeriodically;
-    LockRun lock(peerLock_, kItemsPerLock);
+    // Which slots this pass serves, from the marks alone. A slot woken while the pass runs is
+    // served by the next one, as it would be had it been woken just after.
+    slotsToServe_.clear();
     for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i) {
-        if (i + kPrefetchSlots < maximumNumberOfPeers_) {
-            const ConnectedSystem& ahead = remoteSystemList_[i + kPrefetchSlots];
-            __builtin_prefetch(&ahead);
-        }
-        if (i + 2 < maximumNumberOfPeers_ && remoteSystemList_[i + 2].isActive)
-            __builtin_prefetch(remoteSystemList_[i + 2].channel.get());
+        if (trustIdleMarks && timeUs >= slotIdleFrom_[i].load(std::memory_order_relaxed) &&
+            timeUs < slotIdleUntil_[i].load(std::memory_order_relaxed))
+            continue;
+        slotsToServe_.push_back(uint16_t(i));
+    }
+    // The slots served are mostly cold, one slot record and one channel apart from each other;
+    // fetching a few ahead overlaps the waits: records four ahead, a channel's first line two
+    // ahead, and the rest of the channel one ahead when that channel has an update due.
+    constexpr size_t kPrefetchSlots = 4;
+    const size_t n = slotsToServe_.size();
+    LockRun lock(peerLock_, kItemsPerLock);
+    for (size_t k = 0; k < n; ++k) {
+        if (k + kPrefetchSlots < n) __builtin_prefetch(&remoteSystemList_[slotsToServe_[k + kPrefetchSlots]]);
+        if (k + 2 < n && remoteSystemList_[slotsToServe_[k + 2]].isActive)
+            __builtin_prefetch(remoteSystemList_[slotsToServe_[k + 2]].channel.get());
+        const uint32_t i = slotsToServe_[k];
         if (!remoteSystemList_[i].isActive) continue;
         lock.Begin();
-        if (i + 1 < maximumNumberOfPeers_ && remoteSystemList_[i + 1].isActive) {
-            const ReliabilityChannel* next = remoteSystemList_[i + 1].channel.get();
+        if (k + 1 < n && remoteSystemList_[slotsToServe_[k + 1]].isActive) {
+            const ReliabilityChannel* next = remoteSystemList_[slotsToServe_[k + 1]].channel.get();
             if (next != nullptr && next->IsUpdateDue(timeUs)) next->Prefetch();
         }
-        if (remoteSystemList_[i].isActive && !(trustIdleMarks && SlotIsIdle(remoteSystemList_[i], timeUs)))
-            ServeSlot(i, now, timeUs);
+        if (remoteSystemList_[i].isActive) ServeSlot(i, now, timeUs);
         lock.End();
     }
 }
@@ -152,34 +158,46 @@ void NetPeer::RunRequestedConnections(NetTime now) {
     }
 }
 
-bool NetPeer::SlotIsIdle(const ConnectedSystem& slot, uint64_t timeUs) const {
-    // Whatever reaches a connection from outside a serve (a datagram, a send, a setting) goes
-    // through its channel and makes the channel due; a change of mode always comes with a send.
-    // So a connected slot whose channel is not due, with nothing to deliver, has nothing to do
-    // until its own next deadline.
-    if (slot.connectMode != CM_CONNECTED || timeUs < slot.idleFromUs || timeUs >= slot.idleUntilUs) return false;
-    const ReliabilityChannel& channel = *slot.channel;
-    return !channel.IsUpdateDue(timeUs) && !channel.HasDeliveredMessages();
+void NetPeer::MarkSlotUnused(uint32_t index) {
+    slotIdleFrom_[index].store(0, std::memory_order_relaxed);
+    slotIdleUntil_[index].store(UINT64_MAX, std::memory_order_relaxed);
 }
 
-void NetPeer::NoteSlotIdleUntil(ConnectedSystem& slot, NetTime now, uint64_t timeUs) const {
-    slot.idleFromUs = timeUs;
-    slot.idleUntilUs = 0;
-    if (slot.connectMode != CM_CONNECTED) return;
-    // The earliest millisecond at which one of the serve's own rules can fire: the keep-alive,
-    // the logon kick, the occasional ping (the same tests ServeSlot makes, one millisecond
-    // early to stay on the safe side of the rounding).
-    int32_t untilMs = int32_t(slot.lastReliableSend + kKeepAliveMs + 1 - now);
-    if (role_ == SocketRole::Server && !slot.loggedOn)
-        untilMs = std::min(untilMs, int32_t(slot.connectionTime + kLogonTimeoutMs + 1 - now));
-    if (pingPeriodically_.load() || slot.lowestPing == kNoPing)
-        untilMs = std::min(untilMs, int32_t(slot.nextPingTime + 1 - now));
-    if (untilMs > 1) slot.idleUntilUs = timeUs + uint64_t(untilMs - 1) * 1000u;
+void NetPeer::MarkSlotDue(uint32_t index) {
+    slotIdleFrom_[index].store(0, std::memory_order_relaxed);
+    slotIdleUntil_[index].store(0, std::memory_order_relaxed);
+}
+
+void NetPeer::NoteSlotIdleUntil(uint32_t index, NetTime now, uint64_t timeUs) {
+    const ConnectedSystem& slot = remoteSystemList_[index];
+    const ReliabilityChannel& channel = *slot.channel;
+    // Only a connected slot with nothing left to deliver may sit out passes: every other mode
+    // has deadlines of its own that each pass checks.
+    uint64_t until = 0;
+    if (slot.connectMode == CM_CONNECTED && !channel.HasDeliveredMessages()) {
+        // The earliest millisecond at which one of the serve's own rules can fire: the keep-alive,
+        // the logon kick, the occasional ping (the same tests ServeSlot makes, one millisecond
+        // early to stay on the safe side of the rounding).
+        int32_t untilMs = int32_t(slot.lastReliableSend + kKeepAliveMs + 1 - now);
+        if (role_ == SocketRole::Server && !slot.loggedOn)
+            untilMs = std::min(untilMs, int32_t(slot.connectionTime + kLogonTimeoutMs + 1 - now));
+        if (pingPeriodically_.load() || slot.lowestPing == kNoPing)
+            untilMs = std::min(untilMs, int32_t(slot.nextPingTime + 1 - now));
+        // Whatever reaches the connection from outside a serve (a datagram, a send, a setting)
+        // goes through its channel, which then clears the mark; a change of mode always comes
+        // with a send. So until then only the channel's own next deadline counts.
+        if (untilMs > 1) until = std::min(timeUs + uint64_t(untilMs - 1) * 1000u, channel.WakeTime());
+    }
+    // The channel is due again at any time not after its last update (a clock that stepped back).
+    slotIdleFrom_[index].store(std::max(timeUs, channel.LastUpdateTime() + 1), std::memory_order_relaxed);
+    slotIdleUntil_[index].store(until, std::memory_order_relaxed);
 }
 
 void NetPeer::ServeSlot(uint32_t index, NetTime now, uint64_t timeUs) {
     ConnectedSystem& slot = remoteSystemList_[index];
     ReliabilityChannel& channel = *slot.channel;
+    // Due at every pass unless the serve gets to its end and finds otherwise.
+    MarkSlotDue(index);
 
     if (slot.connectMode == CM_CONNECTED && TimeBefore(slot.lastReliableSend, now) &&
         now - slot.lastReliableSend > kKeepAliveMs && !channel.AreMessagesAwaitingAck()) {
@@ -238,7 +256,7 @@ void NetPeer::ServeSlot(uint32_t index, NetTime now, uint64_t timeUs) {
         }
         if (!HandleSlotMessage(index, data, bits, now, timeUs)) return;
     }
-    NoteSlotIdleUntil(slot, now, timeUs);
+    NoteSlotIdleUntil(index, now, timeUs);
 }
 
 void NetPeer::CloseWithNotice(uint32_t index, int32_t mode) {

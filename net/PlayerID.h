@@ -26,7 +26,7 @@ struct PlayerID {
         return a.binaryAddress == b.binaryAddress && a.port == b.port;
     }
     friend constexpr bool operator!=(const PlayerID& a, const PlayerID& b) { return !(a == b); }
-    // Address as an unsigned number first, then the port: the order of the peer's sorted lookup.
+    // Address as an unsigned number first, then the port.
     friend constexpr bool operator<(const PlayerID& a, const PlayerID& b) {
         return a.binaryAddress < b.binaryAddress ||
                (a.binaryAddress == b.binaryAddress && a.port < b.port);

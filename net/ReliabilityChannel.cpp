@@ -95,7 +95,7 @@ void ReliabilityChannel::BringResendsForward(uint64_t byUs) {
         if (p->resendTime == 0) continue;
         p->resendTime = p->resendTime > byUs + 1 ? p->resendTime - byUs : 1;
     }
-    wakeTime_ = 0;
+    WakeNow();
 }
 
 void ReliabilityChannel::ApplyNetworkSimulator(double maxBitsPerSecond, uint16_t extraLatencyMs,
@@ -103,7 +103,7 @@ void ReliabilityChannel::ApplyNetworkSimulator(double maxBitsPerSecond, uint16_t
     simMaxBitsPerSecond_ = maxBitsPerSecond;
     simExtraLatencyMs_ = extraLatencyMs;
     simVarianceMs_ = varianceMs;
-    wakeTime_ = 0;
+    WakeNow();
     // Resends must not fire before a simulated round trip could have brought the ack back.
     const uint32_t simulated = 2 * (uint32_t(extraLatencyMs) + varianceMs);
     if (pingBasisMs_ < simulated) {
@@ -167,7 +167,7 @@ void ReliabilityChannel::FreeMemory() {
     splitChannels_.Clear();
     reassemblyBytes_ = 0;
     delayed_.clear();
-    wakeTime_ = 0;
+    WakeNow();
     ackList_.Clear();
     incomingAcks_.Clear();
     std::vector<MessageNumberType>().swap(givenUp_);

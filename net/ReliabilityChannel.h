@@ -5,6 +5,7 @@
 // limits whose breach makes the peer ban the sender.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -114,6 +115,14 @@ public:
     // one step or many, so callers may skip Update while this is false without changing what is
     // sent or when. Reads one cache line: a peer asks this of every connection on every pass.
     bool IsUpdateDue(uint64_t time) const { return time >= wakeTime_ || time <= lastUpdateTime_; }
+    // The two bounds of that answer: an Update is due from WakeTime() on, and at or before
+    // LastUpdateTime() (the clock stepped back).
+    uint64_t WakeTime() const { return wakeTime_; }
+    uint64_t LastUpdateTime() const { return lastUpdateTime_; }
+    // Set to 0 whenever something outside Update makes the channel due, from whichever thread
+    // does it (under the owner's lock): an owner that keeps when each of its channels is next
+    // due in one compact array learns of it there without reading the channel. Null: none.
+    void SetWakeMirror(std::atomic<uint64_t>* mirror) { wakeMirror_ = mirror; }
 
     // ---- receiving ------------------------------------------------------------------------
     // Handles one datagram of this connection. limitBreached is set when the sender broke a
@@ -137,7 +146,7 @@ public:
     void SetPing(uint32_t ms);
     void SetTimeoutTime(uint32_t ms) {
         timeoutMs_ = ms;
-        wakeTime_ = 0;  // the dead-link check moved
+        WakeNow();  // the dead-link check moved
     }
     uint32_t GetTimeoutTime() const { return timeoutMs_; }
     // 0 = off; else every n-th piece of a split message yields a progress message.
@@ -186,6 +195,7 @@ private:
     // or changes a deadline outside Update sets it to 0, and Update works out the next one.
     uint64_t wakeTime_ = 0;
     uint64_t lastUpdateTime_ = 0;
+    std::atomic<uint64_t>* wakeMirror_ = nullptr;
     bool dead_ = false;
     bool bandwidthLimited_ = false;
     DataStructures::Queue<InternalPacket*> outputQueue_;
@@ -203,6 +213,11 @@ private:
         uint32_t length;
         uint8_t data[kMaxDatagramBytes];
     };
+
+    void WakeNow() {
+        wakeTime_ = 0;
+        if (wakeMirror_ != nullptr) wakeMirror_->store(0, std::memory_order_relaxed);
+    }
 
     // sending
     uint64_t NextWakeTime() const;

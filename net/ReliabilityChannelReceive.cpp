@@ -40,7 +40,7 @@ bool ReliabilityChannel::ProcessDatagram(const uint8_t* buffer, uint32_t length,
     limitBreached = false;
     if (buffer == nullptr || length < 2) return true;
     // Acks to send, acks received and delivered messages all change what the next Update does.
-    wakeTime_ = 0;
+    WakeNow();
 
     uint8_t plain[kMaxDatagramBytes + DatagramCipher::kCipherGrowthBytes + 7];
     const uint8_t* bytes = buffer;

@@ -34,7 +34,7 @@ bool ReliabilityChannel::Send(uint8_t* data, uint32_t bitLength, PacketPriority 
     if (bitLength == 0 || data == nullptr) return false;
     mtu = ClampMtu(mtu);
 
-    wakeTime_ = 0;
+    WakeNow();
     InternalPacket* p = NewRecord(time);
     const uint32_t bytes = PayloadBytes(bitLength);
     if (makeCopy) {
@@ -300,7 +300,7 @@ void ReliabilityChannel::Update(DatagramSender& out, PlayerID remote, int32_t mt
             creditSince_ = time;
         }
         lastUpdateTime_ = time;
-        wakeTime_ = 0;
+        WakeNow();
         return;
     }
     mtu = ClampMtu(mtu);

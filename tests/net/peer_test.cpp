@@ -300,6 +300,41 @@ TEST(PeerTimers, KeepAliveAndOccasionalPing) {
     EXPECT_LE(pings, 5u);
 }
 
+// A settled connection sits out passes until its next deadline. Whatever reaches it before
+// then must bring it back at the very next pass: a send from the user thread straight into its
+// channel, a queued send, a setting, or a clock that stepped back.
+TEST(PeerTimers, IdleConnectionIsServedAtTheNextPassOnceAnythingReachesIt) {
+    PeerPair pair;
+    ASSERT_TRUE(pair.Connect());
+    pair.server.GetConnectedSystem(pair.ClientId())->loggedOn = 1;
+    for (int i = 0; i < 20; ++i) pair.Round();  // settled: nothing due for seconds
+    const uint8_t message[] = {200, 1, 2, 3};
+    auto arrived = [&] { return CountId(pair.clientGot[0], 200); };
+
+    ASSERT_TRUE(pair.server.SendNow(message, sizeof message * 8, HIGH_PRIORITY_LEVEL,
+                                    RELIABILITY_RELIABLE_ORDERED, 0, pair.ClientId(), false));
+    pair.Round(1);
+    EXPECT_EQ(arrived(), 1u);
+
+    for (int i = 0; i < 5; ++i) pair.Round();
+    ASSERT_TRUE(pair.server.SendBytes(message, sizeof message, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED,
+                                      0, pair.ClientId(), false));
+    pair.Round(1);
+    EXPECT_EQ(arrived(), 2u);
+
+    // A shorter timeout moves the dead-link check forward: a silent client is now lost at 1 s.
+    for (int i = 0; i < 5; ++i) pair.Round();
+    pair.server.SetTimeoutTime(1000, pair.ClientId());
+    ASSERT_TRUE(pair.server.SendNow(message, sizeof message * 8, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0,
+                                    pair.ClientId(), false));
+    for (int i = 0; i < 12; ++i) {
+        pair.clock.AdvanceMs(100);
+        pair.server.RunCycle();  // the client is silent
+        pair.Collect();
+    }
+    EXPECT_EQ(CountId(pair.serverGot, ID_CONN_LOST), 1u);
+}
+
 // ---- pings and clock differentials ---------------------------------------------------------------
 
 TEST(PeerPing, GettersFillInOnceMeasured) {
