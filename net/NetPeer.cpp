@@ -606,6 +606,18 @@ void NetPeer::PushNotice(uint8_t id, PlayerID sender, uint16_t playerIndex, bool
 
 void NetPeer::PushMessage(uint8_t* data, uint32_t bitLength, PlayerID sender, uint16_t playerIndex) {
     const uint32_t length = (bitLength + 7u) / 8u;
+    if (length != 0 && length <= kQueuedMessageBytes) {
+        IncomingPacket* slot = incomingPackets_.WriteLock();
+        slot->packet = nullptr;
+        slot->capped = false;
+        slot->playerIndex = playerIndex;
+        slot->sender = sender;
+        slot->bitLength = bitLength;
+        std::memcpy(slot->bytes, data, length);
+        incomingPackets_.WriteUnlock();
+        delete[] data;
+        return;
+    }
     // A small message travels to the user thread as one block with its header: one heap block
     // crosses threads instead of two, and the payload is freed here, where it was made.
     Packet* packet = nullptr;
@@ -627,19 +639,36 @@ void NetPeer::PushMessage(uint8_t* data, uint32_t bitLength, PlayerID sender, ui
     PushPacket(packet, false);
 }
 
+Packet* NetPeer::TakeIncoming() {
+    while (IncomingPacket* in = incomingPackets_.ReadLock()) {
+        Packet* packet = in->packet;
+        if (packet == nullptr) {
+            const uint32_t length = (in->bitLength + 7u) / 8u;
+            packet = NewPacket(length);
+            if (packet != nullptr) {
+                std::memcpy(packet->data, in->bytes, length);
+                packet->bitLength = in->bitLength;
+                packet->sender = in->sender;
+                packet->playerIndex = in->playerIndex;
+            }
+        }
+        if (in->capped) unconnectedQueued_.fetch_sub(1, std::memory_order_relaxed);
+        incomingPackets_.ReadUnlock();
+        if (packet != nullptr) return packet;
+    }
+    return nullptr;
+}
+
 Packet* NetPeer::ReceiveInternal() {
     if (!IsActive()) return nullptr;
     for (PluginInterface* plugin : plugins_) plugin->Update(this);
 
-    while (IncomingPacket* in = incomingPackets_.ReadLock()) {
-        Packet* packet = in->packet;
-        if (in->capped) unconnectedQueued_.fetch_sub(1, std::memory_order_relaxed);
-        incomingPackets_.ReadUnlock();
-        userPackets_.Push(packet);
-    }
-
-    while (!userPackets_.IsEmpty()) {
-        Packet* packet = userPackets_.Pop();
+    // One message at a time: the Packets of a busy pass made all at once would outrun the
+    // allocator's per-thread cache, and each would take its slow path twice, here and in the
+    // user's free.
+    for (;;) {
+        Packet* packet = !userPackets_.IsEmpty() ? userPackets_.Pop() : TakeIncoming();
+        if (packet == nullptr) break;
         if (HasTimestampPrefix(packet->data, packet->length)) ShiftIncomingTimestamp(packet);
         if (packet->length != 0 && packet->data[0] == ID_RPC_REPLY) {
             velt::FreePacket(packet);

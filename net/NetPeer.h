@@ -67,6 +67,8 @@ public:
     static constexpr uint32_t kMaxQueuedUnconnectedPackets = 128;
     // Messages up to this size reach the user in one block with their Packet header.
     static constexpr uint32_t kInlinePacketBytes = 256;
+    // Messages up to this size cross to the user thread inside the queue entry (sync-sized).
+    static constexpr uint32_t kQueuedMessageBytes = 128;
     // Datagrams read per pass before the slots get their turn.
     static constexpr uint32_t kMaxDatagramsPerCycle = 4096;
 
@@ -270,9 +272,17 @@ private:
         NetPeer& peer_;
         PlayerID to_;
     };
+    // One entry of the queue from the network thread to the user's. A small message travels in
+    // the entry itself and the user thread makes its Packet, so that the Packet is allocated and
+    // freed by one thread: a block made on one thread and freed on another never comes back
+    // through the allocator's per-thread cache, and costs a trip through its shared lists each.
     struct IncomingPacket {
-        Packet* packet;
-        bool capped;  // counts against kMaxQueuedUnconnectedPackets
+        Packet* packet;  // null: the message is the entry's own bytes
+        bool capped;     // counts against kMaxQueuedUnconnectedPackets
+        uint16_t playerIndex;
+        PlayerID sender;
+        uint32_t bitLength;
+        uint8_t bytes[kQueuedMessageBytes];
     };
 
     // Feeds every message a channel writes or reads to the attached plugins.
@@ -360,6 +370,8 @@ private:
     void PushNotice(uint8_t id, PlayerID sender, uint16_t playerIndex, bool capped = false);
     void PushMessage(uint8_t* data, uint32_t bitLength, PlayerID sender, uint16_t playerIndex);
     Packet* ReceiveInternal();
+    // The next message from the network thread as a Packet of its own, or null.
+    Packet* TakeIncoming();
     void ShiftIncomingTimestamp(Packet* packet) const;
 
     void Log(const char* format, ...) const __attribute__((format(printf, 2, 3)));
