@@ -158,6 +158,10 @@ uint32_t ReliabilityChannel::AcknowledgeRange(MessageNumberType min, MessageNumb
         p->resendTime = 0;  // released when it reaches the front of the resend queue
         if (time >= measureStart_ && p->measureEpoch == measureEpoch_) ++measureAcks_;
     }
+    // Acks mostly come in sending order, so the records just acknowledged usually lead the
+    // resend queue: released now, while they are in the cache, rather than by the next
+    // datagram built, which would fetch each again only to find it acknowledged.
+    while (!resendQueue_.IsEmpty() && resendQueue_.Peek()->resendTime == 0) ReleaseRecord(resendQueue_.Pop());
     return ackScratch_.Size();
 }
 
