@@ -35,8 +35,7 @@ ReliabilityChannel::ReliabilityChannel(WireRole role, uint64_t timeUs, const Tra
 ReliabilityChannel::~ReliabilityChannel() { FreeMemory(); }
 
 void ReliabilityChannel::ReleaseRecord(InternalPacket* packet) {
-    delete[] packet->data;
-    packet->data = nullptr;
+    FreePayload(*packet);
     pool_.Release(packet);
 }
 
@@ -140,8 +139,7 @@ uint32_t ReliabilityChannel::ReceiveMessage(uint8_t*& data) {
     if (outputQueue_.IsEmpty()) return 0;
     InternalPacket* p = outputQueue_.Pop();
     const uint32_t bits = p->bitLength;
-    data = p->data;
-    p->data = nullptr;
+    data = TakePayload(*p, PayloadBytes(bits));
     pool_.Release(p);
     return bits;
 }

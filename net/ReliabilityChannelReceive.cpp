@@ -528,7 +528,7 @@ InternalPacket* ReliabilityChannel::JoinSplitChannel(uint32_t index) {
 
     InternalPacket* whole = c->pieces[0];
     for (uint32_t i = 1; i < c->pieces.Size(); ++i) ReleaseRecord(c->pieces[i]);
-    delete[] whole->data;
+    FreePayload(*whole);
     whole->data = data;
     whole->bitLength = uint32_t(totalBits);
     whole->splitCount = 0;

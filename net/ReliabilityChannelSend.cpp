@@ -38,8 +38,7 @@ bool ReliabilityChannel::Send(uint8_t* data, uint32_t bitLength, PacketPriority 
     InternalPacket* p = NewRecord(time);
     const uint32_t bytes = PayloadBytes(bitLength);
     if (makeCopy) {
-        p->data = new uint8_t[bytes];
-        std::memcpy(p->data, data, bytes);
+        std::memcpy(AllocatePayload(*p, bytes), data, bytes);
     } else {
         p->data = data;
     }

@@ -139,8 +139,7 @@ AckBlockResult ReliabilityWireReader::ReadAckBlock(BitStream& datagram, AckRange
 InternalPacket* ReliabilityWireReader::Refuse(InternalPacket* packet, InternalPacketFreeList& pool,
                                               uint32_t& counter) {
     ++counter;
-    delete[] packet->data;
-    packet->data = nullptr;
+    FreePayload(*packet);
     pool.Release(packet);
     return nullptr;
 }
@@ -211,7 +210,7 @@ InternalPacket* ReliabilityWireReader::ReadMessageHeader(BitStream& datagram, ui
     const int32_t bytes = int32_t((uint32_t(length) + 7) / 8);
     // Checked before the buffer exists: a short datagram costs no allocation.
     if (datagram.GetNumberOfUnreadBits() < bytes * 8) return Refuse(p, pool, rejections_.truncatedPayload);
-    p->data = new uint8_t[size_t(bytes)];
+    AllocatePayload(*p, uint32_t(bytes));
     p->data[bytes - 1] = 0;
     if (!datagram.ReadBytes(p->data, bytes)) return Refuse(p, pool, rejections_.truncatedPayload);
     return p;

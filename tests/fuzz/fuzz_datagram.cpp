@@ -36,7 +36,7 @@ void CheckRewrite(const InternalPacket& p) {
             Check(q->orderingChannel == p.orderingChannel && q->orderingIndex == p.orderingIndex);
         }
         Check(memcmp(q->data, p.data, (p.bitLength + 7) / 8) == 0);
-        delete[] q->data;
+        FreePayload(*q);
         pool.Release(q);
         return true;
     });
@@ -66,8 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         volatile uint8_t last = p->data[(p->bitLength + 7) / 8 - 1];  // the whole buffer exists
         (void)last;
         CheckRewrite(*p);
-        delete[] p->data;
-        p->data = nullptr;
+        FreePayload(*p);
         pool.Release(p);
         return true;
     });

@@ -61,7 +61,7 @@ inline Decoded Decode(const std::vector<uint8_t>& bytes) {
         m.bitLength = p->bitLength;
         m.payload.assign(p->data, p->data + (p->bitLength + 7) / 8);
         d.messages.push_back(std::move(m));
-        delete[] p->data;
+        FreePayload(*p);
         pool.Release(p);
         return true;
     });

@@ -121,7 +121,7 @@ int Read(WireRole role) {
         std::vector<std::string> messages;
         const DatagramReadResult r = ReadDatagram(reader, in, 0, pool, acks, [&](InternalPacket* p) {
             messages.push_back(MessageLine('m', *p));
-            delete[] p->data;
+            FreePayload(*p);
             pool.Release(p);
             return true;
         });

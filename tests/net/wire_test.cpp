@@ -89,7 +89,7 @@ Parsed Parse(ReliabilityWireReader& reader, const std::vector<uint8_t>& bytes, I
     const DatagramReadResult r = ReadDatagram(reader, in, 77, pool, acks, [&](InternalPacket* p) {
         out.messages.push_back(*p);
         out.payloads.emplace_back(p->data, p->data + (p->bitLength + 7) / 8);
-        delete[] p->data;
+        FreePayload(*p);
         pool.Release(p);
         return true;
     });
