@@ -267,6 +267,7 @@ private:
     public:
         ChannelOut(NetPeer& peer, PlayerID to) : peer_(peer), to_(to) {}
         void SendDatagram(const uint8_t* data, uint32_t length) override { peer_.SendRawBatched(to_, data, length); }
+        BitStream* Scratch() override { return &peer_.datagramScratch_; }
 
     private:
         NetPeer& peer_;
@@ -410,6 +411,8 @@ private:
 
     // ---- guarded by peerLock_ ----
     mutable SimpleMutex peerLock_;
+    // Every connection builds its datagrams here during its Update (see DatagramSender::Scratch).
+    BitStream datagramScratch_{int32_t(kMaxDatagramBytes)};
     // When each slot next needs a pass, in two compact arrays so that a pass over hundreds of
     // mostly idle connections reads a few cache lines instead of a slot record and a channel for
     // each. Slot i is skipped while slotIdleFrom_[i] <= now < slotIdleUntil_[i]. Its channel

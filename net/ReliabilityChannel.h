@@ -30,6 +30,10 @@ class DatagramSender {
 public:
     virtual ~DatagramSender() = default;
     virtual void SendDatagram(const uint8_t* data, uint32_t length) = 0;
+    // A stream the channel builds this Update's datagrams in instead of its own, or null. An
+    // owner of many channels hands all of them one stream, which stays in the cache, where each
+    // channel's own would be cold by the time its turn comes. Nobody else may use it meanwhile.
+    virtual BitStream* Scratch() { return nullptr; }
 };
 
 // The usual sender: the peer's socket, scrambling in the bot role through its endpoint.

@@ -320,19 +320,21 @@ void ReliabilityChannel::Update(DatagramSender& out, PlayerID remote, int32_t mt
 
     const double threshold = std::min(double(mtu) * 8 + kDatagramOverheadBits, bandwidth_);
     bool spent = false;
+    BitStream* const scratch = out.Scratch();
+    BitStream& stream = scratch != nullptr ? *scratch : updateStream_;
     while (credit > threshold) {
-        const int32_t bits = GenerateDatagram(updateStream_, mtu, time, remote, observers);
+        const int32_t bits = GenerateDatagram(stream, mtu, time, remote, observers);
         if (bits == 0) break;
-        const uint32_t bytes = uint32_t(updateStream_.GetNumberOfBytesUsed());
+        const uint32_t bytes = uint32_t(stream.GetNumberOfBytesUsed());
         if (simExtraLatencyMs_ > 0) {
             auto d = std::make_unique<DelayedDatagram>();
             const uint64_t jitter = simVarianceMs_ ? uint64_t(TwisterNext() % simVarianceMs_) * 1000 : 0;
             d->sendTime = time + uint64_t(simExtraLatencyMs_) * 1000 + jitter;
             d->length = bytes;
-            std::memcpy(d->data, updateStream_.GetData(), bytes);
+            std::memcpy(d->data, stream.GetData(), bytes);
             delayed_.push_back(std::move(d));
         } else {
-            SendBitStream(out, updateStream_.GetData(), bytes);
+            SendBitStream(out, stream.GetData(), bytes);
         }
         credit -= double(bits) + kDatagramOverheadBits;
         spent = true;
