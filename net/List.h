@@ -56,6 +56,11 @@ public:
         return *this;
     }
 
+    // Starts fetching the last element and the room behind it, where appends go (a hint).
+    void PrefetchEnd() const {
+        if (listArray_ == nullptr) return;
+        __builtin_prefetch(listArray_ + (listSize_ != 0 ? listSize_ - 1 : 0));
+    }
     T& operator[](uint32_t index) {
         VELT_DS_ASSERT(index < listSize_, "index < listSize");
         return listArray_[index];

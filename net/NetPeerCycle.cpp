@@ -84,22 +84,27 @@ void NetPeer::ServeSlots(NetTime now, uint64_t timeUs) {
         slotsToServe_.push_back(uint16_t(i));
     }
     // The slots served are mostly cold, one slot record and one channel apart from each other;
-    // fetching a few ahead overlaps the waits: records four ahead, a channel's first line two
-    // ahead, and the rest of the channel one ahead when that channel has an update due.
+    // fetching a few ahead overlaps the waits, each step reading only what the step before
+    // fetched: records four ahead, a channel's first line three ahead, the rest of the channel
+    // two ahead and the ends of its queues one ahead, these two when the channel has an update
+    // due.
     constexpr size_t kPrefetchSlots = 4;
     const size_t n = slotsToServe_.size();
+    auto channelAhead = [&](size_t ahead) -> const ReliabilityChannel* {
+        if (ahead >= n || !remoteSystemList_[slotsToServe_[ahead]].isActive) return nullptr;
+        return remoteSystemList_[slotsToServe_[ahead]].channel.get();
+    };
     LockRun lock(peerLock_, kItemsPerLock);
     for (size_t k = 0; k < n; ++k) {
         if (k + kPrefetchSlots < n) __builtin_prefetch(&remoteSystemList_[slotsToServe_[k + kPrefetchSlots]]);
-        if (k + 2 < n && remoteSystemList_[slotsToServe_[k + 2]].isActive)
-            __builtin_prefetch(remoteSystemList_[slotsToServe_[k + 2]].channel.get());
+        if (const ReliabilityChannel* ahead = channelAhead(k + 3)) __builtin_prefetch(ahead);
         const uint32_t i = slotsToServe_[k];
         if (!remoteSystemList_[i].isActive) continue;
         lock.Begin();
-        if (k + 1 < n && remoteSystemList_[slotsToServe_[k + 1]].isActive) {
-            const ReliabilityChannel* next = remoteSystemList_[slotsToServe_[k + 1]].channel.get();
-            if (next != nullptr && next->IsUpdateDue(timeUs)) next->Prefetch();
-        }
+        if (const ReliabilityChannel* ahead = channelAhead(k + 2); ahead != nullptr && ahead->IsUpdateDue(timeUs))
+            ahead->Prefetch();
+        if (const ReliabilityChannel* next = channelAhead(k + 1); next != nullptr && next->IsUpdateDue(timeUs))
+            next->PrefetchForUpdate();
         if (remoteSystemList_[i].isActive) ServeSlot(i, now, timeUs);
         lock.End();
     }

@@ -61,6 +61,14 @@ void NetPeer::HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_
     // In a batch, the next sender's state loads while this datagram is handled (and this
     // sender's lookup was answered the same way one datagram ago).
     ResolveHintedSender();
+    // This sender's channel was fetched while the datagram before was handled: where its queues
+    // stand can be read now, and their ends fetched while the checks below run.
+    for (const LookupAnswer& answer : lookupAnswers_)
+        if (answer.sender == sender && answer.index >= 0) {
+            if (const ReliabilityChannel* channel = remoteSystemList_[answer.index].channel.get())
+                channel->PrefetchForReceive();
+            break;
+        }
     if (IsSenderBanned(sender)) {
         ShowRawReceive(sender, data, length);
         const uint8_t reply[2] = {ID_CONN_BANNED, 0};

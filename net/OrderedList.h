@@ -86,6 +86,7 @@ public:
     // has just been found, or when appending elements that are known to come last).
     void InsertAtIndex(const DataType& data, uint32_t index) { list_.Insert(data, index); }
     void InsertAtEnd(const DataType& data) { list_.Insert(data); }
+    void PrefetchEnd() const { list_.PrefetchEnd(); }
 
     DataType& operator[](uint32_t index) { return list_[index]; }
     const DataType& operator[](uint32_t index) const { return list_[index]; }

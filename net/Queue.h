@@ -39,6 +39,12 @@ public:
     }
     bool IsEmpty() const { return head_ == tail_; }
     uint32_t AllocationSize() const { return allocationSize_; }
+    // Starts fetching the ends of the ring, where the next pop and push go (a hint).
+    void PrefetchEnds() const {
+        if (array_ == nullptr) return;
+        __builtin_prefetch(array_ + head_);
+        __builtin_prefetch(array_ + tail_);
+    }
 
     void Push(const T& item) {
         if (allocationSize_ == 0) Reallocate(16);

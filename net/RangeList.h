@@ -25,6 +25,8 @@ int RangeNodeComp(const RangeType& key, const RangeNode<RangeType>& node) {
 template <class RangeType>
 class RangeList {
 public:
+    // Starts fetching the last range, where numbers arriving in order land (a hint).
+    void PrefetchEnd() const { ranges_.PrefetchEnd(); }
     using Node = RangeNode<RangeType>;
     using Ranges = OrderedList<RangeType, Node, RangeNodeComp<RangeType>>;
 

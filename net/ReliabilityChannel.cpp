@@ -70,6 +70,22 @@ void ReliabilityChannel::Prefetch() const {
     for (const char* line = stats; line < stats + sizeof stats_; line += 64) __builtin_prefetch(line);
 }
 
+void ReliabilityChannel::PrefetchForReceive() const {
+    incomingAcks_.PrefetchEnd();
+    resendQueue_.PrefetchEnds();
+    receivedWindow_.PrefetchEnds();
+    ackList_.PrefetchEnd();
+    outputQueue_.PrefetchEnds();
+}
+
+void ReliabilityChannel::PrefetchForUpdate() const {
+    ackList_.PrefetchEnd();
+    resendQueue_.PrefetchEnds();
+    outputQueue_.PrefetchEnds();
+    for (const auto& queue : sendQueues_)
+        if (!queue.IsEmpty()) queue.PrefetchEnds();
+}
+
 void ReliabilityChannel::SetPing(uint32_t ms) {
     // A ping above the timeout is a measurement gone wrong; fall back to a middling basis.
     uint32_t basis = ms > timeoutMs_ ? 500u : ms;

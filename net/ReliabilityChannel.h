@@ -143,6 +143,11 @@ public:
     bool HasDeliveredMessages() const { return !outputQueue_.IsEmpty(); }
     // Starts fetching what an Update or a received datagram reads first (a hint; changes nothing).
     void Prefetch() const;
+    // Starts fetching the places in the channel's queues and lists that a received datagram,
+    // or an Update, goes to next. Reads the channel's own fields to find them, so it pays
+    // best a while after Prefetch. A hint; changes nothing.
+    void PrefetchForReceive() const;
+    void PrefetchForUpdate() const;
 
     // ---- settings and state ---------------------------------------------------------------
     // Each measured ping: sets the resend delay to three times it (see the .cpp for the floors).
