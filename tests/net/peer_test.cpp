@@ -125,13 +125,15 @@ TEST(PeerSend, MessagesAndCallsBothWays) {
 }
 
 TEST(PeerSend, QueuedPayloadsOfEverySizeArriveIntact) {
-    // Small payloads travel inside the queued command, larger ones in a block of their own; a
-    // broadcast hands one payload to several channels. (The server accepts no split messages, so
-    // every size fits one datagram; the split path has tests of its own.)
+    // Small payloads travel inside the queued command, the message record and the entry that
+    // takes them to the user thread, larger ones in blocks of their own: each size sits on one
+    // side of one of those limits. A broadcast hands one payload to several channels. (The
+    // server accepts no split messages, so every size fits one datagram; the split path has
+    // tests of its own.)
     PeerPair pair(4, nullptr, 2);
     ASSERT_TRUE(pair.Connect(0));
     ASSERT_TRUE(pair.Connect(1));
-    const uint32_t sizes[] = {1, 95, 96, 97, 400};
+    const uint32_t sizes[] = {1, 56, 57, 95, 96, 97, 128, 129, 400};
     auto payload = [](uint32_t size) {
         std::vector<uint8_t> bytes(size);
         bytes[0] = 201;
