@@ -705,10 +705,14 @@ Packet* NetPeer::Receive() {
 
 void NetPeer::PushBackPacket(Packet* packet, bool pushAtHead) {
     if (packet == nullptr) return;
-    if (pushAtHead)
+    if (pushAtHead) {
         userPackets_.PushAtHead(packet);
-    else
-        userPackets_.Push(packet);
+        return;
+    }
+    // Receive takes messages from the network thread one at a time; the tail is behind every
+    // message received so far, so those go first.
+    while (Packet* received = TakeIncoming()) userPackets_.Push(received);
+    userPackets_.Push(packet);
 }
 
 }  // namespace velt

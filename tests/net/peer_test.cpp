@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -475,6 +476,41 @@ TEST(PeerPlugins, ReceivedDecidesWhatTheUserSees) {
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].Id(), 211);
     EXPECT_EQ(got[1].Id(), 214);
+}
+
+// The user takes received messages one at a time; a packet handed back at the tail still
+// goes behind every message the network thread has received by then.
+TEST(PeerPlugins, PacketHandedBackAtTheTailFollowsEverythingReceived) {
+    PeerPair pair;
+    ASSERT_TRUE(pair.Connect());
+    for (int i = 0; i < 10; ++i) pair.Round();
+    pair.serverGot.clear();
+    for (uint8_t id : {221, 222, 223}) {
+        const uint8_t m[1] = {id};
+        pair.client().SendBytes(m, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0, pair.ServerId(), false);
+    }
+    Packet* first = nullptr;
+    for (int i = 0; i < 500 && first == nullptr; ++i) {
+        pair.clock.AdvanceMs(10);
+        pair.client().RunCycle();
+        pair.server.RunCycle();
+        first = pair.server.Receive();
+        if (first != nullptr && first->data[0] != 221) {  // anything else of the handshake
+            pair.server.FreePacket(first);
+            first = nullptr;
+        }
+        if (first == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_NE(first, nullptr);
+    pair.server.FreePacket(first);
+    Packet* back = NewPacket(1);
+    back->data[0] = 224;
+    pair.server.PushBackPacket(back, false);
+    std::vector<Got> got = Drain(pair.server);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].Id(), 222);
+    EXPECT_EQ(got[1].Id(), 223);
+    EXPECT_EQ(got[2].Id(), 224);
 }
 
 }  // namespace
