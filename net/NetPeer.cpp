@@ -97,6 +97,7 @@ bool NetPeer::Initialize(uint16_t maxConnections, uint16_t localPort, int32_t th
             remoteSystemList_ = std::make_unique<ConnectedSystem[]>(maxConnections);
             slotIdleUntil_ = std::make_unique<std::atomic<uint64_t>[]>(maxConnections);
             slotIdleFrom_ = std::make_unique<std::atomic<uint64_t>[]>(maxConnections);
+            channelOf_ = std::make_unique<ReliabilityChannel*[]>(maxConnections);
             for (uint32_t i = 0; i < maxConnections; ++i) {
                 auto channel = std::make_unique<ReliabilityChannel>(ChannelRole(), nowUs,
                                                                     *transportSettings_, log_);
@@ -104,6 +105,7 @@ bool NetPeer::Initialize(uint16_t maxConnections, uint16_t localPort, int32_t th
                     channel->ApplyNetworkSimulator(simulatorMaxBps_, simulatorMinExtraPing_,
                                                    simulatorExtraPingVariance_);
                 channel->SetWakeMirror(&slotIdleUntil_[i]);
+                channelOf_[i] = channel.get();
                 remoteSystemList_[i].channel = std::move(channel);
                 MarkSlotUnused(i);
             }
@@ -193,6 +195,7 @@ void NetPeer::Disconnect(uint32_t blockDuration, uint8_t orderingChannel) {
         remoteSystemLookup_.Reset(0);
         ForgetLookupAnswers();
         maximumNumberOfPeers_ = 0;
+        channelOf_.reset();
         remoteSystemList_.reset();
         slotIdleUntil_.reset();
         slotIdleFrom_.reset();

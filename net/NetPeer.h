@@ -423,6 +423,10 @@ private:
     std::unique_ptr<std::atomic<uint64_t>[]> slotIdleUntil_;
     std::unique_ptr<std::atomic<uint64_t>[]> slotIdleFrom_;
     std::vector<uint16_t> slotsToServe_;  // network thread: one pass's list, kept for its room
+    // Each slot's channel (made with the slot array, the same for the array's life), in one
+    // compact array: the passes fetch a channel ahead of its turn, and finding it through the
+    // slot record would wait for that record first.
+    std::unique_ptr<ReliabilityChannel*[]> channelOf_;
     std::unique_ptr<ConnectedSystem[]> remoteSystemList_;
     uint16_t maximumNumberOfPeers_ = 0;
     SlotLookup remoteSystemLookup_;

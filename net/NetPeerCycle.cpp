@@ -91,8 +91,7 @@ void NetPeer::ServeSlots(NetTime now, uint64_t timeUs) {
     constexpr size_t kPrefetchSlots = 4;
     const size_t n = slotsToServe_.size();
     auto channelAhead = [&](size_t ahead) -> const ReliabilityChannel* {
-        if (ahead >= n || !remoteSystemList_[slotsToServe_[ahead]].isActive) return nullptr;
-        return remoteSystemList_[slotsToServe_[ahead]].channel.get();
+        return ahead < n ? channelOf_[slotsToServe_[ahead]] : nullptr;
     };
     LockRun lock(peerLock_, kItemsPerLock);
     for (size_t k = 0; k < n; ++k) {

@@ -65,8 +65,7 @@ void NetPeer::HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_
     // stand can be read now, and their ends fetched while the checks below run.
     for (const LookupAnswer& answer : lookupAnswers_)
         if (answer.sender == sender && answer.index >= 0) {
-            if (const ReliabilityChannel* channel = remoteSystemList_[answer.index].channel.get())
-                channel->PrefetchForReceive();
+            channelOf_[answer.index]->PrefetchForReceive();
             break;
         }
     if (IsSenderBanned(sender)) {
@@ -103,7 +102,7 @@ void NetPeer::ResolveHintedSender() {
     nextLookupAnswer_ ^= 1u;
     if (index < 0) return;
     __builtin_prefetch(&remoteSystemList_[index]);
-    if (const ReliabilityChannel* channel = remoteSystemList_[index].channel.get()) channel->Prefetch();
+    channelOf_[index]->Prefetch();
 }
 
 bool NetPeer::HandleClientAnswers(PlayerID sender, const uint8_t* data, uint32_t length, uint64_t timeUs) {
