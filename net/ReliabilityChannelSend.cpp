@@ -86,8 +86,7 @@ void ReliabilityChannel::SplitMessage(InternalPacket* whole, int32_t mtu) {
         const uint32_t bits = j + 1 < pieces ? pieceBytes * 8 : uint32_t(whole->bitLength - offset * 8);
         piece->bitLength = bits;
         const uint32_t n = PayloadBytes(bits);
-        piece->data = new uint8_t[n];
-        std::memcpy(piece->data, whole->data + offset, n);
+        std::memcpy(AllocatePayload(*piece, n), whole->data + offset, n);
         sendQueues_[whole->priority].Push(piece);
     }
     ReleaseRecord(whole);
