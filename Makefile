@@ -3,7 +3,7 @@ JOBS    ?= $(shell nproc)
 GEN     := -G Ninja
 BUILD   := build
 
-.PHONY: run test test-asan test-fuzz bench tsan deps release clean
+.PHONY: run test test-asan test-fuzz bench tsan deps release clean format check-format
 
 deps:
 	bash scripts/install-deps.sh
@@ -17,7 +17,14 @@ run: release
 
 # Every test under AddressSanitizer and UndefinedBehaviorSanitizer (g++), then the short fuzz
 # smokes (libFuzzer needs clang, so they live in a build of their own).
-test: deps test-asan test-fuzz
+test: deps check-format test-asan test-fuzz
+
+# Every C and C++ file in the one style of .clang-format; `make test` fails on a file that is not.
+check-format: deps
+	bash scripts/check-format.sh
+
+format: deps
+	git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format -i
 
 test-asan:
 	cmake -S . -B $(BUILD)/asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DVELT_SANITIZE=address,undefined

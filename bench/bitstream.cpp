@@ -25,8 +25,19 @@ struct Record {  // 68 bytes on the wire
 };
 
 Record Sample() {
-    return Record{-128, 128, 0x0408, {1024.5f, -2048.25f, 13.75f}, {0.7071f, 0.0f, 0.0f, 0.7071f},
-                  100, 50, 31, 0, {0.1f, -0.2f, 0.0f}, {0.0f, 0.0f, 0.0f}, 0xFFFF, 0x12345678};
+    return Record{-128,
+                  128,
+                  0x0408,
+                  {1024.5f, -2048.25f, 13.75f},
+                  {0.7071f, 0.0f, 0.0f, 0.7071f},
+                  100,
+                  50,
+                  31,
+                  0,
+                  {0.1f, -0.2f, 0.0f},
+                  {0.0f, 0.0f, 0.0f},
+                  0xFFFF,
+                  0x12345678};
 }
 
 void WriteRecord(BitStream& bs, const Record& r) {

@@ -46,6 +46,10 @@ void Kinds(benchmark::internal::Benchmark* b) {
         for (int lossPercent : {0, 5, 20}) b->Args({kind, lossPercent});
 }
 
-BENCHMARK(BM_ChannelLink)->Apply(Kinds)->ArgNames({"kind", "loss%"})->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChannelLink)
+    ->Apply(Kinds)
+    ->ArgNames({"kind", "loss%"})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -27,8 +27,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <arpa/inet.h>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cinttypes>
@@ -203,10 +203,9 @@ public:
             if (p->length >= 1 && p->data[0] == velt::ID_CONN_HANDSHAKE_DONE) {
                 // What the game's join handler does; without it the server drops the connection
                 // after 30 s.
-                if (velt::ConnectedSystem* cs = server_->GetConnectedSystem(p->sender))
-                    cs->loggedOn = 1;
-            } else if (p->length >= 1 && (p->data[0] == velt::ID_CONN_LOST ||
-                                          p->data[0] == velt::ID_CONN_CLOSED)) {
+                if (velt::ConnectedSystem* cs = server_->GetConnectedSystem(p->sender)) cs->loggedOn = 1;
+            } else if (p->length >= 1 &&
+                       (p->data[0] == velt::ID_CONN_LOST || p->data[0] == velt::ID_CONN_CLOSED)) {
                 fprintf(stderr, "  server: connection of %s ended (reason %d) at %.1f s\n",
                         p->sender.ToString(true), p->data[0], double(NowUs()) / 1e6);
             } else if (p->length == kMessageBytes && p->data[0] == kEchoId) {
@@ -422,8 +421,8 @@ int BindUdp(uint16_t port) {
                 if (route == nullptr) {
                     sockaddr_in from{};
                     socklen_t fl = sizeof from;
-                    ssize_t r = recvfrom(listenFd, buf, sizeof buf, 0,
-                                         reinterpret_cast<sockaddr*>(&from), &fl);
+                    ssize_t r =
+                        recvfrom(listenFd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fl);
                     if (r < 0) break;
                     uint64_t key = (uint64_t(from.sin_addr.s_addr) << 16) | from.sin_port;
                     auto& slot = routes[key];
@@ -442,8 +441,8 @@ int BindUdp(uint16_t port) {
                     ssize_t r = recv(route->fd, buf, sizeof buf, 0);
                     if (r < 0) break;
                     if (uni(rng) >= loss)
-                        sendto(listenFd, buf, size_t(r), 0,
-                               reinterpret_cast<sockaddr*>(&route->client), sizeof route->client);
+                        sendto(listenFd, buf, size_t(r), 0, reinterpret_cast<sockaddr*>(&route->client),
+                               sizeof route->client);
                 }
             }
         }
@@ -483,10 +482,10 @@ public:
     }
     void Send(uint8_t kind, const uint8_t* data) override {
         bool reliable = kind != kUnreliableSequenced;
-        client_->SendBytes(data, int32_t(kMessageBytes), velt::HIGH_PRIORITY_LEVEL,
-                           reliable ? velt::RELIABILITY_RELIABLE_ORDERED
-                                    : velt::RELIABILITY_UNRELIABLE_SEQUENCED,
-                           reliable ? 2 : 1);
+        client_->SendBytes(
+            data, int32_t(kMessageBytes), velt::HIGH_PRIORITY_LEVEL,
+            reliable ? velt::RELIABILITY_RELIABLE_ORDERED : velt::RELIABILITY_UNRELIABLE_SEQUENCED,
+            reliable ? 2 : 1);
     }
     void Poll(const OnMessage& onMessage) override {
         if (connected && !lost && NowUs() - lastSeenUs_ >= 1'000'000) {
@@ -523,7 +522,8 @@ public:
         if (s == nullptr) return {};
         char line[320];
         snprintf(line, sizeof line,
-                 " [port %u, ping %d; datagrams in %u out %u; messages in %u (%u duplicates), ordered %u in turn and %u ahead;"
+                 " [port %u, ping %d; datagrams in %u out %u; messages in %u (%u duplicates), ordered %u in "
+                 "turn and %u ahead;"
                  " resent %u, awaiting ack %u]",
                  unsigned(client_->GetInternalID().port), int(client_->GetLastPing()), s->packetsReceived,
                  s->packetsSent, s->messagesReceived, s->duplicateMessagesReceived, s->orderedInOrder,
@@ -555,8 +555,7 @@ public:
     }
     void Send(uint8_t kind, const uint8_t* data) override {
         bool reliable = kind != kUnreliableSequenced;
-        ENetPacket* p =
-            enet_packet_create(data, kMessageBytes, reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
+        ENetPacket* p = enet_packet_create(data, kMessageBytes, reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
         if (enet_peer_send(peer_, reliable ? 1 : 0, p) != 0) enet_packet_destroy(p);
     }
     void Poll(const OnMessage& onMessage) override {
@@ -594,11 +593,11 @@ struct ClientState {
     uint32_t index = 0;
     uint32_t sentUnreliable = 0;
     uint32_t sentReliable = 0;
-    uint32_t nextReliable = 0;       // next reliable sequence number expected back
-    int64_t lastUnreliable = -1;     // highest unreliable sequence number seen back
+    uint32_t nextReliable = 0;    // next reliable sequence number expected back
+    int64_t lastUnreliable = -1;  // highest unreliable sequence number seen back
     uint32_t receivedUnreliable = 0;
-    uint64_t corrupted = 0;          // bytes, length or owner wrong
-    uint64_t misordered = 0;         // duplicated, reordered or a gap in the reliable stream
+    uint64_t corrupted = 0;   // bytes, length or owner wrong
+    uint64_t misordered = 0;  // duplicated, reordered or a gap in the reliable stream
     uint64_t nextSendUs = 0;
     uint32_t connectAttempts = 0;
     uint64_t connectStartUs = 0;
@@ -688,8 +687,7 @@ void WorkerMain(Shared& shared, std::vector<ClientState*> clients, std::vector<u
                     if (c->connectAttempts >= kMaxConnectAttempts) shared.failedCount.fetch_add(1);
                 }
             }
-            if (phase == Phase::Load && c->joined && !c->net->lost &&
-                now >= c->nextSendUs) {
+            if (phase == Phase::Load && c->joined && !c->net->lost && now >= c->nextSendUs) {
                 uint8_t m[kMessageBytes];
                 BuildMessage(m, kUnreliableSequenced, c->index, c->sentUnreliable++, now);
                 c->net->Send(kUnreliableSequenced, m);
@@ -699,8 +697,7 @@ void WorkerMain(Shared& shared, std::vector<ClientState*> clients, std::vector<u
                 if (c->nextSendUs < now) c->nextSendUs = now + kSendPeriodUs;  // fell behind
             }
             if (phase == Phase::Drain)
-                c->settled.store(!c->joined || c->net->lost ||
-                                 c->nextReliable == c->sentReliable);
+                c->settled.store(!c->joined || c->net->lost || c->nextReliable == c->sentReliable);
         }
         SleepMs(phase == Phase::Idle ? 5 : 1);
     }
@@ -728,8 +725,8 @@ struct Result {
 struct ScenarioSpec {
     Backend backend;
     uint32_t clients;
-    double loss;       // 0 = direct
-    int loadSeconds;   // 0 = idle scenario
+    double loss;      // 0 = direct
+    int loadSeconds;  // 0 = idle scenario
     int idleSeconds;
     int drainSeconds;
     int workers;
@@ -810,8 +807,7 @@ Result RunScenario(const ScenarioSpec& spec) {
         }
         // Connect phase: until every client is in or out of attempts.
         uint64_t deadline = NowUs() + 300'000'000;
-        while (shared.connectedCount.load() + shared.failedCount.load() < spec.clients &&
-               NowUs() < deadline)
+        while (shared.connectedCount.load() + shared.failedCount.load() < spec.clients && NowUs() < deadline)
             SleepMs(20);
         res.connectFailures = spec.clients - shared.connectedCount.load();
         SleepMs(500);  // let the last handshakes' follow-ups settle before measuring
@@ -873,8 +869,7 @@ Result RunScenario(const ScenarioSpec& spec) {
         res.unreliableReceived += c->receivedUnreliable;
     }
     res.deliveryErrors = res.corrupted + res.misordered + res.connectionsLost + res.reliableLost;
-    if (res.serverReceived > 0)
-        res.cpuPerMillion = res.serverCpu / (double(res.serverReceived) / 1e6);
+    if (res.serverReceived > 0) res.cpuPerMillion = res.serverCpu / (double(res.serverReceived) / 1e6);
     clients.clear();
     close(ctl[1]);
     close(out[0]);
@@ -896,7 +891,8 @@ Result Combine(std::vector<Result> rounds, bool idle) {
     for (const Result& r : rounds)
         if (!r.ok) return r;
     auto key = [idle](const Result& r) { return idle ? r.serverCpu : r.cpuPerMillion; };
-    std::sort(rounds.begin(), rounds.end(), [&](const Result& a, const Result& b) { return key(a) < key(b); });
+    std::sort(rounds.begin(), rounds.end(),
+              [&](const Result& a, const Result& b) { return key(a) < key(b); });
     combined = rounds[rounds.size() / 2];
     combined.deliveryErrors = combined.corrupted = combined.misordered = combined.connectionsLost = 0;
     combined.reliableLost = 0;
@@ -1034,7 +1030,8 @@ int main(int argc, char** argv) {
                         round + 1, repeat);
                 Result r = RunScenario(spec);
                 if (!r.ok) fprintf(stderr, "  failed: %s\n", r.note.c_str());
-                fprintf(stderr, "  server CPU %.3f s, %.3f s per million messages\n", r.serverCpu, r.cpuPerMillion);
+                fprintf(stderr, "  server CPU %.3f s, %.3f s per million messages\n", r.serverCpu,
+                        r.cpuPerMillion);
                 (b == Backend::Ours ? ours : enet).push_back(r);
             }
         }
@@ -1062,11 +1059,9 @@ int main(int argc, char** argv) {
         run(name, idleClients, 0, 0, true);
     }
 
-    printf("| %-28s | %-34s | %12s | %12s | %8s |\n", "scenario", "figure", "ours", "ENet",
-           "ours/ENet");
+    printf("| %-28s | %-34s | %12s | %12s | %8s |\n", "scenario", "figure", "ours", "ENet", "ours/ENet");
     printf("|%s|%s|%s|%s|%s|\n", std::string(30, '-').c_str(), std::string(36, '-').c_str(),
-           std::string(14, '-').c_str(), std::string(14, '-').c_str(),
-           std::string(10, '-').c_str());
+           std::string(14, '-').c_str(), std::string(14, '-').c_str(), std::string(10, '-').c_str());
     bool targetsMet = true;
     for (const Line& l : lines) {
         const char* s = l.scenario.c_str();
@@ -1083,31 +1078,28 @@ int main(int argc, char** argv) {
             continue;
         }
         if (!l.lossy) {
-            Row(s, "messages echoed by server", double(l.ours.serverReceived),
-                double(l.enet.serverReceived), "%.0f");
+            Row(s, "messages echoed by server", double(l.ours.serverReceived), double(l.enet.serverReceived),
+                "%.0f");
             Row(s, "server CPU s", l.ours.serverCpu, l.enet.serverCpu, "%.3f");
-            Row(s, "server CPU s / million messages", l.ours.cpuPerMillion, l.enet.cpuPerMillion,
-                "%.3f");
+            Row(s, "server CPU s / million messages", l.ours.cpuPerMillion, l.enet.cpuPerMillion, "%.3f");
             Row(s, "round trip p50 ms", l.ours.p50Ms, l.enet.p50Ms, "%.2f");
             if (l.ours.cpuPerMillion > l.enet.cpuPerMillion) targetsMet = false;
         }
         Row(s, "round trip p99 ms", l.ours.p99Ms, l.enet.p99Ms, "%.2f");
         Row(s, "reliable sent", double(l.ours.reliableSent), double(l.enet.reliableSent), "%.0f");
-        Row(s, "unreliable delivered %", 100.0 * double(l.ours.unreliableReceived) /
-                                             double(std::max<uint64_t>(1, l.ours.unreliableSent)),
-            100.0 * double(l.enet.unreliableReceived) /
-                double(std::max<uint64_t>(1, l.enet.unreliableSent)),
+        Row(s, "unreliable delivered %",
+            100.0 * double(l.ours.unreliableReceived) / double(std::max<uint64_t>(1, l.ours.unreliableSent)),
+            100.0 * double(l.enet.unreliableReceived) / double(std::max<uint64_t>(1, l.enet.unreliableSent)),
             "%.1f");
-        Row(s, "delivery errors", double(l.ours.deliveryErrors), double(l.enet.deliveryErrors),
-            "%.0f");
+        Row(s, "delivery errors", double(l.ours.deliveryErrors), double(l.enet.deliveryErrors), "%.0f");
         if (l.ours.deliveryErrors + l.enet.deliveryErrors > 0) {
-            Row(s, "  reliable never echoed", double(l.ours.reliableLost),
-                double(l.enet.reliableLost), "%.0f");
-            Row(s, "  duplicated or out of order", double(l.ours.misordered),
-                double(l.enet.misordered), "%.0f");
+            Row(s, "  reliable never echoed", double(l.ours.reliableLost), double(l.enet.reliableLost),
+                "%.0f");
+            Row(s, "  duplicated or out of order", double(l.ours.misordered), double(l.enet.misordered),
+                "%.0f");
             Row(s, "  corrupted", double(l.ours.corrupted), double(l.enet.corrupted), "%.0f");
-            Row(s, "  connections lost", double(l.ours.connectionsLost),
-                double(l.enet.connectionsLost), "%.0f");
+            Row(s, "  connections lost", double(l.ours.connectionsLost), double(l.enet.connectionsLost),
+                "%.0f");
         }
         if (l.ours.deliveryErrors != 0 || l.ours.connectFailures != 0) targetsMet = false;
     }

@@ -61,7 +61,8 @@ struct Fleet {
 
     // Routed by port alone: every client has a port of its own.
     static void ServerTap(void* context, PlayerID to, const uint8_t* data, uint32_t length) {
-        static_cast<Fleet*>(context)->toClients.push_back({to.port, std::vector<uint8_t>(data, data + length)});
+        static_cast<Fleet*>(context)->toClients.push_back(
+            {to.port, std::vector<uint8_t>(data, data + length)});
     }
     struct ClientTap {
         Fleet* fleet;
@@ -152,15 +153,16 @@ struct Fleet {
                 for (uint8_t kind = 0; kind < 2; ++kind) {
                     m[1] = kind;
                     c->SendBytes(m, kMessageBytes, HIGH_PRIORITY_LEVEL,
-                                 kind ? RELIABILITY_RELIABLE_ORDERED : RELIABILITY_UNRELIABLE_SEQUENCED, kind ? 2 : 1,
-                                 c->GetPlayerIDFromIndex(0), false);
+                                 kind ? RELIABILITY_RELIABLE_ORDERED : RELIABILITY_UNRELIABLE_SEQUENCED,
+                                 kind ? 2 : 1, c->GetPlayerIDFromIndex(0), false);
                 }
             }
         }
         if (flushCaches) FlushCaches();
         const auto start = std::chrono::steady_clock::now();
         ServerSide();
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         DeliverToClients();
         if (clock.us >= nextClientPass) {
             nextClientPass = clock.us + kClientPassUs;
@@ -203,7 +205,12 @@ void BM_ServerEchoPathCold(benchmark::State& state) { RunEchoPath(state, true); 
 
 BENCHMARK(BM_ServerEchoPath)->Arg(200)->Arg(500)->UseManualTime()->Unit(benchmark::kMillisecond);
 // Fixed iterations, so that instruction and miss counts of two builds compare directly.
-BENCHMARK(BM_ServerEchoPathCold)->Arg(200)->Arg(500)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ServerEchoPathCold)
+    ->Arg(200)
+    ->Arg(500)
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

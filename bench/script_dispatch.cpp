@@ -4,10 +4,10 @@
 // count under callgrind: (Ir at N) - (Ir at 0), divided by N.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 #include <string>
 #include <vector>
 

@@ -17,134 +17,134 @@ namespace {
 cell nativeAdd(VmInstance*, const cell* params) { return params[1] + params[2]; }
 
 std::vector<uint8_t> buildImage() {
-  VmImageBuilder b;
-  b.options().stack_bytes = 64 * 1024;
-  b.dataLabel("arr");
-  b.dataSpace(256);
+    VmImageBuilder b;
+    b.options().stack_bytes = 64 * 1024;
+    b.dataLabel("arr");
+    b.dataSpace(256);
 
-  // loop(n): sum of i*3 ^ i for i < n  — 10 instructions per iteration
-  b.label("loop");
-  b.op(OP_PROC);
-  b.op(OP_ZERO_PRI);
-  b.op(OP_PUSH_PRI);  // total at [frm-4]
-  b.label("loop_top");
-  b.op(OP_LOAD_S_PRI, 12);
-  b.op(OP_JZER, "loop_done");
-  b.op(OP_DEC_S, 12);
-  b.op(OP_SMUL_C, 3);
-  b.op(OP_LOAD_S_ALT, 12);
-  b.op(OP_XOR);
-  b.op(OP_LOAD_S_ALT, -4);
-  b.op(OP_ADD);
-  b.op(OP_STOR_S_PRI, -4);
-  b.op(OP_JUMP, "loop_top");
-  b.label("loop_done");
-  b.op(OP_LOAD_S_PRI, -4);
-  b.op(OP_STACK, 4);
-  b.op(OP_RETN);
+    // loop(n): sum of i*3 ^ i for i < n  — 10 instructions per iteration
+    b.label("loop");
+    b.op(OP_PROC);
+    b.op(OP_ZERO_PRI);
+    b.op(OP_PUSH_PRI);  // total at [frm-4]
+    b.label("loop_top");
+    b.op(OP_LOAD_S_PRI, 12);
+    b.op(OP_JZER, "loop_done");
+    b.op(OP_DEC_S, 12);
+    b.op(OP_SMUL_C, 3);
+    b.op(OP_LOAD_S_ALT, 12);
+    b.op(OP_XOR);
+    b.op(OP_LOAD_S_ALT, -4);
+    b.op(OP_ADD);
+    b.op(OP_STOR_S_PRI, -4);
+    b.op(OP_JUMP, "loop_top");
+    b.label("loop_done");
+    b.op(OP_LOAD_S_PRI, -4);
+    b.op(OP_STACK, 4);
+    b.op(OP_RETN);
 
-  // fib(n): naive recursion
-  b.label("fib");
-  b.op(OP_PROC);
-  b.op(OP_LOAD_S_PRI, 12);
-  b.op(OP_CONST_ALT, 2);
-  b.op(OP_JSLESS, "fib_base");
-  b.op(OP_ADD_C, -1);
-  b.op(OP_PUSH_PRI);
-  b.op(OP_PUSH_C, 4);
-  b.op(OP_CALL, "fib");
-  b.op(OP_PUSH_PRI);
-  b.op(OP_LOAD_S_PRI, 12);
-  b.op(OP_ADD_C, -2);
-  b.op(OP_PUSH_PRI);
-  b.op(OP_PUSH_C, 4);
-  b.op(OP_CALL, "fib");
-  b.op(OP_POP_ALT);
-  b.op(OP_ADD);
-  b.label("fib_base");
-  b.op(OP_RETN);
+    // fib(n): naive recursion
+    b.label("fib");
+    b.op(OP_PROC);
+    b.op(OP_LOAD_S_PRI, 12);
+    b.op(OP_CONST_ALT, 2);
+    b.op(OP_JSLESS, "fib_base");
+    b.op(OP_ADD_C, -1);
+    b.op(OP_PUSH_PRI);
+    b.op(OP_PUSH_C, 4);
+    b.op(OP_CALL, "fib");
+    b.op(OP_PUSH_PRI);
+    b.op(OP_LOAD_S_PRI, 12);
+    b.op(OP_ADD_C, -2);
+    b.op(OP_PUSH_PRI);
+    b.op(OP_PUSH_C, 4);
+    b.op(OP_CALL, "fib");
+    b.op(OP_POP_ALT);
+    b.op(OP_ADD);
+    b.label("fib_base");
+    b.op(OP_RETN);
 
-  // natives(n): n calls of a two-argument native
-  b.label("natives");
-  b.op(OP_PROC);
-  b.label("nat_top");
-  b.op(OP_LOAD_S_PRI, 12);
-  b.op(OP_JZER, "nat_done");
-  b.op(OP_DEC_S, 12);
-  b.op(OP_PUSH_C, 2);
-  b.op(OP_PUSH_PRI);
-  b.op(OP_PUSH_C, 8);
-  b.op(OP_SYSREQ_C, "add");
-  b.op(OP_STACK, 12);
-  b.op(OP_JUMP, "nat_top");
-  b.label("nat_done");
-  b.op(OP_RETN);
+    // natives(n): n calls of a two-argument native
+    b.label("natives");
+    b.op(OP_PROC);
+    b.label("nat_top");
+    b.op(OP_LOAD_S_PRI, 12);
+    b.op(OP_JZER, "nat_done");
+    b.op(OP_DEC_S, 12);
+    b.op(OP_PUSH_C, 2);
+    b.op(OP_PUSH_PRI);
+    b.op(OP_PUSH_C, 8);
+    b.op(OP_SYSREQ_C, "add");
+    b.op(OP_STACK, 12);
+    b.op(OP_JUMP, "nat_top");
+    b.label("nat_done");
+    b.op(OP_RETN);
 
-  // arrays(n): n passes of arr[i] = arr[i] + i over 256 cells, with bounds checks
-  b.label("arrays");
-  b.op(OP_PROC);
-  b.label("arr_pass");
-  b.op(OP_LOAD_S_PRI, 12);
-  b.op(OP_JZER, "arr_done");
-  b.op(OP_DEC_S, 12);
-  b.op(OP_ZERO_PRI);
-  b.op(OP_PUSH_PRI);  // i at [frm-4]
-  b.label("arr_top");
-  b.op(OP_LOAD_S_PRI, -4);
-  b.op(OP_BOUNDS, 255);
-  b.op(OP_CONST_ALT, "arr");
-  b.op(OP_IDXADDR);
-  b.op(OP_PUSH_PRI);
-  b.op(OP_LOAD_I);
-  b.op(OP_LOAD_S_ALT, -4);
-  b.op(OP_ADD);
-  b.op(OP_POP_ALT);
-  b.op(OP_STOR_I);
-  b.op(OP_INC_S, -4);
-  b.op(OP_LOAD_S_PRI, -4);
-  b.op(OP_EQ_C_PRI, 256);
-  b.op(OP_JZER, "arr_top");
-  b.op(OP_STACK, 4);
-  b.op(OP_JUMP, "arr_pass");
-  b.label("arr_done");
-  b.op(OP_RETN);
+    // arrays(n): n passes of arr[i] = arr[i] + i over 256 cells, with bounds checks
+    b.label("arrays");
+    b.op(OP_PROC);
+    b.label("arr_pass");
+    b.op(OP_LOAD_S_PRI, 12);
+    b.op(OP_JZER, "arr_done");
+    b.op(OP_DEC_S, 12);
+    b.op(OP_ZERO_PRI);
+    b.op(OP_PUSH_PRI);  // i at [frm-4]
+    b.label("arr_top");
+    b.op(OP_LOAD_S_PRI, -4);
+    b.op(OP_BOUNDS, 255);
+    b.op(OP_CONST_ALT, "arr");
+    b.op(OP_IDXADDR);
+    b.op(OP_PUSH_PRI);
+    b.op(OP_LOAD_I);
+    b.op(OP_LOAD_S_ALT, -4);
+    b.op(OP_ADD);
+    b.op(OP_POP_ALT);
+    b.op(OP_STOR_I);
+    b.op(OP_INC_S, -4);
+    b.op(OP_LOAD_S_PRI, -4);
+    b.op(OP_EQ_C_PRI, 256);
+    b.op(OP_JZER, "arr_top");
+    b.op(OP_STACK, 4);
+    b.op(OP_JUMP, "arr_pass");
+    b.label("arr_done");
+    b.op(OP_RETN);
 
-  for (const char* p : {"loop", "fib", "natives", "arrays"}) b.addPublic(p, p);
-  std::vector<uint8_t> out;
-  b.build(out);
-  return out;
+    for (const char* p : {"loop", "fib", "natives", "arrays"}) b.addPublic(p, p);
+    std::vector<uint8_t> out;
+    b.build(out);
+    return out;
 }
 
 struct Loaded {
-  VmInstance inst{};
-  Loaded() {
-    static const std::vector<uint8_t> image = buildImage();
-    static const VmNativeEntry natives[] = {{"add", nativeAdd}, {nullptr, nullptr}};
-    vm_LoadImage(&inst, image.data(), image.size());
-    vm_Register(&inst, natives, -1);
-  }
-  ~Loaded() { vm_FreeImage(&inst); }
-  cell call(const char* name, cell arg) {
-    int idx;
-    vm_LookupPublic(&inst, name, &idx);
-    vm_PushCell(&inst, arg);
-    cell r = 0;
-    vm_Exec(&inst, &r, idx);
-    return r;
-  }
+    VmInstance inst{};
+    Loaded() {
+        static const std::vector<uint8_t> image = buildImage();
+        static const VmNativeEntry natives[] = {{"add", nativeAdd}, {nullptr, nullptr}};
+        vm_LoadImage(&inst, image.data(), image.size());
+        vm_Register(&inst, natives, -1);
+    }
+    ~Loaded() { vm_FreeImage(&inst); }
+    cell call(const char* name, cell arg) {
+        int idx;
+        vm_LookupPublic(&inst, name, &idx);
+        vm_PushCell(&inst, arg);
+        cell r = 0;
+        vm_Exec(&inst, &r, idx);
+        return r;
+    }
 };
 
 void runWorkload(benchmark::State& state, const char* name, cell arg, double instructions) {
-  Loaded vm;
-  for (auto _ : state) benchmark::DoNotOptimize(vm.call(name, arg));
-  state.counters["instr/s"] =
-      benchmark::Counter(instructions * double(state.iterations()), benchmark::Counter::kIsRate);
+    Loaded vm;
+    for (auto _ : state) benchmark::DoNotOptimize(vm.call(name, arg));
+    state.counters["instr/s"] =
+        benchmark::Counter(instructions * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_Loop(benchmark::State& state) { runWorkload(state, "loop", 100000, 10.0 * 100000); }
 void BM_Fib(benchmark::State& state) {
-  // fib(20): 10946 calls that return at once (5 instructions) and 10945 that recurse (17)
-  runWorkload(state, "fib", 20, 10946.0 * 5 + 10945.0 * 17);
+    // fib(20): 10946 calls that return at once (5 instructions) and 10945 that recurse (17)
+    runWorkload(state, "fib", 20, 10946.0 * 5 + 10945.0 * 17);
 }
 void BM_Natives(benchmark::State& state) { runWorkload(state, "natives", 10000, 10000.0 * 9); }
 void BM_Arrays(benchmark::State& state) { runWorkload(state, "arrays", 100, 100.0 * 256 * 14); }

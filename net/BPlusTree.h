@@ -251,8 +251,8 @@ private:
 
     // A full leaf taking one more entry: kMinFill entries stay left, kMinFill + 1 go to a new
     // right leaf chained after it, and the right leaf's first key goes up.
-    void SplitLeaf(PageType* left, int32_t index, const KeyType& key, const DataType& value,
-                   KeyType& upKey, PageType*& upPage) {
+    void SplitLeaf(PageType* left, int32_t index, const KeyType& key, const DataType& value, KeyType& upKey,
+                   PageType*& upPage) {
         PageType* right = AllocatePage(true);
         if (index < kMinFill) {
             // The upper kMinFill + 1 entries move right; the new one goes left.
@@ -317,8 +317,7 @@ private:
         left->size = kMinFill;
         upKey = keys[kMinFill];
         for (int32_t i = kMinFill + 1; i <= order; ++i) right->keys[i - kMinFill - 1] = keys[i];
-        for (int32_t i = kMinFill + 1; i <= order + 1; ++i)
-            right->children[i - kMinFill - 1] = children[i];
+        for (int32_t i = kMinFill + 1; i <= order + 1; ++i) right->children[i - kMinFill - 1] = children[i];
         right->size = order - kMinFill;
         upPage = right;
     }

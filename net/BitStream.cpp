@@ -56,8 +56,12 @@ inline uint32_t WireOrder(uint32_t value, uint32_t bytes) {
 // ---- construction and ownership -------------------------------------------------------------
 
 BitStream::BitStream()
-    : numberOfBitsUsed(0), numberOfBitsAllocated(kInlineBits), readOffset(0), data(stackData),
-      copyData(true), readOnly(false) {}
+    : numberOfBitsUsed(0),
+      numberOfBitsAllocated(kInlineBits),
+      readOffset(0),
+      data(stackData),
+      copyData(true),
+      readOnly(false) {}
 
 BitStream::BitStream(int32_t initialBytes) : BitStream() {
     if (initialBytes > kInlineBytes) {
@@ -477,8 +481,8 @@ void BitStream::WriteCompressedVector(float x, float y, float z) {
 }
 
 void BitStream::WriteCompressedQuaternion(float w, float x, float y, float z) {
-    const uint64_t signs = uint64_t(w < 0.0f) << 3 | uint64_t(x < 0.0f) << 2 | uint64_t(y < 0.0f) << 1 |
-                           uint64_t(z < 0.0f);
+    const uint64_t signs =
+        uint64_t(w < 0.0f) << 3 | uint64_t(x < 0.0f) << 2 | uint64_t(y < 0.0f) << 1 | uint64_t(z < 0.0f);
     const uint64_t cx = WireOrder(QuaternionComponent(x), 2);
     const uint64_t cy = WireOrder(QuaternionComponent(y), 2);
     const uint64_t cz = WireOrder(QuaternionComponent(z), 2);

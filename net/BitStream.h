@@ -57,7 +57,10 @@ public:
     void SetCapacityBits(int32_t bits);
 
     // ---- cursors ----------------------------------------------------------------------------
-    void Clear() { numberOfBitsUsed = 0; readOffset = 0; }
+    void Clear() {
+        numberOfBitsUsed = 0;
+        readOffset = 0;
+    }
     void ResetWriteCursor() { numberOfBitsUsed = 0; }
     void ResetReadCursor() { readOffset = 0; }
     // Moves the end of the stream (to overwrite a field, then come back). Kept within the bits
@@ -172,7 +175,9 @@ private:
     // Makes the next bitCount bits writable: own storage, grown when needed. The common case
     // (an owning stream with room in its last allocated byte) stays inline.
     void PrepareWrite(int64_t bitCount) {
-        if (copyData && ((int64_t(numberOfBitsAllocated) - 1) >> 3) >= ((int64_t(numberOfBitsUsed) + bitCount - 1) >> 3) &&
+        if (copyData &&
+            ((int64_t(numberOfBitsAllocated) - 1) >> 3) >=
+                ((int64_t(numberOfBitsUsed) + bitCount - 1) >> 3) &&
             bitCount > 0)
             return;
         PrepareWriteSlow(bitCount);

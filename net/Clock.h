@@ -19,9 +19,7 @@ void SleepMs(uint32_t ms);
 // True once now has reached when, for 32-bit millisecond times that may wrap: the two are
 // taken to be less than 2^31 ms (about 24.8 days) apart. Every comparison of NetTime values
 // goes through this helper; a plain now >= when breaks at the wrap.
-constexpr bool TimeReached(NetTime now, NetTime when) {
-    return static_cast<int32_t>(now - when) >= 0;
-}
+constexpr bool TimeReached(NetTime now, NetTime when) { return static_cast<int32_t>(now - when) >= 0; }
 
 // True when a lies strictly before b, under the same rule.
 constexpr bool TimeBefore(NetTime a, NetTime b) { return static_cast<int32_t>(a - b) < 0; }

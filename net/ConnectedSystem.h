@@ -16,13 +16,13 @@ namespace velt {
 
 enum ConnectMode : int32_t {
     CM_NONE = 0,
-    CM_DISCONNECT_ASAP = 1,           // close once nothing is left to send; the user is told
-    CM_DISCONNECT_ASAP_SILENTLY = 2,  // the same, the user is not told (refused requests)
-    CM_DISCONNECT_ON_NO_ACK = 3,      // the remote system closed; close once all is acknowledged
-    CM_REQUESTED_CONNECTION = 4,      // this side sent its connection request
+    CM_DISCONNECT_ASAP = 1,              // close once nothing is left to send; the user is told
+    CM_DISCONNECT_ASAP_SILENTLY = 2,     // the same, the user is not told (refused requests)
+    CM_DISCONNECT_ON_NO_ACK = 3,         // the remote system closed; close once all is acknowledged
+    CM_REQUESTED_CONNECTION = 4,         // this side sent its connection request
     CM_HANDLING_CONNECTION_REQUEST = 5,  // request accepted, waiting for the completion
-    CM_UNVERIFIED_SENDER = 6,         // slot given on an open-connection request, no request yet
-    CM_SET_KEY_ON_NEXT_BLOCK = 7,     // secure accept sent, the link key starts with the next block
+    CM_UNVERIFIED_SENDER = 6,            // slot given on an open-connection request, no request yet
+    CM_SET_KEY_ON_NEXT_BLOCK = 7,        // secure accept sent, the link key starts with the next block
     CM_CONNECTED = 8,
 };
 

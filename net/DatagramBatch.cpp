@@ -23,12 +23,14 @@ int DatagramBatch::Add(int socket, const uint8_t* data, uint32_t length, uint32_
                        uint16_t port, const SocketEndpoint* endpoint) {
     if (socket == -1) return -1;
     if (data == nullptr && length != 0) return 1;
-    if (length + 1u > kSlotBytes) return SocketLayer::SendTo(socket, data, length, binaryAddress, port, endpoint);
+    if (length + 1u > kSlotBytes)
+        return SocketLayer::SendTo(socket, data, length, binaryAddress, port, endpoint);
     if (!slots_) slots_ = std::make_unique<Slots>();
     if (count_ == kCapacity) Flush(socket);
 
     const uint32_t i = count_;
-    const uint32_t wireLength = SocketLayer::PrepareDatagram(data, length, slots_->bytes[i], kSlotBytes, endpoint);
+    const uint32_t wireLength =
+        SocketLayer::PrepareDatagram(data, length, slots_->bytes[i], kSlotBytes, endpoint);
     if (wireLength == 0 && length != 0) return 1;
     slots_->length[i] = wireLength;
     sockaddr_in& to = slots_->to[i];

@@ -14,8 +14,8 @@ void DatagramDescrambler::SetKey(std::uint16_t port) {
     key_ = static_cast<std::uint16_t>(port ^ kScrambleKeyConstant);
 }
 
-bool DatagramDescrambler::Descramble(std::uint8_t* out, std::size_t outCapacity,
-                                     const std::uint8_t* in, std::uint32_t& length) const {
+bool DatagramDescrambler::Descramble(std::uint8_t* out, std::size_t outCapacity, const std::uint8_t* in,
+                                     std::uint32_t& length) const {
     if (length == 0 || in == nullptr) return false;
     const std::uint32_t payload = length - 1;
     if (payload > outCapacity || (payload != 0 && out == nullptr)) return false;

@@ -9,8 +9,8 @@ void DatagramScrambler::SetKey(std::uint16_t port) {
     key_ = static_cast<std::uint16_t>(port ^ kScrambleKeyConstant);
 }
 
-std::size_t DatagramScrambler::Encode(const std::uint8_t* payload, std::size_t length,
-                                      std::uint8_t* out, std::size_t outCapacity) const {
+std::size_t DatagramScrambler::Encode(const std::uint8_t* payload, std::size_t length, std::uint8_t* out,
+                                      std::size_t outCapacity) const {
     if (out == nullptr || length >= outCapacity || (length != 0 && payload == nullptr)) return 0;
 
     out[0] = DatagramChecksum(payload, length);

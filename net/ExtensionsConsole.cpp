@@ -8,9 +8,7 @@ namespace velt {
 
 namespace {
 
-bool NameLess(const CommandEntry& entry, const char* name) {
-    return strcasecmp(entry.name, name) < 0;
-}
+bool NameLess(const CommandEntry& entry, const char* name) { return strcasecmp(entry.name, name) < 0; }
 
 }  // namespace
 
@@ -22,8 +20,7 @@ bool CommandParserInterface::FindCommand(const char* name, CommandEntry* out) co
     return true;
 }
 
-void CommandParserInterface::AddCommand(uint8_t parameterCount, const char* name,
-                                        const char* helpText) {
+void CommandParserInterface::AddCommand(uint8_t parameterCount, const char* name, const char* helpText) {
     if (name == nullptr) return;
     auto it = std::lower_bound(commands_.begin(), commands_.end(), name, NameLess);
     if (it != commands_.end() && strcasecmp(it->name, name) == 0) return;
@@ -46,16 +43,22 @@ uint32_t LogCommandParser::GetChannelCount() const {
 NetCommandParser::NetCommandParser() {
     // Word counts: a PlayerID takes two words (binary address, port).
     static constexpr CommandEntry kCommands[] = {
-        {"Initialize", "( unsigned short maxConnections, unsigned short localPort, int _threadSleepTimer, const char *forceHostAddress );", 4},
+        {"Initialize",
+         "( unsigned short maxConnections, unsigned short localPort, int _threadSleepTimer, const char "
+         "*forceHostAddress );",
+         4},
         {"InitializeSecurity", "();", 0},
         {"DisableSecurity", "( void );", 0},
         {"SetMaximumIncomingConnections", "( unsigned short numberAllowed );", 1},
         {"GetMaximumIncomingConnections", "( void ) const;", 0},
-        {"Connect", "( const char* host, unsigned short remotePort, char* passwordData, int passwordDataLength );", 4},
+        {"Connect",
+         "( const char* host, unsigned short remotePort, char* passwordData, int passwordDataLength );", 4},
         {"Disconnect", "( unsigned int blockDuration, unsigned char orderingChannel=0 );", 2},
         {"IsActive", "( void ) const;", 0},
         {"GetConnectionList", "() const;", 0},
-        {"CloseConnection", "( const PlayerID target, bool sendDisconnectionNotification, unsigned char orderingChannel=0 );", 4},
+        {"CloseConnection",
+         "( const PlayerID target, bool sendDisconnectionNotification, unsigned char orderingChannel=0 );",
+         4},
         {"GetIndexFromPlayerID", "( const PlayerID playerId );", 2},
         {"GetPlayerIDFromIndex", "( int index );", 1},
         {"AddToBanList", "( const char *IP, NetTime milliseconds=0 );", 2},
@@ -63,7 +66,8 @@ NetCommandParser::NetCommandParser() {
         {"ClearBanList", "( void );", 0},
         {"IsBanned", "( const char *IP );", 1},
         {"Ping1", "( const PlayerID target );", 2},
-        {"Ping2", "( const char* host, unsigned short remotePort, bool onlyReplyOnAcceptingConnections );", 3},
+        {"Ping2", "( const char* host, unsigned short remotePort, bool onlyReplyOnAcceptingConnections );",
+         3},
         {"GetAveragePing", "( const PlayerID playerId );", 2},
         {"GetLastPing", "( const PlayerID playerId ) const;", 2},
         {"GetLowestPing", "( const PlayerID playerId ) const;", 2},
@@ -79,10 +83,12 @@ NetCommandParser::NetCommandParser() {
         {"IPToPlayerID", "( const char* host, unsigned short remotePort );", 2},
         {"GetLocalIP", "( unsigned int index );", 1},
         {"AllowConnectionResponseIPMigration", "( bool allow );", 1},
-        {"AdvertiseSystem", "( const char *host, unsigned short remotePort, const char *data, int dataLength );", 4},
+        {"AdvertiseSystem",
+         "( const char *host, unsigned short remotePort, const char *data, int dataLength );", 4},
         {"SetIncomingPassword", "( const char* passwordData, int passwordDataLength );", 2},
         {"GetIncomingPassword", "( void );", 0},
-        {"ApplyNetworkSimulator", "( double maxSendBPS, unsigned short minExtraPing, unsigned short extraPingVariance);", 3},
+        {"ApplyNetworkSimulator",
+         "( double maxSendBPS, unsigned short minExtraPing, unsigned short extraPingVariance);", 3},
         {"IsNetworkSimulatorActive", "( void );", 0},
     };
     for (const CommandEntry& c : kCommands) AddCommand(c.parameterCount, c.name, c.helpText);

@@ -95,8 +95,8 @@ void HuffmanEncodingTree::EncodeBytes(const uint8_t* input, size_t count, BitStr
     }
 }
 
-uint32_t HuffmanEncodingTree::DecodeToBuffer(BitStream& input, uint32_t bitCount,
-                                             uint32_t maxCharsToWrite, uint8_t* output) const {
+uint32_t HuffmanEncodingTree::DecodeToBuffer(BitStream& input, uint32_t bitCount, uint32_t maxCharsToWrite,
+                                             uint8_t* output) const {
     if (!IsBuilt() || bitCount == 0) return 0;
     const int64_t start = input.GetReadOffset();
     if (int64_t(bitCount) > int64_t(input.GetNumberOfUnreadBits())) return 0;

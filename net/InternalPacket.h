@@ -25,21 +25,21 @@ inline constexpr uint32_t kInlinePayloadBytes = 56;
 // back to it; the pool does not clear them, so whoever takes one sets every field it relies on.
 struct InternalPacket {
     MessageNumberType messageNumber;
-    uint32_t sendFrame;            // outgoing datagram that last carried it (for plugins only)
-    PacketPriority priority;       // 0..3, selects the send queue
+    uint32_t sendFrame;       // outgoing datagram that last carried it (for plugins only)
+    PacketPriority priority;  // 0..3, selects the send queue
     MessageReliability reliability;
-    uint8_t orderingChannel;       // 0..31; kSplitReassemblyChannel while reassembled unordered
+    uint8_t orderingChannel;  // 0..31; kSplitReassemblyChannel while reassembled unordered
     OrderingIndexType orderingIndex;
     SplitPacketIdType splitId;
     SplitPacketIndexType splitIndex;
     SplitPacketIndexType splitCount;  // 0 for a whole message
-    uint64_t creationTime;         // GetTimeUs when queued for sending or received
-    uint64_t resendTime;           // GetTimeUs of the next resend; 0 once acknowledged
-    uint32_t bitLength;            // payload bits
+    uint64_t creationTime;            // GetTimeUs when queued for sending or received
+    uint64_t resendTime;              // GetTimeUs of the next resend; 0 once acknowledged
+    uint32_t bitLength;               // payload bits
     // Payload: inlineData, or a new uint8_t[] owned by the record unless handed on. Go through
     // the helpers below, which tell the two apart.
     uint8_t* data;
-    uint32_t measureEpoch;         // bandwidth measurement number at the last send
+    uint32_t measureEpoch;  // bandwidth measurement number at the last send
     uint8_t inlineData[kInlinePayloadBytes];
 };
 

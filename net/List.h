@@ -8,9 +8,8 @@
 // A misused container (index past the end, removing a key that was never inserted, growing past
 // 32-bit counts) is a bug in the transport, not bad input: stop loudly instead of corrupting
 // memory. Checks stay on in release builds on purpose.
-#define VELT_DS_ASSERT(cond, text)                                                           \
-    ((cond) ? static_cast<void>(0)                                                          \
-            : ::velt::DataStructures::AssertionFailed(text, __FILE__, __LINE__))
+#define VELT_DS_ASSERT(cond, text) \
+    ((cond) ? static_cast<void>(0) : ::velt::DataStructures::AssertionFailed(text, __FILE__, __LINE__))
 
 namespace velt::DataStructures {
 

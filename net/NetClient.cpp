@@ -38,14 +38,13 @@ PlayerID NetClient::ServerId() const {
     return NetPeer::GetSlotPlayerID(0);
 }
 
-bool NetClient::Connect(const char* host, uint16_t serverPort, uint16_t clientPort,
-                        uint32_t reserved, int32_t threadSleepTimer) {
+bool NetClient::Connect(const char* host, uint16_t serverPort, uint16_t clientPort, uint32_t reserved,
+                        int32_t threadSleepTimer) {
     (void)reserved;
     NetPeer::Disconnect(100, 0);
     // What we send is scrambled with a key the server derives from its own port.
     NetPeer::Endpoint().SetKey(serverPort);
-    NetPeer::Initialize(1, clientPort, threadSleepTimer,
-                        localAddress_[0] != 0 ? localAddress_ : nullptr);
+    NetPeer::Initialize(1, clientPort, threadSleepTimer, localAddress_[0] != 0 ? localAddress_ : nullptr);
     if (host == nullptr || host[0] == 0) return false;
     const char* address = host;
     char resolved[16];
@@ -88,8 +87,8 @@ bool NetClient::SendBytes(const uint8_t* data, int32_t length, PacketPriority pr
     return NetPeer::SendBytes(data, length, priority, reliability, orderingChannel, server, false);
 }
 
-bool NetClient::Send(const BitStream* bitStream, PacketPriority priority,
-                     MessageReliability reliability, uint8_t orderingChannel) {
+bool NetClient::Send(const BitStream* bitStream, PacketPriority priority, MessageReliability reliability,
+                     uint8_t orderingChannel) {
     PlayerID server = ServerId();
     if (server == UNASSIGNED_PLAYER_ID) return false;
     return NetPeer::Send(bitStream, priority, reliability, orderingChannel, server, false);
@@ -125,15 +124,13 @@ bool NetClient::Filter(Packet* packet) {
             PlayerID who;
             uint16_t index = 0;
             in.SkipBits(8);
-            if (packet->length < kRemoteClientMessageBytes || !ReadPlayerID(in, who) ||
-                !in.Read(index)) {
+            if (packet->length < kRemoteClientMessageBytes || !ReadPlayerID(in, who) || !in.Read(index)) {
                 NetPeer::FreePacket(packet);
                 return false;
             }
             packet->sender = who;
             packet->playerIndex = index;
-            if (packet->data[0] == ID_REMOTE_CLIENT_CLOSED ||
-                packet->data[0] == ID_REMOTE_CLIENT_LOST) {
+            if (packet->data[0] == ID_REMOTE_CLIENT_CLOSED || packet->data[0] == ID_REMOTE_CLIENT_LOST) {
                 if (OtherClient* other = FindOtherClient(who)) other->isActive = false;
             }
             return true;
@@ -143,8 +140,7 @@ bool NetClient::Filter(Packet* packet) {
             PlayerID who;
             uint16_t index = 0;
             in.SkipBits(8);
-            if (packet->length < kRemoteClientMessageBytes || !ReadPlayerID(in, who) ||
-                !in.Read(index)) {
+            if (packet->length < kRemoteClientMessageBytes || !ReadPlayerID(in, who) || !in.Read(index)) {
                 NetPeer::FreePacket(packet);
                 return false;
             }
@@ -181,8 +177,7 @@ bool NetClient::Filter(Packet* packet) {
             return false;
         }
         case ID_TIMESTAMPED: {
-            if (packet->length != kSeedMessageBytes || packet->data[5] != ID_RANDOM_SEEDS)
-                return true;
+            if (packet->length != kSeedMessageBytes || packet->data[5] != ID_RANDOM_SEEDS) return true;
             uint32_t stamp = 0;
             uint8_t id = 0;
             uint32_t seed = 0, next = 0;
@@ -196,8 +191,7 @@ bool NetClient::Filter(Packet* packet) {
             NetPeer::FreePacket(packet);
             return false;
         }
-        default:
-            return true;
+        default: return true;
     }
 }
 
@@ -263,29 +257,27 @@ uint32_t NetClient::GetSynchronizedSeed() const {
 }
 
 bool NetClient::RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
-                         PacketPriority priority, MessageReliability reliability,
-                         uint8_t orderingChannel, bool shiftTimestamp, NetworkID networkId,
-                         BitStream* replyFromTarget) {
+                         PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
+                         bool shiftTimestamp, NetworkID networkId, BitStream* replyFromTarget) {
     PlayerID server = ServerId();
     if (server == UNASSIGNED_PLAYER_ID) return false;
-    return NetPeer::RpcBytes(uniqueId, data, bitLength, priority, reliability, orderingChannel,
-                             server, false, shiftTimestamp, networkId, replyFromTarget);
+    return NetPeer::RpcBytes(uniqueId, data, bitLength, priority, reliability, orderingChannel, server, false,
+                             shiftTimestamp, networkId, replyFromTarget);
 }
 
-bool NetClient::RpcWithObject(const uint8_t* uniqueId, const BitStream* parameters,
-                              PacketPriority priority, MessageReliability reliability,
-                              uint8_t orderingChannel, bool shiftTimestamp, NetworkID networkId,
-                              BitStream* replyFromTarget) {
+bool NetClient::RpcWithObject(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
+                              MessageReliability reliability, uint8_t orderingChannel, bool shiftTimestamp,
+                              NetworkID networkId, BitStream* replyFromTarget) {
     PlayerID server = ServerId();
     if (server == UNASSIGNED_PLAYER_ID) return false;
-    return NetPeer::Rpc(uniqueId, parameters, priority, reliability, orderingChannel, server,
-                        false, shiftTimestamp, networkId, replyFromTarget);
+    return NetPeer::Rpc(uniqueId, parameters, priority, reliability, orderingChannel, server, false,
+                        shiftTimestamp, networkId, replyFromTarget);
 }
 
 bool NetClient::Rpc(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
                     MessageReliability reliability, uint8_t orderingChannel, bool shiftTimestamp) {
-    return RpcWithObject(uniqueId, parameters, priority, reliability, orderingChannel,
-                         shiftTimestamp, UNASSIGNED_NETWORK_ID, nullptr);
+    return RpcWithObject(uniqueId, parameters, priority, reliability, orderingChannel, shiftTimestamp,
+                         UNASSIGNED_NETWORK_ID, nullptr);
 }
 
 BitStream* NetClient::GetStaticServerData() {

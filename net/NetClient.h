@@ -80,20 +80,16 @@ public:
         NetPeer::RegisterRpcMember(uniqueId, handler);
     }
     void UnregisterRpc(const uint8_t* uniqueId) override { (void)uniqueId; }
-    bool RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
-                  PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
-                  bool shiftTimestamp, NetworkID networkId, BitStream* replyFromTarget) override;
-    bool RpcWithObject(const uint8_t* uniqueId, const BitStream* parameters,
-                       PacketPriority priority, MessageReliability reliability,
-                       uint8_t orderingChannel, bool shiftTimestamp, NetworkID networkId,
-                       BitStream* replyFromTarget) override;
+    bool RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength, PacketPriority priority,
+                  MessageReliability reliability, uint8_t orderingChannel, bool shiftTimestamp,
+                  NetworkID networkId, BitStream* replyFromTarget) override;
+    bool RpcWithObject(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
+                       MessageReliability reliability, uint8_t orderingChannel, bool shiftTimestamp,
+                       NetworkID networkId, BitStream* replyFromTarget) override;
     bool Rpc(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
-             MessageReliability reliability, uint8_t orderingChannel,
-             bool shiftTimestamp) override;
+             MessageReliability reliability, uint8_t orderingChannel, bool shiftTimestamp) override;
 
-    void SetTrackFrequencyTable(bool doCompile) override {
-        NetPeer::SetTrackFrequencyTable(doCompile);
-    }
+    void SetTrackFrequencyTable(bool doCompile) override { NetPeer::SetTrackFrequencyTable(doCompile); }
     bool GetSendFrequencyTable(uint32_t outputFrequencyTable[kFrequencyTableSize]) override {
         return NetPeer::GetSendFrequencyTable(outputFrequencyTable);
     }

@@ -36,8 +36,8 @@ public:
     // Restarts the peer with one slot on clientPort (0 = any) and sends the connection request
     // with the stored password. The outcome arrives later as a packet (accepted, refused, failed).
     // reserved is ignored.
-    virtual bool Connect(const char* host, uint16_t serverPort, uint16_t clientPort,
-                         uint32_t reserved, int32_t threadSleepTimer) = 0;
+    virtual bool Connect(const char* host, uint16_t serverPort, uint16_t clientPort, uint32_t reserved,
+                         int32_t threadSleepTimer) = 0;
     virtual void Disconnect(uint32_t blockDuration, uint8_t orderingChannel) = 0;
     // The server's public key: exponent (4 bytes) and modulus (32 bytes).
     virtual void InitializeSecurity(const uint8_t* publicKeyE, const uint8_t* publicKeyN) = 0;
@@ -49,8 +49,8 @@ public:
     // Queued to the server.
     virtual bool SendBytes(const uint8_t* data, int32_t length, PacketPriority priority,
                            MessageReliability reliability, uint8_t orderingChannel) = 0;
-    virtual bool Send(const BitStream* bitStream, PacketPriority priority,
-                      MessageReliability reliability, uint8_t orderingChannel) = 0;
+    virtual bool Send(const BitStream* bitStream, PacketPriority priority, MessageReliability reliability,
+                      uint8_t orderingChannel) = 0;
     // Next message or null; RPCs run inside. Seed messages and ping lists are consumed here.
     // The connection-accepted packet carries this side's player index in playerIndex.
     virtual Packet* Receive() = 0;
@@ -81,17 +81,14 @@ public:
     // No effect: a registered handler stays registered.
     virtual void UnregisterRpc(const uint8_t* uniqueId) = 0;
     virtual bool RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
-                          PacketPriority priority, MessageReliability reliability,
-                          uint8_t orderingChannel, bool shiftTimestamp, NetworkID networkId,
-                          BitStream* replyFromTarget) = 0;
-    virtual bool RpcWithObject(const uint8_t* uniqueId, const BitStream* parameters,
-                               PacketPriority priority, MessageReliability reliability,
-                               uint8_t orderingChannel, bool shiftTimestamp, NetworkID networkId,
-                               BitStream* replyFromTarget) = 0;
+                          PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
+                          bool shiftTimestamp, NetworkID networkId, BitStream* replyFromTarget) = 0;
+    virtual bool RpcWithObject(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
+                               MessageReliability reliability, uint8_t orderingChannel, bool shiftTimestamp,
+                               NetworkID networkId, BitStream* replyFromTarget) = 0;
     // Queued call to the server; no object id, no reply.
     virtual bool Rpc(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
-                     MessageReliability reliability, uint8_t orderingChannel,
-                     bool shiftTimestamp) = 0;
+                     MessageReliability reliability, uint8_t orderingChannel, bool shiftTimestamp) = 0;
 
     virtual void SetTrackFrequencyTable(bool doCompile) = 0;
     virtual bool GetSendFrequencyTable(uint32_t outputFrequencyTable[kFrequencyTableSize]) = 0;

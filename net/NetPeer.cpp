@@ -99,8 +99,8 @@ bool NetPeer::Initialize(uint16_t maxConnections, uint16_t localPort, int32_t th
             slotIdleFrom_ = std::make_unique<std::atomic<uint64_t>[]>(maxConnections);
             channelOf_ = std::make_unique<ReliabilityChannel*[]>(maxConnections);
             for (uint32_t i = 0; i < maxConnections; ++i) {
-                auto channel = std::make_unique<ReliabilityChannel>(ChannelRole(), nowUs,
-                                                                    *transportSettings_, log_);
+                auto channel =
+                    std::make_unique<ReliabilityChannel>(ChannelRole(), nowUs, *transportSettings_, log_);
                 if (IsNetworkSimulatorActive())
                     channel->ApplyNetworkSimulator(simulatorMaxBps_, simulatorMinExtraPing_,
                                                    simulatorExtraPingVariance_);
@@ -122,9 +122,8 @@ bool NetPeer::Initialize(uint16_t maxConnections, uint16_t localPort, int32_t th
     ClearQueues();
 
     SocketLayer::GetMyIP(localIps_);
-    const char* ownAddress = forceHostAddress != nullptr && forceHostAddress[0] != '\0'
-                                 ? forceHostAddress
-                                 : localIps_[0];
+    const char* ownAddress =
+        forceHostAddress != nullptr && forceHostAddress[0] != '\0' ? forceHostAddress : localIps_[0];
     in_addr a{};
     myPlayerId_.binaryAddress = inet_pton(AF_INET, ownAddress, &a) == 1 ? a.s_addr : 0;
     myPlayerId_.port = boundPort;
@@ -347,7 +346,8 @@ int32_t NetPeer::GetIndexFromPlayerID(PlayerID playerId) const {
 
 PlayerID NetPeer::GetPlayerIDFromIndex(int32_t index) const {
     Lock lock(peerLock_);
-    if (!remoteSystemList_ || index < 0 || index >= int32_t(maximumNumberOfPeers_)) return UNASSIGNED_PLAYER_ID;
+    if (!remoteSystemList_ || index < 0 || index >= int32_t(maximumNumberOfPeers_))
+        return UNASSIGNED_PLAYER_ID;
     const ConnectedSystem& s = remoteSystemList_[index];
     if (!s.isActive || s.connectMode != CM_CONNECTED) return UNASSIGNED_PLAYER_ID;
     return s.playerId;
@@ -355,7 +355,8 @@ PlayerID NetPeer::GetPlayerIDFromIndex(int32_t index) const {
 
 PlayerID NetPeer::GetSlotPlayerID(int32_t index) const {
     Lock lock(peerLock_);
-    if (!remoteSystemList_ || index < 0 || index >= int32_t(maximumNumberOfPeers_)) return UNASSIGNED_PLAYER_ID;
+    if (!remoteSystemList_ || index < 0 || index >= int32_t(maximumNumberOfPeers_))
+        return UNASSIGNED_PLAYER_ID;
     return remoteSystemList_[index].playerId;
 }
 
@@ -365,8 +366,8 @@ uint16_t NetPeer::GetMaximumNumberOfPeers() const { return maximumNumberOfPeers_
 
 uint32_t NetPeer::SendImmediateLocked(uint8_t* data, uint32_t bitLength, PacketPriority priority,
                                       MessageReliability reliability, uint8_t orderingChannel,
-                                      PlayerID target, bool broadcast, bool useCallerBuffer,
-                                      bool& taken, uint64_t timeUs) {
+                                      PlayerID target, bool broadcast, bool useCallerBuffer, bool& taken,
+                                      uint64_t timeUs) {
     taken = false;
     if (!remoteSystemList_ || data == nullptr || bitLength == 0) return 0;
 
@@ -424,8 +425,8 @@ uint32_t NetPeer::SendImmediateLocked(uint8_t* data, uint32_t bitLength, PacketP
         if (outputTree_) compressedBytesSent_ += (payloadBits + 7u) / 8u;
 
         const bool adopt = useCallerBuffer && k + 1 == count;
-        if (!s.channel->Send(payload, payloadBits, priority, reliability, orderingChannel, !adopt,
-                             mtuSize_, timeUs))
+        if (!s.channel->Send(payload, payloadBits, priority, reliability, orderingChannel, !adopt, mtuSize_,
+                             timeUs))
             continue;
         if (adopt) taken = true;
         ++sent;
@@ -449,8 +450,8 @@ bool NetPeer::SendNow(const uint8_t* data, uint32_t bitLength, PacketPriority pr
     if (!broadcast && target == UNASSIGNED_PLAYER_ID) return false;
     Lock lock(peerLock_);
     bool taken = false;
-    return SendImmediateLocked(const_cast<uint8_t*>(data), bitLength, priority, reliability,
-                               orderingChannel, target, broadcast, false, taken, clock_->NowUs()) != 0;
+    return SendImmediateLocked(const_cast<uint8_t*>(data), bitLength, priority, reliability, orderingChannel,
+                               target, broadcast, false, taken, clock_->NowUs()) != 0;
 }
 
 bool NetPeer::QueueCommand(const BufferedCommand& command, const uint8_t* bytes, uint32_t byteLength) {
@@ -576,8 +577,8 @@ void NetPeer::NotifyAndClose(PlayerID target, bool immediate, uint8_t orderingCh
 
 void NetPeer::NotifyAndCloseLocked(PlayerID target, uint8_t orderingChannel, uint64_t timeUs) {
     const uint8_t notice = ID_CONN_CLOSED;
-    SendBytesImmediateLocked(&notice, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE, orderingChannel,
-                             target, timeUs);
+    SendBytesImmediateLocked(&notice, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE, orderingChannel, target,
+                             timeUs);
     if (ConnectedSystem* slot = FindSlotNet(target)) slot->connectMode = CM_DISCONNECT_ASAP;
 }
 

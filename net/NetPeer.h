@@ -27,13 +27,13 @@
 #include "net/HuffmanEncodingTree.h"
 #include "net/NetPeerInterface.h"
 #include "net/NetworkStatistics.h"
-#include "net/SlotLookup.h"
 #include "net/PeerSettings.h"
 #include "net/Queue.h"
 #include "net/ReliabilityWire.h"
 #include "net/RpcTable.h"
 #include "net/SimpleMutex.h"
 #include "net/SingleProducerConsumer.h"
+#include "net/SlotLookup.h"
 #include "net/SocketLayer.h"
 #include "net/TransportSettings.h"
 
@@ -108,16 +108,15 @@ public:
     void RunCycle();
 
     // Network thread: one datagram from the socket (already descrambled in the server role).
-    void HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_t* data,
-                        uint32_t length) override;
+    void HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_t* data, uint32_t length) override;
     void ExpectDatagram(uint32_t binaryAddress, uint16_t port) override;
 
     // ---- NetPeerInterface ----------------------------------------------------------------------
     bool Initialize(uint16_t maxConnections, uint16_t localPort, int32_t threadSleepTimer,
                     const char* forceHostAddress) override;
     // Secure connections are not available in this build: false, and nothing changes.
-    bool InitializeSecurity(const uint8_t* publicKeyE, const uint8_t* publicKeyN,
-                            const uint8_t* privateKeyP, const uint8_t* privateKeyQ) override;
+    bool InitializeSecurity(const uint8_t* publicKeyE, const uint8_t* publicKeyN, const uint8_t* privateKeyP,
+                            const uint8_t* privateKeyQ) override;
     void DisableSecurity() override {}
     void SetMaximumIncomingConnections(uint16_t numberAllowed) override;
     uint16_t GetMaximumIncomingConnections() const override;
@@ -141,10 +140,9 @@ public:
     void RegisterRpc(const uint8_t* uniqueId, RpcHandler handler) override;
     void RegisterRpcMember(const uint8_t* uniqueId, RpcHandler handler) override;
     void UnregisterRpc(const uint8_t* uniqueId) override { (void)uniqueId; }
-    bool RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
-                  PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
-                  PlayerID target, bool broadcast, bool shiftTimestamp, NetworkID networkId,
-                  BitStream* replyFromTarget) override;
+    bool RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength, PacketPriority priority,
+                  MessageReliability reliability, uint8_t orderingChannel, PlayerID target, bool broadcast,
+                  bool shiftTimestamp, NetworkID networkId, BitStream* replyFromTarget) override;
     bool Rpc(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
              MessageReliability reliability, uint8_t orderingChannel, PlayerID target, bool broadcast,
              bool shiftTimestamp, NetworkID networkId, BitStream* replyFromTarget) override;
@@ -197,8 +195,7 @@ public:
     void PushBackPacket(Packet* packet, bool pushAtHead) override;
     void SetRouter(RouterInterface* router) override;
     void RemoveRouter(RouterInterface* router) override;
-    void ApplyNetworkSimulator(double maxSendBps, uint16_t minExtraPing,
-                               uint16_t extraPingVariance) override;
+    void ApplyNetworkSimulator(double maxSendBps, uint16_t minExtraPing, uint16_t extraPingVariance) override;
     bool IsNetworkSimulatorActive() const override;
     NetworkStatistics* GetStatistics(PlayerID target) override;
     uint32_t GetClockDifferentialTime(PlayerID target, uint32_t remoteTime) const override;
@@ -208,13 +205,12 @@ public:
     // Sends at once from the calling thread (copying data). broadcast: every connected system
     // except target. True when at least one connection took the message.
     bool SendNow(const uint8_t* data, uint32_t bitLength, PacketPriority priority,
-                 MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
-                 bool broadcast);
+                 MessageReliability reliability, uint8_t orderingChannel, PlayerID target, bool broadcast);
     // A call built and sent at once from the calling thread (no broadcast). False for a null id
     // or a target without a usable connection.
-    bool RpcNow(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
-                PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
-                PlayerID target, bool shiftTimestamp);
+    bool RpcNow(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength, PacketPriority priority,
+                MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
+                bool shiftTimestamp);
     // Sends the disconnection notice; the slot closes once nothing is left to send. immediate
     // sends from the calling thread, else the network thread sends it on its next pass.
     void NotifyAndClose(PlayerID target, bool immediate, uint8_t orderingChannel);
@@ -266,7 +262,9 @@ private:
     class ChannelOut final : public DatagramSender {
     public:
         ChannelOut(NetPeer& peer, PlayerID to) : peer_(peer), to_(to) {}
-        void SendDatagram(const uint8_t* data, uint32_t length) override { peer_.SendRawBatched(to_, data, length); }
+        void SendDatagram(const uint8_t* data, uint32_t length) override {
+            peer_.SendRawBatched(to_, data, length);
+        }
         BitStream* Scratch() override { return &peer_.datagramScratch_; }
 
     private:
@@ -301,8 +299,7 @@ private:
     ConnectedSystem* FindSlotNet(PlayerID playerId);  // through the address index
     int32_t FindIndexNet(PlayerID playerId) const;
     int32_t FindIndexUser(PlayerID playerId, bool onlyActive) const;  // linear scan
-    ConnectedSystem* AssignRemoteSystem(PlayerID playerId, int32_t connectMode, NetTime now,
-                                        uint64_t nowUs);
+    ConnectedSystem* AssignRemoteSystem(PlayerID playerId, int32_t connectMode, NetTime now, uint64_t nowUs);
     void CloseSlotLocked(uint32_t index);
     int32_t SlotIndexOf(const ConnectedSystem* slot) const;
     uint32_t CountConnectedIncomingLocked() const;
@@ -311,12 +308,11 @@ private:
     // Hands the message to each target's channel. useCallerBuffer lets the last target adopt
     // data (a new uint8_t[]); taken reports whether it did. Returns the number of targets.
     uint32_t SendImmediateLocked(uint8_t* data, uint32_t bitLength, PacketPriority priority,
-                                 MessageReliability reliability, uint8_t orderingChannel,
-                                 PlayerID target, bool broadcast, bool useCallerBuffer, bool& taken,
-                                 uint64_t timeUs);
+                                 MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
+                                 bool broadcast, bool useCallerBuffer, bool& taken, uint64_t timeUs);
     bool SendBytesImmediateLocked(const uint8_t* data, uint32_t byteLength, PacketPriority priority,
-                                  MessageReliability reliability, uint8_t orderingChannel,
-                                  PlayerID target, uint64_t timeUs);
+                                  MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
+                                  uint64_t timeUs);
     void NotifyAndCloseLocked(PlayerID target, uint8_t orderingChannel, uint64_t timeUs);
     void PingNowLocked(PlayerID target, uint64_t timeUs);
     void SendStaticDataLocked(PlayerID target, uint64_t timeUs);
@@ -346,8 +342,7 @@ private:
     void MarkSlotUnused(uint32_t index);
     void MarkSlotDue(uint32_t index);
     // Returns false when the slot was closed while its messages were handled.
-    bool HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now,
-                           uint64_t timeUs);
+    bool HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now, uint64_t timeUs);
     void HandlePong(ConnectedSystem& slot, const uint8_t* data, NetTime now);
     void CloseWithNotice(uint32_t index, int32_t mode);
 
@@ -355,8 +350,8 @@ private:
     bool HandleClientAnswers(PlayerID sender, const uint8_t* data, uint32_t length, uint64_t timeUs);
     // True when the open-connection request was fully handled (false: continue with the slot path).
     bool HandleOpenConnectionRequest(PlayerID sender, const uint8_t* data, NetTime now, uint64_t timeUs);
-    void HandleSlotDatagram(ConnectedSystem& slot, PlayerID sender, const uint8_t* data,
-                            uint32_t length, uint64_t timeUs);
+    void HandleSlotDatagram(ConnectedSystem& slot, PlayerID sender, const uint8_t* data, uint32_t length,
+                            uint64_t timeUs);
     void HandleUnconnectedDatagram(PlayerID sender, const uint8_t* data, uint32_t length);
     void ParseConnectionRequest(uint32_t index, const uint8_t* data, uint32_t length, uint64_t timeUs);
     void AcceptConnection(uint32_t index, const uint8_t* key, uint64_t timeUs);

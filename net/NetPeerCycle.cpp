@@ -54,7 +54,8 @@ void NetPeer::RunCycle() {
         // their buffers.
         const uint32_t perCall = maximumNumberOfPeers_ > 1 ? kReceiveBatch : 1;
         for (uint32_t taken = 0; taken < kMaxDatagramsPerCycle;) {
-            const int n = SocketLayer::RecvBatch(socket_, endpoint_, std::min(perCall, kMaxDatagramsPerCycle - taken));
+            const int n =
+                SocketLayer::RecvBatch(socket_, endpoint_, std::min(perCall, kMaxDatagramsPerCycle - taken));
             if (n <= 0) break;
             taken += uint32_t(n);
         }
@@ -100,9 +101,11 @@ void NetPeer::ServeSlots(NetTime now, uint64_t timeUs) {
         const uint32_t i = slotsToServe_[k];
         if (!remoteSystemList_[i].isActive) continue;
         lock.Begin();
-        if (const ReliabilityChannel* ahead = channelAhead(k + 2); ahead != nullptr && ahead->IsUpdateDue(timeUs))
+        if (const ReliabilityChannel* ahead = channelAhead(k + 2);
+            ahead != nullptr && ahead->IsUpdateDue(timeUs))
             ahead->Prefetch();
-        if (const ReliabilityChannel* next = channelAhead(k + 1); next != nullptr && next->IsUpdateDue(timeUs))
+        if (const ReliabilityChannel* next = channelAhead(k + 1);
+            next != nullptr && next->IsUpdateDue(timeUs))
             next->PrefetchForUpdate();
         if (remoteSystemList_[i].isActive) ServeSlot(i, now, timeUs);
         lock.End();
@@ -130,7 +133,8 @@ void NetPeer::RunBufferedCommands(uint64_t timeUs) {
                                 taken, timeUs);
             if (!taken) delete[] owned;
             if (command.connectMode != CM_NONE && command.target != UNASSIGNED_PLAYER_ID) {
-                if (ConnectedSystem* slot = FindSlotNet(command.target)) slot->connectMode = command.connectMode;
+                if (ConnectedSystem* slot = FindSlotNet(command.target))
+                    slot->connectMode = command.connectMode;
             }
         }
         bufferedCommands_.ReadUnlock();
@@ -276,7 +280,8 @@ void NetPeer::CloseWithNotice(uint32_t index, int32_t mode) {
     CloseSlotLocked(index);
 }
 
-bool NetPeer::HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now, uint64_t timeUs) {
+bool NetPeer::HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now,
+                                uint64_t timeUs) {
     ConnectedSystem& slot = remoteSystemList_[index];
     const uint32_t length = (bitLength + 7u) / 8u;
     const int32_t mode = slot.connectMode;
@@ -321,15 +326,11 @@ bool NetPeer::HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLengt
                                          slot.playerId, timeUs);
             }
             break;
-        case ID_CONN_CLOSED:
-            slot.connectMode = CM_DISCONNECT_ON_NO_ACK;
-            break;
+        case ID_CONN_CLOSED: slot.connectMode = CM_DISCONNECT_ON_NO_ACK; break;
         case ID_KEEP_ALIVE:
             if (length != 1) goto deliver;
             break;
-        case ID_STATIC_DATA_REQUEST:
-            SendStaticDataLocked(slot.playerId, timeUs);
-            break;
+        case ID_STATIC_DATA_REQUEST: SendStaticDataLocked(slot.playerId, timeUs); break;
         case ID_STATIC_DATA:
             slot.staticData.Clear();
             if (bitLength > 8) slot.staticData.WriteRawBits(data + 1, int32_t(bitLength - 8), false);
@@ -339,8 +340,7 @@ bool NetPeer::HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLengt
             if (length != 13) goto deliver;
             HandleConnectionAccepted(index, data, bitLength, timeUs);
             return slot.isActive != 0;
-        default:
-            goto deliver;
+        default: goto deliver;
     }
     delete[] data;
     return true;
@@ -362,7 +362,8 @@ void NetPeer::PingNowLocked(PlayerID target, uint64_t timeUs) {
     uint8_t ping[5];
     ping[0] = ID_INTERNAL_PING;
     WriteU32(ping + 1, NetTime(timeUs / 1000u));
-    SendBytesImmediateLocked(ping, sizeof ping, SYSTEM_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE, 0, target, timeUs);
+    SendBytesImmediateLocked(ping, sizeof ping, SYSTEM_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE, 0, target,
+                             timeUs);
 }
 
 void NetPeer::PingNow(PlayerID target) {

@@ -77,7 +77,8 @@ void NetPeer::HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_
 
     if (length != 0) {
         if (HandleClientAnswers(sender, data, length, timeUs)) return;
-        if (data[0] == ID_CONN_INCOMING && length == 3 && HandleOpenConnectionRequest(sender, data, now, timeUs))
+        if (data[0] == ID_CONN_INCOMING && length == 3 &&
+            HandleOpenConnectionRequest(sender, data, now, timeUs))
             return;
     }
 
@@ -164,7 +165,8 @@ void NetPeer::SendOpenRequest(const RequestedConnection& request) {
     SendRaw(request.playerId, message, sizeof message);
 }
 
-bool NetPeer::HandleOpenConnectionRequest(PlayerID sender, const uint8_t* data, NetTime now, uint64_t timeUs) {
+bool NetPeer::HandleOpenConnectionRequest(PlayerID sender, const uint8_t* data, NetTime now,
+                                          uint64_t timeUs) {
     const uint16_t expected = uint16_t(settings_.CookieSeed() ^ sender.binaryAddress);
     if (settings_.ConnCookies() != 0 && uint16_t(ReadU16(data + 1) ^ kCookieMask) != expected) {
         if (settings_.CookieLogging() != 0)
@@ -216,7 +218,8 @@ bool NetPeer::HandleOpenConnectionRequest(PlayerID sender, const uint8_t* data, 
         return true;
     }
     if (haveLastAssigned_ && lastAssignedAddress_ == sender.binaryAddress &&
-        int32_t(now - lastAssignedTime_) < int32_t(kServerFullRepeatMs) && active + 1 == maximumNumberOfPeers_) {
+        int32_t(now - lastAssignedTime_) < int32_t(kServerFullRepeatMs) &&
+        active + 1 == maximumNumberOfPeers_) {
         Log("Blocking %s due to a 'server full' attack (2)", ip);
         banList_.Add(ip, kServerFullBanMs);
         return true;
@@ -275,7 +278,8 @@ void NetPeer::HandleUnconnectedDatagram(PlayerID sender, const uint8_t* data, ui
     const uint8_t id = data[0];
 
     if ((id == ID_UNCONNECTED_PING || id == ID_UNCONNECTED_PING_OPEN) && length == 5) {
-        if (id == ID_UNCONNECTED_PING_OPEN && CountConnectedIncomingLocked() >= maximumIncomingConnections_.load())
+        if (id == ID_UNCONNECTED_PING_OPEN &&
+            CountConnectedIncomingLocked() >= maximumIncomingConnections_.load())
             return;
         std::vector<uint8_t> reply(5);
         reply[0] = ID_UNCONNECTED_PONG;
@@ -305,14 +309,16 @@ void NetPeer::ParseConnectionRequest(uint32_t index, const uint8_t* data, uint32
     ConnectedSystem& slot = remoteSystemList_[index];
     if (CountConnectedIncomingLocked() >= maximumIncomingConnections_.load()) {
         const uint8_t reply = ID_CONN_NO_FREE_SLOT;
-        SendBytesImmediateLocked(&reply, 1, SYSTEM_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, slot.playerId, timeUs);
+        SendBytesImmediateLocked(&reply, 1, SYSTEM_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, slot.playerId,
+                                 timeUs);
         slot.connectMode = CM_DISCONNECT_ASAP_SILENTLY;
         return;
     }
     if (length != 1u + incomingPasswordLength_ ||
         std::memcmp(data + 1, incomingPassword_, incomingPasswordLength_) != 0) {
         const uint8_t reply = ID_CONN_BAD_PASSWORD;
-        SendBytesImmediateLocked(&reply, 1, SYSTEM_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, slot.playerId, timeUs);
+        SendBytesImmediateLocked(&reply, 1, SYSTEM_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, slot.playerId,
+                                 timeUs);
         slot.connectMode = CM_DISCONNECT_ASAP_SILENTLY;
         return;
     }
@@ -338,7 +344,8 @@ void NetPeer::AcceptConnection(uint32_t index, const uint8_t* key, uint64_t time
 void NetPeer::HandleHandshakeDone(uint32_t index, uint8_t* data, uint32_t bitLength, uint64_t timeUs) {
     ConnectedSystem& slot = remoteSystemList_[index];
     const int32_t mode = slot.connectMode;
-    if (mode != CM_HANDLING_CONNECTION_REQUEST && mode != CM_SET_KEY_ON_NEXT_BLOCK && slot.playerId != myPlayerId_) {
+    if (mode != CM_HANDLING_CONNECTION_REQUEST && mode != CM_SET_KEY_ON_NEXT_BLOCK &&
+        slot.playerId != myPlayerId_) {
         delete[] data;
         return;
     }
@@ -352,7 +359,8 @@ void NetPeer::HandleHandshakeDone(uint32_t index, uint8_t* data, uint32_t bitLen
 void NetPeer::HandleConnectionAccepted(uint32_t index, uint8_t* data, uint32_t bitLength, uint64_t timeUs) {
     ConnectedSystem& slot = remoteSystemList_[index];
     const int32_t mode = slot.connectMode;
-    if (mode != CM_REQUESTED_CONNECTION && mode != CM_HANDLING_CONNECTION_REQUEST && !allowIpMigration_.load()) {
+    if (mode != CM_REQUESTED_CONNECTION && mode != CM_HANDLING_CONNECTION_REQUEST &&
+        !allowIpMigration_.load()) {
         NotifyAndCloseLocked(slot.playerId, 0, timeUs);
         delete[] data;
         return;
@@ -381,7 +389,8 @@ bool NetPeer::InitializeSecurity(const uint8_t*, const uint8_t*, const uint8_t*,
 
 // ---- client side ---------------------------------------------------------------------------------
 
-bool NetPeer::Connect(const char* host, uint16_t remotePort, const char* passwordData, int32_t passwordDataLength) {
+bool NetPeer::Connect(const char* host, uint16_t remotePort, const char* passwordData,
+                      int32_t passwordDataLength) {
     if (host == nullptr || !IsActive() || (socket_ == -1 && !socketless_)) return false;
     uint32_t passwordLength = 0;
     if (passwordData != nullptr && passwordDataLength > 0)
@@ -422,7 +431,8 @@ void NetPeer::Ping(const char* host, uint16_t remotePort, bool onlyReplyOnAccept
     SendRawShown(target, message, sizeof message);
 }
 
-void NetPeer::AdvertiseSystem(const char* host, uint16_t remotePort, const uint8_t* data, int32_t dataLength) {
+void NetPeer::AdvertiseSystem(const char* host, uint16_t remotePort, const uint8_t* data,
+                              int32_t dataLength) {
     if (!IsActive() || dataLength < 0 || uint32_t(dataLength) > kMaxAdvertiseBytes) return;
     if (dataLength > 0 && data == nullptr) return;
     PlayerID target{};

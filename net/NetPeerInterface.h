@@ -87,11 +87,10 @@ public:
     // UNASSIGNED_PLAYER_ID without broadcast. broadcast sends to every connected system except
     // target. A target without a connection goes to the router when one is set.
     virtual bool SendBytes(const uint8_t* data, int32_t length, PacketPriority priority,
-                           MessageReliability reliability, uint8_t orderingChannel,
-                           PlayerID target, bool broadcast) = 0;
-    virtual bool Send(const BitStream* bitStream, PacketPriority priority,
-                      MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
-                      bool broadcast) = 0;
+                           MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
+                           bool broadcast) = 0;
+    virtual bool Send(const BitStream* bitStream, PacketPriority priority, MessageReliability reliability,
+                      uint8_t orderingChannel, PlayerID target, bool broadcast) = 0;
     // Next message for the user, or null. RPCs that arrived before it are run inside this call
     // on the calling thread; plugins see every packet first.
     virtual Packet* Receive() = 0;
@@ -108,15 +107,13 @@ public:
     virtual void UnregisterRpc(const uint8_t* uniqueId) = 0;
     // Queues one call per target. networkId and replyFromTarget are accepted and not used.
     virtual bool RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
-                          PacketPriority priority, MessageReliability reliability,
-                          uint8_t orderingChannel, PlayerID target, bool broadcast,
-                          bool shiftTimestamp, NetworkID networkId,
+                          PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
+                          PlayerID target, bool broadcast, bool shiftTimestamp, NetworkID networkId,
                           BitStream* replyFromTarget) = 0;
     // RpcBytes with the stream's bits (none for a null stream).
     virtual bool Rpc(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
-                     MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
-                     bool broadcast, bool shiftTimestamp, NetworkID networkId,
-                     BitStream* replyFromTarget) = 0;
+                     MessageReliability reliability, uint8_t orderingChannel, PlayerID target, bool broadcast,
+                     bool shiftTimestamp, NetworkID networkId, BitStream* replyFromTarget) = 0;
 
     // ---- connections -----------------------------------------------------------------------
     // With notify the remote system is told and the slot closes once nothing is left to send;
@@ -140,8 +137,7 @@ public:
     // Queues a ping to a connection.
     virtual void Ping(PlayerID target) = 0;
     // Unconnected ping datagram; the answer arrives as a packet of its own.
-    virtual void Ping(const char* host, uint16_t remotePort,
-                      bool onlyReplyOnAcceptingConnections) = 0;
+    virtual void Ping(const char* host, uint16_t remotePort, bool onlyReplyOnAcceptingConnections) = 0;
     // Milliseconds; -1 when the target has no slot (or, for the average, no measurement).
     virtual int32_t GetAveragePing(PlayerID target) const = 0;
     virtual int32_t GetLastPing(PlayerID target) const = 0;

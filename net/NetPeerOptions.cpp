@@ -64,7 +64,9 @@ void AddStatistics(NetworkStatistics& into, const NetworkStatistics& from) {
 
 }  // namespace
 
-void NetPeer::SetMaximumIncomingConnections(uint16_t numberAllowed) { maximumIncomingConnections_.store(numberAllowed); }
+void NetPeer::SetMaximumIncomingConnections(uint16_t numberAllowed) {
+    maximumIncomingConnections_.store(numberAllowed);
+}
 
 uint16_t NetPeer::GetMaximumIncomingConnections() const { return maximumIncomingConnections_.load(); }
 
@@ -241,8 +243,9 @@ float NetPeer::GetCompressionRatio() const {
 
 float NetPeer::GetDecompressionRatio() const {
     Lock lock(peerLock_);
-    return compressedBytesReceived_ == 0 ? 0.0f
-                                         : float(double(uncompressedBytesReceived_) / double(compressedBytesReceived_));
+    return compressedBytesReceived_ == 0
+               ? 0.0f
+               : float(double(uncompressedBytesReceived_) / double(compressedBytesReceived_));
 }
 
 // ---- plugins and router --------------------------------------------------------------------------

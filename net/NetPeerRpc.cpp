@@ -29,9 +29,10 @@ void NetPeer::RegisterRpcMember(const uint8_t* uniqueId, RpcHandler handler) {
     rpcTable_.Register(*uniqueId, handler, true);
 }
 
-bool NetPeer::RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength, PacketPriority priority,
-                       MessageReliability reliability, uint8_t orderingChannel, PlayerID target, bool broadcast,
-                       bool shiftTimestamp, NetworkID networkId, BitStream* replyFromTarget) {
+bool NetPeer::RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
+                       PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
+                       PlayerID target, bool broadcast, bool shiftTimestamp, NetworkID networkId,
+                       BitStream* replyFromTarget) {
     (void)networkId;
     (void)replyFromTarget;
     if (uniqueId == nullptr || (bitLength != 0 && data == nullptr)) return false;
@@ -46,7 +47,8 @@ bool NetPeer::RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bi
             // Calls, like any game data, go only to fully connected systems.
             for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i) {
                 const ConnectedSystem& s = remoteSystemList_[i];
-                if (s.isActive && s.connectMode == CM_CONNECTED && s.playerId != target) targets.push_back(s.playerId);
+                if (s.isActive && s.connectMode == CM_CONNECTED && s.playerId != target)
+                    targets.push_back(s.playerId);
             }
         } else {
             const int32_t index = FindIndexUser(target, true);
@@ -59,8 +61,8 @@ bool NetPeer::RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bi
     if (routed) {
         BitStream message;
         WriteRpcMessage(message, *uniqueId, data, bitLength, shiftTimestamp, NowMs());
-        return router_->Send(message.GetData(), uint32_t(message.GetNumberOfBitsUsed()), priority, reliability,
-                             orderingChannel, target);
+        return router_->Send(message.GetData(), uint32_t(message.GetNumberOfBitsUsed()), priority,
+                             reliability, orderingChannel, target);
     }
     if (targets.empty()) return false;
 
@@ -90,9 +92,9 @@ bool NetPeer::Rpc(const uint8_t* uniqueId, const BitStream* parameters, PacketPr
                     shiftTimestamp, networkId, replyFromTarget);
 }
 
-bool NetPeer::RpcNow(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength, PacketPriority priority,
-                     MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
-                     bool shiftTimestamp) {
+bool NetPeer::RpcNow(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
+                     PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
+                     PlayerID target, bool shiftTimestamp) {
     if (uniqueId == nullptr || (bitLength != 0 && data == nullptr)) return false;
     if (bitLength > uint32_t(BitStream::kMaxBits) - 128u) return false;
     if (!remoteSystemList_ || !IsActive()) return false;
@@ -101,8 +103,8 @@ bool NetPeer::RpcNow(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitL
     WriteRpcMessage(message, *uniqueId, data, bitLength, shiftTimestamp, NetTime(timeUs / 1000u));
     Lock lock(peerLock_);
     bool taken = false;
-    return SendImmediateLocked(message.GetData(), uint32_t(message.GetNumberOfBitsUsed()), priority, reliability,
-                               orderingChannel, target, false, false, taken, timeUs) != 0;
+    return SendImmediateLocked(message.GetData(), uint32_t(message.GetNumberOfBitsUsed()), priority,
+                               reliability, orderingChannel, target, false, false, taken, timeUs) != 0;
 }
 
 }  // namespace velt

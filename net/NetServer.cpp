@@ -24,8 +24,8 @@ NetServer::NetServer() : NetPeer(SocketRole::Server) {}
 // peer through virtual functions, and the peer's own destructor would stop it too late.
 NetServer::~NetServer() { NetPeer::Disconnect(0, 0); }
 
-bool NetServer::Start(uint16_t allowedPlayers, uint32_t reserved, int32_t threadSleepTimer,
-                      uint16_t port, const char* forceHostAddress) {
+bool NetServer::Start(uint16_t allowedPlayers, uint32_t reserved, int32_t threadSleepTimer, uint16_t port,
+                      const char* forceHostAddress) {
     (void)reserved;
     NetPeer::Disconnect(30, 0);
     bool ok = NetPeer::Initialize(allowedPlayers, port, threadSleepTimer, forceHostAddress);
@@ -56,13 +56,11 @@ bool NetServer::HasPassword() {
     return length > 0;
 }
 
-bool NetServer::SendNow(const BitStream* bitStream, PacketPriority priority,
-                        MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
-                        bool broadcast) {
+bool NetServer::SendNow(const BitStream* bitStream, PacketPriority priority, MessageReliability reliability,
+                        uint8_t orderingChannel, PlayerID target, bool broadcast) {
     if (bitStream == nullptr || bitStream->GetNumberOfBitsUsed() <= 0) return false;
-    return NetPeer::SendNow(bitStream->GetData(),
-                            static_cast<uint32_t>(bitStream->GetNumberOfBitsUsed()), priority,
-                            reliability, orderingChannel, target, broadcast);
+    return NetPeer::SendNow(bitStream->GetData(), static_cast<uint32_t>(bitStream->GetNumberOfBitsUsed()),
+                            priority, reliability, orderingChannel, target, broadcast);
 }
 
 Packet* NetServer::Receive() {
@@ -73,8 +71,7 @@ Packet* NetServer::Receive() {
     if (nextSeedUpdate_ == 0 || TimeBefore(nextSeedUpdate_, now)) {
         nextSeedUpdate_ = now + kSeedPeriodMs;
         SendSeeds(UNASSIGNED_PLAYER_ID, true);
-    } else if (packet != nullptr && packet->length >= 1 &&
-               packet->data[0] == ID_CONN_HANDSHAKE_DONE) {
+    } else if (packet != nullptr && packet->length >= 1 && packet->data[0] == ID_CONN_HANDSHAKE_DONE) {
         SendSeeds(packet->sender, false);
     }
     return packet;
@@ -104,10 +101,9 @@ void NetServer::GetPlayerAddress(PlayerID target, char* returnValue, uint16_t* p
     if (port != nullptr) *port = target.port;
 }
 
-bool NetServer::RpcNow(const uint8_t* uniqueId, const BitStream* parameters,
-                       PacketPriority priority, MessageReliability reliability,
-                       uint8_t orderingChannel, PlayerID target, bool broadcast,
-                       bool shiftTimestamp, NetworkID networkId, BitStream* replyFromTarget) {
+bool NetServer::RpcNow(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
+                       MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
+                       bool broadcast, bool shiftTimestamp, NetworkID networkId, BitStream* replyFromTarget) {
     (void)broadcast;
     (void)networkId;
     (void)replyFromTarget;

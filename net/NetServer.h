@@ -25,8 +25,8 @@ public:
     using NetPeer::InitializeSecurity;
     using NetPeer::Rpc;
 
-    bool Start(uint16_t allowedPlayers, uint32_t reserved, int32_t threadSleepTimer,
-               uint16_t port, const char* forceHostAddress) override;
+    bool Start(uint16_t allowedPlayers, uint32_t reserved, int32_t threadSleepTimer, uint16_t port,
+               const char* forceHostAddress) override;
     void InitializeSecurity(const uint8_t* privateKeyP, const uint8_t* privateKeyQ) override;
     void DisableSecurity() override { NetPeer::DisableSecurity(); }
     void SetPassword(const char* password) override;
@@ -38,16 +38,14 @@ public:
     bool SendBytes(const uint8_t* data, int32_t length, PacketPriority priority,
                    MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
                    bool broadcast) override {
-        return NetPeer::SendBytes(data, length, priority, reliability, orderingChannel, target,
-                                  broadcast);
+        return NetPeer::SendBytes(data, length, priority, reliability, orderingChannel, target, broadcast);
     }
     bool Send(const BitStream* bitStream, PacketPriority priority, MessageReliability reliability,
               uint8_t orderingChannel, PlayerID target, bool broadcast) override {
         return NetPeer::Send(bitStream, priority, reliability, orderingChannel, target, broadcast);
     }
-    bool SendNow(const BitStream* bitStream, PacketPriority priority,
-                 MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
-                 bool broadcast) override;
+    bool SendNow(const BitStream* bitStream, PacketPriority priority, MessageReliability reliability,
+                 uint8_t orderingChannel, PlayerID target, bool broadcast) override;
     Packet* Receive() override;
     void Kick(PlayerID target) override { NetPeer::NotifyAndClose(target, true, 0); }
     void FreePacket(Packet* packet) override { NetPeer::FreePacket(packet); }
@@ -86,39 +84,34 @@ public:
         NetPeer::RegisterRpcMember(uniqueId, handler);
     }
     void UnregisterRpc(const uint8_t* uniqueId) override { NetPeer::UnregisterRpc(uniqueId); }
-    bool RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
-                  PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
-                  PlayerID target, bool broadcast, bool shiftTimestamp, NetworkID networkId,
-                  BitStream* replyFromTarget) override {
-        return NetPeer::RpcBytes(uniqueId, data, bitLength, priority, reliability, orderingChannel,
-                                 target, broadcast, shiftTimestamp, networkId, replyFromTarget);
+    bool RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength, PacketPriority priority,
+                  MessageReliability reliability, uint8_t orderingChannel, PlayerID target, bool broadcast,
+                  bool shiftTimestamp, NetworkID networkId, BitStream* replyFromTarget) override {
+        return NetPeer::RpcBytes(uniqueId, data, bitLength, priority, reliability, orderingChannel, target,
+                                 broadcast, shiftTimestamp, networkId, replyFromTarget);
     }
-    bool RpcWithObject(const uint8_t* uniqueId, const BitStream* parameters,
-                       PacketPriority priority, MessageReliability reliability,
-                       uint8_t orderingChannel, PlayerID target, bool broadcast,
-                       bool shiftTimestamp, NetworkID networkId,
+    bool RpcWithObject(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
+                       MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
+                       bool broadcast, bool shiftTimestamp, NetworkID networkId,
                        BitStream* replyFromTarget) override {
-        return NetPeer::Rpc(uniqueId, parameters, priority, reliability, orderingChannel, target,
-                            broadcast, shiftTimestamp, networkId, replyFromTarget);
+        return NetPeer::Rpc(uniqueId, parameters, priority, reliability, orderingChannel, target, broadcast,
+                            shiftTimestamp, networkId, replyFromTarget);
     }
     bool Rpc(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
-             MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
-             bool broadcast, bool shiftTimestamp) override {
-        return NetPeer::Rpc(uniqueId, parameters, priority, reliability, orderingChannel, target,
-                            broadcast, shiftTimestamp, UNASSIGNED_NETWORK_ID, nullptr);
+             MessageReliability reliability, uint8_t orderingChannel, PlayerID target, bool broadcast,
+             bool shiftTimestamp) override {
+        return NetPeer::Rpc(uniqueId, parameters, priority, reliability, orderingChannel, target, broadcast,
+                            shiftTimestamp, UNASSIGNED_NETWORK_ID, nullptr);
     }
     bool RpcNow(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
-                MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
-                bool broadcast, bool shiftTimestamp, NetworkID networkId,
-                BitStream* replyFromTarget) override;
+                MessageReliability reliability, uint8_t orderingChannel, PlayerID target, bool broadcast,
+                bool shiftTimestamp, NetworkID networkId, BitStream* replyFromTarget) override;
 
     ConnectedSystem* GetConnectedSystem(PlayerID target) override {
         return NetPeer::GetConnectedSystem(target, false);
     }
 
-    void SetTrackFrequencyTable(bool doCompile) override {
-        NetPeer::SetTrackFrequencyTable(doCompile);
-    }
+    void SetTrackFrequencyTable(bool doCompile) override { NetPeer::SetTrackFrequencyTable(doCompile); }
     bool GetSendFrequencyTable(uint32_t outputFrequencyTable[kFrequencyTableSize]) override {
         return NetPeer::GetSendFrequencyTable(outputFrequencyTable);
     }
@@ -135,15 +128,11 @@ public:
         NetPeer::SetRemoteStaticData(NetPeer::GetInternalID(), data, length);
     }
     void SetRelayStaticClientData(bool relay) override { relayStaticClientData_ = relay; }
-    void SendStaticServerDataToClient(PlayerID target) override {
-        NetPeer::SendStaticDataTo(target);
-    }
+    void SendStaticServerDataToClient(PlayerID target) override { NetPeer::SendStaticDataTo(target); }
     void SetOfflinePingResponse(const uint8_t* data, uint32_t length) override {
         NetPeer::SetOfflinePingResponse(data, length);
     }
-    BitStream* GetStaticClientData(PlayerID target) override {
-        return NetPeer::GetRemoteStaticData(target);
-    }
+    BitStream* GetStaticClientData(PlayerID target) override { return NetPeer::GetRemoteStaticData(target); }
     void SetStaticClientData(PlayerID target, const uint8_t* data, int32_t length) override {
         NetPeer::SetRemoteStaticData(target, data, length);
     }
@@ -164,9 +153,7 @@ public:
     PlayerID GetPlayerIDFromIndex(int32_t index) const override {
         return NetPeer::GetPlayerIDFromIndex(index);
     }
-    PlayerID GetSlotPlayerID(int32_t index) const override {
-        return NetPeer::GetSlotPlayerID(index);
-    }
+    PlayerID GetSlotPlayerID(int32_t index) const override { return NetPeer::GetSlotPlayerID(index); }
 
     void AddToBanList(const char* ip, uint32_t milliseconds) override {
         NetPeer::AddToBanList(ip, milliseconds);
@@ -187,9 +174,7 @@ public:
                          int32_t dataLength) override {
         NetPeer::AdvertiseSystem(host, remotePort, data, dataLength);
     }
-    NetworkStatistics* GetStatistics(PlayerID target) override {
-        return NetPeer::GetStatistics(target);
-    }
+    NetworkStatistics* GetStatistics(PlayerID target) override { return NetPeer::GetStatistics(target); }
     uint32_t GetLocalTimeFromRemote(PlayerID target, uint32_t remoteTime) override {
         return NetPeer::GetClockDifferentialTime(target, remoteTime);
     }

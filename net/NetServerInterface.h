@@ -44,8 +44,8 @@ public:
 
     // Stops a running peer first, then listens on port (0 = any) with allowedPlayers slots and
     // the same admission limit, and draws the synchronized seeds. reserved is ignored.
-    virtual bool Start(uint16_t allowedPlayers, uint32_t reserved, int32_t threadSleepTimer,
-                       uint16_t port, const char* forceHostAddress) = 0;
+    virtual bool Start(uint16_t allowedPlayers, uint32_t reserved, int32_t threadSleepTimer, uint16_t port,
+                       const char* forceHostAddress) = 0;
     // This side's key pair from two 16-byte primes (both null: a generated pair).
     virtual void InitializeSecurity(const uint8_t* privateKeyP, const uint8_t* privateKeyQ) = 0;
     virtual void DisableSecurity() = 0;
@@ -56,15 +56,13 @@ public:
 
     // Queued for the network thread; see NetPeerInterface::SendBytes.
     virtual bool SendBytes(const uint8_t* data, int32_t length, PacketPriority priority,
-                           MessageReliability reliability, uint8_t orderingChannel,
-                           PlayerID target, bool broadcast) = 0;
-    virtual bool Send(const BitStream* bitStream, PacketPriority priority,
-                      MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
-                      bool broadcast) = 0;
+                           MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
+                           bool broadcast) = 0;
+    virtual bool Send(const BitStream* bitStream, PacketPriority priority, MessageReliability reliability,
+                      uint8_t orderingChannel, PlayerID target, bool broadcast) = 0;
     // Sent from the calling thread at once, not queued.
-    virtual bool SendNow(const BitStream* bitStream, PacketPriority priority,
-                         MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
-                         bool broadcast) = 0;
+    virtual bool SendNow(const BitStream* bitStream, PacketPriority priority, MessageReliability reliability,
+                         uint8_t orderingChannel, PlayerID target, bool broadcast) = 0;
     // Next message or null; RPCs run inside. With synchronized seeds on, also broadcasts the
     // seeds every 9 s and to each new connection (the packet is returned unchanged).
     virtual Packet* Receive() = 0;
@@ -100,25 +98,22 @@ public:
     // No effect: a registered handler stays registered.
     virtual void UnregisterRpc(const uint8_t* uniqueId) = 0;
     virtual bool RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
-                          PacketPriority priority, MessageReliability reliability,
-                          uint8_t orderingChannel, PlayerID target, bool broadcast,
-                          bool shiftTimestamp, NetworkID networkId,
+                          PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
+                          PlayerID target, bool broadcast, bool shiftTimestamp, NetworkID networkId,
                           BitStream* replyFromTarget) = 0;
-    virtual bool RpcWithObject(const uint8_t* uniqueId, const BitStream* parameters,
-                               PacketPriority priority, MessageReliability reliability,
-                               uint8_t orderingChannel, PlayerID target, bool broadcast,
-                               bool shiftTimestamp, NetworkID networkId,
+    virtual bool RpcWithObject(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
+                               MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
+                               bool broadcast, bool shiftTimestamp, NetworkID networkId,
                                BitStream* replyFromTarget) = 0;
     // Queued call; no object id, no reply.
     virtual bool Rpc(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
-                     MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
-                     bool broadcast, bool shiftTimestamp) = 0;
+                     MessageReliability reliability, uint8_t orderingChannel, PlayerID target, bool broadcast,
+                     bool shiftTimestamp) = 0;
     // Built and sent from the calling thread at once, to target only (broadcast is ignored); a
     // null stream sends no arguments.
-    virtual bool RpcNow(const uint8_t* uniqueId, const BitStream* parameters,
-                        PacketPriority priority, MessageReliability reliability,
-                        uint8_t orderingChannel, PlayerID target, bool broadcast,
-                        bool shiftTimestamp, NetworkID networkId,
+    virtual bool RpcNow(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
+                        MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
+                        bool broadcast, bool shiftTimestamp, NetworkID networkId,
                         BitStream* replyFromTarget) = 0;
 
     // The slot record of target, active or not (the game reads and sets its loggedOn byte);

@@ -1,9 +1,9 @@
 #include "net/NetworkStatistics.h"
 
+#include <cassert>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
-#include <cassert>
 #include <cstring>
 #include <mutex>
 
@@ -45,8 +45,7 @@ private:
 // Both divisions by zero (nothing sent yet, no time elapsed) read as 0.
 float PacketLoss(const NetworkStatistics& s) {
     if (s.totalBitsSent == 0) return 0.0f;
-    return static_cast<float>(s.messageTotalBitsResent) * 100.0f /
-           static_cast<float>(s.totalBitsSent);
+    return static_cast<float>(s.messageTotalBitsResent) * 100.0f / static_cast<float>(s.totalBitsSent);
 }
 
 double PerSecond(double amount, double seconds) { return seconds > 0.0 ? amount / seconds : 0.0; }
@@ -60,19 +59,18 @@ void WriteSummary(BoundedText& out, const NetworkStatistics& s) {
     }
     const std::uint32_t received =
         s.messagesReceived + s.invalidMessagesReceived + s.duplicateMessagesReceived;
-    out.Add("Messages in Send buffer: %u\nMessages sent: %u\nBytes sent: %u\nAcks sent: %u\n"
-            "Acks in send buffer: %u\nMessages waiting for ack: %u\nMessages resent: %u\n"
-            "Bytes resent: %u\nPacketloss: %.1f%%\nMessages received: %u\nBytes received: %u\n"
-            "Acks received: %u\nDuplicate acks received: %u\n",
-            inSendBuffer, sent, Low32(BitsToBytes(s.totalBitsSent)), s.acksSent, s.acksPending,
-            s.messagesWaitingForAck, s.messagesResent, Low32(BitsToBytes(s.messageTotalBitsResent)),
-            static_cast<double>(PacketLoss(s)), received,
-            Low32(BitsToBytes(s.bitsReceived + s.bitsReceivedBad)), s.acksReceived,
-            s.duplicateAcksReceived);
+    out.Add(
+        "Messages in Send buffer: %u\nMessages sent: %u\nBytes sent: %u\nAcks sent: %u\n"
+        "Acks in send buffer: %u\nMessages waiting for ack: %u\nMessages resent: %u\n"
+        "Bytes resent: %u\nPacketloss: %.1f%%\nMessages received: %u\nBytes received: %u\n"
+        "Acks received: %u\nDuplicate acks received: %u\n",
+        inSendBuffer, sent, Low32(BitsToBytes(s.totalBitsSent)), s.acksSent, s.acksPending,
+        s.messagesWaitingForAck, s.messagesResent, Low32(BitsToBytes(s.messageTotalBitsResent)),
+        static_cast<double>(PacketLoss(s)), received, Low32(BitsToBytes(s.bitsReceived + s.bitsReceivedBad)),
+        s.acksReceived, s.duplicateAcksReceived);
 }
 
-void WriteRates(BoundedText& out, const NetworkStatistics& s, std::uint32_t nowMs,
-                StatsRateState& rates) {
+void WriteRates(BoundedText& out, const NetworkStatistics& s, std::uint32_t nowMs, StatsRateState& rates) {
     if (rates.timeMs == 0) rates.timeMs = s.connectionStartTime;
     const double seconds = static_cast<double>(static_cast<std::uint32_t>(nowMs - rates.timeMs)) / 1000.0;
     const std::uint32_t sentDelta = Low32(s.totalBitsSent) - Low32(rates.bitsSent);
@@ -105,18 +103,22 @@ void WriteDetailed(BoundedText& out, const NetworkStatistics& s, std::uint32_t n
     out.Add("Bytes sent:\t\t\t\t%" PRIu64 "\n", BitsToBytes(s.totalBitsSent));
     out.Add("Messages in send buffer:\t\tSP:%u HP:%u MP:%u LP:%u\n", q[0], q[1], q[2], q[3]);
     out.Add("Messages sent:\t\t\t\tSP:%u HP:%u MP:%u LP:%u\n", m[0], m[1], m[2], m[3]);
-    WritePerPriority(out, "Message data bytes sent:\t\tSP:%" PRIu64 " HP:%" PRIu64 " MP:%" PRIu64 " LP:%" PRIu64 "\n", dataBytes);
-    WritePerPriority(out, "Message header bytes sent:\t\tSP:%" PRIu64 " HP:%" PRIu64 " MP:%" PRIu64 " LP:%" PRIu64 "\n", headerBytes);
-    WritePerPriority(out, "Message total bytes sent:\t\tSP:%" PRIu64 " HP:%" PRIu64 " MP:%" PRIu64 " LP:%" PRIu64 "\n", totalBytes);
+    WritePerPriority(
+        out, "Message data bytes sent:\t\tSP:%" PRIu64 " HP:%" PRIu64 " MP:%" PRIu64 " LP:%" PRIu64 "\n",
+        dataBytes);
+    WritePerPriority(
+        out, "Message header bytes sent:\t\tSP:%" PRIu64 " HP:%" PRIu64 " MP:%" PRIu64 " LP:%" PRIu64 "\n",
+        headerBytes);
+    WritePerPriority(
+        out, "Message total bytes sent:\t\tSP:%" PRIu64 " HP:%" PRIu64 " MP:%" PRIu64 " LP:%" PRIu64 "\n",
+        totalBytes);
     out.Add("Bytes received:\t\t\t\tTtl:%" PRIu64 " Good:%" PRIu64 " Bad:%" PRIu64 "\n",
             BitsToBytes(s.bitsReceived + s.bitsReceivedBad), BitsToBytes(s.bitsReceived),
             BitsToBytes(s.bitsReceivedBad));
     out.Add("Packets received:\t\t\tTtl:%" PRIu64 " Good:%u Bad:%u\n",
-            std::uint64_t{s.packetsReceived} + s.packetsReceivedBad, s.packetsReceived,
-            s.packetsReceivedBad);
+            std::uint64_t{s.packetsReceived} + s.packetsReceivedBad, s.packetsReceived, s.packetsReceivedBad);
     out.Add("Acks received:\t\t\t\tTtl:%" PRIu64 " Good:%u Dup:%u\n",
-            std::uint64_t{s.acksReceived} + s.duplicateAcksReceived, s.acksReceived,
-            s.duplicateAcksReceived);
+            std::uint64_t{s.acksReceived} + s.duplicateAcksReceived, s.acksReceived, s.duplicateAcksReceived);
     out.Add("Messages received:\t\t\tTotal:%" PRIu64 " Valid:%u Invalid:%u Dup:%u\n",
             std::uint64_t{s.messagesReceived} + s.invalidMessagesReceived + s.duplicateMessagesReceived,
             s.messagesReceived, s.invalidMessagesReceived, s.duplicateMessagesReceived);
@@ -188,8 +190,7 @@ void NetworkStatistics::Reset(std::uint32_t nowMs) {
     acksWindowStart = nowMs;
 }
 
-std::array<std::uint8_t, kNetworkStatisticsWireSize> SerializeNetworkStatistics(
-    const NetworkStatistics& s) {
+std::array<std::uint8_t, kNetworkStatisticsWireSize> SerializeNetworkStatistics(const NetworkStatistics& s) {
     std::array<std::uint8_t, kNetworkStatisticsWireSize> out{};
     WireWriter w(out);
     for (std::uint32_t v : s.messagesInSendBuffer) w.U32(v);
@@ -239,8 +240,8 @@ std::array<std::uint8_t, kNetworkStatisticsWireSize> SerializeNetworkStatistics(
     return out;
 }
 
-void statsToString(const NetworkStatistics* stats, char* buffer, std::size_t bufferSize,
-                   int verbosityLevel, std::uint32_t nowMs, StatsRateState& rates) {
+void statsToString(const NetworkStatistics* stats, char* buffer, std::size_t bufferSize, int verbosityLevel,
+                   std::uint32_t nowMs, StatsRateState& rates) {
     if (buffer == nullptr || bufferSize == 0) return;
     if (stats == nullptr) {
         BoundedText(buffer, bufferSize).Add("stats is a NULL pointer in statsToString\n");
@@ -263,13 +264,11 @@ void statsToString(const NetworkStatistics* stats, char* buffer, std::size_t buf
             WriteSummary(out, *stats);
             return;
         }
-        default:
-            return;
+        default: return;
     }
 }
 
-void statsToString(const NetworkStatistics* stats, char* buffer, std::size_t bufferSize,
-                   int verbosityLevel) {
+void statsToString(const NetworkStatistics* stats, char* buffer, std::size_t bufferSize, int verbosityLevel) {
     // The rate state is shared by every caller; the lock keeps one reading whole.
     std::lock_guard<std::mutex> lock(g_rateMutex);
     statsToString(stats, buffer, bufferSize, verbosityLevel, GetTimeMs(), g_rates);

@@ -78,11 +78,10 @@ struct StatsRateState {
 // Writes the text of `stats` at `verbosityLevel` (1, 2 or 4) into `buffer`, never more than
 // `bufferSize` bytes including the terminator (a longer text is cut). Any other level leaves the
 // buffer untouched; a null record writes a one-line notice at every level.
-void statsToString(const NetworkStatistics* stats, char* buffer, std::size_t bufferSize,
-                   int verbosityLevel);
+void statsToString(const NetworkStatistics* stats, char* buffer, std::size_t bufferSize, int verbosityLevel);
 
 // The same with an explicit clock and rate state.
-void statsToString(const NetworkStatistics* stats, char* buffer, std::size_t bufferSize,
-                   int verbosityLevel, std::uint32_t nowMs, StatsRateState& rates);
+void statsToString(const NetworkStatistics* stats, char* buffer, std::size_t bufferSize, int verbosityLevel,
+                   std::uint32_t nowMs, StatsRateState& rates);
 
 }  // namespace velt

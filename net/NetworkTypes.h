@@ -14,7 +14,7 @@ enum PacketPriority : int32_t {
     SYSTEM_PRIORITY_LEVEL = 0,  // handshake replies, pings, accept and static-data messages
     HIGH_PRIORITY_LEVEL = 1,    // everything the game and the bot send; the disconnection notice
     MEDIUM_PRIORITY_LEVEL = 2,
-    LOW_PRIORITY_LEVEL = 3,     // keep-alive
+    LOW_PRIORITY_LEVEL = 3,  // keep-alive
     NUMBER_OF_PRIORITIES = 4
 };
 

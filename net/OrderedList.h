@@ -25,8 +25,7 @@ public:
 
     // Binary search. With *exists true the result is the matching index; with false it is the
     // index at which key would be inserted to keep the order.
-    uint32_t GetIndexFromKey(const KeyType& key, bool* exists,
-                             Comparison cf = DefaultComparison) const {
+    uint32_t GetIndexFromKey(const KeyType& key, bool* exists, Comparison cf = DefaultComparison) const {
         uint32_t low = 0;
         uint32_t high = list_.Size();
         while (low < high) {

@@ -11,10 +11,10 @@ namespace velt {
 struct Packet {
     uint16_t playerIndex;  // connection slot of the sender; 0xFFFF without a connection
     PlayerID sender;
-    uint32_t length;       // bytes
-    uint32_t bitLength;    // bits
-    uint8_t* data;         // starts with the identifier byte (or the timestamp prefix)
-    uint8_t ownsData;      // 1: data is a separate block freed with the Packet
+    uint32_t length;     // bytes
+    uint32_t bitLength;  // bits
+    uint8_t* data;       // starts with the identifier byte (or the timestamp prefix)
+    uint8_t ownsData;    // 1: data is a separate block freed with the Packet
 };
 
 // Largest length a Packet can describe: its bit length must fit in 32 bits.

@@ -58,12 +58,8 @@ public:
 // over the 10 s, 20 s and 30 s rules while sockets and threads keep running in real time.
 class SteppedPeerClock final : public PeerClock {
 public:
-    uint64_t NowUs() const override {
-        return GetTimeUs() + offsetUs_.load(std::memory_order_relaxed);
-    }
-    void AdvanceMs(uint32_t ms) {
-        offsetUs_.fetch_add(uint64_t{ms} * 1000u, std::memory_order_relaxed);
-    }
+    uint64_t NowUs() const override { return GetTimeUs() + offsetUs_.load(std::memory_order_relaxed); }
+    void AdvanceMs(uint32_t ms) { offsetUs_.fetch_add(uint64_t{ms} * 1000u, std::memory_order_relaxed); }
 
 private:
     std::atomic<uint64_t> offsetUs_{0};

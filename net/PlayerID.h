@@ -28,8 +28,7 @@ struct PlayerID {
     friend constexpr bool operator!=(const PlayerID& a, const PlayerID& b) { return !(a == b); }
     // Address as an unsigned number first, then the port.
     friend constexpr bool operator<(const PlayerID& a, const PlayerID& b) {
-        return a.binaryAddress < b.binaryAddress ||
-               (a.binaryAddress == b.binaryAddress && a.port < b.port);
+        return a.binaryAddress < b.binaryAddress || (a.binaryAddress == b.binaryAddress && a.port < b.port);
     }
     friend constexpr bool operator>(const PlayerID& a, const PlayerID& b) { return b < a; }
     friend constexpr bool operator<=(const PlayerID& a, const PlayerID& b) { return !(b < a); }

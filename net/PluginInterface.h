@@ -69,8 +69,8 @@ public:
     }
     // Each message a reliability channel writes into a datagram (isSend) or reads out of one.
     // frameNumber counts the channel's datagrams; timeUs is the transport's microsecond clock.
-    virtual void InternalMessage(const InternalPacket& message, uint32_t frameNumber,
-                                 PlayerID remote, uint64_t timeUs, bool isSend) {
+    virtual void InternalMessage(const InternalPacket& message, uint32_t frameNumber, PlayerID remote,
+                                 uint64_t timeUs, bool isSend) {
         (void)message;
         (void)frameNumber;
         (void)remote;

@@ -34,9 +34,7 @@ public:
         return *this;
     }
 
-    uint32_t Size() const {
-        return tail_ >= head_ ? tail_ - head_ : allocationSize_ - head_ + tail_;
-    }
+    uint32_t Size() const { return tail_ >= head_ ? tail_ - head_ : allocationSize_ - head_ + tail_; }
     bool IsEmpty() const { return head_ == tail_; }
     uint32_t AllocationSize() const { return allocationSize_; }
     // Starts fetching the ends of the ring, where the next pop and push go (a hint).

@@ -13,9 +13,9 @@ namespace velt {
 // Pieces of one split message received so far, sorted by piece index.
 struct ReliabilityChannel::SplitChannel {
     SplitPacketIdType id = 0;
-    uint32_t count = 0;       // piece count every piece of this id must announce
-    uint64_t lastTime = 0;    // arrival of the newest piece
-    uint32_t bytes = 0;       // what the pieces cost against the reassembly cap
+    uint32_t count = 0;     // piece count every piece of this id must announce
+    uint64_t lastTime = 0;  // arrival of the newest piece
+    uint32_t bytes = 0;     // what the pieces cost against the reassembly cap
     DataStructures::List<InternalPacket*> pieces;
 };
 
@@ -26,7 +26,8 @@ struct ReliabilityChannel::HeldChannel {
 };
 
 inline bool IsReliableKind(MessageReliability r) {
-    return r == RELIABILITY_RELIABLE || r == RELIABILITY_RELIABLE_ORDERED || r == RELIABILITY_RELIABLE_SEQUENCED;
+    return r == RELIABILITY_RELIABLE || r == RELIABILITY_RELIABLE_ORDERED ||
+           r == RELIABILITY_RELIABLE_SEQUENCED;
 }
 inline bool IsSequencedKind(MessageReliability r) {
     return r == RELIABILITY_UNRELIABLE_SEQUENCED || r == RELIABILITY_RELIABLE_SEQUENCED;

@@ -65,7 +65,8 @@ bool ReliabilityChannel::ProcessDatagram(const uint8_t* buffer, uint32_t length,
     stats_.bitsReceived += uint64_t(length) * 8;
 
     // Read once per datagram: the main thread may publish new values at any moment.
-    const Limits limits{settings_->GetMessageHoleLimit(), settings_->GetMessagesLimit(), settings_->GetAcksLimit()};
+    const Limits limits{settings_->GetMessageHoleLimit(), settings_->GetMessagesLimit(),
+                        settings_->GetAcksLimit()};
 
     BitStream stream(bytes, size, false);
     const AckBlockResult acks = reader_.ReadAckBlock(stream, incomingAcks_);
@@ -93,7 +94,8 @@ bool ReliabilityChannel::ProcessDatagram(const uint8_t* buffer, uint32_t length,
     return carried || limitBreached;
 }
 
-ReliabilityChannel::Verdict ReliabilityChannel::ProcessAcks(PlayerID sender, uint64_t time, const Limits& limits) {
+ReliabilityChannel::Verdict ReliabilityChannel::ProcessAcks(PlayerID sender, uint64_t time,
+                                                            const Limits& limits) {
     const bool server = role_ == WireRole::Server;
     const uint32_t nowMs = uint32_t(time / 1000);
     for (uint32_t r = 0; r < incomingAcks_.Size(); ++r) {
@@ -242,15 +244,16 @@ bool ReliabilityChannel::TakeGivenUp(MessageNumberType number) {
     // Oldest first and given up in rising order (modulo 2^16): sorted by distance from the front.
     const MessageNumberType front = givenUp_.front();
     const uint16_t key = uint16_t(number - front);
-    const auto it = std::lower_bound(givenUp_.begin(), givenUp_.end(), key,
-                                     [front](MessageNumberType n, uint16_t k) { return uint16_t(n - front) < k; });
+    const auto it =
+        std::lower_bound(givenUp_.begin(), givenUp_.end(), key,
+                         [front](MessageNumberType n, uint16_t k) { return uint16_t(n - front) < k; });
     if (it == givenUp_.end() || *it != number) return false;
     givenUp_.erase(it);
     return true;
 }
 
-ReliabilityChannel::Verdict ReliabilityChannel::HandleMessage(InternalPacket* p, PlayerID sender, uint64_t time,
-                                                              const Limits& limits) {
+ReliabilityChannel::Verdict ReliabilityChannel::HandleMessage(InternalPacket* p, PlayerID sender,
+                                                              uint64_t time, const Limits& limits) {
     // Acknowledge even a duplicate: its sender is resending because our ack got lost.
     if (IsReliableKind(p->reliability)) {
         ackList_.Insert(p->messageNumber);
@@ -305,7 +308,8 @@ bool ReliabilityChannel::IsOlderSequenced(const InternalPacket& p) const {
     return behind >= 1 && behind <= 32767;
 }
 
-ReliabilityChannel::Verdict ReliabilityChannel::Deliver(InternalPacket* p, PlayerID sender, const Limits& limits) {
+ReliabilityChannel::Verdict ReliabilityChannel::Deliver(InternalPacket* p, PlayerID sender,
+                                                        const Limits& limits) {
     if (IsSequencedKind(p->reliability)) {
         if (p->orderingChannel >= NUMBER_OF_ORDERED_STREAMS) {
             ReleaseRecord(p);
@@ -361,7 +365,8 @@ ReliabilityChannel::Verdict ReliabilityChannel::Deliver(InternalPacket* p, Playe
     char address[PlayerID::kStringSize];
     if (role_ == WireRole::Server && int64_t(held->messages.size()) > int64_t(limits.holeLimit)) {
         Log("[warning] Too many out-of-order messages from player %s (%d) Limit: %u (messageholelimit)",
-            sender.ToString(true, address, sizeof address), int(held->messages.size()), unsigned(limits.holeLimit));
+            sender.ToString(true, address, sizeof address), int(held->messages.size()),
+            unsigned(limits.holeLimit));
         ReleaseRecord(p);
         return Verdict::Breach;
     }
@@ -407,8 +412,8 @@ void ReliabilityChannel::ExpireUnreliableSplits(uint64_t time) {
     }
 }
 
-ReliabilityChannel::Verdict ReliabilityChannel::AddSplitPiece(InternalPacket* piece, PlayerID sender, uint64_t time,
-                                                              InternalPacket*& joined) {
+ReliabilityChannel::Verdict ReliabilityChannel::AddSplitPiece(InternalPacket* piece, PlayerID sender,
+                                                              uint64_t time, InternalPacket*& joined) {
     joined = nullptr;
     ExpireUnreliableSplits(time);
 

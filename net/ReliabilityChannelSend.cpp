@@ -68,7 +68,8 @@ bool ReliabilityChannel::Send(uint8_t* data, uint32_t bitLength, PacketPriority 
 void ReliabilityChannel::SplitMessage(InternalPacket* whole, int32_t mtu) {
     InternalPacket probe = *whole;
     probe.splitCount = 1;
-    const uint32_t pieceBytes = uint32_t(HeaderBytes(mtu, CipherOn()) - int32_t((EstimateHeaderBits(probe) + 7) / 8));
+    const uint32_t pieceBytes =
+        uint32_t(HeaderBytes(mtu, CipherOn()) - int32_t((EstimateHeaderBits(probe) + 7) / 8));
     const uint32_t totalBytes = PayloadBytes(whole->bitLength);
     const uint32_t pieces = (totalBytes - 1) / pieceBytes + 1;
     stats_.splitsPerformed += pieces;

@@ -51,7 +51,8 @@ int32_t WriteMessageHeader(BitStream& datagram, const InternalPacket& packet) {
     const uint8_t reliability = WireReliability(packet.reliability);
     datagram.WriteRawBits(&reliability, kReliabilityBits, true);
     if (HasOrderingFields(reliability)) {
-        const uint8_t channel = packet.orderingChannel < NUMBER_OF_ORDERED_STREAMS ? packet.orderingChannel : 0;
+        const uint8_t channel =
+            packet.orderingChannel < NUMBER_OF_ORDERED_STREAMS ? packet.orderingChannel : 0;
         datagram.WriteRawBits(&channel, kOrderingChannelBits, true);
         datagram.Write(uint16_t(packet.orderingIndex));
     }

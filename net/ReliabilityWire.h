@@ -145,8 +145,8 @@ private:
 
 struct DatagramReadResult {
     AckBlockResult acks = AckBlockResult::None;
-    uint32_t messages = 0;    // records handed to the callback
-    bool stopped = false;     // the callback asked to stop
+    uint32_t messages = 0;  // records handed to the callback
+    bool stopped = false;   // the callback asked to stop
 };
 
 // Reads a whole datagram: the acknowledgement block into acks, then each message, handed to

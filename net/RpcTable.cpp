@@ -27,8 +27,8 @@ const RpcNode* RpcTable::Lookup(uint8_t id) const {
     return &nodes_[id];
 }
 
-void WriteRpcMessage(BitStream& out, uint8_t rpcId, const uint8_t* data, uint32_t bitLength,
-                     bool timestamp, NetTime time) {
+void WriteRpcMessage(BitStream& out, uint8_t rpcId, const uint8_t* data, uint32_t bitLength, bool timestamp,
+                     NetTime time) {
     if (timestamp) {
         out.Write(static_cast<uint8_t>(ID_TIMESTAMPED));
         out.Write(static_cast<uint32_t>(time));

@@ -50,17 +50,17 @@ private:
 
 // Appends one call to out. bitLength bits are taken from the first bit of data onwards (data may
 // be null only when bitLength is 0). With timestamp the prefix carries time.
-void WriteRpcMessage(BitStream& out, uint8_t rpcId, const uint8_t* data, uint32_t bitLength,
-                     bool timestamp, NetTime time);
+void WriteRpcMessage(BitStream& out, uint8_t rpcId, const uint8_t* data, uint32_t bitLength, bool timestamp,
+                     NetTime time);
 
 // Why a received call was not run (for tests and the fuzz target; the peer drops all quietly).
 enum class RpcDispatchResult : uint8_t {
     Called,
-    NotRpc,             // neither [20] nor a timestamped [20]
-    UnreadableHeader,   // id or bit length cut off
-    NeverDispatched,    // id 255
+    NotRpc,            // neither [20] nor a timestamped [20]
+    UnreadableHeader,  // id or bit length cut off
+    NeverDispatched,   // id 255
     Unregistered,
-    Truncated,          // fewer argument bits than declared
+    Truncated,  // fewer argument bits than declared
 };
 
 // Runs the handler of one received message (the bytes exactly as the user would see them) on

@@ -1,15 +1,15 @@
 #include "net/SocketLayer.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace velt {
@@ -35,15 +35,15 @@ bool ParseAddress(const char* text, std::uint32_t& binaryAddress) {
     return true;
 }
 
-int SendPlain(int socket, const std::uint8_t* data, std::uint32_t length,
-              std::uint32_t binaryAddress, std::uint16_t port) {
+int SendPlain(int socket, const std::uint8_t* data, std::uint32_t length, std::uint32_t binaryAddress,
+              std::uint16_t port) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = binaryAddress;
     for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
-        const ssize_t sent = ::sendto(socket, data, length, 0, reinterpret_cast<const sockaddr*>(&to),
-                                      sizeof to);
+        const ssize_t sent =
+            ::sendto(socket, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         if (sent == static_cast<ssize_t>(length)) return 0;
         if (sent < 0 && errno != EINTR) return 1;
         // 0 bytes (or an interrupted call): try again.
@@ -128,7 +128,8 @@ int SocketLayer::RecvBatch(int socket, SocketEndpoint& endpoint, std::uint32_t m
     if (maxDatagrams == 0) return 0;
     // One at a time needs no batch buffers.
     if (maxDatagrams == 1) return RecvFrom(socket, endpoint, nullptr) == 1 ? 1 : 0;
-    if (!endpoint.batch_) endpoint.batch_ = std::make_unique<std::uint8_t[]>(kReceiveBatch * kMaxDatagramBytes);
+    if (!endpoint.batch_)
+        endpoint.batch_ = std::make_unique<std::uint8_t[]>(kReceiveBatch * kMaxDatagramBytes);
 
     sockaddr_in from[kReceiveBatch];
     iovec iov[kReceiveBatch];
@@ -155,8 +156,7 @@ int SocketLayer::RecvBatch(int socket, SocketEndpoint& endpoint, std::uint32_t m
 }
 
 void SocketLayer::DispatchDatagram(SocketEndpoint& endpoint, int socket, std::uint32_t binaryAddress,
-                                   std::uint16_t port, const std::uint8_t* data,
-                                   std::uint32_t length) {
+                                   std::uint16_t port, const std::uint8_t* data, std::uint32_t length) {
     if (data == nullptr || length == 0) return;
 
     if (endpoint.role_ != SocketRole::Server) {
@@ -165,8 +165,7 @@ void SocketLayer::DispatchDatagram(SocketEndpoint& endpoint, int socket, std::ui
     }
 
     // Queries are plain text: they must never reach the descrambler.
-    if (endpoint.queries_ != nullptr &&
-        endpoint.queries_->Offer(binaryAddress, port, data, length, socket)) {
+    if (endpoint.queries_ != nullptr && endpoint.queries_->Offer(binaryAddress, port, data, length, socket)) {
         return;
     }
 
@@ -182,8 +181,7 @@ void SocketLayer::DispatchDatagram(SocketEndpoint& endpoint, int socket, std::ui
 }
 
 int SocketLayer::SendTo(int socket, const std::uint8_t* data, std::uint32_t length,
-                        std::uint32_t binaryAddress, std::uint16_t port,
-                        const SocketEndpoint* endpoint) {
+                        std::uint32_t binaryAddress, std::uint16_t port, const SocketEndpoint* endpoint) {
     if (socket == -1) return -1;
     if (data == nullptr && length != 0) return 1;
 
@@ -208,8 +206,8 @@ int SocketLayer::SendTo(int socket, const std::uint8_t* data, std::uint32_t leng
     return SendPlain(socket, out, wireLength, binaryAddress, port);
 }
 
-int SocketLayer::SendTo(int socket, const std::uint8_t* data, std::uint32_t length,
-                        const char* address, std::uint16_t port, const SocketEndpoint* endpoint) {
+int SocketLayer::SendTo(int socket, const std::uint8_t* data, std::uint32_t length, const char* address,
+                        std::uint16_t port, const SocketEndpoint* endpoint) {
     if (socket == -1) return -1;
     std::uint32_t binaryAddress;
     if (!ParseAddress(address, binaryAddress)) return 1;

@@ -32,8 +32,8 @@ public:
     // Network thread. `length` may be 0 (a client may send an empty payload): `data` is then
     // null and there is nothing to identify the message by. Otherwise `data` is valid for the
     // duration of the call only.
-    virtual void HandleDatagram(std::uint32_t binaryAddress, std::uint16_t port,
-                                const std::uint8_t* data, std::uint32_t length) = 0;
+    virtual void HandleDatagram(std::uint32_t binaryAddress, std::uint16_t port, const std::uint8_t* data,
+                                std::uint32_t length) = 0;
     // Network thread, a hint only: a datagram of this sender is handled next in a batch, so its
     // state may be fetched into the cache while the one before it is handled.
     virtual void ExpectDatagram(std::uint32_t /*binaryAddress*/, std::uint16_t /*port*/) {}
@@ -44,8 +44,7 @@ public:
 // it and any thread may send through it.
 class SocketEndpoint {
 public:
-    explicit SocketEndpoint(SocketRole role, DatagramSink* sink = nullptr,
-                            QueryInbox* queries = nullptr)
+    explicit SocketEndpoint(SocketRole role, DatagramSink* sink = nullptr, QueryInbox* queries = nullptr)
         : role_(role), sink_(sink), queries_(queries) {}
     SocketEndpoint(const SocketEndpoint&) = delete;
     SocketEndpoint& operator=(const SocketEndpoint&) = delete;
@@ -105,13 +104,11 @@ public:
     // Sends one datagram (scrambled first when `endpoint` is in the bot role; plain without an
     // endpoint). 0 on success, 1 on failure, -1 for socket -1. A send that reports 0 bytes is
     // retried a bounded number of times.
-    static int SendTo(int socket, const std::uint8_t* data, std::uint32_t length,
-                      std::uint32_t binaryAddress, std::uint16_t port,
-                      const SocketEndpoint* endpoint = nullptr);
+    static int SendTo(int socket, const std::uint8_t* data, std::uint32_t length, std::uint32_t binaryAddress,
+                      std::uint16_t port, const SocketEndpoint* endpoint = nullptr);
     // The same to a dotted address text; text that is not an IPv4 address fails (1).
-    static int SendTo(int socket, const std::uint8_t* data, std::uint32_t length,
-                      const char* address, std::uint16_t port,
-                      const SocketEndpoint* endpoint = nullptr);
+    static int SendTo(int socket, const std::uint8_t* data, std::uint32_t length, const char* address,
+                      std::uint16_t port, const SocketEndpoint* endpoint = nullptr);
     // What SendTo puts on the wire, written to `out`: the payload itself, or scrambled when
     // `endpoint` is in the bot role. Returns the wire length, 0 when `out` cannot hold it.
     static std::uint32_t PrepareDatagram(const std::uint8_t* data, std::uint32_t length, std::uint8_t* out,

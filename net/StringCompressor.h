@@ -38,8 +38,7 @@ public:
     // Reads one text into output (at most maxCharsToWrite bytes, always terminated); the read
     // cursor ends right after the text's code. False when the stream is short, the language has
     // no tree or maxCharsToWrite < 1; output is then the empty text where it has room.
-    bool DecodeString(char* output, int32_t maxCharsToWrite, BitStream& input,
-                      int32_t languageId = 0) const;
+    bool DecodeString(char* output, int32_t maxCharsToWrite, BitStream& input, int32_t languageId = 0) const;
     // Builds the language's tree from the byte counts of input. With no input the language
     // is dropped.
     void GenerateTreeFromStrings(const uint8_t* input, uint32_t inputLength, int32_t languageId);

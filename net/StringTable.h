@@ -42,7 +42,7 @@ public:
 
 private:
     struct Entry {
-        const char* text;                 // into copy when the table owns the text
+        const char* text;                   // into copy when the table owns the text
         std::unique_ptr<std::string> copy;  // heap-held so the pointer survives re-sorting
     };
     // Halving search; returns the insertion point and whether the text is there.

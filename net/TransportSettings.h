@@ -13,10 +13,10 @@ namespace velt {
 class alignas(64) TransportSettings {
 public:
     // Defaults of the console variables behind the getters.
-    static constexpr int32_t kDefaultPlayerTimeoutMs = 10000;   // "playertimeout"
-    static constexpr int32_t kDefaultMessageHoleLimit = 3000;   // "messageholelimit"
-    static constexpr int32_t kDefaultMessagesLimit = 500;       // "messageslimit"
-    static constexpr int32_t kDefaultAcksLimit = 3000;          // "ackslimit"
+    static constexpr int32_t kDefaultPlayerTimeoutMs = 10000;  // "playertimeout"
+    static constexpr int32_t kDefaultMessageHoleLimit = 3000;  // "messageholelimit"
+    static constexpr int32_t kDefaultMessagesLimit = 500;      // "messageslimit"
+    static constexpr int32_t kDefaultAcksLimit = 3000;         // "ackslimit"
 
     // Memory a single connection may make us hold for messages it has not completed yet. The
     // per-second and per-hole limits count messages, not bytes, and the bot client applies none

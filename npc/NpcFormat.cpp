@@ -207,7 +207,8 @@ void Convert(Output& o, const Field& s, char conversion, VmInstance* vm, Argumen
 int32_t NpcFormat(VmInstance* vm, const cell* params, int32_t formatIndex, char* out, size_t outSize) {
     if (out == nullptr || outSize == 0) return 0;
     Output o(out, outSize);
-    if (params == nullptr || vm == nullptr || formatIndex < 1 || formatIndex > params[0] / 4) return o.Finish();
+    if (params == nullptr || vm == nullptr || formatIndex < 1 || formatIndex > params[0] / 4)
+        return o.Finish();
 
     const cell format = params[formatIndex];
     Arguments args(vm, params, formatIndex + 1);

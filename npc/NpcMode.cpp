@@ -13,9 +13,9 @@ namespace velt {
 namespace {
 
 constexpr const char* kCallbackNames[size_t(NpcCallback::Count)] = {
-    "OnNPCModeInit",     "OnNPCModeExit",     "OnNPCConnect",       "OnNPCSpawn",
-    "OnNPCEnterVehicle", "OnNPCExitVehicle",  "OnClientMessage",    "OnPlayerText",
-    "OnPlayerDeath",     "OnPlayerStreamIn",  "OnPlayerStreamOut",  "OnVehicleStreamIn",
+    "OnNPCModeInit",      "OnNPCModeExit",          "OnNPCConnect",      "OnNPCSpawn",
+    "OnNPCEnterVehicle",  "OnNPCExitVehicle",       "OnClientMessage",   "OnPlayerText",
+    "OnPlayerDeath",      "OnPlayerStreamIn",       "OnPlayerStreamOut", "OnVehicleStreamIn",
     "OnVehicleStreamOut", "OnRecordingPlaybackEnd",
 };
 
@@ -110,9 +110,15 @@ int32_t NpcMode::OnPlayerText(int32_t playerid, const char* text) {
     return Call(NpcCallback::OnPlayerText, 1, playerid, text);
 }
 int32_t NpcMode::OnPlayerDeath(int32_t playerid) { return Call(NpcCallback::OnPlayerDeath, 0, playerid); }
-int32_t NpcMode::OnPlayerStreamIn(int32_t playerid) { return Call(NpcCallback::OnPlayerStreamIn, 1, playerid); }
-int32_t NpcMode::OnPlayerStreamOut(int32_t playerid) { return Call(NpcCallback::OnPlayerStreamOut, 1, playerid); }
-int32_t NpcMode::OnVehicleStreamIn(int32_t vehicleid) { return Call(NpcCallback::OnVehicleStreamIn, 1, vehicleid); }
+int32_t NpcMode::OnPlayerStreamIn(int32_t playerid) {
+    return Call(NpcCallback::OnPlayerStreamIn, 1, playerid);
+}
+int32_t NpcMode::OnPlayerStreamOut(int32_t playerid) {
+    return Call(NpcCallback::OnPlayerStreamOut, 1, playerid);
+}
+int32_t NpcMode::OnVehicleStreamIn(int32_t vehicleid) {
+    return Call(NpcCallback::OnVehicleStreamIn, 1, vehicleid);
+}
 int32_t NpcMode::OnVehicleStreamOut(int32_t vehicleid) {
     return Call(NpcCallback::OnVehicleStreamOut, 1, vehicleid);
 }

@@ -17,7 +17,7 @@ namespace {
 // One line of the file, read in constant memory: its first kBanLineMax characters are kept, the
 // rest is left in the stream for the caller to copy or skip.
 struct LineHead {
-    std::string text;     // kept characters, the '\n' included when it was among them
+    std::string text;      // kept characters, the '\n' included when it was among them
     bool complete = true;  // the line ended (or the file did) within the kept characters
 };
 
@@ -144,7 +144,8 @@ bool BanFile::Add(const char* name, const char* address, const char* reason, std
     if (!IsUsableAddress(address)) return false;
     char date[256] = "";
     struct tm local {};
-    if (localtime_r(&when, &local) != nullptr) std::strftime(date, sizeof(date), "[%d/%m/%y | %H:%M:%S]", &local);
+    if (localtime_r(&when, &local) != nullptr)
+        std::strftime(date, sizeof(date), "[%d/%m/%y | %H:%M:%S]", &local);
 
     target_.AddToBanList(address, 0);
 
@@ -155,7 +156,8 @@ bool BanFile::Add(const char* name, const char* address, const char* reason, std
         if (in != nullptr && !CopyAll(in, out, last)) return false;
         // A last line without its line end would swallow the new ban (and lose its own).
         if (last != '\n' && std::putc('\n', out) == EOF) return false;
-        return std::fprintf(out, "%s %s %s - %s\n", address, date, cleanName.c_str(), cleanReason.c_str()) > 0;
+        return std::fprintf(out, "%s %s %s - %s\n", address, date, cleanName.c_str(), cleanReason.c_str()) >
+               0;
     });
 }
 
@@ -169,7 +171,8 @@ bool BanFile::Remove(const char* address) {
             const size_t n = TokenLength(line.text, " \t\r\n");
             const bool tokenWhole = line.complete || n < line.text.size();
             const bool drop = tokenWhole && line.text.compare(0, n, wanted) == 0 && n == wanted.size();
-            if (!drop && std::fwrite(line.text.data(), 1, line.text.size(), out) != line.text.size()) return false;
+            if (!drop && std::fwrite(line.text.data(), 1, line.text.size(), out) != line.text.size())
+                return false;
             if (!line.complete) PassRestOfLine(in, drop ? nullptr : out);
         }
         return true;

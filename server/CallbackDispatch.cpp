@@ -21,10 +21,7 @@ int32_t FindScriptPublic(VmInstance* inst, const char* name) {
 namespace dispatch_detail {
 
 PublicCall::PublicCall(VmInstance* inst)
-    : inst_(inst),
-      stackBefore_(inst->stack),
-      heapBefore_(inst->heap),
-      pushedBefore_(inst->pushed_args) {}
+    : inst_(inst), stackBefore_(inst->stack), heapBefore_(inst->heap), pushedBefore_(inst->pushed_args) {}
 
 void PublicCall::Push(int32_t value) {
     if (vm_PushCell(inst_, value) != VM_ERR_NONE) failed_ = true;

@@ -74,8 +74,7 @@ void RpcSpawnRequest(RpcCallParams* params) {
 void RpcPlayerSpawned(RpcCallParams* params) {
     uint16_t id = kNoPlayer;
     Player* player = RunningSender(params, false, id);
-    if (player == nullptr || !player->HasSpawnInfo() || player->GetClassIndex() > kMaxPlayerClasses)
-        return;
+    if (player == nullptr || !player->HasSpawnInfo() || player->GetClassIndex() > kMaxPlayerClasses) return;
     GameServer& server = *TheGameServer;
     PlayerPool* pool = server.GetPlayerPool();
     if (!pool->IsBot(id) && !player->IsSpawnAllowed()) {

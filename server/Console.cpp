@@ -52,8 +52,8 @@ Console::~Console() {
     if (ServerConsole == this) ServerConsole = nullptr;
 }
 
-ConsoleVariable* Console::AddVariable(const char* name, ConsoleVarType type, int32_t flags,
-                                      void* value, ConsoleChangeCallback changed) {
+ConsoleVariable* Console::AddVariable(const char* name, ConsoleVarType type, int32_t flags, void* value,
+                                      ConsoleChangeCallback changed) {
     if (name == nullptr) return nullptr;
     std::string key = NormaliseConsoleName(name);
     if (vars_.count(key) != 0) {
@@ -69,11 +69,8 @@ ConsoleVariable* Console::AddVariable(const char* name, ConsoleVarType type, int
             if (value == nullptr) return nullptr;
             var->value = value;
             break;
-        case CON_VARTYPE_STRING:
-            var->text = value != nullptr ? static_cast<const char*>(value) : "";
-            break;
-        default:
-            return nullptr;
+        case CON_VARTYPE_STRING: var->text = value != nullptr ? static_cast<const char*>(value) : ""; break;
+        default: return nullptr;
     }
     var->type = type;
     var->flags = flags;
@@ -86,8 +83,8 @@ ConsoleVariable* Console::AddVariable(const char* name, ConsoleVarType type, int
 
 ConsoleVariable* Console::AddStringVariable(const char* name, int32_t flags, const char* initial,
                                             ConsoleChangeCallback changed) {
-    return AddVariable(name, CON_VARTYPE_STRING, flags,
-                       const_cast<char*>(initial != nullptr ? initial : ""), std::move(changed));
+    return AddVariable(name, CON_VARTYPE_STRING, flags, const_cast<char*>(initial != nullptr ? initial : ""),
+                       std::move(changed));
 }
 
 ConsoleVariable* Console::FindVariable(const char* name) {
@@ -197,15 +194,9 @@ void Console::Execute(const char* line) {
 
 void Console::StoreFromLine(ConsoleVariable& var, const char* token, char* rest) {
     switch (var.type) {
-        case CON_VARTYPE_FLOAT:
-            *static_cast<float*>(var.value) = ParseConsoleFloat(token);
-            break;
-        case CON_VARTYPE_INT:
-            *static_cast<int32_t*>(var.value) = ParseConsoleInt(token);
-            break;
-        case CON_VARTYPE_BOOL:
-            *static_cast<uint8_t*>(var.value) = ParseConsoleInt(token) > 0 ? 1 : 0;
-            break;
+        case CON_VARTYPE_FLOAT: *static_cast<float*>(var.value) = ParseConsoleFloat(token); break;
+        case CON_VARTYPE_INT: *static_cast<int32_t*>(var.value) = ParseConsoleInt(token); break;
+        case CON_VARTYPE_BOOL: *static_cast<uint8_t*>(var.value) = ParseConsoleInt(token) > 0 ? 1 : 0; break;
         case CON_VARTYPE_STRING: {
             std::string text = token;
             if (rest != nullptr) {
@@ -229,12 +220,8 @@ void Console::ShowVariable(const std::string& name, const ConsoleVariable& var) 
         case CON_VARTYPE_FLOAT:
             LogPrintf("%s = %f  (float%s)", name.c_str(), static_cast<double>(var.FloatValue()), ro);
             break;
-        case CON_VARTYPE_INT:
-            LogPrintf("%s = %d  (int%s)", name.c_str(), var.IntValue(), ro);
-            break;
-        case CON_VARTYPE_BOOL:
-            LogPrintf("%s = %d  (bool%s)", name.c_str(), var.BoolValue(), ro);
-            break;
+        case CON_VARTYPE_INT: LogPrintf("%s = %d  (int%s)", name.c_str(), var.IntValue(), ro); break;
+        case CON_VARTYPE_BOOL: LogPrintf("%s = %d  (bool%s)", name.c_str(), var.BoolValue(), ro); break;
         case CON_VARTYPE_STRING:
             LogPrintf("%s = \"%s\"  (string%s)", name.c_str(), var.text.c_str(), ro);
             break;
@@ -251,8 +238,7 @@ void Console::OfferToScripts(const std::string& line, const std::string& name) {
     // Asked afresh: a filterscript's command may have changed the gamemode.
     GameMode* gm = host_ != nullptr ? host_->GetGameMode() : nullptr;
     if (gm == nullptr || !gm->IsLoaded()) return;
-    if (gm->OnRconCommand(line.c_str()) == 0)
-        LogPrintf("Unknown command or variable:\n  %s", name.c_str());
+    if (gm->OnRconCommand(line.c_str()) == 0) LogPrintf("Unknown command or variable:\n  %s", name.c_str());
 }
 
 void Console::ListVariables() const {
@@ -334,8 +320,8 @@ std::vector<uint8_t> Console::BuildRulesReply(const uint8_t* requestHeader) cons
 
 bool Console::SendRules(int socket, const uint8_t* requestHeader, const sockaddr_in& to) const {
     std::vector<uint8_t> reply = BuildRulesReply(requestHeader);
-    ssize_t sent = ::sendto(socket, reply.data(), reply.size(), 0,
-                            reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    ssize_t sent =
+        ::sendto(socket, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     return sent == static_cast<ssize_t>(reply.size());
 }
 

@@ -104,8 +104,7 @@ void CmdChangeMode(Console& console, ConsoleLineTokens& args) {
     ConsoleHost* host = console.Host();
     const char* name = args.Rest();
     // Without a name there is nothing to change to (the rotation's own choice is "gmx").
-    if (host != nullptr && name != nullptr && host->SetNextGameMode(name))
-        GameModeChangePending.store(1);
+    if (host != nullptr && name != nullptr && host->SetNextGameMode(name)) GameModeChangePending.store(1);
 }
 
 void CmdSay(Console& console, ConsoleLineTokens& args) {

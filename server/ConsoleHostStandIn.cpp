@@ -27,9 +27,7 @@ uint32_t StandInConsoleHost::GetConnectedCount() {
                                : static_cast<uint32_t>(players.size());
 }
 
-void StandInConsoleHost::KickPlayer(uint16_t id) {
-    calls.push_back("KickPlayer " + std::to_string(id));
-}
+void StandInConsoleHost::KickPlayer(uint16_t id) { calls.push_back("KickPlayer " + std::to_string(id)); }
 
 void StandInConsoleHost::AddBan(const char* name, const char* ip, const char* reason) {
     calls.push_back(std::string("AddBan ") + name + "|" + ip + "|" + reason);

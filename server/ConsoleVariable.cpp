@@ -13,14 +13,9 @@ std::string FormatConsoleValue(const ConsoleVariable& var) {
             // Large floats print up to ~47 characters with "%f"; the buffer holds any of them.
             std::snprintf(buf, sizeof buf, "%f", static_cast<double>(var.FloatValue()));
             return buf;
-        case CON_VARTYPE_INT:
-            std::snprintf(buf, sizeof buf, "%d", var.IntValue());
-            return buf;
-        case CON_VARTYPE_BOOL:
-            std::snprintf(buf, sizeof buf, "%d", var.BoolValue());
-            return buf;
-        case CON_VARTYPE_STRING:
-            return var.text;
+        case CON_VARTYPE_INT: std::snprintf(buf, sizeof buf, "%d", var.IntValue()); return buf;
+        case CON_VARTYPE_BOOL: std::snprintf(buf, sizeof buf, "%d", var.BoolValue()); return buf;
+        case CON_VARTYPE_STRING: return var.text;
     }
     return {};
 }

@@ -74,9 +74,8 @@ void RegisterServerVariables(Console& c, ServerSettings& s, const ServerVariable
 
 void LockStartupVariables(Console& console) {
     static constexpr const char* kStartupOnly[] = {
-        "maxplayers", "mtu",         "bind",       "port",          "filterscripts",
-        "plugins",    "nosign",      "onfoot_rate", "incar_rate",   "weapon_rate",
-        "logtimeformat", "lagcompmode", "useartwork", "artpath",
+        "maxplayers",  "mtu",        "bind",        "port",          "filterscripts", "plugins",    "nosign",
+        "onfoot_rate", "incar_rate", "weapon_rate", "logtimeformat", "lagcompmode",   "useartwork", "artpath",
     };
     for (const char* name : kStartupOnly) console.SetVariableFlags(name, CON_VARFLAG_READONLY);
 }

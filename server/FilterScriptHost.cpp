@@ -99,9 +99,7 @@ int VmFilterScripts::LoadFilterScriptFromMemory(const char* name, const void* im
     if (!ValidName(name) || image == nullptr) return 0;
     if (count_ >= kMaxFilterScripts) return 0;
     const bool ok = LoadInto(
-        name,
-        [image, length](VmInstance* inst) { return LoadScriptFromMemory(inst, image, length); },
-        false);
+        name, [image, length](VmInstance* inst) { return LoadScriptFromMemory(inst, image, length); }, false);
     return ok ? 1 : 0;
 }
 

@@ -98,8 +98,8 @@ int32_t VmGameMode::CallPublic(const char* name) {
     return result;
 }
 
-#define VELT_X(name, params, args, fsInit, fsRule, gmInit, gmKind)                          \
-    VELT_IF_GAMEMODE_SIDE_##gmKind(int32_t VmGameMode::name params {                        \
+#define VELT_X(name, params, args, fsInit, fsRule, gmInit, gmKind)                            \
+    VELT_IF_GAMEMODE_SIDE_##gmKind(int32_t VmGameMode::name params {                          \
         return std::apply([this](auto... a) { return Dispatch(ScriptCallback::name, a...); }, \
                           std::make_tuple args);                                              \
     })

@@ -162,8 +162,8 @@ GameServer::GameServer(Console& console, ServerSettings& settings, const NetServ
         if (!netServer_->SetMTUSize(settings_.mtu)) LogPrintf("Can't set the fucking MTU");
         // A port the socket layer cannot take must not wrap round to another one.
         if (port >= 0 && port <= 0xFFFF) {
-            started = netServer_->Start(uint16_t(settings_.maxPlayers), 0, settings_.sleep, port_,
-                                        bindOrNull);
+            started =
+                netServer_->Start(uint16_t(settings_.maxPlayers), 0, settings_.sleep, port_, bindOrNull);
         }
     }
     if (!started) {
@@ -209,8 +209,8 @@ GameServer::GameServer(Console& console, ServerSettings& settings, const NetServ
     filterScripts_ = scripts_.CreateFilterScripts();
 
     if (bindOrNull != nullptr)
-        std::printf("\nStarted server on %s:%d, with maxplayers: %d lanmode is %s.\n\n", bindOrNull,
-                    port, settings_.maxPlayers, lanMode_ ? "ON" : "OFF");
+        std::printf("\nStarted server on %s:%d, with maxplayers: %d lanmode is %s.\n\n", bindOrNull, port,
+                    settings_.maxPlayers, lanMode_ ? "ON" : "OFF");
     else
         std::printf("\nStarted server on port: %d, with maxplayers: %d lanmode is %s.\n\n", port,
                     settings_.maxPlayers, lanMode_ ? "ON" : "OFF");
@@ -402,8 +402,7 @@ void GameServer::RunAnnounce() {
     if (!bindAddress_.empty()) argv.push_back(bindAddress_.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0 &&
-        announcePid_ == 0)
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0 && announcePid_ == 0)
         announcePid_ = pid;
 }
 

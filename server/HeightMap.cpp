@@ -1,10 +1,10 @@
 #include "server/HeightMap.h"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <new>
 #include <utility>
 
 namespace velt {

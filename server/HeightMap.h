@@ -24,11 +24,11 @@ public:
     static constexpr int kLoadMode = 2;
 
     // Results of Load.
-    static constexpr int kLoadOk = 0;            // also when already loaded
+    static constexpr int kLoadOk = 0;  // also when already loaded
     static constexpr int kLoadBadMode = 1;
     static constexpr int kLoadNoMemory = 2;
-    static constexpr int kLoadNoFile = 3;        // missing, unreadable or not a regular file
-    static constexpr int kLoadShortFile = 4;     // fewer bytes than the full grid
+    static constexpr int kLoadNoFile = 3;     // missing, unreadable or not a regular file
+    static constexpr int kLoadShortFile = 4;  // fewer bytes than the full grid
 
     HeightMap() = default;
     ~HeightMap();

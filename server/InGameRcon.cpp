@@ -54,8 +54,7 @@ private:
 void AttemptLogin(GameServer& server, const Packet& packet, uint16_t slot, const char* text) {
     TwoWords words = SplitTwoWords(text);
     // Nothing but a login is answered before one succeeded, and a login needs its password.
-    if (words.second.empty() || words.first.size() != 5 ||
-        CompareNoCaseUpperN(words.first, "login", 5) != 0)
+    if (words.second.empty() || words.first.size() != 5 || CompareNoCaseUpperN(words.first, "login", 5) != 0)
         return;
     const std::string attempt(words.second);
     const char* password = server.GetConsole().GetStringVariable("rcon_password");

@@ -233,8 +233,7 @@ void InitPlayerWorld(GameServer& server, uint16_t player) {
             SendRpcAnswer(server, player, RPC_GameModeRestart, empty);
             break;
         }
-        default:
-            break;
+        default: break;
     }
 }
 

@@ -17,10 +17,10 @@ inline constexpr uint32_t kProtocolVersion = 4061;
 
 // Reasons a join is refused (the one byte of ConnectionRejected).
 enum JoinRejectReason : uint8_t {
-    JOIN_REJECT_VERSION = 1,   // wrong version or challenge answer
-    JOIN_REJECT_NAME = 2,      // bad or taken name
-    JOIN_REJECT_CHECK = 3,     // wrong check byte
-    JOIN_REJECT_NO_SLOT = 4,   // no valid connection, slot out of range, or no room for bots
+    JOIN_REJECT_VERSION = 1,  // wrong version or challenge answer
+    JOIN_REJECT_NAME = 2,     // bad or taken name
+    JOIN_REJECT_CHECK = 3,    // wrong check byte
+    JOIN_REJECT_NO_SLOT = 4,  // no valid connection, slot out of range, or no room for bots
 };
 
 inline constexpr size_t kMinNameLength = 3;

@@ -122,8 +122,8 @@ void OpenLogFile() {
         // "e": close-on-exec, so the bots and helper programs the server starts do not inherit it.
         g_logFile = std::fopen(kLogFileName, "ae");
         opened = g_logFile != nullptr;
-        header[2] = reload ? "Reloaded log file: \"server_log.txt\"."
-                           : "Loaded log file: \"server_log.txt\".";
+        header[2] =
+            reload ? "Reloaded log file: \"server_log.txt\"." : "Loaded log file: \"server_log.txt\".";
         if (opened) {
             for (const char* line : header) WriteLocked(line);
         }

@@ -1,11 +1,11 @@
 #include "server/PathUtil.h"
 
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
-#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cstdio>
+#include <cstring>
+#include <new>
 
 namespace velt {
 

@@ -215,8 +215,7 @@ void Player::StoreOnFootSync(const OnFootSyncRecord& record) {
 
 void Player::StoreInCarSync(const InCarSyncRecord& record) {
     VehiclePool* vehicles = server_.GetVehiclePool();
-    if (vehicles == nullptr || record.vehicleId >= kMaxVehicles ||
-        !streamedVehicles_[record.vehicleId]) {
+    if (vehicles == nullptr || record.vehicleId >= kMaxVehicles || !streamedVehicles_[record.vehicleId]) {
         pendingRelay_ = RELAY_NONE;
         return;
     }
@@ -251,8 +250,7 @@ void Player::StorePassengerSync(const PassengerSyncRecord& record) {
     passenger_ = record;
     UpdatePosition(vehiclePosition.x, vehiclePosition.y, vehiclePosition.z, false);
     if (retired_) return;
-    if ((vehicles = server_.GetVehiclePool()) != nullptr)
-        vehicles->ApplyPassengerSync(record.vehicleId, id_);
+    if ((vehicles = server_.GetVehiclePool()) != nullptr) vehicles->ApplyPassengerSync(record.vehicleId, id_);
     health_ = float(record.health);
     armour_ = float(record.armour);
     SetArmedWeapon(uint8_t(record.weaponId & 0x3F));
@@ -722,13 +720,17 @@ void Player::CheckCheckpoints() {
         if (inside != inCheckpoint_) {
             inCheckpoint_ = inside;
             if (FilterScripts* fs = server_.GetFilterScripts()) {
-                if (inside) fs->OnPlayerEnterCheckpoint(id_);
-                else fs->OnPlayerLeaveCheckpoint(id_);
+                if (inside)
+                    fs->OnPlayerEnterCheckpoint(id_);
+                else
+                    fs->OnPlayerLeaveCheckpoint(id_);
             }
             if (retired_) return;
             if (GameMode* gm = server_.GetGameMode()) {
-                if (inside) gm->OnPlayerEnterCheckpoint(id_);
-                else gm->OnPlayerLeaveCheckpoint(id_);
+                if (inside)
+                    gm->OnPlayerEnterCheckpoint(id_);
+                else
+                    gm->OnPlayerLeaveCheckpoint(id_);
             }
             if (retired_) return;
         }
@@ -739,13 +741,17 @@ void Player::CheckCheckpoints() {
         if (inside != inRaceCheckpoint_) {
             inRaceCheckpoint_ = inside;
             if (FilterScripts* fs = server_.GetFilterScripts()) {
-                if (inside) fs->OnPlayerEnterRaceCheckpoint(id_);
-                else fs->OnPlayerLeaveRaceCheckpoint(id_);
+                if (inside)
+                    fs->OnPlayerEnterRaceCheckpoint(id_);
+                else
+                    fs->OnPlayerLeaveRaceCheckpoint(id_);
             }
             if (retired_) return;
             if (GameMode* gm = server_.GetGameMode()) {
-                if (inside) gm->OnPlayerEnterRaceCheckpoint(id_);
-                else gm->OnPlayerLeaveRaceCheckpoint(id_);
+                if (inside)
+                    gm->OnPlayerEnterRaceCheckpoint(id_);
+                else
+                    gm->OnPlayerLeaveRaceCheckpoint(id_);
             }
         }
     }

@@ -149,8 +149,7 @@ public:
     void EnableCameraTarget(bool on);
     void SetCheckpoint(float x, float y, float z, float size);
     void ToggleCheckpoint(bool on);
-    void SetRaceCheckpoint(uint8_t type, float x, float y, float z, float nx, float ny, float nz,
-                           float size);
+    void SetRaceCheckpoint(uint8_t type, float x, float y, float z, float nx, float ny, float nz, float size);
     void ToggleRaceCheckpoint(bool on);
     void SetTime(uint8_t hour, uint8_t minute);
     void ToggleClock(bool on);
@@ -189,7 +188,9 @@ public:
     bool IsVehicleStreamedIn(uint16_t vehicle) const {
         return vehicle < kMaxVehicles && streamedVehicles_[vehicle];
     }
-    bool IsPickupStreamedIn(uint16_t pickup) const { return pickup < kMaxPickups && streamedPickups_[pickup]; }
+    bool IsPickupStreamedIn(uint16_t pickup) const {
+        return pickup < kMaxPickups && streamedPickups_[pickup];
+    }
     bool IsActorStreamedIn(uint16_t actor) const { return actor < kMaxActors && streamedActors_[actor]; }
     int32_t StreamedPlayerCount() const { return streamedPlayerCount_; }
 
@@ -378,7 +379,6 @@ private:
     uint32_t recordingStart_ = 0;
     std::unique_ptr<PlayerVarTable> variables_;
     std::unique_ptr<FileDownload> download_;
-
 };
 
 }  // namespace velt

@@ -42,8 +42,7 @@ PlayerPool::~PlayerPool() {
     ReleaseRetired();
 }
 
-int PlayerPool::Connect(uint16_t id, const char* name, const char* serial, const char* version,
-                        bool bot) {
+int PlayerPool::Connect(uint16_t id, const char* name, const char* serial, const char* version, bool bot) {
     if (id >= kMaxPlayers || name == nullptr || used_[id] || leaving_[id]) return 0;
     if (std::strlen(name) > kMaxPlayerName) return 0;
     if (serial != nullptr && std::strlen(serial) > kMaxPlayerSerial) return 0;
@@ -128,8 +127,7 @@ int PlayerPool::Disconnect(uint16_t id, uint8_t reason) {
                   unsigned(reason));
         bot_[id] = false;
     } else {
-        LogPrintf("[part] %s has left the server (%u:%u)", names_[id].data(), unsigned(id),
-                  unsigned(reason));
+        LogPrintf("[part] %s has left the server (%u:%u)", names_[id].data(), unsigned(id), unsigned(reason));
     }
     names_[id][0] = '\0';
     leaving_[id] = false;

@@ -24,7 +24,7 @@ inline constexpr size_t kMaxPlayerVersion = 24;
 enum DisconnectReason : uint8_t {
     DISCONNECT_TIMEOUT = 0,  // connection lost, or server teardown
     DISCONNECT_QUIT = 1,
-    DISCONNECT_KICK = 2,     // kick or ban
+    DISCONNECT_KICK = 2,  // kick or ban
 };
 
 class PlayerPool {

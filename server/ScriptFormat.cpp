@@ -143,8 +143,7 @@ void FormatAppendCells(Output& o, const CellText& text, int32_t width, int32_t p
 }
 
 void FormatAppendChars(Output& o, const char* text, size_t length, int32_t width, int32_t precision) {
-    AppendText(o, static_cast<int64_t>(length), width, precision,
-               [&](int64_t k) { return text[k]; });
+    AppendText(o, static_cast<int64_t>(length), width, precision, [&](int64_t k) { return text[k]; });
 }
 
 // "%q": the text quoted by SQLite's own rules. Quoting maps each character on its own, so the text
@@ -233,8 +232,8 @@ size_t FormatFloat(char* buf, size_t size, float value, int32_t width, int32_t p
     return len;
 }
 
-int32_t ScriptFormatter(char* out, int32_t maxChars, VmInstance* vm, cell formatAddress,
-                        const cell* params, int32_t& argIndex) {
+int32_t ScriptFormatter(char* out, int32_t maxChars, VmInstance* vm, cell formatAddress, const cell* params,
+                        int32_t& argIndex) {
     if (out == nullptr) return 0;
     Output o{out, 0, std::max<int32_t>(maxChars, 0)};
     CellText fmt;
@@ -296,8 +295,8 @@ int32_t ScriptFormatter(char* out, int32_t maxChars, VmInstance* vm, cell format
             case 'x':
             case 'h':
                 if (args.TakeValue(value))
-                    o.PutAll(scratch, FormatHex(scratch, sizeof scratch, static_cast<uint32_t>(value),
-                                                width, zero));
+                    o.PutAll(scratch,
+                             FormatHex(scratch, sizeof scratch, static_cast<uint32_t>(value), width, zero));
                 break;
             case 'b':
                 if (args.TakeValue(value))
@@ -332,8 +331,7 @@ int32_t ScriptFormatter(char* out, int32_t maxChars, VmInstance* vm, cell format
     return o.pos;
 }
 
-const char* FormatScriptString(VmInstance* vm, const cell* params, int32_t formatIndex,
-                               int32_t* outLength) {
+const char* FormatScriptString(VmInstance* vm, const cell* params, int32_t formatIndex, int32_t* outLength) {
     static char buffer[kFormatBufferSize];
     std::memset(buffer, 0, sizeof buffer);
     int32_t length = 0;

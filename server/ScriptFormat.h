@@ -35,14 +35,13 @@ inline constexpr int kFormatNumberDigits = 11;
 // Value arguments are params[argIndex], params[argIndex + 1], ... up to the argument count of the
 // call (params[0] / 4); argIndex is advanced past every argument taken. Returns the characters
 // written; out[result] is always 0. A bad or unterminated format string formats as empty.
-int32_t ScriptFormatter(char* out, int32_t maxChars, VmInstance* vm, cell formatAddress,
-                        const cell* params, int32_t& argIndex);
+int32_t ScriptFormatter(char* out, int32_t maxChars, VmInstance* vm, cell formatAddress, const cell* params,
+                        int32_t& argIndex);
 
 // The natives' entry: formats from the format argument params[formatIndex] (values follow it) into
 // one static buffer of kFormatBufferSize bytes, stores the length in *outLength (when non-null) and
 // returns the buffer. The text stays valid until the next call (main thread only).
-const char* FormatScriptString(VmInstance* vm, const cell* params, int32_t formatIndex,
-                               int32_t* outLength);
+const char* FormatScriptString(VmInstance* vm, const cell* params, int32_t formatIndex, int32_t* outLength);
 
 // The numeric conversions, exposed for tests: each writes at most `size` characters into buf (no
 // terminator) and returns how many it wrote.

@@ -211,12 +211,9 @@ size_t LiveScriptsInOrder(ScriptRef* out, size_t max) {
     // selection over at most 32 entries is cheaper than anything that would allocate.
     auto rank = [](const LiveEntry& e) -> uint64_t {
         switch (e.kind) {
-            case ScriptKind::GameMode:
-                return 0;
-            case ScriptKind::FilterScript:
-                return 1 + static_cast<uint64_t>(e.slot < 0 ? 0 : e.slot);
-            default:
-                return 1000 + e.order;
+            case ScriptKind::GameMode: return 0;
+            case ScriptKind::FilterScript: return 1 + static_cast<uint64_t>(e.slot < 0 ? 0 : e.slot);
+            default: return 1000 + e.order;
         }
     };
     const auto& entries = Reg().entries;
@@ -231,9 +228,9 @@ size_t LiveScriptsInOrder(ScriptRef* out, size_t max) {
         }
         if (best < 0) break;
         taken[best] = true;
-        out[written++] = ScriptRef{entries[static_cast<size_t>(best)].instance,
-                                   entries[static_cast<size_t>(best)].generation,
-                                   static_cast<uint32_t>(best)};
+        out[written++] =
+            ScriptRef{entries[static_cast<size_t>(best)].instance,
+                      entries[static_cast<size_t>(best)].generation, static_cast<uint32_t>(best)};
     }
     return written;
 }

@@ -9,7 +9,7 @@ namespace velt {
 // The natives files, in table order: one line X(FamilyFunction) per file. Each family function is
 // defined in its natives file and returns that file's rows.
 #define VELT_SCRIPT_NATIVE_FAMILIES(X) \
-    X(PlayerSpawnNatives)          \
+    X(PlayerSpawnNatives)              \
     X(CoreNatives)
 
 #define VELT_X(family) ScriptNativeRows family();
@@ -20,8 +20,8 @@ namespace {
 
 std::vector<VmNativeEntry> BuildTable() {
     std::vector<VmNativeEntry> table;
-#define VELT_X(family)                                           \
-    for (const VmNativeEntry& row : family()) {                  \
+#define VELT_X(family)                                                        \
+    for (const VmNativeEntry& row : family()) {                               \
         if (row.name != nullptr && row.name[0] != '\0') table.push_back(row); \
     }
     VELT_SCRIPT_NATIVE_FAMILIES(VELT_X)

@@ -94,8 +94,8 @@ int32_t StandInFilterScripts::CallPublic(const char* name) {
     });
 }
 
-#define VELT_X(name, params, args, fsInit, fsRule, gmInit, gmKind) \
-    int32_t StandInFilterScripts::name params {                    \
+#define VELT_X(name, params, args, fsInit, fsRule, gmInit, gmKind)         \
+    int32_t StandInFilterScripts::name params {                            \
         return Dispatch(ScriptCallback::name, std::forward_as_tuple args); \
     }
 VELT_SCRIPT_CALLBACKS(VELT_X)
@@ -121,8 +121,7 @@ int32_t StandInGameMode::CallPublic(const char* name) {
     if (!loaded_ || name == nullptr) return 0;
     auto pub = scripts_.gameModePublics.find(name);
     if (pub == scripts_.gameModePublics.end()) return 0;
-    return standin_detail::RunPublic(scripts_, ScriptSide::GameMode, -1, name, pub->second,
-                                     std::tuple<>{});
+    return standin_detail::RunPublic(scripts_, ScriptSide::GameMode, -1, name, pub->second, std::tuple<>{});
 }
 
 bool StandInGameMode::PlayerConnected(int32_t playerid) const {
@@ -130,9 +129,9 @@ bool StandInGameMode::PlayerConnected(int32_t playerid) const {
     return playerid >= 0 && playerid < kMaxPlayerId;
 }
 
-#define VELT_X(name, params, args, fsInit, fsRule, gmInit, gmKind)                   \
-    VELT_IF_GAMEMODE_SIDE_##gmKind(int32_t StandInGameMode::name params {            \
-        return Dispatch(ScriptCallback::name, std::forward_as_tuple args);           \
+#define VELT_X(name, params, args, fsInit, fsRule, gmInit, gmKind)         \
+    VELT_IF_GAMEMODE_SIDE_##gmKind(int32_t StandInGameMode::name params {  \
+        return Dispatch(ScriptCallback::name, std::forward_as_tuple args); \
     })
 VELT_SCRIPT_CALLBACKS(VELT_X)
 #undef VELT_X

@@ -85,7 +85,9 @@ void WriteBackAll(const std::vector<ScriptArg>& args, const Tuple& t,
 }
 
 template <class T>
-size_t TextLength(const T&) { return 0; }
+size_t TextLength(const T&) {
+    return 0;
+}
 size_t TextLength(char* text);
 
 template <class Tuple, size_t... I>
@@ -95,7 +97,7 @@ std::array<size_t, sizeof...(I)> TextLengths(const Tuple& t, std::index_sequence
 
 template <class Tuple>
 int32_t FirstIntArg(const Tuple& t) {
-    if constexpr (std::tuple_size_v<Tuple> > 0) {
+    if constexpr (std::tuple_size_v < Tuple >> 0) {
         using First = std::decay_t<std::tuple_element_t<0, Tuple>>;
         if constexpr (std::is_same_v<First, int32_t>) return std::get<0>(t);
     }
@@ -104,8 +106,8 @@ int32_t FirstIntArg(const Tuple& t) {
 
 // Records and "runs" a public whose result is preset. Writable texts are read back afterwards.
 template <class Tuple>
-int32_t RunPublic(StandInScripts& scripts, ScriptSide side, int slot, const char* name,
-                  int32_t presetResult, const Tuple& args) {
+int32_t RunPublic(StandInScripts& scripts, ScriptSide side, int slot, const char* name, int32_t presetResult,
+                  const Tuple& args) {
     constexpr size_t kCount = std::tuple_size_v<Tuple>;
     auto seq = std::make_index_sequence<kCount>{};
     std::array<size_t, kCount> lengths = TextLengths(args, seq);
@@ -157,8 +159,8 @@ private:
         if (script == scripts_.filterScriptPublics.end()) return false;
         auto pub = script->second.find(publicName);
         if (pub == script->second.end()) return false;
-        result = standin_detail::RunPublic(scripts_, ScriptSide::FilterScript, slot, publicName,
-                                           pub->second, args);
+        result = standin_detail::RunPublic(scripts_, ScriptSide::FilterScript, slot, publicName, pub->second,
+                                           args);
         return true;
     }
     template <class Tuple>
@@ -203,13 +205,13 @@ private:
             [&](int32_t& r) {
                 auto pub = scripts_.gameModePublics.find(info.name);
                 if (pub == scripts_.gameModePublics.end()) return false;
-                r = standin_detail::RunPublic(scripts_, ScriptSide::GameMode, -1, info.name,
-                                              pub->second, args);
+                r = standin_detail::RunPublic(scripts_, ScriptSide::GameMode, -1, info.name, pub->second,
+                                              args);
                 return true;
             });
         if constexpr (IsChatArgs<Tuple>()) {
-            if (info.gmKind == GmKind::Chat && result != 0 && playerid >= 0 &&
-                playerid < kMaxPlayerId && PlayerConnected(playerid) && scripts_.broadcastChat)
+            if (info.gmKind == GmKind::Chat && result != 0 && playerid >= 0 && playerid < kMaxPlayerId &&
+                PlayerConnected(playerid) && scripts_.broadcastChat)
                 scripts_.broadcastChat(playerid, std::get<1>(args));
         }
         return result;

@@ -31,8 +31,7 @@ std::unique_ptr<ScriptTimer> VmScriptTimers::NewTimer(const char* name, int32_t 
         // A timer made by a timer that was itself made in this pass waits for the next pass: a
         // public that keeps starting short timers from short timers would otherwise never let
         // the pass end.
-        if (runningNewborn_ || madeInPass_ == TimersMadeInPass::WaitForNextPass)
-            timer->deferredPass = pass_;
+        if (runningNewborn_ || madeInPass_ == TimersMadeInPass::WaitForNextPass) timer->deferredPass = pass_;
     }
     return timer;
 }

@@ -145,8 +145,7 @@ void RunMainLoopPass(GameServer& game, const ServerSettings& settings) {
     if (TakeBanReloadRequest()) game.LoadBanList();
 }
 
-int RunServer(const NetServerFactory& net, ScriptHostFactory& scripts,
-              const std::function<void()>& perPass) {
+int RunServer(const NetServerFactory& net, ScriptHostFactory& scripts, const std::function<void()>& perPass) {
     InstallSignalHandlers();
     OpenLogFile();
     LogBanner();

@@ -22,17 +22,10 @@ extern "C" void HandleSignal(int signal) { OnSignal(signal); }
 void OnSignal(int signal) {
     switch (signal) {
         case SIGINT:
-        case SIGTERM:
-            ExitRequested.store(1);
-            break;
-        case SIGUSR1:
-            RequestLogReopen();
-            break;
-        case SIGUSR2:
-            g_banReloadRequested.store(true);
-            break;
-        default:
-            break;
+        case SIGTERM: ExitRequested.store(1); break;
+        case SIGUSR1: RequestLogReopen(); break;
+        case SIGUSR2: g_banReloadRequested.store(true); break;
+        default: break;
     }
 }
 

@@ -39,8 +39,7 @@ public:
 
 private:
     struct Registers {
-        cell cip = 0, frame = 0, pri = 0, alt = 0, stack = 0, heap = 0, resumeStack = 0,
-             resumeHeap = 0;
+        cell cip = 0, frame = 0, pri = 0, alt = 0, stack = 0, heap = 0, resumeStack = 0, resumeHeap = 0;
     };
 
     void AfterRun(VmInstance* inst, int err);

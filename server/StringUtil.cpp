@@ -8,9 +8,7 @@ namespace velt {
 namespace {
 
 // Length of the text in a buffer that may lack its terminator.
-std::size_t BoundedLength(const char* text, std::size_t size) {
-    return text ? ::strnlen(text, size) : 0;
-}
+std::size_t BoundedLength(const char* text, std::size_t size) { return text ? ::strnlen(text, size) : 0; }
 
 int HexValue(char ch) {
     if (ch >= '0' && ch <= '9') return ch - '0';
@@ -55,9 +53,7 @@ std::size_t FormatMagnitude(std::uint32_t magnitude, bool negative, char* out, s
 
 }  // namespace
 
-char ToUpperAscii(char ch) {
-    return (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 'a' + 'A') : ch;
-}
+char ToUpperAscii(char ch) { return (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 'a' + 'A') : ch; }
 
 void StringToUpper(char* text, std::size_t size) {
     if (!text) return;
@@ -140,8 +136,7 @@ std::size_t Base64Encode(std::string_view data, char* out, std::size_t outSize) 
         out[0] = '\0';
         return 0;
     }
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::size_t w = 0;
     for (std::size_t i = 0; i < data.size(); i += 3) {
         const std::size_t left = data.size() - i;
@@ -160,18 +155,15 @@ std::size_t Base64Encode(std::string_view data, char* out, std::size_t outSize) 
 
 bool HasInvalidNameChar(std::string_view name) {
     for (const char ch : name) {
-        const bool valid = (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z') ||
-                           (ch >= 'a' && ch <= 'z') || ch == '$' || ch == '(' || ch == ')' ||
-                           ch == '.' || ch == '=' || ch == '@' || ch == '[' || ch == ']' ||
-                           ch == '_';
+        const bool valid = (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') ||
+                           ch == '$' || ch == '(' || ch == ')' || ch == '.' || ch == '=' || ch == '@' ||
+                           ch == '[' || ch == ']' || ch == '_';
         if (!valid) return true;
     }
     return false;
 }
 
-bool IsHexDigit(char ch) {
-    return HexValue(ch) >= 0;
-}
+bool IsHexDigit(char ch) { return HexValue(ch) >= 0; }
 
 std::int32_t ParseColourEmbed(std::string_view text) {
     if (text.size() < 8 || text[0] != '{' || text[7] != '}') return -1;
@@ -194,8 +186,7 @@ std::size_t StripColourEmbeds(char* text, std::size_t size) {
     std::size_t w = 0;
     for (std::size_t r = 0; r < length; ++r) {
         text[w++] = text[r];
-        if (text[w - 1] == '}' && w >= 8 && ParseColourEmbed(std::string_view(text + w - 8, 8)) >= 0)
-            w -= 8;
+        if (text[w - 1] == '}' && w >= 8 && ParseColourEmbed(std::string_view(text + w - 8, 8)) >= 0) w -= 8;
     }
     return FinishShrunk(text, w, length);
 }

@@ -51,9 +51,7 @@ std::size_t IntToString(std::int32_t value, char* out, std::size_t outSize, int 
 std::size_t UIntToString(std::uint32_t value, char* out, std::size_t outSize, int radix);
 
 // Buffer size (NUL included) needed to Base64-encode `length` bytes.
-inline constexpr std::size_t Base64EncodedSize(std::size_t length) {
-    return (length + 2) / 3 * 4 + 1;
-}
+inline constexpr std::size_t Base64EncodedSize(std::size_t length) { return (length + 2) / 3 * 4 + 1; }
 
 // Standard alphabet with '=' padding. When the result does not fit in outSize the output is an
 // empty text and 0 is returned.

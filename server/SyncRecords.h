@@ -66,8 +66,8 @@ struct InCarSyncRecord {
 struct PassengerSyncRecord {
     static constexpr size_t kSize = 24;
     uint16_t vehicleId = 0;
-    uint8_t seat = 0;       // bits 0-5 of byte 2
-    uint8_t seatFlags = 0;  // bits 6-7 of byte 2, carried unchanged
+    uint8_t seat = 0;            // bits 0-5 of byte 2
+    uint8_t seatFlags = 0;       // bits 6-7 of byte 2, carried unchanged
     uint8_t weaponId = 0;        // bits 0-5 of byte 3
     uint8_t additionalKeys = 0;  // bits 6-7 of byte 3
     uint8_t health = 0;

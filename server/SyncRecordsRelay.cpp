@@ -1,6 +1,5 @@
 #include "server/SyncRecordsRelay.h"
 
-
 #include "net/BitStream.h"
 #include "net/MessageIdentifiers.h"
 

@@ -7,15 +7,12 @@ namespace velt {
 
 namespace {
 
-bool Inside(float value, float low, float high) {
-    return value > low && value < high;
-}
+bool Inside(float value, float low, float high) { return value > low && value < high; }
 
 }  // namespace
 
 bool IsValidUnitVector(const Vector3& v) {
-    return v.x >= -1.0f && v.x <= 1.0f && v.y >= -1.0f && v.y <= 1.0f && v.z >= -1.0f &&
-           v.z <= 1.0f;
+    return v.x >= -1.0f && v.x <= 1.0f && v.y >= -1.0f && v.y <= 1.0f && v.z >= -1.0f && v.z <= 1.0f;
 }
 
 bool IsValidPosition(const Vector3& v) {
@@ -24,18 +21,13 @@ bool IsValidPosition(const Vector3& v) {
 }
 
 bool IsValidVelocity(const Vector3& v) {
-    return Inside(v.x, -kVelocityLimit, kVelocityLimit) &&
-           Inside(v.y, -kVelocityLimit, kVelocityLimit) &&
+    return Inside(v.x, -kVelocityLimit, kVelocityLimit) && Inside(v.y, -kVelocityLimit, kVelocityLimit) &&
            Inside(v.z, -kVelocityLimit, kVelocityLimit);
 }
 
-float VectorLength(const Vector3& v) {
-    return std::sqrt(VectorLengthSquared(v));
-}
+float VectorLength(const Vector3& v) { return std::sqrt(VectorLengthSquared(v)); }
 
-float VectorLengthSquared(const Vector3& v) {
-    return v.x * v.x + v.y * v.y + v.z * v.z;
-}
+float VectorLengthSquared(const Vector3& v) { return v.x * v.x + v.y * v.y + v.z * v.z; }
 
 Vector3 CrossProduct(const Vector3& a, const Vector3& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
@@ -87,9 +79,8 @@ Quaternion MatrixToQuaternion(const RotationMatrix& m) {
 }
 
 Quaternion Matrix4ToQuaternion(const Matrix4& m) {
-    return MatrixToQuaternion({{m.right.x, m.right.y, m.right.z},
-                               {m.up.x, m.up.y, m.up.z},
-                               {m.at.x, m.at.y, m.at.z}});
+    return MatrixToQuaternion(
+        {{m.right.x, m.right.y, m.right.z}, {m.up.x, m.up.y, m.up.z}, {m.at.x, m.at.y, m.at.z}});
 }
 
 RotationMatrix QuaternionToMatrix(const Quaternion& q) {

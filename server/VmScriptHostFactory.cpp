@@ -33,9 +33,7 @@ void GameServerScriptEnv::RemoveScriptTimers(VmInstance* inst) {
 
 VmScriptHostFactory::VmScriptHostFactory() { SetScriptLogFunction(&LogPrintf); }
 
-std::unique_ptr<GameMode> VmScriptHostFactory::CreateGameMode() {
-    return std::make_unique<VmGameMode>(env_);
-}
+std::unique_ptr<GameMode> VmScriptHostFactory::CreateGameMode() { return std::make_unique<VmGameMode>(env_); }
 
 std::unique_ptr<FilterScripts> VmScriptHostFactory::CreateFilterScripts() {
     return std::make_unique<VmFilterScripts>(env_);

@@ -16,8 +16,8 @@ namespace velt {
 struct InCarSyncRecord;
 struct TrailerSyncRecord;
 
-inline constexpr uint16_t kMaxVehicles = 2000;   // ids 1..1999
-inline constexpr uint16_t kMaxObjects = 2000;    // ids 1..1999
+inline constexpr uint16_t kMaxVehicles = 2000;  // ids 1..1999
+inline constexpr uint16_t kMaxObjects = 2000;   // ids 1..1999
 inline constexpr uint16_t kMaxLabels = 1024;
 inline constexpr uint16_t kMaxPickups = 4096;
 inline constexpr uint16_t kMaxActors = 1000;

@@ -18,8 +18,8 @@ uint32_t ReadU32(const uint8_t* p) {
 
 // The header fields the loader itself trusts, checked before anything is allocated.
 struct HeaderSizes {
-    size_t size = 0;       // bytes of the file that form the image
-    size_t stackTop = 0;   // bytes of the block: code, data, heap and stack
+    size_t size = 0;      // bytes of the file that form the image
+    size_t stackTop = 0;  // bytes of the block: code, data, heap and stack
 };
 
 int CheckHeader(const uint8_t* header, HeaderSizes& out) {
@@ -28,8 +28,7 @@ int CheckHeader(const uint8_t* header, HeaderSizes& out) {
     const uint32_t size = ReadU32(header);
     const uint32_t stackTop = ReadU32(header + 24);
     // A size below the header or above the block would read past the allocation.
-    if (size < uint32_t(VM_HEADER_SIZE) || size > 0x7FFFFFFFu || stackTop > 0x7FFFFFFFu ||
-        stackTop < size)
+    if (size < uint32_t(VM_HEADER_SIZE) || size > 0x7FFFFFFFu || stackTop > 0x7FFFFFFFu || stackTop < size)
         return VM_ERR_FORMAT;
     if (stackTop > kMaxScriptBlockBytes) return VM_ERR_MEMORY;
     out.size = size;

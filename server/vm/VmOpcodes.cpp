@@ -27,33 +27,31 @@ const VmOpInfo& vmOpInfo(int op) { return kOps[op]; }
 const VmFusedInfo& vmFusedInfo(int token) { return kFused[token - kVmFusedFirst]; }
 
 int vmOpByName(const char* name) {
-  for (int i = 0; i < OP_NUM_OPCODES; ++i)
-    if (std::strcmp(kOps[i].name, name) == 0) return i;
-  return -1;
+    for (int i = 0; i < OP_NUM_OPCODES; ++i)
+        if (std::strcmp(kOps[i].name, name) == 0) return i;
+    return -1;
 }
 
 bool vmOpFallsThrough(int op) {
-  switch (op) {
-    case OP_NONE:
-    case OP_RET:
-    case OP_RETN:
-    case OP_CALL:       // the return lands on code end, which RET refuses
-    case OP_CALL_PRI:
-    case OP_JUMP:
-    case OP_JREL:
-    case OP_HALT:
-    case OP_SYSREQ_PRI:
-    case OP_SYSREQ_C:
-    case OP_SYSREQ_D:
-    case OP_BREAK:
-    case OP_FILE:
-    case OP_JUMP_PRI:
-    case OP_SWITCH:
-    case OP_CASETBL:
-      return false;
-    default:
-      return true;
-  }
+    switch (op) {
+        case OP_NONE:
+        case OP_RET:
+        case OP_RETN:
+        case OP_CALL:  // the return lands on code end, which RET refuses
+        case OP_CALL_PRI:
+        case OP_JUMP:
+        case OP_JREL:
+        case OP_HALT:
+        case OP_SYSREQ_PRI:
+        case OP_SYSREQ_C:
+        case OP_SYSREQ_D:
+        case OP_BREAK:
+        case OP_FILE:
+        case OP_JUMP_PRI:
+        case OP_SWITCH:
+        case OP_CASETBL: return false;
+        default: return true;
+    }
 }
 
 }  // namespace velt

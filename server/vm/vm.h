@@ -17,31 +17,31 @@ using ucell = uint32_t;
 // ---------------------------------------------------------------------------------------------
 // Error codes and their texts.
 enum VmError : int {
-  VM_ERR_NONE = 0,
-  VM_ERR_EXIT = 1,        // forced exit
-  VM_ERR_ASSERT = 2,      // assertion failed
-  VM_ERR_STACKERR = 3,    // stack/heap collision
-  VM_ERR_BOUNDS = 4,      // array index out of bounds
-  VM_ERR_MEMACCESS = 5,   // invalid memory access
-  VM_ERR_INVINSTR = 6,    // invalid instruction
-  VM_ERR_STACKLOW = 7,    // stack underflow
-  VM_ERR_HEAPLOW = 8,     // heap underflow
-  VM_ERR_CALLBACK = 9,    // no native dispatcher
-  VM_ERR_NATIVE = 10,     // native failed
-  VM_ERR_DIVIDE = 11,     // divide by zero
-  VM_ERR_SLEEP = 12,      // the run went to sleep; continue with index VM_EXEC_CONTINUE
-  VM_ERR_MEMORY = 16,     // out of memory
-  VM_ERR_FORMAT = 17,     // bad file format
-  VM_ERR_VERSION = 18,    // file is for a newer VM
-  VM_ERR_NOTFOUND = 19,   // file, function or native not found
-  VM_ERR_INDEX = 20,      // bad entry point
-  VM_ERR_DEBUG = 21,      // debugger cannot run
-  VM_ERR_INIT = 22,       // not initialised, or initialised twice
-  VM_ERR_USERDATA = 23,   // user-data table full / tag absent
-  VM_ERR_INIT_JIT = 24,   // no JIT
-  VM_ERR_PARAMS = 25,     // parameter error
-  VM_ERR_DOMAIN = 26,     // raised by the float library
-  VM_ERR_GENERAL = 27,    // raised by the datagram library
+    VM_ERR_NONE = 0,
+    VM_ERR_EXIT = 1,       // forced exit
+    VM_ERR_ASSERT = 2,     // assertion failed
+    VM_ERR_STACKERR = 3,   // stack/heap collision
+    VM_ERR_BOUNDS = 4,     // array index out of bounds
+    VM_ERR_MEMACCESS = 5,  // invalid memory access
+    VM_ERR_INVINSTR = 6,   // invalid instruction
+    VM_ERR_STACKLOW = 7,   // stack underflow
+    VM_ERR_HEAPLOW = 8,    // heap underflow
+    VM_ERR_CALLBACK = 9,   // no native dispatcher
+    VM_ERR_NATIVE = 10,    // native failed
+    VM_ERR_DIVIDE = 11,    // divide by zero
+    VM_ERR_SLEEP = 12,     // the run went to sleep; continue with index VM_EXEC_CONTINUE
+    VM_ERR_MEMORY = 16,    // out of memory
+    VM_ERR_FORMAT = 17,    // bad file format
+    VM_ERR_VERSION = 18,   // file is for a newer VM
+    VM_ERR_NOTFOUND = 19,  // file, function or native not found
+    VM_ERR_INDEX = 20,     // bad entry point
+    VM_ERR_DEBUG = 21,     // debugger cannot run
+    VM_ERR_INIT = 22,      // not initialised, or initialised twice
+    VM_ERR_USERDATA = 23,  // user-data table full / tag absent
+    VM_ERR_INIT_JIT = 24,  // no JIT
+    VM_ERR_PARAMS = 25,    // parameter error
+    VM_ERR_DOMAIN = 26,    // raised by the float library
+    VM_ERR_GENERAL = 27,   // raised by the datagram library
 };
 
 // The text a host prints for an error code; "(unknown)" above 25.
@@ -75,27 +75,27 @@ constexpr int VM_EXEC_CONTINUE = -2;
 constexpr int32_t VM_IDLE_TAG = 0x656C6449;
 
 struct VmFileHeader {
-  int32_t size = 0;         // stored image size (of the compact form when compact)
-  uint16_t magic = 0;
-  uint8_t file_version = 0;
-  uint8_t vm_version = 0;
-  int16_t flags = 0;
-  int16_t defsize = 0;
-  int32_t cod = 0;          // offset of the code section
-  int32_t dat = 0;          // offset of the data section
-  int32_t hea = 0;          // end of the initialised data
-  int32_t stack_top = 0;    // size of the whole memory block
-  int32_t main_entry = -1;  // code-relative address of main, negative when absent
-  int32_t publics = 0;
-  int32_t natives = 0;
-  int32_t libraries = 0;
-  int32_t pubvars = 0;
-  int32_t tags = 0;
-  int32_t nametable = 0;
+    int32_t size = 0;  // stored image size (of the compact form when compact)
+    uint16_t magic = 0;
+    uint8_t file_version = 0;
+    uint8_t vm_version = 0;
+    int16_t flags = 0;
+    int16_t defsize = 0;
+    int32_t cod = 0;          // offset of the code section
+    int32_t dat = 0;          // offset of the data section
+    int32_t hea = 0;          // end of the initialised data
+    int32_t stack_top = 0;    // size of the whole memory block
+    int32_t main_entry = -1;  // code-relative address of main, negative when absent
+    int32_t publics = 0;
+    int32_t natives = 0;
+    int32_t libraries = 0;
+    int32_t pubvars = 0;
+    int32_t tags = 0;
+    int32_t nametable = 0;
 
-  // Reads / writes the 56 header bytes at p.
-  static VmFileHeader read(const uint8_t* p);
-  void write(uint8_t* p) const;
+    // Reads / writes the 56 header bytes at p.
+    static VmFileHeader read(const uint8_t* p);
+    void write(uint8_t* p) const;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -111,38 +111,38 @@ using VmNativeDispatch = int (*)(VmInstance* inst, int index, cell* result, cons
 using VmDebugHook = int (*)(VmInstance* inst);
 
 struct VmNativeEntry {
-  const char* name;
-  VmNative func;
+    const char* name;
+    VmNative func;
 };
 
 struct VmInstance {
-  uint8_t* image;                   // the memory block; starts with the file header
-  uint8_t* data_seg;                // separate data block (clones), or null
-  VmNativeDispatch native_dispatch; // vm_Callback by default
-  VmDebugHook debug_hook;
-  cell cip;                         // code-relative, saved at native calls and halts
-  cell frame;                       // data-relative frame pointer
-  cell heap;                        // data-relative heap top
-  cell heap_low;                    // = hea - dat
-  cell stack;                       // data-relative stack pointer
-  cell stack_top;                   // = header stack_top - dat - 4 (the sentinel cell)
-  int32_t flags;
-  int32_t user_tags[4];
-  void* user_data[4];
-  int32_t error_code;               // raised by the running native (vm_RaiseError)
-  int32_t pushed_args;              // cells pushed by the host since the last run
-  cell reg_pri;
-  cell reg_alt;
-  cell resume_stack;                // restore points of a sleeping run
-  cell resume_heap;
-  cell direct_native_op;            // token of SYSREQ.D; 0 turns call patching off
+    uint8_t* image;                    // the memory block; starts with the file header
+    uint8_t* data_seg;                 // separate data block (clones), or null
+    VmNativeDispatch native_dispatch;  // vm_Callback by default
+    VmDebugHook debug_hook;
+    cell cip;        // code-relative, saved at native calls and halts
+    cell frame;      // data-relative frame pointer
+    cell heap;       // data-relative heap top
+    cell heap_low;   // = hea - dat
+    cell stack;      // data-relative stack pointer
+    cell stack_top;  // = header stack_top - dat - 4 (the sentinel cell)
+    int32_t flags;
+    int32_t user_tags[4];
+    void* user_data[4];
+    int32_t error_code;   // raised by the running native (vm_RaiseError)
+    int32_t pushed_args;  // cells pushed by the host since the last run
+    cell reg_pri;
+    cell reg_alt;
+    cell resume_stack;  // restore points of a sleeping run
+    cell resume_heap;
+    cell direct_native_op;  // token of SYSREQ.D; 0 turns call patching off
 
-  // Host-side tables that cannot live in 32-bit cells. Allocated by vm_Init / vm_Clone and
-  // released by vm_Teardown, which every host calls before it frees the image.
-  VmNative* native_table;           // bound natives, by native index
-  int32_t native_count;
-  int32_t code_size;                // dat - cod, in bytes
-  uint32_t* code_starts;            // one bit per code cell: an instruction starts there
+    // Host-side tables that cannot live in 32-bit cells. Allocated by vm_Init / vm_Clone and
+    // released by vm_Teardown, which every host calls before it frees the image.
+    VmNative* native_table;  // bound natives, by native index
+    int32_t native_count;
+    int32_t code_size;      // dat - cod, in bytes
+    uint32_t* code_starts;  // one bit per code cell: an instruction starts there
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -206,8 +206,8 @@ int vm_Allot(VmInstance* inst, int cells, cell* script_addr, cell** host_addr);
 int vm_Unallot(VmInstance* inst, cell script_addr);
 int vm_PushCell(VmInstance* inst, cell value);
 int vm_PushArray(VmInstance* inst, cell* script_addr, cell** host_addr, const cell* array, int count);
-int vm_PushString(VmInstance* inst, cell* script_addr, cell** host_addr, const void* text,
-                  int packed, int wide);
+int vm_PushString(VmInstance* inst, cell* script_addr, cell** host_addr, const void* text, int packed,
+                  int wide);
 // Host pointer of one script address: 5 (and null) when it is negative, at or above stack_top,
 // inside the free space between heap and stack, or not cell-aligned (script data is cells; a
 // string scanned from an unaligned address could run past the end of the block).

@@ -30,684 +30,1147 @@ namespace {
 // Floored division: the remainder takes the sign of the divisor. INT32_MIN / -1 wraps to
 // INT32_MIN with remainder 0 instead of trapping.
 inline void floorDiv(cell num, cell den, cell& quot, cell& rem) {
-  if (den == -1) {
-    quot = cell(0u - ucell(num));
-    rem = 0;
-    return;
-  }
-  quot = num / den;
-  rem = num % den;
-  if (rem != 0 && (rem ^ den) < 0) {
-    quot -= 1;
-    rem += den;
-  }
+    if (den == -1) {
+        quot = cell(0u - ucell(num));
+        rem = 0;
+        return;
+    }
+    quot = num / den;
+    rem = num % den;
+    if (rem != 0 && (rem ^ den) < 0) {
+        quot -= 1;
+        rem += den;
+    }
 }
 
 }  // namespace
 
 int vm_Exec(VmInstance* inst, cell* retval, int index) {
-  if (inst->flags & VMF_BROWSE) return VM_ERR_NONE;  // opcode cells are their own handler tokens
-  if (!inst->native_dispatch) return VM_ERR_CALLBACK;
-  if (!(inst->flags & VMF_NATIVES_READY)) return VM_ERR_NOTFOUND;
-  if (!(inst->flags & VMF_RELOCATED)) return VM_ERR_INIT;
+    if (inst->flags & VMF_BROWSE) return VM_ERR_NONE;  // opcode cells are their own handler tokens
+    if (!inst->native_dispatch) return VM_ERR_CALLBACK;
+    if (!(inst->flags & VMF_NATIVES_READY)) return VM_ERR_NOTFOUND;
+    if (!(inst->flags & VMF_RELOCATED)) return VM_ERR_INIT;
 
 #define VELT_R8(x) x, x, x, x, x, x, x, x
 #define VELT_OP_LABEL(num, id, name, operand) &&L_##id,
 #define VELT_FUSED_LABEL(id, count, a, b, c, d) &&LF_##id,
-  static const void* const handlers[] = {
-      VELT_VM_OPCODES(VELT_OP_LABEL)
-      VELT_VM_FUSED(VELT_FUSED_LABEL)
-      // Tokens nobody writes: unreachable after load, but never a wild jump.
-      VELT_R8(VELT_R8(&&L_NONE)), VELT_R8(&&L_NONE), VELT_R8(&&L_NONE), VELT_R8(&&L_NONE),
-      &&L_NONE};
+    static const void* const handlers[] = {
+        VELT_VM_OPCODES(VELT_OP_LABEL) VELT_VM_FUSED(VELT_FUSED_LABEL)
+        // Tokens nobody writes: unreachable after load, but never a wild jump.
+        VELT_R8(VELT_R8(&&L_NONE)),
+        VELT_R8(&&L_NONE), VELT_R8(&&L_NONE), VELT_R8(&&L_NONE), &&L_NONE};
 #undef VELT_FUSED_LABEL
 #undef VELT_OP_LABEL
 #undef VELT_R8
-  static_assert(sizeof handlers / sizeof handlers[0] == 256, "one handler for every token");
+    static_assert(sizeof handlers / sizeof handlers[0] == 256, "one handler for every token");
 
-  // Not const: PIN() names them as register operands.
-  uint8_t* code = codeBase(inst);
-  uint8_t* data = dataBase(inst);
-  const uint8_t* const code_end = code + inst->code_size;
-  cell stp = inst->stack_top;
-  const cell hlw = inst->heap_low;
-  const cell hdr_cod = cell(rd32(inst->image + 12));
-  const cell hdr_dat = cell(rd32(inst->image + 16));
+    // Not const: PIN() names them as register operands.
+    uint8_t* code = codeBase(inst);
+    uint8_t* data = dataBase(inst);
+    const uint8_t* const code_end = code + inst->code_size;
+    cell stp = inst->stack_top;
+    const cell hlw = inst->heap_low;
+    const cell hdr_cod = cell(rd32(inst->image + 12));
+    const cell hdr_dat = cell(rd32(inst->image + 16));
 
-  cell pri = 0, alt = 0, frm = 0;
-  cell hea = inst->heap, stk = inst->stack;
-  cell reset_hea = hea, reset_stk = stk;
-  const uint8_t* cip = nullptr;
-  int err = VM_ERR_NONE;
-  cell nidx = 0;
-  // The instance and the result pointer serve only the cold paths (native calls, BREAK, HALT,
-  // errors): they wait in the stack frame, so the machine registers go to the hot state.
-  VmInstance* volatile cold_inst = inst;
-  cell* volatile cold_retval = retval;
+    cell pri = 0, alt = 0, frm = 0;
+    cell hea = inst->heap, stk = inst->stack;
+    cell reset_hea = hea, reset_stk = stk;
+    const uint8_t* cip = nullptr;
+    int err = VM_ERR_NONE;
+    cell nidx = 0;
+    // The instance and the result pointer serve only the cold paths (native calls, BREAK, HALT,
+    // errors): they wait in the stack frame, so the machine registers go to the hot state.
+    VmInstance* volatile cold_inst = inst;
+    cell* volatile cold_retval = retval;
 
-  if (index == VM_EXEC_CONTINUE) {
-    frm = inst->frame;
-    pri = inst->reg_pri;
-    alt = inst->reg_alt;
-    reset_stk = inst->resume_stack;
-    reset_hea = inst->resume_heap;
-    if (!isInstructionStart(inst, ucell(inst->cip))) return VM_ERR_MEMACCESS;
-    cip = code + inst->cip;
-  } else if (index == VM_EXEC_MAIN) {
-    cell main_entry = cell(rd32(inst->image + 28));
-    if (main_entry < 0) return VM_ERR_INDEX;
-    cip = code + main_entry;
-  } else if (index >= 0) {
-    VmTable pubs = table(inst->image, TableKind::Publics);
-    if (index >= pubs.count) return VM_ERR_INDEX;
-    cip = code + rd32(pubs.entry(index));
-  } else {
-    return VM_ERR_INDEX;
-  }
-  if (stk > stp) return VM_ERR_STACKLOW;
-  if (hea < hlw) return VM_ERR_HEAPLOW;
-  if (index != VM_EXEC_CONTINUE) {
-    const int64_t args = int64_t(inst->pushed_args) * 4;
-    if (args < 0 || int64_t(stk) + args > stp) return VM_ERR_STACKLOW;
-    if (int64_t(hea) + 64 > int64_t(stk) - 8) return VM_ERR_STACKERR;
-    reset_stk = cell(stk + args);
-    inst->pushed_args = 0;
-    stk -= 4;
-    stc(data + stk, cell(args));
-    stk -= 4;
-    stc(data + stk, 0);
-  }
-  if (int64_t(hea) + 64 > stk) return VM_ERR_STACKERR;
+    if (index == VM_EXEC_CONTINUE) {
+        frm = inst->frame;
+        pri = inst->reg_pri;
+        alt = inst->reg_alt;
+        reset_stk = inst->resume_stack;
+        reset_hea = inst->resume_heap;
+        if (!isInstructionStart(inst, ucell(inst->cip))) return VM_ERR_MEMACCESS;
+        cip = code + inst->cip;
+    } else if (index == VM_EXEC_MAIN) {
+        cell main_entry = cell(rd32(inst->image + 28));
+        if (main_entry < 0) return VM_ERR_INDEX;
+        cip = code + main_entry;
+    } else if (index >= 0) {
+        VmTable pubs = table(inst->image, TableKind::Publics);
+        if (index >= pubs.count) return VM_ERR_INDEX;
+        cip = code + rd32(pubs.entry(index));
+    } else {
+        return VM_ERR_INDEX;
+    }
+    if (stk > stp) return VM_ERR_STACKLOW;
+    if (hea < hlw) return VM_ERR_HEAPLOW;
+    if (index != VM_EXEC_CONTINUE) {
+        const int64_t args = int64_t(inst->pushed_args) * 4;
+        if (args < 0 || int64_t(stk) + args > stp) return VM_ERR_STACKLOW;
+        if (int64_t(hea) + 64 > int64_t(stk) - 8) return VM_ERR_STACKERR;
+        reset_stk = cell(stk + args);
+        inst->pushed_args = 0;
+        stk -= 4;
+        stc(data + stk, cell(args));
+        stk -= 4;
+        stc(data + stk, 0);
+    }
+    if (int64_t(hea) + 64 > stk) return VM_ERR_STACKERR;
 
 #define OPND() ldc(cip + 4)
 #define INST (static_cast<VmInstance*>(cold_inst))  // the instance, from its stack slot
-  // Pins the hot state to machine registers at every dispatch. Left alone, the compiler keeps FRM
-  // and the code base in stack slots, and every frame access and every jump pays an extra load.
-  // The statement is empty: it only says these values live in registers here.
+        // Pins the hot state to machine registers at every dispatch. Left alone, the compiler keeps FRM
+        // and the code base in stack slots, and every frame access and every jump pays an extra load.
+        // The statement is empty: it only says these values live in registers here.
 #define PIN() \
-  __asm__("" : "+r"(frm), "+r"(code), "+r"(pri), "+r"(alt), "+r"(stk), "+r"(hea) : "r"(data), "r"(stp))
+    __asm__("" : "+r"(frm), "+r"(code), "+r"(pri), "+r"(alt), "+r"(stk), "+r"(hea) : "r"(data), "r"(stp))
 #ifdef VELT_VM_STEP_BUDGET
 // An exhausted budget stays at 0, so runs that follow (an outer run after a nested one) stop too.
-#define NEXT()                                                       \
-  do {                                                               \
-    if (g_step_budget >= 0) {                                        \
-      if (g_step_budget == 0) ABORT(VM_ERR_EXIT);                    \
-      --g_step_budget;                                               \
-    }                                                                \
-    PIN();                                                           \
-    goto* handlers[ucell(ldc(cip)) & 0xFFu];                         \
-  } while (0)
+#define NEXT()                                          \
+    do {                                                \
+        if (g_step_budget >= 0) {                       \
+            if (g_step_budget == 0) ABORT(VM_ERR_EXIT); \
+            --g_step_budget;                            \
+        }                                               \
+        PIN();                                          \
+        goto* handlers[ucell(ldc(cip)) & 0xFFu];        \
+    } while (0)
 #else
-#define NEXT()                                \
-  do {                                        \
-    PIN();                                    \
-    goto* handlers[ucell(ldc(cip)) & 0xFFu];  \
-  } while (0)
+#define NEXT()                                   \
+    do {                                         \
+        PIN();                                   \
+        goto* handlers[ucell(ldc(cip)) & 0xFFu]; \
+    } while (0)
 #endif
-#define ABORT(e)  \
-  do {            \
-    err = (e);    \
-    goto abort_run; \
-  } while (0)
+#define ABORT(e)        \
+    do {                \
+        err = (e);      \
+        goto abort_run; \
+    } while (0)
 #define UNLIKELY(x) __builtin_expect(!!(x), 0)
-  // Inside the block: enough for containment, used where the instruction set promises no check.
+        // Inside the block: enough for containment, used where the instruction set promises no check.
 #define CHK(a) \
-  if (UNLIKELY(ucell(a) >= ucell(stp))) ABORT(VM_ERR_MEMACCESS)
-  // The instruction set's validated access: also refuses the free space between heap and stack.
+    if (UNLIKELY(ucell(a) >= ucell(stp))) ABORT(VM_ERR_MEMACCESS)
+        // The instruction set's validated access: also refuses the free space between heap and stack.
 #define VALID(a) \
-  if (UNLIKELY(ucell(a) >= ucell(stp) || (cell(a) >= hea && cell(a) < stk))) ABORT(VM_ERR_MEMACCESS)
-#define VALID_BLOCK(a, n)                                             \
-  do {                                                                \
-    VALID(a);                                                         \
-    const int64_t end_ = int64_t(ucell(a)) + int64_t(ucell(n));       \
-    if (UNLIKELY(end_ > stp || (end_ > hea && end_ < stk))) ABORT(VM_ERR_MEMACCESS); \
-  } while (0)
-#define PUSH(v)                                            \
-  do {                                                     \
-    if (UNLIKELY(stk - 4 < hea)) ABORT(VM_ERR_STACKERR);   \
-    stk -= 4;                                              \
-    stc(data + stk, (v));                                  \
-  } while (0)
-#define POP(v)                                             \
-  do {                                                     \
-    if (UNLIKELY(stk > stp - 4)) ABORT(VM_ERR_STACKLOW);   \
-    (v) = ldc(data + stk);                                 \
-    stk += 4;                                              \
-  } while (0)
+    if (UNLIKELY(ucell(a) >= ucell(stp) || (cell(a) >= hea && cell(a) < stk))) ABORT(VM_ERR_MEMACCESS)
+#define VALID_BLOCK(a, n)                                                                \
+    do {                                                                                 \
+        VALID(a);                                                                        \
+        const int64_t end_ = int64_t(ucell(a)) + int64_t(ucell(n));                      \
+        if (UNLIKELY(end_ > stp || (end_ > hea && end_ < stk))) ABORT(VM_ERR_MEMACCESS); \
+    } while (0)
+#define PUSH(v)                                              \
+    do {                                                     \
+        if (UNLIKELY(stk - 4 < hea)) ABORT(VM_ERR_STACKERR); \
+        stk -= 4;                                            \
+        stc(data + stk, (v));                                \
+    } while (0)
+#define POP(v)                                               \
+    do {                                                     \
+        if (UNLIKELY(stk > stp - 4)) ABORT(VM_ERR_STACKLOW); \
+        (v) = ldc(data + stk);                               \
+        stk += 4;                                            \
+    } while (0)
 #define FRAME(off) ucell(ucell(frm) + ucell(off))
 #define ADD32(a, b) cell(ucell(a) + ucell(b))
 #ifdef VELT_VM_STEP_BUDGET
 // A fused instruction stands for `n` steps. With fewer left, its head runs alone and the plain
 // instructions after it go on, so the run stops exactly where the unfused code would.
-#define FUSED(n, head)                           \
-  do {                                           \
-    if (g_step_budget >= 0) {                    \
-      if (g_step_budget < (n) - 1) goto head;    \
-      g_step_budget -= (n) - 1;                  \
-    }                                            \
-  } while (0)
+#define FUSED(n, head)                            \
+    do {                                          \
+        if (g_step_budget >= 0) {                 \
+            if (g_step_budget < (n)-1) goto head; \
+            g_step_budget -= (n)-1;               \
+        }                                         \
+    } while (0)
 #else
 #define FUSED(n, head) \
-  do {                 \
-  } while (0)
+    do {               \
+    } while (0)
 #endif
 // dst = the frame local whose offset is the operand cell at cip + at.
-#define LOCAL(dst, at)                         \
-  do {                                         \
-    const ucell a_ = FRAME(ldc(cip + (at)));   \
-    CHK(a_);                                   \
-    (dst) = ldc(data + a_);                    \
-  } while (0)
+#define LOCAL(dst, at)                           \
+    do {                                         \
+        const ucell a_ = FRAME(ldc(cip + (at))); \
+        CHK(a_);                                 \
+        (dst) = ldc(data + a_);                  \
+    } while (0)
 // The conditional jumps JEQ..JSGEQ with their conditions on PRI and ALT.
-#define VELT_JCC(Y)                  \
-  Y(JEQ, pri == alt)                 \
-  Y(JNEQ, pri != alt)                \
-  Y(JLESS, ucell(pri) < ucell(alt))  \
-  Y(JLEQ, ucell(pri) <= ucell(alt))  \
-  Y(JGRTR, ucell(pri) > ucell(alt))  \
-  Y(JGEQ, ucell(pri) >= ucell(alt))  \
-  Y(JSLESS, pri < alt)               \
-  Y(JSLEQ, pri <= alt)               \
-  Y(JSGRTR, pri > alt)               \
-  Y(JSGEQ, pri >= alt)
-#define JUMP_IF(cond)               \
-  do {                              \
-    if (cond) cip = code + OPND();  \
-    else cip += 8;                  \
-    NEXT();                         \
-  } while (0)
+#define VELT_JCC(Y)                   \
+    Y(JEQ, pri == alt)                \
+    Y(JNEQ, pri != alt)               \
+    Y(JLESS, ucell(pri) < ucell(alt)) \
+    Y(JLEQ, ucell(pri) <= ucell(alt)) \
+    Y(JGRTR, ucell(pri) > ucell(alt)) \
+    Y(JGEQ, ucell(pri) >= ucell(alt)) \
+    Y(JSLESS, pri < alt)              \
+    Y(JSLEQ, pri <= alt)              \
+    Y(JSGRTR, pri > alt)              \
+    Y(JSGEQ, pri >= alt)
+#define JUMP_IF(cond)            \
+    do {                         \
+        if (cond)                \
+            cip = code + OPND(); \
+        else                     \
+            cip += 8;            \
+        NEXT();                  \
+    } while (0)
 
-  NEXT();
+    NEXT();
 
 L_NONE:
 L_CALL_PRI:
 L_FILE:
 L_JUMP_PRI:
 L_CASETBL:
-  ABORT(VM_ERR_INVINSTR);
+    ABORT(VM_ERR_INVINSTR);
 
-L_LOAD_PRI: { cell a = OPND(); CHK(a); pri = ldc(data + a); cip += 8; NEXT(); }
-L_LOAD_ALT: { cell a = OPND(); CHK(a); alt = ldc(data + a); cip += 8; NEXT(); }
-L_LOAD_S_PRI: { ucell a = FRAME(OPND()); CHK(a); pri = ldc(data + a); cip += 8; NEXT(); }
-L_LOAD_S_ALT: { ucell a = FRAME(OPND()); CHK(a); alt = ldc(data + a); cip += 8; NEXT(); }
-L_LREF_PRI: { cell a = OPND(); CHK(a); cell b = ldc(data + a); CHK(b); pri = ldc(data + b); cip += 8; NEXT(); }
-L_LREF_ALT: { cell a = OPND(); CHK(a); cell b = ldc(data + a); CHK(b); alt = ldc(data + b); cip += 8; NEXT(); }
-L_LREF_S_PRI: { ucell a = FRAME(OPND()); CHK(a); cell b = ldc(data + a); CHK(b); pri = ldc(data + b); cip += 8; NEXT(); }
-L_LREF_S_ALT: { ucell a = FRAME(OPND()); CHK(a); cell b = ldc(data + a); CHK(b); alt = ldc(data + b); cip += 8; NEXT(); }
-L_LOAD_I: { VALID(pri); pri = ldc(data + pri); cip += 4; NEXT(); }
-L_LODB_I: {
-  VALID(pri);
-  switch (OPND()) {
-    case 1: pri = data[pri]; break;
-    case 2: { uint16_t v; std::memcpy(&v, data + pri, 2); pri = v; break; }
-    case 4: pri = ldc(data + pri); break;
-    default: break;
-  }
-  cip += 8;
-  NEXT();
+L_LOAD_PRI : {
+    cell a = OPND();
+    CHK(a);
+    pri = ldc(data + a);
+    cip += 8;
+    NEXT();
 }
-L_CONST_PRI: { pri = OPND(); cip += 8; NEXT(); }
-L_CONST_ALT: { alt = OPND(); cip += 8; NEXT(); }
-L_ADDR_PRI: { pri = ADD32(frm, OPND()); cip += 8; NEXT(); }
-L_ADDR_ALT: { alt = ADD32(frm, OPND()); cip += 8; NEXT(); }
-L_STOR_PRI: { cell a = OPND(); CHK(a); stc(data + a, pri); cip += 8; NEXT(); }
-L_STOR_ALT: { cell a = OPND(); CHK(a); stc(data + a, alt); cip += 8; NEXT(); }
-L_STOR_S_PRI: { ucell a = FRAME(OPND()); CHK(a); stc(data + a, pri); cip += 8; NEXT(); }
-L_STOR_S_ALT: { ucell a = FRAME(OPND()); CHK(a); stc(data + a, alt); cip += 8; NEXT(); }
-L_SREF_PRI: { cell a = OPND(); CHK(a); cell b = ldc(data + a); CHK(b); stc(data + b, pri); cip += 8; NEXT(); }
-L_SREF_ALT: { cell a = OPND(); CHK(a); cell b = ldc(data + a); CHK(b); stc(data + b, alt); cip += 8; NEXT(); }
-L_SREF_S_PRI: { ucell a = FRAME(OPND()); CHK(a); cell b = ldc(data + a); CHK(b); stc(data + b, pri); cip += 8; NEXT(); }
-L_SREF_S_ALT: { ucell a = FRAME(OPND()); CHK(a); cell b = ldc(data + a); CHK(b); stc(data + b, alt); cip += 8; NEXT(); }
-L_STOR_I: { VALID(alt); stc(data + alt, pri); cip += 4; NEXT(); }
-L_STRB_I: {
-  VALID(alt);
-  switch (OPND()) {
-    case 1: data[alt] = uint8_t(pri); break;
-    case 2: { uint16_t v = uint16_t(pri); std::memcpy(data + alt, &v, 2); break; }
-    case 4: stc(data + alt, pri); break;
-    default: break;
-  }
-  cip += 8;
-  NEXT();
+L_LOAD_ALT : {
+    cell a = OPND();
+    CHK(a);
+    alt = ldc(data + a);
+    cip += 8;
+    NEXT();
 }
-L_LIDX: { ucell a = ucell(alt) + ucell(pri) * 4u; VALID(a); pri = ldc(data + a); cip += 4; NEXT(); }
-L_LIDX_B: {
-  ucell a = ucell(alt) + (ucell(pri) << (ucell(OPND()) & 31));
-  VALID(a);
-  pri = ldc(data + a);
-  cip += 8;
-  NEXT();
+L_LOAD_S_PRI : {
+    ucell a = FRAME(OPND());
+    CHK(a);
+    pri = ldc(data + a);
+    cip += 8;
+    NEXT();
 }
-L_IDXADDR: { pri = cell(ucell(alt) + ucell(pri) * 4u); cip += 4; NEXT(); }
-L_IDXADDR_B: { pri = cell(ucell(alt) + (ucell(pri) << (ucell(OPND()) & 31))); cip += 8; NEXT(); }
-L_ALIGN_PRI: { ucell n = ucell(OPND()); if (n < 4) pri ^= cell(4 - n); cip += 8; NEXT(); }
-L_ALIGN_ALT: { ucell n = ucell(OPND()); if (n < 4) alt ^= cell(4 - n); cip += 8; NEXT(); }
-L_LCTRL: {
-  switch (OPND()) {
-    case 0: pri = hdr_cod; break;
-    case 1: pri = hdr_dat; break;
-    case 2: pri = hea; break;
-    case 3: pri = stp; break;
-    case 4: pri = stk; break;
-    case 5: pri = frm; break;
-    case 6: pri = cell(cip + 8 - code); break;
-    default: break;
-  }
-  cip += 8;
-  NEXT();
+L_LOAD_S_ALT : {
+    ucell a = FRAME(OPND());
+    CHK(a);
+    alt = ldc(data + a);
+    cip += 8;
+    NEXT();
 }
-L_SCTRL: {
-  switch (OPND()) {
-    case 2:
-      if (pri < hlw) ABORT(VM_ERR_HEAPLOW);
-      if (pri > stk) ABORT(VM_ERR_STACKERR);
-      hea = pri;
-      break;
-    case 4:
-      if (pri > stp) ABORT(VM_ERR_STACKLOW);
-      if (pri < hea) ABORT(VM_ERR_STACKERR);
-      stk = pri;
-      break;
-    case 5: frm = pri; break;
-    case 6:
-      if (!isInstructionStart(INST, ucell(pri))) ABORT(VM_ERR_MEMACCESS);
-      cip = code + pri;
-      NEXT();
-    default: break;
-  }
-  cip += 8;
-  NEXT();
+L_LREF_PRI : {
+    cell a = OPND();
+    CHK(a);
+    cell b = ldc(data + a);
+    CHK(b);
+    pri = ldc(data + b);
+    cip += 8;
+    NEXT();
 }
-L_MOVE_PRI: { pri = alt; cip += 4; NEXT(); }
-L_MOVE_ALT: { alt = pri; cip += 4; NEXT(); }
-L_XCHG: { cell t = pri; pri = alt; alt = t; cip += 4; NEXT(); }
-L_PUSH_PRI: { PUSH(pri); cip += 4; NEXT(); }
-L_PUSH_ALT: { PUSH(alt); cip += 4; NEXT(); }
-L_PUSH_R: { for (cell n = OPND(); n > 0; --n) PUSH(pri); cip += 8; NEXT(); }
-L_PUSH_C: { PUSH(OPND()); cip += 8; NEXT(); }
-L_PUSH: { cell a = OPND(); CHK(a); PUSH(ldc(data + a)); cip += 8; NEXT(); }
-L_PUSH_S: { ucell a = FRAME(OPND()); CHK(a); PUSH(ldc(data + a)); cip += 8; NEXT(); }
-L_POP_PRI: { POP(pri); cip += 4; NEXT(); }
-L_POP_ALT: { POP(alt); cip += 4; NEXT(); }
-L_STACK: {
-  const int64_t n = int64_t(stk) + OPND();
-  alt = stk;
-  if (int64_t(hea) + 64 > n) ABORT(VM_ERR_STACKERR);
-  if (n > stp) ABORT(VM_ERR_STACKLOW);
-  stk = cell(n);
-  cip += 8;
-  NEXT();
+L_LREF_ALT : {
+    cell a = OPND();
+    CHK(a);
+    cell b = ldc(data + a);
+    CHK(b);
+    alt = ldc(data + b);
+    cip += 8;
+    NEXT();
 }
-L_HEAP: {
-  const int64_t n = int64_t(hea) + OPND();
-  alt = hea;
-  if (n + 64 > stk) ABORT(VM_ERR_STACKERR);
-  if (n < hlw) ABORT(VM_ERR_HEAPLOW);
-  hea = cell(n);
-  cip += 8;
-  NEXT();
+L_LREF_S_PRI : {
+    ucell a = FRAME(OPND());
+    CHK(a);
+    cell b = ldc(data + a);
+    CHK(b);
+    pri = ldc(data + b);
+    cip += 8;
+    NEXT();
 }
-L_PROC: {
-  PUSH(frm);
-  frm = stk;
-  if (int64_t(hea) + 64 > stk) ABORT(VM_ERR_STACKERR);
-  cip += 4;
-  NEXT();
+L_LREF_S_ALT : {
+    ucell a = FRAME(OPND());
+    CHK(a);
+    cell b = ldc(data + a);
+    CHK(b);
+    alt = ldc(data + b);
+    cip += 8;
+    NEXT();
 }
-L_RET: {
-  cell ra;
-  POP(frm);
-  POP(ra);
-  if (!isInstructionStart(INST, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
-  cip = code + ra;
-  NEXT();
+L_LOAD_I : {
+    VALID(pri);
+    pri = ldc(data + pri);
+    cip += 4;
+    NEXT();
 }
-L_RETN: {
-  cell ra, n;
-  POP(frm);
-  POP(ra);
-  if (!isInstructionStart(INST, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
-  POP(n);
-  const int64_t s = int64_t(stk) + n;
-  if (s > stp) ABORT(VM_ERR_STACKLOW);
-  if (s < hea) ABORT(VM_ERR_STACKERR);
-  stk = cell(s);
-  cip = code + ra;
-  NEXT();
-}
-L_CALL: { PUSH(cell(cip + 8 - code)); cip = code + OPND(); NEXT(); }
-L_JUMP: { cip = code + OPND(); NEXT(); }
-L_JREL: { cip = cip + 8 + OPND(); NEXT(); }
-L_JZER: JUMP_IF(pri == 0);
-L_JNZ: JUMP_IF(pri != 0);
-#define PLAIN_JCC(id, cond) \
-  L_##id : JUMP_IF(cond);
-  VELT_JCC(PLAIN_JCC)
-#undef PLAIN_JCC
-L_SHL: { pri = cell(ucell(pri) << (ucell(alt) & 31)); cip += 4; NEXT(); }
-L_SHR: { pri = cell(ucell(pri) >> (ucell(alt) & 31)); cip += 4; NEXT(); }
-L_SSHR: { pri = pri >> (ucell(alt) & 31); cip += 4; NEXT(); }
-L_SHL_C_PRI: { pri = cell(ucell(pri) << (ucell(OPND()) & 31)); cip += 8; NEXT(); }
-L_SHL_C_ALT: { alt = cell(ucell(alt) << (ucell(OPND()) & 31)); cip += 8; NEXT(); }
-L_SHR_C_PRI: { pri = cell(ucell(pri) >> (ucell(OPND()) & 31)); cip += 8; NEXT(); }
-L_SHR_C_ALT: { alt = cell(ucell(alt) >> (ucell(OPND()) & 31)); cip += 8; NEXT(); }
-L_SMUL:
-L_UMUL: { pri = cell(ucell(pri) * ucell(alt)); cip += 4; NEXT(); }
-L_SDIV: {
-  if (alt == 0) ABORT(VM_ERR_DIVIDE);
-  floorDiv(pri, alt, pri, alt);
-  cip += 4;
-  NEXT();
-}
-L_SDIV_ALT: {
-  if (pri == 0) ABORT(VM_ERR_DIVIDE);
-  floorDiv(alt, pri, pri, alt);
-  cip += 4;
-  NEXT();
-}
-L_UDIV: {
-  if (alt == 0) ABORT(VM_ERR_DIVIDE);
-  ucell q = ucell(pri) / ucell(alt), r = ucell(pri) % ucell(alt);
-  pri = cell(q);
-  alt = cell(r);
-  cip += 4;
-  NEXT();
-}
-L_UDIV_ALT: {
-  if (pri == 0) ABORT(VM_ERR_DIVIDE);
-  ucell q = ucell(alt) / ucell(pri), r = ucell(alt) % ucell(pri);
-  pri = cell(q);
-  alt = cell(r);
-  cip += 4;
-  NEXT();
-}
-L_ADD: { pri = ADD32(pri, alt); cip += 4; NEXT(); }
-L_SUB: { pri = cell(ucell(pri) - ucell(alt)); cip += 4; NEXT(); }
-L_SUB_ALT: { pri = cell(ucell(alt) - ucell(pri)); cip += 4; NEXT(); }
-L_AND: { pri &= alt; cip += 4; NEXT(); }
-L_OR: { pri |= alt; cip += 4; NEXT(); }
-L_XOR: { pri ^= alt; cip += 4; NEXT(); }
-L_NOT: { pri = pri == 0; cip += 4; NEXT(); }
-L_NEG: { pri = cell(0u - ucell(pri)); cip += 4; NEXT(); }
-L_INVERT: { pri = ~pri; cip += 4; NEXT(); }
-L_ADD_C: { pri = ADD32(pri, OPND()); cip += 8; NEXT(); }
-L_SMUL_C: { pri = cell(ucell(pri) * ucell(OPND())); cip += 8; NEXT(); }
-L_ZERO_PRI: { pri = 0; cip += 4; NEXT(); }
-L_ZERO_ALT: { alt = 0; cip += 4; NEXT(); }
-L_ZERO: { cell a = OPND(); CHK(a); stc(data + a, 0); cip += 8; NEXT(); }
-L_ZERO_S: { ucell a = FRAME(OPND()); CHK(a); stc(data + a, 0); cip += 8; NEXT(); }
-L_SIGN_PRI: { if ((pri & 0xFF) >= 0x80) pri |= ~cell(0xFF); cip += 4; NEXT(); }
-L_SIGN_ALT: { if ((alt & 0xFF) >= 0x80) alt |= ~cell(0xFF); cip += 4; NEXT(); }
-L_EQ: { pri = pri == alt; cip += 4; NEXT(); }
-L_NEQ: { pri = pri != alt; cip += 4; NEXT(); }
-L_LESS: { pri = ucell(pri) < ucell(alt); cip += 4; NEXT(); }
-L_LEQ: { pri = ucell(pri) <= ucell(alt); cip += 4; NEXT(); }
-L_GRTR: { pri = ucell(pri) > ucell(alt); cip += 4; NEXT(); }
-L_GEQ: { pri = ucell(pri) >= ucell(alt); cip += 4; NEXT(); }
-L_SLESS: { pri = pri < alt; cip += 4; NEXT(); }
-L_SLEQ: { pri = pri <= alt; cip += 4; NEXT(); }
-L_SGRTR: { pri = pri > alt; cip += 4; NEXT(); }
-L_SGEQ: { pri = pri >= alt; cip += 4; NEXT(); }
-L_EQ_C_PRI: { pri = pri == OPND(); cip += 8; NEXT(); }
-L_EQ_C_ALT: { pri = alt == OPND(); cip += 8; NEXT(); }
-L_INC_PRI: { pri = ADD32(pri, 1); cip += 4; NEXT(); }
-L_INC_ALT: { alt = ADD32(alt, 1); cip += 4; NEXT(); }
-L_INC: { cell a = OPND(); CHK(a); stc(data + a, ADD32(ldc(data + a), 1)); cip += 8; NEXT(); }
-L_INC_S: { ucell a = FRAME(OPND()); CHK(a); stc(data + a, ADD32(ldc(data + a), 1)); cip += 8; NEXT(); }
-L_INC_I: { CHK(pri); stc(data + pri, ADD32(ldc(data + pri), 1)); cip += 4; NEXT(); }
-L_DEC_PRI: { pri = ADD32(pri, -1); cip += 4; NEXT(); }
-L_DEC_ALT: { alt = ADD32(alt, -1); cip += 4; NEXT(); }
-L_DEC: { cell a = OPND(); CHK(a); stc(data + a, ADD32(ldc(data + a), -1)); cip += 8; NEXT(); }
-L_DEC_S: { ucell a = FRAME(OPND()); CHK(a); stc(data + a, ADD32(ldc(data + a), -1)); cip += 8; NEXT(); }
-L_DEC_I: { CHK(pri); stc(data + pri, ADD32(ldc(data + pri), -1)); cip += 4; NEXT(); }
-L_MOVS: {
-  const ucell n = ucell(OPND());
-  VALID_BLOCK(pri, n);
-  VALID_BLOCK(alt, n);
-  std::memmove(data + alt, data + pri, n);
-  cip += 8;
-  NEXT();
-}
-L_CMPS: {
-  const ucell n = ucell(OPND());
-  VALID_BLOCK(pri, n);
-  VALID_BLOCK(alt, n);
-  const int r = n ? std::memcmp(data + alt, data + pri, n) : 0;
-  pri = (r > 0) - (r < 0);
-  cip += 8;
-  NEXT();
-}
-L_FILL: {
-  const ucell n = ucell(OPND());
-  VALID_BLOCK(alt, n);
-  for (ucell i = 0; i + 4 <= n; i += 4) stc(data + alt + i, pri);
-  cip += 8;
-  NEXT();
-}
-L_HALT: {
-  const cell n = OPND();
-  cip += 8;
-  if (cell* const rv = cold_retval) *rv = pri;
-  INST->reg_pri = pri;
-  INST->reg_alt = alt;
-  INST->frame = frm;
-  INST->cip = cell(cip - code);
-  if (n == VM_ERR_SLEEP) {
-    INST->stack = stk;
-    INST->heap = hea;
-    INST->resume_stack = reset_stk;
-    INST->resume_heap = reset_hea;
-    return VM_ERR_SLEEP;
-  }
-  INST->stack = reset_stk;
-  INST->heap = reset_hea;
-  return n;
-}
-L_BOUNDS: { if (ucell(pri) > ucell(OPND())) ABORT(VM_ERR_BOUNDS); cip += 8; NEXT(); }
-L_SYSREQ_PRI: { nidx = pri; cip += 4; goto native_call; }
-L_SYSREQ_C: { nidx = OPND(); cip += 8; goto native_call; }
-L_LINE:
-L_SRANGE: { cip += 12; NEXT(); }
-L_SYMBOL: { cip += 8 + ucell(OPND()); NEXT(); }
-L_SWITCH: {
-  const uint8_t* t = code + OPND();
-  const ucell n = ucell(ldc(t + 4));
-  cip = code + ldc(t + 8);
-  for (ucell i = 0; i < n; ++i) {
-    if (ldc(t + 12 + 8 * i) == pri) {
-      cip = code + ldc(t + 16 + 8 * i);
-      break;
+L_LODB_I : {
+    VALID(pri);
+    switch (OPND()) {
+        case 1: pri = data[pri]; break;
+        case 2: {
+            uint16_t v;
+            std::memcpy(&v, data + pri, 2);
+            pri = v;
+            break;
+        }
+        case 4: pri = ldc(data + pri); break;
+        default: break;
     }
-  }
-  NEXT();
+    cip += 8;
+    NEXT();
 }
-L_SWAP_PRI: {
-  if (stk > stp - 4) ABORT(VM_ERR_STACKLOW);
-  cell t = ldc(data + stk);
-  stc(data + stk, pri);
-  pri = t;
-  cip += 4;
-  NEXT();
+L_CONST_PRI : {
+    pri = OPND();
+    cip += 8;
+    NEXT();
 }
-L_SWAP_ALT: {
-  if (stk > stp - 4) ABORT(VM_ERR_STACKLOW);
-  cell t = ldc(data + stk);
-  stc(data + stk, alt);
-  alt = t;
-  cip += 4;
-  NEXT();
+L_CONST_ALT : {
+    alt = OPND();
+    cip += 8;
+    NEXT();
 }
-L_PUSH_ADR: { PUSH(ADD32(frm, OPND())); cip += 8; NEXT(); }
-L_NOP: { cip += 4; NEXT(); }
-L_SYMTAG: { cip += 8; NEXT(); }
-L_SYSREQ_D: {
-  nidx = OPND();
-  cip += 8;
-  INST->cip = cell(cip - code);
-  INST->frame = frm;
-  INST->heap = hea;
-  INST->stack = stk;
-  if ((stk & 3) != 0 || int64_t(stk) + 4 + int64_t(ucell(ldc(data + stk))) > stp) ABORT(VM_ERR_MEMACCESS);
-  if (ucell(nidx) >= ucell(INST->native_count) || !INST->native_table[nidx]) ABORT(VM_ERR_NOTFOUND);
-  // A sleep raised by an earlier call must not make this one sleep too.
-  INST->error_code = 0;
-  pri = INST->native_table[nidx](INST, reinterpret_cast<const cell*>(data + stk));
-  err = INST->error_code;
-  if (err != VM_ERR_NONE) {
-    if (err == VM_ERR_SLEEP) goto sleep_in_call;
-    goto abort_run;
-  }
-  if (cip >= code_end) ABORT(VM_ERR_MEMACCESS);
-  NEXT();
+L_ADDR_PRI : {
+    pri = ADD32(frm, OPND());
+    cip += 8;
+    NEXT();
 }
-L_BREAK: {
-  cip += 4;
-  if (INST->debug_hook) {
+L_ADDR_ALT : {
+    alt = ADD32(frm, OPND());
+    cip += 8;
+    NEXT();
+}
+L_STOR_PRI : {
+    cell a = OPND();
+    CHK(a);
+    stc(data + a, pri);
+    cip += 8;
+    NEXT();
+}
+L_STOR_ALT : {
+    cell a = OPND();
+    CHK(a);
+    stc(data + a, alt);
+    cip += 8;
+    NEXT();
+}
+L_STOR_S_PRI : {
+    ucell a = FRAME(OPND());
+    CHK(a);
+    stc(data + a, pri);
+    cip += 8;
+    NEXT();
+}
+L_STOR_S_ALT : {
+    ucell a = FRAME(OPND());
+    CHK(a);
+    stc(data + a, alt);
+    cip += 8;
+    NEXT();
+}
+L_SREF_PRI : {
+    cell a = OPND();
+    CHK(a);
+    cell b = ldc(data + a);
+    CHK(b);
+    stc(data + b, pri);
+    cip += 8;
+    NEXT();
+}
+L_SREF_ALT : {
+    cell a = OPND();
+    CHK(a);
+    cell b = ldc(data + a);
+    CHK(b);
+    stc(data + b, alt);
+    cip += 8;
+    NEXT();
+}
+L_SREF_S_PRI : {
+    ucell a = FRAME(OPND());
+    CHK(a);
+    cell b = ldc(data + a);
+    CHK(b);
+    stc(data + b, pri);
+    cip += 8;
+    NEXT();
+}
+L_SREF_S_ALT : {
+    ucell a = FRAME(OPND());
+    CHK(a);
+    cell b = ldc(data + a);
+    CHK(b);
+    stc(data + b, alt);
+    cip += 8;
+    NEXT();
+}
+L_STOR_I : {
+    VALID(alt);
+    stc(data + alt, pri);
+    cip += 4;
+    NEXT();
+}
+L_STRB_I : {
+    VALID(alt);
+    switch (OPND()) {
+        case 1: data[alt] = uint8_t(pri); break;
+        case 2: {
+            uint16_t v = uint16_t(pri);
+            std::memcpy(data + alt, &v, 2);
+            break;
+        }
+        case 4: stc(data + alt, pri); break;
+        default: break;
+    }
+    cip += 8;
+    NEXT();
+}
+L_LIDX : {
+    ucell a = ucell(alt) + ucell(pri) * 4u;
+    VALID(a);
+    pri = ldc(data + a);
+    cip += 4;
+    NEXT();
+}
+L_LIDX_B : {
+    ucell a = ucell(alt) + (ucell(pri) << (ucell(OPND()) & 31));
+    VALID(a);
+    pri = ldc(data + a);
+    cip += 8;
+    NEXT();
+}
+L_IDXADDR : {
+    pri = cell(ucell(alt) + ucell(pri) * 4u);
+    cip += 4;
+    NEXT();
+}
+L_IDXADDR_B : {
+    pri = cell(ucell(alt) + (ucell(pri) << (ucell(OPND()) & 31)));
+    cip += 8;
+    NEXT();
+}
+L_ALIGN_PRI : {
+    ucell n = ucell(OPND());
+    if (n < 4) pri ^= cell(4 - n);
+    cip += 8;
+    NEXT();
+}
+L_ALIGN_ALT : {
+    ucell n = ucell(OPND());
+    if (n < 4) alt ^= cell(4 - n);
+    cip += 8;
+    NEXT();
+}
+L_LCTRL : {
+    switch (OPND()) {
+        case 0: pri = hdr_cod; break;
+        case 1: pri = hdr_dat; break;
+        case 2: pri = hea; break;
+        case 3: pri = stp; break;
+        case 4: pri = stk; break;
+        case 5: pri = frm; break;
+        case 6: pri = cell(cip + 8 - code); break;
+        default: break;
+    }
+    cip += 8;
+    NEXT();
+}
+L_SCTRL : {
+    switch (OPND()) {
+        case 2:
+            if (pri < hlw) ABORT(VM_ERR_HEAPLOW);
+            if (pri > stk) ABORT(VM_ERR_STACKERR);
+            hea = pri;
+            break;
+        case 4:
+            if (pri > stp) ABORT(VM_ERR_STACKLOW);
+            if (pri < hea) ABORT(VM_ERR_STACKERR);
+            stk = pri;
+            break;
+        case 5: frm = pri; break;
+        case 6:
+            if (!isInstructionStart(INST, ucell(pri))) ABORT(VM_ERR_MEMACCESS);
+            cip = code + pri;
+            NEXT();
+        default: break;
+    }
+    cip += 8;
+    NEXT();
+}
+L_MOVE_PRI : {
+    pri = alt;
+    cip += 4;
+    NEXT();
+}
+L_MOVE_ALT : {
+    alt = pri;
+    cip += 4;
+    NEXT();
+}
+L_XCHG : {
+    cell t = pri;
+    pri = alt;
+    alt = t;
+    cip += 4;
+    NEXT();
+}
+L_PUSH_PRI : {
+    PUSH(pri);
+    cip += 4;
+    NEXT();
+}
+L_PUSH_ALT : {
+    PUSH(alt);
+    cip += 4;
+    NEXT();
+}
+L_PUSH_R : {
+    for (cell n = OPND(); n > 0; --n) PUSH(pri);
+    cip += 8;
+    NEXT();
+}
+L_PUSH_C : {
+    PUSH(OPND());
+    cip += 8;
+    NEXT();
+}
+L_PUSH : {
+    cell a = OPND();
+    CHK(a);
+    PUSH(ldc(data + a));
+    cip += 8;
+    NEXT();
+}
+L_PUSH_S : {
+    ucell a = FRAME(OPND());
+    CHK(a);
+    PUSH(ldc(data + a));
+    cip += 8;
+    NEXT();
+}
+L_POP_PRI : {
+    POP(pri);
+    cip += 4;
+    NEXT();
+}
+L_POP_ALT : {
+    POP(alt);
+    cip += 4;
+    NEXT();
+}
+L_STACK : {
+    const int64_t n = int64_t(stk) + OPND();
+    alt = stk;
+    if (int64_t(hea) + 64 > n) ABORT(VM_ERR_STACKERR);
+    if (n > stp) ABORT(VM_ERR_STACKLOW);
+    stk = cell(n);
+    cip += 8;
+    NEXT();
+}
+L_HEAP : {
+    const int64_t n = int64_t(hea) + OPND();
+    alt = hea;
+    if (n + 64 > stk) ABORT(VM_ERR_STACKERR);
+    if (n < hlw) ABORT(VM_ERR_HEAPLOW);
+    hea = cell(n);
+    cip += 8;
+    NEXT();
+}
+L_PROC : {
+    PUSH(frm);
+    frm = stk;
+    if (int64_t(hea) + 64 > stk) ABORT(VM_ERR_STACKERR);
+    cip += 4;
+    NEXT();
+}
+L_RET : {
+    cell ra;
+    POP(frm);
+    POP(ra);
+    if (!isInstructionStart(INST, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
+    cip = code + ra;
+    NEXT();
+}
+L_RETN : {
+    cell ra, n;
+    POP(frm);
+    POP(ra);
+    if (!isInstructionStart(INST, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
+    POP(n);
+    const int64_t s = int64_t(stk) + n;
+    if (s > stp) ABORT(VM_ERR_STACKLOW);
+    if (s < hea) ABORT(VM_ERR_STACKERR);
+    stk = cell(s);
+    cip = code + ra;
+    NEXT();
+}
+L_CALL : {
+    PUSH(cell(cip + 8 - code));
+    cip = code + OPND();
+    NEXT();
+}
+L_JUMP : {
+    cip = code + OPND();
+    NEXT();
+}
+L_JREL : {
+    cip = cip + 8 + OPND();
+    NEXT();
+}
+L_JZER:
+    JUMP_IF(pri == 0);
+L_JNZ:
+    JUMP_IF(pri != 0);
+#define PLAIN_JCC(id, cond) L_##id : JUMP_IF(cond);
+    VELT_JCC(PLAIN_JCC)
+#undef PLAIN_JCC
+L_SHL : {
+    pri = cell(ucell(pri) << (ucell(alt) & 31));
+    cip += 4;
+    NEXT();
+}
+L_SHR : {
+    pri = cell(ucell(pri) >> (ucell(alt) & 31));
+    cip += 4;
+    NEXT();
+}
+L_SSHR : {
+    pri = pri >> (ucell(alt) & 31);
+    cip += 4;
+    NEXT();
+}
+L_SHL_C_PRI : {
+    pri = cell(ucell(pri) << (ucell(OPND()) & 31));
+    cip += 8;
+    NEXT();
+}
+L_SHL_C_ALT : {
+    alt = cell(ucell(alt) << (ucell(OPND()) & 31));
+    cip += 8;
+    NEXT();
+}
+L_SHR_C_PRI : {
+    pri = cell(ucell(pri) >> (ucell(OPND()) & 31));
+    cip += 8;
+    NEXT();
+}
+L_SHR_C_ALT : {
+    alt = cell(ucell(alt) >> (ucell(OPND()) & 31));
+    cip += 8;
+    NEXT();
+}
+L_SMUL:
+L_UMUL : {
+    pri = cell(ucell(pri) * ucell(alt));
+    cip += 4;
+    NEXT();
+}
+L_SDIV : {
+    if (alt == 0) ABORT(VM_ERR_DIVIDE);
+    floorDiv(pri, alt, pri, alt);
+    cip += 4;
+    NEXT();
+}
+L_SDIV_ALT : {
+    if (pri == 0) ABORT(VM_ERR_DIVIDE);
+    floorDiv(alt, pri, pri, alt);
+    cip += 4;
+    NEXT();
+}
+L_UDIV : {
+    if (alt == 0) ABORT(VM_ERR_DIVIDE);
+    ucell q = ucell(pri) / ucell(alt), r = ucell(pri) % ucell(alt);
+    pri = cell(q);
+    alt = cell(r);
+    cip += 4;
+    NEXT();
+}
+L_UDIV_ALT : {
+    if (pri == 0) ABORT(VM_ERR_DIVIDE);
+    ucell q = ucell(alt) / ucell(pri), r = ucell(alt) % ucell(pri);
+    pri = cell(q);
+    alt = cell(r);
+    cip += 4;
+    NEXT();
+}
+L_ADD : {
+    pri = ADD32(pri, alt);
+    cip += 4;
+    NEXT();
+}
+L_SUB : {
+    pri = cell(ucell(pri) - ucell(alt));
+    cip += 4;
+    NEXT();
+}
+L_SUB_ALT : {
+    pri = cell(ucell(alt) - ucell(pri));
+    cip += 4;
+    NEXT();
+}
+L_AND : {
+    pri &= alt;
+    cip += 4;
+    NEXT();
+}
+L_OR : {
+    pri |= alt;
+    cip += 4;
+    NEXT();
+}
+L_XOR : {
+    pri ^= alt;
+    cip += 4;
+    NEXT();
+}
+L_NOT : {
+    pri = pri == 0;
+    cip += 4;
+    NEXT();
+}
+L_NEG : {
+    pri = cell(0u - ucell(pri));
+    cip += 4;
+    NEXT();
+}
+L_INVERT : {
+    pri = ~pri;
+    cip += 4;
+    NEXT();
+}
+L_ADD_C : {
+    pri = ADD32(pri, OPND());
+    cip += 8;
+    NEXT();
+}
+L_SMUL_C : {
+    pri = cell(ucell(pri) * ucell(OPND()));
+    cip += 8;
+    NEXT();
+}
+L_ZERO_PRI : {
+    pri = 0;
+    cip += 4;
+    NEXT();
+}
+L_ZERO_ALT : {
+    alt = 0;
+    cip += 4;
+    NEXT();
+}
+L_ZERO : {
+    cell a = OPND();
+    CHK(a);
+    stc(data + a, 0);
+    cip += 8;
+    NEXT();
+}
+L_ZERO_S : {
+    ucell a = FRAME(OPND());
+    CHK(a);
+    stc(data + a, 0);
+    cip += 8;
+    NEXT();
+}
+L_SIGN_PRI : {
+    if ((pri & 0xFF) >= 0x80) pri |= ~cell(0xFF);
+    cip += 4;
+    NEXT();
+}
+L_SIGN_ALT : {
+    if ((alt & 0xFF) >= 0x80) alt |= ~cell(0xFF);
+    cip += 4;
+    NEXT();
+}
+L_EQ : {
+    pri = pri == alt;
+    cip += 4;
+    NEXT();
+}
+L_NEQ : {
+    pri = pri != alt;
+    cip += 4;
+    NEXT();
+}
+L_LESS : {
+    pri = ucell(pri) < ucell(alt);
+    cip += 4;
+    NEXT();
+}
+L_LEQ : {
+    pri = ucell(pri) <= ucell(alt);
+    cip += 4;
+    NEXT();
+}
+L_GRTR : {
+    pri = ucell(pri) > ucell(alt);
+    cip += 4;
+    NEXT();
+}
+L_GEQ : {
+    pri = ucell(pri) >= ucell(alt);
+    cip += 4;
+    NEXT();
+}
+L_SLESS : {
+    pri = pri < alt;
+    cip += 4;
+    NEXT();
+}
+L_SLEQ : {
+    pri = pri <= alt;
+    cip += 4;
+    NEXT();
+}
+L_SGRTR : {
+    pri = pri > alt;
+    cip += 4;
+    NEXT();
+}
+L_SGEQ : {
+    pri = pri >= alt;
+    cip += 4;
+    NEXT();
+}
+L_EQ_C_PRI : {
+    pri = pri == OPND();
+    cip += 8;
+    NEXT();
+}
+L_EQ_C_ALT : {
+    pri = alt == OPND();
+    cip += 8;
+    NEXT();
+}
+L_INC_PRI : {
+    pri = ADD32(pri, 1);
+    cip += 4;
+    NEXT();
+}
+L_INC_ALT : {
+    alt = ADD32(alt, 1);
+    cip += 4;
+    NEXT();
+}
+L_INC : {
+    cell a = OPND();
+    CHK(a);
+    stc(data + a, ADD32(ldc(data + a), 1));
+    cip += 8;
+    NEXT();
+}
+L_INC_S : {
+    ucell a = FRAME(OPND());
+    CHK(a);
+    stc(data + a, ADD32(ldc(data + a), 1));
+    cip += 8;
+    NEXT();
+}
+L_INC_I : {
+    CHK(pri);
+    stc(data + pri, ADD32(ldc(data + pri), 1));
+    cip += 4;
+    NEXT();
+}
+L_DEC_PRI : {
+    pri = ADD32(pri, -1);
+    cip += 4;
+    NEXT();
+}
+L_DEC_ALT : {
+    alt = ADD32(alt, -1);
+    cip += 4;
+    NEXT();
+}
+L_DEC : {
+    cell a = OPND();
+    CHK(a);
+    stc(data + a, ADD32(ldc(data + a), -1));
+    cip += 8;
+    NEXT();
+}
+L_DEC_S : {
+    ucell a = FRAME(OPND());
+    CHK(a);
+    stc(data + a, ADD32(ldc(data + a), -1));
+    cip += 8;
+    NEXT();
+}
+L_DEC_I : {
+    CHK(pri);
+    stc(data + pri, ADD32(ldc(data + pri), -1));
+    cip += 4;
+    NEXT();
+}
+L_MOVS : {
+    const ucell n = ucell(OPND());
+    VALID_BLOCK(pri, n);
+    VALID_BLOCK(alt, n);
+    std::memmove(data + alt, data + pri, n);
+    cip += 8;
+    NEXT();
+}
+L_CMPS : {
+    const ucell n = ucell(OPND());
+    VALID_BLOCK(pri, n);
+    VALID_BLOCK(alt, n);
+    const int r = n ? std::memcmp(data + alt, data + pri, n) : 0;
+    pri = (r > 0) - (r < 0);
+    cip += 8;
+    NEXT();
+}
+L_FILL : {
+    const ucell n = ucell(OPND());
+    VALID_BLOCK(alt, n);
+    for (ucell i = 0; i + 4 <= n; i += 4) stc(data + alt + i, pri);
+    cip += 8;
+    NEXT();
+}
+L_HALT : {
+    const cell n = OPND();
+    cip += 8;
+    if (cell* const rv = cold_retval) *rv = pri;
+    INST->reg_pri = pri;
+    INST->reg_alt = alt;
+    INST->frame = frm;
+    INST->cip = cell(cip - code);
+    if (n == VM_ERR_SLEEP) {
+        INST->stack = stk;
+        INST->heap = hea;
+        INST->resume_stack = reset_stk;
+        INST->resume_heap = reset_hea;
+        return VM_ERR_SLEEP;
+    }
+    INST->stack = reset_stk;
+    INST->heap = reset_hea;
+    return n;
+}
+L_BOUNDS : {
+    if (ucell(pri) > ucell(OPND())) ABORT(VM_ERR_BOUNDS);
+    cip += 8;
+    NEXT();
+}
+L_SYSREQ_PRI : {
+    nidx = pri;
+    cip += 4;
+    goto native_call;
+}
+L_SYSREQ_C : {
+    nidx = OPND();
+    cip += 8;
+    goto native_call;
+}
+L_LINE:
+L_SRANGE : {
+    cip += 12;
+    NEXT();
+}
+L_SYMBOL : {
+    cip += 8 + ucell(OPND());
+    NEXT();
+}
+L_SWITCH : {
+    const uint8_t* t = code + OPND();
+    const ucell n = ucell(ldc(t + 4));
+    cip = code + ldc(t + 8);
+    for (ucell i = 0; i < n; ++i) {
+        if (ldc(t + 12 + 8 * i) == pri) {
+            cip = code + ldc(t + 16 + 8 * i);
+            break;
+        }
+    }
+    NEXT();
+}
+L_SWAP_PRI : {
+    if (stk > stp - 4) ABORT(VM_ERR_STACKLOW);
+    cell t = ldc(data + stk);
+    stc(data + stk, pri);
+    pri = t;
+    cip += 4;
+    NEXT();
+}
+L_SWAP_ALT : {
+    if (stk > stp - 4) ABORT(VM_ERR_STACKLOW);
+    cell t = ldc(data + stk);
+    stc(data + stk, alt);
+    alt = t;
+    cip += 4;
+    NEXT();
+}
+L_PUSH_ADR : {
+    PUSH(ADD32(frm, OPND()));
+    cip += 8;
+    NEXT();
+}
+L_NOP : {
+    cip += 4;
+    NEXT();
+}
+L_SYMTAG : {
+    cip += 8;
+    NEXT();
+}
+L_SYSREQ_D : {
+    nidx = OPND();
+    cip += 8;
     INST->cip = cell(cip - code);
     INST->frame = frm;
     INST->heap = hea;
     INST->stack = stk;
-    err = INST->debug_hook(INST);
+    if ((stk & 3) != 0 || int64_t(stk) + 4 + int64_t(ucell(ldc(data + stk))) > stp) ABORT(VM_ERR_MEMACCESS);
+    if (ucell(nidx) >= ucell(INST->native_count) || !INST->native_table[nidx]) ABORT(VM_ERR_NOTFOUND);
+    // A sleep raised by an earlier call must not make this one sleep too.
+    INST->error_code = 0;
+    pri = INST->native_table[nidx](INST, reinterpret_cast<const cell*>(data + stk));
+    err = INST->error_code;
     if (err != VM_ERR_NONE) {
-      if (err == VM_ERR_SLEEP) goto sleep_in_call;
-      goto abort_run;
+        if (err == VM_ERR_SLEEP) goto sleep_in_call;
+        goto abort_run;
     }
-  }
-  if (cip >= code_end) ABORT(VM_ERR_MEMACCESS);
-  NEXT();
+    if (cip >= code_end) ABORT(VM_ERR_MEMACCESS);
+    NEXT();
+}
+L_BREAK : {
+    cip += 4;
+    if (INST->debug_hook) {
+        INST->cip = cell(cip - code);
+        INST->frame = frm;
+        INST->heap = hea;
+        INST->stack = stk;
+        err = INST->debug_hook(INST);
+        if (err != VM_ERR_NONE) {
+            if (err == VM_ERR_SLEEP) goto sleep_in_call;
+            goto abort_run;
+        }
+    }
+    if (cip >= code_end) ABORT(VM_ERR_MEMACCESS);
+    NEXT();
 }
 
-  // Fused sequences (VELT_VM_FUSED). Each one does exactly what its plain instructions would, in
-  // their order and with their checks, and leaves PRI and ALT as they would; operands are read
-  // where the plain instructions keep them.
-#define LSS_JCC(id, cond)                                      \
-  LF_LSS_##id : {                                              \
-    FUSED(3, L_LOAD_S_PRI);                                    \
-    LOCAL(pri, 4);                                             \
-    LOCAL(alt, 12);                                            \
-    cip = (cond) ? code + ldc(cip + 20) : cip + 24;            \
-    NEXT();                                                    \
-  }
-#define LSC_JCC(id, cond)                                      \
-  LF_LSC_##id : {                                              \
-    FUSED(3, L_LOAD_S_PRI);                                    \
-    LOCAL(pri, 4);                                             \
-    alt = ldc(cip + 12);                                       \
-    cip = (cond) ? code + ldc(cip + 20) : cip + 24;            \
-    NEXT();                                                    \
-  }
-  VELT_JCC(LSS_JCC)
-  VELT_JCC(LSC_JCC)
+// Fused sequences (VELT_VM_FUSED). Each one does exactly what its plain instructions would, in
+// their order and with their checks, and leaves PRI and ALT as they would; operands are read
+// where the plain instructions keep them.
+#define LSS_JCC(id, cond)                               \
+    LF_LSS_##id : {                                     \
+        FUSED(3, L_LOAD_S_PRI);                         \
+        LOCAL(pri, 4);                                  \
+        LOCAL(alt, 12);                                 \
+        cip = (cond) ? code + ldc(cip + 20) : cip + 24; \
+        NEXT();                                         \
+    }
+#define LSC_JCC(id, cond)                               \
+    LF_LSC_##id : {                                     \
+        FUSED(3, L_LOAD_S_PRI);                         \
+        LOCAL(pri, 4);                                  \
+        alt = ldc(cip + 12);                            \
+        cip = (cond) ? code + ldc(cip + 20) : cip + 24; \
+        NEXT();                                         \
+    }
+    VELT_JCC(LSS_JCC)
+    VELT_JCC(LSC_JCC)
 #undef LSS_JCC
 #undef LSC_JCC
-LF_LS_JZER: {
-  FUSED(2, L_LOAD_S_PRI);
-  LOCAL(pri, 4);
-  cip = pri == 0 ? code + ldc(cip + 12) : cip + 16;
-  NEXT();
+LF_LS_JZER : {
+    FUSED(2, L_LOAD_S_PRI);
+    LOCAL(pri, 4);
+    cip = pri == 0 ? code + ldc(cip + 12) : cip + 16;
+    NEXT();
 }
-LF_LS_JNZ: {
-  FUSED(2, L_LOAD_S_PRI);
-  LOCAL(pri, 4);
-  cip = pri != 0 ? code + ldc(cip + 12) : cip + 16;
-  NEXT();
+LF_LS_JNZ : {
+    FUSED(2, L_LOAD_S_PRI);
+    LOCAL(pri, 4);
+    cip = pri != 0 ? code + ldc(cip + 12) : cip + 16;
+    NEXT();
 }
-LF_LSS_ADD_SS: {
-  FUSED(4, L_LOAD_S_PRI);
-  LOCAL(pri, 4);
-  LOCAL(alt, 12);
-  pri = ADD32(pri, alt);
-  const ucell a = FRAME(ldc(cip + 24));
-  CHK(a);
-  stc(data + a, pri);
-  cip += 28;
-  NEXT();
+LF_LSS_ADD_SS : {
+    FUSED(4, L_LOAD_S_PRI);
+    LOCAL(pri, 4);
+    LOCAL(alt, 12);
+    pri = ADD32(pri, alt);
+    const ucell a = FRAME(ldc(cip + 24));
+    CHK(a);
+    stc(data + a, pri);
+    cip += 28;
+    NEXT();
 }
-LF_LSA_ADD_SS: {
-  FUSED(3, L_LOAD_S_ALT);
-  LOCAL(alt, 4);
-  pri = ADD32(pri, alt);
-  const ucell a = FRAME(ldc(cip + 16));
-  CHK(a);
-  stc(data + a, pri);
-  cip += 20;
-  NEXT();
+LF_LSA_ADD_SS : {
+    FUSED(3, L_LOAD_S_ALT);
+    LOCAL(alt, 4);
+    pri = ADD32(pri, alt);
+    const ucell a = FRAME(ldc(cip + 16));
+    CHK(a);
+    stc(data + a, pri);
+    cip += 20;
+    NEXT();
 }
-LF_INCS_JUMP: {
-  FUSED(2, L_INC_S);
-  const ucell a = FRAME(ldc(cip + 4));
-  CHK(a);
-  stc(data + a, ADD32(ldc(data + a), 1));
-  cip = code + ldc(cip + 12);
-  NEXT();
+LF_INCS_JUMP : {
+    FUSED(2, L_INC_S);
+    const ucell a = FRAME(ldc(cip + 4));
+    CHK(a);
+    stc(data + a, ADD32(ldc(data + a), 1));
+    cip = code + ldc(cip + 12);
+    NEXT();
 }
-LF_LSB_LIDX: {
-  FUSED(4, L_LOAD_S_PRI);
-  LOCAL(pri, 4);
-  if (UNLIKELY(ucell(pri) > ucell(ldc(cip + 12)))) ABORT(VM_ERR_BOUNDS);
-  alt = ADD32(frm, ldc(cip + 20));
-  const ucell a = ucell(alt) + ucell(pri) * 4u;
-  VALID(a);
-  pri = ldc(data + a);
-  cip += 28;
-  NEXT();
+LF_LSB_LIDX : {
+    FUSED(4, L_LOAD_S_PRI);
+    LOCAL(pri, 4);
+    if (UNLIKELY(ucell(pri) > ucell(ldc(cip + 12)))) ABORT(VM_ERR_BOUNDS);
+    alt = ADD32(frm, ldc(cip + 20));
+    const ucell a = ucell(alt) + ucell(pri) * 4u;
+    VALID(a);
+    pri = ldc(data + a);
+    cip += 28;
+    NEXT();
 }
-LF_LSB_IDXADDR: {
-  FUSED(4, L_LOAD_S_PRI);
-  LOCAL(pri, 4);
-  if (UNLIKELY(ucell(pri) > ucell(ldc(cip + 12)))) ABORT(VM_ERR_BOUNDS);
-  alt = ADD32(frm, ldc(cip + 20));
-  pri = cell(ucell(alt) + ucell(pri) * 4u);
-  cip += 28;
-  NEXT();
+LF_LSB_IDXADDR : {
+    FUSED(4, L_LOAD_S_PRI);
+    LOCAL(pri, 4);
+    if (UNLIKELY(ucell(pri) > ucell(ldc(cip + 12)))) ABORT(VM_ERR_BOUNDS);
+    alt = ADD32(frm, ldc(cip + 20));
+    pri = cell(ucell(alt) + ucell(pri) * 4u);
+    cip += 28;
+    NEXT();
 }
-LF_MOVE_CONST_STORI: {
-  FUSED(3, L_MOVE_ALT);
-  alt = pri;
-  pri = ldc(cip + 8);
-  VALID(alt);
-  stc(data + alt, pri);
-  cip += 16;
-  NEXT();
+LF_MOVE_CONST_STORI : {
+    FUSED(3, L_MOVE_ALT);
+    alt = pri;
+    pri = ldc(cip + 8);
+    VALID(alt);
+    stc(data + alt, pri);
+    cip += 16;
+    NEXT();
 }
-LF_LSS: {
-  FUSED(2, L_LOAD_S_PRI);
-  LOCAL(pri, 4);
-  LOCAL(alt, 12);
-  cip += 16;
-  NEXT();
+LF_LSS : {
+    FUSED(2, L_LOAD_S_PRI);
+    LOCAL(pri, 4);
+    LOCAL(alt, 12);
+    cip += 16;
+    NEXT();
 }
 
-native_call: {
-  INST->cip = cell(cip - code);
-  INST->frame = frm;
-  INST->heap = hea;
-  INST->stack = stk;
-  // The native reads params as cells and trusts params[0]: the cells must be aligned and the
-  // argument bytes it announces must lie on the stack.
-  if ((stk & 3) != 0 || int64_t(stk) + 4 + int64_t(ucell(ldc(data + stk))) > stp) ABORT(VM_ERR_MEMACCESS);
-  cell result = pri;
-  err = INST->native_dispatch(INST, nidx, &result, reinterpret_cast<const cell*>(data + stk));
-  pri = result;
-  if (err != VM_ERR_NONE) {
-    if (err == VM_ERR_SLEEP) goto sleep_in_call;
-    goto abort_run;
-  }
-  if (cip >= code_end) ABORT(VM_ERR_MEMACCESS);
-  NEXT();
+native_call : {
+    INST->cip = cell(cip - code);
+    INST->frame = frm;
+    INST->heap = hea;
+    INST->stack = stk;
+    // The native reads params as cells and trusts params[0]: the cells must be aligned and the
+    // argument bytes it announces must lie on the stack.
+    if ((stk & 3) != 0 || int64_t(stk) + 4 + int64_t(ucell(ldc(data + stk))) > stp) ABORT(VM_ERR_MEMACCESS);
+    cell result = pri;
+    err = INST->native_dispatch(INST, nidx, &result, reinterpret_cast<const cell*>(data + stk));
+    pri = result;
+    if (err != VM_ERR_NONE) {
+        if (err == VM_ERR_SLEEP) goto sleep_in_call;
+        goto abort_run;
+    }
+    if (cip >= code_end) ABORT(VM_ERR_MEMACCESS);
+    NEXT();
 }
 
 sleep_in_call:
-  INST->reg_pri = pri;
-  INST->reg_alt = alt;
-  INST->resume_stack = reset_stk;
-  INST->resume_heap = reset_hea;
-  return VM_ERR_SLEEP;
+    INST->reg_pri = pri;
+    INST->reg_alt = alt;
+    INST->resume_stack = reset_stk;
+    INST->resume_heap = reset_hea;
+    return VM_ERR_SLEEP;
 
 abort_run:
-  INST->stack = reset_stk;
-  INST->heap = reset_hea;
-  return err;
+    INST->stack = reset_stk;
+    INST->heap = reset_hea;
+    return err;
 
 #undef OPND
 #undef NEXT

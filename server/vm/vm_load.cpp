@@ -20,45 +20,45 @@ namespace velt {
 using namespace vm_internal;
 
 VmFileHeader VmFileHeader::read(const uint8_t* p) {
-  VmFileHeader h;
-  h.size = int32_t(rd32(p + 0));
-  h.magic = rd16(p + 4);
-  h.file_version = p[6];
-  h.vm_version = p[7];
-  h.flags = int16_t(rd16(p + 8));
-  h.defsize = int16_t(rd16(p + 10));
-  h.cod = int32_t(rd32(p + 12));
-  h.dat = int32_t(rd32(p + 16));
-  h.hea = int32_t(rd32(p + 20));
-  h.stack_top = int32_t(rd32(p + 24));
-  h.main_entry = int32_t(rd32(p + 28));
-  h.publics = int32_t(rd32(p + 32));
-  h.natives = int32_t(rd32(p + 36));
-  h.libraries = int32_t(rd32(p + 40));
-  h.pubvars = int32_t(rd32(p + 44));
-  h.tags = int32_t(rd32(p + 48));
-  h.nametable = int32_t(rd32(p + 52));
-  return h;
+    VmFileHeader h;
+    h.size = int32_t(rd32(p + 0));
+    h.magic = rd16(p + 4);
+    h.file_version = p[6];
+    h.vm_version = p[7];
+    h.flags = int16_t(rd16(p + 8));
+    h.defsize = int16_t(rd16(p + 10));
+    h.cod = int32_t(rd32(p + 12));
+    h.dat = int32_t(rd32(p + 16));
+    h.hea = int32_t(rd32(p + 20));
+    h.stack_top = int32_t(rd32(p + 24));
+    h.main_entry = int32_t(rd32(p + 28));
+    h.publics = int32_t(rd32(p + 32));
+    h.natives = int32_t(rd32(p + 36));
+    h.libraries = int32_t(rd32(p + 40));
+    h.pubvars = int32_t(rd32(p + 44));
+    h.tags = int32_t(rd32(p + 48));
+    h.nametable = int32_t(rd32(p + 52));
+    return h;
 }
 
 void VmFileHeader::write(uint8_t* p) const {
-  wr32(p + 0, uint32_t(size));
-  wr16(p + 4, magic);
-  p[6] = file_version;
-  p[7] = vm_version;
-  wr16(p + 8, uint16_t(flags));
-  wr16(p + 10, uint16_t(defsize));
-  wr32(p + 12, uint32_t(cod));
-  wr32(p + 16, uint32_t(dat));
-  wr32(p + 20, uint32_t(hea));
-  wr32(p + 24, uint32_t(stack_top));
-  wr32(p + 28, uint32_t(main_entry));
-  wr32(p + 32, uint32_t(publics));
-  wr32(p + 36, uint32_t(natives));
-  wr32(p + 40, uint32_t(libraries));
-  wr32(p + 44, uint32_t(pubvars));
-  wr32(p + 48, uint32_t(tags));
-  wr32(p + 52, uint32_t(nametable));
+    wr32(p + 0, uint32_t(size));
+    wr16(p + 4, magic);
+    p[6] = file_version;
+    p[7] = vm_version;
+    wr16(p + 8, uint16_t(flags));
+    wr16(p + 10, uint16_t(defsize));
+    wr32(p + 12, uint32_t(cod));
+    wr32(p + 16, uint32_t(dat));
+    wr32(p + 20, uint32_t(hea));
+    wr32(p + 24, uint32_t(stack_top));
+    wr32(p + 28, uint32_t(main_entry));
+    wr32(p + 32, uint32_t(publics));
+    wr32(p + 36, uint32_t(natives));
+    wr32(p + 40, uint32_t(libraries));
+    wr32(p + 44, uint32_t(pubvars));
+    wr32(p + 48, uint32_t(tags));
+    wr32(p + 52, uint32_t(nametable));
 }
 
 namespace vm_internal {
@@ -69,72 +69,85 @@ int32_t tagsEnd(const VmFileHeader& h) { return h.file_version >= 7 ? h.nametabl
 }  // namespace
 
 VmTable table(const uint8_t* image, TableKind kind) {
-  VmFileHeader h = VmFileHeader::read(image);
-  VmTable t;
-  t.defsize = h.defsize;
-  int32_t from = 0, to = 0;
-  switch (kind) {
-    case TableKind::Publics: from = h.publics; to = h.natives; break;
-    case TableKind::Natives: from = h.natives; to = h.libraries; break;
-    case TableKind::PubVars: from = h.pubvars; to = h.tags; break;
-    case TableKind::Tags: from = h.tags; to = tagsEnd(h); break;
-  }
-  t.base = image + from;
-  t.count = h.defsize > 0 && to > from ? (to - from) / h.defsize : 0;
-  return t;
+    VmFileHeader h = VmFileHeader::read(image);
+    VmTable t;
+    t.defsize = h.defsize;
+    int32_t from = 0, to = 0;
+    switch (kind) {
+        case TableKind::Publics:
+            from = h.publics;
+            to = h.natives;
+            break;
+        case TableKind::Natives:
+            from = h.natives;
+            to = h.libraries;
+            break;
+        case TableKind::PubVars:
+            from = h.pubvars;
+            to = h.tags;
+            break;
+        case TableKind::Tags:
+            from = h.tags;
+            to = tagsEnd(h);
+            break;
+    }
+    t.base = image + from;
+    t.count = h.defsize > 0 && to > from ? (to - from) / h.defsize : 0;
+    return t;
 }
 
 const char* entryName(const uint8_t* image, const uint8_t* entry) {
-  if (rd16(image + 10) == VM_DEFSIZE_NAMETABLE) return reinterpret_cast<const char*>(image + rd32(entry + 4));
-  return reinterpret_cast<const char*>(entry + 4);
+    if (rd16(image + 10) == VM_DEFSIZE_NAMETABLE)
+        return reinterpret_cast<const char*>(image + rd32(entry + 4));
+    return reinterpret_cast<const char*>(entry + 4);
 }
 
 int expandCompact(uint8_t* image, uint32_t cod, uint32_t size, uint32_t hea, int* held) {
-  if (size < cod || hea < cod || (hea - cod) % 4 != 0) return VM_ERR_FORMAT;
-  // Cells whose target still overlaps stream bytes not yet read wait here, highest target first.
-  struct Pending {
-    uint32_t target;
-    ucell value;
-  };
-  constexpr int kRing = 64;
-  Pending ring[kRing];
-  int head = 0, pending = 0, most = 0;
-  uint32_t rp = size;  // stream bytes [cod, rp) are still unread
-  uint32_t wp = hea;   // cells [wp, hea) are placed (written or pending)
-  auto release = [&] {
-    while (pending > 0 && ring[head].target >= rp) {
-      stc(image + ring[head].target, cell(ring[head].value));
-      head = (head + 1) % kRing;
-      --pending;
+    if (size < cod || hea < cod || (hea - cod) % 4 != 0) return VM_ERR_FORMAT;
+    // Cells whose target still overlaps stream bytes not yet read wait here, highest target first.
+    struct Pending {
+        uint32_t target;
+        ucell value;
+    };
+    constexpr int kRing = 64;
+    Pending ring[kRing];
+    int head = 0, pending = 0, most = 0;
+    uint32_t rp = size;  // stream bytes [cod, rp) are still unread
+    uint32_t wp = hea;   // cells [wp, hea) are placed (written or pending)
+    auto release = [&] {
+        while (pending > 0 && ring[head].target >= rp) {
+            stc(image + ring[head].target, cell(ring[head].value));
+            head = (head + 1) % kRing;
+            --pending;
+        }
+    };
+    while (rp > cod) {
+        release();
+        uint32_t end = rp;
+        if (image[end - 1] & 0x80) return VM_ERR_FORMAT;  // a cell's last byte has bit 7 clear
+        uint32_t start = end - 1;
+        while (start > cod && (image[start - 1] & 0x80)) {
+            --start;
+            if (end - start > 5) return VM_ERR_FORMAT;  // more than 32 bits of value
+        }
+        ucell v = (image[start] & 0x40) ? ~ucell(0) : 0;
+        for (uint32_t p = start; p < end; ++p) v = (v << 7) | (image[p] & 0x7Fu);
+        rp = start;
+        if (wp - cod < 4) return VM_ERR_FORMAT;  // more cells than the sections hold
+        wp -= 4;
+        if (wp < rp) {
+            if (pending == kRing) return VM_ERR_FORMAT;
+            ring[(head + pending) % kRing] = {wp, v};
+            ++pending;
+            if (pending > most) most = pending;
+        } else {
+            stc(image + wp, cell(v));
+        }
     }
-  };
-  while (rp > cod) {
     release();
-    uint32_t end = rp;
-    if (image[end - 1] & 0x80) return VM_ERR_FORMAT;  // a cell's last byte has bit 7 clear
-    uint32_t start = end - 1;
-    while (start > cod && (image[start - 1] & 0x80)) {
-      --start;
-      if (end - start > 5) return VM_ERR_FORMAT;  // more than 32 bits of value
-    }
-    ucell v = (image[start] & 0x40) ? ~ucell(0) : 0;
-    for (uint32_t p = start; p < end; ++p) v = (v << 7) | (image[p] & 0x7Fu);
-    rp = start;
-    if (wp - cod < 4) return VM_ERR_FORMAT;  // more cells than the sections hold
-    wp -= 4;
-    if (wp < rp) {
-      if (pending == kRing) return VM_ERR_FORMAT;
-      ring[(head + pending) % kRing] = {wp, v};
-      ++pending;
-      if (pending > most) most = pending;
-    } else {
-      stc(image + wp, cell(v));
-    }
-  }
-  release();
-  if (held) *held = most;
-  if (wp != cod || pending != 0) return VM_ERR_FORMAT;
-  return VM_ERR_NONE;
+    if (held) *held = most;
+    if (wp != cod || pending != 0) return VM_ERR_FORMAT;
+    return VM_ERR_NONE;
 }
 
 namespace {
@@ -145,11 +158,11 @@ void setCodeFusion(bool on) { g_code_fusion.store(on, std::memory_order_relaxed)
 bool codeFusion() { return g_code_fusion.load(std::memory_order_relaxed); }
 
 int checkHeader(const VmInstance* inst) {
-  if (!inst || !inst->image) return VM_ERR_FORMAT;
-  const uint8_t* p = inst->image;
-  if (rd16(p + 4) != VM_MAGIC) return VM_ERR_FORMAT;
-  if (p[6] > 8 || p[7] < 6) return VM_ERR_VERSION;
-  return VM_ERR_NONE;
+    if (!inst || !inst->image) return VM_ERR_FORMAT;
+    const uint8_t* p = inst->image;
+    if (rd16(p + 4) != VM_MAGIC) return VM_ERR_FORMAT;
+    if (p[6] > 8 || p[7] < 6) return VM_ERR_VERSION;
+    return VM_ERR_NONE;
 }
 
 }  // namespace vm_internal
@@ -159,158 +172,158 @@ namespace {
 // Header offsets in the documented order, each table a whole number of entries, and the
 // cell-sized sections the interpreter relies on.
 int checkLayout(const VmFileHeader& h) {
-  const int64_t top = h.stack_top;
-  if (h.size < VM_HEADER_SIZE || h.size > top) return VM_ERR_FORMAT;
-  const int64_t order[] = {VM_HEADER_SIZE, h.publics, h.natives, h.libraries, h.pubvars, h.tags};
-  for (size_t i = 1; i < sizeof order / sizeof order[0]; ++i)
-    if (order[i] < order[i - 1]) return VM_ERR_FORMAT;
-  int64_t tags_end = h.file_version >= 7 ? int64_t(h.nametable) : int64_t(h.cod);
-  if (tags_end < h.tags || h.cod < tags_end) return VM_ERR_FORMAT;
-  if (h.dat < h.cod || h.hea < h.dat || int64_t(h.hea) + 4 > top) return VM_ERR_FORMAT;
-  const int64_t spans[] = {int64_t(h.natives) - h.publics, int64_t(h.libraries) - h.natives,
-                           int64_t(h.tags) - h.pubvars, tags_end - h.tags};
-  for (int64_t s : spans)
-    if (s % h.defsize != 0) return VM_ERR_FORMAT;
-  // Cell-aligned sections: natives get host cell pointers into the data, and scans of
-  // aligned strings always end at the sentinel cell.
-  if (h.cod % 4 != 0 || h.dat % 4 != 0 || (h.hea - h.dat) % 4 != 0 || (top - h.dat) % 4 != 0)
-    return VM_ERR_FORMAT;
-  if (h.flags & VMF_COMPACT) {
-    if (h.size < h.cod) return VM_ERR_FORMAT;
-  } else if (h.size != h.hea) {
-    return VM_ERR_FORMAT;
-  }
-  return VM_ERR_NONE;
+    const int64_t top = h.stack_top;
+    if (h.size < VM_HEADER_SIZE || h.size > top) return VM_ERR_FORMAT;
+    const int64_t order[] = {VM_HEADER_SIZE, h.publics, h.natives, h.libraries, h.pubvars, h.tags};
+    for (size_t i = 1; i < sizeof order / sizeof order[0]; ++i)
+        if (order[i] < order[i - 1]) return VM_ERR_FORMAT;
+    int64_t tags_end = h.file_version >= 7 ? int64_t(h.nametable) : int64_t(h.cod);
+    if (tags_end < h.tags || h.cod < tags_end) return VM_ERR_FORMAT;
+    if (h.dat < h.cod || h.hea < h.dat || int64_t(h.hea) + 4 > top) return VM_ERR_FORMAT;
+    const int64_t spans[] = {int64_t(h.natives) - h.publics, int64_t(h.libraries) - h.natives,
+                             int64_t(h.tags) - h.pubvars, tags_end - h.tags};
+    for (int64_t s : spans)
+        if (s % h.defsize != 0) return VM_ERR_FORMAT;
+    // Cell-aligned sections: natives get host cell pointers into the data, and scans of
+    // aligned strings always end at the sentinel cell.
+    if (h.cod % 4 != 0 || h.dat % 4 != 0 || (h.hea - h.dat) % 4 != 0 || (top - h.dat) % 4 != 0)
+        return VM_ERR_FORMAT;
+    if (h.flags & VMF_COMPACT) {
+        if (h.size < h.cod) return VM_ERR_FORMAT;
+    } else if (h.size != h.hea) {
+        return VM_ERR_FORMAT;
+    }
+    return VM_ERR_NONE;
 }
 
 // Every name terminated inside its own area and no longer than the declared longest.
 int checkNames(const uint8_t* image, const VmFileHeader& h) {
-  int longest = 19;
-  int64_t names_from = 0, names_to = 0;
-  if (h.defsize == VM_DEFSIZE_NAMETABLE) {
-    if (h.file_version < 7 || int64_t(h.nametable) + 2 > h.cod) return VM_ERR_FORMAT;
-    longest = rd16(image + h.nametable);
-    if (longest > VM_MAX_NAME_LENGTH) return VM_ERR_FORMAT;
-    names_from = int64_t(h.nametable) + 2;
-    names_to = h.cod;
-  }
-  for (TableKind kind : {TableKind::Publics, TableKind::Natives, TableKind::PubVars, TableKind::Tags}) {
-    VmTable t = table(image, kind);
-    for (int i = 0; i < t.count; ++i) {
-      const uint8_t* e = t.entry(i);
-      const uint8_t* name;
-      int64_t room;
-      if (h.defsize == VM_DEFSIZE_NAMETABLE) {
-        int64_t off = rd32(e + 4);
-        if (off < names_from || off >= names_to) return VM_ERR_FORMAT;
-        name = image + off;
-        room = names_to - off;
-      } else {
-        name = e + 4;
-        room = VM_DEFSIZE_INLINE - 4;
-      }
-      const void* nul = std::memchr(name, 0, size_t(room < longest + 1 ? room : longest + 1));
-      if (!nul) return VM_ERR_FORMAT;
+    int longest = 19;
+    int64_t names_from = 0, names_to = 0;
+    if (h.defsize == VM_DEFSIZE_NAMETABLE) {
+        if (h.file_version < 7 || int64_t(h.nametable) + 2 > h.cod) return VM_ERR_FORMAT;
+        longest = rd16(image + h.nametable);
+        if (longest > VM_MAX_NAME_LENGTH) return VM_ERR_FORMAT;
+        names_from = int64_t(h.nametable) + 2;
+        names_to = h.cod;
     }
-  }
-  return VM_ERR_NONE;
+    for (TableKind kind : {TableKind::Publics, TableKind::Natives, TableKind::PubVars, TableKind::Tags}) {
+        VmTable t = table(image, kind);
+        for (int i = 0; i < t.count; ++i) {
+            const uint8_t* e = t.entry(i);
+            const uint8_t* name;
+            int64_t room;
+            if (h.defsize == VM_DEFSIZE_NAMETABLE) {
+                int64_t off = rd32(e + 4);
+                if (off < names_from || off >= names_to) return VM_ERR_FORMAT;
+                name = image + off;
+                room = names_to - off;
+            } else {
+                name = e + 4;
+                room = VM_DEFSIZE_INLINE - 4;
+            }
+            const void* nul = std::memchr(name, 0, size_t(room < longest + 1 ? room : longest + 1));
+            if (!nul) return VM_ERR_FORMAT;
+        }
+    }
+    return VM_ERR_NONE;
 }
 
 struct CodeMap {
-  std::vector<uint32_t> bits;
-  bool has(int64_t off) const {
-    if (off < 0 || (off & 3) || (off >> 2) >= int64_t(bits.size()) * 32) return false;
-    uint64_t i = uint64_t(off) >> 2;
-    return (bits[i >> 5] >> (i & 31)) & 1u;
-  }
-  // Only for offsets already proven to be instruction starts.
-  void set(int64_t off) { bits[size_t(off >> 7)] |= 1u << ((off >> 2) & 31); }
+    std::vector<uint32_t> bits;
+    bool has(int64_t off) const {
+        if (off < 0 || (off & 3) || (off >> 2) >= int64_t(bits.size()) * 32) return false;
+        uint64_t i = uint64_t(off) >> 2;
+        return (bits[i >> 5] >> (i & 31)) & 1u;
+    }
+    // Only for offsets already proven to be instruction starts.
+    void set(int64_t off) { bits[size_t(off >> 7)] |= 1u << ((off >> 2) & 31); }
 };
 
 // Walks the code once to find where instructions start (and that each one is whole), then checks
 // every static target against those starts and records it in `targets`.
 int checkCode(const uint8_t* code, uint32_t size, int natives, CodeMap& map, CodeMap& targets) {
-  map.bits.assign((size / 4 + 31) / 32, 0);
-  uint32_t pc = 0;
-  int last = -1;
-  while (pc < size) {
-    cell op = ldc(code + pc);
-    if (op < 1 || op >= OP_NUM_OPCODES) return VM_ERR_FORMAT;
-    map.bits[(pc >> 2) >> 5] |= 1u << ((pc >> 2) & 31);
-    uint64_t len = 4;
-    switch (vmOpInfo(op).operand) {
-      case VmOperand::None: len = 4; break;
-      case VmOperand::Value:
-      case VmOperand::Code:
-      case VmOperand::Rel:
-      case VmOperand::Native: len = 8; break;
-      case VmOperand::Two: len = 12; break;
-      case VmOperand::Bytes: {
-        if (uint64_t(pc) + 8 > size) return VM_ERR_FORMAT;
-        cell n = ldc(code + pc + 4);
-        if (n < 0 || n % 4 != 0) return VM_ERR_FORMAT;
-        len = 8 + uint64_t(n);
-        break;
-      }
-      case VmOperand::CaseTbl: {
-        if (uint64_t(pc) + 12 > size) return VM_ERR_FORMAT;
-        len = 12 + 8 * uint64_t(ucell(ldc(code + pc + 4)));
-        break;
-      }
-    }
-    if (uint64_t(pc) + len > size) return VM_ERR_FORMAT;
-    last = op;
-    pc += uint32_t(len);
-  }
-  if (last >= 0 && vmOpFallsThrough(last)) return VM_ERR_FORMAT;
-
-  targets.bits.assign(map.bits.size(), 0);
-  for (pc = 0; pc < size;) {
-    cell op = ldc(code + pc);
-    const VmOpInfo& info = vmOpInfo(op);
-    uint32_t len = 4;
-    switch (info.operand) {
-      case VmOperand::None: break;
-      case VmOperand::Value: len = 8; break;
-      case VmOperand::Code: {
-        cell t = ldc(code + pc + 4);
-        if (!map.has(t)) return VM_ERR_FORMAT;
-        if (op == OP_SWITCH && ldc(code + t) != OP_CASETBL) return VM_ERR_FORMAT;
-        targets.set(t);
-        len = 8;
-        break;
-      }
-      case VmOperand::Rel: {
-        const int64_t t = int64_t(pc) + 8 + ldc(code + pc + 4);
-        if (!map.has(t)) return VM_ERR_FORMAT;
-        targets.set(t);
-        len = 8;
-        break;
-      }
-      case VmOperand::Native: {
-        cell n = ldc(code + pc + 4);
-        if (n < 0 || n >= natives) return VM_ERR_FORMAT;
-        len = 8;
-        break;
-      }
-      case VmOperand::Two: len = 12; break;
-      case VmOperand::Bytes: len = 8 + uint32_t(ldc(code + pc + 4)); break;
-      case VmOperand::CaseTbl: {
-        uint32_t n = ucell(ldc(code + pc + 4));
-        if (!map.has(ldc(code + pc + 8))) return VM_ERR_FORMAT;
-        targets.set(ldc(code + pc + 8));
-        for (uint32_t i = 0; i < n; ++i) {
-          const cell t = ldc(code + pc + 12 + 8 * i + 4);
-          if (!map.has(t)) return VM_ERR_FORMAT;
-          targets.set(t);
+    map.bits.assign((size / 4 + 31) / 32, 0);
+    uint32_t pc = 0;
+    int last = -1;
+    while (pc < size) {
+        cell op = ldc(code + pc);
+        if (op < 1 || op >= OP_NUM_OPCODES) return VM_ERR_FORMAT;
+        map.bits[(pc >> 2) >> 5] |= 1u << ((pc >> 2) & 31);
+        uint64_t len = 4;
+        switch (vmOpInfo(op).operand) {
+            case VmOperand::None: len = 4; break;
+            case VmOperand::Value:
+            case VmOperand::Code:
+            case VmOperand::Rel:
+            case VmOperand::Native: len = 8; break;
+            case VmOperand::Two: len = 12; break;
+            case VmOperand::Bytes: {
+                if (uint64_t(pc) + 8 > size) return VM_ERR_FORMAT;
+                cell n = ldc(code + pc + 4);
+                if (n < 0 || n % 4 != 0) return VM_ERR_FORMAT;
+                len = 8 + uint64_t(n);
+                break;
+            }
+            case VmOperand::CaseTbl: {
+                if (uint64_t(pc) + 12 > size) return VM_ERR_FORMAT;
+                len = 12 + 8 * uint64_t(ucell(ldc(code + pc + 4)));
+                break;
+            }
         }
-        len = 12 + 8 * n;
-        break;
-      }
+        if (uint64_t(pc) + len > size) return VM_ERR_FORMAT;
+        last = op;
+        pc += uint32_t(len);
     }
-    pc += len;
-  }
-  return VM_ERR_NONE;
+    if (last >= 0 && vmOpFallsThrough(last)) return VM_ERR_FORMAT;
+
+    targets.bits.assign(map.bits.size(), 0);
+    for (pc = 0; pc < size;) {
+        cell op = ldc(code + pc);
+        const VmOpInfo& info = vmOpInfo(op);
+        uint32_t len = 4;
+        switch (info.operand) {
+            case VmOperand::None: break;
+            case VmOperand::Value: len = 8; break;
+            case VmOperand::Code: {
+                cell t = ldc(code + pc + 4);
+                if (!map.has(t)) return VM_ERR_FORMAT;
+                if (op == OP_SWITCH && ldc(code + t) != OP_CASETBL) return VM_ERR_FORMAT;
+                targets.set(t);
+                len = 8;
+                break;
+            }
+            case VmOperand::Rel: {
+                const int64_t t = int64_t(pc) + 8 + ldc(code + pc + 4);
+                if (!map.has(t)) return VM_ERR_FORMAT;
+                targets.set(t);
+                len = 8;
+                break;
+            }
+            case VmOperand::Native: {
+                cell n = ldc(code + pc + 4);
+                if (n < 0 || n >= natives) return VM_ERR_FORMAT;
+                len = 8;
+                break;
+            }
+            case VmOperand::Two: len = 12; break;
+            case VmOperand::Bytes: len = 8 + uint32_t(ldc(code + pc + 4)); break;
+            case VmOperand::CaseTbl: {
+                uint32_t n = ucell(ldc(code + pc + 4));
+                if (!map.has(ldc(code + pc + 8))) return VM_ERR_FORMAT;
+                targets.set(ldc(code + pc + 8));
+                for (uint32_t i = 0; i < n; ++i) {
+                    const cell t = ldc(code + pc + 12 + 8 * i + 4);
+                    if (!map.has(t)) return VM_ERR_FORMAT;
+                    targets.set(t);
+                }
+                len = 12 + 8 * n;
+                break;
+            }
+        }
+        pc += len;
+    }
+    return VM_ERR_NONE;
 }
 
 // Length in bytes of a fusible instruction (every one has at most one operand).
@@ -320,142 +333,142 @@ uint32_t plainLength(int op) { return vmOpInfo(op).operand == VmOperand::None ? 
 // VELT_VM_FUSED). A sequence qualifies only when no static target lands past its head, so every
 // jump the file names still enters it at the top; sequences do not overlap.
 void fuseCode(uint8_t* code, uint32_t size, const CodeMap& targets) {
-  for (uint32_t pc = 0; pc < size;) {
-    const cell op = ldc(code + pc);
-    uint32_t next = 0;
-    for (int token = kVmFusedFirst; token < OPF_END && next == 0; ++token) {
-      const VmFusedInfo& f = vmFusedInfo(token);
-      uint32_t at = pc;
-      int k = 0;
-      for (; k < f.count; ++k) {
-        if (at >= size || ldc(code + at) != f.ops[k] || (k > 0 && targets.has(at))) break;
-        at += plainLength(f.ops[k]);
-      }
-      if (k == f.count) {
-        stc(code + pc, token);
-        next = at;
-      }
+    for (uint32_t pc = 0; pc < size;) {
+        const cell op = ldc(code + pc);
+        uint32_t next = 0;
+        for (int token = kVmFusedFirst; token < OPF_END && next == 0; ++token) {
+            const VmFusedInfo& f = vmFusedInfo(token);
+            uint32_t at = pc;
+            int k = 0;
+            for (; k < f.count; ++k) {
+                if (at >= size || ldc(code + at) != f.ops[k] || (k > 0 && targets.has(at))) break;
+                at += plainLength(f.ops[k]);
+            }
+            if (k == f.count) {
+                stc(code + pc, token);
+                next = at;
+            }
+        }
+        if (next != 0) {
+            pc = next;
+            continue;
+        }
+        // Lengths as checkCode proved them.
+        switch (vmOpInfo(op).operand) {
+            case VmOperand::None: pc += 4; break;
+            case VmOperand::Two: pc += 12; break;
+            case VmOperand::Bytes: pc += 8 + ucell(ldc(code + pc + 4)); break;
+            case VmOperand::CaseTbl: pc += 12 + 8 * ucell(ldc(code + pc + 4)); break;
+            default: pc += 8; break;
+        }
     }
-    if (next != 0) {
-      pc = next;
-      continue;
-    }
-    // Lengths as checkCode proved them.
-    switch (vmOpInfo(op).operand) {
-      case VmOperand::None: pc += 4; break;
-      case VmOperand::Two: pc += 12; break;
-      case VmOperand::Bytes: pc += 8 + ucell(ldc(code + pc + 4)); break;
-      case VmOperand::CaseTbl: pc += 12 + 8 * ucell(ldc(code + pc + 4)); break;
-      default: pc += 8; break;
-    }
-  }
 }
 
 }  // namespace
 
 int vm_Init(VmInstance* inst, void* image_ptr) {
-  if (inst->flags & VMF_RELOCATED) return VM_ERR_INIT;
-  uint8_t* image = static_cast<uint8_t*>(image_ptr);
-  const VmFileHeader h = VmFileHeader::read(image);
-  if (h.magic != VM_MAGIC) return VM_ERR_FORMAT;
-  if (h.file_version < VM_MIN_FILE_VERSION || h.vm_version > VM_MAX_VM_VERSION) return VM_ERR_VERSION;
-  if (h.defsize != VM_DEFSIZE_INLINE && h.defsize != VM_DEFSIZE_NAMETABLE) return VM_ERR_FORMAT;
-  if (h.stack_top <= 0) return VM_ERR_FORMAT;
-  if (int err = checkLayout(h)) return err;
-  if (int err = checkNames(image, h)) return err;
+    if (inst->flags & VMF_RELOCATED) return VM_ERR_INIT;
+    uint8_t* image = static_cast<uint8_t*>(image_ptr);
+    const VmFileHeader h = VmFileHeader::read(image);
+    if (h.magic != VM_MAGIC) return VM_ERR_FORMAT;
+    if (h.file_version < VM_MIN_FILE_VERSION || h.vm_version > VM_MAX_VM_VERSION) return VM_ERR_VERSION;
+    if (h.defsize != VM_DEFSIZE_INLINE && h.defsize != VM_DEFSIZE_NAMETABLE) return VM_ERR_FORMAT;
+    if (h.stack_top <= 0) return VM_ERR_FORMAT;
+    if (int err = checkLayout(h)) return err;
+    if (int err = checkNames(image, h)) return err;
 
-  if (h.flags & VMF_COMPACT) {
-    if (int err = expandCompact(image, uint32_t(h.cod), uint32_t(h.size), uint32_t(h.hea), nullptr))
-      return err;
-  }
-  // Heap, stack and the sentinel cell start zeroed: a script never sees what the host left there.
-  std::memset(image + h.hea, 0, size_t(h.stack_top - h.hea));
-
-  const uint32_t code_size = uint32_t(h.dat - h.cod);
-  VmTable natives = table(image, TableKind::Natives);
-  VmTable publics = table(image, TableKind::Publics);
-  CodeMap map, targets;
-  if (int err = checkCode(image + h.cod, code_size, natives.count, map, targets)) return err;
-  if (h.main_entry >= 0) {
-    if (!map.has(h.main_entry)) return VM_ERR_FORMAT;
-    targets.set(h.main_entry);
-  }
-  for (int i = 0; i < publics.count; ++i) {
-    if (!map.has(rd32(publics.entry(i)))) return VM_ERR_FORMAT;
-    targets.set(rd32(publics.entry(i)));
-  }
-
-  uint32_t* starts = nullptr;
-  VmNative* bound = nullptr;
-  if (!map.bits.empty()) {
-    starts = static_cast<uint32_t*>(std::malloc(map.bits.size() * sizeof(uint32_t)));
-    if (!starts) return VM_ERR_MEMORY;
-    std::memcpy(starts, map.bits.data(), map.bits.size() * sizeof(uint32_t));
-  }
-  if (natives.count > 0) {
-    bound = static_cast<VmNative*>(std::calloc(size_t(natives.count), sizeof(VmNative)));
-    if (!bound) {
-      std::free(starts);
-      return VM_ERR_MEMORY;
+    if (h.flags & VMF_COMPACT) {
+        if (int err = expandCompact(image, uint32_t(h.cod), uint32_t(h.size), uint32_t(h.hea), nullptr))
+            return err;
     }
-  }
-  // Bindings live in the instance's table; the file's cells only say "bound" (non-zero).
-  for (int i = 0; i < natives.count; ++i) wr32(const_cast<uint8_t*>(natives.entry(i)), 0);
-  // Last, once nothing can fail: a refused image keeps the code of its file.
-  if (codeFusion()) fuseCode(image + h.cod, code_size, targets);
+    // Heap, stack and the sentinel cell start zeroed: a script never sees what the host left there.
+    std::memset(image + h.hea, 0, size_t(h.stack_top - h.hea));
 
-  inst->image = image;
-  inst->data_seg = nullptr;
-  inst->heap_low = inst->heap = h.hea - h.dat;
-  inst->stack_top = inst->stack = h.stack_top - h.dat - 4;
-  if (!inst->native_dispatch) inst->native_dispatch = vm_Callback;
-  inst->direct_native_op = VM_OP_SYSREQ_D;
-  inst->native_table = bound;
-  inst->native_count = natives.count;
-  inst->code_size = int32_t(code_size);
-  inst->code_starts = starts;
-  inst->flags = VMF_RELOCATED;
-  return VM_ERR_NONE;
+    const uint32_t code_size = uint32_t(h.dat - h.cod);
+    VmTable natives = table(image, TableKind::Natives);
+    VmTable publics = table(image, TableKind::Publics);
+    CodeMap map, targets;
+    if (int err = checkCode(image + h.cod, code_size, natives.count, map, targets)) return err;
+    if (h.main_entry >= 0) {
+        if (!map.has(h.main_entry)) return VM_ERR_FORMAT;
+        targets.set(h.main_entry);
+    }
+    for (int i = 0; i < publics.count; ++i) {
+        if (!map.has(rd32(publics.entry(i)))) return VM_ERR_FORMAT;
+        targets.set(rd32(publics.entry(i)));
+    }
+
+    uint32_t* starts = nullptr;
+    VmNative* bound = nullptr;
+    if (!map.bits.empty()) {
+        starts = static_cast<uint32_t*>(std::malloc(map.bits.size() * sizeof(uint32_t)));
+        if (!starts) return VM_ERR_MEMORY;
+        std::memcpy(starts, map.bits.data(), map.bits.size() * sizeof(uint32_t));
+    }
+    if (natives.count > 0) {
+        bound = static_cast<VmNative*>(std::calloc(size_t(natives.count), sizeof(VmNative)));
+        if (!bound) {
+            std::free(starts);
+            return VM_ERR_MEMORY;
+        }
+    }
+    // Bindings live in the instance's table; the file's cells only say "bound" (non-zero).
+    for (int i = 0; i < natives.count; ++i) wr32(const_cast<uint8_t*>(natives.entry(i)), 0);
+    // Last, once nothing can fail: a refused image keeps the code of its file.
+    if (codeFusion()) fuseCode(image + h.cod, code_size, targets);
+
+    inst->image = image;
+    inst->data_seg = nullptr;
+    inst->heap_low = inst->heap = h.hea - h.dat;
+    inst->stack_top = inst->stack = h.stack_top - h.dat - 4;
+    if (!inst->native_dispatch) inst->native_dispatch = vm_Callback;
+    inst->direct_native_op = VM_OP_SYSREQ_D;
+    inst->native_table = bound;
+    inst->native_count = natives.count;
+    inst->code_size = int32_t(code_size);
+    inst->code_starts = starts;
+    inst->flags = VMF_RELOCATED;
+    return VM_ERR_NONE;
 }
 
 int vm_Teardown(VmInstance* inst) {
-  if (!inst) return VM_ERR_NONE;
-  std::free(inst->native_table);
-  std::free(inst->code_starts);
-  inst->native_table = nullptr;
-  inst->code_starts = nullptr;
-  inst->native_count = 0;
-  inst->code_size = 0;
-  // Without its tables the instance can no longer run.
-  inst->flags &= ~(VMF_RELOCATED | VMF_NATIVES_READY);
-  return VM_ERR_NONE;
+    if (!inst) return VM_ERR_NONE;
+    std::free(inst->native_table);
+    std::free(inst->code_starts);
+    inst->native_table = nullptr;
+    inst->code_starts = nullptr;
+    inst->native_count = 0;
+    inst->code_size = 0;
+    // Without its tables the instance can no longer run.
+    inst->flags &= ~(VMF_RELOCATED | VMF_NATIVES_READY);
+    return VM_ERR_NONE;
 }
 
 int vm_LoadImage(VmInstance* inst, const void* file, size_t length, size_t max_block) {
-  if (!inst || !file) return VM_ERR_PARAMS;
-  if (inst->flags & VMF_RELOCATED) return VM_ERR_INIT;
-  if (length < size_t(VM_HEADER_SIZE)) return VM_ERR_FORMAT;
-  const uint8_t* bytes = static_cast<const uint8_t*>(file);
-  VmFileHeader h = VmFileHeader::read(bytes);
-  if (h.magic != VM_MAGIC) return VM_ERR_FORMAT;
-  if (h.size < VM_HEADER_SIZE || size_t(h.size) > length || h.stack_top < h.size) return VM_ERR_FORMAT;
-  if (max_block && size_t(h.stack_top) > max_block) return VM_ERR_MEMORY;
-  uint8_t* block = static_cast<uint8_t*>(std::calloc(size_t(h.stack_top), 1));
-  if (!block) return VM_ERR_MEMORY;
-  std::memcpy(block, bytes, size_t(h.size));
-  int err = vm_Init(inst, block);
-  if (err != VM_ERR_NONE) {
-    std::free(block);
-    inst->image = nullptr;
-  }
-  return err;
+    if (!inst || !file) return VM_ERR_PARAMS;
+    if (inst->flags & VMF_RELOCATED) return VM_ERR_INIT;
+    if (length < size_t(VM_HEADER_SIZE)) return VM_ERR_FORMAT;
+    const uint8_t* bytes = static_cast<const uint8_t*>(file);
+    VmFileHeader h = VmFileHeader::read(bytes);
+    if (h.magic != VM_MAGIC) return VM_ERR_FORMAT;
+    if (h.size < VM_HEADER_SIZE || size_t(h.size) > length || h.stack_top < h.size) return VM_ERR_FORMAT;
+    if (max_block && size_t(h.stack_top) > max_block) return VM_ERR_MEMORY;
+    uint8_t* block = static_cast<uint8_t*>(std::calloc(size_t(h.stack_top), 1));
+    if (!block) return VM_ERR_MEMORY;
+    std::memcpy(block, bytes, size_t(h.size));
+    int err = vm_Init(inst, block);
+    if (err != VM_ERR_NONE) {
+        std::free(block);
+        inst->image = nullptr;
+    }
+    return err;
 }
 
 void vm_FreeImage(VmInstance* inst) {
-  if (!inst) return;
-  vm_Teardown(inst);
-  std::free(inst->image);
-  inst->image = nullptr;
+    if (!inst) return;
+    vm_Teardown(inst);
+    std::free(inst->image);
+    inst->image = nullptr;
 }
 
 }  // namespace velt

@@ -24,17 +24,17 @@ unsigned char* scriptSpan(VmInstance* vm, int64_t addr, int64_t bytes);
 
 // Cells are read and written bytewise: a script may pass an address that is not a multiple of 4.
 inline cell loadCell(const unsigned char* p) {
-  cell v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
+    cell v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
 }
 inline void storeCell(unsigned char* p, cell v) { std::memcpy(p, &v, sizeof v); }
 
 // A script string: its form and its characters (bytes 0-255 for a packed string, whole cells
 // for an unpacked one), without the terminator.
 struct ScriptText {
-  bool packed = false;
-  std::vector<cell> chars;
+    bool packed = false;
+    std::vector<cell> chars;
 };
 
 // Reads the string at addr. The scan never leaves the valid region the string starts in (the

@@ -20,163 +20,170 @@ constexpr uint32_t kInitialSeed = 0xCAA938DBu;
 uint32_t g_seed = kInitialSeed;
 
 struct Property {
-  cell id;
-  std::string name;
-  cell value;
+    cell id;
+    std::string name;
+    cell value;
 };
 std::list<Property> g_properties;  // newest first
 
 bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (asciiLower(static_cast<unsigned char>(a[i])) != asciiLower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (asciiLower(static_cast<unsigned char>(a[i])) != asciiLower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
 }
 
 std::list<Property>::iterator findProperty(cell id, const std::string& name, cell value) {
-  for (auto it = g_properties.begin(); it != g_properties.end(); ++it) {
-    if (it->id != id) continue;
-    if (name.empty() ? it->value == value : sameNameIgnoringCase(it->name, name)) return it;
-  }
-  return g_properties.end();
+    for (auto it = g_properties.begin(); it != g_properties.end(); ++it) {
+        if (it->id != id) continue;
+        if (name.empty() ? it->value == value : sameNameIgnoringCase(it->name, name)) return it;
+    }
+    return g_properties.end();
 }
 
 // Address of argument `arg` of the script function that called the native.
-int64_t callerArgAddress(VmInstance* vm, cell arg) { return static_cast<int64_t>(vm->frame) + 12 + int64_t{arg} * 4; }
+int64_t callerArgAddress(VmInstance* vm, cell arg) {
+    return static_cast<int64_t>(vm->frame) + 12 + int64_t{arg} * 4;
+}
 
 // The cell that argument `arg` of the caller points at, index cells further on.
 unsigned char* callerArgTarget(VmInstance* vm, cell arg, cell index) {
-  unsigned char* ref = scriptSpan(vm, callerArgAddress(vm, arg), 4);
-  if (ref == nullptr) return nullptr;
-  return scriptSpan(vm, int64_t{loadCell(ref)} + int64_t{index} * 4, 4);
+    unsigned char* ref = scriptSpan(vm, callerArgAddress(vm, arg), 4);
+    if (ref == nullptr) return nullptr;
+    return scriptSpan(vm, int64_t{loadCell(ref)} + int64_t{index} * 4, 4);
 }
 
 cell n_numargs(VmInstance* vm, const cell*) {
-  unsigned char* p = scriptSpan(vm, int64_t{vm->frame} + 8, 4);
-  return p != nullptr ? loadCell(p) / 4 : 0;
+    unsigned char* p = scriptSpan(vm, int64_t{vm->frame} + 8, 4);
+    return p != nullptr ? loadCell(p) / 4 : 0;
 }
 
 cell n_getarg(VmInstance* vm, const cell* params) {
-  if (argCount(vm, params) < 2) return 0;
-  unsigned char* p = callerArgTarget(vm, params[1], params[2]);
-  return p != nullptr ? loadCell(p) : 0;
+    if (argCount(vm, params) < 2) return 0;
+    unsigned char* p = callerArgTarget(vm, params[1], params[2]);
+    return p != nullptr ? loadCell(p) : 0;
 }
 
 cell n_setarg(VmInstance* vm, const cell* params) {
-  if (argCount(vm, params) < 3) return 0;
-  unsigned char* p = callerArgTarget(vm, params[1], params[2]);
-  if (p == nullptr) return 0;
-  storeCell(p, params[3]);
-  return 1;
+    if (argCount(vm, params) < 3) return 0;
+    unsigned char* p = callerArgTarget(vm, params[1], params[2]);
+    if (p == nullptr) return 0;
+    storeCell(p, params[3]);
+    return 1;
 }
 
 cell n_heapspace(VmInstance* vm, const cell*) { return vm->stack - vm->heap; }
 
 cell n_funcidx(VmInstance* vm, const cell* params) {
-  ScriptText name;
-  if (argCount(vm, params) < 1 || !readText(vm, params[1], name) || name.chars.size() >= 64) {
-    vm_RaiseError(vm, VM_ERR_NATIVE);
-    return 0;
-  }
-  int index = 0;
-  if (vm_LookupPublic(vm, toBytes(name).c_str(), &index) != 0) return -1;
-  return index;
+    ScriptText name;
+    if (argCount(vm, params) < 1 || !readText(vm, params[1], name) || name.chars.size() >= 64) {
+        vm_RaiseError(vm, VM_ERR_NATIVE);
+        return 0;
+    }
+    int index = 0;
+    if (vm_LookupPublic(vm, toBytes(name).c_str(), &index) != 0) return -1;
+    return index;
 }
 
 cell n_swapchars(VmInstance* vm, const cell* params) {
-  if (argCount(vm, params) < 1) return 0;
-  const ucell c = static_cast<ucell>(params[1]);
-  return static_cast<cell>((c >> 24) | ((c >> 8) & 0xFF00u) | ((c << 8) & 0xFF0000u) | (c << 24));
+    if (argCount(vm, params) < 1) return 0;
+    const ucell c = static_cast<ucell>(params[1]);
+    return static_cast<cell>((c >> 24) | ((c >> 8) & 0xFF00u) | ((c << 8) & 0xFF0000u) | (c << 24));
 }
 
-cell n_tolower(VmInstance* vm, const cell* params) { return argCount(vm, params) < 1 ? 0 : asciiLower(params[1]); }
-cell n_toupper(VmInstance* vm, const cell* params) { return argCount(vm, params) < 1 ? 0 : asciiUpper(params[1]); }
+cell n_tolower(VmInstance* vm, const cell* params) {
+    return argCount(vm, params) < 1 ? 0 : asciiLower(params[1]);
+}
+cell n_toupper(VmInstance* vm, const cell* params) {
+    return argCount(vm, params) < 1 ? 0 : asciiUpper(params[1]);
+}
 
 cell n_min(VmInstance* vm, const cell* params) {
-  if (argCount(vm, params) < 2) return 0;
-  return params[1] < params[2] ? params[1] : params[2];
+    if (argCount(vm, params) < 2) return 0;
+    return params[1] < params[2] ? params[1] : params[2];
 }
 
 cell n_max(VmInstance* vm, const cell* params) {
-  if (argCount(vm, params) < 2) return 0;
-  return params[1] > params[2] ? params[1] : params[2];
+    if (argCount(vm, params) < 2) return 0;
+    return params[1] > params[2] ? params[1] : params[2];
 }
 
 cell n_clamp(VmInstance* vm, const cell* params) {
-  if (argCount(vm, params) < 3) return 0;
-  const cell value = params[1], low = params[2], high = params[3];
-  if (high < low) {
-    vm_RaiseError(vm, VM_ERR_NATIVE);
-    return 0;
-  }
-  return value < low ? low : value > high ? high : value;
+    if (argCount(vm, params) < 3) return 0;
+    const cell value = params[1], low = params[2], high = params[3];
+    if (high < low) {
+        vm_RaiseError(vm, VM_ERR_NATIVE);
+        return 0;
+    }
+    return value < low ? low : value > high ? high : value;
 }
 
 cell n_random(VmInstance* vm, const cell* params) {
-  if (argCount(vm, params) < 1) return 0;
-  if (g_seed == kInitialSeed) g_seed = static_cast<uint32_t>(std::time(nullptr));
-  const uint32_t lo = g_seed & 0xFFFFu, hi = g_seed >> 16;
-  // Bits 16-46 of seed * 0x41C64E6D + 12345 taken in full width: the high half of the next seed.
-  uint32_t result = ((lo * 0x4E6Du + 12345u) >> 16) + lo * 0x41C6u + hi * 0x4E6Du + ((hi * 0x41C6u) << 16);
-  result &= 0x7FFFFFFFu;
-  g_seed = g_seed * 1103515245u + 12345u;
-  const ucell max = static_cast<ucell>(params[1]);
-  if (max != 0) result %= max;
-  return static_cast<cell>(result);
+    if (argCount(vm, params) < 1) return 0;
+    if (g_seed == kInitialSeed) g_seed = static_cast<uint32_t>(std::time(nullptr));
+    const uint32_t lo = g_seed & 0xFFFFu, hi = g_seed >> 16;
+    // Bits 16-46 of seed * 0x41C64E6D + 12345 taken in full width: the high half of the next seed.
+    uint32_t result = ((lo * 0x4E6Du + 12345u) >> 16) + lo * 0x41C6u + hi * 0x4E6Du + ((hi * 0x41C6u) << 16);
+    result &= 0x7FFFFFFFu;
+    g_seed = g_seed * 1103515245u + 12345u;
+    const ucell max = static_cast<ucell>(params[1]);
+    if (max != 0) result %= max;
+    return static_cast<cell>(result);
 }
 
 cell n_getproperty(VmInstance* vm, const cell* params) {
-  std::string name;
-  if (argCount(vm, params) < 4 || !readBytes(vm, params[2], name)) return 0;
-  auto it = findProperty(params[1], name, params[3]);
-  if (it == g_properties.end()) return 0;
-  if (name.empty() && !writeBytes(vm, params[4], it->name, true)) {
-    vm_RaiseError(vm, VM_ERR_MEMACCESS);
-    return 0;
-  }
-  return it->value;
+    std::string name;
+    if (argCount(vm, params) < 4 || !readBytes(vm, params[2], name)) return 0;
+    auto it = findProperty(params[1], name, params[3]);
+    if (it == g_properties.end()) return 0;
+    if (name.empty() && !writeBytes(vm, params[4], it->name, true)) {
+        vm_RaiseError(vm, VM_ERR_MEMACCESS);
+        return 0;
+    }
+    return it->value;
 }
 
 cell n_setproperty(VmInstance* vm, const cell* params) {
-  try {
-    std::string name;
-    if (argCount(vm, params) < 4 || !readBytes(vm, params[2], name)) return 0;
-    const cell id = params[1], value = params[3];
-    std::string newName = name;
-    if (name.empty() && !readBytes(vm, params[4], newName)) return 0;
-    auto it = findProperty(id, name, value);
-    cell previous = 0;
-    if (it == g_properties.end()) {
-      g_properties.push_front(Property{id, std::string(), 0});
-      it = g_properties.begin();
-    } else {
-      previous = it->value;
+    try {
+        std::string name;
+        if (argCount(vm, params) < 4 || !readBytes(vm, params[2], name)) return 0;
+        const cell id = params[1], value = params[3];
+        std::string newName = name;
+        if (name.empty() && !readBytes(vm, params[4], newName)) return 0;
+        auto it = findProperty(id, name, value);
+        cell previous = 0;
+        if (it == g_properties.end()) {
+            g_properties.push_front(Property{id, std::string(), 0});
+            it = g_properties.begin();
+        } else {
+            previous = it->value;
+        }
+        it->name = std::move(newName);
+        it->id = id;
+        it->value = value;
+        return previous;
+    } catch (const std::bad_alloc&) {
+        vm_RaiseError(vm, VM_ERR_MEMORY);
+        return 0;
     }
-    it->name = std::move(newName);
-    it->id = id;
-    it->value = value;
-    return previous;
-  } catch (const std::bad_alloc&) {
-    vm_RaiseError(vm, VM_ERR_MEMORY);
-    return 0;
-  }
 }
 
 cell n_deleteproperty(VmInstance* vm, const cell* params) {
-  std::string name;
-  if (argCount(vm, params) < 3 || !readBytes(vm, params[2], name)) return 0;
-  auto it = findProperty(params[1], name, params[3]);
-  if (it == g_properties.end()) return 0;
-  const cell value = it->value;
-  g_properties.erase(it);
-  return value;
+    std::string name;
+    if (argCount(vm, params) < 3 || !readBytes(vm, params[2], name)) return 0;
+    auto it = findProperty(params[1], name, params[3]);
+    if (it == g_properties.end()) return 0;
+    const cell value = it->value;
+    g_properties.erase(it);
+    return value;
 }
 
 cell n_existproperty(VmInstance* vm, const cell* params) {
-  std::string name;
-  if (argCount(vm, params) < 3 || !readBytes(vm, params[2], name)) return 0;
-  return findProperty(params[1], name, params[3]) != g_properties.end() ? 1 : 0;
+    std::string name;
+    if (argCount(vm, params) < 3 || !readBytes(vm, params[2], name)) return 0;
+    return findProperty(params[1], name, params[3]) != g_properties.end() ? 1 : 0;
 }
 
 const VmNativeEntry kCoreNatives[] = {
@@ -204,8 +211,8 @@ const VmNativeEntry kCoreNatives[] = {
 int vm_AttachCoreLib(VmInstance* vm) { return vm_Register(vm, kCoreNatives, -1); }
 
 int vm_DetachCoreLib(VmInstance*) {
-  g_properties.clear();
-  return 0;
+    g_properties.clear();
+    return 0;
 }
 
 }  // namespace velt

@@ -17,136 +17,128 @@ namespace {
 using namespace vmlib;
 
 double arg(const cell* params, int i) {
-  float f;
-  std::memcpy(&f, &params[i], sizeof f);
-  return f;
+    float f;
+    std::memcpy(&f, &params[i], sizeof f);
+    return f;
 }
 
 cell toCell(double d) {
-  const float f = static_cast<float>(d);
-  cell c;
-  std::memcpy(&c, &f, sizeof c);
-  return c;
+    const float f = static_cast<float>(d);
+    cell c;
+    std::memcpy(&c, &f, sizeof c);
+    return c;
 }
 
 cell n_float(VmInstance* vm, const cell* params) {
-  return argCount(vm, params) < 1 ? 0 : toCell(static_cast<double>(params[1]));
+    return argCount(vm, params) < 1 ? 0 : toCell(static_cast<double>(params[1]));
 }
 
 cell n_floatstr(VmInstance* vm, const cell* params) {
-  ScriptText text;
-  if (argCount(vm, params) < 1 || !readText(vm, params[1], text)) return 0;
-  if (text.chars.empty() || text.chars.size() >= 60) return toCell(0.0);
-  const std::string bytes = toBytes(text);
-  return toCell(std::strtod(bytes.c_str(), nullptr));
+    ScriptText text;
+    if (argCount(vm, params) < 1 || !readText(vm, params[1], text)) return 0;
+    if (text.chars.empty() || text.chars.size() >= 60) return toCell(0.0);
+    const std::string bytes = toBytes(text);
+    return toCell(std::strtod(bytes.c_str(), nullptr));
 }
 
 cell n_floatmul(VmInstance* vm, const cell* params) {
-  return argCount(vm, params) < 2 ? 0 : toCell(arg(params, 1) * arg(params, 2));
+    return argCount(vm, params) < 2 ? 0 : toCell(arg(params, 1) * arg(params, 2));
 }
 
 cell n_floatdiv(VmInstance* vm, const cell* params) {
-  return argCount(vm, params) < 2 ? 0 : toCell(arg(params, 1) / arg(params, 2));
+    return argCount(vm, params) < 2 ? 0 : toCell(arg(params, 1) / arg(params, 2));
 }
 
 cell n_floatadd(VmInstance* vm, const cell* params) {
-  return argCount(vm, params) < 2 ? 0 : toCell(arg(params, 1) + arg(params, 2));
+    return argCount(vm, params) < 2 ? 0 : toCell(arg(params, 1) + arg(params, 2));
 }
 
 cell n_floatsub(VmInstance* vm, const cell* params) {
-  return argCount(vm, params) < 2 ? 0 : toCell(arg(params, 1) - arg(params, 2));
+    return argCount(vm, params) < 2 ? 0 : toCell(arg(params, 1) - arg(params, 2));
 }
 
 cell n_floatfract(VmInstance* vm, const cell* params) {
-  if (argCount(vm, params) < 1) return 0;
-  const double f = arg(params, 1);
-  return toCell(f - std::floor(f));
+    if (argCount(vm, params) < 1) return 0;
+    const double f = arg(params, 1);
+    return toCell(f - std::floor(f));
 }
 
 cell n_floatround(VmInstance* vm, const cell* params) {
-  if (argCount(vm, params) < 2) return 0;
-  const double f = arg(params, 1);
-  double r;
-  switch (params[2]) {
-    case 1: r = std::floor(f); break;
-    case 2: r = std::ceil(f); break;
-    case 3: r = f >= 0 ? std::floor(f) : std::ceil(f); break;
-    default: r = std::floor(f + 0.5); break;
-  }
-  // NaN fails both comparisons and lands on the out-of-range value as well.
-  if (!(r >= -2147483648.0 && r <= 2147483647.0)) return INT32_MIN;
-  return static_cast<cell>(r);
+    if (argCount(vm, params) < 2) return 0;
+    const double f = arg(params, 1);
+    double r;
+    switch (params[2]) {
+        case 1: r = std::floor(f); break;
+        case 2: r = std::ceil(f); break;
+        case 3: r = f >= 0 ? std::floor(f) : std::ceil(f); break;
+        default: r = std::floor(f + 0.5); break;
+    }
+    // NaN fails both comparisons and lands on the out-of-range value as well.
+    if (!(r >= -2147483648.0 && r <= 2147483647.0)) return INT32_MIN;
+    return static_cast<cell>(r);
 }
 
 cell n_floatcmp(VmInstance* vm, const cell* params) {
-  if (argCount(vm, params) < 2) return 0;
-  const double a = arg(params, 1), b = arg(params, 2);
-  if (a == b) return 0;
-  return a > b ? 1 : -1;
+    if (argCount(vm, params) < 2) return 0;
+    const double a = arg(params, 1), b = arg(params, 2);
+    if (a == b) return 0;
+    return a > b ? 1 : -1;
 }
 
 cell n_floatsqroot(VmInstance* vm, const cell* params) {
-  return argCount(vm, params) < 1 ? 0 : toCell(std::sqrt(arg(params, 1)));
+    return argCount(vm, params) < 1 ? 0 : toCell(std::sqrt(arg(params, 1)));
 }
 
 cell n_floatpower(VmInstance* vm, const cell* params) {
-  return argCount(vm, params) < 2 ? 0 : toCell(std::pow(arg(params, 1), arg(params, 2)));
+    return argCount(vm, params) < 2 ? 0 : toCell(std::pow(arg(params, 1), arg(params, 2)));
 }
 
 cell n_floatlog(VmInstance* vm, const cell* params) {
-  if (argCount(vm, params) < 2) return 0;
-  const double f = arg(params, 1), base = arg(params, 2);
-  if (f <= 0 || base <= 0) {
-    vm_RaiseError(vm, VM_ERR_DOMAIN);
-    return 0;
-  }
-  if (base == 10.0) return toCell(std::log10(f));
-  return toCell(std::log(f) / std::log(base));
+    if (argCount(vm, params) < 2) return 0;
+    const double f = arg(params, 1), base = arg(params, 2);
+    if (f <= 0 || base <= 0) {
+        vm_RaiseError(vm, VM_ERR_DOMAIN);
+        return 0;
+    }
+    if (base == 10.0) return toCell(std::log10(f));
+    return toCell(std::log(f) / std::log(base));
 }
 
 double toRadians(double f, cell mode) {
-  switch (mode) {
-    case 1: return f * std::numbers::pi / 180.0;
-    case 2: return f * std::numbers::pi / 200.0;
-    default: return f;
-  }
+    switch (mode) {
+        case 1: return f * std::numbers::pi / 180.0;
+        case 2: return f * std::numbers::pi / 200.0;
+        default: return f;
+    }
 }
 
 cell n_floatsin(VmInstance* vm, const cell* params) {
-  return argCount(vm, params) < 2 ? 0 : toCell(std::sin(toRadians(arg(params, 1), params[2])));
+    return argCount(vm, params) < 2 ? 0 : toCell(std::sin(toRadians(arg(params, 1), params[2])));
 }
 
 cell n_floatcos(VmInstance* vm, const cell* params) {
-  return argCount(vm, params) < 2 ? 0 : toCell(std::cos(toRadians(arg(params, 1), params[2])));
+    return argCount(vm, params) < 2 ? 0 : toCell(std::cos(toRadians(arg(params, 1), params[2])));
 }
 
 cell n_floattan(VmInstance* vm, const cell* params) {
-  return argCount(vm, params) < 2 ? 0 : toCell(std::tan(toRadians(arg(params, 1), params[2])));
+    return argCount(vm, params) < 2 ? 0 : toCell(std::tan(toRadians(arg(params, 1), params[2])));
 }
 
 cell n_floatabs(VmInstance* vm, const cell* params) {
-  if (argCount(vm, params) < 1) return 0;
-  // Anything not >= 0 gets its sign bit flipped, NaN included; -0.0 stays as it is.
-  return arg(params, 1) >= 0 ? params[1] : static_cast<cell>(static_cast<ucell>(params[1]) ^ 0x80000000u);
+    if (argCount(vm, params) < 1) return 0;
+    // Anything not >= 0 gets its sign bit flipped, NaN included; -0.0 stays as it is.
+    return arg(params, 1) >= 0 ? params[1] : static_cast<cell>(static_cast<ucell>(params[1]) ^ 0x80000000u);
 }
 
 const VmNativeEntry kFloatNatives[] = {
-    {"float", n_float},
-    {"floatstr", n_floatstr},
-    {"floatmul", n_floatmul},
-    {"floatdiv", n_floatdiv},
-    {"floatadd", n_floatadd},
-    {"floatsub", n_floatsub},
-    {"floatfract", n_floatfract},
-    {"floatround", n_floatround},
-    {"floatcmp", n_floatcmp},
-    {"floatsqroot", n_floatsqroot},
-    {"floatpower", n_floatpower},
-    {"floatlog", n_floatlog},
-    {"floatsin", n_floatsin},
-    {"floatcos", n_floatcos},
-    {"floattan", n_floattan},
-    {"floatabs", n_floatabs},
+    {"float", n_float},           {"floatstr", n_floatstr},
+    {"floatmul", n_floatmul},     {"floatdiv", n_floatdiv},
+    {"floatadd", n_floatadd},     {"floatsub", n_floatsub},
+    {"floatfract", n_floatfract}, {"floatround", n_floatround},
+    {"floatcmp", n_floatcmp},     {"floatsqroot", n_floatsqroot},
+    {"floatpower", n_floatpower}, {"floatlog", n_floatlog},
+    {"floatsin", n_floatsin},     {"floatcos", n_floatcos},
+    {"floattan", n_floattan},     {"floatabs", n_floatabs},
     {nullptr, nullptr},
 };
 

@@ -75,7 +75,8 @@ private:
             spawn.facingAngle = 270.0f;
             spawn.weapons = {24, 31, 0};
             spawn.ammo = {100, 500, 0};
-            server->SendClientMessage(player, 0xFFFFFFFF, "class %u", unsigned(server->AddPlayerClass(spawn)));
+            server->SendClientMessage(player, 0xFFFFFFFF, "class %u",
+                                      unsigned(server->AddPlayerClass(spawn)));
             return true;
         }
         if (verb == "world") {
@@ -98,9 +99,9 @@ private:
 int main() {
     velt::StandInScripts scripts;
     TestVerbs verbs;
-    scripts.gameModePublics = {{"OnPlayerCommandText", 0}, {"OnPlayerUpdate", 1},
+    scripts.gameModePublics = {{"OnPlayerCommandText", 0},  {"OnPlayerUpdate", 1},
                                {"OnPlayerRequestSpawn", 1}, {"OnPlayerRequestClass", 1},
-                               {"OnPlayerDeath", 1},       {"OnPlayerDisconnect", 1}};
+                               {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1}};
     scripts.onRun = [&verbs](ScriptCall& call) { verbs.Run(call); };
     scripts.isPlayerConnected = [](int32_t id) {
         velt::GameServer* server = velt::TheGameServer;

@@ -29,8 +29,8 @@ struct World {
     World() {
         // "reloadlog" and "exec" touch files relative to the working directory: keep them in a
         // scratch folder.
-        std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("velt_console_fuzz_" + std::to_string(::getpid()));
+        std::filesystem::path dir =
+            std::filesystem::temp_directory_path() / ("velt_console_fuzz_" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir);
         if (::chdir(dir.c_str()) != 0) std::abort();
         static std::string scratch = dir.string();

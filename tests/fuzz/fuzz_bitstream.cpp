@@ -76,7 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
         // Counts come from the op's own high bits, so the fuzzer can also ask for odd sizes.
         const int32_t count = int32_t(int8_t(ops[(i + 1) % opCount]));
         switch (op % 24) {
-            case 0: { bool bit; if (!bs.ReadOneBit(bit)) Check(bs.GetReadOffset() == at); break; }
+            case 0: {
+                bool bit;
+                if (!bs.ReadOneBit(bit)) Check(bs.GetReadOffset() == at);
+                break;
+            }
             case 1: ReadTyped<uint8_t>(bs); break;
             case 2: ReadTyped<int8_t>(bs); break;
             case 3: ReadTyped<uint16_t>(bs); break;
@@ -90,7 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
             case 11: ReadCompressedTyped<int16_t>(bs); break;
             case 12: ReadCompressedTyped<uint32_t>(bs); break;
             case 13: ReadCompressedTyped<int32_t>(bs); break;
-            case 14: { float f; if (!bs.ReadCompressed(f)) Check(bs.GetReadOffset() == at); else Check(f >= -1.0f && f <= 1.0f); break; }
+            case 14: {
+                float f;
+                if (!bs.ReadCompressed(f))
+                    Check(bs.GetReadOffset() == at);
+                else
+                    Check(f >= -1.0f && f <= 1.0f);
+                break;
+            }
             case 15: {
                 float x, y, z;
                 if (!bs.ReadCompressedVector(x, y, z)) Check(bs.GetReadOffset() == at);
@@ -109,14 +120,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
             case 17: {
                 int32_t bits = count < 0 ? count : count * 9;  // up to 1143 bits, or negative
                 if (bits > int32_t(sizeof(scratch) * 8)) bits = int32_t(sizeof(scratch) * 8);
-                if (bs.ReadRawBits(scratch, bits, (op & 0x80) != 0)) Check(bs.GetReadOffset() == at + bits);
-                else Check(bs.GetReadOffset() == at);
+                if (bs.ReadRawBits(scratch, bits, (op & 0x80) != 0))
+                    Check(bs.GetReadOffset() == at + bits);
+                else
+                    Check(bs.GetReadOffset() == at);
                 break;
             }
             case 18: {
                 int32_t bytes = count < 0 ? count : count % int32_t(sizeof(scratch));
-                if (bs.ReadBytes(scratch, bytes)) Check(bs.GetReadOffset() == at + bytes * 8);
-                else Check(bs.GetReadOffset() == at);
+                if (bs.ReadBytes(scratch, bytes))
+                    Check(bs.GetReadOffset() == at + bytes * 8);
+                else
+                    Check(bs.GetReadOffset() == at);
                 break;
             }
             case 19: {
@@ -127,7 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
             case 20: {
                 int32_t width = count;  // any width, including odd and negative ones
                 if (width > int32_t(sizeof(scratch) * 8)) width = int32_t(sizeof(scratch) * 8);
-                if (!bs.ReadCompressedBytes(scratch, width, (op & 0x80) != 0)) Check(bs.GetReadOffset() == at);
+                if (!bs.ReadCompressedBytes(scratch, width, (op & 0x80) != 0))
+                    Check(bs.GetReadOffset() == at);
                 break;
             }
             case 21: bs.SkipBits(count); break;

@@ -20,7 +20,9 @@ void Check(bool condition) {
 }
 
 struct NullSender final : DatagramSender {
-    void SendDatagram(const uint8_t*, uint32_t length) override { Check(length > 0 && length <= kMaxDatagramBytes); }
+    void SendDatagram(const uint8_t*, uint32_t length) override {
+        Check(length > 0 && length <= kMaxDatagramBytes);
+    }
 };
 
 class Input {
@@ -49,9 +51,9 @@ void WriteMessage(BitStream& s, Input& in, uint16_t& nextNumber, uint16_t* indic
     const int8_t delta = int8_t(in.U8());
     p.messageNumber = uint16_t(nextNumber + ((shape & 0x80) ? delta * 37 : delta & 3));
     nextNumber = uint16_t(p.messageNumber + 1);
-    static const MessageReliability kinds[] = {RELIABILITY_UNRELIABLE, RELIABILITY_UNRELIABLE_SEQUENCED,
-                                               RELIABILITY_RELIABLE, RELIABILITY_RELIABLE_ORDERED,
-                                               RELIABILITY_RELIABLE_SEQUENCED, MessageReliability(13)};
+    static const MessageReliability kinds[] = {
+        RELIABILITY_UNRELIABLE,       RELIABILITY_UNRELIABLE_SEQUENCED, RELIABILITY_RELIABLE,
+        RELIABILITY_RELIABLE_ORDERED, RELIABILITY_RELIABLE_SEQUENCED,   MessageReliability(13)};
     p.reliability = kinds[shape % 6];
     p.orderingChannel = uint8_t((shape >> 3) & 3);
     const int8_t indexDelta = int8_t(in.U8());
@@ -132,8 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const uint32_t bytes = uint32_t(in.U16()) % 3000 + 1;
                 std::vector<uint8_t> payload(bytes, uint8_t(op));
                 const auto reliability = MessageReliability(6 + (op >> 3) % 5);
-                channel.Send(payload.data(), bytes * 8, PacketPriority((op >> 6) & 3), reliability, uint8_t(op >> 4),
-                             true, kMtu, now);
+                channel.Send(payload.data(), bytes * 8, PacketPriority((op >> 6) & 3), reliability,
+                             uint8_t(op >> 4), true, kMtu, now);
                 sentNumbers = uint16_t(sentNumbers + 1 + bytes / 520);
                 break;
             }

@@ -29,7 +29,8 @@ void CheckRewrite(const InternalPacket& p) {
     ReadDatagram(reader, out, 0, pool, acks, [&](InternalPacket* q) {
         ++seen;
         // 11..15 go back out as reliable; everything else must come back as it was read.
-        Check(q->reliability == (p.reliability > RELIABILITY_RELIABLE_SEQUENCED ? RELIABILITY_RELIABLE : p.reliability));
+        Check(q->reliability ==
+              (p.reliability > RELIABILITY_RELIABLE_SEQUENCED ? RELIABILITY_RELIABLE : p.reliability));
         Check(q->messageNumber == p.messageNumber && q->bitLength == p.bitLength);
         Check(q->splitCount == p.splitCount && q->splitIndex == p.splitIndex && q->splitId == p.splitId);
         if (HasOrderingFields(uint32_t(q->reliability)) && q->reliability == p.reliability) {

@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
         ++queued;
         if (q.length != length || std::memcmp(q.data, wire, length) != 0 || q.socket != 5) std::abort();
     });
-    const bool isQuery = role == SocketRole::Server && inbox.IsQuery(wire, static_cast<std::uint32_t>(length));
+    const bool isQuery =
+        role == SocketRole::Server && inbox.IsQuery(wire, static_cast<std::uint32_t>(length));
     if (queued != 0 && !isQuery) std::abort();
     if (isQuery && sink.called) std::abort();
 

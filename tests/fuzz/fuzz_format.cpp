@@ -102,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     int32_t length = -1;
     const char* out = FormatScriptString(vm, params.data(), 1, &length);
-    if (length < 0 || length > kFormatMaxChars || std::strlen(out) > static_cast<size_t>(length)) std::abort();
+    if (length < 0 || length > kFormatMaxChars || std::strlen(out) > static_cast<size_t>(length))
+        std::abort();
     return 0;
 }

@@ -32,10 +32,10 @@ bool g_ended = false;
 
 // An npcmode whose every callback returns 1 at once: the handlers' texts and ids reach the script.
 bool WriteScript(const std::string& path) {
-    static const char* const names[] = {"OnNPCModeInit",     "OnNPCModeExit",    "OnNPCConnect",
-                                        "OnNPCSpawn",        "OnNPCEnterVehicle", "OnNPCExitVehicle",
-                                        "OnClientMessage",   "OnPlayerText",     "OnPlayerDeath",
-                                        "OnPlayerStreamIn",  "OnPlayerStreamOut", "OnVehicleStreamIn",
+    static const char* const names[] = {"OnNPCModeInit",      "OnNPCModeExit",         "OnNPCConnect",
+                                        "OnNPCSpawn",         "OnNPCEnterVehicle",     "OnNPCExitVehicle",
+                                        "OnClientMessage",    "OnPlayerText",          "OnPlayerDeath",
+                                        "OnPlayerStreamIn",   "OnPlayerStreamOut",     "OnVehicleStreamIn",
                                         "OnVehicleStreamOut", "OnRecordingPlaybackEnd"};
     VmImageBuilder b;
     for (const char* name : names) {
@@ -73,8 +73,8 @@ void Init() {
     std::atexit(RemoveScratch);
     SetNpcExitHandler([](int) { g_ended = true; });
     g_fake = new test::FakeNetClient();
-    g_game = new NetGame(NetGame::ClientFactory{[]() -> NetClientInterface* { return g_fake; },
-                                                [](NetClientInterface*) {}});
+    g_game = new NetGame(
+        NetGame::ClientFactory{[]() -> NetClientInterface* { return g_fake; }, [](NetClientInterface*) {}});
     if (!g_game->Start("127.0.0.1", 7777, "Fuzz", "", "fuzz")) std::abort();
 }
 
@@ -125,7 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> ids;
     for (const NpcRpcEntry& e : kNpcCoreRpcs) ids.push_back(e.id);
     for (const NpcRpcEntry& e : kNpcScriptingRpcs) ids.push_back(e.id);
-    const uint8_t syncIds[] = {ID_PLAYER_SYNC, ID_VEHICLE_SYNC, ID_PASSENGER_SYNC, ID_AIM_SYNC, ID_TRAILER_SYNC};
+    const uint8_t syncIds[] = {ID_PLAYER_SYNC, ID_VEHICLE_SYNC, ID_PASSENGER_SYNC, ID_AIM_SYNC,
+                               ID_TRAILER_SYNC};
 
     size_t at = 0;
     while (at + 3 <= size) {

@@ -62,14 +62,17 @@ struct World {
         console->SetStringVariable("gamemode0", "a");
         console->SetStringVariable("rcon_password", "fuzz");
         settings.maxNpc = 2;
-        scripts.gameModePublics = {{"OnPlayerCommandText", 0}, {"OnPlayerText", 1}, {"OnPlayerUpdate", 1},
-                                   {"OnPlayerRequestClass", 1}, {"OnPlayerRequestSpawn", 1},
-                                   {"OnDialogResponse", 1},    {"OnPlayerSpawn", 1}};
+        scripts.gameModePublics = {{"OnPlayerCommandText", 0},  {"OnPlayerText", 1},
+                                   {"OnPlayerUpdate", 1},       {"OnPlayerRequestClass", 1},
+                                   {"OnPlayerRequestSpawn", 1}, {"OnDialogResponse", 1},
+                                   {"OnPlayerSpawn", 1}};
         scripts.isPlayerConnected = [this](int32_t id) {
-            return game && game->GetPlayerPool() && id >= 0 && game->GetPlayerPool()->IsConnected(uint16_t(id));
+            return game && game->GetPlayerPool() && id >= 0 &&
+                   game->GetPlayerPool()->IsConnected(uint16_t(id));
         };
         scripts.broadcastChat = [this](int32_t id, const char* text) {
-            if (Player* p = game->GetPlayerPool()->GetAt(uint16_t(id))) p->BroadcastChat(text, uint8_t(std::strlen(text)));
+            if (Player* p = game->GetPlayerPool()->GetAt(uint16_t(id)))
+                p->BroadcastChat(text, uint8_t(std::strlen(text)));
         };
         hosts = std::make_unique<StandInScriptHostFactory>(scripts);
         ServerChallenge.store(0x1234ABCD);
@@ -78,7 +81,8 @@ struct World {
         TheGameServer = game.get();
         game->SetClock([this] { return now; });
         game->Init(true);
-        for (uint16_t slot = 0; slot < kSlots; ++slot) net->AddSlot(slot, test::FakeNetServer::AddressOf(slot));
+        for (uint16_t slot = 0; slot < kSlots; ++slot)
+            net->AddSlot(slot, test::FakeNetServer::AddressOf(slot));
         game->AddPlayerClass(SpawnInfo{});
     }
 

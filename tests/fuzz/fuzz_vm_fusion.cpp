@@ -31,167 +31,172 @@ using Input = VmFuzzInput;
 std::vector<cell> g_calls;
 
 cell recordingNative(VmInstance* inst, const cell* params) {
-  const cell argc = params[0] / 4;
-  cell first = argc > 0 ? params[1] : 0;
-  g_calls.push_back(argc);
-  g_calls.push_back(first);
-  g_calls.push_back(inst->frame);
-  g_calls.push_back(inst->stack);
-  g_calls.push_back(inst->heap);
-  g_calls.push_back(inst->cip);
-  switch (ucell(first) % 5) {
-    case 0: vm_RaiseError(inst, VM_ERR_SLEEP); break;
-    case 1: vm_RaiseError(inst, VM_ERR_NATIVE); break;
-    default: break;
-  }
-  return cell(ucell(first) * 2654435761u);
+    const cell argc = params[0] / 4;
+    cell first = argc > 0 ? params[1] : 0;
+    g_calls.push_back(argc);
+    g_calls.push_back(first);
+    g_calls.push_back(inst->frame);
+    g_calls.push_back(inst->stack);
+    g_calls.push_back(inst->heap);
+    g_calls.push_back(inst->cip);
+    switch (ucell(first) % 5) {
+        case 0: vm_RaiseError(inst, VM_ERR_SLEEP); break;
+        case 1: vm_RaiseError(inst, VM_ERR_NATIVE); break;
+        default: break;
+    }
+    return cell(ucell(first) * 2654435761u);
 }
 
 bool frameOperand(int op) {
-  return op == OP_LOAD_S_PRI || op == OP_LOAD_S_ALT || op == OP_STOR_S_PRI || op == OP_INC_S ||
-         op == OP_ADDR_ALT;
+    return op == OP_LOAD_S_PRI || op == OP_LOAD_S_ALT || op == OP_STOR_S_PRI || op == OP_INC_S ||
+           op == OP_ADDR_ALT;
 }
 
 std::vector<uint8_t> generate(Input& in) {
-  VmImageBuilder b;
-  b.options().compact = in.byte() & 1;
-  b.options().stack_bytes = 128 + 4 * (in.byte() % 128);
-  const int natives = in.byte() % 3;
-  for (int i = 0; i < natives; ++i) b.addNative("nat" + std::to_string(i));
-  const int pieces = 1 + in.byte() % 32;
-  int labels = 0;
-  auto target = [&](uint8_t k) { return VmOperandRef("t" + std::to_string(k % 48)); };
-  std::vector<std::string> tables = {"tbl_end"};
+    VmImageBuilder b;
+    b.options().compact = in.byte() & 1;
+    b.options().stack_bytes = 128 + 4 * (in.byte() % 128);
+    const int natives = in.byte() % 3;
+    for (int i = 0; i < natives; ++i) b.addNative("nat" + std::to_string(i));
+    const int pieces = 1 + in.byte() % 32;
+    int labels = 0;
+    auto target = [&](uint8_t k) { return VmOperandRef("t" + std::to_string(k % 48)); };
+    std::vector<std::string> tables = {"tbl_end"};
 
-  b.label("t0");
-  b.op(OP_PROC);
-  for (int i = in.byte() % 8; i > 0; --i) b.op(OP_PUSH_C, in.value());
-  for (int p = 0; p < pieces; ++p) {
-    const uint8_t pick = in.byte();
-    std::vector<int> ops;
-    if (pick < 200) {
-      const VmFusedInfo& f = vmFusedInfo(kVmFusedFirst + pick % kVmFusedCount);
-      ops.assign(f.ops, f.ops + f.count);
-    } else {
-      ops.push_back(1 + in.byte() % (OP_NUM_OPCODES - 1));
-    }
-    for (size_t i = 0; i < ops.size(); ++i) {
-      // A label at the start of most pieces, and now and then inside a sequence.
-      if ((i == 0 && in.byte() % 2 == 0) || (i > 0 && in.byte() % 8 == 0))
-        if (labels < 47) b.label("t" + std::to_string(++labels));
-      const int op = ops[i];
-      switch (vmOpInfo(op).operand) {
-        case VmOperand::None: b.op(op); break;
-        case VmOperand::Value:
-          if (frameOperand(op)) {
-            const uint8_t k = in.byte();
-            b.op(op, k < 240 ? cell(-4 * (1 + k % 8)) : k < 248 ? cell(12 + 4 * (k % 2)) : in.word());
-          } else if (op == OP_HALT) {
-            b.op(op, in.byte() % 2 ? 12 : 0);
-          } else {
-            b.op(op, in.value());
-          }
-          break;
-        case VmOperand::Code:
-          if (op == OP_SWITCH) b.op(op, VmOperandRef(tables[in.byte() % tables.size()]));
-          else b.op(op, target(in.byte()));
-          break;
-        case VmOperand::Rel: b.op(op, 0); break;
-        case VmOperand::Native:
-          if (natives) {
-            b.op(OP_PUSH_C, in.value());
-            b.op(OP_PUSH_C, 4);
-            b.op(op, in.byte() % natives);
-          } else {
-            b.op(OP_NOP);
-          }
-          break;
-        case VmOperand::Two: b.op(op, in.value(), in.value()); break;
-        case VmOperand::Bytes: b.bytesOp(op, {}); break;
-        case VmOperand::CaseTbl: {
-          const std::string name = "tbl" + std::to_string(p);
-          b.label(name);
-          tables.push_back(name);
-          b.caseTable(target(in.byte()));
-          b.addCase(in.value(), target(in.byte()));
-          break;
+    b.label("t0");
+    b.op(OP_PROC);
+    for (int i = in.byte() % 8; i > 0; --i) b.op(OP_PUSH_C, in.value());
+    for (int p = 0; p < pieces; ++p) {
+        const uint8_t pick = in.byte();
+        std::vector<int> ops;
+        if (pick < 200) {
+            const VmFusedInfo& f = vmFusedInfo(kVmFusedFirst + pick % kVmFusedCount);
+            ops.assign(f.ops, f.ops + f.count);
+        } else {
+            ops.push_back(1 + in.byte() % (OP_NUM_OPCODES - 1));
         }
-      }
+        for (size_t i = 0; i < ops.size(); ++i) {
+            // A label at the start of most pieces, and now and then inside a sequence.
+            if ((i == 0 && in.byte() % 2 == 0) || (i > 0 && in.byte() % 8 == 0))
+                if (labels < 47) b.label("t" + std::to_string(++labels));
+            const int op = ops[i];
+            switch (vmOpInfo(op).operand) {
+                case VmOperand::None: b.op(op); break;
+                case VmOperand::Value:
+                    if (frameOperand(op)) {
+                        const uint8_t k = in.byte();
+                        b.op(op, k < 240   ? cell(-4 * (1 + k % 8))
+                                 : k < 248 ? cell(12 + 4 * (k % 2))
+                                           : in.word());
+                    } else if (op == OP_HALT) {
+                        b.op(op, in.byte() % 2 ? 12 : 0);
+                    } else {
+                        b.op(op, in.value());
+                    }
+                    break;
+                case VmOperand::Code:
+                    if (op == OP_SWITCH)
+                        b.op(op, VmOperandRef(tables[in.byte() % tables.size()]));
+                    else
+                        b.op(op, target(in.byte()));
+                    break;
+                case VmOperand::Rel: b.op(op, 0); break;
+                case VmOperand::Native:
+                    if (natives) {
+                        b.op(OP_PUSH_C, in.value());
+                        b.op(OP_PUSH_C, 4);
+                        b.op(op, in.byte() % natives);
+                    } else {
+                        b.op(OP_NOP);
+                    }
+                    break;
+                case VmOperand::Two: b.op(op, in.value(), in.value()); break;
+                case VmOperand::Bytes: b.bytesOp(op, {}); break;
+                case VmOperand::CaseTbl: {
+                    const std::string name = "tbl" + std::to_string(p);
+                    b.label(name);
+                    tables.push_back(name);
+                    b.caseTable(target(in.byte()));
+                    b.addCase(in.value(), target(in.byte()));
+                    break;
+                }
+            }
+        }
     }
-  }
-  // Labels never placed resolve to the end, so every target exists.
-  for (int k = labels + 1; k < 48; ++k) b.label("t" + std::to_string(k));
-  b.op(OP_HALT, 0);
-  b.label("tbl_end");
-  b.caseTable("t0");
-  b.addPublic("entry", "t0");
-  std::vector<uint8_t> out;
-  if (!b.build(out)) out.clear();
-  return out;
+    // Labels never placed resolve to the end, so every target exists.
+    for (int k = labels + 1; k < 48; ++k) b.label("t" + std::to_string(k));
+    b.op(OP_HALT, 0);
+    b.label("tbl_end");
+    b.caseTable("t0");
+    b.addPublic("entry", "t0");
+    std::vector<uint8_t> out;
+    if (!b.build(out)) out.clear();
+    return out;
 }
 
 struct Outcome {
-  std::vector<int> errs;
-  std::vector<cell> cells;  // returned values and saved registers, run by run
-  std::vector<uint8_t> memory;
-  std::vector<cell> calls;
-  bool operator==(const Outcome&) const = default;
+    std::vector<int> errs;
+    std::vector<cell> cells;  // returned values and saved registers, run by run
+    std::vector<uint8_t> memory;
+    std::vector<cell> calls;
+    bool operator==(const Outcome&) const = default;
 };
 
 bool runAll(const std::vector<uint8_t>& image, bool fuse, const std::vector<cell>& args, int64_t budget,
             Outcome& out) {
-  vm_internal::setCodeFusion(fuse);
-  VmInstance inst{};
-  const int loaded = vm_LoadImage(&inst, image.data(), image.size(), 1 << 20);
-  vm_internal::setCodeFusion(true);
-  if (loaded != VM_ERR_NONE) return false;
-  int n = 0;
-  vm_NumNatives(&inst, &n);
-  char name[64];
-  for (int i = 0; i < n; ++i)
-    if (vm_GetNative(&inst, i, name) == VM_ERR_NONE) vm_Register(&inst, vm_MakeNativeEntry(name, recordingNative), 1);
-  vm_Register(&inst, nullptr, 0);
-  g_calls.clear();
-  for (int round = 0; round < 2; ++round) {
-    for (cell a : args) vm_PushCell(&inst, a);
-    vm_internal::g_step_budget = budget;
-    cell r = 0;
-    int err = vm_Exec(&inst, &r, 0);
-    for (int k = 0;; ++k) {
-      out.errs.push_back(err);
-      for (cell c : {r, inst.reg_pri, inst.reg_alt, inst.frame, inst.cip, inst.stack, inst.heap})
-        out.cells.push_back(c);
-      if (err != VM_ERR_SLEEP || k == 3) break;
-      err = vm_Exec(&inst, &r, VM_EXEC_CONTINUE);
+    vm_internal::setCodeFusion(fuse);
+    VmInstance inst{};
+    const int loaded = vm_LoadImage(&inst, image.data(), image.size(), 1 << 20);
+    vm_internal::setCodeFusion(true);
+    if (loaded != VM_ERR_NONE) return false;
+    int n = 0;
+    vm_NumNatives(&inst, &n);
+    char name[64];
+    for (int i = 0; i < n; ++i)
+        if (vm_GetNative(&inst, i, name) == VM_ERR_NONE)
+            vm_Register(&inst, vm_MakeNativeEntry(name, recordingNative), 1);
+    vm_Register(&inst, nullptr, 0);
+    g_calls.clear();
+    for (int round = 0; round < 2; ++round) {
+        for (cell a : args) vm_PushCell(&inst, a);
+        vm_internal::g_step_budget = budget;
+        cell r = 0;
+        int err = vm_Exec(&inst, &r, 0);
+        for (int k = 0;; ++k) {
+            out.errs.push_back(err);
+            for (cell c : {r, inst.reg_pri, inst.reg_alt, inst.frame, inst.cip, inst.stack, inst.heap})
+                out.cells.push_back(c);
+            if (err != VM_ERR_SLEEP || k == 3) break;
+            err = vm_Exec(&inst, &r, VM_EXEC_CONTINUE);
+        }
     }
-  }
-  vm_internal::g_step_budget = -1;
-  const VmFileHeader h = VmFileHeader::read(inst.image);
-  out.memory.assign(inst.image + h.dat, inst.image + h.stack_top);
-  out.calls = g_calls;
-  vm_FreeImage(&inst);
-  return true;
+    vm_internal::g_step_budget = -1;
+    const VmFileHeader h = VmFileHeader::read(inst.image);
+    out.memory.assign(inst.image + h.dat, inst.image + h.stack_top);
+    out.calls = g_calls;
+    vm_FreeImage(&inst);
+    return true;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Input in{data, size};
-  const int64_t budget = 1 + (int64_t(in.byte()) << 4 | in.byte() % 16);
-  std::vector<cell> args;
-  for (int i = in.byte() % 3; i > 0; --i) args.push_back(in.value());
-  const std::vector<uint8_t> image = generate(in);
-  if (image.empty()) return 0;
-  Outcome fused, plain;
-  const bool a = runAll(image, true, args, budget, fused);
-  const bool b = runAll(image, false, args, budget, plain);
-  if (a != b) {
-    std::fprintf(stderr, "the image loads only one way\n");
-    std::abort();
-  }
-  if (a && !(fused == plain)) {
-    std::fprintf(stderr, "fused and plain runs differ\n");
-    std::abort();
-  }
-  return 0;
+    Input in{data, size};
+    const int64_t budget = 1 + (int64_t(in.byte()) << 4 | in.byte() % 16);
+    std::vector<cell> args;
+    for (int i = in.byte() % 3; i > 0; --i) args.push_back(in.value());
+    const std::vector<uint8_t> image = generate(in);
+    if (image.empty()) return 0;
+    Outcome fused, plain;
+    const bool a = runAll(image, true, args, budget, fused);
+    const bool b = runAll(image, false, args, budget, plain);
+    if (a != b) {
+        std::fprintf(stderr, "the image loads only one way\n");
+        std::abort();
+    }
+    if (a && !(fused == plain)) {
+        std::fprintf(stderr, "fused and plain runs differ\n");
+        std::abort();
+    }
+    return 0;
 }

@@ -66,8 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (stripped != ReferenceStrip(std::string(text))) std::abort();
     RunExact(bytes, velt::SanitiseChatText);
     RunExact(bytes, velt::UrlDecode);
-    RunExact(bytes, [](char* t, std::size_t n) { velt::StringToUpper(t, n); return std::size_t{0}; });
-    RunExact(bytes, [](char* t, std::size_t n) { velt::ReverseString(t, n); return std::size_t{0}; });
+    RunExact(bytes, [](char* t, std::size_t n) {
+        velt::StringToUpper(t, n);
+        return std::size_t{0};
+    });
+    RunExact(bytes, [](char* t, std::size_t n) {
+        velt::ReverseString(t, n);
+        return std::size_t{0};
+    });
 
     velt::HasInvalidNameChar(bytes);
     velt::ParseColourEmbed(bytes);

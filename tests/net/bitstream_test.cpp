@@ -52,15 +52,14 @@ TEST(BitStreamGrowth, InlineBufferUntil2048BitsThenHeapOfTwiceTheNeed) {
 TEST(BitStreamGrowth, ConstructorsPickInlineOrHeapAtTheirBoundaries) {
     struct Case {
         uint32_t bytes;
-        bool copyInline;    // BitStream(buffer, n, true)
-        int32_t copyBits;   // its capacity
-        bool sizedInline;   // BitStream(n)
+        bool copyInline;   // BitStream(buffer, n, true)
+        int32_t copyBits;  // its capacity
+        bool sizedInline;  // BitStream(n)
         int32_t sizedBits;
     };
     const Case cases[] = {
-        {1, true, 2048, true, 2048},         {255, true, 2048, true, 2048},
-        {256, false, 2048, true, 2048},      {257, false, 2056, false, 2056},
-        {5000, false, 40000, false, 40000},
+        {1, true, 2048, true, 2048},     {255, true, 2048, true, 2048},      {256, false, 2048, true, 2048},
+        {257, false, 2056, false, 2056}, {5000, false, 40000, false, 40000},
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> src(c.bytes);
@@ -143,12 +142,36 @@ TEST(BitStreamGrowth, RandomMixedRecordOfManyKilobytesRoundTrips) {
         const Item& it = items[i];
         bool ok = false;
         switch (it.kind) {
-            case 0: { bool v; ok = bs.Read(v) && v == ((it.value & 1) != 0); break; }
-            case 1: { uint8_t v; ok = bs.Read(v) && v == uint8_t(it.value); break; }
-            case 2: { uint16_t v; ok = bs.Read(v) && v == uint16_t(it.value); break; }
-            case 3: { uint32_t v; ok = bs.Read(v) && v == it.value; break; }
-            case 4: { uint32_t v; ok = bs.ReadCompressed(v) && v == it.value; break; }
-            case 5: { int32_t v; ok = bs.ReadCompressed(v) && v == int32_t(it.value); break; }
+            case 0: {
+                bool v;
+                ok = bs.Read(v) && v == ((it.value & 1) != 0);
+                break;
+            }
+            case 1: {
+                uint8_t v;
+                ok = bs.Read(v) && v == uint8_t(it.value);
+                break;
+            }
+            case 2: {
+                uint16_t v;
+                ok = bs.Read(v) && v == uint16_t(it.value);
+                break;
+            }
+            case 3: {
+                uint32_t v;
+                ok = bs.Read(v) && v == it.value;
+                break;
+            }
+            case 4: {
+                uint32_t v;
+                ok = bs.ReadCompressed(v) && v == it.value;
+                break;
+            }
+            case 5: {
+                int32_t v;
+                ok = bs.ReadCompressed(v) && v == int32_t(it.value);
+                break;
+            }
             case 6: {
                 uint8_t raw[4] = {0, 0, 0, 0};
                 ok = bs.ReadRawBits(raw, it.bits, true);
@@ -250,30 +273,87 @@ TEST(BitStreamTruncation, EveryCutFailsInPlaceWithoutTouchingTheDestination) {
     };
     using Reader = std::function<Outcome(BitStream&)>;
     std::vector<Reader> readers = {
-        [&](BitStream& s) { bool b = false; bool ok = s.ReadOneBit(b); return ok ? (b ? kRead : kWrong) : kFailed; },
-        [&](BitStream& s) { uint8_t v = S; bool ok = s.Read(v); return judge(ok, v == 0xC3, &v, 1); },
-        [&](BitStream& s) { uint16_t v; std::memset(&v, S, 2); bool ok = s.ReadCompressed(v); return judge(ok, v == 5, &v, 2); },
-        [&](BitStream& s) { int16_t v; std::memset(&v, S, 2); bool ok = s.Read(v); return judge(ok, v == -2, &v, 2); },
-        [&](BitStream& s) { int32_t v; std::memset(&v, S, 4); bool ok = s.ReadCompressed(v); return judge(ok, v == -200, &v, 4); },
-        [&](BitStream& s) { float v; std::memset(&v, S, 4); bool ok = s.Read(v); return judge(ok, v == 3.5f, &v, 4); },
+        [&](BitStream& s) {
+            bool b = false;
+            bool ok = s.ReadOneBit(b);
+            return ok ? (b ? kRead : kWrong) : kFailed;
+        },
+        [&](BitStream& s) {
+            uint8_t v = S;
+            bool ok = s.Read(v);
+            return judge(ok, v == 0xC3, &v, 1);
+        },
+        [&](BitStream& s) {
+            uint16_t v;
+            std::memset(&v, S, 2);
+            bool ok = s.ReadCompressed(v);
+            return judge(ok, v == 5, &v, 2);
+        },
+        [&](BitStream& s) {
+            int16_t v;
+            std::memset(&v, S, 2);
+            bool ok = s.Read(v);
+            return judge(ok, v == -2, &v, 2);
+        },
+        [&](BitStream& s) {
+            int32_t v;
+            std::memset(&v, S, 4);
+            bool ok = s.ReadCompressed(v);
+            return judge(ok, v == -200, &v, 4);
+        },
+        [&](BitStream& s) {
+            float v;
+            std::memset(&v, S, 4);
+            bool ok = s.Read(v);
+            return judge(ok, v == 3.5f, &v, 4);
+        },
         [&](BitStream& s) {
             float v[3];
             std::memset(v, S, sizeof(v));
             bool ok = s.ReadCompressedVector(v[0], v[1], v[2]);
             return judge(ok, std::fabs(v[1] + 2.0f) < 0.001f, v, sizeof(v));
         },
-        [&](BitStream& s) { uint32_t v; std::memset(&v, S, 4); bool ok = s.ReadCompressed(v); return judge(ok, v == 0x12345, &v, 4); },
+        [&](BitStream& s) {
+            uint32_t v;
+            std::memset(&v, S, 4);
+            bool ok = s.ReadCompressed(v);
+            return judge(ok, v == 0x12345, &v, 4);
+        },
         [&](BitStream& s) {
             float q[4];
             std::memset(q, S, sizeof(q));
             bool ok = s.ReadCompressedQuaternion(q[0], q[1], q[2], q[3]);
             return judge(ok, std::fabs(q[1] + 0.5f) < 0.001f && q[0] > 0.49f, q, sizeof(q));
         },
-        [&](BitStream& s) { float v; std::memset(&v, S, 4); bool ok = s.ReadCompressed(v); return judge(ok, std::fabs(v + 0.25f) < 0.0001f, &v, 4); },
-        [&](BitStream& s) { uint8_t v[3]; std::memset(v, S, 3); bool ok = s.ReadBytes(v, 3); return judge(ok, v[2] == 3, v, 3); },
-        [&](BitStream& s) { uint8_t v[2]; std::memset(v, S, 2); bool ok = s.ReadAlignedBytes(v, 2); return judge(ok, v[1] == 2, v, 2); },
-        [&](BitStream& s) { uint32_t v; std::memset(&v, S, 4); bool ok = s.Read(v); return judge(ok, v == 0xDEADBEEF, &v, 4); },
-        [&](BitStream& s) { uint8_t v = S; bool ok = s.ReadCompressed(v); return judge(ok, v == 0xF0, &v, 1); },
+        [&](BitStream& s) {
+            float v;
+            std::memset(&v, S, 4);
+            bool ok = s.ReadCompressed(v);
+            return judge(ok, std::fabs(v + 0.25f) < 0.0001f, &v, 4);
+        },
+        [&](BitStream& s) {
+            uint8_t v[3];
+            std::memset(v, S, 3);
+            bool ok = s.ReadBytes(v, 3);
+            return judge(ok, v[2] == 3, v, 3);
+        },
+        [&](BitStream& s) {
+            uint8_t v[2];
+            std::memset(v, S, 2);
+            bool ok = s.ReadAlignedBytes(v, 2);
+            return judge(ok, v[1] == 2, v, 2);
+        },
+        [&](BitStream& s) {
+            uint32_t v;
+            std::memset(&v, S, 4);
+            bool ok = s.Read(v);
+            return judge(ok, v == 0xDEADBEEF, &v, 4);
+        },
+        [&](BitStream& s) {
+            uint8_t v = S;
+            bool ok = s.ReadCompressed(v);
+            return judge(ok, v == 0xF0, &v, 1);
+        },
     };
     const int32_t total = full.GetNumberOfBitsUsed();
     for (int32_t cut = 0; cut <= total; ++cut) {

@@ -28,7 +28,8 @@ namespace {
 
 std::vector<uint8_t> FromHex(const std::string& hex) {
     std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
 
@@ -42,7 +43,9 @@ std::string ToHex(const uint8_t* bytes, size_t count) {
     return out;
 }
 
-float HexFloat(const std::string& hex) { return std::bit_cast<float>(uint32_t(std::stoul(hex, nullptr, 16))); }
+float HexFloat(const std::string& hex) {
+    return std::bit_cast<float>(uint32_t(std::stoul(hex, nullptr, 16)));
+}
 
 std::string FloatHex(float f) {
     char text[9];
@@ -66,27 +69,43 @@ bool WriteOp(BitStream& bs, const std::string& op) {
     if (name != "f32" && name != "cf" && name != "vec" && name != "quat" && name != "raw" && name != "rawl" &&
         name != "bytes" && name != "abytes" && name != "align" && name != "cbu" && name != "cbs")
         n = std::stoll(arg);
-    if (name == "bit") bs.Write(n != 0);
-    else if (name == "u8") bs.Write(uint8_t(n));
-    else if (name == "i8") bs.Write(int8_t(n));
-    else if (name == "u16") bs.Write(uint16_t(n));
-    else if (name == "i16") bs.Write(int16_t(n));
-    else if (name == "u32") bs.Write(uint32_t(n));
-    else if (name == "i32") bs.Write(int32_t(n));
-    else if (name == "f32") bs.Write(HexFloat(arg));
-    else if (name == "cu8") bs.WriteCompressed(uint8_t(n));
-    else if (name == "ci8") bs.WriteCompressed(int8_t(n));
-    else if (name == "cu16") bs.WriteCompressed(uint16_t(n));
-    else if (name == "ci16") bs.WriteCompressed(int16_t(n));
-    else if (name == "cu32") bs.WriteCompressed(uint32_t(n));
-    else if (name == "ci32") bs.WriteCompressed(int32_t(n));
-    else if (name == "cf") bs.WriteCompressed(HexFloat(arg));
+    if (name == "bit")
+        bs.Write(n != 0);
+    else if (name == "u8")
+        bs.Write(uint8_t(n));
+    else if (name == "i8")
+        bs.Write(int8_t(n));
+    else if (name == "u16")
+        bs.Write(uint16_t(n));
+    else if (name == "i16")
+        bs.Write(int16_t(n));
+    else if (name == "u32")
+        bs.Write(uint32_t(n));
+    else if (name == "i32")
+        bs.Write(int32_t(n));
+    else if (name == "f32")
+        bs.Write(HexFloat(arg));
+    else if (name == "cu8")
+        bs.WriteCompressed(uint8_t(n));
+    else if (name == "ci8")
+        bs.WriteCompressed(int8_t(n));
+    else if (name == "cu16")
+        bs.WriteCompressed(uint16_t(n));
+    else if (name == "ci16")
+        bs.WriteCompressed(int16_t(n));
+    else if (name == "cu32")
+        bs.WriteCompressed(uint32_t(n));
+    else if (name == "ci32")
+        bs.WriteCompressed(int32_t(n));
+    else if (name == "cf")
+        bs.WriteCompressed(HexFloat(arg));
     else if (name == "vec") {
         auto v = Split(arg, ',');
         bs.WriteCompressedVector(HexFloat(v.at(0)), HexFloat(v.at(1)), HexFloat(v.at(2)));
     } else if (name == "quat") {
         auto v = Split(arg, ',');
-        bs.WriteCompressedQuaternion(HexFloat(v.at(0)), HexFloat(v.at(1)), HexFloat(v.at(2)), HexFloat(v.at(3)));
+        bs.WriteCompressedQuaternion(HexFloat(v.at(0)), HexFloat(v.at(1)), HexFloat(v.at(2)),
+                                     HexFloat(v.at(3)));
     } else if (name == "raw" || name == "rawl") {
         auto v = Split(arg, ':');
         auto bytes = FromHex(v.at(1));
@@ -101,8 +120,10 @@ bool WriteOp(BitStream& bs, const std::string& op) {
     } else if (name == "abytes") {
         auto bytes = FromHex(arg);
         bs.WriteBytesAligned(bytes.data(), int32_t(bytes.size()));
-    } else if (name == "align") bs.AlignWriteToByte();
-    else return false;
+    } else if (name == "align")
+        bs.AlignWriteToByte();
+    else
+        return false;
     return true;
 }
 
@@ -112,23 +133,71 @@ bool ReadOp(BitStream& bs, const std::string& op, std::string& out) {
     std::string name = op.substr(0, colon);
     std::string arg = colon == std::string::npos ? "" : op.substr(colon + 1);
     char text[64];
-    auto integer = [&](long long v) { std::snprintf(text, sizeof(text), "%lld", v); out = text; };
-    if (name == "bit") { bool v; if (!bs.Read(v)) return false; integer(v); }
-    else if (name == "u8") { uint8_t v; if (!bs.Read(v)) return false; integer(v); }
-    else if (name == "i8") { int8_t v; if (!bs.Read(v)) return false; integer(v); }
-    else if (name == "u16") { uint16_t v; if (!bs.Read(v)) return false; integer(v); }
-    else if (name == "i16") { int16_t v; if (!bs.Read(v)) return false; integer(v); }
-    else if (name == "u32") { uint32_t v; if (!bs.Read(v)) return false; integer(v); }
-    else if (name == "i32") { int32_t v; if (!bs.Read(v)) return false; integer(v); }
-    else if (name == "f32") { float v; if (!bs.Read(v)) return false; out = FloatHex(v); }
-    else if (name == "cu8") { uint8_t v; if (!bs.ReadCompressed(v)) return false; integer(v); }
-    else if (name == "ci8") { int8_t v; if (!bs.ReadCompressed(v)) return false; integer(v); }
-    else if (name == "cu16") { uint16_t v; if (!bs.ReadCompressed(v)) return false; integer(v); }
-    else if (name == "ci16") { int16_t v; if (!bs.ReadCompressed(v)) return false; integer(v); }
-    else if (name == "cu32") { uint32_t v; if (!bs.ReadCompressed(v)) return false; integer(v); }
-    else if (name == "ci32") { int32_t v; if (!bs.ReadCompressed(v)) return false; integer(v); }
-    else if (name == "cf") { float v; if (!bs.ReadCompressed(v)) return false; out = FloatHex(v); }
-    else if (name == "vec") {
+    auto integer = [&](long long v) {
+        std::snprintf(text, sizeof(text), "%lld", v);
+        out = text;
+    };
+    if (name == "bit") {
+        bool v;
+        if (!bs.Read(v)) return false;
+        integer(v);
+    } else if (name == "u8") {
+        uint8_t v;
+        if (!bs.Read(v)) return false;
+        integer(v);
+    } else if (name == "i8") {
+        int8_t v;
+        if (!bs.Read(v)) return false;
+        integer(v);
+    } else if (name == "u16") {
+        uint16_t v;
+        if (!bs.Read(v)) return false;
+        integer(v);
+    } else if (name == "i16") {
+        int16_t v;
+        if (!bs.Read(v)) return false;
+        integer(v);
+    } else if (name == "u32") {
+        uint32_t v;
+        if (!bs.Read(v)) return false;
+        integer(v);
+    } else if (name == "i32") {
+        int32_t v;
+        if (!bs.Read(v)) return false;
+        integer(v);
+    } else if (name == "f32") {
+        float v;
+        if (!bs.Read(v)) return false;
+        out = FloatHex(v);
+    } else if (name == "cu8") {
+        uint8_t v;
+        if (!bs.ReadCompressed(v)) return false;
+        integer(v);
+    } else if (name == "ci8") {
+        int8_t v;
+        if (!bs.ReadCompressed(v)) return false;
+        integer(v);
+    } else if (name == "cu16") {
+        uint16_t v;
+        if (!bs.ReadCompressed(v)) return false;
+        integer(v);
+    } else if (name == "ci16") {
+        int16_t v;
+        if (!bs.ReadCompressed(v)) return false;
+        integer(v);
+    } else if (name == "cu32") {
+        uint32_t v;
+        if (!bs.ReadCompressed(v)) return false;
+        integer(v);
+    } else if (name == "ci32") {
+        int32_t v;
+        if (!bs.ReadCompressed(v)) return false;
+        integer(v);
+    } else if (name == "cf") {
+        float v;
+        if (!bs.ReadCompressed(v)) return false;
+        out = FloatHex(v);
+    } else if (name == "vec") {
         float x, y, z;
         if (!bs.ReadCompressedVector(x, y, z)) return false;
         out = FloatHex(x) + "," + FloatHex(y) + "," + FloatHex(z);

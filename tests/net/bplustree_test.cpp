@@ -126,10 +126,10 @@ TEST(BPlusTree, FullLeafSplitsSixteenSeventeen) {
         bool newKeyLeft;
     };
     const Case cases[] = {
-        {1, 32, true},     // position 0: keys 32..64 move right
-        {31, 32, true},    // position 15
-        {33, 33, false},   // position 16: 33 and keys 34..64 go right
-        {99, 34, false},   // appended
+        {1, 32, true},    // position 0: keys 32..64 move right
+        {31, 32, true},   // position 15
+        {33, 33, false},  // position 16: 33 and keys 34..64 go right
+        {99, 34, false},  // appended
     };
     for (const Case& c : cases) {
         Tree tree;

@@ -15,11 +15,11 @@
 namespace velt::testlink {
 
 struct LinkModel {
-    double loss = 0;            // chance a datagram vanishes
-    double duplicate = 0;       // chance a delivered datagram arrives twice
-    double reorder = 0;         // chance a datagram is held back by up to reorderDelayUs more
-    uint64_t delayUs = 20000;   // one-way delay
-    uint64_t jitterUs = 2000;   // plus up to this much
+    double loss = 0;           // chance a datagram vanishes
+    double duplicate = 0;      // chance a delivered datagram arrives twice
+    double reorder = 0;        // chance a datagram is held back by up to reorderDelayUs more
+    uint64_t delayUs = 20000;  // one-way delay
+    uint64_t jitterUs = 2000;  // plus up to this much
     uint64_t reorderDelayUs = 30000;
 };
 
@@ -85,7 +85,8 @@ public:
     static constexpr int32_t kMtu = 576;
     static constexpr uint64_t kStartUs = 1000000;
 
-    LinkedPair(const LinkModel& model, uint32_t seed, const TransportSettings& settings = TransportSettings::Defaults())
+    LinkedPair(const LinkModel& model, uint32_t seed,
+               const TransportSettings& settings = TransportSettings::Defaults())
         : server(WireRole::Server, kStartUs, settings),
           client(WireRole::Client, kStartUs, settings),
           toClient(model, seed * 2 + 1),
@@ -184,12 +185,12 @@ inline Delivered ParseMessage(const uint8_t* data, uint32_t bits, const std::vec
 // against what the kind promises.
 struct DirectionResult {
     uint32_t sent = 0;
-    uint32_t delivered = 0;      // distinct messages delivered intact
-    uint32_t duplicates = 0;     // a message delivered more than once
-    uint32_t corrupt = 0;        // wrong bytes or unknown message
-    uint32_t outOfOrder = 0;     // ordered: not the next of its channel; sequenced: not newer
-    uint32_t missing = 0;        // reliable kinds: never delivered
-    uint32_t lastMissing = 0;    // reliable sequenced: a channel's newest message never delivered
+    uint32_t delivered = 0;    // distinct messages delivered intact
+    uint32_t duplicates = 0;   // a message delivered more than once
+    uint32_t corrupt = 0;      // wrong bytes or unknown message
+    uint32_t outOfOrder = 0;   // ordered: not the next of its channel; sequenced: not newer
+    uint32_t missing = 0;      // reliable kinds: never delivered
+    uint32_t lastMissing = 0;  // reliable sequenced: a channel's newest message never delivered
 };
 
 struct ScenarioResult {
@@ -199,7 +200,7 @@ struct ScenarioResult {
     uint64_t resends = 0;
     uint32_t breaches = 0;
     bool dead = false;
-    bool finished = false;       // both sides idle and the link empty before the deadline
+    bool finished = false;  // both sides idle and the link empty before the deadline
     uint64_t virtualUs = 0;
     double serverBandwidth = 0;
 };
@@ -227,7 +228,8 @@ public:
         ++r.delivered;
         if (kind_ == RELIABILITY_RELIABLE_ORDERED) {
             auto& next = nextOrdered_[d.channel];
-            if (next >= perChannel_[d.channel].size() || perChannel_[d.channel][next] != d.seq) ++r.outOfOrder;
+            if (next >= perChannel_[d.channel].size() || perChannel_[d.channel][next] != d.seq)
+                ++r.outOfOrder;
             ++next;
         } else if (kind_ == RELIABILITY_UNRELIABLE_SEQUENCED || kind_ == RELIABILITY_RELIABLE_SEQUENCED) {
             if (lastSequenced_[d.channel] >= int64_t(d.seq)) ++r.outOfOrder;
@@ -266,9 +268,9 @@ struct ScenarioOptions {
     MessageReliability kind = RELIABILITY_RELIABLE_ORDERED;
     LinkModel model;
     uint32_t messages = 200;
-    uint32_t maxBytes = 1600;           // largest message; above about 540 bytes it is split
-    uint32_t largePercent = 15;         // share of messages drawn from 121..maxBytes bytes
-    uint64_t serverIntervalUs = 2000;   // one message every this long from the server side
+    uint32_t maxBytes = 1600;          // largest message; above about 540 bytes it is split
+    uint32_t largePercent = 15;        // share of messages drawn from 121..maxBytes bytes
+    uint64_t serverIntervalUs = 2000;  // one message every this long from the server side
     uint64_t clientIntervalUs = 10000;
     uint64_t stepUs = 2000;
     uint64_t deadlineUs = 600000000;
@@ -294,7 +296,8 @@ inline ScenarioResult RunScenario(const ScenarioOptions& o) {
             const uint8_t channel = channels ? uint8_t(below(4)) : 0;
             std::vector<uint8_t> m = MakeMessage(serverSeq, channel, size);
             toClient.Sent(serverSeq, channel, size);
-            link.server.Send(m.data(), size * 8, HIGH_PRIORITY_LEVEL, o.kind, channel, true, LinkedPair::kMtu, link.now);
+            link.server.Send(m.data(), size * 8, HIGH_PRIORITY_LEVEL, o.kind, channel, true, LinkedPair::kMtu,
+                             link.now);
             ++serverSeq;
             nextServerSend += o.serverIntervalUs;
         }
@@ -303,7 +306,8 @@ inline ScenarioResult RunScenario(const ScenarioOptions& o) {
             const uint8_t channel = channels ? uint8_t(below(4)) : 0;
             std::vector<uint8_t> m = MakeMessage(clientSeq, channel, size);
             toServer.Sent(clientSeq, channel, size);
-            link.client.Send(m.data(), size * 8, HIGH_PRIORITY_LEVEL, o.kind, channel, true, LinkedPair::kMtu, link.now);
+            link.client.Send(m.data(), size * 8, HIGH_PRIORITY_LEVEL, o.kind, channel, true, LinkedPair::kMtu,
+                             link.now);
             ++clientSeq;
             nextClientSend += o.clientIntervalUs;
         }

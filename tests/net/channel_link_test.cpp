@@ -50,7 +50,8 @@ TEST_P(ChannelLinkKinds, DeliversWhatTheKindPromises) {
         EXPECT_LE(d->delivered, d->sent);
         // Nothing may be lost on a link that loses nothing (sequenced kinds may still skip
         // messages overtaken on the way).
-        if (c.loss == 0 && !(c.kind == RELIABILITY_UNRELIABLE_SEQUENCED || c.kind == RELIABILITY_RELIABLE_SEQUENCED)) {
+        if (c.loss == 0 &&
+            !(c.kind == RELIABILITY_UNRELIABLE_SEQUENCED || c.kind == RELIABILITY_RELIABLE_SEQUENCED)) {
             EXPECT_EQ(d->delivered, d->sent);
         }
     }

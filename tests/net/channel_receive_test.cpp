@@ -14,7 +14,8 @@ namespace {
 
 const char* RoleName(WireRole r) { return r == WireRole::Server ? "server" : "client"; }
 
-Message Msg(uint16_t number, MessageReliability r = RELIABILITY_UNRELIABLE, std::vector<uint8_t> payload = {0xC8}) {
+Message Msg(uint16_t number, MessageReliability r = RELIABILITY_UNRELIABLE,
+            std::vector<uint8_t> payload = {0xC8}) {
     Message m;
     m.number = number;
     m.reliability = r;
@@ -98,7 +99,8 @@ TEST(ChannelReceive, EachFloodLimitBreachLogsItsLineInTheServerOnly) {
              if (FeedEach(ch, {Ordered(0, 1), Ordered(1, 2), Ordered(2, 3)}, t)) return false;
              return FeedEach(ch, {Ordered(3, 4)}, t);
          },
-         "[warning] Too many out-of-order messages from player 127.0.0.1:7777 (3) Limit: 2 (messageholelimit)"},
+         "[warning] Too many out-of-order messages from player 127.0.0.1:7777 (3) Limit: 2 "
+         "(messageholelimit)"},
     };
     for (const WarningCase& c : cases) {
         for (WireRole role : {WireRole::Server, WireRole::Client}) {
@@ -413,7 +415,8 @@ TEST(ChannelReceive, UnreliableSplitsExpireReliableOnesDoNot) {
         FeedEach(ch, {Piece(0, kind, 1, 0, 2, Payload(100, 1))}, t);
         FeedEach(ch, {Piece(1, kind, 2, 0, 2, Payload(100, 2))},
                  t + ReliabilityChannel::kUnreliableSplitTimeoutUs + 1);
-        EXPECT_EQ(ch.GetStatistics(true).messagesWaitingForReassembly, kind == RELIABILITY_UNRELIABLE ? 1u : 2u);
+        EXPECT_EQ(ch.GetStatistics(true).messagesWaitingForReassembly,
+                  kind == RELIABILITY_UNRELIABLE ? 1u : 2u);
     }
 }
 
@@ -479,9 +482,9 @@ TEST(ChannelReceive, BytesHeldForOrderingAreCappedInBothRoles) {
         EXPECT_TRUE(FeedEach(ch, {Ordered(2, 3, 0, 500), Ordered(3, 4, 0, 500)}, kT0 + 1000));
         EXPECT_LE(ch.HeldOrderingBytes(), 2000u);
         ASSERT_FALSE(LogLines().empty());
-        EXPECT_TRUE(StartsAndEnds(LogLines().back(),
-                                  "[warning] Too many out-of-order message bytes from player 127.0.0.1:7777 (",
-                                  ") Limit: 2000"))
+        EXPECT_TRUE(StartsAndEnds(
+            LogLines().back(), "[warning] Too many out-of-order message bytes from player 127.0.0.1:7777 (",
+            ") Limit: 2000"))
             << LogLines().back();
     }
 }
@@ -494,12 +497,14 @@ TEST(ChannelReceive, BytesUnderReassemblyAreCapped) {
     bool breach = false;
     uint16_t n = 0;
     for (uint32_t i = 0; i < 10 && !breach; ++i)
-        breach = FeedEach(ch, {Piece(n++, RELIABILITY_RELIABLE, 1, i, 100, Payload(500, uint8_t(i)))}, kT0 + 1000);
+        breach =
+            FeedEach(ch, {Piece(n++, RELIABILITY_RELIABLE, 1, i, 100, Payload(500, uint8_t(i)))}, kT0 + 1000);
     EXPECT_TRUE(breach);
     EXPECT_LT(n, 10);
     EXPECT_LE(ch.ReassemblyBytes(), 2000u);
     ASSERT_EQ(LogLines().size(), 1u);
-    EXPECT_TRUE(StartsAndEnds(LogLines()[0], "[warning] Too many split message bytes from player 127.0.0.1:7777 (",
+    EXPECT_TRUE(StartsAndEnds(LogLines()[0],
+                              "[warning] Too many split message bytes from player 127.0.0.1:7777 (",
                               ") Limit: 2000"))
         << LogLines()[0];
 }

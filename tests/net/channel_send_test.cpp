@@ -20,8 +20,8 @@ std::vector<Decoded> DecodeAll(const CaptureSender& out, size_t from = 0) {
 
 bool SendBytes(ReliabilityChannel& c, const std::vector<uint8_t>& payload, MessageReliability r,
                uint64_t time, PacketPriority prio = HIGH_PRIORITY_LEVEL, uint8_t channel = 0) {
-    return c.Send(const_cast<uint8_t*>(payload.data()), uint32_t(payload.size() * 8), prio, r, channel, true, kMtu,
-                  time);
+    return c.Send(const_cast<uint8_t*>(payload.data()), uint32_t(payload.size() * 8), prio, r, channel, true,
+                  kMtu, time);
 }
 
 // The largest payload that goes whole, and the piece size of a split one, at MTU 576: the
@@ -35,7 +35,7 @@ struct SplitCase {
 
 TEST(ChannelSend, SplitsExactlyAboveTheThresholdIntoConsecutivePieces) {
     const SplitCase cases[] = {
-        {RELIABILITY_UNRELIABLE, 541, 531},       {RELIABILITY_RELIABLE, 541, 531},
+        {RELIABILITY_UNRELIABLE, 541, 531},           {RELIABILITY_RELIABLE, 541, 531},
         {RELIABILITY_UNRELIABLE_SEQUENCED, 538, 528}, {RELIABILITY_RELIABLE_ORDERED, 538, 528},
         {RELIABILITY_RELIABLE_SEQUENCED, 538, 528},
     };

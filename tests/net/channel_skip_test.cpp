@@ -37,11 +37,11 @@ struct Recorder final : DatagramSender {
 struct SkipCase {
     const char* name;
     LinkModel model;
-    uint32_t messages;        // from the server side
-    uint64_t intervalUs;      // between them
-    uint32_t maxBytes;        // sizes drawn from 6..maxBytes; above about 540 they are split
+    uint32_t messages;    // from the server side
+    uint64_t intervalUs;  // between them
+    uint32_t maxBytes;    // sizes drawn from 6..maxBytes; above about 540 they are split
     uint64_t runUs;
-    uint64_t linkDiesAfterUs; // 0 = never; else the link then drops everything
+    uint64_t linkDiesAfterUs;  // 0 = never; else the link then drops everything
 };
 
 struct LinkRun {
@@ -86,16 +86,16 @@ LinkRun RunLink(const SkipCase& c, bool skipWhenNotDue) {
         while (sent < c.messages && nextSend <= now) {
             const uint32_t size = 6 + uint32_t(rng() % (c.maxBytes - 5));
             const std::vector<uint8_t> m = testlink::MakeMessage(sent, uint8_t(sent % 3), size);
-            server.Send(const_cast<uint8_t*>(m.data()), size * 8, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED,
-                        uint8_t(sent % 3), true, kMtu, now);
+            server.Send(const_cast<uint8_t*>(m.data()), size * 8, HIGH_PRIORITY_LEVEL,
+                        RELIABILITY_RELIABLE_ORDERED, uint8_t(sent % 3), true, kMtu, now);
             ++sent;
             nextSend += c.intervalUs;
         }
         // The client side talks now and then, so the server has acks to send and receive.
         if (clientSent < c.messages / 4 && nextClientSend <= now) {
             const std::vector<uint8_t> m = testlink::MakeMessage(clientSent, 0, 20);
-            client.Send(const_cast<uint8_t*>(m.data()), 20 * 8, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, true,
-                        kMtu, now);
+            client.Send(const_cast<uint8_t*>(m.data()), 20 * 8, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0,
+                        true, kMtu, now);
             ++clientSent;
             nextClientSend += 4 * c.intervalUs;
         }

@@ -15,12 +15,14 @@
 namespace velt::channeltest {
 
 inline constexpr int32_t kMtu = 576;
-inline constexpr uint64_t kT0 = 5000000;  // virtual start, well away from 0
+inline constexpr uint64_t kT0 = 5000000;             // virtual start, well away from 0
 inline constexpr PlayerID kPeer{0x0100007Fu, 7777};  // 127.0.0.1:7777
 
 struct CaptureSender final : DatagramSender {
     std::vector<std::vector<uint8_t>> datagrams;
-    void SendDatagram(const uint8_t* data, uint32_t length) override { datagrams.emplace_back(data, data + length); }
+    void SendDatagram(const uint8_t* data, uint32_t length) override {
+        datagrams.emplace_back(data, data + length);
+    }
 };
 
 struct Message {
@@ -145,7 +147,8 @@ inline std::vector<std::vector<uint8_t>> Drain(ReliabilityChannel& c) {
     return out;
 }
 
-inline bool Feed(ReliabilityChannel& c, const std::vector<uint8_t>& bytes, uint64_t time, bool* breached = nullptr) {
+inline bool Feed(ReliabilityChannel& c, const std::vector<uint8_t>& bytes, uint64_t time,
+                 bool* breached = nullptr) {
     bool breach = false;
     const bool r = c.ProcessDatagram(bytes.data(), uint32_t(bytes.size()), kPeer, time, breach);
     if (breached) *breached = breach;

@@ -32,10 +32,10 @@ void ExpectEverythingAddressedToTheServerFails(NetClientInterface* c) {
     EXPECT_FALSE(c->SendBytes(bytes, 4, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0));
     EXPECT_FALSE(c->Send(&bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0));
     EXPECT_FALSE(c->Rpc(&kSomeRpc, &bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, false));
-    EXPECT_FALSE(c->RpcBytes(&kSomeRpc, bytes, 32, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0,
-                             false, UNASSIGNED_NETWORK_ID, nullptr));
-    EXPECT_FALSE(c->RpcWithObject(&kSomeRpc, &bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0,
-                                  false, UNASSIGNED_NETWORK_ID, nullptr));
+    EXPECT_FALSE(c->RpcBytes(&kSomeRpc, bytes, 32, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, false,
+                             UNASSIGNED_NETWORK_ID, nullptr));
+    EXPECT_FALSE(c->RpcWithObject(&kSomeRpc, &bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, false,
+                                  UNASSIGNED_NETWORK_ID, nullptr));
     EXPECT_EQ(c->GetAveragePing(), -1);
     EXPECT_EQ(c->GetLastPing(), -1);
     EXPECT_EQ(c->GetLowestPing(), -1);
@@ -130,8 +130,8 @@ protected:
     static void Put(std::vector<uint8_t>& m, uint32_t v, int bytes) {
         for (int i = 0; i < bytes; ++i) m.push_back(uint8_t(v >> (8 * i)));
     }
-    static std::vector<uint8_t> Seeds(uint32_t length, uint8_t innerId, uint32_t stamp,
-                                      uint32_t seed, uint32_t next) {
+    static std::vector<uint8_t> Seeds(uint32_t length, uint8_t innerId, uint32_t stamp, uint32_t seed,
+                                      uint32_t next) {
         std::vector<uint8_t> m{ID_TIMESTAMPED};
         Put(m, stamp, 4);
         m.push_back(innerId);
@@ -208,8 +208,8 @@ TEST_F(ClientFilter, PingListFillsOtherClientsAndIsConsumed) {
 }
 
 TEST_F(ClientFilter, RemoteClientNoticesNameTheirClientOrAreDropped) {
-    for (uint8_t id : {ID_REMOTE_CLIENT_CLOSED, ID_REMOTE_CLIENT_LOST, ID_REMOTE_CLIENT_NEW,
-                       ID_REMOTE_CLIENT_EXISTING}) {
+    for (uint8_t id :
+         {ID_REMOTE_CLIENT_CLOSED, ID_REMOTE_CLIENT_LOST, ID_REMOTE_CLIENT_NEW, ID_REMOTE_CLIENT_EXISTING}) {
         std::vector<uint8_t> m{id};
         Put(m, 0x0C000001u, 4);
         Put(m, 9000, 2);

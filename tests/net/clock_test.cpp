@@ -55,11 +55,11 @@ TEST(Clock, TimeReachedAcrossTheWrap) {
         {1, 0, true},
         {0, 1, false},
         {0xFFFFFFFFu, 0xFFFFFFFEu, true},
-        {5, 0xFFFFFFF0u, true},              // deadline set just before the wrap, now after it
-        {0xFFFFFFF0u, 5, false},             // deadline just after the wrap, not yet there
+        {5, 0xFFFFFFF0u, true},   // deadline set just before the wrap, now after it
+        {0xFFFFFFF0u, 5, false},  // deadline just after the wrap, not yet there
         {0x00000000u, 0xFFFFFFFFu, true},
-        {0x7FFFFFFFu, 0, true},              // furthest apart still counted as later
-        {0x80000000u, 0, false},             // half the range: taken as before
+        {0x7FFFFFFFu, 0, true},   // furthest apart still counted as later
+        {0x80000000u, 0, false},  // half the range: taken as before
         {0x80000000u + 1000, 1000, false},
         {0xFFFFFFFFu, 0x80000000u, true},
     };

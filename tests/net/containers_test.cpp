@@ -106,8 +106,8 @@ TEST(List, GrowsFrom16ByDoublingAndKeepsOrderThroughInsertsAndRemoves) {
     // Inserting one of the list's own elements while the array moves or shifts.
     List<std::string> names;
     for (int i = 0; i < 16; ++i) names.Insert("n" + std::to_string(i));
-    names.Insert(names[3]);        // grows: the reference dies with the old array
-    names.Insert(names[0], 0);     // shifts the referenced element
+    names.Insert(names[3]);     // grows: the reference dies with the old array
+    names.Insert(names[0], 0);  // shifts the referenced element
     EXPECT_EQ(names[17], "n3");
     EXPECT_EQ(names[0], "n0");
     EXPECT_EQ(names[1], "n0");
@@ -120,10 +120,10 @@ TEST(List, ClearFreesOnlyLargeArraysUnlessAskedToKeep) {
         uint32_t allocationAfter;
     };
     const Case cases[] = {
-        {100, false, 128},   // 128 <= 512: kept
-        {512, false, 512},   // exactly 512: kept
-        {513, false, 0},     // 1024: freed
-        {513, true, 1024},   // asked to keep
+        {100, false, 128},  // 128 <= 512: kept
+        {512, false, 512},  // exactly 512: kept
+        {513, false, 0},    // 1024: freed
+        {513, true, 1024},  // asked to keep
     };
     for (const Case& c : cases) {
         List<int> list;
@@ -267,8 +267,8 @@ TEST(OrderedList, BinarySearchInsertAndRemove) {
         uint32_t expectedIndex;  // kNotFound: refused as a duplicate
     };
     const Step steps[] = {
-        {50, 0}, {10, 0}, {90, 2}, {70, 2}, {50, OrderedList<uint32_t, Slot, SlotComp>::kNotFound},
-        {0, 0}, {0xFFFFFFFFu, 5}, {60, 3},
+        {50, 0}, {10, 0},          {90, 2}, {70, 2}, {50, OrderedList<uint32_t, Slot, SlotComp>::kNotFound},
+        {0, 0},  {0xFFFFFFFFu, 5}, {60, 3},
     };
     for (const Step& s : steps) {
         EXPECT_EQ(list.Insert(s.key, Slot{s.key, s.key / 10}), s.expectedIndex) << s.key;
@@ -282,8 +282,8 @@ TEST(OrderedList, BinarySearchInsertAndRemove) {
         bool exists;
         uint32_t index;
     };
-    const Lookup lookups[] = {{0, true, 0}, {5, false, 1}, {60, true, 3}, {65, false, 4},
-                              {91, false, 6}, {0xFFFFFFFFu, true, 6}};
+    const Lookup lookups[] = {{0, true, 0},   {5, false, 1},  {60, true, 3},
+                              {65, false, 4}, {91, false, 6}, {0xFFFFFFFFu, true, 6}};
     for (const Lookup& l : lookups) {
         bool exists = !l.exists;
         EXPECT_EQ(list.GetIndexFromKey(l.key, &exists), l.index) << l.key;
@@ -362,8 +362,8 @@ TEST(RangeList, SerializeWritesTheAckLayoutAndRespectsTheBudget) {
     const int32_t bits = list.Serialize(&out, 4000, false);
     // count 2 as a compressed u16: "1" (high byte 0), "1" (low nibble form), 0010
     // [5,5]: "1", 05 00      [7,9]: "0", 07 00, 09 00
-    const std::string expectedBits = std::string("110010") + "1" + "0000010100000000" + "0" +
-                                     "0000011100000000" + "0000100100000000";
+    const std::string expectedBits =
+        std::string("110010") + "1" + "0000010100000000" + "0" + "0000011100000000" + "0000100100000000";
     ASSERT_EQ(bits, static_cast<int32_t>(expectedBits.size()));
     std::string written;
     for (int32_t i = 0; i < bits; ++i) written += (out.GetData()[i / 8] >> (7 - i % 8)) & 1 ? '1' : '0';

@@ -90,7 +90,8 @@ struct FakeRemote {
         a.clock.AdvanceMs(20);
         Capture cap;
         channel.Update(cap, Addr("127.0.0.1", kServerPort), 576, a.clock.NowUs());
-        for (auto& d : cap.out) a.peer.HandleDatagram(id.binaryAddress, id.port, d.data(), uint32_t(d.size()));
+        for (auto& d : cap.out)
+            a.peer.HandleDatagram(id.binaryAddress, id.port, d.data(), uint32_t(d.size()));
     }
     // Runs the peer's passes and keeps every message its channel sends to us.
     void Listen(Admission& a, int passes = 4) {
@@ -100,8 +101,8 @@ struct FakeRemote {
             for (const SentDatagram& d : a.tap.Take()) {
                 if (d.to != id) continue;
                 bool breached = false;
-                channel.ProcessDatagram(d.bytes.data(), uint32_t(d.bytes.size()), Addr("127.0.0.1", kServerPort),
-                                        a.clock.NowUs(), breached);
+                channel.ProcessDatagram(d.bytes.data(), uint32_t(d.bytes.size()),
+                                        Addr("127.0.0.1", kServerPort), a.clock.NowUs(), breached);
             }
             uint8_t* data = nullptr;
             while (uint32_t bits = channel.ReceiveMessage(data)) {
@@ -133,14 +134,31 @@ TEST(HandshakeAdmission, RefusalTable) {
     const std::vector<uint8_t> wrongCookie = B({ID_CONN_COOKIE_REPLY, cookie & 0xFF, cookie >> 8});
     std::vector<uint8_t> big512(512, 0x77), big513(513, 0x77);
     const Case cases[] = {
-        {"valid cookie gets a slot", nullptr, Admission::OpenRequest(from), {B({ID_CONN_OPEN_REPLY, 0})}, false, 0},
+        {"valid cookie gets a slot",
+         nullptr,
+         Admission::OpenRequest(from),
+         {B({ID_CONN_OPEN_REPLY, 0})},
+         false,
+         0},
         {"wrong cookie", nullptr, B({ID_CONN_INCOMING, 0, 0}), {wrongCookie}, false, -1},
-        {"cookies off take any cookie", [](Admission& a) { a.peer.Settings().SetConnCookies(0); },
-         B({ID_CONN_INCOMING, 1, 2}), {B({ID_CONN_OPEN_REPLY, 0})}, false, 0},
-        {"banned sender", [](Admission& a) { a.peer.AddToBanList("10.0.0.2", 0); }, Admission::OpenRequest(from),
-         {B({ID_CONN_BANNED, 0})}, true, -1},
-        {"banned by pattern, any datagram", [](Admission& a) { a.peer.AddToBanList("10.0.*", 0); },
-         B({ID_UNCONNECTED_PING, 1, 2, 3, 4}), {B({ID_CONN_BANNED, 0})}, true, -1},
+        {"cookies off take any cookie",
+         [](Admission& a) { a.peer.Settings().SetConnCookies(0); },
+         B({ID_CONN_INCOMING, 1, 2}),
+         {B({ID_CONN_OPEN_REPLY, 0})},
+         false,
+         0},
+        {"banned sender",
+         [](Admission& a) { a.peer.AddToBanList("10.0.0.2", 0); },
+         Admission::OpenRequest(from),
+         {B({ID_CONN_BANNED, 0})},
+         true,
+         -1},
+        {"banned by pattern, any datagram",
+         [](Admission& a) { a.peer.AddToBanList("10.0.*", 0); },
+         B({ID_UNCONNECTED_PING, 1, 2, 3, 4}),
+         {B({ID_CONN_BANNED, 0})},
+         true,
+         -1},
         {"no free slot",
          [](Admission& a) {
              for (int i = 1; i <= 8; ++i) {
@@ -149,19 +167,40 @@ TEST(HandshakeAdmission, RefusalTable) {
              }
              a.Packets();
          },
-         Admission::OpenRequest(from), {B({ID_CONN_NO_FREE_SLOT, 0})}, false, -1},
-        {"repeat while unverified", [&](Admission& a) { a.Feed(from, Admission::OpenRequest(from)), a.Packets(); },
-         Admission::OpenRequest(from), {}, false, -1},
+         Admission::OpenRequest(from),
+         {B({ID_CONN_NO_FREE_SLOT, 0})},
+         false,
+         -1},
+        {"repeat while unverified",
+         [&](Admission& a) { a.Feed(from, Admission::OpenRequest(from)), a.Packets(); },
+         Admission::OpenRequest(from),
+         {},
+         false,
+         -1},
         {"2-byte request", nullptr, B({ID_CONN_INCOMING, 0}), {}, false, -1},
         {"4-byte request", nullptr, B({ID_CONN_INCOMING, 0, 0, 0}), {}, false, -1},
         {"512 bytes without a slot", nullptr, big512, {}, false, -1},
         {"513 bytes without a slot", nullptr, big513, {}, true, -1},
-        {"unconnected ping", [](Admission& a) { a.peer.SetOfflinePingResponse(B({'h', 'i'}).data(), 2); },
-         B({ID_UNCONNECTED_PING, 9, 8, 7, 6}), {B({ID_UNCONNECTED_PONG, 9, 8, 7, 6, 'h', 'i'})}, false, -1},
-        {"open-only ping while accepting", nullptr, B({ID_UNCONNECTED_PING_OPEN, 1, 0, 0, 0}),
-         {B({ID_UNCONNECTED_PONG, 1, 0, 0, 0})}, false, -1},
-        {"open-only ping while full", [](Admission& a) { a.peer.SetMaximumIncomingConnections(0); },
-         B({ID_UNCONNECTED_PING_OPEN, 1, 0, 0, 0}), {}, false, -1},
+        {"unconnected ping",
+         [](Admission& a) {
+             a.peer.SetOfflinePingResponse(B({'h', 'i'}).data(), 2);
+         },
+         B({ID_UNCONNECTED_PING, 9, 8, 7, 6}),
+         {B({ID_UNCONNECTED_PONG, 9, 8, 7, 6, 'h', 'i'})},
+         false,
+         -1},
+        {"open-only ping while accepting",
+         nullptr,
+         B({ID_UNCONNECTED_PING_OPEN, 1, 0, 0, 0}),
+         {B({ID_UNCONNECTED_PONG, 1, 0, 0, 0})},
+         false,
+         -1},
+        {"open-only ping while full",
+         [](Admission& a) { a.peer.SetMaximumIncomingConnections(0); },
+         B({ID_UNCONNECTED_PING_OPEN, 1, 0, 0, 0}),
+         {},
+         false,
+         -1},
         {"ping of the wrong length", nullptr, B({ID_UNCONNECTED_PING, 1, 0, 0}), {}, false, -1},
         {"unsolicited open reply", nullptr, B({ID_CONN_OPEN_REPLY, 0}), {}, false, -1},
     };
@@ -204,7 +243,8 @@ TEST(HandshakeAdmission, CookieFollowsTheSeedAndIsLoggedWhenAsked) {
 
     // Repeating with the fresh cookie, masked, is accepted.
     const uint16_t answer = fresh ^ kCookieMask;
-    EXPECT_EQ(a.Feed(from, B({ID_CONN_INCOMING, answer & 0xFF, answer >> 8}))[0].bytes, B({ID_CONN_OPEN_REPLY, 0}));
+    EXPECT_EQ(a.Feed(from, B({ID_CONN_INCOMING, answer & 0xFF, answer >> 8}))[0].bytes,
+              B({ID_CONN_OPEN_REPLY, 0}));
 }
 
 TEST(HandshakeAdmission, MinimumTimeBetweenRequests) {
@@ -218,7 +258,8 @@ TEST(HandshakeAdmission, MinimumTimeBetweenRequests) {
     a.clock.AdvanceMs(500);
     EXPECT_EQ(request("10.1.0.2"), 0u);  // any address: the limit is global
     const std::string warning =
-        "Warning: Minimum time between new connections (1000) exceeded for 10.1.0.2:1234. Ignoring the request.";
+        "Warning: Minimum time between new connections (1000) exceeded for 10.1.0.2:1234. Ignoring the "
+        "request.";
     EXPECT_EQ(TakeLog(), std::vector<std::string>{warning});
     a.clock.AdvanceMs(300);
     EXPECT_EQ(request("10.1.0.3"), 0u);
@@ -232,7 +273,8 @@ TEST(HandshakeAdmission, ServerFullDefences) {
         SCOPED_TRACE("more than 30 slots from one address");
         Admission a(40);
         for (uint16_t port = 1; port <= 31; ++port)
-            ASSERT_EQ(a.Feed(Addr("10.0.0.7", port), Admission::OpenRequest(Addr("10.0.0.7", port))).size(), 1u);
+            ASSERT_EQ(a.Feed(Addr("10.0.0.7", port), Admission::OpenRequest(Addr("10.0.0.7", port))).size(),
+                      1u);
         TakeLog();
         EXPECT_TRUE(a.Feed(Addr("10.0.0.7", 99), Admission::OpenRequest(Addr("10.0.0.7", 99))).empty());
         EXPECT_EQ(TakeLog(), std::vector<std::string>{"Blocking 10.0.0.7 due to a 'server full' attack (1)"});
@@ -342,7 +384,8 @@ TEST(HandshakeRequest, RefusedRequestsCloseSilently) {
         {"right password and one byte more", B({ID_CONN_REQUEST, 's', 'e', 'c', 'r', 'e', 't', 0}), 8,
          ID_CONN_BAD_PASSWORD},
         {"no password", B({ID_CONN_REQUEST}), 8, ID_CONN_BAD_PASSWORD},
-        {"no free incoming slot", B({ID_CONN_REQUEST, 's', 'e', 'c', 'r', 'e', 't'}), 0, ID_CONN_NO_FREE_SLOT},
+        {"no free incoming slot", B({ID_CONN_REQUEST, 's', 'e', 'c', 'r', 'e', 't'}), 0,
+         ID_CONN_NO_FREE_SLOT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -399,7 +442,8 @@ TEST(HandshakeRequest, BreachingAFloodLimitBansForAMinute) {
     for (uint32_t n = 0; n <= 5000; ++n) acks.Insert(MessageNumberType(n));
     BitStream datagram;
     WriteAckBlock(datagram, acks, 576, false);
-    a.Feed(from, std::vector<uint8_t>(datagram.GetData(), datagram.GetData() + datagram.GetNumberOfBytesUsed()));
+    a.Feed(from,
+           std::vector<uint8_t>(datagram.GetData(), datagram.GetData() + datagram.GetNumberOfBytesUsed()));
     EXPECT_TRUE(a.peer.IsBanned("10.0.3.5"));
     const std::vector<std::string> log = TakeLog();
     ASSERT_EQ(log.size(), 1u);
@@ -439,7 +483,8 @@ TEST(HandshakePeers, ClientAnswersTheCookieAndConnects) {
     for (auto& d : clientTap.sent)
         if (d.bytes[0] == ID_CONN_INCOMING) clientRaw.push_back(d.bytes);
     for (auto& d : serverTap.sent)
-        if (d.to == pair.ClientId() && (d.bytes[0] == ID_CONN_COOKIE_REPLY || d.bytes[0] == ID_CONN_OPEN_REPLY))
+        if (d.to == pair.ClientId() &&
+            (d.bytes[0] == ID_CONN_COOKIE_REPLY || d.bytes[0] == ID_CONN_OPEN_REPLY))
             serverRaw.push_back(d.bytes);
     const uint16_t cookie = uint16_t(0x12345678u ^ Loopback());
     const uint16_t answer = cookie ^ kCookieMask;
@@ -473,7 +518,8 @@ TEST(HandshakePeers, ConnectAttemptFailsAfterSixRequests) {
     pair.client().SetRawSendTap(Tap::Record, &tap);
     // Nobody listens on this port.
     ASSERT_TRUE(pair.client().Connect("127.0.0.1", 9, nullptr, 0));
-    ASSERT_TRUE(pair.RoundsUntil([&] { return PeerPair::Has(pair.clientGot[0], ID_CONN_ATTEMPT_FAILED); }, 100, 250));
+    ASSERT_TRUE(
+        pair.RoundsUntil([&] { return PeerPair::Has(pair.clientGot[0], ID_CONN_ATTEMPT_FAILED); }, 100, 250));
     EXPECT_EQ(tap.sent.size(), 6u);
     EXPECT_EQ(pair.clientGot[0][0].index, 0xFFFF);
 }

@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
         for (int v = 0; v < 256; ++v) {
             const auto& code = tree->CodeOf(uint8_t(v));
             printf("%d ", v);
-            for (int i = 0; i < code.length; ++i) putchar((code.bits[i >> 3] >> (7 - (i & 7))) & 1 ? '1' : '0');
+            for (int i = 0; i < code.length; ++i)
+                putchar((code.bits[i >> 3] >> (7 - (i & 7))) & 1 ? '1' : '0');
             putchar('\n');
         }
     } else if (!strcmp(argv[1], "encode") && argc == 4) {

@@ -24,8 +24,8 @@ struct Received {
 template <class Endpoint>
 void Drain(Endpoint* endpoint, std::vector<Received>& into) {
     while (Packet* p = endpoint->Receive()) {
-        into.push_back(Received{std::vector<uint8_t>(p->data, p->data + p->length), p->sender,
-                                p->playerIndex});
+        into.push_back(
+            Received{std::vector<uint8_t>(p->data, p->data + p->length), p->sender, p->playerIndex});
         endpoint->FreePacket(p);
     }
 }

@@ -76,8 +76,8 @@ TEST(IfaceFactory, ExtensionsStartEmptyAndDestroyCleanly) {
     Router* router = CreateRouter();
     uint8_t byte = 1;
     // An empty graph knows no route: a peer relying on it reports the send as failed.
-    EXPECT_FALSE(router->Send(&byte, 8, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0,
-                              PlayerID{0x0100007F, 1234}));
+    EXPECT_FALSE(
+        router->Send(&byte, 8, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, PlayerID{0x0100007F, 1234}));
     DestroyRouter(router);
     DestroyConnectionGraph(CreateConnectionGraph());
     ReplicaManager* replicas = CreateReplicaManager();
@@ -209,7 +209,7 @@ TEST(IfacePlugin, AttachOnceDetachOnlyWhatIsAttached) {
     RecordingPlugin a, b;
     peer->AttachPlugin(&a);
     peer->AttachPlugin(&a);
-    peer->DetachPlugin(&b);      // never attached
+    peer->DetachPlugin(&b);  // never attached
     peer->DetachPlugin(nullptr);
     EXPECT_EQ(a.calls, (std::vector<std::string>{"attached"}));
     EXPECT_TRUE(b.calls.empty());
@@ -241,12 +241,10 @@ TEST(IfacePlugin, VerdictsDecideWhoSeesEachPacket) {
     EXPECT_EQ(first.kept[0]->data[1], 2);
 
     // Three receive calls: packet 0, then packet 3 (1 freed and 2 kept on the way), then none.
-    EXPECT_EQ(first.calls,
-              (std::vector<std::string>{"attached", "started", "update", "received 0", "update",
-                                        "received 1", "received 2", "received 3", "update"}));
-    EXPECT_EQ(second.calls,
-              (std::vector<std::string>{"attached", "started", "update", "received 0", "update",
-                                        "received 3", "update"}));
+    EXPECT_EQ(first.calls, (std::vector<std::string>{"attached", "started", "update", "received 0", "update",
+                                                     "received 1", "received 2", "received 3", "update"}));
+    EXPECT_EQ(second.calls, (std::vector<std::string>{"attached", "started", "update", "received 0", "update",
+                                                      "received 3", "update"}));
 
     peer->Disconnect(0, 0);
     EXPECT_EQ(first.calls.back(), "disconnecting");

@@ -36,7 +36,7 @@ TEST(PeerBanList, PatternsAndExactTexts) {
         {"1.2.3.4", "1.2.3.40", false},
         {"1.2.3.40", "1.2.3.4", false},
         {"1.2.3.4", "", false},
-        {"*", "127.0.0.1", false},        // the server's own bots are never locked out
+        {"*", "127.0.0.1", false},  // the server's own bots are never locked out
         {"127.*", "127.0.0.1", false},
         {"127.*", "127.0.0.2", true},
     };
@@ -54,7 +54,7 @@ TEST(PeerBanList, RefusedTexts) {
     list.Add("127.0.0.1", 0);
     list.Add("1234567890123456", 0);  // 16 characters
     EXPECT_EQ(list.Size(), 0u);
-    list.Add("123.123.123.123", 0);   // 15 characters: the longest address
+    list.Add("123.123.123.123", 0);  // 15 characters: the longest address
     EXPECT_EQ(list.Size(), 1u);
     EXPECT_TRUE(list.IsBanned("123.123.123.123"));
     EXPECT_FALSE(list.IsBanned("123.123.123.1234"));
@@ -70,9 +70,9 @@ TEST(PeerBanList, ExpiryFollowsTheClockAndDropsTheEntry) {
     EXPECT_TRUE(list.IsBanned("10.1.1.1"));  // still within its 5 s
     clock.AdvanceMs(1);
     EXPECT_FALSE(list.IsBanned("10.1.1.1"));
-    EXPECT_EQ(list.Size(), 1u);               // removed by the check itself
+    EXPECT_EQ(list.Size(), 1u);  // removed by the check itself
     clock.AdvanceMs(1u << 30);
-    EXPECT_TRUE(list.IsBanned("10.1.1.2"));   // duration 0 never ends
+    EXPECT_TRUE(list.IsBanned("10.1.1.2"));  // duration 0 never ends
 }
 
 TEST(PeerBanList, ReAddReplacesExpiryAndRemoveKeepsOthers) {
@@ -99,7 +99,7 @@ TEST(PeerBanList, ExpiryAcrossTheClockWrap) {
     clock.us = (uint64_t{0xFFFFFFFFu} - 100) * 1000;  // 100 ms before the ms clock wraps
     BanList list(&clock);
     list.Add("10.9.9.9", 1000);
-    clock.AdvanceMs(500);                    // past the wrap
+    clock.AdvanceMs(500);  // past the wrap
     EXPECT_TRUE(list.IsBanned("10.9.9.9"));
     clock.AdvanceMs(600);
     EXPECT_FALSE(list.IsBanned("10.9.9.9"));

@@ -33,7 +33,8 @@ TEST(PeerLifeCycle, StartStopAndRefusals) {
     peer.Disconnect(0, 0);  // never started: returns at once
     EXPECT_FALSE(peer.IsActive());
     const uint8_t byte = 99;
-    EXPECT_FALSE(peer.SendBytes(&byte, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, UNASSIGNED_PLAYER_ID, true));
+    EXPECT_FALSE(
+        peer.SendBytes(&byte, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, UNASSIGNED_PLAYER_ID, true));
     EXPECT_FALSE(peer.Connect("127.0.0.1", 1234, nullptr, 0));
     EXPECT_FALSE(peer.Initialize(0, 0, 0, "127.0.0.1"));
 
@@ -43,9 +44,12 @@ TEST(PeerLifeCycle, StartStopAndRefusals) {
     EXPECT_EQ(peer.GetMaximumNumberOfPeers(), 2);
     EXPECT_FALSE(peer.Initialize(2, 0, 0, "127.0.0.1"));  // already running
     EXPECT_FALSE(peer.SetMTUSize(600));
-    EXPECT_FALSE(peer.SendBytes(&byte, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, UNASSIGNED_PLAYER_ID, false));
-    EXPECT_FALSE(peer.SendBytes(&byte, 0, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, UNASSIGNED_PLAYER_ID, true));
-    EXPECT_TRUE(peer.SendBytes(&byte, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, UNASSIGNED_PLAYER_ID, true));
+    EXPECT_FALSE(
+        peer.SendBytes(&byte, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, UNASSIGNED_PLAYER_ID, false));
+    EXPECT_FALSE(
+        peer.SendBytes(&byte, 0, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, UNASSIGNED_PLAYER_ID, true));
+    EXPECT_TRUE(
+        peer.SendBytes(&byte, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, UNASSIGNED_PLAYER_ID, true));
     // Its own port on loopback is not somewhere to connect to.
     EXPECT_FALSE(peer.Connect("127.0.0.1", peer.GetInternalID().port, nullptr, 0));
     peer.Disconnect(0, 0);
@@ -84,7 +88,8 @@ TEST(PeerSend, MessagesAndCallsBothWays) {
     BitStream message;
     message.Write(uint8_t(200));
     message.Write(uint32_t(0xA1B2C3D4));
-    ASSERT_TRUE(pair.client().Send(&message, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0, pair.ServerId(), false));
+    ASSERT_TRUE(pair.client().Send(&message, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0,
+                                   pair.ServerId(), false));
     const uint8_t odd[1] = {0xA0};  // 3 bits: 101
     ASSERT_TRUE(pair.client().RpcBytes(&rpcId, odd, 3, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0,
                                        pair.ServerId(), false, true, UNASSIGNED_NETWORK_ID, nullptr));
@@ -94,8 +99,10 @@ TEST(PeerSend, MessagesAndCallsBothWays) {
                                     pair.ClientId(), false));
     pair.serverGot.clear();
     pair.clientGot[0].clear();
-    ASSERT_TRUE(pair.RoundsUntil([&] { return g_rpc.bits.size() == 2 && CountId(pair.serverGot, 200) == 1 &&
-                                              CountId(pair.clientGot[0], 200) == 1; }));
+    ASSERT_TRUE(pair.RoundsUntil([&] {
+        return g_rpc.bits.size() == 2 && CountId(pair.serverGot, 200) == 1 &&
+               CountId(pair.clientGot[0], 200) == 1;
+    }));
 
     const Got& atServer = pair.serverGot[0];
     EXPECT_EQ(atServer.bytes, B({200, 0xD4, 0xC3, 0xB2, 0xA1}));
@@ -118,7 +125,8 @@ TEST(PeerSend, MessagesAndCallsBothWays) {
 
     // Targets without a connection.
     EXPECT_FALSE(pair.server.RpcBytes(&rpcId, nullptr, 0, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0,
-                                      PlayerID{Loopback(9), 9}, false, false, UNASSIGNED_NETWORK_ID, nullptr));
+                                      PlayerID{Loopback(9), 9}, false, false, UNASSIGNED_NETWORK_ID,
+                                      nullptr));
     EXPECT_FALSE(pair.server.RpcNow(&rpcId, nullptr, 0, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0,
                                     PlayerID{Loopback(9), 9}, false));
     EXPECT_FALSE(pair.server.RpcBytes(nullptr, nullptr, 0, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0,
@@ -180,14 +188,16 @@ TEST(PeerSend, BroadcastsReachConnectedSystemsOnly) {
     Tap tap;
     pair.server.SetRawSendTap(Tap::Record, &tap);
     const uint8_t payload[2] = {1, 2};
-    ASSERT_TRUE(pair.server.RpcBytes(&rpcId, payload, 16, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 2,
-                                     UNASSIGNED_PLAYER_ID, true, false, UNASSIGNED_NETWORK_ID, nullptr));
+    ASSERT_TRUE(pair.server.RpcBytes(&rpcId, payload, 16, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED,
+                                     2, UNASSIGNED_PLAYER_ID, true, false, UNASSIGNED_NETWORK_ID, nullptr));
     const uint8_t game[2] = {201, 7};
-    ASSERT_TRUE(pair.server.SendBytes(game, 2, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, UNASSIGNED_PLAYER_ID, true));
-    ASSERT_TRUE(pair.server.SendNow(game, 16, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, pair.ClientId(0), true));
+    ASSERT_TRUE(pair.server.SendBytes(game, 2, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0,
+                                      UNASSIGNED_PLAYER_ID, true));
+    ASSERT_TRUE(
+        pair.server.SendNow(game, 16, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, pair.ClientId(0), true));
     for (int i = 0; i < 30; ++i) pair.Round();
 
-    ASSERT_EQ(g_rpc.bits.size(), 2u);  // one call per connected client
+    ASSERT_EQ(g_rpc.bits.size(), 2u);                // one call per connected client
     EXPECT_EQ(CountId(pair.clientGot[0], 201), 1u);  // the immediate broadcast excluded client 0
     EXPECT_EQ(CountId(pair.clientGot[1], 201), 2u);
     for (const SentDatagram& d : tap.sent) EXPECT_NE(d.to.port, 3333) << "data went to an unverified slot";
@@ -200,7 +210,8 @@ TEST(PeerClosing, GracefulCloseNotifiesBothSides) {
     ASSERT_TRUE(pair.Connect());
     pair.client().CloseConnection(pair.ServerId(), true, 0);
     ASSERT_TRUE(pair.RoundsUntil([&] {
-        return PeerPair::Has(pair.serverGot, ID_CONN_CLOSED) && PeerPair::Has(pair.clientGot[0], ID_CONN_CLOSED);
+        return PeerPair::Has(pair.serverGot, ID_CONN_CLOSED) &&
+               PeerPair::Has(pair.clientGot[0], ID_CONN_CLOSED);
     }));
     EXPECT_EQ(pair.server.GetIndexFromPlayerID(pair.ClientId()), -1);
     EXPECT_FALSE(PeerPair::Has(pair.serverGot, ID_CONN_LOST));
@@ -269,7 +280,8 @@ TEST(PeerTimers, ClientThatNeverLogsOnIsKickedAtThirtySeconds) {
     EXPECT_TRUE(TakeLog().empty());
     EXPECT_EQ(pair.server.GetIndexFromPlayerID(pair.ClientId(0)), 0);
     pair.Round(1);
-    EXPECT_EQ(TakeLog(), std::vector<std::string>{"Kicking 127.0.0.1 because they didn't logon to the game."});
+    EXPECT_EQ(TakeLog(),
+              std::vector<std::string>{"Kicking 127.0.0.1 because they didn't logon to the game."});
     ASSERT_TRUE(pair.RoundsUntil([&] { return PeerPair::Has(pair.clientGot[0], ID_CONN_CLOSED); }));
     EXPECT_EQ(pair.server.GetIndexFromPlayerID(pair.ClientId(0)), -1);
     EXPECT_GE(pair.server.GetIndexFromPlayerID(pair.ClientId(1)), 0);
@@ -281,7 +293,9 @@ TEST(PeerTimers, KeepAliveAndOccasionalPing) {
     ASSERT_TRUE(pair.Connect());
     pair.server.GetConnectedSystem(pair.ClientId())->loggedOn = 1;
     for (int i = 0; i < 20; ++i) pair.Round();  // settle: first ping measured, all acknowledged
-    auto sent = [&](int priority) { return pair.server.GetStatistics(pair.ClientId())->messagesSent[priority]; };
+    auto sent = [&](int priority) {
+        return pair.server.GetStatistics(pair.ClientId())->messagesSent[priority];
+    };
     const uint32_t keepAlives = sent(LOW_PRIORITY_LEVEL);
     const uint32_t system = sent(SYSTEM_PRIORITY_LEVEL);
     EXPECT_EQ(keepAlives, 0u);
@@ -320,8 +334,8 @@ TEST(PeerTimers, IdleConnectionIsServedAtTheNextPassOnceAnythingReachesIt) {
     EXPECT_EQ(arrived(), 1u);
 
     for (int i = 0; i < 5; ++i) pair.Round();
-    ASSERT_TRUE(pair.server.SendBytes(message, sizeof message, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED,
-                                      0, pair.ClientId(), false));
+    ASSERT_TRUE(pair.server.SendBytes(message, sizeof message, HIGH_PRIORITY_LEVEL,
+                                      RELIABILITY_RELIABLE_ORDERED, 0, pair.ClientId(), false));
     pair.Round(1);
     EXPECT_EQ(arrived(), 2u);
 
@@ -387,10 +401,19 @@ TEST(PeerPing, AcceptanceRuleAndClockDifferential) {
         {"1100 ms into an empty entry is kept", {{1000, 0, 2100, true}}},
         {"an answer from the future counts as 0 ms", {{5000, 0, 4000, true}}},
         {"after 100 ms in the same entry, 300 is refused and 299 kept",
-         {{0, 0, 100, true}, {0, 0, 5, true}, {0, 0, 5, true}, {0, 0, 5, true}, {0, 0, 5, true},
-          {1000, 0, 1300, false}, {1000, 0, 1299, true}}},
+         {{0, 0, 100, true},
+          {0, 0, 5, true},
+          {0, 0, 5, true},
+          {0, 0, 5, true},
+          {0, 0, 5, true},
+          {1000, 0, 1300, false},
+          {1000, 0, 1299, true}}},
         {"an entry holding 0 takes anything",
-         {{7, 0, 7, true}, {0, 0, 5, true}, {0, 0, 5, true}, {0, 0, 5, true}, {0, 0, 5, true},
+         {{7, 0, 7, true},
+          {0, 0, 5, true},
+          {0, 0, 5, true},
+          {0, 0, 5, true},
+          {0, 0, 5, true},
           {0, 0, 5000, true}}},
     };
     for (const Case& c : cases) {
@@ -422,7 +445,8 @@ TEST(PeerPing, TimestampsArriveInTheReceiversClock) {
     uint8_t message[6] = {ID_TIMESTAMPED, 0, 0, 0, 0, 205};
     std::memcpy(message + 1, &clientNow, 4);  // x86: little-endian, as on the wire
     pair.serverGot.clear();
-    ASSERT_TRUE(client.SendBytes(message, 6, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, pair.ServerId(), false));
+    ASSERT_TRUE(
+        client.SendBytes(message, 6, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, pair.ServerId(), false));
     ASSERT_TRUE(pair.RoundsUntil([&] { return !pair.serverGot.empty(); }));
     const NetTime seen = ReadLe32(pair.serverGot[0].bytes, 1);
     const NetTime serverThen = NetTime(pair.clock.NowMs());
@@ -458,7 +482,8 @@ TEST(PeerPlugins, ReceivedDecidesWhatTheUserSees) {
     pair.serverGot.clear();
     for (uint8_t id : {211, 212, 213}) {
         const uint8_t m[1] = {id};
-        pair.client().SendBytes(m, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0, pair.ServerId(), false);
+        pair.client().SendBytes(m, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0, pair.ServerId(),
+                                false);
     }
     ASSERT_TRUE(pair.RoundsUntil([&] { return plugin.seen.size() == 3; }));
     ASSERT_EQ(pair.serverGot.size(), 1u);
@@ -487,7 +512,8 @@ TEST(PeerPlugins, PacketHandedBackAtTheTailFollowsEverythingReceived) {
     pair.serverGot.clear();
     for (uint8_t id : {221, 222, 223}) {
         const uint8_t m[1] = {id};
-        pair.client().SendBytes(m, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0, pair.ServerId(), false);
+        pair.client().SendBytes(m, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0, pair.ServerId(),
+                                false);
     }
     Packet* first = nullptr;
     for (int i = 0; i < 500 && first == nullptr; ++i) {

@@ -60,17 +60,28 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : "0";
-        if (a == "--port") port = uint16_t(std::atoi(v)), ++i;
-        else if (a == "--key-port") keyPort = uint16_t(std::atoi(v)), ++i;
-        else if (a == "--password") password = v, ++i;
-        else if (a == "--count") count = uint32_t(std::atol(v)), ++i;
-        else if (a == "--window") window = uint32_t(std::atol(v)), ++i;
-        else if (a == "--idle") idleS = uint32_t(std::atol(v)), ++i;
-        else if (a == "--lifetime") lifetimeS = uint32_t(std::atol(v)), ++i;
-        else if (a == "--immediate") immediate = true;
-        else if (a == "--no-join") join = false;
-        else if (a == "--close") close = true;
-        else if (a == "--progress") progress = true;
+        if (a == "--port")
+            port = uint16_t(std::atoi(v)), ++i;
+        else if (a == "--key-port")
+            keyPort = uint16_t(std::atoi(v)), ++i;
+        else if (a == "--password")
+            password = v, ++i;
+        else if (a == "--count")
+            count = uint32_t(std::atol(v)), ++i;
+        else if (a == "--window")
+            window = uint32_t(std::atol(v)), ++i;
+        else if (a == "--idle")
+            idleS = uint32_t(std::atol(v)), ++i;
+        else if (a == "--lifetime")
+            lifetimeS = uint32_t(std::atol(v)), ++i;
+        else if (a == "--immediate")
+            immediate = true;
+        else if (a == "--no-join")
+            join = false;
+        else if (a == "--close")
+            close = true;
+        else if (a == "--progress")
+            progress = true;
     }
     if (keyPort == 0) keyPort = port;
 
@@ -101,7 +112,8 @@ int main(int argc, char** argv) {
             if (id == ID_CONN_ACCEPTED && p->length == 13) {
                 server = p->sender;
                 Print("CONNECTED %u after %u ms", p->data[7] | p->data[8] << 8, GetTimeMs() - started);
-            } else if (server == UNASSIGNED_PLAYER_ID && id == ID_CONN_ATTEMPT_FAILED && attempts < kAttempts) {
+            } else if (server == UNASSIGNED_PLAYER_ID && id == ID_CONN_ATTEMPT_FAILED &&
+                       attempts < kAttempts) {
                 // A lost handshake datagram ends an attempt; like a player, try again.
                 ++attempts;
                 peer.Connect("127.0.0.1", port, password, passwordLength);
@@ -135,7 +147,9 @@ int main(int argc, char** argv) {
             peer.Disconnect(0, 0);
             return 2;
         }
-        if (join) peer.RpcNow(&joinCall, nullptr, 0, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0, server, false);
+        if (join)
+            peer.RpcNow(&joinCall, nullptr, 0, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0, server,
+                        false);
 
         if (idleS != 0) {
             const NetTime idleEnd = GetTimeMs() + idleS * 1000;
@@ -157,11 +171,12 @@ int main(int argc, char** argv) {
                 std::memcpy(arg, &next, 4);
                 if (immediate) {
                     peer.SendNow(m, 40, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0, server, false);
-                    peer.RpcNow(&call, arg, 32, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 1, server, false);
+                    peer.RpcNow(&call, arg, 32, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 1, server,
+                                false);
                 } else {
                     peer.SendBytes(m, 5, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0, server, false);
-                    peer.RpcBytes(&call, arg, 32, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 1, server, false,
-                                  false, UNASSIGNED_NETWORK_ID, nullptr);
+                    peer.RpcBytes(&call, arg, 32, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 1,
+                                  server, false, false, UNASSIGNED_NETWORK_ID, nullptr);
                 }
                 ++next;
             }
@@ -169,8 +184,9 @@ int main(int argc, char** argv) {
             if (progress && GetTimeMs() - lastProgress >= 1000) {
                 lastProgress = GetTimeMs();
                 const NetworkStatistics* st = peer.GetStatistics(server);
-                Print("PROGRESS %u ms: %u messages, %u calls echoed; ping %d; %u resent", lastProgress - started,
-                      messages, g_calls, peer.GetLastPing(server), st ? st->messagesResent : 0);
+                Print("PROGRESS %u ms: %u messages, %u calls echoed; ping %d; %u resent",
+                      lastProgress - started, messages, g_calls, peer.GetLastPing(server),
+                      st ? st->messagesResent : 0);
             }
         }
         // The server drops, without a word, a connection whose handshake it has not seen
@@ -195,11 +211,11 @@ int main(int argc, char** argv) {
         }
         const uint32_t serverMessages = ReadU32(summary + 1), serverCalls = ReadU32(summary + 5),
                        serverErrors = ReadU32(summary + 9);
-        ok = haveSummary && messages == count && g_calls == count && g_errors == 0 && serverMessages == count &&
-             serverCalls == count && serverErrors == 0;
+        ok = haveSummary && messages == count && g_calls == count && g_errors == 0 &&
+             serverMessages == count && serverCalls == count && serverErrors == 0;
         if (const NetworkStatistics* st = peer.GetStatistics(server))
-            Print("STATS bandwidth %.0f bits/s, %u datagrams sent, %u resent", st->bitsPerSecond, st->packetsSent,
-                  st->messagesResent);
+            Print("STATS bandwidth %.0f bits/s, %u datagrams sent, %u resent", st->bitsPerSecond,
+                  st->packetsSent, st->messagesResent);
         Print("RESULT %s %u %u %u %u %u %u after %u ms", ok ? "ok" : "fail", messages, g_calls, g_errors,
               serverMessages, serverCalls, serverErrors, GetTimeMs() - started);
     }

@@ -80,9 +80,11 @@ uint32_t ReadU32(const uint8_t* p) {
 
 void Echo(const uint8_t* data, uint32_t length, uint8_t channel, PlayerID to) {
     if (g_immediate)
-        g_peer->SendNow(data, length * 8, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, channel, to, false);
+        g_peer->SendNow(data, length * 8, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, channel, to,
+                        false);
     else
-        g_peer->SendBytes(data, int32_t(length), HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, channel, to, false);
+        g_peer->SendBytes(data, int32_t(length), HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, channel,
+                          to, false);
 }
 
 void OnJoin(RpcCallParams* p) {
@@ -100,10 +102,11 @@ void OnCall(RpcCallParams* p) {
     progress.calls = n + 1;
     const uint8_t reply = 61;
     if (g_immediate)
-        g_peer->RpcNow(&reply, p->payload, 32, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 1, p->sender, false);
+        g_peer->RpcNow(&reply, p->payload, 32, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 1,
+                       p->sender, false);
     else
-        g_peer->RpcBytes(&reply, p->payload, 32, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 1, p->sender,
-                         false, false, UNASSIGNED_NETWORK_ID, nullptr);
+        g_peer->RpcBytes(&reply, p->payload, 32, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 1,
+                         p->sender, false, false, UNASSIGNED_NETWORK_ID, nullptr);
 }
 
 const char* EventName(uint8_t id) {
@@ -152,7 +155,8 @@ void Command(const char* line, SteppedPeerClock& clock) {
         for (uint16_t i = 0; i < g_peer->GetMaximumNumberOfPeers(); ++i) {
             const PlayerID id = g_peer->GetPlayerIDFromIndex(i);
             if (id == UNASSIGNED_PLAYER_ID) continue;
-            Print("PING %u %d %d %d", i, g_peer->GetAveragePing(id), g_peer->GetLastPing(id), g_peer->GetLowestPing(id));
+            Print("PING %u %d %d %d", i, g_peer->GetAveragePing(id), g_peer->GetLastPing(id),
+                  g_peer->GetLowestPing(id));
         }
     } else if (std::strncmp(line, "advance ", 8) == 0) {
         clock.AdvanceMs(uint32_t(std::strtoul(line + 8, nullptr, 10)));
@@ -180,18 +184,30 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : "0";
-        if (a == "--port") port = uint16_t(std::atoi(v)), ++i;
-        else if (a == "--slots") slots = uint16_t(std::atoi(v)), ++i;
-        else if (a == "--password") password = v, ++i;
-        else if (a == "--timeout") timeoutMs = std::atoi(v), ++i;
-        else if (a == "--seed") seed = uint32_t(std::strtoul(v, nullptr, 0)), ++i;
-        else if (a == "--cookies") cookies = std::atoi(v), ++i;
-        else if (a == "--cookie-logging") cookieLogging = std::atoi(v), ++i;
-        else if (a == "--messages-limit") messagesLimit = std::atoi(v), ++i;
-        else if (a == "--acks-limit") acksLimit = std::atoi(v), ++i;
-        else if (a == "--hole-limit") holeLimit = std::atoi(v), ++i;
-        else if (a == "--lifetime") lifetimeS = uint32_t(std::atoi(v)), ++i;
-        else if (a == "--immediate") g_immediate = true;
+        if (a == "--port")
+            port = uint16_t(std::atoi(v)), ++i;
+        else if (a == "--slots")
+            slots = uint16_t(std::atoi(v)), ++i;
+        else if (a == "--password")
+            password = v, ++i;
+        else if (a == "--timeout")
+            timeoutMs = std::atoi(v), ++i;
+        else if (a == "--seed")
+            seed = uint32_t(std::strtoul(v, nullptr, 0)), ++i;
+        else if (a == "--cookies")
+            cookies = std::atoi(v), ++i;
+        else if (a == "--cookie-logging")
+            cookieLogging = std::atoi(v), ++i;
+        else if (a == "--messages-limit")
+            messagesLimit = std::atoi(v), ++i;
+        else if (a == "--acks-limit")
+            acksLimit = std::atoi(v), ++i;
+        else if (a == "--hole-limit")
+            holeLimit = std::atoi(v), ++i;
+        else if (a == "--lifetime")
+            lifetimeS = uint32_t(std::atoi(v)), ++i;
+        else if (a == "--immediate")
+            g_immediate = true;
     }
 
     SteppedPeerClock clock;
@@ -239,8 +255,10 @@ int main(int argc, char** argv) {
             while ((eol = pending.find('\n')) != std::string::npos) {
                 const std::string line = pending.substr(0, eol);
                 pending.erase(0, eol + 1);
-                if (line == "quit") running = false;
-                else Command(line.c_str(), clock);
+                if (line == "quit")
+                    running = false;
+                else
+                    Command(line.c_str(), clock);
             }
         }
     }

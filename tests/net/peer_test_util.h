@@ -6,11 +6,11 @@
 #include <arpa/inet.h>
 
 #include <atomic>
-#include <cstring>
-#include <memory>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -87,7 +87,8 @@ struct Got {
 inline std::vector<Got> Drain(NetPeer& peer) {
     std::vector<Got> out;
     while (Packet* p = peer.Receive()) {
-        out.push_back({std::vector<uint8_t>(p->data, p->data + p->length), p->bitLength, p->playerIndex, p->sender});
+        out.push_back(
+            {std::vector<uint8_t>(p->data, p->data + p->length), p->bitLength, p->playerIndex, p->sender});
         peer.FreePacket(p);
     }
     return out;

@@ -22,8 +22,8 @@ std::string Hex(const uint8_t* data, size_t n) {
     return s;
 }
 
-std::string Frame(uint8_t id, std::vector<uint8_t> args, uint32_t bits, bool stamp = false,
-                  NetTime time = 0, int32_t* bitCount = nullptr) {
+std::string Frame(uint8_t id, std::vector<uint8_t> args, uint32_t bits, bool stamp = false, NetTime time = 0,
+                  int32_t* bitCount = nullptr) {
     BitStream out;
     WriteRpcMessage(out, id, args.empty() ? nullptr : args.data(), bits, stamp, time);
     if (bitCount) *bitCount = out.GetNumberOfBitsUsed();

@@ -131,8 +131,7 @@ TEST_F(ServerIface, PasswordDecidesAdmission) {
     };
     for (const Case& c : cases) {
         NetClientInterface* client = AddClient();
-        EXPECT_EQ(ConnectClient(client, c.password), c.outcome)
-            << (c.password ? c.password : "(none)");
+        EXPECT_EQ(ConnectClient(client, c.password), c.outcome) << (c.password ? c.password : "(none)");
     }
     EXPECT_TRUE(server->HasPassword());
 }
@@ -201,10 +200,10 @@ void EchoHandler(RpcCallParams* p) {
     gAtServer = Capture(p);
     BitStream args(p->payload, (p->payloadBits + 7) / 8, true);
     args.SetWriteCursor(int32_t(p->payloadBits));
-    gRpcServer->Rpc(&kQueuedReplyRpc, &args, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 2,
-                    p->sender, false, false);
-    gRpcServer->RpcNow(&kNowReplyRpc, &args, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 2,
-                       p->sender, false, false, UNASSIGNED_NETWORK_ID, nullptr);
+    gRpcServer->Rpc(&kQueuedReplyRpc, &args, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 2, p->sender,
+                    false, false);
+    gRpcServer->RpcNow(&kNowReplyRpc, &args, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 2, p->sender,
+                       false, false, UNASSIGNED_NETWORK_ID, nullptr);
 }
 void QueuedReplyHandler(RpcCallParams* p) { gQueuedReply = Capture(p); }
 void NowReplyHandler(RpcCallParams* p) { gNowReply = Capture(p); }
@@ -230,8 +229,7 @@ TEST_F(ServerIface, RpcEchoThroughRpcAndRpcNow) {
     args.WriteOne();
     args.WriteZero();
     ASSERT_EQ(args.GetNumberOfBitsUsed(), 29);
-    ASSERT_TRUE(client->Rpc(&kEchoRpc, &args, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0,
-                            false));
+    ASSERT_TRUE(client->Rpc(&kEchoRpc, &args, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, 0, false));
     ASSERT_TRUE(WaitFor([&] {
         PumpOnce();
         return gQueuedReply.seen && gNowReply.seen;
@@ -335,8 +333,7 @@ TEST_F(ServerIface, StatisticsTotalsAreTheSumsOverConnections) {
         NetworkStatistics again = *server->GetStatistics(atA);
         NetworkStatistics againB = *server->GetStatistics(atB);
         if (again.totalBitsSent != sa.totalBitsSent || againB.totalBitsSent != sb.totalBitsSent ||
-            again.messagesReceived != sa.messagesReceived ||
-            againB.messagesReceived != sb.messagesReceived)
+            again.messagesReceived != sa.messagesReceived || againB.messagesReceived != sb.messagesReceived)
             return false;
         if (sa.messagesSent[HIGH_PRIORITY_LEVEL] < 5 || sb.messagesSent[HIGH_PRIORITY_LEVEL] < 9)
             return false;
@@ -346,8 +343,8 @@ TEST_F(ServerIface, StatisticsTotalsAreTheSumsOverConnections) {
     ASSERT_TRUE(matched);
     for (int p = 0; p < kStatisticsPriorities; ++p) {
         EXPECT_EQ(total.messagesSent[p], sa.messagesSent[p] + sb.messagesSent[p]) << p;
-        EXPECT_EQ(total.messageTotalBitsSent[p],
-                  sa.messageTotalBitsSent[p] + sb.messageTotalBitsSent[p]) << p;
+        EXPECT_EQ(total.messageTotalBitsSent[p], sa.messageTotalBitsSent[p] + sb.messageTotalBitsSent[p])
+            << p;
     }
     EXPECT_EQ(total.totalBitsSent, sa.totalBitsSent + sb.totalBitsSent);
     EXPECT_EQ(total.messagesReceived, sa.messagesReceived + sb.messagesReceived);
@@ -403,8 +400,8 @@ TEST_F(ServerIface, PluginSeesUpdateThenEachMessageInOrder) {
             messages.push_back(c);
         }
     }
-    EXPECT_EQ(messages, (std::vector<std::string>{"message 0", "message 1", "message 2",
-                                                  "message 3", "message 4", "message 5"}));
+    EXPECT_EQ(messages, (std::vector<std::string>{"message 0", "message 1", "message 2", "message 3",
+                                                  "message 4", "message 5"}));
     EXPECT_EQ(delivered, (std::vector<uint8_t>{0, 1, 2, 3, 4, 5}));
     EXPECT_GT(std::count(log.calls.begin(), log.calls.end(), "update"), 1);
 }

@@ -74,13 +74,11 @@ int main() {
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, 10) <= 0) continue;
             int error = 0;
-            while (SocketLayer::RecvFrom(fd, endpoint, &error) == 1) {
-            }
+            while (SocketLayer::RecvFrom(fd, endpoint, &error) == 1) {}
         }
         // Whatever arrived before the stop request.
         int error = 0;
-        while (SocketLayer::RecvFrom(fd, endpoint, &error) == 1) {
-        }
+        while (SocketLayer::RecvFrom(fd, endpoint, &error) == 1) {}
     });
 
     auto answer = [](const QueuedQuery& q) { PrintLine("QUERY", q.port, q.data, q.length); };

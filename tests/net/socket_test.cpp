@@ -38,8 +38,8 @@ class RecordingSink : public DatagramSink {
 public:
     void HandleDatagram(std::uint32_t binaryAddress, std::uint16_t port, const std::uint8_t* data,
                         std::uint32_t length) override {
-        got.push_back({binaryAddress, port, data == nullptr,
-                       data != nullptr ? Bytes(data, data + length) : Bytes{}});
+        got.push_back(
+            {binaryAddress, port, data == nullptr, data != nullptr ? Bytes(data, data + length) : Bytes{}});
     }
     std::vector<Received> got;
 };
@@ -119,12 +119,9 @@ TEST(SocketLayer, BindAddressText) {
         std::uint32_t boundTo;  // host order
     };
     const Case cases[] = {
-        {nullptr, true, INADDR_ANY},
-        {"", true, INADDR_ANY},
-        {"127.0.0.1", true, INADDR_LOOPBACK},
+        {nullptr, true, INADDR_ANY}, {"", true, INADDR_ANY},  {"127.0.0.1", true, INADDR_LOOPBACK},
         {"localhost", false, 0},  // names are not addresses
-        {"127.0.0.1x", false, 0},
-        {"300.1.1.1", false, 0},
+        {"127.0.0.1x", false, 0},    {"300.1.1.1", false, 0},
     };
     for (const Case& c : cases) {
         const int fd = SocketLayer::CreateBoundSocket(0, true, c.text);
@@ -189,7 +186,9 @@ TEST(SocketLayer, RolesScrambleOnlyWhereTheyMust) {
         {SocketRole::Server, SocketRole::BotClient},
         {SocketRole::Library, SocketRole::Library},
     };
-    const Bytes payloads[] = {Bytes{}, Bytes{0x14}, Str("\x14" "abcdefghijklmnopqrstuvwxyz"),
+    const Bytes payloads[] = {Bytes{}, Bytes{0x14},
+                              Str("\x14"
+                                  "abcdefghijklmnopqrstuvwxyz"),
                               Bytes(1400, 0xA7)};
     for (const Case& c : cases) {
         TestSocket a, b;
@@ -199,8 +198,8 @@ TEST(SocketLayer, RolesScrambleOnlyWhereTheyMust) {
         receiver.SetKey(b.Port());
         for (const Bytes& p : payloads) {
             sink.got.clear();
-            ASSERT_EQ(SocketLayer::SendTo(a.fd, p.data(), static_cast<std::uint32_t>(p.size()),
-                                          Loopback(), b.Port(), &sender),
+            ASSERT_EQ(SocketLayer::SendTo(a.fd, p.data(), static_cast<std::uint32_t>(p.size()), Loopback(),
+                                          b.Port(), &sender),
                       0);
             ASSERT_EQ(ReceiveOne(b.fd, receiver), 1);
             if (p.empty() && c.receiver != SocketRole::Server) {

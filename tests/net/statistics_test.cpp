@@ -107,13 +107,11 @@ TEST(StatisticsText, Level1RatesRunFromThePreviousCallAcrossRecords) {
     b.totalBitsSent = 24001;
     b.bitsReceived = 12000;
     const std::string text = Text(&b, 1, 7000, rates);
-    EXPECT_NE(text.find("KBits per second sent: 8.0\nKBits per second received: 4.0\n"),
-              std::string::npos)
+    EXPECT_NE(text.find("KBits per second sent: 8.0\nKBits per second received: 4.0\n"), std::string::npos)
         << text;
     // No time since the previous call: rates read 0 rather than dividing by zero.
     const std::string again = Text(&b, 1, 7000, rates);
-    EXPECT_NE(again.find("KBits per second sent: 0.0\nKBits per second received: 0.0\n"),
-              std::string::npos)
+    EXPECT_NE(again.find("KBits per second sent: 0.0\nKBits per second received: 0.0\n"), std::string::npos)
         << again;
 }
 
@@ -167,8 +165,7 @@ TEST(StatisticsText, Level2PrintsLargeCountsInFull) {
     s.packetsReceivedBad = 2;
     const std::string text = Text(&s, 2, 5000, rates);
     EXPECT_NE(text.find("Bytes sent:\t\t\t\t5000000000\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("Packets received:\t\t\tTtl:4294967297 Good:4294967295 Bad:2\n"),
-              std::string::npos)
+    EXPECT_NE(text.find("Packets received:\t\t\tTtl:4294967297 Good:4294967295 Bad:2\n"), std::string::npos)
         << text;
     // The summary levels keep their 32-bit byte counts.
     EXPECT_NE(Text(&s, 4, 5000, rates).find("Bytes sent: 705032704\n"), std::string::npos);
@@ -235,21 +232,64 @@ TEST(Statistics, WireLayoutIsFieldByFieldLittleEndian) {
     };
     // Offsets as clients read them; 8-byte fields sit at 4-byte alignment.
     const Field fields[] = {
-        {0, 4, 1}, {4, 4, 2}, {8, 4, 3}, {12, 4, 4},                  // messagesInSendBuffer
-        {16, 4, 5}, {20, 4, 6}, {24, 4, 7}, {28, 4, 8},               // messagesSent
-        {32, 4, 40}, {36, 4, 41}, {40, 4, 42}, {44, 4, 43},           // reliableMessagesSent
-        {48, 8, 80}, {56, 8, 160}, {64, 8, 8}, {72, 8, 0},            // messageDataBitsSent
-        {80, 8, 160}, {88, 8, 240}, {96, 8, 17}, {104, 8, 0},         // messageTotalBitsSent
-        {112, 4, 15}, {116, 4, 11}, {120, 4, 12}, {124, 8, 33},
-        {132, 4, 16}, {136, 4, 14}, {140, 8, 1200}, {148, 8, 2000},
-        {156, 4, 13}, {160, 4, 17}, {164, 4, 18}, {168, 4, 19}, {172, 4, 21},
-        {176, 8, 64}, {184, 8, 0x0102030405060708ull},                // totalBitsSent overridden below
-        {192, 4, 22}, {196, 4, 23}, {200, 4, 24}, {204, 4, 25}, {208, 4, 26}, {212, 4, 27},
-        {216, 8, 4000}, {224, 8, 97},
-        {232, 4, 30}, {236, 4, 4}, {240, 4, 20}, {244, 4, 2}, {248, 4, 3}, {252, 4, 28}, {256, 4, 29},
-        {260, 8, 0x40C8060000000000ull},                              // 12300.0 as IEEE-754 bits
-        {268, 4, 1000}, {272, 4, 1001}, {276, 4, 31}, {280, 4, 32},
-        {284, 4, 1002}, {288, 4, 34}, {292, 4, 35},
+        {0, 4, 1},
+        {4, 4, 2},
+        {8, 4, 3},
+        {12, 4, 4},  // messagesInSendBuffer
+        {16, 4, 5},
+        {20, 4, 6},
+        {24, 4, 7},
+        {28, 4, 8},  // messagesSent
+        {32, 4, 40},
+        {36, 4, 41},
+        {40, 4, 42},
+        {44, 4, 43},  // reliableMessagesSent
+        {48, 8, 80},
+        {56, 8, 160},
+        {64, 8, 8},
+        {72, 8, 0},  // messageDataBitsSent
+        {80, 8, 160},
+        {88, 8, 240},
+        {96, 8, 17},
+        {104, 8, 0},  // messageTotalBitsSent
+        {112, 4, 15},
+        {116, 4, 11},
+        {120, 4, 12},
+        {124, 8, 33},
+        {132, 4, 16},
+        {136, 4, 14},
+        {140, 8, 1200},
+        {148, 8, 2000},
+        {156, 4, 13},
+        {160, 4, 17},
+        {164, 4, 18},
+        {168, 4, 19},
+        {172, 4, 21},
+        {176, 8, 64},
+        {184, 8, 0x0102030405060708ull},  // totalBitsSent overridden below
+        {192, 4, 22},
+        {196, 4, 23},
+        {200, 4, 24},
+        {204, 4, 25},
+        {208, 4, 26},
+        {212, 4, 27},
+        {216, 8, 4000},
+        {224, 8, 97},
+        {232, 4, 30},
+        {236, 4, 4},
+        {240, 4, 20},
+        {244, 4, 2},
+        {248, 4, 3},
+        {252, 4, 28},
+        {256, 4, 29},
+        {260, 8, 0x40C8060000000000ull},  // 12300.0 as IEEE-754 bits
+        {268, 4, 1000},
+        {272, 4, 1001},
+        {276, 4, 31},
+        {280, 4, 32},
+        {284, 4, 1002},
+        {288, 4, 34},
+        {292, 4, 35},
     };
     NetworkStatistics s = Fixture();
     s.totalBitsSent = 0x0102030405060708ull;  // shows the byte order of a 64-bit field

@@ -35,7 +35,8 @@ std::string Hex(const uint8_t* d, size_t n) {
 
 std::vector<uint8_t> FromHex(const std::string& hex) {
     std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
 
@@ -48,8 +49,9 @@ std::string MessageLine(char tag, const InternalPacket& p) {
 
 int Write(uint32_t seed, int count) {
     std::mt19937 rng(seed);
-    const MessageReliability kinds[] = {RELIABILITY_UNRELIABLE, RELIABILITY_UNRELIABLE_SEQUENCED, RELIABILITY_RELIABLE,
-                                        RELIABILITY_RELIABLE_ORDERED, RELIABILITY_RELIABLE_SEQUENCED};
+    const MessageReliability kinds[] = {RELIABILITY_UNRELIABLE, RELIABILITY_UNRELIABLE_SEQUENCED,
+                                        RELIABILITY_RELIABLE, RELIABILITY_RELIABLE_ORDERED,
+                                        RELIABILITY_RELIABLE_SEQUENCED};
     for (int n = 0; n < count; ++n) {
         const int32_t mtu = 120 + int32_t(rng() % 1400);
         const bool cipher = rng() % 5 == 0;
@@ -86,8 +88,10 @@ int Write(uint32_t seed, int count) {
             sent.back().data = payloads.back().data();
         }
         if (w.IsEmpty()) continue;
-        printf("D %d %d %s\n", mtu, cipher ? 1 : 0, Hex(d.GetData(), size_t(d.GetNumberOfBytesUsed())).c_str());
-        for (uint32_t i = 0; i + acks.Size() < before.Size(); ++i) printf("A %u %u\n", before[i].minIndex, before[i].maxIndex);
+        printf("D %d %d %s\n", mtu, cipher ? 1 : 0,
+               Hex(d.GetData(), size_t(d.GetNumberOfBytesUsed())).c_str());
+        for (uint32_t i = 0; i + acks.Size() < before.Size(); ++i)
+            printf("A %u %u\n", before[i].minIndex, before[i].maxIndex);
         for (size_t i = 0; i < sent.size(); ++i) {
             sent[i].data = payloads[i].data();
             printf("%s\n", MessageLine('M', sent[i]).c_str());
@@ -125,8 +129,11 @@ int Read(WireRole role) {
             pool.Release(p);
             return true;
         });
-        printf("acks %s ", r.acks == AckBlockResult::None ? "none" : r.acks == AckBlockResult::Read ? "read" : "bad");
-        for (uint32_t i = 0; i < acks.Size(); ++i) printf("%s%u-%u", i ? "," : "", acks[i].minIndex, acks[i].maxIndex);
+        printf("acks %s ", r.acks == AckBlockResult::None   ? "none"
+                           : r.acks == AckBlockResult::Read ? "read"
+                                                            : "bad");
+        for (uint32_t i = 0; i < acks.Size(); ++i)
+            printf("%s%u-%u", i ? "," : "", acks[i].minIndex, acks[i].maxIndex);
         printf("\n");
         for (const std::string& m : messages) printf("%s\n", m.c_str());
         printf("end %s\n", RefusalName(before, reader.Rejections()));
@@ -139,7 +146,8 @@ int Read(WireRole role) {
 
 int main(int argc, char** argv) {
     if (argc == 4 && !strcmp(argv[1], "write")) return Write(uint32_t(atoi(argv[2])), atoi(argv[3]));
-    if (argc == 3 && !strcmp(argv[1], "read")) return Read(!strcmp(argv[2], "server") ? WireRole::Server : WireRole::Client);
+    if (argc == 3 && !strcmp(argv[1], "read"))
+        return Read(!strcmp(argv[2], "server") ? WireRole::Server : WireRole::Client);
     fprintf(stderr, "usage: wire_dump_tool write <seed> <count> | read <server|client>\n");
     return 2;
 }

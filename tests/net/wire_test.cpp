@@ -19,7 +19,8 @@ namespace {
 std::string Bits(const BitStream& s) {
     std::string out;
     const uint8_t* d = s.GetData();
-    for (int32_t i = 0; i < s.GetNumberOfBitsUsed(); ++i) out += ((d[i >> 3] >> (7 - (i & 7))) & 1) ? '1' : '0';
+    for (int32_t i = 0; i < s.GetNumberOfBitsUsed(); ++i)
+        out += ((d[i >> 3] >> (7 - (i & 7))) & 1) ? '1' : '0';
     return out;
 }
 
@@ -105,24 +106,40 @@ TEST(WireWriter, GoldenMessageHeadersOfEveryKind) {
         const char* name;
         std::vector<std::pair<uint16_t, uint16_t>> acks;
         Message message;
-        const char* bits;  // has-acks | ack block | number | reliability | ordering | split | length | pad | payload
+        const char*
+            bits;  // has-acks | ack block | number | reliability | ordering | split | length | pad | payload
     };
     const Case cases[] = {
-        {"unreliable, no acks", {}, {0x1234, RELIABILITY_UNRELIABLE, 0, 0, 0, 0, 0, {0xAB}},
+        {"unreliable, no acks",
+         {},
+         {0x1234, RELIABILITY_UNRELIABLE, 0, 0, 0, 0, 0, {0xAB}},
          "0 | 00110100 00010010 | 0110 | 0 | 1 1 1000 | 0000 | 10101011"},
-        {"unreliable sequenced, channel 31", {}, {7, RELIABILITY_UNRELIABLE_SEQUENCED, 31, 0xFFFF, 0, 0, 0, {0x01}},
+        {"unreliable sequenced, channel 31",
+         {},
+         {7, RELIABILITY_UNRELIABLE_SEQUENCED, 31, 0xFFFF, 0, 0, 0, {0x01}},
          "0 | 00000111 00000000 | 0111 | 11111 11111111 11111111 | 0 | 1 1 1000 | 0000000 | 00000001"},
-        {"reliable: no ordering fields", {}, {0, RELIABILITY_RELIABLE, 9, 9, 0, 0, 0, {0xFF, 0x00}},
+        {"reliable: no ordering fields",
+         {},
+         {0, RELIABILITY_RELIABLE, 9, 9, 0, 0, 0, {0xFF, 0x00}},
          "0 | 00000000 00000000 | 1000 | 0 | 1 0 00010000 | 11111111 00000000"},
-        {"reliable ordered with acks", {{5, 5}, {10, 12}},
+        {"reliable ordered with acks",
+         {{5, 5}, {10, 12}},
          {0xFFFF, RELIABILITY_RELIABLE_ORDERED, 3, 0x0102, 0, 0, 0, {0xDE, 0xA0}, 12},
          "1 | 1 1 0010 | 1 00000101 00000000 | 0 00001010 00000000 00001100 00000000"
-         " | 11111111 11111111 | 1001 | 00011 00000010 00000001 | 0 | 1 1 1100 | 0000000 | 11011110 10100000"},
-        {"reliable sequenced", {}, {1, RELIABILITY_RELIABLE_SEQUENCED, 0, 0x0100, 0, 0, 0, {0x5A}},
+         " | 11111111 11111111 | 1001 | 00011 00000010 00000001 | 0 | 1 1 1100 | 0000000 | 11011110 "
+         "10100000"},
+        {"reliable sequenced",
+         {},
+         {1, RELIABILITY_RELIABLE_SEQUENCED, 0, 0x0100, 0, 0, 0, {0x5A}},
          "0 | 00000001 00000000 | 1010 | 00000 00000000 00000001 | 0 | 1 1 1000 | 0000000 | 01011010"},
-        {"split piece, small index and count", {}, {2, RELIABILITY_RELIABLE, 0, 0, 7, 2, 3, {0x80}, 1},
-         "0 | 00000010 00000000 | 1000 | 1 00000111 00000000 1111 0010 1111 0011 | 1 1 0001 | 0000 | 10000000"},
-        {"split piece, index 300 of 70000", {}, {3, RELIABILITY_RELIABLE_ORDERED, 1, 2, 0xBEEF, 300, 70000, {0x42}},
+        {"split piece, small index and count",
+         {},
+         {2, RELIABILITY_RELIABLE, 0, 0, 7, 2, 3, {0x80}, 1},
+         "0 | 00000010 00000000 | 1000 | 1 00000111 00000000 1111 0010 1111 0011 | 1 1 0001 | 0000 | "
+         "10000000"},
+        {"split piece, index 300 of 70000",
+         {},
+         {3, RELIABILITY_RELIABLE_ORDERED, 1, 2, 0xBEEF, 300, 70000, {0x42}},
          "0 | 00000011 00000000 | 1001 | 00001 00000010 00000000 | 1 11101111 10111110"
          " 1 1 0 00101100 00000001 | 1 0 01110000 00010001 00000001 | 1 1 1000 | 00 | 01000010"},
     };
@@ -143,7 +160,10 @@ TEST(WireWriter, GoldenMessageHeadersOfEveryKind) {
         // And the reader (client role) gives the same fields back.
         InternalPacketFreeList pool;
         ReliabilityWireReader reader(WireRole::Client);
-        const Parsed p = Parse(reader, std::vector<uint8_t>(datagram.GetData(), datagram.GetData() + datagram.GetNumberOfBytesUsed()), pool);
+        const Parsed p = Parse(
+            reader,
+            std::vector<uint8_t>(datagram.GetData(), datagram.GetData() + datagram.GetNumberOfBytesUsed()),
+            pool);
         EXPECT_EQ(p.ranges, c.acks);
         ASSERT_EQ(p.messages.size(), 1u);
         const InternalPacket& m = p.messages[0];
@@ -170,9 +190,11 @@ TEST(WireWriter, OutOfRangeFieldsGoOutAsTheChannelWouldSendThem) {
         w.WriteMessage(msg->Record());
         InternalPacketFreeList pool;
         ReliabilityWireReader reader(WireRole::Server);
-        const Parsed p = Parse(reader, std::vector<uint8_t>(d.GetData(), d.GetData() + d.GetNumberOfBytesUsed()), pool);
+        const Parsed p =
+            Parse(reader, std::vector<uint8_t>(d.GetData(), d.GetData() + d.GetNumberOfBytesUsed()), pool);
         ASSERT_EQ(p.messages.size(), 1u);
-        EXPECT_EQ(p.messages[0].reliability, msg == &ordered ? RELIABILITY_RELIABLE_ORDERED : RELIABILITY_RELIABLE);
+        EXPECT_EQ(p.messages[0].reliability,
+                  msg == &ordered ? RELIABILITY_RELIABLE_ORDERED : RELIABILITY_RELIABLE);
         EXPECT_EQ(p.messages[0].orderingChannel, 0);
     }
 }
@@ -184,9 +206,9 @@ TEST(WireWriter, EstimatesAndBudgets) {
         uint32_t bits;
     };
     const Case estimates[] = {
-        {RELIABILITY_UNRELIABLE, 0, 53},          {RELIABILITY_UNRELIABLE_SEQUENCED, 0, 74},
-        {RELIABILITY_RELIABLE, 0, 53},            {RELIABILITY_RELIABLE_ORDERED, 0, 74},
-        {RELIABILITY_RELIABLE_SEQUENCED, 0, 74},  {RELIABILITY_RELIABLE, 4, 133},
+        {RELIABILITY_UNRELIABLE, 0, 53},         {RELIABILITY_UNRELIABLE_SEQUENCED, 0, 74},
+        {RELIABILITY_RELIABLE, 0, 53},           {RELIABILITY_RELIABLE_ORDERED, 0, 74},
+        {RELIABILITY_RELIABLE_SEQUENCED, 0, 74}, {RELIABILITY_RELIABLE, 4, 133},
         {RELIABILITY_RELIABLE_ORDERED, 4, 154},
     };
     for (const Case& c : estimates) {
@@ -226,7 +248,8 @@ TEST(WireWriter, EstimatesAndBudgets) {
 
     InternalPacketFreeList pool;
     ReliabilityWireReader reader;
-    const Parsed a = Parse(reader, std::vector<uint8_t>(first.GetData(), first.GetData() + first.GetNumberOfBytesUsed()), pool);
+    const Parsed a = Parse(
+        reader, std::vector<uint8_t>(first.GetData(), first.GetData() + first.GetNumberOfBytesUsed()), pool);
     ASSERT_EQ(a.acks, AckBlockResult::Read);
     ASSERT_EQ(a.ranges.size(), 255u);
     EXPECT_EQ(a.ranges.back(), std::make_pair(uint16_t(508), uint16_t(508)));
@@ -275,24 +298,27 @@ TEST(WireReader, RefusalTable) {
     using C = WireRejectionCounters;
     const Case cases[] = {
         {"has-acks 0 alone carries nothing", WireRole::Server, "0", AckBlockResult::None, 0, nullptr},
-        {"range count 0, then a message", WireRole::Server, "1 11 0000 | 00000001 00000000 0110 0 111000 | 000000 | 10101010", AckBlockResult::Read, 1, nullptr},
+        {"range count 0, then a message", WireRole::Server,
+         "1 11 0000 | 00000001 00000000 0110 0 111000 | 000000 | 10101010", AckBlockResult::Read, 1, nullptr},
         {"empty datagram", WireRole::Server, "", AckBlockResult::Bad, 0, &C::truncatedAcks},
         {"ack range max below min rejects everything", WireRole::Server,
-         "1 11 0001 0 00000101 00000000 00000100 00000000 " + good, AckBlockResult::Bad, 0, &C::invertedAckRange},
-        {"ack count beyond the datagram", WireRole::Server, "1 11 0011 1 00000101 00000000", AckBlockResult::Bad, 0,
-         &C::truncatedAcks},
+         "1 11 0001 0 00000101 00000000 00000100 00000000 " + good, AckBlockResult::Bad, 0,
+         &C::invertedAckRange},
+        {"ack count beyond the datagram", WireRole::Server, "1 11 0011 1 00000101 00000000",
+         AckBlockResult::Bad, 0, &C::truncatedAcks},
         {"reliability 5 ends the datagram after the good one", WireRole::Server,
          "0" + good + "00000010 00000000 0101 0 111000 00000 11111111", AckBlockResult::None, 1,
          &C::badReliability},
-        {"payload length 0", WireRole::Server, "0 00000001 00000000 0110 0 110000 0000 11111111", AckBlockResult::None, 0,
-         &C::badPayloadLength},
-        {"payload length 11929", WireRole::Server, "0 00000001 00000000 0110 0 0 10011001 00101110", AckBlockResult::None,
-         0, &C::badPayloadLength},
-        {"payload length 11928 is accepted", WireRole::Server, "0" + big + bigPayload, AckBlockResult::None, 1, nullptr},
-        {"payload one byte short", WireRole::Server, "0" + big + bigPayload.substr(8), AckBlockResult::None, 0,
-         &C::truncatedPayload},
-        {"ordering index cut off", WireRole::Server, "0 00000001 00000000 1001 00011 0000000", AckBlockResult::None, 0,
-         &C::truncatedHeader},
+        {"payload length 0", WireRole::Server, "0 00000001 00000000 0110 0 110000 0000 11111111",
+         AckBlockResult::None, 0, &C::badPayloadLength},
+        {"payload length 11929", WireRole::Server, "0 00000001 00000000 0110 0 0 10011001 00101110",
+         AckBlockResult::None, 0, &C::badPayloadLength},
+        {"payload length 11928 is accepted", WireRole::Server, "0" + big + bigPayload, AckBlockResult::None,
+         1, nullptr},
+        {"payload one byte short", WireRole::Server, "0" + big + bigPayload.substr(8), AckBlockResult::None,
+         0, &C::truncatedPayload},
+        {"ordering index cut off", WireRole::Server, "0 00000001 00000000 1001 00011 0000000",
+         AckBlockResult::None, 0, &C::truncatedHeader},
         {"split piece refused by the server", WireRole::Server,
          "0 00000001 00000000 1000 1 00000111 00000000 11110000 11110001 111000 0000 10101010" + reliable,
          AckBlockResult::None, 0, &C::refusedSplit, true},
@@ -300,13 +326,13 @@ TEST(WireReader, RefusalTable) {
          "0 00000001 00000000 1000 1 00000111 00000000 11110000 11110001 111000 0000 10101010" + reliable,
          AckBlockResult::None, 2, nullptr},
         {"split index not below the count", WireRole::Client,
-         "0 00000001 00000000 1000 1 00000111 00000000 11110001 11110001 111000 0000 10101010", AckBlockResult::None, 0,
-         &C::badSplitFields},
+         "0 00000001 00000000 1000 1 00000111 00000000 11110001 11110001 111000 0000 10101010",
+         AckBlockResult::None, 0, &C::badSplitFields},
         {"split count 0", WireRole::Client,
-         "0 00000001 00000000 1000 1 00000111 00000000 11110000 11110000 111000 0000 10101010", AckBlockResult::None, 0,
-         &C::badSplitFields},
-        {"reliability 12 reads like an unordered kind", WireRole::Server, "0 00000001 00000000 1100 0 111000 0000 10101010",
-         AckBlockResult::None, 1, nullptr},
+         "0 00000001 00000000 1000 1 00000111 00000000 11110000 11110000 111000 0000 10101010",
+         AckBlockResult::None, 0, &C::badSplitFields},
+        {"reliability 12 reads like an unordered kind", WireRole::Server,
+         "0 00000001 00000000 1100 0 111000 0000 10101010", AckBlockResult::None, 1, nullptr},
         {"fewer than 16 bits left is the end, not an error", WireRole::Server, "0" + good + "11111111",
          AckBlockResult::None, 1, nullptr},
     };
@@ -343,7 +369,8 @@ TEST(WireReader, WrapAroundValuesSurvive) {
     w.WriteMessage(m.Record());
     InternalPacketFreeList pool;
     ReliabilityWireReader reader;
-    const Parsed p = Parse(reader, std::vector<uint8_t>(d.GetData(), d.GetData() + d.GetNumberOfBytesUsed()), pool);
+    const Parsed p =
+        Parse(reader, std::vector<uint8_t>(d.GetData(), d.GetData() + d.GetNumberOfBytesUsed()), pool);
     const std::vector<std::pair<uint16_t, uint16_t>> ranges{{0, 0}, {65535, 65535}};
     EXPECT_EQ(p.ranges, ranges);
     ASSERT_EQ(p.messages.size(), 1u);
@@ -355,8 +382,9 @@ TEST(WireReader, WrapAroundValuesSurvive) {
 
 TEST(WireRoundTrip, RandomDatagramsStayInBudgetAndReadBackExactly) {
     std::mt19937 rng(2024);
-    const MessageReliability kinds[] = {RELIABILITY_UNRELIABLE, RELIABILITY_UNRELIABLE_SEQUENCED, RELIABILITY_RELIABLE,
-                                        RELIABILITY_RELIABLE_ORDERED, RELIABILITY_RELIABLE_SEQUENCED};
+    const MessageReliability kinds[] = {RELIABILITY_UNRELIABLE, RELIABILITY_UNRELIABLE_SEQUENCED,
+                                        RELIABILITY_RELIABLE, RELIABILITY_RELIABLE_ORDERED,
+                                        RELIABILITY_RELIABLE_SEQUENCED};
     InternalPacketFreeList pool;
     for (int round = 0; round < 400; ++round) {
         const int32_t mtu = 200 + int32_t(rng() % 1300);
@@ -402,7 +430,8 @@ TEST(WireRoundTrip, RandomDatagramsStayInBudgetAndReadBackExactly) {
         }
 
         ReliabilityWireReader reader(WireRole::Client);
-        const Parsed p = Parse(reader, std::vector<uint8_t>(d.GetData(), d.GetData() + d.GetNumberOfBytesUsed()), pool);
+        const Parsed p =
+            Parse(reader, std::vector<uint8_t>(d.GetData(), d.GetData() + d.GetNumberOfBytesUsed()), pool);
         ASSERT_EQ(p.ranges, expectedRanges);
         ASSERT_EQ(p.messages.size(), sent.size()) << round;
         for (size_t i = 0; i < sent.size(); ++i) {
@@ -421,6 +450,7 @@ TEST(WireRoundTrip, RandomDatagramsStayInBudgetAndReadBackExactly) {
         }
         const WireRejectionCounters& r = reader.Rejections();
         ASSERT_EQ(r.Total(), 0u) << round << " " << r.truncatedHeader << r.badReliability << r.badSplitFields
-                                 << r.badPayloadLength << r.truncatedPayload << " bits " << d.GetNumberOfBitsUsed();
+                                 << r.badPayloadLength << r.truncatedPayload << " bits "
+                                 << d.GetNumberOfBitsUsed();
     }
 }

@@ -65,7 +65,8 @@ public:
         if (handlers[id] == nullptr) return;
         // A heap copy of exactly the payload's bytes, so a read past it shows under ASan.
         std::vector<uint8_t> copy(bytes.begin(), bytes.begin() + (bits + 7) / 8);
-        RpcCallParams params{copy.empty() ? nullptr : copy.data(), bits, PlayerID{0x0100007Fu, 7777}, nullptr};
+        RpcCallParams params{copy.empty() ? nullptr : copy.data(), bits, PlayerID{0x0100007Fu, 7777},
+                             nullptr};
         handlers[id](&params);
     }
     std::vector<SentRpc> RpcsWithId(uint8_t id) const {
@@ -92,12 +93,14 @@ public:
         password = text != nullptr ? text : "";
     }
     bool HasPassword() const override { return !password.empty(); }
-    bool SendBytes(const uint8_t* data, int32_t length, PacketPriority priority, MessageReliability reliability,
-                   uint8_t channel) override {
-        sends.push_back(SentMessage{std::vector<uint8_t>(data, data + length), reliability, priority, channel});
+    bool SendBytes(const uint8_t* data, int32_t length, PacketPriority priority,
+                   MessageReliability reliability, uint8_t channel) override {
+        sends.push_back(
+            SentMessage{std::vector<uint8_t>(data, data + length), reliability, priority, channel});
         return true;
     }
-    bool Send(const BitStream* bs, PacketPriority priority, MessageReliability reliability, uint8_t channel) override {
+    bool Send(const BitStream* bs, PacketPriority priority, MessageReliability reliability,
+              uint8_t channel) override {
         return SendBytes(bs->GetData(), bs->GetNumberOfBytesUsed(), priority, reliability, channel);
     }
     Packet* Receive() override {
@@ -137,12 +140,12 @@ public:
                   NetworkID, BitStream*) override {
         return false;
     }
-    bool RpcWithObject(const uint8_t*, const BitStream*, PacketPriority, MessageReliability, uint8_t, bool, NetworkID,
-                       BitStream*) override {
+    bool RpcWithObject(const uint8_t*, const BitStream*, PacketPriority, MessageReliability, uint8_t, bool,
+                       NetworkID, BitStream*) override {
         return false;
     }
-    bool Rpc(const uint8_t* id, const BitStream* params, PacketPriority priority, MessageReliability reliability,
-             uint8_t channel, bool) override {
+    bool Rpc(const uint8_t* id, const BitStream* params, PacketPriority priority,
+             MessageReliability reliability, uint8_t channel, bool) override {
         const uint8_t* d = params->GetData();
         rpcs.push_back(SentRpc{*id, std::vector<uint8_t>(d, d + params->GetNumberOfBytesUsed()),
                                uint32_t(params->GetNumberOfBitsUsed()), reliability, priority, channel});

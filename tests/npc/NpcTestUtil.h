@@ -35,7 +35,8 @@ inline FakeNetClient*& CurrentFake() {
     return fake;
 }
 inline NetGame::ClientFactory FakeFactory() {
-    return NetGame::ClientFactory{[]() -> NetClientInterface* { return CurrentFake(); }, [](NetClientInterface*) {}};
+    return NetGame::ClientFactory{[]() -> NetClientInterface* { return CurrentFake(); },
+                                  [](NetClientInterface*) {}};
 }
 
 // A working directory with npcmodes/<fixture>.vmb for every assembled fixture; the previous
@@ -104,7 +105,8 @@ inline std::vector<cell> ScriptLog(VmInstance* vm) {
     std::vector<cell> out;
     if (vm == nullptr) return out;
     cell logAddr = 0, countAddr = 0;
-    if (vm_LookupPubVar(vm, "log", &logAddr) != VM_ERR_NONE || vm_LookupPubVar(vm, "logn", &countAddr) != VM_ERR_NONE)
+    if (vm_LookupPubVar(vm, "log", &logAddr) != VM_ERR_NONE ||
+        vm_LookupPubVar(vm, "logn", &countAddr) != VM_ERR_NONE)
         return out;
     cell* count = nullptr;
     cell* log = nullptr;

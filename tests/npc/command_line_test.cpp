@@ -28,7 +28,12 @@ NpcCommandLine Parse(const std::vector<std::string>& args, std::string* joined =
 
 TEST(NpcCommandLine, ScansTheJoinedArguments) {
     const Case cases[] = {
-        {{"-h", "127.0.0.1", "-p", "7777", "-n", "Bot", "-m", "idle"}, "127.0.0.1", "7777", "Bot", "idle", ""},
+        {{"-h", "127.0.0.1", "-p", "7777", "-n", "Bot", "-m", "idle"},
+         "127.0.0.1",
+         "7777",
+         "Bot",
+         "idle",
+         ""},
         {{"/n", "Bot"}, "", "", "Bot", "", ""},
         {{"-n", "Bot-1"}, "", "", "Bot", "", ""},
         {{"-x", "5", "-n", "Bot"}, "", "", "Bot", "", ""},
@@ -82,9 +87,16 @@ TEST(NpcCommandLine, PortText) {
         const char* text;
         uint16_t port;
     } cases[] = {
-        {"7777", 7777}, {"", 0}, {"abc", 0}, {"12abc", 12}, {"  8192", 8192}, {"+80", 80},
+        {"7777", 7777},
+        {"", 0},
+        {"abc", 0},
+        {"12abc", 12},
+        {"  8192", 8192},
+        {"+80", 80},
         // As an int converted to 16 bits: the value modulo 65536, also for texts no int holds.
-        {"65536", 0}, {"70000", 4464}, {"99999999999999999999", 65535},
+        {"65536", 0},
+        {"70000", 4464},
+        {"99999999999999999999", 65535},
     };
     for (const auto& c : cases) EXPECT_EQ(NpcPortFromText(c.text), c.port) << c.text;
 }

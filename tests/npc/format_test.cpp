@@ -55,7 +55,9 @@ public:
         EXPECT_EQ(size_t(n), std::strlen(out));
         return std::string(out, size_t(n));
     }
-    std::string Format(const std::string& format, const std::vector<cell>& args) { return Format(Text(format), args); }
+    std::string Format(const std::string& format, const std::vector<cell>& args) {
+        return Format(Text(format), args);
+    }
     std::string ReadCells(cell addr, size_t count) {
         cell* p = nullptr;
         EXPECT_EQ(vm_GetAddrRange(&vm, addr, int64_t(count) * 4, &p), VM_ERR_NONE);
@@ -151,7 +153,8 @@ TEST(NpcFormat, Conversions) {
 TEST(NpcFormat, HostileFormatsStayInBounds) {
     FormatRig rig;
     // Output stops at 4095 characters whatever the widths ask for.
-    const std::string longOut = rig.Format("%4000d%4000d%99999999999s", {rig.Int(1), rig.Int(2), rig.Text("x")});
+    const std::string longOut =
+        rig.Format("%4000d%4000d%99999999999s", {rig.Int(1), rig.Int(2), rig.Text("x")});
     EXPECT_EQ(longOut.size(), kNpcFormatBufferSize - 1);
     rig.Reset();
 

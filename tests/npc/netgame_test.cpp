@@ -24,11 +24,11 @@ TEST_F(NetGameTest, StartRegistersTheCallsLoadsTheScriptAndConnects) {
     EXPECT_TRUE(exits.Seen().empty());
 
     const std::vector<uint8_t> expected = {
-        26, 154, 107, 37, 38, 39, 155, 102, 40, 130, 93, 94, 95, 63, 151, 96, 152, 29, 30, 137, 138, 139, 101, 128,
-        129, 32, 166, 163, 164, 165,
-        68, 69, 153, 11, 12, 13, 14, 70, 71, 72, 73, 156, 157, 158, 159, 160, 161, 162, 15, 16, 17, 18, 19, 20, 21,
-        22, 64, 65, 66, 55, 56, 144, 145, 146, 147, 148, 149, 44, 45, 46, 47, 48, 49, 79, 80, 99, 122, 123, 124, 125,
-        126, 127, 57, 74, 75, 76, 77, 78, 133, 134, 135, 108, 120, 121, 85, 86, 87, 88};
+        26,  154, 107, 37,  38,  39,  155, 102, 40,  130, 93,  94,  95,  63,  151, 96, 152, 29,  30,  137,
+        138, 139, 101, 128, 129, 32,  166, 163, 164, 165, 68,  69,  153, 11,  12,  13, 14,  70,  71,  72,
+        73,  156, 157, 158, 159, 160, 161, 162, 15,  16,  17,  18,  19,  20,  21,  22, 64,  65,  66,  55,
+        56,  144, 145, 146, 147, 148, 149, 44,  45,  46,  47,  48,  49,  79,  80,  99, 122, 123, 124, 125,
+        126, 127, 57,  74,  75,  76,  77,  78,  133, 134, 135, 108, 120, 121, 85,  86, 87,  88};
     EXPECT_EQ(fake.registrationOrder, expected);
 
     EXPECT_EQ(fake.connectCalls, 1);
@@ -128,7 +128,8 @@ TEST_F(NetGameTest, JoinRequestCarriesVersionKindNameAndAnswer) {
     ASSERT_EQ(fake.rpcs.size(), 1u);
     const SentRpc& join = fake.rpcs[0];
     EXPECT_EQ(join.id, RPC_NpcJoin);
-    EXPECT_EQ(join.bytes, (std::vector<uint8_t>{0xDD, 0x0F, 0, 0, 0x01, 0x03, 'B', 'o', 't', 0xDD, 0x0F, 0, 0}));
+    EXPECT_EQ(join.bytes,
+              (std::vector<uint8_t>{0xDD, 0x0F, 0, 0, 0x01, 0x03, 'B', 'o', 't', 0xDD, 0x0F, 0, 0}));
     EXPECT_EQ(join.bits, 13u * 8);
     EXPECT_EQ(join.reliability, RELIABILITY_RELIABLE);
     EXPECT_EQ(join.priority, HIGH_PRIORITY_LEVEL);
@@ -138,7 +139,8 @@ TEST_F(NetGameTest, JoinRequestCarriesVersionKindNameAndAnswer) {
     Deliver(ConnAccepted(0x12345678));
     ASSERT_EQ(fake.rpcs.size(), 2u);
     const std::vector<uint8_t>& b = fake.rpcs[1].bytes;
-    const uint32_t answer = uint32_t(b[9]) | uint32_t(b[10]) << 8 | uint32_t(b[11]) << 16 | uint32_t(b[12]) << 24;
+    const uint32_t answer =
+        uint32_t(b[9]) | uint32_t(b[10]) << 8 | uint32_t(b[11]) << 16 | uint32_t(b[12]) << 24;
     EXPECT_EQ(answer, 0x12345678u ^ 4061u);
 
     // A message too short to hold the value is dropped.
@@ -193,7 +195,8 @@ TEST_F(NetGameTest, JoinRunsInOrderToTheSpawnAndIdleSync) {
     Rpc(RPC_SpawnRequest, std::vector<uint8_t>{1});
     EXPECT_TRUE(game->Spawned());
     EXPECT_EQ(CountCode(LogFrom(Log(), 3), 4), 1);  // OnNPCSpawn
-    ASSERT_EQ(RpcIds(), (std::vector<uint8_t>{RPC_NpcJoin, RPC_ClassRequest, RPC_SpawnRequest, RPC_PlayerSpawned}));
+    ASSERT_EQ(RpcIds(),
+              (std::vector<uint8_t>{RPC_NpcJoin, RPC_ClassRequest, RPC_SpawnRequest, RPC_PlayerSpawned}));
     EXPECT_TRUE(fake.rpcs.back().bytes.empty());
     EXPECT_EQ(fake.rpcs.back().reliability, RELIABILITY_RELIABLE_SEQUENCED);
 

@@ -226,7 +226,8 @@ TEST_F(NpcRpcTest, OnFootSyncFillsTheGettersOfAStreamedInPlayer) {
         b[9] ^= 0x40;  // a different x position
         return b;
     }();
-    for (size_t n = 0; n + 1 < moved.size(); ++n) Deliver(std::vector<uint8_t>(moved.begin(), moved.begin() + long(n)));
+    for (size_t n = 0; n + 1 < moved.size(); ++n)
+        Deliver(std::vector<uint8_t>(moved.begin(), moved.begin() + long(n)));
     ASSERT_TRUE(pool.GetPosition(4, p));
     EXPECT_FLOAT_EQ(p.x, 100.0f);
 }

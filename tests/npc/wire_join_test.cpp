@@ -72,7 +72,8 @@ void Pump(NetGame& game, Done done) {
     while (!done() && !game.Ended() && std::chrono::steady_clock::now() < deadline) {
         game.ProcessFrame(0.005f);
         while (Packet* p = g_side.server->Receive()) {
-            if (p->length == 1 + OnFootSyncRecord::kSize && p->data[0] == ID_PLAYER_SYNC) g_side.idleSyncSeen = true;
+            if (p->length == 1 + OnFootSyncRecord::kSize && p->data[0] == ID_PLAYER_SYNC)
+                g_side.idleSyncSeen = true;
             g_side.server->FreePacket(p);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -99,8 +100,8 @@ TEST(NpcWire, JoinsThroughTheRealTransport) {
         EXPECT_TRUE(exits.Seen().empty());
         EXPECT_EQ(game.State(), NpcConnectionState::InGame);
         EXPECT_TRUE(game.Spawned());
-        EXPECT_EQ(g_side.order, (std::vector<uint8_t>{RPC_NpcJoin, RPC_ClassRequest, RPC_SpawnRequest,
-                                                       RPC_PlayerSpawned}));
+        EXPECT_EQ(g_side.order,
+                  (std::vector<uint8_t>{RPC_NpcJoin, RPC_ClassRequest, RPC_SpawnRequest, RPC_PlayerSpawned}));
         ASSERT_GE(g_side.join.size(), 13u);
         EXPECT_EQ(std::vector<uint8_t>(g_side.join.begin(), g_side.join.begin() + 9),
                   (std::vector<uint8_t>{0xDD, 0x0F, 0, 0, 1, 3, 'B', 'o', 't'}));

@@ -60,9 +60,7 @@ public:
     void BroadcastChat(int32_t id, const char* text, size_t length) override {
         broadcasts.push_back(std::to_string(id) + ":" + std::string(text, length));
     }
-    void RemoveScriptTimers(VmInstance* inst) override {
-        events.push_back("timers " + ScriptLabel(inst));
-    }
+    void RemoveScriptTimers(VmInstance* inst) override { events.push_back("timers " + ScriptLabel(inst)); }
     void RegisterDatabaseNatives(VmInstance*) override { events.push_back("db natives"); }
     void DatabaseNativesCleanup(VmInstance*) override { events.push_back("db cleanup"); }
     ScriptPluginHooks& Plugins() override { return *this; }

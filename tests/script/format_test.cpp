@@ -244,8 +244,8 @@ std::string Hex(const std::string& bytes) {
 
 // The sqlite3 tool's own %q of a text given as hex bytes, as hex; empty when the tool is missing.
 std::string ToolQuote(const std::string& text) {
-    const std::string cmd = "sqlite3 :memory: \"SELECT hex(printf('%q', CAST(X'" + Hex(text) +
-                            "' AS TEXT)));\" 2>/dev/null";
+    const std::string cmd =
+        "sqlite3 :memory: \"SELECT hex(printf('%q', CAST(X'" + Hex(text) + "' AS TEXT)));\" 2>/dev/null";
     FILE* p = popen(cmd.c_str(), "r");
     if (p == nullptr) return {};
     std::string out;
@@ -260,8 +260,8 @@ std::string ToolQuote(const std::string& text) {
 TEST_F(Format, QuotingMatchesTheSqliteTool) {
     if (ToolQuote("a") != Hex("a")) GTEST_SKIP() << "sqlite3 command-line tool not available";
     const std::vector<std::string> texts = {
-        "it's", "''", "'", "no quotes", "back\\slash", "percent %d %q", "semi;colon--",
-        "\"double\"", "tab\there", "caf\xc3\xa9 'x'", std::string(300, '\''), "a'b'c'd'e",
+        "it's",         "''",         "'",         "no quotes",       "back\\slash",          "percent %d %q",
+        "semi;colon--", "\"double\"", "tab\there", "caf\xc3\xa9 'x'", std::string(300, '\''), "a'b'c'd'e",
     };
     for (const std::string& text : texts) {
         const std::string ours = Run("%q", {S(text)});

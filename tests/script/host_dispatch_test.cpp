@@ -138,8 +138,7 @@ constexpr ArgKind KindOf() {
 }
 
 template <class Host, class... P, size_t... I>
-int32_t InvokeImpl(Host& host, int32_t (Host::*method)(P...), CallArgs& a,
-                   std::index_sequence<I...>) {
+int32_t InvokeImpl(Host& host, int32_t (Host::*method)(P...), CallArgs& a, std::index_sequence<I...>) {
     a.kinds = {KindOf<P>()...};
     return (host.*method)(a.Get<P>(I)...);
 }
@@ -165,7 +164,7 @@ struct Row {
 #define HT_GM_Chat(name) HT_GM_ANY(name)
 
 const Row kRows[] = {
-#define VELT_X(name, params, args, fsInit, fsRule, gmInit, gmKind)                              \
+#define VELT_X(name, params, args, fsInit, fsRule, gmInit, gmKind)                            \
     {#name, [](FilterScripts& f, CallArgs& a) { return Invoke(f, &FilterScripts::name, a); }, \
      HT_GM_##gmKind(name)},
     VELT_SCRIPT_CALLBACKS(VELT_X)
@@ -213,8 +212,7 @@ void ExpectArgs(const Rec& r, const CallArgs& a, const std::string& where) {
                 EXPECT_EQ(r.args[i], FloatToCell(0.5f + static_cast<float>(i))) << where << " arg " << i;
                 break;
             case ArgKind::Text: {
-                const std::string want =
-                    a.texts[i].empty() ? std::string("hello world") : a.texts[i];
+                const std::string want = a.texts[i].empty() ? std::string("hello world") : a.texts[i];
                 EXPECT_EQ(r.texts[i], want) << where << " arg " << i;
                 break;
             }
@@ -256,9 +254,8 @@ TEST_P(CallbackRowTest, FilterScriptSideFollowsItsRule) {
         env.recs.clear();
         for (int i = 0; i < 3; ++i) env.results[std::string(labels[i]) + ":" + row.name] = p.results[i];
         const auto [ran, result] = p.expected[RuleColumn(exp.fsRule)];
-        const std::string where = std::string(row.name) + " pattern " +
-                                  std::to_string(p.results[0]) + std::to_string(p.results[1]) +
-                                  std::to_string(p.results[2]);
+        const std::string where = std::string(row.name) + " pattern " + std::to_string(p.results[0]) +
+                                  std::to_string(p.results[1]) + std::to_string(p.results[2]);
         EXPECT_EQ(row.fs(fs, args), result) << where;
         ASSERT_EQ(env.recs.size(), static_cast<size_t>(ran)) << where;
         for (int i = 0; i < ran; ++i) {
@@ -300,8 +297,7 @@ TEST_P(CallbackRowTest, GameModeSideFollowsItsKind) {
             env.connected.clear();
             if (connected) env.connected.insert(5);
             env.results[std::string("gm:") + row.name] = scriptResult;
-            const std::string where = std::string(row.name) + " returns " +
-                                      std::to_string(scriptResult) +
+            const std::string where = std::string(row.name) + " returns " + std::to_string(scriptResult) +
                                       (connected ? " connected" : " not connected");
 
             const bool runs = exp.gmKind != 't' || connected;

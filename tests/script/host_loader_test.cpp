@@ -32,11 +32,15 @@ bool AllBytes(const VmInstance& inst, uint8_t value) {
 
 TEST(ScriptErrorNameTest, NamesByCode) {
     const std::pair<int, const char*> cases[] = {
-        {0, "(none)"},          {3, "Stack/heap collision (insufficient stack size)"},
-        {12, "(sleep mode)"},   {13, "(reserved)"},
+        {0, "(none)"},
+        {3, "Stack/heap collision (insufficient stack size)"},
+        {12, "(sleep mode)"},
+        {13, "(reserved)"},
         {19, "File or function is not found"},
-        {25, "Parameter error"}, {26, "(unknown)"},
-        {1000, "(unknown)"},    {-1, "(unknown)"},
+        {25, "Parameter error"},
+        {26, "(unknown)"},
+        {1000, "(unknown)"},
+        {-1, "(unknown)"},
     };
     for (const auto& [code, name] : cases) EXPECT_STREQ(ScriptErrorName(code), name) << code;
 }

@@ -48,7 +48,11 @@ TEST_F(NativesTest, SetScriptStringCopiesWithinSize) {
         {"abc", 0, 0, {}},
         {"abc", -3, 0, {}},
         {"", 5, 0, {0}},
-        {"\xC8" "A", 5, 2, {-56, 'A', 0}},  // bytes above 127 arrive sign-extended
+        {"\xC8"
+         "A",
+         5,
+         2,
+         {-56, 'A', 0}},  // bytes above 127 arrive sign-extended
     };
     for (const Case& c : cases) {
         for (int i = 0; i < 16; ++i) heapCells[i] = kMark;
@@ -101,7 +105,7 @@ TEST_F(NativesTest, ScriptCellAddressBoundsTheWholeRange) {
         {stackTop, 1, false},
         {0xFFFFFFFCu, 1, false},  // -4 taken as unsigned
         {0x80000000u, 1, false},
-        {0, 0x40000000, false},   // byte count beyond 32 bits
+        {0, 0x40000000, false},  // byte count beyond 32 bits
     };
     for (const Case& c : cases) {
         cell* p = ScriptCellAddress(&inst, c.address, c.cells);

@@ -49,8 +49,7 @@ TEST_F(ReentryTest, SelfUnloadFromInsideACallback) {
         if (word == "exit") nestedResults.push_back(fs.UnloadFilterScript("actor"));
     };
     EXPECT_EQ(fs.OnPlayerConnect(1), 1);
-    EXPECT_EQ(env.Names(),
-              (Names{"fs0:OnPlayerConnect", "fs0:OnFilterScriptExit", "fs1:OnPlayerConnect"}));
+    EXPECT_EQ(env.Names(), (Names{"fs0:OnPlayerConnect", "fs0:OnFilterScriptExit", "fs1:OnPlayerConnect"}));
     EXPECT_EQ(nestedResults, (std::vector<int>{0}));
     EXPECT_EQ(env.events, (Names{"timers fs0", "VmUnload intact", "db cleanup"}));
     EXPECT_EQ(fs.SlotInstance(0), nullptr);
@@ -70,8 +69,8 @@ TEST_F(ReentryTest, SelfReloadFromInsideACallback) {
         EXPECT_TRUE(fs.LoadFilterScript("actor"));
     };
     fs.OnPlayerConnect(1);
-    EXPECT_EQ(env.Names(), (Names{"fs0:OnPlayerConnect", "fs0:OnFilterScriptExit",
-                                  "fs0:OnFilterScriptInit", "fs1:OnPlayerConnect"}));
+    EXPECT_EQ(env.Names(), (Names{"fs0:OnPlayerConnect", "fs0:OnFilterScriptExit", "fs0:OnFilterScriptInit",
+                                  "fs1:OnPlayerConnect"}));
     EXPECT_FALSE(IsScriptAlive(oldRef));
     ASSERT_NE(fs.SlotInstance(0), nullptr);
     EXPECT_TRUE(IsScriptAlive(LiveScriptRef(fs.SlotInstance(0))));
@@ -80,8 +79,8 @@ TEST_F(ReentryTest, SelfReloadFromInsideACallback) {
     env.onCmd = nullptr;
     env.recs.clear();
     fs.OnPlayerConnect(1);
-    EXPECT_EQ(env.Names(), (Names{"fs0:OnPlayerConnect", "fs0:OnPlayerConnect.after",
-                                  "fs1:OnPlayerConnect"}));
+    EXPECT_EQ(env.Names(),
+              (Names{"fs0:OnPlayerConnect", "fs0:OnPlayerConnect.after", "fs1:OnPlayerConnect"}));
 }
 
 // A script unloads a later script, then everything: the walk sees the emptied slots as free.
@@ -101,8 +100,8 @@ TEST_F(ReentryTest, UnloadingOthersDuringTheWalk) {
         if (word == "connect") fs.UnloadAll();
     };
     fs.OnPlayerConnect(1);
-    EXPECT_EQ(env.Names(), (Names{"fs0:OnPlayerConnect", "fs0:OnFilterScriptExit",
-                                  "fs2:OnFilterScriptExit"}));
+    EXPECT_EQ(env.Names(),
+              (Names{"fs0:OnPlayerConnect", "fs0:OnFilterScriptExit", "fs2:OnFilterScriptExit"}));
     EXPECT_EQ(fs.Count(), 0);
 }
 
@@ -123,10 +122,9 @@ TEST_F(ReentryTest, GamemodeChangeFromInsideAFilterScriptCallback) {
     fs.OnPlayerConnect(1);
     gm.OnPlayerConnect(1);
     EXPECT_EQ(env.Names(),
-              (Names{"fs0:OnPlayerConnect", "gm:OnGameModeExit", "fs0:OnGameModeExit",
-                     "fs1:OnGameModeExit", "gm:OnGameModeInit", "fs0:OnGameModeInit",
-                     "fs1:OnGameModeInit", "gm:main.start", "fs0:OnPlayerConnect.after",
-                     "fs1:OnPlayerConnect", "gm:OnPlayerConnect"}));
+              (Names{"fs0:OnPlayerConnect", "gm:OnGameModeExit", "fs0:OnGameModeExit", "fs1:OnGameModeExit",
+                     "gm:OnGameModeInit", "fs0:OnGameModeInit", "fs1:OnGameModeInit", "gm:main.start",
+                     "fs0:OnPlayerConnect.after", "fs1:OnPlayerConnect", "gm:OnPlayerConnect"}));
     EXPECT_FALSE(IsScriptAlive(first));
     EXPECT_TRUE(gm.IsSleeping());
 }
@@ -146,10 +144,9 @@ TEST_F(ReentryTest, GamemodeReplacesItselfFromItsOwnCallback) {
     // The old script was stopped inside the public: it gives no result, the initial value stands.
     env.results["gm:OnPlayerConnect"] = 5;
     EXPECT_EQ(gm.OnPlayerConnect(1), 0);
-    EXPECT_EQ(env.Names(), (Names{"gm:OnPlayerConnect", "gm:OnGameModeExit", "gm:OnGameModeInit",
-                                  "gm:main"}));
-    EXPECT_EQ(env.events, (Names{"timers gm", "db natives", "VmLoad", "VmUnload intact",
-                                 "db cleanup"}));
+    EXPECT_EQ(env.Names(),
+              (Names{"gm:OnPlayerConnect", "gm:OnGameModeExit", "gm:OnGameModeInit", "gm:main"}));
+    EXPECT_EQ(env.events, (Names{"timers gm", "db natives", "VmLoad", "VmUnload intact", "db cleanup"}));
     env.recs.clear();
     env.onCmd = nullptr;
     env.results["gm:OnPlayerConnect"] = 9;

@@ -17,9 +17,9 @@ namespace {
 
 // One run of a fixture public, as its Seen call saw it.
 struct Seen {
-    std::string script;              // "gm", "fs<slot>"
-    std::vector<cell> args;          // the public's argument cells
-    std::vector<std::string> texts;  // the text at each argument's address ("" when none)
+    std::string script;                    // "gm", "fs<slot>"
+    std::vector<cell> args;                // the public's argument cells
+    std::vector<std::string> texts;        // the text at each argument's address ("" when none)
     std::vector<std::vector<cell>> cells;  // the first three cells at each argument's address
 };
 
@@ -46,9 +46,9 @@ cell n_Seen(VmInstance* vm, const cell*) {
         if (v > 0) ReadScriptString(vm, v, text);
         s.texts.push_back(text);
         const cell* c = v > 0 ? ScriptCellAddress(vm, static_cast<ucell>(v), 3) : nullptr;
-        s.cells.push_back(c != nullptr ? std::vector<cell>{LoadScriptCell(c, 0), LoadScriptCell(c, 1),
-                                                           LoadScriptCell(c, 2)}
-                                       : std::vector<cell>{});
+        s.cells.push_back(
+            c != nullptr ? std::vector<cell>{LoadScriptCell(c, 0), LoadScriptCell(c, 1), LoadScriptCell(c, 2)}
+                         : std::vector<cell>{});
     }
     if (g_seen != nullptr) g_seen->push_back(s);
     if (g_onSeen) g_onSeen(vm);
@@ -128,9 +128,9 @@ TEST_F(CoreNatives, TimersFromScripts) {
 
     // SetTimerEx: integer and text in format order; the caller's heap is reused before the run.
     const cell heapBefore = gm.vm()->heap;
-    const int32_t id = gm.Call("SetTimerEx", {m.Str("Remote"), 250, 0, m.Str("dss"), m.Value(-7),
-                                              m.Str("Hello"), m.Str("")})
-                           .value;
+    const int32_t id =
+        gm.Call("SetTimerEx", {m.Str("Remote"), 250, 0, m.Str("dss"), m.Value(-7), m.Str("Hello"), m.Str("")})
+            .value;
     EXPECT_EQ(id, 4);
     vm_Unallot(gm.vm(), heapBefore);
     m.Alloc(std::vector<cell>(100, 0x2A2A2A2A));
@@ -161,7 +161,8 @@ TEST_F(CoreNatives, CallRemoteFunctionAcrossThreeScripts) {
     ScriptMemory& m = fs0.mem;
 
     // Every script with the public, gamemode first; the last result wins.
-    EXPECT_EQ(fs0.Call("CallRemoteFunction", {m.Str("Remote"), m.Str("ds"), m.Value(-5), m.Str("hi")}).value, 3);
+    EXPECT_EQ(fs0.Call("CallRemoteFunction", {m.Str("Remote"), m.Str("ds"), m.Value(-5), m.Str("hi")}).value,
+              3);
     ASSERT_EQ(seen.size(), 3u);
     const char* order[] = {"gm", "fs0", "fs1"};
     for (size_t i = 0; i < 3; ++i) {

@@ -106,8 +106,19 @@ TEST_F(PlayerSpawnNatives, EveryNativeOnGoodBadAndWrappedIds) {
     net_->sent.clear();
 
     const auto spawnArgs = [](cell id) {
-        return std::vector<cell>{id, 0x104, 230, FloatToCell(1.0f), FloatToCell(2.0f), FloatToCell(3.0f),
-                                 FloatToCell(45.0f), 24, 100, 0, 0, 0, 0};
+        return std::vector<cell>{id,
+                                 0x104,
+                                 230,
+                                 FloatToCell(1.0f),
+                                 FloatToCell(2.0f),
+                                 FloatToCell(3.0f),
+                                 FloatToCell(45.0f),
+                                 24,
+                                 100,
+                                 0,
+                                 0,
+                                 0,
+                                 0};
     };
     const auto record = [](uint8_t team, int32_t skin) {
         return Cat({U8(team), U32(skin), U32(0), U8(0), F32(1.0f), F32(2.0f), F32(3.0f), F32(45.0f), U32(24),
@@ -123,13 +134,32 @@ TEST_F(PlayerSpawnNatives, EveryNativeOnGoodBadAndWrappedIds) {
     };
     const std::vector<Row> rows = {
         {"SetSpawnInfo", spawnArgs, 1, 0, {{RPC_SpawnInfoSet, kPlayer, spawnRecord}}},
-        {"SpawnPlayer", [](cell id) { return std::vector<cell>{id}; }, 1, 0, {{RPC_SpawnRequest, kPlayer, U32(2)}}},
-        {"ForceClassSelection", [](cell id) { return std::vector<cell>{id}; }, 1, 0,
+        {"SpawnPlayer",
+         [](cell id) { return std::vector<cell>{id}; },
+         1,
+         0,
+         {{RPC_SpawnRequest, kPlayer, U32(2)}}},
+        {"ForceClassSelection",
+         [](cell id) { return std::vector<cell>{id}; },
+         1,
+         0,
          {{RPC_ClassSelectionForce, kPlayer, {}}}},
-        {"SetPlayerColor", [](cell id) { return std::vector<cell>{id, static_cast<cell>(0xFF00FFAAu)}; }, 1, 0,
-         ToAll(RPC_PlayerColorSet, Cat({U16(kPlayer), U32(0xFF00FFAA)}))},
-        {"GetPlayerColor", [](cell id) { return std::vector<cell>{id}; }, static_cast<cell>(0xFF00FFAAu), 0, {}},
-        {"SetPlayerVirtualWorld", [](cell id) { return std::vector<cell>{id, 77}; }, 1, 0,
+        {"SetPlayerColor",
+         [](cell id) {
+             return std::vector<cell>{id, static_cast<cell>(0xFF00FFAAu)};
+         },
+         1, 0, ToAll(RPC_PlayerColorSet, Cat({U16(kPlayer), U32(0xFF00FFAA)}))},
+        {"GetPlayerColor",
+         [](cell id) { return std::vector<cell>{id}; },
+         static_cast<cell>(0xFF00FFAAu),
+         0,
+         {}},
+        {"SetPlayerVirtualWorld",
+         [](cell id) {
+             return std::vector<cell>{id, 77};
+         },
+         1,
+         0,
          {{RPC_PlayerVirtualWorldSet, kPlayer, U32(77)}},
          [&] {
              game_->GetPlayerPool()->SetVirtualWorld(kPlayer, 0);
@@ -137,40 +167,125 @@ TEST_F(PlayerSpawnNatives, EveryNativeOnGoodBadAndWrappedIds) {
          }},
         {"GetPlayerVirtualWorld", [](cell id) { return std::vector<cell>{id}; }, 77, 0, {}},
         {"GetPlayerTeam", [](cell id) { return std::vector<cell>{id}; }, 4, -1, {}},
-        {"SetPlayerTeam", [](cell id) { return std::vector<cell>{id, 0x305}; }, 1, 0,
-         ToAll(RPC_PlayerTeamSet, Cat({U16(kPlayer), U8(5)}))},
+        {"SetPlayerTeam",
+         [](cell id) {
+             return std::vector<cell>{id, 0x305};
+         },
+         1, 0, ToAll(RPC_PlayerTeamSet, Cat({U16(kPlayer), U8(5)}))},
         {"GetPlayerTeam", [](cell id) { return std::vector<cell>{id}; }, 5, -1, {}},
         {"GetPlayerSkin", [](cell id) { return std::vector<cell>{id}; }, 230, 0, {}},
         // The player has spawn information: his streamers (player 7), then he himself, hear of it.
-        {"SetPlayerSkin", [](cell id) { return std::vector<cell>{id, 299}; }, 1, 0,
+        {"SetPlayerSkin",
+         [](cell id) {
+             return std::vector<cell>{id, 299};
+         },
+         1,
+         0,
          {{RPC_PlayerSkinSet, 7, Cat({U16(kPlayer), U32(299), U32(0)})},
           {RPC_PlayerSkinSet, kPlayer, Cat({U16(kPlayer), U32(299), U32(0)})},
           {RPC_SpawnInfoSet, kPlayer, record(5, 299)}}},
         {"GetPlayerSkin", [](cell id) { return std::vector<cell>{id}; }, 299, 0, {}},
         {"GetPlayerState", [](cell id) { return std::vector<cell>{id}; }, PLAYER_STATE_NONE, 0, {}},
         {"IsPlayerConnected", [](cell id) { return std::vector<cell>{id}; }, 1, 0, {}},
-        {"GetPlayerName", [&](cell id) { return std::vector<cell>{id, name, 32}; }, 5, 0, {}},
-        {"SetPlayerName", [&](cell id) { return std::vector<cell>{id, newName}; }, 1, 0,
-         ToAll(RPC_PlayerNameSet, Cat({U16(kPlayer), U8(5), Bytes{'C', 'a', 'r', 'o', 'l'}, U8(1)})), renameBack},
-        {"GetPlayerVersion", [&](cell id) { return std::vector<cell>{id, other, 32}; }, 0, 0, {}},
-        {"gpci", [&](cell id) { return std::vector<cell>{id, other, 32}; }, 0, 0, {}},
+        {"GetPlayerName",
+         [&](cell id) {
+             return std::vector<cell>{id, name, 32};
+         },
+         5,
+         0,
+         {}},
+        {"SetPlayerName",
+         [&](cell id) {
+             return std::vector<cell>{id, newName};
+         },
+         1, 0, ToAll(RPC_PlayerNameSet, Cat({U16(kPlayer), U8(5), Bytes{'C', 'a', 'r', 'o', 'l'}, U8(1)})),
+         renameBack},
+        {"GetPlayerVersion",
+         [&](cell id) {
+             return std::vector<cell>{id, other, 32};
+         },
+         0,
+         0,
+         {}},
+        {"gpci",
+         [&](cell id) {
+             return std::vector<cell>{id, other, 32};
+         },
+         0,
+         0,
+         {}},
         // The player is streamed in for 7; as the viewer, 3 has nobody streamed in.
-        {"IsPlayerStreamedIn", [](cell id) { return std::vector<cell>{id, 7}; }, 1, 0, {}},
-        {"IsPlayerStreamedIn", [](cell id) { return std::vector<cell>{7, id}; }, 0, 0, {}},
+        {"IsPlayerStreamedIn",
+         [](cell id) {
+             return std::vector<cell>{id, 7};
+         },
+         1,
+         0,
+         {}},
+        {"IsPlayerStreamedIn",
+         [](cell id) {
+             return std::vector<cell>{7, id};
+         },
+         0,
+         0,
+         {}},
         // Actor 3 is streamed in for 7 only, actor 2 for 3 only.
-        {"IsActorStreamedIn", [](cell id) { return std::vector<cell>{id, 7}; }, 1, 0, {}},
-        {"IsActorStreamedIn", [](cell id) { return std::vector<cell>{2, id}; }, 1, 0, {}},
-        {"SetVehicleVirtualWorld", [](cell id) { return std::vector<cell>{id, -12}; }, 1, 0, {}},
+        {"IsActorStreamedIn",
+         [](cell id) {
+             return std::vector<cell>{id, 7};
+         },
+         1,
+         0,
+         {}},
+        {"IsActorStreamedIn",
+         [](cell id) {
+             return std::vector<cell>{2, id};
+         },
+         1,
+         0,
+         {}},
+        {"SetVehicleVirtualWorld",
+         [](cell id) {
+             return std::vector<cell>{id, -12};
+         },
+         1,
+         0,
+         {}},
         {"GetVehicleVirtualWorld", [](cell id) { return std::vector<cell>{id}; }, -12, 0, {}},
-        {"TogglePlayerSpectating", [](cell id) { return std::vector<cell>{id, 1}; }, 1, 0,
+        {"TogglePlayerSpectating",
+         [](cell id) {
+             return std::vector<cell>{id, 1};
+         },
+         1,
+         0,
          {{RPC_SpectatingToggle, kPlayer, U32(1)}}},
-        {"PlayerSpectateVehicle", [](cell id) { return std::vector<cell>{id, 3, 0x102}; }, 1, 0,
+        {"PlayerSpectateVehicle",
+         [](cell id) {
+             return std::vector<cell>{id, 3, 0x102};
+         },
+         1,
+         0,
          {{RPC_SpectateVehicle, kPlayer, Cat({U16(3), U8(2)})}}},
-        {"PlayerSpectateVehicle", [](cell id) { return std::vector<cell>{0, id, 1}; }, 1, 0,
+        {"PlayerSpectateVehicle",
+         [](cell id) {
+             return std::vector<cell>{0, id, 1};
+         },
+         1,
+         0,
          {{RPC_SpectateVehicle, 0, Cat({U16(3), U8(1)})}}},
-        {"PlayerSpectatePlayer", [](cell id) { return std::vector<cell>{id, 7, 3}; }, 1, 0,
+        {"PlayerSpectatePlayer",
+         [](cell id) {
+             return std::vector<cell>{id, 7, 3};
+         },
+         1,
+         0,
          {{RPC_SpectatePlayer, kPlayer, Cat({U16(7), U8(3)})}}},
-        {"PlayerSpectatePlayer", [](cell id) { return std::vector<cell>{0, id, 1}; }, 1, 0,
+        {"PlayerSpectatePlayer",
+         [](cell id) {
+             return std::vector<cell>{0, id, 1};
+         },
+         1,
+         0,
          {{RPC_SpectatePlayer, 0, Cat({U16(kPlayer), U8(1)})}}},
     };
     const cell goodIds[] = {kPlayer, 65536 + kPlayer, static_cast<cell>(0xFFFF0000u) + kPlayer};
@@ -182,7 +297,8 @@ TEST_F(PlayerSpawnNatives, EveryNativeOnGoodBadAndWrappedIds) {
             EXPECT_EQ(TakeRpcs(), row.rpcs) << row.native << " " << id;
         }
         for (cell id : badIds) {
-            EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.fail})) << row.native << " " << id;
+            EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.fail}))
+                << row.native << " " << id;
             EXPECT_TRUE(TakeRpcs().empty()) << row.native << " " << id;
         }
     }
@@ -193,8 +309,9 @@ TEST_F(PlayerSpawnNatives, SpawnNativesStoreTheRecordAndGiveLeaveToSpawn) {
     PlayerPool* pool = game_->GetPlayerPool();
     EXPECT_FALSE(pool->GetAt(kPlayer)->IsSpawnAllowed());
     EXPECT_FALSE(pool->GetAt(kPlayer)->HasSpawnInfo());
-    EXPECT_EQ(script.Call("SetSpawnInfo", {kPlayer, 255, 20001, FloatToCell(-5.5f), FloatToCell(0.0f),
-                                           FloatToCell(9.0f), FloatToCell(359.0f), 31, 500, 24, 7, 16, 1})
+    EXPECT_EQ(script
+                  .Call("SetSpawnInfo", {kPlayer, 255, 20001, FloatToCell(-5.5f), FloatToCell(0.0f),
+                                         FloatToCell(9.0f), FloatToCell(359.0f), 31, 500, 24, 7, 16, 1})
                   .value,
               1);
     const Player* p = pool->GetAt(kPlayer);
@@ -232,8 +349,9 @@ TEST_F(PlayerSpawnNatives, SpawnHandlerAcceptsTheSpawnTheNativesAllowed) {
     spawned(0);
     EXPECT_FALSE(pool->IsConnected(0));
 
-    EXPECT_EQ(script.Call("SetSpawnInfo", {kPlayer, 1, 2, FloatToCell(5.0f), FloatToCell(6.0f), FloatToCell(7.0f),
-                                           0, 0, 0, 0, 0, 0, 0})
+    EXPECT_EQ(script
+                  .Call("SetSpawnInfo", {kPlayer, 1, 2, FloatToCell(5.0f), FloatToCell(6.0f),
+                                         FloatToCell(7.0f), 0, 0, 0, 0, 0, 0, 0})
                   .value,
               1);
     spawned(kPlayer);
@@ -274,13 +392,13 @@ TEST_F(PlayerSpawnNatives, SetPlayerNameKeepsNamesUniqueAndWellFormed) {
     };
     const Case cases[] = {
         {m.Str(""), 0, "Alice"},
-        {m.Str("bOB"), 0, "Alice"},          // player 7's name in another case
-        {m.Str("ALICE"), 0, "Alice"},        // his own name counts as taken too
+        {m.Str("bOB"), 0, "Alice"},    // player 7's name in another case
+        {m.Str("ALICE"), 0, "Alice"},  // his own name counts as taken too
         {m.Str("Al ice"), -1, "Alice"},
         {m.Str("Al%ce"), -1, "Alice"},
         {m.Str(std::string(25, 'a')), -1, "Alice"},
         {m.Str(std::string(300, 'a')), -1, "Alice"},
-        {-4, 0, "Alice"},                    // no text at all
+        {-4, 0, "Alice"},  // no text at all
         {m.Packed("[V]_a.b=c(d)@$"), 1, "[V]_a.b=c(d)@$"},
         {m.Str(std::string(24, 'z')), 1, "zzzzzzzzzzzzzzzzzzzzzzzz"},
         {m.Str("x"), 1, "x"},
@@ -377,8 +495,16 @@ TEST_F(PlayerSpawnNatives, TextsAreCutToTheScriptsArray) {
 
 TEST_F(PlayerSpawnNatives, ClassesAreAppendedUntilTheTableIsFull) {
     const auto classArgs = [](std::vector<cell> head) {
-        const std::vector<cell> tail = {FloatToCell(1.5f), FloatToCell(-2.0f), FloatToCell(3.25f), FloatToCell(90.0f),
-                                        24, 100, 31, 250, 0, 0};
+        const std::vector<cell> tail = {FloatToCell(1.5f),
+                                        FloatToCell(-2.0f),
+                                        FloatToCell(3.25f),
+                                        FloatToCell(90.0f),
+                                        24,
+                                        100,
+                                        31,
+                                        250,
+                                        0,
+                                        0};
         head.insert(head.end(), tail.begin(), tail.end());
         return head;
     };

@@ -41,8 +41,7 @@ public:
         cell addr = 0;
         cell* host = nullptr;
         EXPECT_EQ(vm_Allot(&vm, static_cast<int>(cells.size()), &addr, &host), VM_ERR_NONE);
-        if (host != nullptr && !cells.empty())
-            std::memcpy(host, cells.data(), cells.size() * sizeof(cell));
+        if (host != nullptr && !cells.empty()) std::memcpy(host, cells.data(), cells.size() * sizeof(cell));
         return addr;
     }
     // An unpacked text (one byte per cell, zero-extended) and its terminator.

@@ -103,8 +103,8 @@ cell UnloadSelf(VmInstance* vm, const cell*) {
 }
 
 const VmNativeEntry kNatives[] = {
-    {"NoteTick", NoteTick},   {"CaptureArgs", CaptureArgs}, {"KillCurrent", KillCurrent},
-    {"SpawnAgain", SpawnAgain}, {"UnloadSelf", UnloadSelf},  {"", nullptr},
+    {"NoteTick", NoteTick},     {"CaptureArgs", CaptureArgs}, {"KillCurrent", KillCurrent},
+    {"SpawnAgain", SpawnAgain}, {"UnloadSelf", UnloadSelf},   {"", nullptr},
 };
 
 class Timers : public ::testing::Test {
@@ -167,11 +167,20 @@ TEST_F(Timers, CountdownRepeatAndDrift) {
         {"0 ms repeating runs every pass", 0, true, {0, 5, 5}, {1, 2, 3}, 1},
         // 300 ms passes: due at 1200 (4th pass), restarted from 1000 there, so due again after
         // four more passes instead of at 2000: the overshoot is not carried over.
-        {"repeating drifts later", 1000, true, {300, 300, 300, 300, 300, 300, 300, 300}, {0, 0, 0, 1, 1, 1, 1, 2}, 1},
+        {"repeating drifts later",
+         1000,
+         true,
+         {300, 300, 300, 300, 300, 300, 300, 300},
+         {0, 0, 0, 1, 1, 1, 1, 2},
+         1},
         {"negative interval runs on the next pass", -50, false, {1}, {1}, 0},
         {"one huge pass", 1000, false, {std::numeric_limits<uint32_t>::max()}, {1}, 0},
-        {"pass longer than the whole range", std::numeric_limits<int32_t>::min(), true,
-         {std::numeric_limits<uint32_t>::max(), std::numeric_limits<uint32_t>::max()}, {1, 2}, 1},
+        {"pass longer than the whole range",
+         std::numeric_limits<int32_t>::min(),
+         true,
+         {std::numeric_limits<uint32_t>::max(), std::numeric_limits<uint32_t>::max()},
+         {1, 2},
+         1},
     };
     for (const Case& c : cases) {
         TestTimers local;
@@ -227,13 +236,7 @@ TEST_F(Timers, ExArgumentsArriveInFormatOrderAndSurviveHeapReuse) {
     EXPECT_EQ(script.vm()->heap, heapBefore);  // the copies are given back after each run
 
     const std::vector<std::vector<std::string>> expected = {
-        {"42", "1065353216", "'Hello'", "'\\1'", "[7,8,9]"},
-        {},
-        {"42"},
-        {"42"},
-        {},
-        {"42"},
-        {"0", "'\\1'"},
+        {"42", "1065353216", "'Hello'", "'\\1'", "[7,8,9]"}, {}, {"42"}, {"42"}, {}, {"42"}, {"0", "'\\1'"},
     };
     EXPECT_EQ(rec.captured, expected);
 }
@@ -280,7 +283,7 @@ TEST_F(Timers, RemovingOneScriptsTimersLeavesTheOthers) {
 TEST_F(Timers, ScriptUnloadedByItsOwnTimer) {
     auto doomed = std::make_unique<TimerScript>(kNatives);
     timers.CreateTimer("Unload", 100, true, doomed->vm());
-    timers.CreateTimer("Tick", 100, true, doomed->vm());   // due in the same pass, after it
+    timers.CreateTimer("Tick", 100, true, doomed->vm());  // due in the same pass, after it
     timers.CreateTimer("Tick", 100, true, script.vm());   // another script's timer goes on
     timers.Process(100);
     EXPECT_EQ(doomed->vm()->image, nullptr);  // released once its public returned

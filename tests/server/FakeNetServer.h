@@ -108,8 +108,8 @@ public:
                    bool) override {
         return true;
     }
-    bool Send(const BitStream* bs, PacketPriority priority, MessageReliability reliability,
-              uint8_t channel, PlayerID target, bool broadcast) override {
+    bool Send(const BitStream* bs, PacketPriority priority, MessageReliability reliability, uint8_t channel,
+              PlayerID target, bool broadcast) override {
         Record(false, 0, bs, priority, reliability, channel, target, broadcast);
         return true;
     }
@@ -154,23 +154,22 @@ public:
     void RegisterRpc(const uint8_t* id, RpcHandler) override { registeredRpcs.push_back(*id); }
     void RegisterRpcMember(const uint8_t*, RpcHandler) override {}
     void UnregisterRpc(const uint8_t*) override {}
-    bool RpcBytes(const uint8_t*, const uint8_t*, uint32_t, PacketPriority, MessageReliability,
-                  uint8_t, PlayerID, bool, bool, NetworkID, BitStream*) override {
+    bool RpcBytes(const uint8_t*, const uint8_t*, uint32_t, PacketPriority, MessageReliability, uint8_t,
+                  PlayerID, bool, bool, NetworkID, BitStream*) override {
         return true;
     }
-    bool RpcWithObject(const uint8_t*, const BitStream*, PacketPriority, MessageReliability,
-                       uint8_t, PlayerID, bool, bool, NetworkID, BitStream*) override {
+    bool RpcWithObject(const uint8_t*, const BitStream*, PacketPriority, MessageReliability, uint8_t,
+                       PlayerID, bool, bool, NetworkID, BitStream*) override {
         return true;
     }
-    bool Rpc(const uint8_t* id, const BitStream* bs, PacketPriority priority,
-             MessageReliability reliability, uint8_t channel, PlayerID target, bool broadcast,
-             bool) override {
+    bool Rpc(const uint8_t* id, const BitStream* bs, PacketPriority priority, MessageReliability reliability,
+             uint8_t channel, PlayerID target, bool broadcast, bool) override {
         Record(true, *id, bs, priority, reliability, channel, target, broadcast);
         return true;
     }
     bool RpcNow(const uint8_t* id, const BitStream* bs, PacketPriority priority,
-                MessageReliability reliability, uint8_t channel, PlayerID target, bool broadcast,
-                bool, NetworkID, BitStream*) override {
+                MessageReliability reliability, uint8_t channel, PlayerID target, bool broadcast, bool,
+                NetworkID, BitStream*) override {
         Record(true, *id, bs, priority, reliability, channel, target, broadcast);
         return true;
     }
@@ -212,7 +211,9 @@ public:
     void AddToBanList(const char* ip, uint32_t ms) override {
         calls.push_back("AddToBanList " + std::string(ip) + " " + std::to_string(ms));
     }
-    void RemoveFromBanList(const char* ip) override { calls.push_back("RemoveFromBanList " + std::string(ip)); }
+    void RemoveFromBanList(const char* ip) override {
+        calls.push_back("RemoveFromBanList " + std::string(ip));
+    }
     void ClearBanList() override { calls.push_back("ClearBanList"); }
     bool IsBanned(const char*) override { return false; }
     bool IsActivePlayerID(PlayerID target) override { return GetIndexFromPlayerID(target) >= 0; }

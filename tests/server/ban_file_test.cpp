@@ -65,17 +65,17 @@ TEST_F(BanFileTest, LoadKeepsExactlyTheIntendedEntries) {
         "\t5.5.5.5 a line starting with a tab has an empty first token\n"
         "#9.9.9.9 commented out\n"
         // Over-long lines: what lies past the kept characters must not become an entry of its own.
-        + std::string(255, 'x') + "6.6.6.6 tail of a junk line\n"
-        + "#" + std::string(254, 'y') + "8.8.8.8 tail of a long comment\n"
+        + std::string(255, 'x') + "6.6.6.6 tail of a junk line\n" + "#" + std::string(254, 'y') +
+        "8.8.8.8 tail of a long comment\n"
         // A valid address with a long reason still counts; so does a line of exactly 255.
-        + "11.11.11.11 [01/01/24 | 10:00:00] Ann - " + longTail + "\n"
-        + fill255 + "\n"
-        + "13.13.13.13");  // last line without a line end
+        + "11.11.11.11 [01/01/24 | 10:00:00] Ann - " + longTail + "\n" + fill255 + "\n" +
+        "13.13.13.13");  // last line without a line end
 
     list_.AddToBanList("99.99.99.99", 1000);  // cleared by the load
     BanFile file(list_, path_);
     ASSERT_TRUE(file.Load());
-    EXPECT_EQ(list_.Patterns(), (Patterns{"1.2.3.4", "10.0.0.*", "11.11.11.11", "12.12.12.12", "13.13.13.13"}));
+    EXPECT_EQ(list_.Patterns(),
+              (Patterns{"1.2.3.4", "10.0.0.*", "11.11.11.11", "12.12.12.12", "13.13.13.13"}));
     for (const auto& e : list_.entries) EXPECT_EQ(e.milliseconds, 0u) << e.pattern;
 
     // A missing file is no error: the list is simply empty.
@@ -126,21 +126,23 @@ TEST_F(BanFileTest, AddKeepsExistingBytesAndMendsAMissingLineEnd) {
 
 TEST_F(BanFileTest, RemoveDropsEveryLineOfThatAddressOnly) {
     const std::string longComment = "# " + std::string(400, 'c') + "\n";
-    WriteFile("1.2.3.4 [01/01/24 | 10:00:00] A - one\n"
-              "1.2.3.45 [01/01/24 | 10:00:00] B - longer address\r\n"
-              "1.2.3.4\r\n"
-              "# 1.2.3.4 in a comment\n" +
-              longComment +
-              "1.2.3.4\t[tab separated]\n"
-              "10.0.0.* [01/01/24 | 10:00:00] C - pattern\n"
-              "1.2.3.4");
+    WriteFile(
+        "1.2.3.4 [01/01/24 | 10:00:00] A - one\n"
+        "1.2.3.45 [01/01/24 | 10:00:00] B - longer address\r\n"
+        "1.2.3.4\r\n"
+        "# 1.2.3.4 in a comment\n" +
+        longComment +
+        "1.2.3.4\t[tab separated]\n"
+        "10.0.0.* [01/01/24 | 10:00:00] C - pattern\n"
+        "1.2.3.4");
     list_.AddToBanList("1.2.3.4", 0);
     BanFile file(list_, path_);
     ASSERT_TRUE(file.Remove("1.2.3.4"));
     EXPECT_FALSE(list_.Contains("1.2.3.4"));
-    EXPECT_EQ(Contents(), "1.2.3.45 [01/01/24 | 10:00:00] B - longer address\r\n"
-                          "# 1.2.3.4 in a comment\n" +
-                              longComment + "10.0.0.* [01/01/24 | 10:00:00] C - pattern\n");
+    EXPECT_EQ(Contents(),
+              "1.2.3.45 [01/01/24 | 10:00:00] B - longer address\r\n"
+              "# 1.2.3.4 in a comment\n" +
+                  longComment + "10.0.0.* [01/01/24 | 10:00:00] C - pattern\n");
     EXPECT_FALSE(TempExists());
 
     // Patterns are plain text.

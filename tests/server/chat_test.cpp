@@ -124,11 +124,17 @@ TEST_F(ChatTest, CommandsReachTheScriptsAndUnknownOnesAreAnswered) {
         {"slash alone", Text32("/"), -1, {}, false},
         {"only an embed and a slash", Text32("{AABBCC}/"), -1, {}, false},
         {"unknown", Text32("/x"), -1, {"gm:OnPlayerCommandText(0,/x)"}, true},
-        {"embed stripped", Text32("/go{FF0000}to 1"), 0,
-         {"fs:OnPlayerCommandText(0,/goto 1)", "gm:OnPlayerCommandText(0,/goto 1)"}, true},
+        {"embed stripped",
+         Text32("/go{FF0000}to 1"),
+         0,
+         {"fs:OnPlayerCommandText(0,/goto 1)", "gm:OnPlayerCommandText(0,/goto 1)"},
+         true},
         {"handled by a filterscript", Text32("/fs"), 1, {"fs:OnPlayerCommandText(0,/fs)"}, false},
-        {"255 bytes", Text32("/" + std::string(254, 'c')), -1,
-         {"gm:OnPlayerCommandText(0,/" + std::string(254, 'c') + ")"}, true},
+        {"255 bytes",
+         Text32("/" + std::string(254, 'c')),
+         -1,
+         {"gm:OnPlayerCommandText(0,/" + std::string(254, 'c') + ")"},
+         true},
         {"256 bytes", Text32("/" + std::string(255, 'c')), -1, {}, false},
         {"shorter than declared", Text32("/abc", 9), -1, {}, false},
         {"length of 4 billion", Text32("/abc", 0xFFFFFFFFll), -1, {}, false},
@@ -189,7 +195,8 @@ TEST_F(ChatTest, DialogAnswersReachTheScriptsOnlyForTheShownDialog) {
     scripts_.Clear();
     // A length beyond 128 leaves the answer without text.
     CallRpc(RPC_DialogResponse, 0, answer(7, std::string(200, 'z')));
-    EXPECT_EQ(Calls(), (std::vector<std::string>{"fs:OnDialogResponse(0,7,1,2,)", "gm:OnDialogResponse(0,7,1,2,)"}));
+    EXPECT_EQ(Calls(),
+              (std::vector<std::string>{"fs:OnDialogResponse(0,7,1,2,)", "gm:OnDialogResponse(0,7,1,2,)"}));
 
     CallEmptyRpc(RPC_DialogResponse, 1);
     EXPECT_TRUE(Logged("Warning: PlayerDialogResponse crash exploit from PlayerId: 1"));

@@ -41,9 +41,7 @@ void EnterScratchDir() {
 Lines g_rconLines;
 Lines g_adminLines;
 void RconSink(const char* line) { g_rconLines.emplace_back(line); }
-void AdminSink(uint16_t id, const char* line) {
-    g_adminLines.push_back(std::to_string(id) + ":" + line);
-}
+void AdminSink(uint16_t id, const char* line) { g_adminLines.push_back(std::to_string(id) + ":" + line); }
 
 class ConsoleTest : public ::testing::Test {
 protected:
@@ -165,8 +163,9 @@ TEST_F(ConsoleTest, ChangeCallbackRunsAtRegistrationAndAfterLineChangesOnly) {
 
     // A callback that removes its own variable must not pull the rug from under itself.
     int32_t gone = 0;
-    console.AddVariable("selfremove", CON_VARTYPE_INT, 0, &gone,
-                        [&] { if (console.FindVariable("selfremove")) console.RemoveVariable("selfremove"); });
+    console.AddVariable("selfremove", CON_VARTYPE_INT, 0, &gone, [&] {
+        if (console.FindVariable("selfremove")) console.RemoveVariable("selfremove");
+    });
     Run("selfremove 3");
     EXPECT_EQ(gone, 3);
     EXPECT_EQ(console.FindVariable("selfremove"), nullptr);
@@ -210,11 +209,28 @@ TEST_F(ConsoleTest, VariableApiEdges) {
 // Listings
 
 TEST_F(ConsoleTest, CmdlistListsEveryCommandInTableOrder) {
-    EXPECT_EQ(Run("CMDLIST"), (Lines{"Console Commands:", "  echo", "  exec", "  cmdlist", "  varlist",
-                                     "  exit", "  kick", "  ban", "  gmx", "  changemode", "  say",
-                                     "  reloadbans", "  reloadlog", "  players", "  banip",
-                                     "  unbanip", "  gravity", "  weather", "  loadfs",
-                                     "  unloadfs", "  reloadfs", ""}));
+    EXPECT_EQ(Run("CMDLIST"), (Lines{"Console Commands:",
+                                     "  echo",
+                                     "  exec",
+                                     "  cmdlist",
+                                     "  varlist",
+                                     "  exit",
+                                     "  kick",
+                                     "  ban",
+                                     "  gmx",
+                                     "  changemode",
+                                     "  say",
+                                     "  reloadbans",
+                                     "  reloadlog",
+                                     "  players",
+                                     "  banip",
+                                     "  unbanip",
+                                     "  gravity",
+                                     "  weather",
+                                     "  loadfs",
+                                     "  unloadfs",
+                                     "  reloadfs",
+                                     ""}));
 }
 
 TEST_F(ConsoleTest, VarlistFormatsEveryTypeAndFlagInByteOrder) {
@@ -269,7 +285,9 @@ TEST_F(ConsoleTest, KickAndBanOnlyTouchValidUsedSlots) {
         // No number at all must not read as player 0.
         {"kick Bob", {}, {}},
         {"kick", {}, {}},
-        {"ban 3", {"Bob <#3 - 1.2.3.4> has been banned."}, {"AddBan Bob|1.2.3.4|CONSOLE BAN", "KickPlayer 3"}},
+        {"ban 3",
+         {"Bob <#3 - 1.2.3.4> has been banned."},
+         {"AddBan Bob|1.2.3.4|CONSOLE BAN", "KickPlayer 3"}},
         {"ban 65539", {}, {}},
         {"ban 1000", {}, {}},
         {"ban", {}, {}},
@@ -345,8 +363,11 @@ TEST_F(ConsoleTest, GamemodeChangesSetThePendingFlagOnlyOnSuccess) {
         bool rotationOk;
         int pending;
     } cases[] = {
-        {"gmx", true, 1},        {"gmx", false, 0},       {"changemode lvdm", true, 1},
-        {"changemode nope", true, 0}, {"changemode", true, 0},
+        {"gmx", true, 1},
+        {"gmx", false, 0},
+        {"changemode lvdm", true, 1},
+        {"changemode nope", true, 0},
+        {"changemode", true, 0},
     };
     for (const Case& c : cases) {
         GameModeChangePending = 0;
@@ -518,10 +539,10 @@ TEST_F(ConsoleTest, ServerVariableTableDefaultsAndFlags) {
     std::set<std::string> readOnly;
     for (const auto& [name, var] : console.Variables())
         if (var->IsReadOnly()) readOnly.insert(name);
-    EXPECT_EQ(readOnly, (std::set<std::string>{"artpath", "bind", "filterscripts", "incar_rate",
-                                               "lagcompmode", "logtimeformat", "maxplayers", "mtu",
-                                               "nosign", "onfoot_rate", "plugins", "port",
-                                               "useartwork", "weapon_rate"}));
+    EXPECT_EQ(readOnly,
+              (std::set<std::string>{"artpath", "bind", "filterscripts", "incar_rate", "lagcompmode",
+                                     "logtimeformat", "maxplayers", "mtu", "nosign", "onfoot_rate", "plugins",
+                                     "port", "useartwork", "weapon_rate"}));
 
     settings.lagCompMode = 0;
     settings.useArtwork = 1;

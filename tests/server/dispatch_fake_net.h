@@ -26,9 +26,7 @@ public:
         return system.get();
     }
     // The record of a slot (made on first use).
-    ConnectedSystem& SystemOf(int32_t index) {
-        return *GetConnectedSystem(GetPlayerIDFromIndex(index));
-    }
+    ConnectedSystem& SystemOf(int32_t index) { return *GetConnectedSystem(GetPlayerIDFromIndex(index)); }
 
     // Slots whose connection record the transport no longer has.
     std::set<int32_t> withoutSystem;

@@ -43,7 +43,8 @@ std::vector<uint8_t> SyncPacket(uint8_t id, const Record& record) {
 
 // The same packet behind a timestamp prefix.
 inline std::vector<uint8_t> Timestamped(const std::vector<uint8_t>& packet, uint32_t time = 0x01020304) {
-    std::vector<uint8_t> out = {40, uint8_t(time), uint8_t(time >> 8), uint8_t(time >> 16), uint8_t(time >> 24)};
+    std::vector<uint8_t> out = {40, uint8_t(time), uint8_t(time >> 8), uint8_t(time >> 16),
+                                uint8_t(time >> 24)};
     out.insert(out.end(), packet.begin(), packet.end());
     return out;
 }
@@ -82,13 +83,16 @@ protected:
     void CallRpc(uint8_t id, uint16_t slot, const Payload& payload) {
         CallRpcFrom(id, FakeNetServer::AddressOf(slot), payload);
     }
-    void CallRpcFrom(uint8_t id, PlayerID sender, const BitStream& bs) { CallRpcFrom(id, sender, PayloadOf(bs)); }
+    void CallRpcFrom(uint8_t id, PlayerID sender, const BitStream& bs) {
+        CallRpcFrom(id, sender, PayloadOf(bs));
+    }
     void CallRpcFrom(uint8_t id, PlayerID sender, Payload payload) {
         RpcHandler handler = nullptr;
         for (const ServerRpcEntry& entry : kServerRpcs)
             if (entry.id == id) handler = entry.handler;
         ASSERT_NE(handler, nullptr) << "no handler for RPC " << int(id);
-        RpcCallParams params{payload.bytes.empty() ? nullptr : payload.bytes.data(), payload.bits, sender, nullptr};
+        RpcCallParams params{payload.bytes.empty() ? nullptr : payload.bytes.data(), payload.bits, sender,
+                             nullptr};
         handler(&params);
     }
     void CallEmptyRpc(uint8_t id, uint16_t slot) {

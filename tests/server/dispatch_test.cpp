@@ -109,7 +109,8 @@ TEST_F(DispatchTest, OnPlayerUpdateVetoSuppressesTheRelayButKeepsTheRecord) {
         bool relayed;
         bool gmAsked;
     };
-    const Case cases[] = {{-1, 1, true, true}, {1, 1, true, true}, {-1, 0, false, true}, {0, 1, false, false}};
+    const Case cases[] = {
+        {-1, 1, true, true}, {1, 1, true, true}, {-1, 0, false, true}, {0, 1, false, false}};
     float x = 10.0f;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.fs << "/" << c.gm);

@@ -31,8 +31,7 @@ protected:
     void SetUp() override {
         static std::atomic<int> counter{0};
         home_ = std::filesystem::current_path();
-        dir_ = home_ / ("game_server_scratch_" + std::to_string(getpid()) + "_" +
-                        std::to_string(counter++));
+        dir_ = home_ / ("game_server_scratch_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_ / "gamemodes");
         std::filesystem::current_path(dir_);
@@ -115,9 +114,12 @@ protected:
             std::string text = (c.side == ScriptSide::GameMode ? "gm:" : "fs:") + c.name + "(";
             for (size_t i = 0; i < c.args.size(); ++i) {
                 if (i) text += ",";
-                if (auto v = std::get_if<int32_t>(&c.args[i])) text += std::to_string(*v);
-                else if (auto s = std::get_if<std::string>(&c.args[i])) text += *s;
-                else text += "f";
+                if (auto v = std::get_if<int32_t>(&c.args[i]))
+                    text += std::to_string(*v);
+                else if (auto s = std::get_if<std::string>(&c.args[i]))
+                    text += *s;
+                else
+                    text += "f";
             }
             out.push_back(text + ")");
         }

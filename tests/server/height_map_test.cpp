@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 
 namespace velt {
 namespace {
@@ -44,11 +44,11 @@ protected:
 };
 
 TEST_F(HeightMapFile, ReadsLittleEndianSamplesAtTheirGridCells) {
-    PutSample(3000, 3000, 1234);     // (0, 0)
-    PutSample(0, 0, -250);           // north-west corner: x = -3000, y = 3000
-    PutSample(5999, 5999, 32767);    // south-east corner
-    PutSample(3000, 3001, -32768);   // x in [1, 2)
-    PutSample(2999, 3000, 0x0102);   // y in [1, 2): proves the byte order
+    PutSample(3000, 3000, 1234);    // (0, 0)
+    PutSample(0, 0, -250);          // north-west corner: x = -3000, y = 3000
+    PutSample(5999, 5999, 32767);   // south-east corner
+    PutSample(3000, 3001, -32768);  // x in [1, 2)
+    PutSample(2999, 3000, 0x0102);  // y in [1, 2): proves the byte order
 
     HeightMap map;
     EXPECT_EQ(map.GetHeight(0.0f, 0.0f), 0.0f);  // nothing loaded yet
@@ -61,20 +61,14 @@ TEST_F(HeightMapFile, ReadsLittleEndianSamplesAtTheirGridCells) {
         float x, y, metres;
     };
     const Case cases[] = {
-        {0.0f, 0.0f, 12.34f},
-        {0.9f, 0.9f, 12.34f},        // truncation, not rounding
-        {-0.9f, -0.9f, 12.34f},      // toward zero on both sides
-        {-3000.0f, 3000.0f, -2.5f},
-        {2999.9f, -2999.9f, 327.67f},
-        {1.5f, 0.0f, -327.68f},
-        {0.0f, 1.0f, 2.58f},         // 0x0102 centimetres
-        {3000.0f, 0.0f, 0.0f},       // x range is half-open at the top
-        {0.0f, -3000.0f, 0.0f},      // y range is half-open at the bottom
-        {-3000.1f, 0.0f, 0.0f},
-        {0.0f, 3000.1f, 0.0f},
-        {NAN, 0.0f, 0.0f},
-        {0.0f, NAN, 0.0f},
-        {INFINITY, 0.0f, 0.0f},
+        {0.0f, 0.0f, 12.34f},       {0.9f, 0.9f, 12.34f},  // truncation, not rounding
+        {-0.9f, -0.9f, 12.34f},                            // toward zero on both sides
+        {-3000.0f, 3000.0f, -2.5f}, {2999.9f, -2999.9f, 327.67f}, {1.5f, 0.0f, -327.68f},
+        {0.0f, 1.0f, 2.58f},     // 0x0102 centimetres
+        {3000.0f, 0.0f, 0.0f},   // x range is half-open at the top
+        {0.0f, -3000.0f, 0.0f},  // y range is half-open at the bottom
+        {-3000.1f, 0.0f, 0.0f},     {0.0f, 3000.1f, 0.0f},        {NAN, 0.0f, 0.0f},
+        {0.0f, NAN, 0.0f},          {INFINITY, 0.0f, 0.0f},
     };
     for (const auto& c : cases) EXPECT_FLOAT_EQ(map.GetHeight(c.x, c.y), c.metres) << c.x << ", " << c.y;
 }

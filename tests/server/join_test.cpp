@@ -124,12 +124,18 @@ TEST_F(JoinTest, RefusalsCarryTheirReasonByte) {
         {"too short", [](JoinFields& f) { f.name = "ab"; }, 2},
         {"blank inside", [](JoinFields& f) { f.name = "Al ice"; }, 2},
         {"embedded zero", [](JoinFields& f) { f.name = std::string("Ali\0ce", 6); }, 2},
-        {"declared length covers a trailing zero", [](JoinFields& f) { f.name = std::string("Alice\0", 6); }, 2},
+        {"declared length covers a trailing zero", [](JoinFields& f) { f.name = std::string("Alice\0", 6); },
+         2},
         {"taken in another case", [](JoinFields& f) { f.name = "bOB"; }, 2},
         {"old version", [](JoinFields& f) { f.version = kProtocolVersion - 1; }, 1},
         {"wrong challenge answer", [](JoinFields& f) { f.answer ^= 1; }, 1},
         {"check byte", [](JoinFields& f) { f.checkByte = 0; }, 3},
-        {"version before check byte", [](JoinFields& f) { f.version = 1; f.checkByte = 9; }, 1},
+        {"version before check byte",
+         [](JoinFields& f) {
+             f.version = 1;
+             f.checkByte = 9;
+         },
+         1},
     };
     Join(0, "Bob");
     uint16_t slot = 1;
@@ -192,7 +198,8 @@ TEST_F(JoinTest, EveryTruncationOfAJoinIsDroppedWhole) {
     }
     // A version part that promises more than it holds is no version part either.
     std::vector<uint8_t> cutVersion(bytes.begin(), bytes.end() - 1);
-    RpcCallParams params{cutVersion.data(), uint32_t(cutVersion.size() * 8), FakeNetServer::AddressOf(3), nullptr};
+    RpcCallParams params{cutVersion.data(), uint32_t(cutVersion.size() * 8), FakeNetServer::AddressOf(3),
+                         nullptr};
     RpcPlayerJoin(&params);
     EXPECT_FALSE(pool()->IsConnected(3));
 }

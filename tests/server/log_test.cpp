@@ -177,8 +177,7 @@ TEST_F(LogTest, LongLinesAreCutAndFileOnlyLinesHaveNoPrefix) {
     std::vector<std::string> lines = SplitLines(ReadFile(kLogFileName));
     ASSERT_GE(lines.size(), 2u);
     std::string cut = lines[lines.size() - 2];
-    EXPECT_TRUE(std::regex_match(cut, std::regex(std::string(kStampPattern) + "x{2047}")))
-        << cut.size();
+    EXPECT_TRUE(std::regex_match(cut, std::regex(std::string(kStampPattern) + "x{2047}"))) << cut.size();
     EXPECT_EQ(lines.back(), "bare line");
     EXPECT_EQ(ReadFile(kLogFileName).find("not open yet"), std::string::npos);
 }

@@ -2,18 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace velt {
 namespace {
 
-std::string Text(const OwnedText& text) {
-    return text ? std::string(text.get()) : std::string("<null>");
-}
+std::string Text(const OwnedText& text) { return text ? std::string(text.get()) : std::string("<null>"); }
 
 TEST(PathUtil, DirectoryAndPrefix) {
     struct Case {
@@ -74,8 +72,8 @@ TEST(PathUtil, FileExistsOnlyForReadableRegularFiles) {
 
     EXPECT_TRUE(FileExists(file.c_str()));
     EXPECT_FALSE(FileExists((base + "/missing.vmb").c_str()));
-    EXPECT_FALSE(FileExists(base.c_str()));   // a directory is not a loadable file
-    EXPECT_FALSE(FileExists(fifo.c_str()));   // and probing a FIFO must not block
+    EXPECT_FALSE(FileExists(base.c_str()));  // a directory is not a loadable file
+    EXPECT_FALSE(FileExists(fifo.c_str()));  // and probing a FIFO must not block
     EXPECT_FALSE(FileExists(nullptr));
     if (::geteuid() != 0) {  // root reads regardless of permissions
         ASSERT_EQ(::chmod(file.c_str(), 0), 0);

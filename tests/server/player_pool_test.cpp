@@ -13,8 +13,10 @@ class PlayerPoolTest : public GameServerTest {
 protected:
     void SetUp() override {
         GameServerTest::SetUp();
-        scripts_.gameModePublics = {{"OnPlayerConnect", 1}, {"OnPlayerDisconnect", 1},
-                                    {"OnPlayerKeyStateChange", 1}, {"OnPlayerStateChange", 1}};
+        scripts_.gameModePublics = {{"OnPlayerConnect", 1},
+                                    {"OnPlayerDisconnect", 1},
+                                    {"OnPlayerKeyStateChange", 1},
+                                    {"OnPlayerStateChange", 1}};
         scripts_.filterScriptFiles = {"admin"};
         scripts_.filterScriptPublics["admin"] = scripts_.gameModePublics;
         console_->SetStringVariable("filterscripts", "admin");

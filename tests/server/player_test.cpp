@@ -49,8 +49,10 @@ class PlayerTest : public GameServerTest {
 protected:
     void SetUp() override {
         GameServerTest::SetUp();
-        scripts_.gameModePublics = {{"OnPlayerKeyStateChange", 1}, {"OnPlayerStateChange", 1},
-                                    {"OnPlayerDeath", 1}, {"OnPlayerStreamIn", 1},
+        scripts_.gameModePublics = {{"OnPlayerKeyStateChange", 1},
+                                    {"OnPlayerStateChange", 1},
+                                    {"OnPlayerDeath", 1},
+                                    {"OnPlayerStreamIn", 1},
                                     {"OnPlayerStreamOut", 1}};
         scripts_.filterScriptFiles = {"admin"};
         scripts_.filterScriptPublics["admin"] = scripts_.gameModePublics;
@@ -90,16 +92,29 @@ TEST_F(PlayerTest, SendsPickDeliveryKindChannelAndAudience) {
         bool rpc;
     } cases[] = {
         {[&] { game_->SendRpcToPlayer(RPC_ClientMessage, &bs, 1, 3); }, {1}, RELIABILITY_RELIABLE, 3, true},
-        {[&] { game_->SendRpcToPlayer(RPC_ClientMessage, &bs, 1, 0); }, {1}, RELIABILITY_RELIABLE_ORDERED, 0, true},
+        {[&] { game_->SendRpcToPlayer(RPC_ClientMessage, &bs, 1, 0); },
+         {1},
+         RELIABILITY_RELIABLE_ORDERED,
+         0,
+         true},
         {[&] { game_->SendRpcToAll(RPC_ClientMessage, &bs, 1, 3); }, {0, 2}, RELIABILITY_RELIABLE, 3, true},
-        {[&] { game_->SendRpcToAll(RPC_ClientMessage, &bs, kNoPlayer, 2); }, {0, 1, 2},
-         RELIABILITY_RELIABLE_ORDERED, 2, true},
+        {[&] { game_->SendRpcToAll(RPC_ClientMessage, &bs, kNoPlayer, 2); },
+         {0, 1, 2},
+         RELIABILITY_RELIABLE_ORDERED,
+         2,
+         true},
         // Streamers always get reliable ordered, even on channel 3.
-        {[&] { game_->SendRpcToPlayersStreamingPlayer(RPC_ClientMessage, &bs, 0, 3); }, {1},
-         RELIABILITY_RELIABLE_ORDERED, 3, true},
+        {[&] { game_->SendRpcToPlayersStreamingPlayer(RPC_ClientMessage, &bs, 0, 3); },
+         {1},
+         RELIABILITY_RELIABLE_ORDERED,
+         3,
+         true},
         {[&] { game_->SendPacketToPlayer(&bs, 2); }, {2}, RELIABILITY_UNRELIABLE_SEQUENCED, 1, false},
-        {[&] { game_->SendPacketToPlayerStreamers(&bs, 0, false); }, {1}, RELIABILITY_UNRELIABLE_SEQUENCED,
-         1, false},
+        {[&] { game_->SendPacketToPlayerStreamers(&bs, 0, false); },
+         {1},
+         RELIABILITY_UNRELIABLE_SEQUENCED,
+         1,
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.receivers.size() * 10 + c.channel);
@@ -329,11 +344,9 @@ TEST_F(PlayerTest, AimIsRelayedOnlyForADirectionFromInsideTheWorld) {
         Vector3 camera;
         bool pending;
     } cases[] = {
-        {{0, 1, 0}, {0, 0, 0}, true},
-        {{0, 0, 0}, {0, 0, 0}, false},
+        {{0, 1, 0}, {0, 0, 0}, true},      {{0, 0, 0}, {0, 0, 0}, false},
         {{1, 1, 0}, {0, 0, 0}, false},  // squared length 2
-        {{0, 1, 0}, {20000, 0, 0}, false},
-        {{NAN, 0, 0}, {0, 0, 0}, false},
+        {{0, 1, 0}, {20000, 0, 0}, false}, {{NAN, 0, 0}, {0, 0, 0}, false},
     };
     for (const Case& c : cases) {
         AimSyncRecord aim;
@@ -379,8 +392,8 @@ TEST_F(PlayerTest, ClockResyncWrapsTheDayAndSendsWholeMinutes) {
         float extra;
         std::vector<uint8_t> sent;
     } cases[] = {
-        {25, 0, 0.0f, {1, 0}},      // 1500 minutes: the day wraps first
-        {23, 59, 0.9f, {23, 59}},   // 1439.9 is still 23:59
+        {25, 0, 0.0f, {1, 0}},     // 1500 minutes: the day wraps first
+        {23, 59, 0.9f, {23, 59}},  // 1439.9 is still 23:59
     };
     for (const Case& c : cases) {
         player(0)->SetTime(c.hour, c.minute);
@@ -398,10 +411,10 @@ TEST_F(PlayerTest, ClockResyncWrapsTheDayAndSendsWholeMinutes) {
 
 TEST_F(PlayerTest, WeaponSlots) {
     const std::pair<int, int> slots[] = {
-        {0, 0},   {1, 0},   {2, 1},  {9, 1},   {10, 10}, {15, 10}, {16, 8}, {18, 8},  {19, -1},
-        {21, -1}, {22, 2},  {24, 2}, {25, 3},  {27, 3},  {28, 4},  {29, 4}, {32, 4},  {30, 5},
-        {31, 5},  {33, 6},  {34, 6}, {35, 7},  {38, 7},  {39, 8},  {40, 12}, {41, 9}, {43, 9},
-        {44, 11}, {46, 11}, {47, -1}, {255, -1}, {-1, -1},
+        {0, 0},   {1, 0},   {2, 1},  {9, 1},   {10, 10}, {15, 10}, {16, 8},   {18, 8},
+        {19, -1}, {21, -1}, {22, 2}, {24, 2},  {25, 3},  {27, 3},  {28, 4},   {29, 4},
+        {32, 4},  {30, 5},  {31, 5}, {33, 6},  {34, 6},  {35, 7},  {38, 7},   {39, 8},
+        {40, 12}, {41, 9},  {43, 9}, {44, 11}, {46, 11}, {47, -1}, {255, -1}, {-1, -1},
     };
     for (auto [weapon, slot] : slots) EXPECT_EQ(Player::GetWeaponSlot(weapon), slot) << weapon;
 }

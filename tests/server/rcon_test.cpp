@@ -9,8 +9,8 @@ namespace {
 
 std::vector<uint8_t> RconPacket(const std::string& text, int64_t declared = -1) {
     uint32_t length = uint32_t(declared < 0 ? text.size() : uint64_t(declared));
-    std::vector<uint8_t> out = {kRconCommandPacketId, uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16),
-                                uint8_t(length >> 24)};
+    std::vector<uint8_t> out = {kRconCommandPacketId, uint8_t(length), uint8_t(length >> 8),
+                                uint8_t(length >> 16), uint8_t(length >> 24)};
     out.insert(out.end(), text.begin(), text.end());
     return out;
 }
@@ -42,8 +42,8 @@ TEST_F(RconTest, LoginWordIsCaseFreeThePasswordIsNot) {
         int outcome;  // 1 logged in, 0 refused, -1 nothing at all
     };
     const Case cases[] = {
-        {"login", -1},          {"hello s3cret", -1}, {"loginx s3cret", -1}, {"login S3cret", 0},
-        {"login s3cre", 0},     {"LOGIN s3cret", 1},
+        {"login", -1},       {"hello s3cret", -1}, {"loginx s3cret", -1},
+        {"login S3cret", 0}, {"login s3cre", 0},   {"LOGIN s3cret", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -62,8 +62,9 @@ TEST_F(RconTest, LoginWordIsCaseFreeThePasswordIsNot) {
                   (std::vector<std::string>{"gm:OnRconLoginAttempt(" + ip + "," + attempt + "," +
                                             std::to_string(c.outcome) + ")"}));
         EXPECT_EQ(messages, (std::vector<std::string>{
-                                c.outcome == 1 ? "SERVER: You are logged in as admin."
-                                               : "SERVER: Bad admin password. Repeated attempts will get you banned."}));
+                                c.outcome == 1
+                                    ? "SERVER: You are logged in as admin."
+                                    : "SERVER: Bad admin password. Repeated attempts will get you banned."}));
     }
     EXPECT_TRUE(Logged("RCON (In-Game): Player #0 (Alice) failed login."));
     EXPECT_TRUE(Logged("RCON (In-Game): Player #0 (Alice) has logged in."));

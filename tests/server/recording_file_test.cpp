@@ -76,7 +76,8 @@ TEST_F(RecordingFileTest, DriverAndOnFootRoundTrip) {
     const std::vector<uint8_t> header = {0xE8, 0x03, 0, 0, 1, 0, 0, 0};
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8), header);
     // Second block: time 200 little-endian, then the record's own bytes.
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 75, bytes.begin() + 79), (std::vector<uint8_t>{200, 0, 0, 0}));
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 75, bytes.begin() + 79),
+              (std::vector<uint8_t>{200, 0, 0, 0}));
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 79, bytes.begin() + 79 + 63), Bytes(Car(2)));
 
     Recording car;
@@ -123,8 +124,9 @@ TEST_F(RecordingFileTest, ReopenReplacesAndHeaderOnlyLoadsEmpty) {
 }
 
 std::vector<uint8_t> Image(uint32_t version, uint32_t type, size_t bodyBytes) {
-    std::vector<uint8_t> b = {uint8_t(version), uint8_t(version >> 8), uint8_t(version >> 16), uint8_t(version >> 24),
-                              uint8_t(type),    uint8_t(type >> 8),    uint8_t(type >> 16),    uint8_t(type >> 24)};
+    std::vector<uint8_t> b = {uint8_t(version),       uint8_t(version >> 8), uint8_t(version >> 16),
+                              uint8_t(version >> 24), uint8_t(type),         uint8_t(type >> 8),
+                              uint8_t(type >> 16),    uint8_t(type >> 24)};
     b.resize(8 + bodyBytes, 0x5A);
     return b;
 }
@@ -140,15 +142,19 @@ TEST_F(RecordingFileTest, CorruptFilesAreRefused) {
     const Case cases[] = {
         {"empty file", {}, RECORDING_NONE, RecordingStatus::ShortHeader, 0},
         {"half a header", {0xE8, 0x03, 0, 0, 1, 0, 0}, RECORDING_NONE, RecordingStatus::ShortHeader, 0},
-        {"older headerless layout", Image(0, 0x3F800000, 67), RECORDING_DRIVER, RecordingStatus::OtherVersion, 0},
+        {"older headerless layout", Image(0, 0x3F800000, 67), RECORDING_DRIVER, RecordingStatus::OtherVersion,
+         0},
         {"version 999", Image(999, 1, 0), RECORDING_NONE, RecordingStatus::OtherVersion, 0},
         {"type 0", Image(1000, 0, 0), RECORDING_NONE, RecordingStatus::BadType, 0},
         {"type 3", Image(1000, 3, 72), RECORDING_NONE, RecordingStatus::BadType, 0},
         {"type -1", Image(1000, 0xFFFFFFFFu, 67), RECORDING_NONE, RecordingStatus::BadType, 0},
-        {"driver block cut short", Image(1000, 1, 2 * 67 - 1), RECORDING_NONE, RecordingStatus::PartialRecord, 0},
-        {"driver plus a stray byte", Image(1000, 1, 67 + 1), RECORDING_DRIVER, RecordingStatus::PartialRecord, 0},
+        {"driver block cut short", Image(1000, 1, 2 * 67 - 1), RECORDING_NONE, RecordingStatus::PartialRecord,
+         0},
+        {"driver plus a stray byte", Image(1000, 1, 67 + 1), RECORDING_DRIVER, RecordingStatus::PartialRecord,
+         0},
         {"on foot sized as driver", Image(1000, 2, 67), RECORDING_ONFOOT, RecordingStatus::PartialRecord, 0},
-        {"driver asked as on foot", Image(1000, 1, 72 * 67), RECORDING_ONFOOT, RecordingStatus::TypeMismatch, 0},
+        {"driver asked as on foot", Image(1000, 1, 72 * 67), RECORDING_ONFOOT, RecordingStatus::TypeMismatch,
+         0},
         {"on foot asked as driver", Image(1000, 2, 72), RECORDING_DRIVER, RecordingStatus::TypeMismatch, 0},
         {"two driver blocks", Image(1000, 1, 2 * 67), RECORDING_DRIVER, RecordingStatus::Ok, 2},
         {"one on-foot block", Image(1000, 2, 72), RECORDING_NONE, RecordingStatus::Ok, 1},
@@ -179,9 +185,7 @@ TEST_F(RecordingFileTest, UnreadableAndOversizedFiles) {
     EXPECT_EQ(LoadRecording(Path("missing.rec").c_str(), RECORDING_NONE, r), RecordingStatus::CannotOpen);
     EXPECT_EQ(LoadRecording(dir_.c_str(), RECORDING_NONE, r), RecordingStatus::CannotOpen);
     EXPECT_EQ(LoadRecording(nullptr, RECORDING_NONE, r), RecordingStatus::CannotOpen);
-    {
-        std::ofstream f(Path("empty.rec"), std::ios::binary);
-    }
+    { std::ofstream f(Path("empty.rec"), std::ios::binary); }
     EXPECT_EQ(LoadRecording(Path("empty.rec").c_str(), RECORDING_NONE, r), RecordingStatus::ShortHeader);
 
     // A sparse file past the cap is refused from its size, before anything is allocated.

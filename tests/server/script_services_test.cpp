@@ -93,13 +93,16 @@ const std::map<std::string, Expected> kExpected = {
 // Calls any dispatcher with plain arguments: player id 0, the text "text", 1.5 for floats.
 template <class T>
 T DefaultArg() {
-    if constexpr (std::is_same_v<T, float>) return 1.5f;
-    else if constexpr (std::is_same_v<T, const char*>) return "text";
+    if constexpr (std::is_same_v<T, float>)
+        return 1.5f;
+    else if constexpr (std::is_same_v<T, const char*>)
+        return "text";
     else if constexpr (std::is_same_v<T, char*>) {
         static char buffer[16];
         std::snprintf(buffer, sizeof buffer, "text");
         return buffer;
-    } else return 0;
+    } else
+        return 0;
 }
 template <class C, class... A>
 int32_t CallWithDefaults(C& host, int32_t (C::*fn)(A...)) {
@@ -120,8 +123,9 @@ struct Dispatcher {
 
 const std::vector<Dispatcher>& AllDispatchers() {
     static const std::vector<Dispatcher> all = {
-#define VELT_X(name, params, args, fsInit, fsRule, gmInit, gmKind) \
-    {#name, [](FilterScripts& h) { return CallWithDefaults(h, &FilterScripts::name); }, TEST_GM_##gmKind(name)},
+#define VELT_X(name, params, args, fsInit, fsRule, gmInit, gmKind)                      \
+    {#name, [](FilterScripts& h) { return CallWithDefaults(h, &FilterScripts::name); }, \
+     TEST_GM_##gmKind(name)},
         VELT_SCRIPT_CALLBACKS(VELT_X)
 #undef VELT_X
     };
@@ -135,9 +139,16 @@ struct Pattern {
     std::map<Rule, std::pair<int32_t, std::vector<int>>> expected;  // result, slots that ran
 };
 const std::vector<Pattern> kPatterns = {
-    {{2, 0, 3}, {{SZ, {0, {0, 2}}}, {SN, {1, {0}}}, {AL, {3, {0, 2, 5}}}, {AV, {0, {0, 2, 5}}}, {A1, {1, {0, 2, 5}}}}},
-    {{0, 5, 0}, {{SZ, {0, {0}}}, {SN, {1, {0, 2}}}, {AL, {0, {0, 2, 5}}}, {AV, {0, {0, 2, 5}}}, {A1, {1, {0, 2, 5}}}}},
-    {{4, 5, 6}, {{SZ, {6, {0, 2, 5}}}, {SN, {1, {0}}}, {AL, {6, {0, 2, 5}}}, {AV, {1, {0, 2, 5}}}, {A1, {1, {0, 2, 5}}}}},
+    {{2, 0, 3},
+     {{SZ, {0, {0, 2}}}, {SN, {1, {0}}}, {AL, {3, {0, 2, 5}}}, {AV, {0, {0, 2, 5}}}, {A1, {1, {0, 2, 5}}}}},
+    {{0, 5, 0},
+     {{SZ, {0, {0}}}, {SN, {1, {0, 2}}}, {AL, {0, {0, 2, 5}}}, {AV, {0, {0, 2, 5}}}, {A1, {1, {0, 2, 5}}}}},
+    {{4, 5, 6},
+     {{SZ, {6, {0, 2, 5}}},
+      {SN, {1, {0}}},
+      {AL, {6, {0, 2, 5}}},
+      {AV, {1, {0, 2, 5}}},
+      {A1, {1, {0, 2, 5}}}}},
 };
 
 TEST(ScriptServices, TableCoversEveryCallbackOnce) {

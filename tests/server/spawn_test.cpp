@@ -28,8 +28,10 @@ class SpawnTest : public ProtocolTest {
 protected:
     void SetUp() override {
         ProtocolTest::SetUp();
-        scripts_.gameModePublics = {{"OnPlayerRequestClass", 1}, {"OnPlayerRequestSpawn", 1},
-                                    {"OnPlayerSpawn", 1},        {"OnPlayerDeath", 1}};
+        scripts_.gameModePublics = {{"OnPlayerRequestClass", 1},
+                                    {"OnPlayerRequestSpawn", 1},
+                                    {"OnPlayerSpawn", 1},
+                                    {"OnPlayerDeath", 1}};
         StartProtocol();
         Join(0, "Alice");
         Join(1, "Bob");
@@ -53,7 +55,8 @@ TEST_F(SpawnTest, ClassRequestIsAnsweredWithTheSpawnRecordAsItStands) {
     std::vector<uint8_t> answer = Answer(0, RPC_ClassRequest);
     ASSERT_EQ(answer.size(), 1u + SpawnInfo::kSize);
     EXPECT_EQ(answer[0], 1);
-    EXPECT_EQ(std::vector<uint8_t>(answer.begin() + 1, answer.end()), std::vector<uint8_t>(SpawnInfo::kSize, 0));
+    EXPECT_EQ(std::vector<uint8_t>(answer.begin() + 1, answer.end()),
+              std::vector<uint8_t>(SpawnInfo::kSize, 0));
 
     game_->AddPlayerClass(ClassOf(0));
     game_->AddPlayerClass(ClassOf(294));
@@ -114,7 +117,8 @@ TEST_F(SpawnTest, SpawnWithoutLeaveBansAndKicksAClientButNotABot) {
     scripts_.Clear();
 
     CallEmptyRpc(RPC_PlayerSpawned, 0);
-    const std::string ban = "AddToBanList " + std::string(FakeNetServer::AddressOf(0).ToString(false)) + " 600000";
+    const std::string ban =
+        "AddToBanList " + std::string(FakeNetServer::AddressOf(0).ToString(false)) + " 600000";
     EXPECT_NE(std::find(net_->calls.begin(), net_->calls.end(), ban), net_->calls.end());
     EXPECT_TRUE(Kicked(0));
     EXPECT_FALSE(pool()->IsConnected(0));

@@ -15,7 +15,9 @@ protected:
         settings_.streamDistance = 100.0f;
         StartProtocol();
     }
-    void MoveTo(uint16_t id, float x, float y, float z = 10.0f) { player(id)->UpdatePosition(x, y, z, false); }
+    void MoveTo(uint16_t id, float x, float y, float z = 10.0f) {
+        player(id)->UpdatePosition(x, y, z, false);
+    }
 
     struct Marker {
         uint16_t id;

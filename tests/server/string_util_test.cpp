@@ -76,10 +76,10 @@ TEST(StringUtil, CaseHelpersFoldAsciiOnly) {
         {"content-type", "CONTENT-TYPE", 12, 0},
         {"abc", "abd", 3, 'C' - 'D'},
         {"abc", "abd", 2, 0},
-        {"ab", "abc", 5, -'C'},       // end of a reads as a terminator
+        {"ab", "abc", 5, -'C'},  // end of a reads as a terminator
         {"abc", "ab", 5, 'C'},
         {"ab\0x"sv, "ab\0y"sv, 4, 0},  // stops after a's terminator
-        {"\xFF", "a", 1, -1 - 'A'},     // signed characters
+        {"\xFF", "a", 1, -1 - 'A'},    // signed characters
         {"x", "y", 0, 0},
     };
     for (const auto& c : compares) EXPECT_EQ(CompareNoCaseUpperN(c.a, c.b, c.n), c.expected) << c.a;
@@ -94,7 +94,8 @@ bool ReferenceMatch(std::string_view p, std::string_view t, std::vector<int>& me
     if (i == p.size())
         result = j == t.size();
     else if (p[i] == '*')
-        result = ReferenceMatch(p, t, memo, i + 1, j) || (j < t.size() && ReferenceMatch(p, t, memo, i, j + 1));
+        result =
+            ReferenceMatch(p, t, memo, i + 1, j) || (j < t.size() && ReferenceMatch(p, t, memo, i, j + 1));
     else
         result = j < t.size() && (p[i] == '?' || p[i] == t[j]) && ReferenceMatch(p, t, memo, i + 1, j + 1);
     slot = result;
@@ -107,14 +108,26 @@ TEST(StringUtil, WildcardMatch) {
         bool match;
     };
     const Case cases[] = {
-        {"*.vmb", "test.vmb", true},   {"t?st", "toast", false},  {"t?st", "test", true},
-        {"*.vmb", "test.vmbx", false}, {"", "", true},            {"", "a", false},
-        {"*", "", true},               {"a**", "abc", true},      {"a*", "a", true},
-        {"*a", "", false},             {"?", "", false},          {"abc", "ABC", false},
-        {"a*b*c", "axxbxxc", true},    {"a*b*c", "axxbxx", false}, {"*b*a", "abba", true},
-        {"*?*", "x", true},            {"\xE9*", "\xE9t\xE9", true},
+        {"*.vmb", "test.vmb", true},
+        {"t?st", "toast", false},
+        {"t?st", "test", true},
+        {"*.vmb", "test.vmbx", false},
+        {"", "", true},
+        {"", "a", false},
+        {"*", "", true},
+        {"a**", "abc", true},
+        {"a*", "a", true},
+        {"*a", "", false},
+        {"?", "", false},
+        {"abc", "ABC", false},
+        {"a*b*c", "axxbxxc", true},
+        {"a*b*c", "axxbxx", false},
+        {"*b*a", "abba", true},
+        {"*?*", "x", true},
+        {"\xE9*", "\xE9t\xE9", true},
     };
-    for (const auto& c : cases) EXPECT_EQ(WildcardMatch(c.pattern, c.text), c.match) << c.pattern << " ~ " << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(WildcardMatch(c.pattern, c.text), c.match) << c.pattern << " ~ " << c.text;
 
     // A pattern that makes a backtracking matcher try every split: must still answer at once.
     std::string hostile;
@@ -132,7 +145,8 @@ TEST(StringUtil, WildcardMatch) {
         const std::string pattern = randomText("ab*?", 7);
         const std::string text = randomText("ab", 9);
         std::vector<int> memo((pattern.size() + 1) * (text.size() + 1), -1);
-        ASSERT_EQ(WildcardMatch(pattern, text), ReferenceMatch(pattern, text, memo, 0, 0)) << pattern << " ~ " << text;
+        ASSERT_EQ(WildcardMatch(pattern, text), ReferenceMatch(pattern, text, memo, 0, 0))
+            << pattern << " ~ " << text;
     }
 }
 
@@ -186,8 +200,13 @@ TEST(StringUtil, Base64Encode) {
         std::string_view data, encoded;
     };
     const Case cases[] = {
-        {"", ""},         {"a", "YQ=="},     {"ab", "YWI="},     {"abc", "YWJj"},
-        {"foobar", "Zm9vYmFy"}, {"\xFF\xFE\xFD", "//79"}, {"\xFB\xFF", "+/8="},
+        {"", ""},
+        {"a", "YQ=="},
+        {"ab", "YWI="},
+        {"abc", "YWJj"},
+        {"foobar", "Zm9vYmFy"},
+        {"\xFF\xFE\xFD", "//79"},
+        {"\xFB\xFF", "+/8="},
     };
     for (const auto& c : cases) {
         std::vector<char> out(Base64EncodedSize(c.data.size()));
@@ -207,10 +226,12 @@ TEST(StringUtil, NameRuleAndHexDigits) {
         bool invalid;
     };
     const Case cases[] = {
-        {"Player_[1]", false}, {"$()=.@[]_09azAZ", false}, {"", false},
-        {"has space", true},   {"bad\x80", true},          {"caf\xC3\xA9", true},
-        {"a-b", true},         {"a\\b", true},             {"a^b", true},
-        {"a`b", true},         {"a{b}", true},             {"ab\0c"sv, true},
+        {"Player_[1]", false}, {"$()=.@[]_09azAZ", false},
+        {"", false},           {"has space", true},
+        {"bad\x80", true},     {"caf\xC3\xA9", true},
+        {"a-b", true},         {"a\\b", true},
+        {"a^b", true},         {"a`b", true},
+        {"a{b}", true},        {"ab\0c"sv, true},
     };
     for (const auto& c : cases) EXPECT_EQ(HasInvalidNameChar(c.name), c.invalid) << c.name;
 
@@ -242,9 +263,9 @@ TEST(StringUtil, ColourEmbeds) {
         std::int32_t value;
     };
     const ParseCase parses[] = {
-        {"{ff00FF}", 0xFF00FF},   {"{FFFFFF}", 0xFFFFFF}, {"{000000}x", 0},
-        {"{12345}", -1},          {"{1234567}", -1},      {"{GGGGGG}", -1},
-        {"x{123456}", -1},        {"{123456", -1},        {"{123456}"sv.substr(0, 7), -1},
+        {"{ff00FF}", 0xFF00FF}, {"{FFFFFF}", 0xFFFFFF}, {"{000000}x", 0},
+        {"{12345}", -1},        {"{1234567}", -1},      {"{GGGGGG}", -1},
+        {"x{123456}", -1},      {"{123456", -1},        {"{123456}"sv.substr(0, 7), -1},
     };
     for (const auto& c : parses) EXPECT_EQ(ParseColourEmbed(c.text), c.value) << c.text;
 
@@ -288,18 +309,15 @@ TEST(StringUtil, ChatTextAndUrlDecoding) {
         std::string input, output;
     };
     const Case chats[] = {
-        {"100% ~k~", "100# #k~"},
-        {"~K~ stays", "~K~ stays"},
-        {"~~k", "~#k"},
-        {"{FF0000}%", "#"},
-        {"~{123456}k~", "#k~"},  // the token formed once the embed is gone is caught too
+        {"100% ~k~", "100# #k~"}, {"~K~ stays", "~K~ stays"}, {"~~k", "~#k"},
+        {"{FF0000}%", "#"},       {"~{123456}k~", "#k~"},  // the token formed once the embed is gone is caught too
         {"end ~", "end ~"},
     };
     for (const auto& c : chats) EXPECT_EQ(InPlace(SanitiseChatText, c.input), c.output) << c.input;
 
     const Case urls[] = {
-        {"a%2fb+c", "a/b c"}, {"%41%4a%4A", "AJJ"}, {"%", "%"},       {"%4", "%4"},
-        {"100%", "100%"},     {"%zz%g1", "%zz%g1"}, {"%%41", "%A"},   {"%E9", "\xE9"},
+        {"a%2fb+c", "a/b c"}, {"%41%4a%4A", "AJJ"}, {"%", "%"},     {"%4", "%4"},
+        {"100%", "100%"},     {"%zz%g1", "%zz%g1"}, {"%%41", "%A"}, {"%E9", "\xE9"},
     };
     for (const auto& c : urls) EXPECT_EQ(InPlace(UrlDecode, c.input), c.output) << c.input;
 
@@ -316,7 +334,13 @@ TEST(StringUtil, ChatTextAndUrlDecoding) {
     EXPECT_EQ(UrlDecode(full.data.get(), full.size), 1u);
     EXPECT_EQ(full.View(2), "A\0"sv);
 
-    EXPECT_EQ(InPlace([](char* t, std::size_t n) { ReverseString(t, n); return std::size_t{0}; }, "abc"), "cba");
+    EXPECT_EQ(InPlace(
+                  [](char* t, std::size_t n) {
+                      ReverseString(t, n);
+                      return std::size_t{0};
+                  },
+                  "abc"),
+              "cba");
     ExactBuffer odd("abcd");
     ReverseString(odd.data.get(), odd.size);
     EXPECT_EQ(odd.View(4), "dcba");

@@ -18,7 +18,8 @@ namespace {
 
 std::vector<uint8_t> FromHex(const std::string& hex) {
     std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
 
@@ -176,8 +177,7 @@ const char* kUnoccupiedHex =
     "4d00020000803f0000000000000000000000000000803f000000000000a0400000c0400000e0400000000000000000"
     "000000bf303132333435363738393a3b00007a44";
 const char* kSpectatorHex = "0100020003000000c8c20000c84200004842";
-const char* kBulletHex =
-    "0107000000803f0000004000004040000080400000a0400000c040000000bf0000803e0000803f1f";
+const char* kBulletHex = "0107000000803f0000004000004040000080400000a0400000c040000000bf0000803e0000803f1f";
 
 // ---- raw records ----------------------------------------------------------------------------
 
@@ -375,14 +375,44 @@ TEST(SyncRecords, WeaponsUpdateEntries) {
     };
     const Case cases[] = {
         {"targets only", "07000900", true, {}},
-        {"two entries", "07000900" "00160000" "01171900", true, {0, 1}},
-        {"slot 13 skipped, 12 kept", "07000900" "0d1e6400" "0c204006", true, {12}},
-        {"later entry for a slot wins", "07000900" "02160100" "0216c800", true, {2}},
+        {"two entries",
+         "07000900"
+         "00160000"
+         "01171900",
+         true,
+         {0, 1}},
+        {"slot 13 skipped, 12 kept",
+         "07000900"
+         "0d1e6400"
+         "0c204006",
+         true,
+         {12}},
+        {"later entry for a slot wins",
+         "07000900"
+         "02160100"
+         "0216c800",
+         true,
+         {2}},
         // A fragment of 1 to 3 bytes after the last whole entry is not an entry (counting from
         // the packet length would read 2- and 3-byte fragments as entries past the end).
-        {"one-byte fragment ignored", "07000900" "00160000" "01", true, {0}},
-        {"two-byte fragment ignored", "07000900" "00160000" "0117", true, {0}},
-        {"three-byte fragment ignored", "07000900" "00160000" "011764", true, {0}},
+        {"one-byte fragment ignored",
+         "07000900"
+         "00160000"
+         "01",
+         true,
+         {0}},
+        {"two-byte fragment ignored",
+         "07000900"
+         "00160000"
+         "0117",
+         true,
+         {0}},
+        {"three-byte fragment ignored",
+         "07000900"
+         "00160000"
+         "011764",
+         true,
+         {0}},
         {"no target ids", "070009", false, {}},
         {"empty", "", false, {}},
     };
@@ -407,7 +437,11 @@ TEST(SyncRecords, WeaponsUpdateEntries) {
         for (int s : c.slots) EXPECT_TRUE(r.present[size_t(s)]) << s;
     }
     // Values of the last two interesting cases.
-    auto bytes = FromHex("cc07000900" "0c204006" "02160100" "0216c800");
+    auto bytes = FromHex(
+        "cc07000900"
+        "0c204006"
+        "02160100"
+        "0216c800");
     BitStream bs(bytes.data(), uint32_t(bytes.size()), false);
     uint8_t id = 0;
     ASSERT_TRUE(bs.Read(id));
@@ -440,8 +474,8 @@ TEST(SyncRecords, KeyStateAndHealthArmourByte) {
     const struct {
         uint8_t health, armour, packed, healthBack, armourBack;
     } bytes[] = {
-        {100, 0, 0xF0, 100, 0},  {50, 50, 0x77, 49, 49}, {255, 1, 0xF0, 100, 0}, {99, 100, 0xEF, 98, 100},
-        {7, 13, 0x11, 7, 7},     {6, 0, 0x00, 0, 0},     {0, 200, 0x0F, 0, 100},
+        {100, 0, 0xF0, 100, 0}, {50, 50, 0x77, 49, 49}, {255, 1, 0xF0, 100, 0}, {99, 100, 0xEF, 98, 100},
+        {7, 13, 0x11, 7, 7},    {6, 0, 0x00, 0, 0},     {0, 200, 0x0F, 0, 100},
     };
     for (const auto& b : bytes) {
         SCOPED_TRACE(int(b.health) * 1000 + b.armour);
@@ -463,7 +497,7 @@ TEST(SyncRecords, RelayedVehicleHealthSaturates) {
     const struct {
         float in;
         uint16_t out;
-    } cases[] = {{999.9f, 999}, {1000.0f, 1000}, {0.99f, 0}, {-5.5f, 0},        {-inf, 0},
+    } cases[] = {{999.9f, 999}, {1000.0f, 1000},   {0.99f, 0},        {-5.5f, 0},   {-inf, 0},
                  {nan, 0},      {65535.0f, 65535}, {70000.0f, 65535}, {inf, 65535}, {249.999f, 249}};
     for (const auto& c : cases) EXPECT_EQ(RelayedVehicleHealth(c.in), c.out) << c.in;
 }
@@ -484,9 +518,10 @@ TEST(SyncRelay, OnFootGoldenForms) {
     BitStream full;
     WriteOnFootRelay(full, 42, OnFootFixture());
     EXPECT_EQ(full.GetNumberOfBitsUsed(), 472);
-    EXPECT_EQ(StreamHex(full),
-              "cf2a00c07fe00001008000200fc0000030000018100bfdfffdfffdffdc1408000000fffdfffdffffffaa0e0001007c0001"
-              "017e00000081feff0400");
+    EXPECT_EQ(
+        StreamHex(full),
+        "cf2a00c07fe00001008000200fc0000030000018100bfdfffdfffdffdc1408000000fffdfffdffffffaa0e0001007c0001"
+        "017e00000081feff0400");
 
     uint16_t who = 0;
     OnFootSyncRecord back;
@@ -533,7 +568,8 @@ TEST(SyncRelay, DriverGoldenForms) {
     BitStream minimal;
     WriteDriverRelay(minimal, 9, bare);
     EXPECT_EQ(minimal.GetNumberOfBitsUsed(), 304);
-    EXPECT_EQ(StreamHex(minimal), "c80900cf0780ff0000080000000000000000000c842000048430000204100000000000077054");
+    EXPECT_EQ(StreamHex(minimal),
+              "c80900cf0780ff0000080000000000000000000c842000048430000204100000000000077054");
 
     uint16_t who = 0;
     InCarSyncRecord back;
@@ -607,19 +643,47 @@ TEST(SyncRelay, ReadersRefuseWrongIdAndTruncation) {
     };
     const Form forms[] = {
         {"on foot", [](BitStream& bs) { WriteOnFootRelay(bs, 1, OnFootFixture()); },
-         [](BitStream& bs) { uint16_t id; OnFootSyncRecord r; return ReadOnFootRelay(bs, id, r); }},
+         [](BitStream& bs) {
+             uint16_t id;
+             OnFootSyncRecord r;
+             return ReadOnFootRelay(bs, id, r);
+         }},
         {"driver", [](BitStream& bs) { WriteDriverRelay(bs, 1, InCarFixture()); },
-         [](BitStream& bs) { uint16_t id; InCarSyncRecord r; return ReadDriverRelay(bs, id, r); }},
+         [](BitStream& bs) {
+             uint16_t id;
+             InCarSyncRecord r;
+             return ReadDriverRelay(bs, id, r);
+         }},
         {"passenger", [](BitStream& bs) { WritePassengerRelay(bs, 1, PassengerFixture()); },
-         [](BitStream& bs) { uint16_t id; PassengerSyncRecord r; return ReadPassengerRelay(bs, id, r); }},
+         [](BitStream& bs) {
+             uint16_t id;
+             PassengerSyncRecord r;
+             return ReadPassengerRelay(bs, id, r);
+         }},
         {"aim", [](BitStream& bs) { WriteAimRelay(bs, 1, AimFixture()); },
-         [](BitStream& bs) { uint16_t id; AimSyncRecord r; return ReadAimRelay(bs, id, r); }},
+         [](BitStream& bs) {
+             uint16_t id;
+             AimSyncRecord r;
+             return ReadAimRelay(bs, id, r);
+         }},
         {"trailer", [](BitStream& bs) { WriteTrailerRelay(bs, 1, TrailerFixture()); },
-         [](BitStream& bs) { uint16_t id; TrailerSyncRecord r; return ReadTrailerRelay(bs, id, r); }},
+         [](BitStream& bs) {
+             uint16_t id;
+             TrailerSyncRecord r;
+             return ReadTrailerRelay(bs, id, r);
+         }},
         {"unoccupied", [](BitStream& bs) { WriteUnoccupiedRelay(bs, 1, UnoccupiedFixture()); },
-         [](BitStream& bs) { uint16_t id; UnoccupiedSyncRecord r; return ReadUnoccupiedRelay(bs, id, r); }},
+         [](BitStream& bs) {
+             uint16_t id;
+             UnoccupiedSyncRecord r;
+             return ReadUnoccupiedRelay(bs, id, r);
+         }},
         {"bullet", [](BitStream& bs) { WriteBulletRelay(bs, 1, BulletFixture()); },
-         [](BitStream& bs) { uint16_t id; BulletSyncRecord r; return ReadBulletRelay(bs, id, r); }},
+         [](BitStream& bs) {
+             uint16_t id;
+             BulletSyncRecord r;
+             return ReadBulletRelay(bs, id, r);
+         }},
     };
     for (const Form& own : forms) {
         SCOPED_TRACE(own.name);

@@ -76,7 +76,8 @@ std::string RecordHex(const T& r) {
 }
 
 std::string FormText(const BitStream& bs) {
-    return std::to_string(bs.GetNumberOfBitsUsed()) + " " + Hex(bs.GetData(), size_t(bs.GetNumberOfBytesUsed()));
+    return std::to_string(bs.GetNumberOfBitsUsed()) + " " +
+           Hex(bs.GetData(), size_t(bs.GetNumberOfBytesUsed()));
 }
 
 bool Handle(const std::string& kind, uint16_t pid, Values& v, std::string& out) {

@@ -50,9 +50,13 @@ TEST(VectorMath, VectorsAndTransform) {
     EXPECT_FLOAT_EQ(VectorLength({3, 4, 12}), 13.0f);
     EXPECT_FLOAT_EQ(VectorLengthSquared({3, 4, 12}), 169.0f);
     const Vector3 z = CrossProduct({1, 0, 0}, {0, 1, 0});
-    EXPECT_EQ(z.x, 0.0f); EXPECT_EQ(z.y, 0.0f); EXPECT_EQ(z.z, 1.0f);
+    EXPECT_EQ(z.x, 0.0f);
+    EXPECT_EQ(z.y, 0.0f);
+    EXPECT_EQ(z.z, 1.0f);
     const Vector3 c = CrossProduct({0, 0, 1}, {1, 0, 0});  // z x x = y, not -y
-    EXPECT_EQ(c.x, 0.0f); EXPECT_EQ(c.y, 1.0f); EXPECT_EQ(c.z, 0.0f);
+    EXPECT_EQ(c.x, 0.0f);
+    EXPECT_EQ(c.y, 1.0f);
+    EXPECT_EQ(c.z, 0.0f);
 
     Matrix4 m;  // quarter turn about z, moved to (10, 20, 30)
     m.right = {0, 1, 0, 0};
@@ -88,17 +92,31 @@ TEST(VectorMath, QuaternionMatrixRoundTrips) {
     m.right.w = m.up.w = m.at.w = 7.0f;
     m.pos = {1, 2, 3, 4};
     QuaternionToMatrix4({1, 0, 0, 0}, m);
-    EXPECT_EQ(m.right.x, 1.0f); EXPECT_EQ(m.right.y, 0.0f); EXPECT_EQ(m.right.z, 0.0f);
-    EXPECT_EQ(m.up.x, 0.0f);    EXPECT_EQ(m.up.y, 1.0f);    EXPECT_EQ(m.up.z, 0.0f);
-    EXPECT_EQ(m.at.x, 0.0f);    EXPECT_EQ(m.at.y, 0.0f);    EXPECT_EQ(m.at.z, 1.0f);
-    EXPECT_EQ(m.right.w, 7.0f); EXPECT_EQ(m.up.w, 7.0f); EXPECT_EQ(m.at.w, 7.0f);
-    EXPECT_EQ(m.pos.x, 1.0f); EXPECT_EQ(m.pos.w, 4.0f);
+    EXPECT_EQ(m.right.x, 1.0f);
+    EXPECT_EQ(m.right.y, 0.0f);
+    EXPECT_EQ(m.right.z, 0.0f);
+    EXPECT_EQ(m.up.x, 0.0f);
+    EXPECT_EQ(m.up.y, 1.0f);
+    EXPECT_EQ(m.up.z, 0.0f);
+    EXPECT_EQ(m.at.x, 0.0f);
+    EXPECT_EQ(m.at.y, 0.0f);
+    EXPECT_EQ(m.at.z, 1.0f);
+    EXPECT_EQ(m.right.w, 7.0f);
+    EXPECT_EQ(m.up.w, 7.0f);
+    EXPECT_EQ(m.at.w, 7.0f);
+    EXPECT_EQ(m.pos.x, 1.0f);
+    EXPECT_EQ(m.pos.w, 4.0f);
     EXPECT_EQ(FacingAngleFromUp(m.up.x, m.up.y), 0.0f);
 
     // Half turns (negative trace, w = 0) and near half turns: the axis signs must survive.
     const Quaternion halfTurns[] = {
-        {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}, {0, 0.70710678f, -0.70710678f, 0},
-        {0, 0.6f, 0, -0.8f}, {0, -0.48f, 0.6f, 0.64f}, Normalised({1e-4f, 0.3f, -0.5f, 0.8f}),
+        {0, 1, 0, 0},
+        {0, 0, 1, 0},
+        {0, 0, 0, 1},
+        {0, 0.70710678f, -0.70710678f, 0},
+        {0, 0.6f, 0, -0.8f},
+        {0, -0.48f, 0.6f, 0.64f},
+        Normalised({1e-4f, 0.3f, -0.5f, 0.8f}),
     };
     for (const auto& q : halfTurns) {
         SCOPED_TRACE(testing::Message() << q.w << " " << q.x << " " << q.y << " " << q.z);
@@ -149,8 +167,9 @@ TEST(VectorMath, EulerAngles) {
         ASSERT_NEAR(back.z, angles.z, 2e-3f) << round;
     }
     // Straight up or down: the sine of the pitch can round past 1; the pitch must stay finite.
-    for (const Quaternion& q : {Quaternion{0.7071068f, 0, 0.7071068f, 0}, Quaternion{0.7071068f, 0, -0.7071068f, 0},
-                                EulerToQuaternion({0.3f, kPi / 2, -0.2f})}) {
+    for (const Quaternion& q :
+         {Quaternion{0.7071068f, 0, 0.7071068f, 0}, Quaternion{0.7071068f, 0, -0.7071068f, 0},
+          EulerToQuaternion({0.3f, kPi / 2, -0.2f})}) {
         const Vector3 e = QuaternionToEuler(q);
         EXPECT_FALSE(std::isnan(e.y));
         EXPECT_NEAR(std::fabs(e.y), kPi / 2, 2e-3f);

@@ -18,78 +18,78 @@ using test::Vm;
 
 // Loads made while one of these lives keep the code of their file.
 struct PlainLoads {
-  PlainLoads() { vm_internal::setCodeFusion(false); }
-  ~PlainLoads() { vm_internal::setCodeFusion(true); }
-  PlainLoads(const PlainLoads&) = delete;
-  PlainLoads& operator=(const PlainLoads&) = delete;
+    PlainLoads() { vm_internal::setCodeFusion(false); }
+    ~PlainLoads() { vm_internal::setCodeFusion(true); }
+    PlainLoads(const PlainLoads&) = delete;
+    PlainLoads& operator=(const PlainLoads&) = delete;
 };
 
 // What a run leaves behind for anyone to see.
 struct Outcome {
-  int err = -1;
-  cell ret = 0;
-  cell pri = 0, alt = 0, frm = 0, cip = 0, stk = 0, hea = 0;
-  std::vector<uint8_t> memory;  // the data block, heap and stack included
-  bool operator==(const Outcome&) const = default;
+    int err = -1;
+    cell ret = 0;
+    cell pri = 0, alt = 0, frm = 0, cip = 0, stk = 0, hea = 0;
+    std::vector<uint8_t> memory;  // the data block, heap and stack included
+    bool operator==(const Outcome&) const = default;
 };
 
 std::string describe(const Outcome& o) {
-  std::ostringstream s;
-  s << "err " << o.err << " ret " << o.ret << " pri " << o.pri << " alt " << o.alt << " frm " << o.frm
-    << " cip " << o.cip << " stk " << o.stk << " hea " << o.hea;
-  return s.str();
+    std::ostringstream s;
+    s << "err " << o.err << " ret " << o.ret << " pri " << o.pri << " alt " << o.alt << " frm " << o.frm
+      << " cip " << o.cip << " stk " << o.stk << " hea " << o.hea;
+    return s.str();
 }
 
 Outcome capture(const VmInstance& inst, int err, cell ret) {
-  Outcome o;
-  o.err = err;
-  o.ret = ret;
-  o.pri = inst.reg_pri;
-  o.alt = inst.reg_alt;
-  o.frm = inst.frame;
-  o.cip = inst.cip;
-  o.stk = inst.stack;
-  o.hea = inst.heap;
-  const VmFileHeader h = VmFileHeader::read(inst.image);
-  const uint8_t* data = inst.image + h.dat;
-  o.memory.assign(data, data + (h.stack_top - h.dat));
-  return o;
+    Outcome o;
+    o.err = err;
+    o.ret = ret;
+    o.pri = inst.reg_pri;
+    o.alt = inst.reg_alt;
+    o.frm = inst.frame;
+    o.cip = inst.cip;
+    o.stk = inst.stack;
+    o.hea = inst.heap;
+    const VmFileHeader h = VmFileHeader::read(inst.image);
+    const uint8_t* data = inst.image + h.dat;
+    o.memory.assign(data, data + (h.stack_top - h.dat));
+    return o;
 }
 
 // The cell at a code address of a loaded script.
 cell codeCell(const VmInstance& inst, uint32_t at) {
-  return vm_internal::ldc(inst.image + VmFileHeader::read(inst.image).cod + at);
+    return vm_internal::ldc(inst.image + VmFileHeader::read(inst.image).cod + at);
 }
 
 int fusedHeads(const VmInstance& inst) {
-  int n = 0;
-  for (uint32_t at = 0; at < uint32_t(inst.code_size); at += 4)
-    if (vm_internal::isInstructionStart(&inst, at) && codeCell(inst, at) >= kVmFusedFirst) ++n;
-  return n;
+    int n = 0;
+    for (uint32_t at = 0; at < uint32_t(inst.code_size); at += 4)
+        if (vm_internal::isInstructionStart(&inst, at) && codeCell(inst, at) >= kVmFusedFirst) ++n;
+    return n;
 }
 
 std::string seqName(int token) {
-  const VmFusedInfo& f = vmFusedInfo(token);
-  std::string s;
-  for (int i = 0; i < f.count; ++i) s += std::string(i ? "+" : "") + vmOpInfo(f.ops[i]).name;
-  return s;
+    const VmFusedInfo& f = vmFusedInfo(token);
+    std::string s;
+    for (int i = 0; i < f.count; ++i) s += std::string(i ? "+" : "") + vmOpInfo(f.ops[i]).name;
+    return s;
 }
 
 // One image loaded twice: with fused code and with the code of the file.
 struct Twin {
-  Vm fused, plain;
-  explicit Twin(const std::vector<uint8_t>& image, const VmNativeEntry* natives = nullptr) {
-    fused.load(image, natives);
-    PlainLoads off;
-    plain.load(image, natives);
-  }
-  bool loaded() const { return fused.err == VM_ERR_NONE && plain.err == VM_ERR_NONE; }
+    Vm fused, plain;
+    explicit Twin(const std::vector<uint8_t>& image, const VmNativeEntry* natives = nullptr) {
+        fused.load(image, natives);
+        PlainLoads off;
+        plain.load(image, natives);
+    }
+    bool loaded() const { return fused.err == VM_ERR_NONE && plain.err == VM_ERR_NONE; }
 };
 
 Outcome callOutcome(Vm& vm, const char* name, std::vector<cell> args) {
-  cell ret = 0;
-  const int err = vm.call(name, std::move(args), &ret);
-  return capture(vm.inst, err, ret);
+    cell ret = 0;
+    const int err = vm.call(name, std::move(args), &ret);
+    return capture(vm.inst, err, ret);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -97,367 +97,374 @@ Outcome callOutcome(Vm& vm, const char* name, std::vector<cell> args) {
 // four-cell array 10, 20, 30, 40 from [frm-28]; the sequence, then HALT 0. Its jumps go to
 // "taken", which counts in a data cell before halting.
 struct Shape {
-  const char* what;
-  cell a = 5, b = 9;
-  cell pri = 0x11, alt = 0x22;
-  cell bound = 3;
-  cell array = -28;
-  int wild = -1;       // this instruction's frame operand points far outside the block
-  int pre = 0;         // PRI before the sequence: 0 const, 1 a local, 2 HEA (the gap), 3 -4
-  int label_at = -1;   // with sel != 0, a jump lands on this instruction of the sequence
-  int enter_at = -1;   // with sel != 0, SCTRL 6 lands on it (no static target)
+    const char* what;
+    cell a = 5, b = 9;
+    cell pri = 0x11, alt = 0x22;
+    cell bound = 3;
+    cell array = -28;
+    int wild = -1;      // this instruction's frame operand points far outside the block
+    int pre = 0;        // PRI before the sequence: 0 const, 1 a local, 2 HEA (the gap), 3 -4
+    int label_at = -1;  // with sel != 0, a jump lands on this instruction of the sequence
+    int enter_at = -1;  // with sel != 0, SCTRL 6 lands on it (no static target)
 };
 
 struct Built {
-  std::vector<uint8_t> image;
-  uint32_t head = 0;  // code address of the sequence's first instruction
+    std::vector<uint8_t> image;
+    uint32_t head = 0;  // code address of the sequence's first instruction
 };
 
 Built buildShape(int token, const Shape& s) {
-  const VmFusedInfo& f = vmFusedInfo(token);
-  VmImageBuilder b;
-  b.options().stack_bytes = 1024;
-  b.dataLabel("marker");
-  b.dataCell(0);
-  b.label("f");
-  b.op(OP_PROC);
-  for (cell v : {s.a, s.b, cell(0x33), cell(40), cell(30), cell(20), cell(10)}) b.op(OP_PUSH_C, v);
-  b.op(OP_LOAD_S_PRI, 12);
-  if (s.label_at > 0) {
-    b.op(OP_JNZ, "mid");
-  } else if (s.enter_at > 0) {
-    b.op(OP_JZER, "go");
-    b.op(OP_CONST_PRI, "mid");
-    b.op(OP_SCTRL, 6);
-  }
-  b.label("go");
-  b.op(OP_CONST_ALT, s.alt);
-  switch (s.pre) {
-    case 0: b.op(OP_CONST_PRI, s.pri); break;
-    case 1: b.op(OP_ADDR_PRI, -20); break;
-    case 2: b.op(OP_LCTRL, 2); break;
-    default: b.op(OP_CONST_PRI, -4); break;
-  }
-  Built out;
-  out.head = b.codeHere();
-  for (int i = 0; i < f.count; ++i) {
-    if (i == s.label_at || i == s.enter_at) b.label("mid");
-    const int op = f.ops[i];
-    const cell wild = i == s.wild ? 0x40000000 : 0;
-    switch (op) {
-      case OP_LOAD_S_PRI:
-      case OP_INC_S: b.op(op, wild ? wild : -4); break;
-      case OP_LOAD_S_ALT: b.op(op, wild ? wild : -8); break;
-      case OP_STOR_S_PRI: b.op(op, wild ? wild : -12); break;
-      case OP_ADDR_ALT: b.op(op, wild ? wild : s.array); break;
-      case OP_CONST_ALT:
-      case OP_CONST_PRI: b.op(op, s.b); break;
-      case OP_BOUNDS: b.op(op, s.bound); break;
-      default:
-        if (vmOpInfo(op).operand == VmOperand::Code) b.op(op, "taken");
-        else b.op(op);
-        break;
+    const VmFusedInfo& f = vmFusedInfo(token);
+    VmImageBuilder b;
+    b.options().stack_bytes = 1024;
+    b.dataLabel("marker");
+    b.dataCell(0);
+    b.label("f");
+    b.op(OP_PROC);
+    for (cell v : {s.a, s.b, cell(0x33), cell(40), cell(30), cell(20), cell(10)}) b.op(OP_PUSH_C, v);
+    b.op(OP_LOAD_S_PRI, 12);
+    if (s.label_at > 0) {
+        b.op(OP_JNZ, "mid");
+    } else if (s.enter_at > 0) {
+        b.op(OP_JZER, "go");
+        b.op(OP_CONST_PRI, "mid");
+        b.op(OP_SCTRL, 6);
     }
-  }
-  b.op(OP_HALT, 0);
-  b.label("taken");
-  b.op(OP_INC, "marker");
-  b.op(OP_HALT, 0);
-  b.addPublic("f", "f");
-  out.image = test::build(b);
-  return out;
+    b.label("go");
+    b.op(OP_CONST_ALT, s.alt);
+    switch (s.pre) {
+        case 0: b.op(OP_CONST_PRI, s.pri); break;
+        case 1: b.op(OP_ADDR_PRI, -20); break;
+        case 2: b.op(OP_LCTRL, 2); break;
+        default: b.op(OP_CONST_PRI, -4); break;
+    }
+    Built out;
+    out.head = b.codeHere();
+    for (int i = 0; i < f.count; ++i) {
+        if (i == s.label_at || i == s.enter_at) b.label("mid");
+        const int op = f.ops[i];
+        const cell wild = i == s.wild ? 0x40000000 : 0;
+        switch (op) {
+            case OP_LOAD_S_PRI:
+            case OP_INC_S: b.op(op, wild ? wild : -4); break;
+            case OP_LOAD_S_ALT: b.op(op, wild ? wild : -8); break;
+            case OP_STOR_S_PRI: b.op(op, wild ? wild : -12); break;
+            case OP_ADDR_ALT: b.op(op, wild ? wild : s.array); break;
+            case OP_CONST_ALT:
+            case OP_CONST_PRI: b.op(op, s.b); break;
+            case OP_BOUNDS: b.op(op, s.bound); break;
+            default:
+                if (vmOpInfo(op).operand == VmOperand::Code)
+                    b.op(op, "taken");
+                else
+                    b.op(op);
+                break;
+        }
+    }
+    b.op(OP_HALT, 0);
+    b.label("taken");
+    b.op(OP_INC, "marker");
+    b.op(OP_HALT, 0);
+    b.addPublic("f", "f");
+    out.image = test::build(b);
+    return out;
 }
 
 bool hasFrameOperand(int op) {
-  return op == OP_LOAD_S_PRI || op == OP_LOAD_S_ALT || op == OP_STOR_S_PRI || op == OP_INC_S ||
-         op == OP_ADDR_ALT;
+    return op == OP_LOAD_S_PRI || op == OP_LOAD_S_ALT || op == OP_STOR_S_PRI || op == OP_INC_S ||
+           op == OP_ADDR_ALT;
 }
 
 std::vector<Shape> shapesFor(int token) {
-  const VmFusedInfo& f = vmFusedInfo(token);
-  std::vector<Shape> v = {
-      {"a < b"},
-      {"a > b", 9, 5},
-      {"a == b", 7, 7},
-      {"-1 and 1 (signed and unsigned orders differ)", -1, 1},
-      {"INT_MIN and INT_MAX", INT32_MIN, INT32_MAX},
-      {"wrapping add", INT32_MAX, 1},
-      {"index 0", 0, -5},
-      {"index 3, the last", 3, 0},
-      {"index 4, past BOUNDS 3", 4, 0},
-      {"zero", 0, 0},
-  };
-  Shape wild_array{"array base far outside"};
-  wild_array.a = 2;
-  wild_array.array = 0x40000000;
-  v.push_back(wild_array);
-  for (int pre = 1; pre <= 3; ++pre) {
-    Shape p{pre == 1 ? "PRI at a local" : pre == 2 ? "PRI at HEA, inside the free space" : "PRI at -4"};
-    p.pre = pre;
-    v.push_back(p);
-  }
-  for (int i = 0; i < f.count; ++i) {
-    if (!hasFrameOperand(f.ops[i])) continue;
-    Shape w{"a frame operand far outside the block"};
-    w.wild = i;
-    v.push_back(w);
-  }
-  return v;
+    const VmFusedInfo& f = vmFusedInfo(token);
+    std::vector<Shape> v = {
+        {"a < b"},
+        {"a > b", 9, 5},
+        {"a == b", 7, 7},
+        {"-1 and 1 (signed and unsigned orders differ)", -1, 1},
+        {"INT_MIN and INT_MAX", INT32_MIN, INT32_MAX},
+        {"wrapping add", INT32_MAX, 1},
+        {"index 0", 0, -5},
+        {"index 3, the last", 3, 0},
+        {"index 4, past BOUNDS 3", 4, 0},
+        {"zero", 0, 0},
+    };
+    Shape wild_array{"array base far outside"};
+    wild_array.a = 2;
+    wild_array.array = 0x40000000;
+    v.push_back(wild_array);
+    for (int pre = 1; pre <= 3; ++pre) {
+        Shape p{pre == 1 ? "PRI at a local" : pre == 2 ? "PRI at HEA, inside the free space" : "PRI at -4"};
+        p.pre = pre;
+        v.push_back(p);
+    }
+    for (int i = 0; i < f.count; ++i) {
+        if (!hasFrameOperand(f.ops[i])) continue;
+        Shape w{"a frame operand far outside the block"};
+        w.wild = i;
+        v.push_back(w);
+    }
+    return v;
 }
 
 TEST(VmFusion, EveryFusedFormMatchesItsPlainSequence) {
-  ASSERT_GT(kVmFusedCount, 0);
-  for (int token = kVmFusedFirst; token < OPF_END; ++token) {
-    const VmFusedInfo& f = vmFusedInfo(token);
-    const bool branches = vmOpInfo(f.ops[f.count - 1]).operand == VmOperand::Code;
-    int ok = 0, failed = 0, taken = 0, fell = 0;
-    for (const Shape& s : shapesFor(token)) {
-      const std::string what = seqName(token) + ": " + s.what;
-      Built built = buildShape(token, s);
-      Twin t(built.image);
-      ASSERT_TRUE(t.loaded()) << what;
-      EXPECT_EQ(codeCell(t.fused.inst, built.head), token) << what;
-      EXPECT_EQ(codeCell(t.plain.inst, built.head), f.ops[0]) << what;
-      const Outcome fused = callOutcome(t.fused, "f", {0}), plain = callOutcome(t.plain, "f", {0});
-      EXPECT_EQ(fused, plain) << what << "\n fused: " << describe(fused) << "\n plain: " << describe(plain);
-      (plain.err == VM_ERR_NONE ? ok : failed) += 1;
-      if (plain.err == VM_ERR_NONE) (plain.memory[0] ? taken : fell) += 1;
+    ASSERT_GT(kVmFusedCount, 0);
+    for (int token = kVmFusedFirst; token < OPF_END; ++token) {
+        const VmFusedInfo& f = vmFusedInfo(token);
+        const bool branches = vmOpInfo(f.ops[f.count - 1]).operand == VmOperand::Code;
+        int ok = 0, failed = 0, taken = 0, fell = 0;
+        for (const Shape& s : shapesFor(token)) {
+            const std::string what = seqName(token) + ": " + s.what;
+            Built built = buildShape(token, s);
+            Twin t(built.image);
+            ASSERT_TRUE(t.loaded()) << what;
+            EXPECT_EQ(codeCell(t.fused.inst, built.head), token) << what;
+            EXPECT_EQ(codeCell(t.plain.inst, built.head), f.ops[0]) << what;
+            const Outcome fused = callOutcome(t.fused, "f", {0}), plain = callOutcome(t.plain, "f", {0});
+            EXPECT_EQ(fused, plain) << what << "\n fused: " << describe(fused)
+                                    << "\n plain: " << describe(plain);
+            (plain.err == VM_ERR_NONE ? ok : failed) += 1;
+            if (plain.err == VM_ERR_NONE) (plain.memory[0] ? taken : fell) += 1;
+        }
+        // The table must reach both the normal end and the errors raised inside the sequence, and
+        // both ways out of a branch.
+        EXPECT_GT(ok, 0) << seqName(token);
+        EXPECT_GT(failed, 0) << seqName(token);
+        if (branches) {
+            EXPECT_GT(taken, 0) << seqName(token);
+            if (f.ops[f.count - 1] != OP_JUMP) {
+                EXPECT_GT(fell, 0) << seqName(token);
+            }
+        }
     }
-    // The table must reach both the normal end and the errors raised inside the sequence, and
-    // both ways out of a branch.
-    EXPECT_GT(ok, 0) << seqName(token);
-    EXPECT_GT(failed, 0) << seqName(token);
-    if (branches) {
-      EXPECT_GT(taken, 0) << seqName(token);
-      if (f.ops[f.count - 1] != OP_JUMP) {
-        EXPECT_GT(fell, 0) << seqName(token);
-      }
-    }
-  }
 }
 
 TEST(VmFusion, AJumpIntoTheMiddleKeepsTheSequencePlain) {
-  for (int token = kVmFusedFirst; token < OPF_END; ++token) {
-    const VmFusedInfo& f = vmFusedInfo(token);
-    for (int at = 1; at < f.count; ++at) {
-      const std::string what = seqName(token) + ", jump target at instruction " + std::to_string(at);
-      Shape s{"mid"};
-      s.label_at = at;
-      Built built = buildShape(token, s);
-      Twin t(built.image);
-      ASSERT_TRUE(t.loaded()) << what;
-      // A shorter sequence may still fuse at the head, as long as it ends before the target.
-      const cell head = codeCell(t.fused.inst, built.head);
-      if (head >= kVmFusedFirst) {
-        EXPECT_LE(vmFusedInfo(head).count, at) << what;
-      } else {
-        EXPECT_EQ(head, f.ops[0]) << what;
-      }
-      for (cell sel : {0, 1}) {
-        const Outcome fused = callOutcome(t.fused, "f", {sel}), plain = callOutcome(t.plain, "f", {sel});
-        EXPECT_EQ(fused, plain) << what << " sel " << sel << "\n fused: " << describe(fused)
-                                << "\n plain: " << describe(plain);
-      }
+    for (int token = kVmFusedFirst; token < OPF_END; ++token) {
+        const VmFusedInfo& f = vmFusedInfo(token);
+        for (int at = 1; at < f.count; ++at) {
+            const std::string what = seqName(token) + ", jump target at instruction " + std::to_string(at);
+            Shape s{"mid"};
+            s.label_at = at;
+            Built built = buildShape(token, s);
+            Twin t(built.image);
+            ASSERT_TRUE(t.loaded()) << what;
+            // A shorter sequence may still fuse at the head, as long as it ends before the target.
+            const cell head = codeCell(t.fused.inst, built.head);
+            if (head >= kVmFusedFirst) {
+                EXPECT_LE(vmFusedInfo(head).count, at) << what;
+            } else {
+                EXPECT_EQ(head, f.ops[0]) << what;
+            }
+            for (cell sel : {0, 1}) {
+                const Outcome fused = callOutcome(t.fused, "f", {sel}),
+                              plain = callOutcome(t.plain, "f", {sel});
+                EXPECT_EQ(fused, plain) << what << " sel " << sel << "\n fused: " << describe(fused)
+                                        << "\n plain: " << describe(plain);
+            }
+        }
     }
-  }
 }
 
 TEST(VmFusion, AnEntryTheLoaderCannotSeeRunsThePlainTail) {
-  // SCTRL 6 may land on any instruction start: past a fused head the plain cells are still there.
-  for (int token = kVmFusedFirst; token < OPF_END; ++token) {
-    const VmFusedInfo& f = vmFusedInfo(token);
-    for (int at = 1; at < f.count; ++at) {
-      const std::string what = seqName(token) + ", SCTRL 6 to instruction " + std::to_string(at);
-      Shape s{"enter"};
-      s.enter_at = at;
-      Built built = buildShape(token, s);
-      Twin t(built.image);
-      ASSERT_TRUE(t.loaded()) << what;
-      EXPECT_EQ(codeCell(t.fused.inst, built.head), token) << what;
-      for (cell sel : {0, 1}) {
-        const Outcome fused = callOutcome(t.fused, "f", {sel}), plain = callOutcome(t.plain, "f", {sel});
-        EXPECT_EQ(fused, plain) << what << " sel " << sel << "\n fused: " << describe(fused)
-                                << "\n plain: " << describe(plain);
-      }
+    // SCTRL 6 may land on any instruction start: past a fused head the plain cells are still there.
+    for (int token = kVmFusedFirst; token < OPF_END; ++token) {
+        const VmFusedInfo& f = vmFusedInfo(token);
+        for (int at = 1; at < f.count; ++at) {
+            const std::string what = seqName(token) + ", SCTRL 6 to instruction " + std::to_string(at);
+            Shape s{"enter"};
+            s.enter_at = at;
+            Built built = buildShape(token, s);
+            Twin t(built.image);
+            ASSERT_TRUE(t.loaded()) << what;
+            EXPECT_EQ(codeCell(t.fused.inst, built.head), token) << what;
+            for (cell sel : {0, 1}) {
+                const Outcome fused = callOutcome(t.fused, "f", {sel}),
+                              plain = callOutcome(t.plain, "f", {sel});
+                EXPECT_EQ(fused, plain) << what << " sel " << sel << "\n fused: " << describe(fused)
+                                        << "\n plain: " << describe(plain);
+            }
+        }
     }
-  }
 }
 
 // The counted loop of the benchmark, as the compiler emits it: sum of 1..n.
 std::vector<uint8_t> sumLoop() {
-  VmImageBuilder b;
-  b.label("run");
-  b.op(OP_PROC);
-  b.op(OP_PUSH_C, 0);  // s [frm-4]
-  b.op(OP_PUSH_C, 1);  // i [frm-8]
-  b.label("loop");
-  b.op(OP_LOAD_S_PRI, -8);
-  b.op(OP_LOAD_S_ALT, 12);
-  b.op(OP_JSGRTR, "done");
-  b.op(OP_LOAD_S_PRI, -8);
-  b.op(OP_LOAD_S_ALT, -4);
-  b.op(OP_ADD);
-  b.op(OP_STOR_S_PRI, -4);
-  b.op(OP_INC_S, -8);
-  b.op(OP_JUMP, "loop");
-  b.label("done");
-  b.op(OP_STACK, 4);
-  b.op(OP_LOAD_S_PRI, -4);
-  b.op(OP_STACK, 4);
-  b.op(OP_RETN);
-  b.addPublic("run", "run");
-  return test::build(b);
+    VmImageBuilder b;
+    b.label("run");
+    b.op(OP_PROC);
+    b.op(OP_PUSH_C, 0);  // s [frm-4]
+    b.op(OP_PUSH_C, 1);  // i [frm-8]
+    b.label("loop");
+    b.op(OP_LOAD_S_PRI, -8);
+    b.op(OP_LOAD_S_ALT, 12);
+    b.op(OP_JSGRTR, "done");
+    b.op(OP_LOAD_S_PRI, -8);
+    b.op(OP_LOAD_S_ALT, -4);
+    b.op(OP_ADD);
+    b.op(OP_STOR_S_PRI, -4);
+    b.op(OP_INC_S, -8);
+    b.op(OP_JUMP, "loop");
+    b.label("done");
+    b.op(OP_STACK, 4);
+    b.op(OP_LOAD_S_PRI, -4);
+    b.op(OP_STACK, 4);
+    b.op(OP_RETN);
+    b.addPublic("run", "run");
+    return test::build(b);
 }
 
 TEST(VmFusion, CountedLoopRunsInThreeFusedInstructions) {
-  Twin t(sumLoop());
-  ASSERT_TRUE(t.loaded());
-  EXPECT_EQ(fusedHeads(t.fused.inst), 3);
-  EXPECT_EQ(fusedHeads(t.plain.inst), 0);
-  const std::pair<cell, cell> cases[] = {{0, 0}, {1, 1}, {1000, 500500}, {100000, cell(5000050000u)}};
-  for (auto [n, sum] : cases) {
-    const Outcome fused = callOutcome(t.fused, "run", {n}), plain = callOutcome(t.plain, "run", {n});
-    EXPECT_EQ(fused.err, VM_ERR_NONE) << n;
-    EXPECT_EQ(fused.ret, sum) << n;
-    EXPECT_EQ(fused, plain) << n;
-  }
-  // A clone shares the fused code.
-  std::vector<uint8_t> block(size_t(VmFileHeader::read(t.fused.inst.image).stack_top));
-  VmInstance clone{};
-  ASSERT_EQ(vm_Clone(&clone, &t.fused.inst, block.data()), VM_ERR_NONE);
-  cell r = 0;
-  ASSERT_EQ(vm_PushCell(&clone, 1000), VM_ERR_NONE);
-  EXPECT_EQ(vm_Exec(&clone, &r, 0), VM_ERR_NONE);
-  EXPECT_EQ(r, 500500);
-  vm_Teardown(&clone);
+    Twin t(sumLoop());
+    ASSERT_TRUE(t.loaded());
+    EXPECT_EQ(fusedHeads(t.fused.inst), 3);
+    EXPECT_EQ(fusedHeads(t.plain.inst), 0);
+    const std::pair<cell, cell> cases[] = {{0, 0}, {1, 1}, {1000, 500500}, {100000, cell(5000050000u)}};
+    for (auto [n, sum] : cases) {
+        const Outcome fused = callOutcome(t.fused, "run", {n}), plain = callOutcome(t.plain, "run", {n});
+        EXPECT_EQ(fused.err, VM_ERR_NONE) << n;
+        EXPECT_EQ(fused.ret, sum) << n;
+        EXPECT_EQ(fused, plain) << n;
+    }
+    // A clone shares the fused code.
+    std::vector<uint8_t> block(size_t(VmFileHeader::read(t.fused.inst.image).stack_top));
+    VmInstance clone{};
+    ASSERT_EQ(vm_Clone(&clone, &t.fused.inst, block.data()), VM_ERR_NONE);
+    cell r = 0;
+    ASSERT_EQ(vm_PushCell(&clone, 1000), VM_ERR_NONE);
+    EXPECT_EQ(vm_Exec(&clone, &r, 0), VM_ERR_NONE);
+    EXPECT_EQ(r, 500500);
+    vm_Teardown(&clone);
 }
 
 int g_naps = 0;
 cell napThenCount(VmInstance* inst, const cell*) {
-  if (g_naps++ % 2 == 0) vm_RaiseError(inst, VM_ERR_SLEEP);
-  return g_naps;
+    if (g_naps++ % 2 == 0) vm_RaiseError(inst, VM_ERR_SLEEP);
+    return g_naps;
 }
 
 TEST(VmFusion, SleepsAroundFusedCodeContinueAlike) {
-  // The run sleeps in a native right before a fused sequence and continues into its head; the
-  // second pass goes through the patched direct call. HALT 12 sleeps just before one too.
-  VmImageBuilder b;
-  b.label("g");
-  b.op(OP_PROC);
-  b.op(OP_PUSH_C, 0);  // s [frm-4]
-  b.op(OP_PUSH_C, 1);  // i [frm-8]
-  b.label("loop");
-  b.op(OP_LOAD_S_PRI, -8);
-  b.op(OP_CONST_ALT, 3);
-  b.op(OP_JSGRTR, "done");
-  b.op(OP_PUSH_C, 0);
-  b.op(OP_SYSREQ_C, "nap");
-  b.op(OP_LOAD_S_ALT, -4);
-  b.op(OP_ADD);
-  b.op(OP_STOR_S_PRI, -4);
-  b.op(OP_HALT, 12);
-  b.op(OP_INC_S, -8);
-  b.op(OP_JUMP, "loop");
-  b.label("done");
-  b.op(OP_LOAD_S_PRI, -4);
-  b.op(OP_HALT, 0);
-  b.addPublic("g", "g");
-  const VmNativeEntry natives[] = {{"nap", napThenCount}, {nullptr, nullptr}};
-  Twin t(test::build(b), natives);
-  ASSERT_TRUE(t.loaded());
-  EXPECT_EQ(fusedHeads(t.fused.inst), 3);
-  std::vector<Outcome> seen[2];
-  for (int which = 0; which < 2; ++which) {
-    Vm& vm = which ? t.plain : t.fused;
-    g_naps = 0;
-    cell ret = 0;
-    int err = vm.call("g", {}, &ret);
-    seen[which].push_back(capture(vm.inst, err, ret));
-    for (int k = 0; err == VM_ERR_SLEEP && k < 20; ++k) {
-      err = vm_Exec(&vm.inst, &ret, VM_EXEC_CONTINUE);
-      seen[which].push_back(capture(vm.inst, err, ret));
+    // The run sleeps in a native right before a fused sequence and continues into its head; the
+    // second pass goes through the patched direct call. HALT 12 sleeps just before one too.
+    VmImageBuilder b;
+    b.label("g");
+    b.op(OP_PROC);
+    b.op(OP_PUSH_C, 0);  // s [frm-4]
+    b.op(OP_PUSH_C, 1);  // i [frm-8]
+    b.label("loop");
+    b.op(OP_LOAD_S_PRI, -8);
+    b.op(OP_CONST_ALT, 3);
+    b.op(OP_JSGRTR, "done");
+    b.op(OP_PUSH_C, 0);
+    b.op(OP_SYSREQ_C, "nap");
+    b.op(OP_LOAD_S_ALT, -4);
+    b.op(OP_ADD);
+    b.op(OP_STOR_S_PRI, -4);
+    b.op(OP_HALT, 12);
+    b.op(OP_INC_S, -8);
+    b.op(OP_JUMP, "loop");
+    b.label("done");
+    b.op(OP_LOAD_S_PRI, -4);
+    b.op(OP_HALT, 0);
+    b.addPublic("g", "g");
+    const VmNativeEntry natives[] = {{"nap", napThenCount}, {nullptr, nullptr}};
+    Twin t(test::build(b), natives);
+    ASSERT_TRUE(t.loaded());
+    EXPECT_EQ(fusedHeads(t.fused.inst), 3);
+    std::vector<Outcome> seen[2];
+    for (int which = 0; which < 2; ++which) {
+        Vm& vm = which ? t.plain : t.fused;
+        g_naps = 0;
+        cell ret = 0;
+        int err = vm.call("g", {}, &ret);
+        seen[which].push_back(capture(vm.inst, err, ret));
+        for (int k = 0; err == VM_ERR_SLEEP && k < 20; ++k) {
+            err = vm_Exec(&vm.inst, &ret, VM_EXEC_CONTINUE);
+            seen[which].push_back(capture(vm.inst, err, ret));
+        }
+        EXPECT_EQ(err, VM_ERR_NONE);
+        EXPECT_EQ(ret, 1 + 2 + 3);  // the native's count, summed over three passes
     }
-    EXPECT_EQ(err, VM_ERR_NONE);
-    EXPECT_EQ(ret, 1 + 2 + 3);  // the native's count, summed over three passes
-  }
-  EXPECT_EQ(seen[0].size(), 6u);  // two sleeps in the native, three HALT 12, the end
-  EXPECT_TRUE(seen[0] == seen[1]);
+    EXPECT_EQ(seen[0].size(), 6u);  // two sleeps in the native, three HALT 12, the end
+    EXPECT_TRUE(seen[0] == seen[1]);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Random loop-free programs built mostly from fusible sequences, with labels that sometimes land
 // inside them, operands that sometimes leave the block, and forward jumps only.
 std::vector<uint8_t> randomProgram(std::mt19937& rng) {
-  auto pick = [&](int n) { return int(rng() % unsigned(n)); };
-  auto frameOffset = [&] {
-    static const cell offsets[] = {-4, -8, -12, -16, -20, -24, -28, 12, 16};
-    if (pick(16) == 0) return pick(2) ? cell(0x40000000) : cell(-0x40000000);
-    return offsets[pick(9)];
-  };
-  auto value = [&] {
-    static const cell values[] = {0, 1, -1, 2, 3, 4, 7, INT32_MIN, INT32_MAX, -28, 0x100};
-    return values[pick(11)];
-  };
-  std::vector<int> ops;
-  const int pieces = 4 + pick(12);
-  for (int p = 0; p < pieces; ++p) {
-    if (pick(3) != 0) {
-      const VmFusedInfo& f = vmFusedInfo(kVmFusedFirst + pick(kVmFusedCount));
-      ops.insert(ops.end(), f.ops, f.ops + f.count);
-    } else {
-      static const int singles[] = {OP_LOAD_S_PRI, OP_LOAD_S_ALT, OP_ADD,  OP_MOVE_ALT, OP_CONST_PRI,
-                                    OP_INC_S,      OP_STOR_S_PRI, OP_LIDX, OP_XCHG,     OP_SMUL};
-      ops.push_back(singles[pick(10)]);
+    auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+    auto frameOffset = [&] {
+        static const cell offsets[] = {-4, -8, -12, -16, -20, -24, -28, 12, 16};
+        if (pick(16) == 0) return pick(2) ? cell(0x40000000) : cell(-0x40000000);
+        return offsets[pick(9)];
+    };
+    auto value = [&] {
+        static const cell values[] = {0, 1, -1, 2, 3, 4, 7, INT32_MIN, INT32_MAX, -28, 0x100};
+        return values[pick(11)];
+    };
+    std::vector<int> ops;
+    const int pieces = 4 + pick(12);
+    for (int p = 0; p < pieces; ++p) {
+        if (pick(3) != 0) {
+            const VmFusedInfo& f = vmFusedInfo(kVmFusedFirst + pick(kVmFusedCount));
+            ops.insert(ops.end(), f.ops, f.ops + f.count);
+        } else {
+            static const int singles[] = {OP_LOAD_S_PRI, OP_LOAD_S_ALT, OP_ADD,  OP_MOVE_ALT, OP_CONST_PRI,
+                                          OP_INC_S,      OP_STOR_S_PRI, OP_LIDX, OP_XCHG,     OP_SMUL};
+            ops.push_back(singles[pick(10)]);
+        }
     }
-  }
-  // Labels on random instructions (each one a possible jump target), and one at the end.
-  std::vector<int> labelled;
-  for (size_t i = 1; i < ops.size(); ++i)
-    if (pick(4) == 0) labelled.push_back(int(i));
-  labelled.push_back(int(ops.size()));
+    // Labels on random instructions (each one a possible jump target), and one at the end.
+    std::vector<int> labelled;
+    for (size_t i = 1; i < ops.size(); ++i)
+        if (pick(4) == 0) labelled.push_back(int(i));
+    labelled.push_back(int(ops.size()));
 
-  VmImageBuilder b;
-  b.options().stack_bytes = 512;
-  b.label("p");
-  b.op(OP_PROC);
-  for (cell v : {3, -1, 2, 0, 1, 7, INT32_MAX}) b.op(OP_PUSH_C, v);
-  b.op(OP_CONST_PRI, value());
-  b.op(OP_CONST_ALT, value());
-  size_t next_label = 0;
-  for (size_t i = 0; i < ops.size(); ++i) {
-    if (next_label < labelled.size() && labelled[next_label] == int(i)) b.label("L" + std::to_string(next_label++));
-    const int op = ops[i];
-    if (hasFrameOperand(op)) {
-      b.op(op, frameOffset());
-    } else if (vmOpInfo(op).operand == VmOperand::Code) {
-      const size_t target = next_label + size_t(pick(int(labelled.size() - next_label)));
-      b.op(op, "L" + std::to_string(target));
-    } else if (vmOpInfo(op).operand == VmOperand::Value) {
-      b.op(op, op == OP_BOUNDS ? cell(pick(8)) : value());
-    } else {
-      b.op(op);
+    VmImageBuilder b;
+    b.options().stack_bytes = 512;
+    b.label("p");
+    b.op(OP_PROC);
+    for (cell v : {3, -1, 2, 0, 1, 7, INT32_MAX}) b.op(OP_PUSH_C, v);
+    b.op(OP_CONST_PRI, value());
+    b.op(OP_CONST_ALT, value());
+    size_t next_label = 0;
+    for (size_t i = 0; i < ops.size(); ++i) {
+        if (next_label < labelled.size() && labelled[next_label] == int(i))
+            b.label("L" + std::to_string(next_label++));
+        const int op = ops[i];
+        if (hasFrameOperand(op)) {
+            b.op(op, frameOffset());
+        } else if (vmOpInfo(op).operand == VmOperand::Code) {
+            const size_t target = next_label + size_t(pick(int(labelled.size() - next_label)));
+            b.op(op, "L" + std::to_string(target));
+        } else if (vmOpInfo(op).operand == VmOperand::Value) {
+            b.op(op, op == OP_BOUNDS ? cell(pick(8)) : value());
+        } else {
+            b.op(op);
+        }
     }
-  }
-  b.label("L" + std::to_string(labelled.size() - 1));
-  b.op(OP_HALT, 0);
-  b.addPublic("p", "p");
-  return test::build(b);
+    b.label("L" + std::to_string(labelled.size() - 1));
+    b.op(OP_HALT, 0);
+    b.addPublic("p", "p");
+    return test::build(b);
 }
 
 TEST(VmFusion, RandomProgramsRunAlikeFusedAndPlain) {
-  std::mt19937 rng(20240611);
-  int fused_total = 0, errors = 0;
-  for (int n = 0; n < 400; ++n) {
-    Twin t(randomProgram(rng));
-    ASSERT_TRUE(t.loaded()) << n;
-    fused_total += fusedHeads(t.fused.inst);
-    const Outcome fused = callOutcome(t.fused, "p", {5, 9}), plain = callOutcome(t.plain, "p", {5, 9});
-    ASSERT_EQ(fused, plain) << "program " << n << "\n fused: " << describe(fused) << "\n plain: " << describe(plain);
-    errors += plain.err != VM_ERR_NONE;
-  }
-  EXPECT_GT(fused_total, 400);
-  EXPECT_GT(errors, 20);
-  EXPECT_LT(errors, 380);
+    std::mt19937 rng(20240611);
+    int fused_total = 0, errors = 0;
+    for (int n = 0; n < 400; ++n) {
+        Twin t(randomProgram(rng));
+        ASSERT_TRUE(t.loaded()) << n;
+        fused_total += fusedHeads(t.fused.inst);
+        const Outcome fused = callOutcome(t.fused, "p", {5, 9}), plain = callOutcome(t.plain, "p", {5, 9});
+        ASSERT_EQ(fused, plain) << "program " << n << "\n fused: " << describe(fused)
+                                << "\n plain: " << describe(plain);
+        errors += plain.err != VM_ERR_NONE;
+    }
+    EXPECT_GT(fused_total, 400);
+    EXPECT_GT(errors, 20);
+    EXPECT_LT(errors, 380);
 }
 
 }  // namespace

@@ -42,8 +42,8 @@ void Answer(NetPeer& peer, const Packet* p) {
     reply[0] = kRequestId;
     std::memcpy(reply.data() + 1, p->data + 1, 4);
     for (uint32_t i = 0; i < n; ++i) reply[5 + i] = PatternByte(i, n);
-    peer.SendBytes(reply.data(), int32_t(reply.size()), HIGH_PRIORITY_LEVEL,
-                   MessageReliability(reliability), channel, p->sender, false);
+    peer.SendBytes(reply.data(), int32_t(reply.size()), HIGH_PRIORITY_LEVEL, MessageReliability(reliability),
+                   channel, p->sender, false);
     std::printf("SENT %u %u %u\n", n, reliability, channel);
     std::fflush(stdout);
 }

@@ -22,302 +22,325 @@ namespace {
 // Lexing: words, numbers, quoted strings and character literals, separated by blanks or commas.
 
 struct Token {
-  enum Kind { Word, String } kind;
-  std::string text;
+    enum Kind { Word, String } kind;
+    std::string text;
 };
 
 bool unescape(const std::string& in, size_t& i, char quote, std::string& out, std::string& err) {
-  // in[i] is the opening quote
-  ++i;
-  while (i < in.size() && in[i] != quote) {
-    char c = in[i++];
-    if (c != '\\') {
-      out += c;
-      continue;
-    }
-    if (i >= in.size()) break;
-    char e = in[i++];
-    switch (e) {
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case 'r': out += '\r'; break;
-      case '0': out += '\0'; break;
-      case '\\': out += '\\'; break;
-      case '"': out += '"'; break;
-      case '\'': out += '\''; break;
-      case 'x': {
-        int v = 0, n = 0;
-        while (n < 2 && i < in.size() && std::isxdigit(static_cast<unsigned char>(in[i]))) {
-          v = v * 16 + (std::isdigit(static_cast<unsigned char>(in[i])) ? in[i] - '0' : (std::tolower(in[i]) - 'a' + 10));
-          ++i;
-          ++n;
+    // in[i] is the opening quote
+    ++i;
+    while (i < in.size() && in[i] != quote) {
+        char c = in[i++];
+        if (c != '\\') {
+            out += c;
+            continue;
         }
-        if (n == 0) {
-          err = "bad \\x escape";
-          return false;
+        if (i >= in.size()) break;
+        char e = in[i++];
+        switch (e) {
+            case 'n': out += '\n'; break;
+            case 't': out += '\t'; break;
+            case 'r': out += '\r'; break;
+            case '0': out += '\0'; break;
+            case '\\': out += '\\'; break;
+            case '"': out += '"'; break;
+            case '\'': out += '\''; break;
+            case 'x': {
+                int v = 0, n = 0;
+                while (n < 2 && i < in.size() && std::isxdigit(static_cast<unsigned char>(in[i]))) {
+                    v = v * 16 + (std::isdigit(static_cast<unsigned char>(in[i]))
+                                      ? in[i] - '0'
+                                      : (std::tolower(in[i]) - 'a' + 10));
+                    ++i;
+                    ++n;
+                }
+                if (n == 0) {
+                    err = "bad \\x escape";
+                    return false;
+                }
+                out += char(v);
+                break;
+            }
+            default: err = std::string("unknown escape \\") + e; return false;
         }
-        out += char(v);
-        break;
-      }
-      default: err = std::string("unknown escape \\") + e; return false;
     }
-  }
-  if (i >= in.size()) {
-    err = "unterminated literal";
-    return false;
-  }
-  ++i;  // closing quote
-  return true;
+    if (i >= in.size()) {
+        err = "unterminated literal";
+        return false;
+    }
+    ++i;  // closing quote
+    return true;
 }
 
 bool tokenize(const std::string& line, std::vector<Token>& out, std::string& err) {
-  size_t i = 0;
-  while (i < line.size()) {
-    char c = line[i];
-    if (c == ';' || (c == '/' && i + 1 < line.size() && line[i + 1] == '/')) break;
-    if (std::isspace(static_cast<unsigned char>(c)) || c == ',') {
-      ++i;
-      continue;
+    size_t i = 0;
+    while (i < line.size()) {
+        char c = line[i];
+        if (c == ';' || (c == '/' && i + 1 < line.size() && line[i + 1] == '/')) break;
+        if (std::isspace(static_cast<unsigned char>(c)) || c == ',') {
+            ++i;
+            continue;
+        }
+        if (c == '"') {
+            std::string s;
+            if (!unescape(line, i, '"', s, err)) return false;
+            out.push_back({Token::String, s});
+            continue;
+        }
+        if (c == '\'') {
+            std::string s;
+            if (!unescape(line, i, '\'', s, err)) return false;
+            if (s.size() != 1) {
+                err = "character literal must hold one character";
+                return false;
+            }
+            out.push_back({Token::Word, std::to_string(int(static_cast<unsigned char>(s[0])))});
+            continue;
+        }
+        size_t j = i;
+        while (j < line.size() && !std::isspace(static_cast<unsigned char>(line[j])) && line[j] != ',' &&
+               line[j] != ';' && line[j] != '"')
+            ++j;
+        out.push_back({Token::Word, line.substr(i, j - i)});
+        i = j;
     }
-    if (c == '"') {
-      std::string s;
-      if (!unescape(line, i, '"', s, err)) return false;
-      out.push_back({Token::String, s});
-      continue;
-    }
-    if (c == '\'') {
-      std::string s;
-      if (!unescape(line, i, '\'', s, err)) return false;
-      if (s.size() != 1) {
-        err = "character literal must hold one character";
-        return false;
-      }
-      out.push_back({Token::Word, std::to_string(int(static_cast<unsigned char>(s[0])))});
-      continue;
-    }
-    size_t j = i;
-    while (j < line.size() && !std::isspace(static_cast<unsigned char>(line[j])) && line[j] != ',' &&
-           line[j] != ';' && line[j] != '"')
-      ++j;
-    out.push_back({Token::Word, line.substr(i, j - i)});
-    i = j;
-  }
-  return true;
+    return true;
 }
 
 bool parseInt(const std::string& s, int64_t& v) {
-  if (s.empty()) return false;
-  const char* p = s.c_str();
-  char* end = nullptr;
-  bool neg = false;
-  if (*p == '-' || *p == '+') {
-    neg = *p == '-';
-    ++p;
-  }
-  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
-  const bool hex = p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
-  unsigned long long u = std::strtoull(hex ? p + 2 : p, &end, hex ? 16 : 10);
-  if (hex && end == p + 2) return false;
-  if (*end != '\0') return false;
-  if (u > 0xFFFFFFFFull) return false;
-  v = neg ? -int64_t(u) : int64_t(u);
-  return v >= INT32_MIN && v <= int64_t(UINT32_MAX);
+    if (s.empty()) return false;
+    const char* p = s.c_str();
+    char* end = nullptr;
+    bool neg = false;
+    if (*p == '-' || *p == '+') {
+        neg = *p == '-';
+        ++p;
+    }
+    if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+    const bool hex = p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
+    unsigned long long u = std::strtoull(hex ? p + 2 : p, &end, hex ? 16 : 10);
+    if (hex && end == p + 2) return false;
+    if (*end != '\0') return false;
+    if (u > 0xFFFFFFFFull) return false;
+    v = neg ? -int64_t(u) : int64_t(u);
+    return v >= INT32_MIN && v <= int64_t(UINT32_MAX);
 }
 
 bool isSymbolStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '@'; }
 
 // A number (integer, or a float written with '.' or an exponent), or symbol[+-N].
 bool parseOperand(const std::string& s, VmOperandRef& out, std::string& err) {
-  int64_t v;
-  if (parseInt(s, v)) {
-    out = VmOperandRef(cell(ucell(uint64_t(v))));
-    return true;
-  }
-  if (!s.empty() && (std::isdigit(static_cast<unsigned char>(s[0])) || s[0] == '-' || s[0] == '+')) {
-    if (s.find_first_of("xX") != std::string::npos) {
-      err = "bad number: " + s;
-      return false;
+    int64_t v;
+    if (parseInt(s, v)) {
+        out = VmOperandRef(cell(ucell(uint64_t(v))));
+        return true;
     }
-    char* end = nullptr;
-    float f = std::strtof(s.c_str(), &end);
-    if (*end == '\0' || (end[0] == 'f' && end[1] == '\0')) {
-      cell bits;
-      std::memcpy(&bits, &f, 4);
-      out = VmOperandRef(bits);
-      return true;
+    if (!s.empty() && (std::isdigit(static_cast<unsigned char>(s[0])) || s[0] == '-' || s[0] == '+')) {
+        if (s.find_first_of("xX") != std::string::npos) {
+            err = "bad number: " + s;
+            return false;
+        }
+        char* end = nullptr;
+        float f = std::strtof(s.c_str(), &end);
+        if (*end == '\0' || (end[0] == 'f' && end[1] == '\0')) {
+            cell bits;
+            std::memcpy(&bits, &f, 4);
+            out = VmOperandRef(bits);
+            return true;
+        }
+        err = "bad number: " + s;
+        return false;
     }
-    err = "bad number: " + s;
-    return false;
-  }
-  if (s.empty() || !isSymbolStart(s[0])) {
-    err = "bad operand: " + s;
-    return false;
-  }
-  size_t k = s.find_first_of("+-", 1);
-  if (k == std::string::npos) {
-    out = VmOperandRef(s);
+    if (s.empty() || !isSymbolStart(s[0])) {
+        err = "bad operand: " + s;
+        return false;
+    }
+    size_t k = s.find_first_of("+-", 1);
+    if (k == std::string::npos) {
+        out = VmOperandRef(s);
+        return true;
+    }
+    int64_t add;
+    if (!parseInt(s.substr(k), add)) {
+        err = "bad offset in operand: " + s;
+        return false;
+    }
+    out = VmOperandRef(s.substr(0, k), cell(ucell(uint64_t(add))));
     return true;
-  }
-  int64_t add;
-  if (!parseInt(s.substr(k), add)) {
-    err = "bad offset in operand: " + s;
-    return false;
-  }
-  out = VmOperandRef(s.substr(0, k), cell(ucell(uint64_t(add))));
-  return true;
 }
 
 }  // namespace
 
 bool vmAssemble(const std::string& source, std::vector<uint8_t>& image, std::string* error) {
-  VmImageBuilder b;
-  bool in_data = false;
-  std::istringstream in(source);
-  std::string line;
-  int lineno = 0;
-  auto fail = [&](const std::string& msg) {
-    if (error) *error = "line " + std::to_string(lineno) + ": " + msg;
-    return false;
-  };
-  while (std::getline(in, line)) {
-    ++lineno;
-    std::vector<Token> toks;
+    VmImageBuilder b;
+    bool in_data = false;
+    std::istringstream in(source);
+    std::string line;
+    int lineno = 0;
+    auto fail = [&](const std::string& msg) {
+        if (error) *error = "line " + std::to_string(lineno) + ": " + msg;
+        return false;
+    };
+    while (std::getline(in, line)) {
+        ++lineno;
+        std::vector<Token> toks;
+        std::string err;
+        if (!tokenize(line, toks, err)) return fail(err);
+        size_t t = 0;
+        // Leading labels.
+        while (t < toks.size() && toks[t].kind == Token::Word && toks[t].text.size() > 1 &&
+               toks[t].text.back() == ':') {
+            std::string name = toks[t].text.substr(0, toks[t].text.size() - 1);
+            if (!isSymbolStart(name[0])) return fail("bad label name: " + name);
+            if (in_data)
+                b.dataLabel(name);
+            else
+                b.label(name);
+            ++t;
+        }
+        if (t >= toks.size()) continue;
+        if (toks[t].kind != Token::Word) return fail("expected an instruction or directive");
+        const std::string word = toks[t].text;
+        std::vector<Token> args(toks.begin() + long(t) + 1, toks.end());
+        auto argc_is = [&](size_t lo, size_t hi) { return args.size() >= lo && args.size() <= hi; };
+        auto operand = [&](size_t i, VmOperandRef& ref) {
+            if (args[i].kind != Token::Word) {
+                err = "expected an operand, not a string";
+                return false;
+            }
+            return parseOperand(args[i].text, ref, err);
+        };
+        auto number = [&](size_t i, int64_t& v) {
+            if (args[i].kind != Token::Word || !parseInt(args[i].text, v)) {
+                err = "expected a number";
+                return false;
+            }
+            return true;
+        };
+
+        if (word[0] == '.') {
+            int64_t v;
+            VmOperandRef ref;
+            if (word == ".code")
+                in_data = false;
+            else if (word == ".data")
+                in_data = true;
+            else if (word == ".file_version" || word == ".vm_version" || word == ".flags" ||
+                     word == ".stack") {
+                if (!argc_is(1, 1) || !number(0, v)) return fail(word + " needs one number");
+                if (word == ".file_version")
+                    b.options().file_version = uint8_t(v);
+                else if (word == ".vm_version")
+                    b.options().vm_version = uint8_t(v);
+                else if (word == ".flags")
+                    b.options().extra_flags = int16_t(v);
+                else
+                    b.options().stack_bytes = int32_t(v);
+            } else if (word == ".compact")
+                b.options().compact = true;
+            else if (word == ".inline_names")
+                b.options().name_table = false;
+            else if (word == ".nohalt")
+                b.options().halt_at_zero = false;
+            else if (word == ".main") {
+                if (!argc_is(1, 1) || !operand(0, ref)) return fail(".main needs a target");
+                b.setMain(ref);
+            } else if (word == ".public") {
+                if (!argc_is(1, 2) || args[0].kind != Token::Word) return fail(".public needs a name");
+                if (args.size() == 2) {
+                    if (!operand(1, ref)) return fail(err);
+                } else {
+                    ref = VmOperandRef(args[0].text);
+                }
+                b.addPublic(args[0].text, ref);
+            } else if (word == ".native") {
+                if (!argc_is(1, 1) || args[0].kind != Token::Word) return fail(".native needs a name");
+                b.addNative(args[0].text);
+            } else if (word == ".pubvar") {
+                if (!argc_is(2, 2) || args[0].kind != Token::Word || !operand(1, ref))
+                    return fail(".pubvar needs a name and an address");
+                b.addPubVar(args[0].text, ref);
+            } else if (word == ".tag") {
+                if (!argc_is(2, 2) || args[0].kind != Token::Word || !number(1, v))
+                    return fail(".tag needs a name and an id");
+                b.addTag(args[0].text, cell(ucell(uint64_t(v))));
+            } else if (word == ".cell") {
+                if (args.empty()) return fail(".cell needs values");
+                for (size_t i = 0; i < args.size(); ++i) {
+                    if (!operand(i, ref)) return fail(err);
+                    if (in_data)
+                        b.dataCell(ref);
+                    else
+                        b.codeCell(ref);
+                }
+            } else if (word == ".string" || word == ".packed") {
+                if (!in_data) return fail(word + " belongs in .data");
+                if (!argc_is(1, 1) || args[0].kind != Token::String)
+                    return fail(word + " needs a quoted string");
+                b.dataString(args[0].text, word == ".packed");
+            } else if (word == ".space") {
+                if (!in_data) return fail(".space belongs in .data");
+                if (!argc_is(1, 1) || !number(0, v) || v < 0 || v > (1 << 24))
+                    return fail(".space needs a cell count");
+                b.dataSpace(uint32_t(v));
+            } else {
+                return fail("unknown directive " + word);
+            }
+            continue;
+        }
+
+        if (in_data) return fail("instruction in .data: " + word);
+        if (word == "case") {
+            VmOperandRef value, target;
+            if (!argc_is(2, 2) || !operand(0, value) || !operand(1, target))
+                return fail("case needs a value and a target");
+            if (!value.symbol.empty()) return fail("case value must be a number");
+            b.addCase(value.value, target);
+            continue;
+        }
+        int op = vmOpByName(word.c_str());
+        if (op < 0) return fail("unknown instruction " + word);
+        VmOperandRef a, c;
+        switch (vmOpInfo(op).operand) {
+            case VmOperand::None:
+                if (!args.empty()) return fail(word + " takes no operand");
+                b.op(op);
+                break;
+            case VmOperand::Value:
+            case VmOperand::Code:
+            case VmOperand::Rel:
+            case VmOperand::Native:
+                if (!argc_is(1, 1) || !operand(0, a))
+                    return fail(err.empty() ? word + " takes one operand" : err);
+                b.op(op, a);
+                break;
+            case VmOperand::Two:
+                if (!argc_is(2, 2) || !operand(0, a) || !operand(1, c))
+                    return fail(err.empty() ? word + " takes two operands" : err);
+                b.op(op, a, c);
+                break;
+            case VmOperand::Bytes: {
+                std::vector<cell> cells;
+                for (size_t i = 0; i < args.size(); ++i) {
+                    if (!operand(i, a) || !a.symbol.empty()) return fail(word + " takes numbers");
+                    cells.push_back(a.value);
+                }
+                b.bytesOp(op, cells);
+                break;
+            }
+            case VmOperand::CaseTbl:
+                if (!argc_is(1, 1) || !operand(0, a)) return fail("casetbl takes its default target");
+                b.caseTable(a);
+                break;
+        }
+    }
+    lineno = 0;
     std::string err;
-    if (!tokenize(line, toks, err)) return fail(err);
-    size_t t = 0;
-    // Leading labels.
-    while (t < toks.size() && toks[t].kind == Token::Word && toks[t].text.size() > 1 &&
-           toks[t].text.back() == ':') {
-      std::string name = toks[t].text.substr(0, toks[t].text.size() - 1);
-      if (!isSymbolStart(name[0])) return fail("bad label name: " + name);
-      if (in_data) b.dataLabel(name);
-      else b.label(name);
-      ++t;
-    }
-    if (t >= toks.size()) continue;
-    if (toks[t].kind != Token::Word) return fail("expected an instruction or directive");
-    const std::string word = toks[t].text;
-    std::vector<Token> args(toks.begin() + long(t) + 1, toks.end());
-    auto argc_is = [&](size_t lo, size_t hi) { return args.size() >= lo && args.size() <= hi; };
-    auto operand = [&](size_t i, VmOperandRef& ref) {
-      if (args[i].kind != Token::Word) {
-        err = "expected an operand, not a string";
+    if (!b.build(image, &err)) {
+        if (error) *error = err;
         return false;
-      }
-      return parseOperand(args[i].text, ref, err);
-    };
-    auto number = [&](size_t i, int64_t& v) {
-      if (args[i].kind != Token::Word || !parseInt(args[i].text, v)) {
-        err = "expected a number";
-        return false;
-      }
-      return true;
-    };
-
-    if (word[0] == '.') {
-      int64_t v;
-      VmOperandRef ref;
-      if (word == ".code") in_data = false;
-      else if (word == ".data") in_data = true;
-      else if (word == ".file_version" || word == ".vm_version" || word == ".flags" || word == ".stack") {
-        if (!argc_is(1, 1) || !number(0, v)) return fail(word + " needs one number");
-        if (word == ".file_version") b.options().file_version = uint8_t(v);
-        else if (word == ".vm_version") b.options().vm_version = uint8_t(v);
-        else if (word == ".flags") b.options().extra_flags = int16_t(v);
-        else b.options().stack_bytes = int32_t(v);
-      } else if (word == ".compact") b.options().compact = true;
-      else if (word == ".inline_names") b.options().name_table = false;
-      else if (word == ".nohalt") b.options().halt_at_zero = false;
-      else if (word == ".main") {
-        if (!argc_is(1, 1) || !operand(0, ref)) return fail(".main needs a target");
-        b.setMain(ref);
-      } else if (word == ".public") {
-        if (!argc_is(1, 2) || args[0].kind != Token::Word) return fail(".public needs a name");
-        if (args.size() == 2) {
-          if (!operand(1, ref)) return fail(err);
-        } else {
-          ref = VmOperandRef(args[0].text);
-        }
-        b.addPublic(args[0].text, ref);
-      } else if (word == ".native") {
-        if (!argc_is(1, 1) || args[0].kind != Token::Word) return fail(".native needs a name");
-        b.addNative(args[0].text);
-      } else if (word == ".pubvar") {
-        if (!argc_is(2, 2) || args[0].kind != Token::Word || !operand(1, ref)) return fail(".pubvar needs a name and an address");
-        b.addPubVar(args[0].text, ref);
-      } else if (word == ".tag") {
-        if (!argc_is(2, 2) || args[0].kind != Token::Word || !number(1, v)) return fail(".tag needs a name and an id");
-        b.addTag(args[0].text, cell(ucell(uint64_t(v))));
-      } else if (word == ".cell") {
-        if (args.empty()) return fail(".cell needs values");
-        for (size_t i = 0; i < args.size(); ++i) {
-          if (!operand(i, ref)) return fail(err);
-          if (in_data) b.dataCell(ref);
-          else b.codeCell(ref);
-        }
-      } else if (word == ".string" || word == ".packed") {
-        if (!in_data) return fail(word + " belongs in .data");
-        if (!argc_is(1, 1) || args[0].kind != Token::String) return fail(word + " needs a quoted string");
-        b.dataString(args[0].text, word == ".packed");
-      } else if (word == ".space") {
-        if (!in_data) return fail(".space belongs in .data");
-        if (!argc_is(1, 1) || !number(0, v) || v < 0 || v > (1 << 24)) return fail(".space needs a cell count");
-        b.dataSpace(uint32_t(v));
-      } else {
-        return fail("unknown directive " + word);
-      }
-      continue;
     }
-
-    if (in_data) return fail("instruction in .data: " + word);
-    if (word == "case") {
-      VmOperandRef value, target;
-      if (!argc_is(2, 2) || !operand(0, value) || !operand(1, target)) return fail("case needs a value and a target");
-      if (!value.symbol.empty()) return fail("case value must be a number");
-      b.addCase(value.value, target);
-      continue;
-    }
-    int op = vmOpByName(word.c_str());
-    if (op < 0) return fail("unknown instruction " + word);
-    VmOperandRef a, c;
-    switch (vmOpInfo(op).operand) {
-      case VmOperand::None:
-        if (!args.empty()) return fail(word + " takes no operand");
-        b.op(op);
-        break;
-      case VmOperand::Value:
-      case VmOperand::Code:
-      case VmOperand::Rel:
-      case VmOperand::Native:
-        if (!argc_is(1, 1) || !operand(0, a)) return fail(err.empty() ? word + " takes one operand" : err);
-        b.op(op, a);
-        break;
-      case VmOperand::Two:
-        if (!argc_is(2, 2) || !operand(0, a) || !operand(1, c)) return fail(err.empty() ? word + " takes two operands" : err);
-        b.op(op, a, c);
-        break;
-      case VmOperand::Bytes: {
-        std::vector<cell> cells;
-        for (size_t i = 0; i < args.size(); ++i) {
-          if (!operand(i, a) || !a.symbol.empty()) return fail(word + " takes numbers");
-          cells.push_back(a.value);
-        }
-        b.bytesOp(op, cells);
-        break;
-      }
-      case VmOperand::CaseTbl:
-        if (!argc_is(1, 1) || !operand(0, a)) return fail("casetbl takes its default target");
-        b.caseTable(a);
-        break;
-    }
-  }
-  lineno = 0;
-  std::string err;
-  if (!b.build(image, &err)) {
-    if (error) *error = err;
-    return false;
-  }
-  return true;
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -326,193 +349,196 @@ bool vmAssemble(const std::string& source, std::vector<uint8_t>& image, std::str
 namespace {
 
 std::string hexLabel(uint32_t addr) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "c_%04x", addr);
-  return buf;
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "c_%04x", addr);
+    return buf;
 }
 
 }  // namespace
 
 bool vmDisassemble(const std::vector<uint8_t>& file, std::string& text, std::string* error) {
-  using namespace vm_internal;
-  auto fail = [&](const std::string& msg) {
-    if (error) *error = msg;
-    return false;
-  };
-  if (file.size() < size_t(VM_HEADER_SIZE)) return fail("shorter than a header");
-  const VmFileHeader h = VmFileHeader::read(file.data());
-  if (h.magic != VM_MAGIC) return fail("bad magic");
-  if (h.defsize != VM_DEFSIZE_NAMETABLE && h.defsize != VM_DEFSIZE_INLINE) return fail("bad entry size");
-  if (h.size < VM_HEADER_SIZE || size_t(h.size) > file.size()) return fail("size field beyond the file");
-  if (!(VM_HEADER_SIZE <= h.publics && h.publics <= h.natives && h.natives <= h.libraries &&
-        h.libraries <= h.pubvars && h.pubvars <= h.tags && h.tags <= h.cod && h.cod <= h.dat &&
-        h.dat <= h.hea && h.hea <= h.stack_top && h.cod <= h.size))
-    return fail("sections out of order");
-  if ((h.dat - h.cod) % 4 || (h.hea - h.dat) % 4) return fail("sections not whole cells");
+    using namespace vm_internal;
+    auto fail = [&](const std::string& msg) {
+        if (error) *error = msg;
+        return false;
+    };
+    if (file.size() < size_t(VM_HEADER_SIZE)) return fail("shorter than a header");
+    const VmFileHeader h = VmFileHeader::read(file.data());
+    if (h.magic != VM_MAGIC) return fail("bad magic");
+    if (h.defsize != VM_DEFSIZE_NAMETABLE && h.defsize != VM_DEFSIZE_INLINE) return fail("bad entry size");
+    if (h.size < VM_HEADER_SIZE || size_t(h.size) > file.size()) return fail("size field beyond the file");
+    if (!(VM_HEADER_SIZE <= h.publics && h.publics <= h.natives && h.natives <= h.libraries &&
+          h.libraries <= h.pubvars && h.pubvars <= h.tags && h.tags <= h.cod && h.cod <= h.dat &&
+          h.dat <= h.hea && h.hea <= h.stack_top && h.cod <= h.size))
+        return fail("sections out of order");
+    if ((h.dat - h.cod) % 4 || (h.hea - h.dat) % 4) return fail("sections not whole cells");
 
-  std::vector<uint8_t> img(file.begin(), file.begin() + h.size);
-  img.resize(std::max<size_t>(img.size(), size_t(h.hea)), 0);
-  if (h.flags & VMF_COMPACT) {
-    if (expandCompact(img.data(), uint32_t(h.cod), uint32_t(h.size), uint32_t(h.hea), nullptr))
-      return fail("compact stream does not expand");
-  } else if (h.size != h.hea) {
-    return fail("size differs from the end of the data");
-  }
-
-  auto name_of = [&](int32_t at, std::string& out) {
-    const uint8_t* e = img.data() + at;
-    size_t from, limit;
-    if (h.defsize == VM_DEFSIZE_NAMETABLE) {
-      from = rd32(e + 4);
-      limit = size_t(h.cod);
-    } else {
-      from = size_t(at) + 4;
-      limit = size_t(at) + size_t(h.defsize);
+    std::vector<uint8_t> img(file.begin(), file.begin() + h.size);
+    img.resize(std::max<size_t>(img.size(), size_t(h.hea)), 0);
+    if (h.flags & VMF_COMPACT) {
+        if (expandCompact(img.data(), uint32_t(h.cod), uint32_t(h.size), uint32_t(h.hea), nullptr))
+            return fail("compact stream does not expand");
+    } else if (h.size != h.hea) {
+        return fail("size differs from the end of the data");
     }
-    if (from >= limit) return false;
-    const void* nul = std::memchr(img.data() + from, 0, limit - from);
-    if (!nul) return false;
-    out.assign(reinterpret_cast<const char*>(img.data() + from));
+
+    auto name_of = [&](int32_t at, std::string& out) {
+        const uint8_t* e = img.data() + at;
+        size_t from, limit;
+        if (h.defsize == VM_DEFSIZE_NAMETABLE) {
+            from = rd32(e + 4);
+            limit = size_t(h.cod);
+        } else {
+            from = size_t(at) + 4;
+            limit = size_t(at) + size_t(h.defsize);
+        }
+        if (from >= limit) return false;
+        const void* nul = std::memchr(img.data() + from, 0, limit - from);
+        if (!nul) return false;
+        out.assign(reinterpret_cast<const char*>(img.data() + from));
+        return true;
+    };
+    struct Row {
+        std::string name;
+        ucell value;
+    };
+    auto read_table = [&](int32_t from, int32_t to, std::vector<Row>& rows) {
+        for (int32_t at = from; at + h.defsize <= to; at += h.defsize) {
+            Row r;
+            if (!name_of(at, r.name)) return false;
+            r.value = rd32(img.data() + at);
+            rows.push_back(r);
+        }
+        return true;
+    };
+    std::vector<Row> pubs, nats, vars, tags;
+    const int32_t tags_end = h.file_version >= 7 ? h.nametable : h.cod;
+    if (!read_table(h.publics, h.natives, pubs) || !read_table(h.natives, h.libraries, nats) ||
+        !read_table(h.pubvars, h.tags, vars) || !read_table(h.tags, tags_end, tags))
+        return fail("unreadable name in a table");
+
+    // Walk the code: instruction starts, and the targets that deserve labels.
+    const uint8_t* code = img.data() + h.cod;
+    const uint32_t code_size = uint32_t(h.dat - h.cod);
+    struct Insn {
+        uint32_t at;
+        int op;  // -1: raw cells to the end
+    };
+    std::vector<Insn> insns;
+    std::set<uint32_t> starts;
+    uint32_t pc = 0;
+    while (pc < code_size) {
+        cell op = ldc(code + pc);
+        uint64_t len = 0;
+        if (op >= 0 && op < OP_NUM_OPCODES) {
+            switch (vmOpInfo(op).operand) {
+                case VmOperand::None: len = 4; break;
+                case VmOperand::Two: len = 12; break;
+                case VmOperand::Bytes:
+                    if (pc + 8 <= code_size) {
+                        cell n = ldc(code + pc + 4);
+                        if (n >= 0 && n % 4 == 0) len = 8 + uint64_t(n);
+                    }
+                    break;
+                case VmOperand::CaseTbl:
+                    if (pc + 12 <= code_size) len = 12 + 8 * uint64_t(ucell(ldc(code + pc + 4)));
+                    break;
+                default: len = 8; break;
+            }
+        }
+        if (len == 0 || pc + len > code_size) {
+            insns.push_back({pc, -1});
+            break;
+        }
+        insns.push_back({pc, op});
+        starts.insert(pc);
+        pc += uint32_t(len);
+    }
+    std::set<uint32_t> labels;
+    auto want = [&](ucell target) {
+        if (starts.count(target)) labels.insert(target);
+    };
+    for (const Insn& in : insns) {
+        if (in.op < 0) continue;
+        VmOperand kind = vmOpInfo(in.op).operand;
+        if (kind == VmOperand::Code) want(ucell(ldc(code + in.at + 4)));
+        if (kind == VmOperand::CaseTbl) {
+            ucell n = ucell(ldc(code + in.at + 4));
+            want(ucell(ldc(code + in.at + 8)));
+            for (ucell i = 0; i < n; ++i) want(ucell(ldc(code + in.at + 16 + 8 * i)));
+        }
+    }
+    for (const Row& r : pubs) want(r.value);
+    if (h.main_entry >= 0) want(ucell(h.main_entry));
+    auto target = [&](ucell t) { return labels.count(t) ? hexLabel(t) : std::to_string(cell(t)); };
+
+    std::ostringstream o;
+    o << "; disassembled image\n";
+    o << ".file_version " << int(h.file_version) << "\n";
+    o << ".vm_version " << int(h.vm_version) << "\n";
+    if (int16_t extra = int16_t(h.flags & ~VMF_COMPACT)) o << ".flags " << extra << "\n";
+    if (h.flags & VMF_COMPACT) o << ".compact\n";
+    if (h.defsize == VM_DEFSIZE_INLINE) o << ".inline_names\n";
+    o << ".stack " << (h.stack_top - h.hea) << "\n";
+    o << ".nohalt\n";
+    if (h.pubvars != h.libraries) o << "; note: the library table is not reproduced\n";
+    for (const Row& r : nats) o << ".native " << r.name << "\n";
+    for (const Row& r : pubs) o << ".public " << r.name << " " << target(r.value) << "\n";
+    for (const Row& r : vars) o << ".pubvar " << r.name << " " << cell(r.value) << "\n";
+    for (const Row& r : tags) o << ".tag " << r.name << " " << cell(r.value) << "\n";
+    if (h.main_entry >= 0) o << ".main " << target(ucell(h.main_entry)) << "\n";
+
+    o << "\n.code\n";
+    for (const Insn& in : insns) {
+        if (in.op < 0) {
+            for (uint32_t at = in.at; at < code_size; at += 4) o << "    .cell " << ldc(code + at) << "\n";
+            break;
+        }
+        if (labels.count(in.at)) o << hexLabel(in.at) << ":\n";
+        const char* name = vmOpInfo(in.op).name;
+        const uint8_t* p = code + in.at;
+        o << "    " << name;
+        switch (vmOpInfo(in.op).operand) {
+            case VmOperand::None: break;
+            case VmOperand::Value:
+            case VmOperand::Rel: o << " " << ldc(p + 4); break;
+            case VmOperand::Code: o << " " << target(ucell(ldc(p + 4))); break;
+            case VmOperand::Native: {
+                cell n = ldc(p + 4);
+                // A native name resolves to its index only while no label shares it.
+                if (n >= 0 && size_t(n) < nats.size())
+                    o << " " << nats[size_t(n)].name;
+                else
+                    o << " " << n;
+                break;
+            }
+            case VmOperand::Two: o << " " << ldc(p + 4) << ", " << ldc(p + 8); break;
+            case VmOperand::Bytes: {
+                cell n = ldc(p + 4);
+                for (cell i = 0; i < n / 4; ++i) o << (i ? ", " : " ") << ldc(p + 8 + 4 * i);
+                break;
+            }
+            case VmOperand::CaseTbl: {
+                ucell n = ucell(ldc(p + 4));
+                o << " " << target(ucell(ldc(p + 8)));
+                for (ucell i = 0; i < n; ++i)
+                    o << "\n    case " << ldc(p + 12 + 8 * i) << " " << target(ucell(ldc(p + 16 + 8 * i)));
+                break;
+            }
+        }
+        o << "\n";
+    }
+    o << "\n.data\n";
+    const uint8_t* data = img.data() + h.dat;
+    const uint32_t data_cells = uint32_t(h.hea - h.dat) / 4;
+    for (uint32_t i = 0; i < data_cells; i += 8) {
+        o << "    .cell";
+        for (uint32_t k = i; k < data_cells && k < i + 8; ++k)
+            o << (k == i ? " " : ", ") << ldc(data + 4 * k);
+        o << "\n";
+    }
+    text = o.str();
     return true;
-  };
-  struct Row {
-    std::string name;
-    ucell value;
-  };
-  auto read_table = [&](int32_t from, int32_t to, std::vector<Row>& rows) {
-    for (int32_t at = from; at + h.defsize <= to; at += h.defsize) {
-      Row r;
-      if (!name_of(at, r.name)) return false;
-      r.value = rd32(img.data() + at);
-      rows.push_back(r);
-    }
-    return true;
-  };
-  std::vector<Row> pubs, nats, vars, tags;
-  const int32_t tags_end = h.file_version >= 7 ? h.nametable : h.cod;
-  if (!read_table(h.publics, h.natives, pubs) || !read_table(h.natives, h.libraries, nats) ||
-      !read_table(h.pubvars, h.tags, vars) || !read_table(h.tags, tags_end, tags))
-    return fail("unreadable name in a table");
-
-  // Walk the code: instruction starts, and the targets that deserve labels.
-  const uint8_t* code = img.data() + h.cod;
-  const uint32_t code_size = uint32_t(h.dat - h.cod);
-  struct Insn {
-    uint32_t at;
-    int op;  // -1: raw cells to the end
-  };
-  std::vector<Insn> insns;
-  std::set<uint32_t> starts;
-  uint32_t pc = 0;
-  while (pc < code_size) {
-    cell op = ldc(code + pc);
-    uint64_t len = 0;
-    if (op >= 0 && op < OP_NUM_OPCODES) {
-      switch (vmOpInfo(op).operand) {
-        case VmOperand::None: len = 4; break;
-        case VmOperand::Two: len = 12; break;
-        case VmOperand::Bytes:
-          if (pc + 8 <= code_size) {
-            cell n = ldc(code + pc + 4);
-            if (n >= 0 && n % 4 == 0) len = 8 + uint64_t(n);
-          }
-          break;
-        case VmOperand::CaseTbl:
-          if (pc + 12 <= code_size) len = 12 + 8 * uint64_t(ucell(ldc(code + pc + 4)));
-          break;
-        default: len = 8; break;
-      }
-    }
-    if (len == 0 || pc + len > code_size) {
-      insns.push_back({pc, -1});
-      break;
-    }
-    insns.push_back({pc, op});
-    starts.insert(pc);
-    pc += uint32_t(len);
-  }
-  std::set<uint32_t> labels;
-  auto want = [&](ucell target) {
-    if (starts.count(target)) labels.insert(target);
-  };
-  for (const Insn& in : insns) {
-    if (in.op < 0) continue;
-    VmOperand kind = vmOpInfo(in.op).operand;
-    if (kind == VmOperand::Code) want(ucell(ldc(code + in.at + 4)));
-    if (kind == VmOperand::CaseTbl) {
-      ucell n = ucell(ldc(code + in.at + 4));
-      want(ucell(ldc(code + in.at + 8)));
-      for (ucell i = 0; i < n; ++i) want(ucell(ldc(code + in.at + 16 + 8 * i)));
-    }
-  }
-  for (const Row& r : pubs) want(r.value);
-  if (h.main_entry >= 0) want(ucell(h.main_entry));
-  auto target = [&](ucell t) { return labels.count(t) ? hexLabel(t) : std::to_string(cell(t)); };
-
-  std::ostringstream o;
-  o << "; disassembled image\n";
-  o << ".file_version " << int(h.file_version) << "\n";
-  o << ".vm_version " << int(h.vm_version) << "\n";
-  if (int16_t extra = int16_t(h.flags & ~VMF_COMPACT)) o << ".flags " << extra << "\n";
-  if (h.flags & VMF_COMPACT) o << ".compact\n";
-  if (h.defsize == VM_DEFSIZE_INLINE) o << ".inline_names\n";
-  o << ".stack " << (h.stack_top - h.hea) << "\n";
-  o << ".nohalt\n";
-  if (h.pubvars != h.libraries) o << "; note: the library table is not reproduced\n";
-  for (const Row& r : nats) o << ".native " << r.name << "\n";
-  for (const Row& r : pubs) o << ".public " << r.name << " " << target(r.value) << "\n";
-  for (const Row& r : vars) o << ".pubvar " << r.name << " " << cell(r.value) << "\n";
-  for (const Row& r : tags) o << ".tag " << r.name << " " << cell(r.value) << "\n";
-  if (h.main_entry >= 0) o << ".main " << target(ucell(h.main_entry)) << "\n";
-
-  o << "\n.code\n";
-  for (const Insn& in : insns) {
-    if (in.op < 0) {
-      for (uint32_t at = in.at; at < code_size; at += 4) o << "    .cell " << ldc(code + at) << "\n";
-      break;
-    }
-    if (labels.count(in.at)) o << hexLabel(in.at) << ":\n";
-    const char* name = vmOpInfo(in.op).name;
-    const uint8_t* p = code + in.at;
-    o << "    " << name;
-    switch (vmOpInfo(in.op).operand) {
-      case VmOperand::None: break;
-      case VmOperand::Value:
-      case VmOperand::Rel: o << " " << ldc(p + 4); break;
-      case VmOperand::Code: o << " " << target(ucell(ldc(p + 4))); break;
-      case VmOperand::Native: {
-        cell n = ldc(p + 4);
-        // A native name resolves to its index only while no label shares it.
-        if (n >= 0 && size_t(n) < nats.size()) o << " " << nats[size_t(n)].name;
-        else o << " " << n;
-        break;
-      }
-      case VmOperand::Two: o << " " << ldc(p + 4) << ", " << ldc(p + 8); break;
-      case VmOperand::Bytes: {
-        cell n = ldc(p + 4);
-        for (cell i = 0; i < n / 4; ++i) o << (i ? ", " : " ") << ldc(p + 8 + 4 * i);
-        break;
-      }
-      case VmOperand::CaseTbl: {
-        ucell n = ucell(ldc(p + 4));
-        o << " " << target(ucell(ldc(p + 8)));
-        for (ucell i = 0; i < n; ++i)
-          o << "\n    case " << ldc(p + 12 + 8 * i) << " " << target(ucell(ldc(p + 16 + 8 * i)));
-        break;
-      }
-    }
-    o << "\n";
-  }
-  o << "\n.data\n";
-  const uint8_t* data = img.data() + h.dat;
-  const uint32_t data_cells = uint32_t(h.hea - h.dat) / 4;
-  for (uint32_t i = 0; i < data_cells; i += 8) {
-    o << "    .cell";
-    for (uint32_t k = i; k < data_cells && k < i + 8; ++k) o << (k == i ? " " : ", ") << ldc(data + 4 * k);
-    o << "\n";
-  }
-  text = o.str();
-  return true;
 }
 
 }  // namespace velt

@@ -37,7 +37,9 @@ uint8_t NpcPacketId(const uint8_t* data, uint32_t length) {
     return data[0];
 }
 
-NetGame::ClientFactory NetGame::DefaultClientFactory() { return ClientFactory{CreateNetClient, DestroyNetClient}; }
+NetGame::ClientFactory NetGame::DefaultClientFactory() {
+    return ClientFactory{CreateNetClient, DestroyNetClient};
+}
 
 NetGame::NetGame(ClientFactory factory) : factory_(factory) {
     g_game = this;
@@ -152,25 +154,18 @@ void NetGame::HandlePacket(const Packet& packet) {
         case ID_CONN_ATTEMPT_FAILED:
         case ID_CONN_NO_FREE_SLOT:
         case ID_PUBLIC_KEY_MISMATCH:
-        case ID_CONN_BANNED:
-            Exit(1);
-            break;
+        case ID_CONN_BANNED: Exit(1); break;
         case ID_CONN_CLOSED:
         case ID_CONN_LOST:
         case ID_CONN_BAD_PASSWORD:
             client_->Disconnect(0, 0);
             Exit(1);
             break;
-        case ID_CONN_ACCEPTED:
-            SendJoinRequest(data, length);
-            break;
+        case ID_CONN_ACCEPTED: SendJoinRequest(data, length); break;
         case ID_VEHICLE_SYNC:
         case ID_PLAYER_SYNC:
-        case ID_PASSENGER_SYNC:
-            ReadSync(data, length, id);
-            break;
-        default:
-            break;
+        case ID_PASSENGER_SYNC: ReadSync(data, length, id); break;
+        default: break;
     }
 }
 

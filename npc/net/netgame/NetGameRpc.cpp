@@ -154,7 +154,8 @@ void RpcClassRequest(RpcCallParams* params) {
     self.onFoot.armour = 100;
     self.onFoot.weaponId = 0;  // the weapon byte's two key bits stay
     self.onFoot.specialAction = 0;
-    self.onFoot.position = {FloatAt(spawn + kSpawnInfoPositionOffset), FloatAt(spawn + kSpawnInfoPositionOffset + 4),
+    self.onFoot.position = {FloatAt(spawn + kSpawnInfoPositionOffset),
+                            FloatAt(spawn + kSpawnInfoPositionOffset + 4),
                             FloatAt(spawn + kSpawnInfoPositionOffset + 8)};
     self.SetFacing(FloatAt(spawn + kSpawnInfoAngleOffset));
     if (allowed != 0) game->SendRpc(RPC_SpawnRequest, BitStream(), RELIABILITY_RELIABLE);
