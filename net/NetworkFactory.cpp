@@ -1,11 +1,17 @@
 #include "net/NetworkFactory.h"
 
-#include "net/ExtensionsConsole.h"
-#include "net/ExtensionsPlugins.h"
-#include "net/ExtensionsTransports.h"
 #include "net/NetClient.h"
 #include "net/NetPeer.h"
 #include "net/NetServer.h"
+#include "net/ext/ConnectionGraph.h"
+#include "net/ext/ConsoleServer.h"
+#include "net/ext/LogCommandParser.h"
+#include "net/ext/NetCommandParser.h"
+#include "net/ext/NetTransport.h"
+#include "net/ext/PacketLogger.h"
+#include "net/ext/ReplicaManager.h"
+#include "net/ext/Router.h"
+#include "net/ext/TelnetTransport.h"
 
 namespace velt {
 

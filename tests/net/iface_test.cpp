@@ -8,12 +8,18 @@
 #include <vector>
 
 #include "net/BitStream.h"
-#include "net/ExtensionsConsole.h"
-#include "net/ExtensionsPlugins.h"
-#include "net/ExtensionsTransports.h"
 #include "net/MessageIdentifiers.h"
 #include "net/NetworkFactory.h"
 #include "net/NetworkStatistics.h"
+#include "net/ext/ConnectionGraph.h"
+#include "net/ext/ConsoleServer.h"
+#include "net/ext/LogCommandParser.h"
+#include "net/ext/NetCommandParser.h"
+#include "net/ext/NetTransport.h"
+#include "net/ext/PacketLogger.h"
+#include "net/ext/ReplicaManager.h"
+#include "net/ext/Router.h"
+#include "net/ext/TelnetTransport.h"
 #include "tests/net/iface_support.h"
 
 namespace velt {

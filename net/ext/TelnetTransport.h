@@ -1,6 +1,5 @@
 #pragma once
-// Transports of the remote text console: over a peer connection, or over telnet. Only their
-// construction and destruction are needed here.
+// Console lines over telnet connections.
 
 #include <cstdint>
 #include <vector>
@@ -8,22 +7,6 @@
 #include "net/PlayerID.h"
 
 namespace velt {
-
-class NetPeerInterface;
-
-// Console lines over a peer of its own, which it creates when started and deletes with itself.
-class NetTransport {
-public:
-    NetTransport() = default;
-    ~NetTransport();
-    NetTransport(const NetTransport&) = delete;
-    NetTransport& operator=(const NetTransport&) = delete;
-
-    NetPeerInterface* GetPeer() const { return peer_; }
-
-private:
-    NetPeerInterface* peer_ = nullptr;  // owned
-};
 
 class TcpInterface;
 

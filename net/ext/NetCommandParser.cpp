@@ -1,44 +1,6 @@
-#include "net/ExtensionsConsole.h"
-
-#include <strings.h>
-
-#include <algorithm>
+#include "net/ext/NetCommandParser.h"
 
 namespace velt {
-
-namespace {
-
-bool NameLess(const CommandEntry& entry, const char* name) { return strcasecmp(entry.name, name) < 0; }
-
-}  // namespace
-
-bool CommandParserInterface::FindCommand(const char* name, CommandEntry* out) const {
-    if (name == nullptr) return false;
-    auto it = std::lower_bound(commands_.begin(), commands_.end(), name, NameLess);
-    if (it == commands_.end() || strcasecmp(it->name, name) != 0) return false;
-    if (out != nullptr) *out = *it;
-    return true;
-}
-
-void CommandParserInterface::AddCommand(uint8_t parameterCount, const char* name, const char* helpText) {
-    if (name == nullptr) return;
-    auto it = std::lower_bound(commands_.begin(), commands_.end(), name, NameLess);
-    if (it != commands_.end() && strcasecmp(it->name, name) == 0) return;
-    commands_.insert(it, CommandEntry{name, helpText, parameterCount});
-}
-
-LogCommandParser::LogCommandParser() {
-    AddCommand(VARIABLE_PARAMETER_COUNT, "Subscribe",
-               "[<ChannelName>] - Subscribes to a named channel, or all channels");
-    AddCommand(VARIABLE_PARAMETER_COUNT, "Unsubscribe",
-               "[<ChannelName>] - Unsubscribes from a named channel, or all channels");
-}
-
-uint32_t LogCommandParser::GetChannelCount() const {
-    uint32_t n = 0;
-    while (n < kMaxChannels && channelNames_[n] != nullptr) ++n;
-    return n;
-}
 
 NetCommandParser::NetCommandParser() {
     // Word counts: a PlayerID takes two words (binary address, port).

@@ -1,10 +1,6 @@
-#include "net/ExtensionsPlugins.h"
+#include "net/ext/Router.h"
 
 namespace velt {
-
-PacketFileLogger::~PacketFileLogger() {
-    if (file_ != nullptr) std::fclose(file_);
-}
 
 bool Router::Send(const uint8_t* data, uint32_t bitLength, PacketPriority priority,
                   MessageReliability reliability, uint8_t orderingChannel, PlayerID target) {

@@ -1,10 +1,6 @@
-#include "net/ExtensionsTransports.h"
-
-#include "net/NetworkFactory.h"
+#include "net/ext/TelnetTransport.h"
 
 namespace velt {
-
-NetTransport::~NetTransport() { DestroyNetPeer(peer_); }
 
 TelnetTransport::~TelnetTransport() { Stop(); }
 
