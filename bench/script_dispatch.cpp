@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "server/FilterScriptHost.h"
-#include "server/GameModeHost.h"
-#include "server/ScriptHostEnv.h"
+#include "server/hosts/FilterScriptHost.h"
+#include "server/hosts/GameModeHost.h"
+#include "server/hosts/ScriptHostEnv.h"
 #include "tools/vmasm/VmAsm.h"
 
 using namespace velt;

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "server/ScriptMemory.h"
+#include "server/runtime/ScriptMemory.h"
 
 namespace velt {
 

@@ -5,7 +5,7 @@
 #include "npc/NpcFormat.h"
 #include "npc/NpcLog.h"
 #include "npc/net/netgame/NetGame.h"
-#include "server/ScriptMemory.h"
+#include "server/runtime/ScriptMemory.h"
 
 namespace velt {
 

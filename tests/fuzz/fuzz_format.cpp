@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "server/ScriptFormat.h"
+#include "server/natives/ScriptFormat.h"
 #include "server/vm/VmImageBuilder.h"
 #include "server/vm/VmOpcodes.h"
 #include "server/vm/vm.h"

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "server/FilterScriptHost.h"
-#include "server/ScriptHostEnv.h"
+#include "server/hosts/FilterScriptHost.h"
+#include "server/hosts/ScriptHostEnv.h"
 #include "server/vm/vm_internal.h"
 #include "tools/vmasm/VmAsm.h"
 

@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "server/Log.h"
-#include "server/ScriptHostEnv.h"
-#include "server/ScriptIdentity.h"
-#include "server/ScriptNatives.h"
-#include "server/ScriptServices.h"
+#include "server/console/Log.h"
+#include "server/game/ScriptServices.h"
+#include "server/hosts/ScriptHostEnv.h"
+#include "server/natives/ScriptNatives.h"
+#include "server/runtime/ScriptIdentity.h"
 #include "server/vm/ScriptLoader.h"
 #include "server/vm/vm.h"
 

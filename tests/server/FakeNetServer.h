@@ -13,7 +13,7 @@
 #include "net/BitStream.h"
 #include "net/NetServerInterface.h"
 #include "net/TransportSettings.h"
-#include "server/GameServer.h"
+#include "server/game/GameServer.h"
 
 namespace velt::test {
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "server/GameServerRpc.h"
-#include "server/SyncRecordsRelay.h"
+#include "server/protocol/ServerRpcTable.h"
+#include "server/shared/SyncRecordsRelay.h"
 #include "tests/server/game_server_fixture.h"
 
 namespace velt::test {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "server/ScriptServicesStandIn.h"
+#include "server/hosts/ScriptServicesStandIn.h"
 
 namespace velt {
 namespace {

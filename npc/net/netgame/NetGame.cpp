@@ -12,8 +12,8 @@
 #include "npc/NpcExit.h"
 #include "npc/NpcLog.h"
 #include "npc/net/netgame/NetGameRpc.h"
-#include "server/GameServerRpc.h"
-#include "server/SyncRecordsRelay.h"
+#include "server/protocol/ServerRpcTable.h"
+#include "server/shared/SyncRecordsRelay.h"
 
 namespace velt {
 

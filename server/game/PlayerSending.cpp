@@ -1,0 +1,206 @@
+// Every message the server sends to clients: RPCs and raw synchronisation packets to one player,
+// to all, or to the players who have a given player or vehicle streamed in. The caller builds a
+// message once; the same stream is handed to the transport for every receiver.
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "net/BitStream.h"
+#include "net/NetServerInterface.h"
+#include "server/console/Console.h"
+#include "server/console/ConsoleVariables.h"
+#include "server/game/GameServer.h"
+#include "server/game/PlayerPool.h"
+#include "server/protocol/ServerRpcTable.h"
+
+namespace velt {
+
+namespace {
+
+constexpr float kThinningDistance = 250.0f;
+constexpr size_t kClientMessageBufferSize = 1024;
+constexpr uint8_t kSyncChannel = 1;
+constexpr uint8_t kClientMessageChannel = 3;
+
+// Client messages are the one channel whose order does not matter against the world's.
+MessageReliability RpcReliability(uint8_t channel) {
+    return channel == kClientMessageChannel ? RELIABILITY_RELIABLE : RELIABILITY_RELIABLE_ORDERED;
+}
+
+}  // namespace
+
+void GameServer::SendRpcToPlayer(uint8_t rpcId, const BitStream* bs, uint16_t player, uint8_t channel) {
+    if (!playerPool_ || netServer_ == nullptr || player >= kMaxPlayers || !playerPool_->IsConnected(player))
+        return;
+    netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, RpcReliability(channel), channel,
+                    netServer_->GetPlayerIDFromIndex(player), false, false);
+}
+
+void GameServer::SendRpcToAll(uint8_t rpcId, const BitStream* bs, uint16_t exceptPlayer, uint8_t channel) {
+    if (!playerPool_ || netServer_ == nullptr) return;
+    MessageReliability reliability = RpcReliability(channel);
+    for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
+        uint16_t id = uint16_t(i);
+        if (id == exceptPlayer || !playerPool_->IsConnected(id) || playerPool_->GetAt(id) == nullptr)
+            continue;
+        netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, reliability, channel,
+                        netServer_->GetPlayerIDFromIndex(id), false, false);
+    }
+}
+
+void GameServer::SendRpcToPlayersStreamingPlayer(uint8_t rpcId, const BitStream* bs, uint16_t player,
+                                                 uint8_t channel) {
+    if (!playerPool_ || netServer_ == nullptr) return;
+    for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
+        uint16_t id = uint16_t(i);
+        if (id == player || !playerPool_->IsConnected(id)) continue;
+        Player* receiver = playerPool_->GetAt(id);
+        if (receiver == nullptr || !receiver->IsPlayerStreamedIn(player)) continue;
+        netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, channel,
+                        netServer_->GetPlayerIDFromIndex(id), false, false);
+    }
+}
+
+void GameServer::SendRpcToPlayersStreamingVehicle(uint8_t rpcId, const BitStream* bs, uint16_t vehicle,
+                                                  uint16_t exceptPlayer, uint8_t channel) {
+    if (!playerPool_ || !vehiclePool_ || netServer_ == nullptr || vehicle >= kMaxVehicles) return;
+    for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
+        uint16_t id = uint16_t(i);
+        if (id == exceptPlayer || !playerPool_->IsConnected(id)) continue;
+        Player* receiver = playerPool_->GetAt(id);
+        if (receiver == nullptr || !receiver->IsVehicleStreamedIn(vehicle)) continue;
+        netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, channel,
+                        netServer_->GetPlayerIDFromIndex(id), false, false);
+    }
+}
+
+void GameServer::SendPacketToPlayer(const BitStream* bs, uint16_t player) {
+    if (!playerPool_ || netServer_ == nullptr || player >= kMaxPlayers) return;
+    netServer_->Send(bs, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE_SEQUENCED, kSyncChannel,
+                     netServer_->GetPlayerIDFromIndex(player), false);
+}
+
+void GameServer::SendPacketToAll(const BitStream* bs) {
+    if (!playerPool_ || netServer_ == nullptr) return;
+    netServer_->Send(bs, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE_SEQUENCED, kSyncChannel,
+                     UNASSIGNED_PLAYER_ID, true);
+}
+
+bool GameServer::RelayThinning(float distance) {
+    if (distance < kThinningDistance) return false;
+    int coin = relayRandom_ ? relayRandom_() : std::rand();
+    return coin % 2 != 0;
+}
+
+void GameServer::SendPacketToPlayerStreamers(const BitStream* bs, uint16_t player, bool thin) {
+    if (!playerPool_ || netServer_ == nullptr) return;
+    for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
+        uint16_t id = uint16_t(i);
+        if (id == player || !playerPool_->IsConnected(id)) continue;
+        Player* receiver = playerPool_->GetAt(id);
+        if (receiver == nullptr || !receiver->IsPlayerStreamedIn(player)) continue;
+        if (thin && RelayThinning(playerPool_->GetDistance(player, id))) continue;
+        netServer_->Send(bs, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE_SEQUENCED, kSyncChannel,
+                         netServer_->GetPlayerIDFromIndex(id), false);
+    }
+}
+
+void GameServer::SendPacketToVehicleStreamers(const BitStream* bs, uint16_t vehicle, uint16_t exceptPlayer) {
+    if (!playerPool_ || !vehiclePool_ || netServer_ == nullptr || vehicle >= kMaxVehicles ||
+        !vehiclePool_->Exists(vehicle))
+        return;
+    for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
+        uint16_t id = uint16_t(i);
+        if (id == exceptPlayer || !playerPool_->IsConnected(id)) continue;
+        Player* receiver = playerPool_->GetAt(id);
+        if (receiver == nullptr || !receiver->IsVehicleStreamedIn(vehicle)) continue;
+        netServer_->Send(bs, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE_SEQUENCED, kSyncChannel,
+                         netServer_->GetPlayerIDFromIndex(id), false);
+    }
+}
+
+// ---- client messages ------------------------------------------------------------------------
+
+namespace {
+
+void WriteClientMessage(BitStream& bs, uint32_t colour, const char* text, size_t length) {
+    bs.Write(colour);
+    bs.Write(uint32_t(length));
+    bs.WriteBytes(text, int32_t(length));
+}
+
+}  // namespace
+
+void GameServer::SendClientMessage(uint16_t player, uint32_t colour, const char* format, ...) {
+    char text[kClientMessageBufferSize] = {};
+    va_list args;
+    va_start(args, format);
+    // A longer text is cut to the buffer.
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    SendClientMessageText(player, colour, text);
+}
+
+void GameServer::SendClientMessageToAll(uint32_t colour, const char* format, ...) {
+    char text[kClientMessageBufferSize] = {};
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    BitStream bs;
+    WriteClientMessage(bs, colour, text, std::strlen(text));
+    SendRpcToAll(RPC_ClientMessage, &bs, kNoPlayer, kClientMessageChannel);
+}
+
+void GameServer::SendClientMessageText(uint16_t player, uint32_t colour, const char* text) {
+    if (text == nullptr) text = "";
+    BitStream bs;
+    WriteClientMessage(bs, colour, text, std::strlen(text));
+    SendRpcToPlayer(RPC_ClientMessage, &bs, player, kClientMessageChannel);
+}
+
+// ---- GameInit -------------------------------------------------------------------------------
+
+void GameServer::SendGameInit(uint16_t player) {
+    const WorldSettings& w = world;
+    BitStream bs;
+    bs.Write(w.reservedInitFlag != 0);
+    bs.Write(w.usePlayerPedAnims != 0);
+    bs.Write(w.allowInteriorWeapons != 0);
+    bs.Write(w.limitGlobalChatRadius != 0);
+    bs.Write(w.globalChatRadius);
+    bs.Write(w.stuntBonus != 0);
+    bs.Write(w.nameTagDrawDistance);
+    bs.Write(w.disableInteriorEnterExits != 0);
+    bs.Write(w.nameTagLineOfSight != 0);
+    bs.Write(w.manualVehicleEngineAndLights != 0);
+    bs.Write(classCount_);
+    bs.Write(player);
+    bs.Write(w.showNameTags != 0);
+    bs.Write(w.playerMarkerMode);
+    bs.Write(w.worldTimeHour);
+    bs.Write(w.weather);
+    bs.Write(w.gravity);
+    bs.Write(lanMode_ != 0);
+    bs.Write(w.deathDropAmount);
+    bs.Write(false);
+    bs.Write(uint32_t(settings_.onFootRate));
+    bs.Write(uint32_t(settings_.inCarRate));
+    bs.Write(uint32_t(settings_.weaponRate));
+    bs.Write(uint32_t(2));
+    bs.Write(uint32_t(settings_.lagCompMode));
+    const char* hostname = console_.GetStringVariable("hostname");
+    // The length travels in one byte: a longer name is cut to 255 bytes rather than to the low
+    // eight bits of its length.
+    size_t length = hostname != nullptr ? std::strlen(hostname) : 0;
+    if (length > 255) length = 255;
+    bs.Write(uint8_t(length));
+    if (length > 0) bs.WriteBytes(hostname, int32_t(length));
+    for (int model = 0; model < kVehicleModelCount; ++model)
+        bs.Write(vehiclePool_ ? vehiclePool_->GetModelUsage(model) : uint8_t(0));
+    bs.Write(w.vehicleFriendlyFire);
+    SendRpcToPlayer(RPC_GameInit, &bs, player, 2);
+}
+
+}  // namespace velt
