@@ -20,6 +20,8 @@
 #include "server/game/ScriptServices.h"
 #include "server/game/ServerStartup.h"
 #include "server/protocol/ServerRpcTable.h"
+#include "server/runtime/ScriptTimers.h"
+#include "server/shared/GameRpc.h"
 #include "server/shared/PathUtil.h"
 
 extern char** environ;

@@ -11,7 +11,7 @@
 #include "server/game/PlayerPool.h"
 #include "server/game/ScriptServices.h"
 #include "server/game/WeaponNames.h"
-#include "server/protocol/ServerRpcTable.h"
+#include "server/shared/GameRpc.h"
 #include "server/shared/SyncRecordsRelay.h"
 
 namespace velt {

@@ -10,7 +10,7 @@
 #include "server/console/Log.h"
 #include "server/game/GameServer.h"
 #include "server/game/ScriptServices.h"
-#include "server/protocol/ServerRpcTable.h"
+#include "server/shared/GameRpc.h"
 #include "server/shared/StringUtil.h"
 
 namespace velt {

@@ -12,7 +12,7 @@
 #include "server/console/ConsoleVariables.h"
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
-#include "server/protocol/ServerRpcTable.h"
+#include "server/shared/GameRpc.h"
 
 namespace velt {
 

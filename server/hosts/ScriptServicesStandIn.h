@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "server/game/ScriptServices.h"
+#include "server/runtime/ScriptTimers.h"
 
 namespace velt {
 

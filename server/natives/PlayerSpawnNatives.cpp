@@ -4,7 +4,7 @@
 #include "server/game/GameServer.h"
 #include "server/game/Player.h"
 #include "server/game/PlayerPool.h"
-#include "server/protocol/ServerRpcTable.h"
+#include "server/shared/GameRpc.h"
 #include "server/vm/vmlib_common.h"
 #include "server/world/WorldPools.h"
 

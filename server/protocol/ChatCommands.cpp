@@ -8,7 +8,7 @@
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
 #include "server/game/ScriptServices.h"
-#include "server/protocol/ServerRpcTable.h"
+#include "server/protocol/RpcCall.h"
 #include "server/shared/StringUtil.h"
 
 namespace velt {

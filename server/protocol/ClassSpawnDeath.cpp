@@ -5,7 +5,7 @@
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
 #include "server/game/ScriptServices.h"
-#include "server/protocol/ServerRpcTable.h"
+#include "server/protocol/RpcCall.h"
 
 namespace velt {
 

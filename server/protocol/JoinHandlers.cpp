@@ -11,7 +11,7 @@
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
 #include "server/game/ServerStartup.h"
-#include "server/protocol/ServerRpcTable.h"
+#include "server/protocol/RpcCall.h"
 #include "server/shared/StringUtil.h"
 
 namespace velt {

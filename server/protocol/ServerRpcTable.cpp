@@ -2,23 +2,13 @@
 
 #include "net/NetServerInterface.h"
 #include "server/console/Log.h"
-#include "server/game/GameServer.h"
-#include "server/game/PlayerPool.h"
-#include "server/game/ScriptServices.h"
 #include "server/protocol/ChatCommands.h"
 #include "server/protocol/ClassSpawnDeath.h"
 #include "server/protocol/InGameRcon.h"
 #include "server/protocol/JoinHandlers.h"
+#include "server/protocol/RpcCall.h"
 
 namespace velt {
-
-namespace {
-
-NetServerInterface* g_rpcServer = nullptr;
-
-constexpr uint16_t kMaxPlayerSlots = 1000;
-
-}  // namespace
 
 // The vehicle, report and editing handlers come with their own work; the ids and their order are
 // fixed here.
@@ -60,7 +50,7 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
 };
 
 void RegisterServerRpcs(NetServerInterface* server) {
-    g_rpcServer = server;
+    SetRpcServer(server);
     // The log mirrors the lines of an in-game admin's command back to him. The logger takes both
     // of its echo sinks in one call: whoever installs the query port's sink must pass this one
     // along (InGameRconLogEcho).
@@ -75,50 +65,8 @@ void UnregisterServerRpcs(NetServerInterface* server) {
     if (server != nullptr) {
         for (const ServerRpcEntry& entry : kServerRpcs) server->UnregisterRpc(&entry.id);
     }
-    g_rpcServer = nullptr;
+    SetRpcServer(nullptr);
     SetLogSinks(nullptr, nullptr);
-}
-
-NetServerInterface* RpcServer() { return g_rpcServer; }
-
-bool OpenRpcPayload(const RpcCallParams* params, BitStream& out) {
-    if (params == nullptr || params->payload == nullptr || params->payloadBits == 0) return false;
-    uint32_t bytes = (params->payloadBits + 7u) / 8u;
-    if (bytes > BitStream::kMaxBytes) return false;
-    out.SetData(params->payload, bytes);
-    // The stream ends at the last argument bit, not at the end of the last byte.
-    out.SetWriteCursor(int32_t(params->payloadBits));
-    out.SetReadOffset(0);
-    return true;
-}
-
-uint16_t RpcSenderId(const RpcCallParams* params) {
-    if (params == nullptr || g_rpcServer == nullptr) return 0xFFFF;
-    int32_t index = g_rpcServer->GetIndexFromPlayerID(params->sender);
-    if (index < 0 || index >= kMaxPlayerSlots) return 0xFFFF;
-    return uint16_t(index);
-}
-
-uint16_t RpcConnectedSender(const RpcCallParams* params, bool requireValid) {
-    uint16_t id = RpcSenderId(params);
-    GameServer* server = TheGameServer;
-    PlayerPool* pool = server != nullptr ? server->GetPlayerPool() : nullptr;
-    if (id == kNoPlayer || pool == nullptr || !pool->IsConnected(id)) return kNoPlayer;
-    if (requireValid && !pool->IsReady(id)) return kNoPlayer;
-    return id;
-}
-
-void SendRpcAnswer(GameServer& server, uint16_t player, uint8_t rpcId, const BitStream& bs) {
-    NetServerInterface* net = server.GetNetServer();
-    PlayerPool* pool = server.GetPlayerPool();
-    if (net == nullptr || pool == nullptr || !pool->IsConnected(player)) return;
-    net->Rpc(&rpcId, &bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, net->GetPlayerIDFromIndex(player),
-             false, false);
-}
-
-GameMode* LoadedGameMode(GameServer& server) {
-    GameMode* gm = server.GetGameMode();
-    return gm != nullptr && gm->IsLoaded() ? gm : nullptr;
 }
 
 }  // namespace velt

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "server/game/ScriptServices.h"
+#include "server/runtime/ScriptCallbacks.h"
 #include "server/runtime/ScriptIdentity.h"
 #include "server/vm/vm.h"
 

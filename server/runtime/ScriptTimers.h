@@ -30,7 +30,6 @@
 #include <string>
 #include <vector>
 
-#include "server/game/ScriptServices.h"
 #include "server/runtime/ScriptArgs.h"
 #include "server/runtime/ScriptIdentity.h"
 #include "server/vm/vm.h"
@@ -41,6 +40,14 @@ namespace velt {
 inline constexpr size_t kTimerNameMax = 254;
 
 // When a timer made during a pass (by a public that a timer, or anything it calls, ran) starts.
+// What a timer table is to its owner (the game server, the bot): one call per main-loop pass.
+class ScriptTimers {
+public:
+    virtual ~ScriptTimers() = default;
+    // Per main-loop pass: counts timers down by the elapsed milliseconds and runs the due ones.
+    virtual void Process(uint32_t elapsedMs) = 0;
+};
+
 enum class TimersMadeInPass : uint8_t {
     // Counted down and run in the same pass when its id comes after the one running, unless the
     // timer that made it was itself made in this pass: that one's timers wait for the next pass.

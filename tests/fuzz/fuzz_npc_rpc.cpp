@@ -17,7 +17,7 @@
 #include "npc/NpcExit.h"
 #include "npc/net/netgame/NetGame.h"
 #include "npc/net/netgame/NetGameRpc.h"
-#include "server/protocol/ServerRpcTable.h"
+#include "server/shared/GameRpc.h"
 #include "server/vm/VmImageBuilder.h"
 #include "server/vm/VmOpcodes.h"
 #include "tests/npc/FakeNetClient.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "server/protocol/ClassSpawnDeath.h"
-#include "server/protocol/ServerRpcTable.h"
+#include "server/shared/GameRpc.h"
 #include "tests/script/natives_server_fixture.h"
 
 namespace velt::scripttest {

@@ -9,7 +9,7 @@
 
 #include "net/MessageIdentifiers.h"
 #include "server/game/Signals.h"
-#include "server/protocol/ServerRpcTable.h"
+#include "server/protocol/RpcCall.h"
 #include "tests/server/game_server_fixture.h"
 
 namespace velt::test {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "server/protocol/ServerRpcTable.h"
+#include "server/shared/GameRpc.h"
 #include "server/shared/SyncRecordsRelay.h"
 #include "tests/server/game_server_fixture.h"
 

@@ -12,7 +12,7 @@
 #include "npc/NpcExit.h"
 #include "npc/NpcLog.h"
 #include "npc/net/netgame/NetGameRpc.h"
-#include "server/protocol/ServerRpcTable.h"
+#include "server/shared/GameRpc.h"
 #include "server/shared/SyncRecordsRelay.h"
 
 namespace velt {

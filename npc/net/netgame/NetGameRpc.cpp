@@ -5,7 +5,7 @@
 #include "net/BitStream.h"
 #include "net/NetClientInterface.h"
 #include "npc/net/netgame/NetGame.h"
-#include "server/protocol/ServerRpcTable.h"
+#include "server/shared/GameRpc.h"
 
 namespace velt {
 

@@ -1,4 +1,4 @@
-#include "server/game/ScriptServices.h"
+#include "server/runtime/ScriptCallbacks.h"
 
 namespace velt {
 
