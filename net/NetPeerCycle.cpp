@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 #include "net/NetPeer.h"
 
@@ -14,13 +15,6 @@ namespace velt {
 namespace {
 
 using Lock = std::lock_guard<SimpleMutex>;
-
-uint32_t ReadU32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-void WriteU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 // Holds the peer lock across a run of items instead of taking it for each: a pass over hundreds
 // of connections or commands would otherwise spend much of its time locking, while the user

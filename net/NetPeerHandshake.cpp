@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 #include "net/NetPeer.h"
 
@@ -16,18 +17,6 @@ namespace velt {
 namespace {
 
 using Lock = std::lock_guard<SimpleMutex>;
-
-uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t ReadU32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-void WriteU16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void WriteU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 // Resolves a host the way connects and pings do: text starting with a digit 0-2 is taken as a
 // dotted address, anything else is looked up.

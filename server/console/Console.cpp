@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/LittleEndian.h"
 #include "server/console/ConsoleCommands.h"
 #include "server/console/ConsoleHost.h"
 #include "server/console/Log.h"
@@ -303,8 +304,8 @@ std::vector<uint8_t> Console::BuildRulesReply(const uint8_t* requestHeader) cons
     uint16_t count = 0;
     for (const auto& entry : vars_)
         if (entry.second->IsRule()) ++count;
-    out.push_back(static_cast<uint8_t>(count & 0xFF));
-    out.push_back(static_cast<uint8_t>(count >> 8));
+    out.resize(out.size() + 2);
+    WriteU16(out.data() + out.size() - 2, count);
     auto put = [&out](const std::string& s) {
         size_t n = s.size() < 255 ? s.size() : 255;
         out.push_back(static_cast<uint8_t>(n));

@@ -1,8 +1,8 @@
 #include "server/game/Player.h"
 
 #include <cmath>
-#include <cstring>
 
+#include "common/LittleEndian.h"
 #include "net/BitStream.h"
 #include "net/MessageIdentifiers.h"
 #include "server/console/ConsoleVariables.h"
@@ -23,27 +23,6 @@ constexpr float kClockResyncMinutes = 300.0f;
 constexpr float kMinutesPerDay = 1440.0f;
 constexpr float kMaxAimFrontSquared = 1.5f;
 
-void PutU32(uint8_t* out, uint32_t v) {
-    out[0] = uint8_t(v);
-    out[1] = uint8_t(v >> 8);
-    out[2] = uint8_t(v >> 16);
-    out[3] = uint8_t(v >> 24);
-}
-uint32_t GetU32(const uint8_t* in) {
-    return uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 24;
-}
-void PutF32(uint8_t* out, float v) {
-    uint32_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    PutU32(out, bits);
-}
-float GetF32(const uint8_t* in) {
-    uint32_t bits = GetU32(in);
-    float v;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
-}
-
 void WriteVector(BitStream& bs, const Vector3& v) {
     bs.Write(v.x);
     bs.Write(v.y);
@@ -61,26 +40,26 @@ float Squared3D(const Vector3& a, const Vector3& b) {
 
 void EncodeSpawnInfo(const SpawnInfo& info, uint8_t* out) {
     out[0] = info.team;
-    PutU32(out + 1, uint32_t(info.skin));
-    PutU32(out + 5, uint32_t(info.customSkin));
+    WriteU32(out + 1, uint32_t(info.skin));
+    WriteU32(out + 5, uint32_t(info.customSkin));
     out[9] = info.reserved;
-    PutF32(out + 10, info.position.x);
-    PutF32(out + 14, info.position.y);
-    PutF32(out + 18, info.position.z);
-    PutF32(out + 22, info.facingAngle);
-    for (int i = 0; i < 3; ++i) PutU32(out + 26 + 4 * i, uint32_t(info.weapons[i]));
-    for (int i = 0; i < 3; ++i) PutU32(out + 38 + 4 * i, uint32_t(info.ammo[i]));
+    WriteF32(out + 10, info.position.x);
+    WriteF32(out + 14, info.position.y);
+    WriteF32(out + 18, info.position.z);
+    WriteF32(out + 22, info.facingAngle);
+    for (int i = 0; i < 3; ++i) WriteU32(out + 26 + 4 * i, uint32_t(info.weapons[i]));
+    for (int i = 0; i < 3; ++i) WriteU32(out + 38 + 4 * i, uint32_t(info.ammo[i]));
 }
 
 void DecodeSpawnInfo(const uint8_t* in, SpawnInfo& info) {
     info.team = in[0];
-    info.skin = int32_t(GetU32(in + 1));
-    info.customSkin = int32_t(GetU32(in + 5));
+    info.skin = int32_t(ReadU32(in + 1));
+    info.customSkin = int32_t(ReadU32(in + 5));
     info.reserved = in[9];
-    info.position = {GetF32(in + 10), GetF32(in + 14), GetF32(in + 18)};
-    info.facingAngle = GetF32(in + 22);
-    for (int i = 0; i < 3; ++i) info.weapons[i] = int32_t(GetU32(in + 26 + 4 * i));
-    for (int i = 0; i < 3; ++i) info.ammo[i] = int32_t(GetU32(in + 38 + 4 * i));
+    info.position = {ReadF32(in + 10), ReadF32(in + 14), ReadF32(in + 18)};
+    info.facingAngle = ReadF32(in + 22);
+    for (int i = 0; i < 3; ++i) info.weapons[i] = int32_t(ReadU32(in + 26 + 4 * i));
+    for (int i = 0; i < 3; ++i) info.ammo[i] = int32_t(ReadU32(in + 38 + 4 * i));
 }
 
 void WriteSpawnInfo(BitStream& bs, const SpawnInfo& info) {

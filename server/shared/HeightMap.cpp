@@ -7,6 +7,8 @@
 #include <new>
 #include <utility>
 
+#include "common/LittleEndian.h"
+
 namespace velt {
 
 namespace {
@@ -67,15 +69,12 @@ const std::int16_t* HeightMap::Row(int row) const {
     std::unique_ptr<std::int16_t[]>& slot = rows_[row];
     if (slot) return slot.get();
 
-    unsigned char raw[kRowBytes];
+    uint8_t raw[kRowBytes];
     if (!ReadFully(fd_, raw, kRowBytes, static_cast<off_t>(row) * static_cast<off_t>(kRowBytes)))
         return nullptr;  // left uncached, so a later query may succeed
     std::unique_ptr<std::int16_t[]> values(new (std::nothrow) std::int16_t[kSide]);
     if (!values) return nullptr;
-    for (int i = 0; i < kSide; ++i) {
-        const auto bits = static_cast<std::uint16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
-        values[i] = static_cast<std::int16_t>(bits);
-    }
+    for (int i = 0; i < kSide; ++i) values[i] = static_cast<std::int16_t>(ReadU16(raw + 2 * i));
     slot = std::move(values);
     return slot.get();
 }

@@ -4,20 +4,11 @@
 
 #include <utility>
 
+#include "common/LittleEndian.h"
+
 namespace velt {
 
 namespace {
-
-void PutU32(uint8_t* out, uint32_t v) {
-    out[0] = uint8_t(v);
-    out[1] = uint8_t(v >> 8);
-    out[2] = uint8_t(v >> 16);
-    out[3] = uint8_t(v >> 24);
-}
-
-uint32_t GetU32(const uint8_t* in) {
-    return uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 24;
-}
 
 template <class T>
 void ParseBlocks(const uint8_t* body, size_t count, std::vector<uint32_t>& times, std::vector<T>& records) {
@@ -25,7 +16,7 @@ void ParseBlocks(const uint8_t* body, size_t count, std::vector<uint32_t>& times
     records.resize(count);
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* block = body + i * (4 + T::kSize);
-        times[i] = GetU32(block);
+        times[i] = ReadU32(block);
         Decode(block + 4, records[i]);
     }
 }
@@ -50,8 +41,8 @@ bool RecordingWriter::Open(const char* path, int32_t type) {
     std::FILE* f = std::fopen(path, "wb");
     if (f == nullptr) return false;
     uint8_t header[kRecordingHeaderSize];
-    PutU32(header, kRecordingVersion);
-    PutU32(header + 4, uint32_t(type));
+    WriteU32(header, kRecordingVersion);
+    WriteU32(header + 4, uint32_t(type));
     if (std::fwrite(header, 1, sizeof(header), f) != sizeof(header)) {
         std::fclose(f);
         return false;
@@ -63,7 +54,7 @@ bool RecordingWriter::Open(const char* path, int32_t type) {
 
 bool RecordingWriter::AppendBlock(uint32_t timeMs, const uint8_t* record, size_t size) {
     uint8_t block[4 + OnFootSyncRecord::kSize];
-    PutU32(block, timeMs);
+    WriteU32(block, timeMs);
     for (size_t i = 0; i < size; ++i) block[4 + i] = record[i];
     return std::fwrite(block, 1, 4 + size, file_) == 4 + size;
 }
@@ -93,8 +84,8 @@ void RecordingWriter::Close() {
 RecordingStatus ParseRecording(const uint8_t* data, size_t size, int32_t requestedType, Recording& out) {
     if (size > kMaxRecordingBytes) return RecordingStatus::TooLarge;
     if (data == nullptr || size < kRecordingHeaderSize) return RecordingStatus::ShortHeader;
-    if (GetU32(data) != kRecordingVersion) return RecordingStatus::OtherVersion;
-    const int32_t type = int32_t(GetU32(data + 4));
+    if (ReadU32(data) != kRecordingVersion) return RecordingStatus::OtherVersion;
+    const int32_t type = int32_t(ReadU32(data + 4));
     const size_t blockSize = RecordingBlockSize(type);
     if (blockSize == 0) return RecordingStatus::BadType;
     // Reading one kind of block as the other would play back garbage movement.

@@ -1,7 +1,6 @@
 #include "server/shared/SyncRecords.h"
 
-#include <bit>
-
+#include "common/LittleEndian.h"
 #include "net/BitStream.h"
 
 namespace velt {
@@ -14,14 +13,17 @@ public:
     explicit ByteWriter(uint8_t* out) : p_(out) {}
     void U8(uint8_t v) { *p_++ = v; }
     void U16(uint16_t v) {
-        U8(uint8_t(v));
-        U8(uint8_t(v >> 8));
+        WriteU16(p_, v);
+        p_ += 2;
     }
     void U32(uint32_t v) {
-        U16(uint16_t(v));
-        U16(uint16_t(v >> 16));
+        WriteU32(p_, v);
+        p_ += 4;
     }
-    void F32(float v) { U32(std::bit_cast<uint32_t>(v)); }
+    void F32(float v) {
+        WriteF32(p_, v);
+        p_ += 4;
+    }
     void Vec(const Vector3& v) {
         F32(v.x);
         F32(v.y);
@@ -49,14 +51,20 @@ public:
     explicit ByteReader(const uint8_t* in) : p_(in) {}
     uint8_t U8() { return *p_++; }
     uint16_t U16() {
-        uint16_t lo = U8();
-        return uint16_t(lo | uint16_t(U8()) << 8);
+        const uint16_t v = ReadU16(p_);
+        p_ += 2;
+        return v;
     }
     uint32_t U32() {
-        uint32_t lo = U16();
-        return lo | uint32_t(U16()) << 16;
+        const uint32_t v = ReadU32(p_);
+        p_ += 4;
+        return v;
     }
-    float F32() { return std::bit_cast<float>(U32()); }
+    float F32() {
+        const float v = ReadF32(p_);
+        p_ += 4;
+        return v;
+    }
     Vector3 Vec() {
         Vector3 v;
         v.x = F32();
@@ -352,8 +360,8 @@ bool ReadWeaponsUpdate(BitStream& bs, WeaponsUpdateRecord& record) {
     uint8_t head[4];
     if (!bs.ReadBytes(head, 4)) return false;
     WeaponsUpdateRecord r;
-    r.targetPlayerId = uint16_t(head[0] | head[1] << 8);
-    r.targetActorId = uint16_t(head[2] | head[3] << 8);
+    r.targetPlayerId = ReadU16(head);
+    r.targetActorId = ReadU16(head + 2);
     // Counting entries from the bytes actually left (not from the packet length) keeps a
     // trailing fragment from being read as an entry past the end of the message.
     uint8_t entry[4];
@@ -363,7 +371,7 @@ bool ReadWeaponsUpdate(BitStream& bs, WeaponsUpdateRecord& record) {
         if (slot >= kWeaponSlots) continue;
         r.present[slot] = true;
         r.weaponId[slot] = entry[1];
-        r.ammo[slot] = uint16_t(entry[2] | entry[3] << 8);
+        r.ammo[slot] = ReadU16(entry + 2);
     }
     record = r;
     return true;

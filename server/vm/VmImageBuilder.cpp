@@ -169,7 +169,7 @@ std::vector<uint8_t> VmImageBuilder::encodeCompact(const std::vector<cell>& cell
 }
 
 void VmImageBuilder::patch32(std::vector<uint8_t>& image, size_t offset, uint32_t value) {
-    if (offset + 4 <= image.size()) wr32(image.data() + offset, value);
+    if (offset + 4 <= image.size()) WriteU32(image.data() + offset, value);
 }
 
 void VmImageBuilder::patchHeader(std::vector<uint8_t>& image, void (*edit)(VmFileHeader&)) {
@@ -269,9 +269,9 @@ bool VmImageBuilder::build(std::vector<uint8_t>& out, std::string* error) {
     auto put_rows = [&](const std::vector<Row>& rs, int32_t at) {
         for (const Row& r : rs) {
             uint8_t* e = out.data() + at;
-            wr32(e, r.address);
+            WriteU32(e, r.address);
             if (opt_.name_table) {
-                wr32(e + 4, uint32_t(name_at));
+                WriteU32(e + 4, uint32_t(name_at));
                 std::copy(r.name.begin(), r.name.end(), out.begin() + long(name_at));
                 name_at += r.name.size() + 1;
             } else {
@@ -284,7 +284,7 @@ bool VmImageBuilder::build(std::vector<uint8_t>& out, std::string* error) {
     put_rows(nats, h.natives);
     put_rows(vars, h.pubvars);
     put_rows(tags, h.tags);
-    if (opt_.name_table) wr16(out.data() + h.nametable, uint16_t(longest));
+    if (opt_.name_table) WriteU16(out.data() + h.nametable, uint16_t(longest));
 
     if (opt_.compact) {
         std::copy(stream.begin(), stream.end(), out.begin() + h.cod);
@@ -296,7 +296,7 @@ bool VmImageBuilder::build(std::vector<uint8_t>& out, std::string* error) {
             return false;
         }
     } else {
-        for (size_t i = 0; i < cells.size(); ++i) wr32(out.data() + h.cod + i * 4, ucell(cells[i]));
+        for (size_t i = 0; i < cells.size(); ++i) WriteU32(out.data() + h.cod + i * 4, ucell(cells[i]));
     }
     return true;
 }

@@ -83,7 +83,7 @@ const char* vm_ErrorText(int code) {
 int vm_HeaderFlags(VmInstance* inst, uint16_t* flags) {
     *flags = 0;
     if (int err = checkHeader(inst)) return err;
-    *flags = rd16(inst->image + 8);
+    *flags = ReadU16(inst->image + 8);
     return VM_ERR_NONE;
 }
 
@@ -102,7 +102,7 @@ int vm_NameLength(VmInstance* inst, int* length) {
     VmFileHeader h = VmFileHeader::read(inst->image);
     if (h.defsize == VM_DEFSIZE_NAMETABLE) {
         if (h.file_version < 7) return VM_ERR_FORMAT;
-        *length = rd16(inst->image + h.nametable);
+        *length = ReadU16(inst->image + h.nametable);
     } else {
         *length = h.defsize - 4;
     }
@@ -170,7 +170,7 @@ int vm_GetPubVar(VmInstance* inst, int index, char* name, cell* address) {
     VmTable t = table(inst->image, TableKind::PubVars);
     if (index < 0 || index >= t.count) return VM_ERR_INDEX;
     std::strcpy(name, entryName(inst->image, t.entry(index)));
-    *address = cell(rd32(t.entry(index)));
+    *address = cell(ReadU32(t.entry(index)));
     return VM_ERR_NONE;
 }
 
@@ -180,7 +180,7 @@ int vm_LookupPubVar(VmInstance* inst, const char* name, cell* address) {
     VmTable t = table(inst->image, TableKind::PubVars);
     int i = bisect(inst->image, t, name);
     if (i < 0) return VM_ERR_NOTFOUND;
-    *address = cell(rd32(t.entry(i)));
+    *address = cell(ReadU32(t.entry(i)));
     return VM_ERR_NONE;
 }
 
@@ -192,7 +192,7 @@ int vm_GetTag(VmInstance* inst, int index, char* name, cell* tag_id) {
     VmTable t = table(inst->image, TableKind::Tags);
     if (index < 0 || index >= t.count) return VM_ERR_INDEX;
     std::strcpy(name, entryName(inst->image, t.entry(index)));
-    *tag_id = cell(rd32(t.entry(index)));
+    *tag_id = cell(ReadU32(t.entry(index)));
     return VM_ERR_NONE;
 }
 
@@ -202,11 +202,11 @@ int vm_FindTagId(VmInstance* inst, cell tag_id, char* name) {
     VmTable t = table(inst->image, TableKind::Tags);
     // Bisection is only meaningful over strictly ascending ids; a table that is not gives "absent".
     for (int i = 1; i < t.count; ++i)
-        if (rd32(t.entry(i - 1)) >= rd32(t.entry(i))) return VM_ERR_NOTFOUND;
+        if (ReadU32(t.entry(i - 1)) >= ReadU32(t.entry(i))) return VM_ERR_NOTFOUND;
     int lo = 0, hi = t.count - 1;
     while (lo <= hi) {
         int mid = lo + (hi - lo) / 2;
-        ucell id = rd32(t.entry(mid));
+        ucell id = ReadU32(t.entry(mid));
         if (id < ucell(tag_id))
             lo = mid + 1;
         else if (id > ucell(tag_id))
@@ -235,7 +235,7 @@ int vm_Register(VmInstance* inst, const VmNativeEntry* list, int rows) {
             if (std::strcmp(list[r].name, name) != 0) continue;
             if (list[r].func) {
                 inst->native_table[i] = list[r].func;
-                wr32(const_cast<uint8_t*>(t.entry(i)), ucell(i) + 1);
+                WriteU32(const_cast<uint8_t*>(t.entry(i)), ucell(i) + 1);
             }
             break;
         }

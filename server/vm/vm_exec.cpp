@@ -70,8 +70,8 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
     const uint8_t* const code_end = code + inst->code_size;
     cell stp = inst->stack_top;
     const cell hlw = inst->heap_low;
-    const cell hdr_cod = cell(rd32(inst->image + 12));
-    const cell hdr_dat = cell(rd32(inst->image + 16));
+    const cell hdr_cod = cell(ReadU32(inst->image + 12));
+    const cell hdr_dat = cell(ReadU32(inst->image + 16));
 
     cell pri = 0, alt = 0, frm = 0;
     cell hea = inst->heap, stk = inst->stack;
@@ -93,13 +93,13 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
         if (!isInstructionStart(inst, ucell(inst->cip))) return VM_ERR_MEMACCESS;
         cip = code + inst->cip;
     } else if (index == VM_EXEC_MAIN) {
-        cell main_entry = cell(rd32(inst->image + 28));
+        cell main_entry = cell(ReadU32(inst->image + 28));
         if (main_entry < 0) return VM_ERR_INDEX;
         cip = code + main_entry;
     } else if (index >= 0) {
         VmTable pubs = table(inst->image, TableKind::Publics);
         if (index >= pubs.count) return VM_ERR_INDEX;
-        cip = code + rd32(pubs.entry(index));
+        cip = code + ReadU32(pubs.entry(index));
     } else {
         return VM_ERR_INDEX;
     }

@@ -4,24 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/LittleEndian.h"
 #include "server/vm/vm.h"
 
 namespace velt::vm_internal {
-
-inline uint32_t rd32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline uint16_t rd16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-inline void wr32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-inline void wr16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
 
 // Cells inside the memory block: the block is little-endian like the host, and script addresses
 // need not be aligned, so every access goes through memcpy.
@@ -49,9 +35,9 @@ const char* entryName(const uint8_t* image, const uint8_t* entry);
 
 inline uint8_t* dataBase(const VmInstance* inst) {
     if (inst->data_seg) return inst->data_seg;
-    return inst->image + rd32(inst->image + 16);
+    return inst->image + ReadU32(inst->image + 16);
 }
-inline uint8_t* codeBase(const VmInstance* inst) { return inst->image + rd32(inst->image + 12); }
+inline uint8_t* codeBase(const VmInstance* inst) { return inst->image + ReadU32(inst->image + 12); }
 
 // True when a code-relative address is the start of an instruction.
 inline bool isInstructionStart(const VmInstance* inst, ucell off) {

@@ -21,44 +21,44 @@ using namespace vm_internal;
 
 VmFileHeader VmFileHeader::read(const uint8_t* p) {
     VmFileHeader h;
-    h.size = int32_t(rd32(p + 0));
-    h.magic = rd16(p + 4);
+    h.size = int32_t(ReadU32(p + 0));
+    h.magic = ReadU16(p + 4);
     h.file_version = p[6];
     h.vm_version = p[7];
-    h.flags = int16_t(rd16(p + 8));
-    h.defsize = int16_t(rd16(p + 10));
-    h.cod = int32_t(rd32(p + 12));
-    h.dat = int32_t(rd32(p + 16));
-    h.hea = int32_t(rd32(p + 20));
-    h.stack_top = int32_t(rd32(p + 24));
-    h.main_entry = int32_t(rd32(p + 28));
-    h.publics = int32_t(rd32(p + 32));
-    h.natives = int32_t(rd32(p + 36));
-    h.libraries = int32_t(rd32(p + 40));
-    h.pubvars = int32_t(rd32(p + 44));
-    h.tags = int32_t(rd32(p + 48));
-    h.nametable = int32_t(rd32(p + 52));
+    h.flags = int16_t(ReadU16(p + 8));
+    h.defsize = int16_t(ReadU16(p + 10));
+    h.cod = int32_t(ReadU32(p + 12));
+    h.dat = int32_t(ReadU32(p + 16));
+    h.hea = int32_t(ReadU32(p + 20));
+    h.stack_top = int32_t(ReadU32(p + 24));
+    h.main_entry = int32_t(ReadU32(p + 28));
+    h.publics = int32_t(ReadU32(p + 32));
+    h.natives = int32_t(ReadU32(p + 36));
+    h.libraries = int32_t(ReadU32(p + 40));
+    h.pubvars = int32_t(ReadU32(p + 44));
+    h.tags = int32_t(ReadU32(p + 48));
+    h.nametable = int32_t(ReadU32(p + 52));
     return h;
 }
 
 void VmFileHeader::write(uint8_t* p) const {
-    wr32(p + 0, uint32_t(size));
-    wr16(p + 4, magic);
+    WriteU32(p + 0, uint32_t(size));
+    WriteU16(p + 4, magic);
     p[6] = file_version;
     p[7] = vm_version;
-    wr16(p + 8, uint16_t(flags));
-    wr16(p + 10, uint16_t(defsize));
-    wr32(p + 12, uint32_t(cod));
-    wr32(p + 16, uint32_t(dat));
-    wr32(p + 20, uint32_t(hea));
-    wr32(p + 24, uint32_t(stack_top));
-    wr32(p + 28, uint32_t(main_entry));
-    wr32(p + 32, uint32_t(publics));
-    wr32(p + 36, uint32_t(natives));
-    wr32(p + 40, uint32_t(libraries));
-    wr32(p + 44, uint32_t(pubvars));
-    wr32(p + 48, uint32_t(tags));
-    wr32(p + 52, uint32_t(nametable));
+    WriteU16(p + 8, uint16_t(flags));
+    WriteU16(p + 10, uint16_t(defsize));
+    WriteU32(p + 12, uint32_t(cod));
+    WriteU32(p + 16, uint32_t(dat));
+    WriteU32(p + 20, uint32_t(hea));
+    WriteU32(p + 24, uint32_t(stack_top));
+    WriteU32(p + 28, uint32_t(main_entry));
+    WriteU32(p + 32, uint32_t(publics));
+    WriteU32(p + 36, uint32_t(natives));
+    WriteU32(p + 40, uint32_t(libraries));
+    WriteU32(p + 44, uint32_t(pubvars));
+    WriteU32(p + 48, uint32_t(tags));
+    WriteU32(p + 52, uint32_t(nametable));
 }
 
 namespace vm_internal {
@@ -97,8 +97,8 @@ VmTable table(const uint8_t* image, TableKind kind) {
 }
 
 const char* entryName(const uint8_t* image, const uint8_t* entry) {
-    if (rd16(image + 10) == VM_DEFSIZE_NAMETABLE)
-        return reinterpret_cast<const char*>(image + rd32(entry + 4));
+    if (ReadU16(image + 10) == VM_DEFSIZE_NAMETABLE)
+        return reinterpret_cast<const char*>(image + ReadU32(entry + 4));
     return reinterpret_cast<const char*>(entry + 4);
 }
 
@@ -160,7 +160,7 @@ bool codeFusion() { return g_code_fusion.load(std::memory_order_relaxed); }
 int checkHeader(const VmInstance* inst) {
     if (!inst || !inst->image) return VM_ERR_FORMAT;
     const uint8_t* p = inst->image;
-    if (rd16(p + 4) != VM_MAGIC) return VM_ERR_FORMAT;
+    if (ReadU16(p + 4) != VM_MAGIC) return VM_ERR_FORMAT;
     if (p[6] > 8 || p[7] < 6) return VM_ERR_VERSION;
     return VM_ERR_NONE;
 }
@@ -202,7 +202,7 @@ int checkNames(const uint8_t* image, const VmFileHeader& h) {
     int64_t names_from = 0, names_to = 0;
     if (h.defsize == VM_DEFSIZE_NAMETABLE) {
         if (h.file_version < 7 || int64_t(h.nametable) + 2 > h.cod) return VM_ERR_FORMAT;
-        longest = rd16(image + h.nametable);
+        longest = ReadU16(image + h.nametable);
         if (longest > VM_MAX_NAME_LENGTH) return VM_ERR_FORMAT;
         names_from = int64_t(h.nametable) + 2;
         names_to = h.cod;
@@ -214,7 +214,7 @@ int checkNames(const uint8_t* image, const VmFileHeader& h) {
             const uint8_t* name;
             int64_t room;
             if (h.defsize == VM_DEFSIZE_NAMETABLE) {
-                int64_t off = rd32(e + 4);
+                int64_t off = ReadU32(e + 4);
                 if (off < names_from || off >= names_to) return VM_ERR_FORMAT;
                 name = image + off;
                 room = names_to - off;
@@ -394,8 +394,8 @@ int vm_Init(VmInstance* inst, void* image_ptr) {
         targets.set(h.main_entry);
     }
     for (int i = 0; i < publics.count; ++i) {
-        if (!map.has(rd32(publics.entry(i)))) return VM_ERR_FORMAT;
-        targets.set(rd32(publics.entry(i)));
+        if (!map.has(ReadU32(publics.entry(i)))) return VM_ERR_FORMAT;
+        targets.set(ReadU32(publics.entry(i)));
     }
 
     uint32_t* starts = nullptr;
@@ -413,7 +413,7 @@ int vm_Init(VmInstance* inst, void* image_ptr) {
         }
     }
     // Bindings live in the instance's table; the file's cells only say "bound" (non-zero).
-    for (int i = 0; i < natives.count; ++i) wr32(const_cast<uint8_t*>(natives.entry(i)), 0);
+    for (int i = 0; i < natives.count; ++i) WriteU32(const_cast<uint8_t*>(natives.entry(i)), 0);
     // Last, once nothing can fail: a refused image keeps the code of its file.
     if (codeFusion()) fuseCode(image + h.cod, code_size, targets);
 

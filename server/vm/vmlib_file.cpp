@@ -2,6 +2,7 @@
 // handles: an index into the process's table of open files, plus one, so that a cell never
 // carries a host pointer and every handle is checked before use.
 
+#include "common/LittleEndian.h"
 #include "server/vm/vmlib.h"
 #include "server/vm/vmlib_common.h"
 
@@ -263,10 +264,8 @@ cell n_fblockwrite(VmInstance* vm, const cell* params) {
     if (buf == nullptr) return 0;
     cell count = 0;
     for (; count < size; ++count) {
-        const ucell v = static_cast<ucell>(loadCell(buf + 4 * count));
-        const unsigned char le[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                     static_cast<unsigned char>(v >> 16),
-                                     static_cast<unsigned char>(v >> 24)};
+        uint8_t le[4];
+        WriteU32(le, static_cast<ucell>(loadCell(buf + 4 * count)));
         if (std::fwrite(le, 1, 4, fp) != 4) break;
     }
     return count;
@@ -281,10 +280,9 @@ cell n_fblockread(VmInstance* vm, const cell* params) {
     if (buf == nullptr) return 0;
     cell count = 0;
     for (; count < size; ++count) {
-        unsigned char le[4];
+        uint8_t le[4];
         if (std::fread(le, 1, 4, fp) != 4) break;
-        storeCell(buf + 4 * count, static_cast<cell>(ucell{le[0]} | ucell{le[1]} << 8 | ucell{le[2]} << 16 |
-                                                     ucell{le[3]} << 24));
+        storeCell(buf + 4 * count, static_cast<cell>(ReadU32(le)));
     }
     return count;
 }

@@ -386,7 +386,7 @@ bool vmDisassemble(const std::vector<uint8_t>& file, std::string& text, std::str
         const uint8_t* e = img.data() + at;
         size_t from, limit;
         if (h.defsize == VM_DEFSIZE_NAMETABLE) {
-            from = rd32(e + 4);
+            from = ReadU32(e + 4);
             limit = size_t(h.cod);
         } else {
             from = size_t(at) + 4;
@@ -406,7 +406,7 @@ bool vmDisassemble(const std::vector<uint8_t>& file, std::string& text, std::str
         for (int32_t at = from; at + h.defsize <= to; at += h.defsize) {
             Row r;
             if (!name_of(at, r.name)) return false;
-            r.value = rd32(img.data() + at);
+            r.value = ReadU32(img.data() + at);
             rows.push_back(r);
         }
         return true;
