@@ -14,16 +14,10 @@
 #include "server/runtime/ScriptArgs.h"
 #include "server/runtime/ScriptIdentity.h"
 #include "server/runtime/ScriptTimers.h"
-#include "server/vm/vmlib_common.h"
 
 namespace velt {
 
 namespace {
-
-// True when the call carries at least `count` arguments that lie where the script pushed them.
-bool HasArgs(VmInstance* vm, const cell* params, int32_t count) {
-    return vmlib::argCount(vm, params) >= count;
-}
 
 std::string TextArg(VmInstance* vm, cell address) {
     std::string text;
@@ -34,20 +28,20 @@ std::string TextArg(VmInstance* vm, cell address) {
 // ---- printing and formatting ------------------------------------------------------------------
 
 cell n_print(VmInstance* vm, const cell* params) {
-    if (!HasArgs(vm, params, 1)) return 0;
+    if (!HasNativeArgs(vm, params, 1)) return 0;
     LogPrintf("%s", TextArg(vm, params[1]).c_str());
     return 0;
 }
 
 cell n_printf(VmInstance* vm, const cell* params) {
-    if (!HasArgs(vm, params, 1)) return 0;
+    if (!HasNativeArgs(vm, params, 1)) return 0;
     LogPrintf("%s", FormatScriptString(vm, params, 1, nullptr));
     return 0;
 }
 
 // format(output[], size, const format[], ...)
 cell n_format(VmInstance* vm, const cell* params) {
-    if (!HasArgs(vm, params, 3)) return 0;
+    if (!HasNativeArgs(vm, params, 3)) return 0;
     const char* text = FormatScriptString(vm, params, 3, nullptr);
     const cell size = params[2];
     if (size < 1) return 1;
@@ -71,21 +65,21 @@ std::string TimerName(VmInstance* vm, cell address) {
 // SetTimer(const funcname[], interval, repeating)
 cell n_SetTimer(VmInstance* vm, const cell* params) {
     VmScriptTimers* timers = CurrentScriptTimers();
-    if (timers == nullptr || !HasArgs(vm, params, 3)) return 0;
+    if (timers == nullptr || !HasNativeArgs(vm, params, 3)) return 0;
     return timers->CreateTimer(TimerName(vm, params[1]).c_str(), params[2], params[3] != 0, vm);
 }
 
 // SetTimerEx(const funcname[], interval, repeating, const format[], ...)
 cell n_SetTimerEx(VmInstance* vm, const cell* params) {
-    if (!CheckScriptParamCount(params, kSetTimerExMinArgs, kSetTimerExMaxArgs)) return 0;
+    if (!CheckScriptParamCount(vm, params, kSetTimerExMinArgs, kSetTimerExMaxArgs)) return 0;
     VmScriptTimers* timers = CurrentScriptTimers();
-    if (timers == nullptr || !HasArgs(vm, params, kSetTimerExMinArgs)) return 0;
+    if (timers == nullptr || !HasNativeArgs(vm, params, kSetTimerExMinArgs)) return 0;
     return timers->CreateTimerEx(TimerName(vm, params[1]).c_str(), params[2], params[3] != 0, params, vm);
 }
 
 cell n_KillTimer(VmInstance* vm, const cell* params) {
     VmScriptTimers* timers = CurrentScriptTimers();
-    if (timers == nullptr || !HasArgs(vm, params, 1)) return 0;
+    if (timers == nullptr || !HasNativeArgs(vm, params, 1)) return 0;
     timers->KillTimer(params[1]);
     return 1;
 }
@@ -102,21 +96,21 @@ cell n_GetMaxPlayers(VmInstance*, const cell*) {
 // ---- world settings ---------------------------------------------------------------------------
 
 cell n_LimitGlobalChatRadius(VmInstance* vm, const cell* params) {
-    if (TheGameServer == nullptr || !HasArgs(vm, params, 1)) return 0;
+    if (TheGameServer == nullptr || !HasNativeArgs(vm, params, 1)) return 0;
     TheGameServer->world.limitGlobalChatRadius = 1;
     TheGameServer->world.globalChatRadius = CellToFloat(params[1]);
     return 1;
 }
 
 cell n_LimitPlayerMarkerRadius(VmInstance* vm, const cell* params) {
-    if (TheGameServer == nullptr || !HasArgs(vm, params, 1)) return 0;
+    if (TheGameServer == nullptr || !HasNativeArgs(vm, params, 1)) return 0;
     TheGameServer->world.limitPlayerMarkerRadius = 1;
     TheGameServer->world.playerMarkerRadius = CellToFloat(params[1]);
     return 1;
 }
 
 cell n_SetDeathDropAmount(VmInstance* vm, const cell* params) {
-    if (TheGameServer == nullptr || !HasArgs(vm, params, 1)) return 0;
+    if (TheGameServer == nullptr || !HasNativeArgs(vm, params, 1)) return 0;
     TheGameServer->world.deathDropAmount = params[1];
     return 1;
 }
@@ -148,13 +142,13 @@ cell n_GameModeExit(VmInstance*, const cell*) {
 }
 
 cell n_SetGameModeText(VmInstance* vm, const cell* params) {
-    if (ServerConsole == nullptr || !HasArgs(vm, params, 1)) return 0;
+    if (ServerConsole == nullptr || !HasNativeArgs(vm, params, 1)) return 0;
     ServerConsole->SetStringVariable("gamemodetext", TextArg(vm, params[1]).c_str());
     return 0;
 }
 
 cell n_SendRconCommand(VmInstance* vm, const cell* params) {
-    if (ServerConsole == nullptr || !HasArgs(vm, params, 1)) return 0;
+    if (ServerConsole == nullptr || !HasNativeArgs(vm, params, 1)) return 0;
     const std::string line = TextArg(vm, params[1]);
     if (!line.empty()) ServerConsole->Execute(line.c_str());
     return 1;
@@ -178,8 +172,8 @@ bool RunWithArgs(const ScriptRef& target, const char* name, const ScriptArgList&
 
 // CallRemoteFunction / CallLocalFunction(const function[], const format[], ...)
 cell CallFunction(VmInstance* vm, const cell* params, bool remote) {
-    if (!CheckScriptParamCount(params, kCallFunctionMinArgs, kCallFunctionMaxArgs)) return 0;
-    if (!HasArgs(vm, params, kCallFunctionMinArgs)) return 0;
+    if (!CheckScriptParamCount(vm, params, kCallFunctionMinArgs, kCallFunctionMaxArgs)) return 0;
+    if (!HasNativeArgs(vm, params, kCallFunctionMinArgs)) return 0;
     const std::string name = TextArg(vm, params[1]);
     if (name.empty()) return 0;
     // Read everything from the caller now: the publics that run may unload it.

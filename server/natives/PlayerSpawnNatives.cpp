@@ -5,7 +5,6 @@
 #include "server/game/Player.h"
 #include "server/game/PlayerPool.h"
 #include "server/shared/GameRpc.h"
-#include "server/vm/vmlib_common.h"
 #include "server/world/WorldPools.h"
 
 namespace velt {
@@ -16,10 +15,6 @@ namespace {
 constexpr uint8_t kNativeChannel = 2;
 // The spawn request's value that makes a client spawn at once.
 constexpr uint32_t kSpawnNow = 2;
-
-bool HasArgs(VmInstance* vm, const cell* params, int32_t count) {
-    return vmlib::argCount(vm, params) >= count;
-}
 
 uint16_t IdArg(cell value) { return static_cast<uint16_t>(static_cast<ucell>(value) & 0xFFFFu); }
 
@@ -58,13 +53,13 @@ SpawnInfo SpawnFromArgs(const cell* params, int first, uint8_t team, int32_t ski
 // AddPlayerClass(skin, Float:x, Float:y, Float:z, Float:angle, weapon1, ammo1, weapon2, ammo2,
 //                weapon3, ammo3)
 cell n_AddPlayerClass(VmInstance* vm, const cell* params) {
-    if (TheGameServer == nullptr || !HasArgs(vm, params, 11)) return 0;
+    if (TheGameServer == nullptr || !HasNativeArgs(vm, params, 11)) return 0;
     return static_cast<cell>(TheGameServer->AddPlayerClass(SpawnFromArgs(params, 2, 255, params[1])));
 }
 
 // AddPlayerClassEx(team, skin, Float:x, ...): the same with a team (its low byte).
 cell n_AddPlayerClassEx(VmInstance* vm, const cell* params) {
-    if (TheGameServer == nullptr || !HasArgs(vm, params, 12)) return 0;
+    if (TheGameServer == nullptr || !HasNativeArgs(vm, params, 12)) return 0;
     const uint8_t team = static_cast<uint8_t>(params[1] & 0xFF);
     return static_cast<cell>(TheGameServer->AddPlayerClass(SpawnFromArgs(params, 3, team, params[2])));
 }
@@ -74,7 +69,7 @@ cell n_AddPlayerClassEx(VmInstance* vm, const cell* params) {
 // leave to spawn. Skins above 20000 would name custom models, which this server does not load
 // yet: the skin is kept as given.
 cell n_SetSpawnInfo(VmInstance* vm, const cell* params) {
-    Player* player = HasArgs(vm, params, 13) ? ConnectedPlayer(params[1]) : nullptr;
+    Player* player = HasNativeArgs(vm, params, 13) ? ConnectedPlayer(params[1]) : nullptr;
     if (player == nullptr) return 0;
     const SpawnInfo info = SpawnFromArgs(params, 4, static_cast<uint8_t>(params[2] & 0xFF), params[3]);
     player->SetSpawnInfo(info);
@@ -87,7 +82,7 @@ cell n_SetSpawnInfo(VmInstance* vm, const cell* params) {
 
 // SpawnPlayer(player): gives the player leave to spawn and tells its client to spawn now.
 cell n_SpawnPlayer(VmInstance* vm, const cell* params) {
-    Player* player = HasArgs(vm, params, 1) ? ConnectedPlayer(params[1]) : nullptr;
+    Player* player = HasNativeArgs(vm, params, 1) ? ConnectedPlayer(params[1]) : nullptr;
     if (player == nullptr) return 0;
     player->SetSpawnAllowed(true);
     BitStream bs;
@@ -97,7 +92,7 @@ cell n_SpawnPlayer(VmInstance* vm, const cell* params) {
 }
 
 cell n_ForceClassSelection(VmInstance* vm, const cell* params) {
-    if (!HasArgs(vm, params, 1) || ConnectedPlayer(params[1]) == nullptr) return 0;
+    if (!HasNativeArgs(vm, params, 1) || ConnectedPlayer(params[1]) == nullptr) return 0;
     BitStream bs;
     TheGameServer->SendRpcToPlayer(RPC_ClassSelectionForce, &bs, IdArg(params[1]), kNativeChannel);
     return 1;
@@ -106,18 +101,18 @@ cell n_ForceClassSelection(VmInstance* vm, const cell* params) {
 // ---- team, skin, colour, world ----------------------------------------------------------------
 
 cell n_GetPlayerTeam(VmInstance* vm, const cell* params) {
-    Player* player = HasArgs(vm, params, 1) ? ConnectedPlayer(params[1]) : nullptr;
+    Player* player = HasNativeArgs(vm, params, 1) ? ConnectedPlayer(params[1]) : nullptr;
     return player != nullptr ? static_cast<cell>(player->GetSpawnInfo().team) : -1;
 }
 
 cell n_GetPlayerSkin(VmInstance* vm, const cell* params) {
-    Player* player = HasArgs(vm, params, 1) ? ConnectedPlayer(params[1]) : nullptr;
+    Player* player = HasNativeArgs(vm, params, 1) ? ConnectedPlayer(params[1]) : nullptr;
     return player != nullptr ? player->GetSpawnInfo().skin : 0;
 }
 
 // SetPlayerTeam(player, team): the low byte of the team, told to everybody.
 cell n_SetPlayerTeam(VmInstance* vm, const cell* params) {
-    Player* player = HasArgs(vm, params, 2) ? ConnectedPlayer(params[1]) : nullptr;
+    Player* player = HasNativeArgs(vm, params, 2) ? ConnectedPlayer(params[1]) : nullptr;
     if (player == nullptr) return 0;
     const uint8_t team = static_cast<uint8_t>(params[2] & 0xFF);
     player->SetTeam(team);
@@ -132,7 +127,7 @@ cell n_SetPlayerTeam(VmInstance* vm, const cell* params) {
 // spawn information, since a skin before that is only what his first spawn will use. Skins above
 // 20000 stay as given, as with SetSpawnInfo.
 cell n_SetPlayerSkin(VmInstance* vm, const cell* params) {
-    Player* player = HasArgs(vm, params, 2) ? ConnectedPlayer(params[1]) : nullptr;
+    Player* player = HasNativeArgs(vm, params, 2) ? ConnectedPlayer(params[1]) : nullptr;
     if (player == nullptr) return 0;
     const uint16_t id = IdArg(params[1]);
     player->SetSkin(params[2], 0);
@@ -150,39 +145,39 @@ cell n_SetPlayerSkin(VmInstance* vm, const cell* params) {
 }
 
 cell n_GetPlayerColor(VmInstance* vm, const cell* params) {
-    Player* player = HasArgs(vm, params, 1) ? ConnectedPlayer(params[1]) : nullptr;
+    Player* player = HasNativeArgs(vm, params, 1) ? ConnectedPlayer(params[1]) : nullptr;
     return player != nullptr ? static_cast<cell>(player->GetColor()) : 0;
 }
 
 cell n_SetPlayerColor(VmInstance* vm, const cell* params) {
-    Player* player = HasArgs(vm, params, 2) ? ConnectedPlayer(params[1]) : nullptr;
+    Player* player = HasNativeArgs(vm, params, 2) ? ConnectedPlayer(params[1]) : nullptr;
     if (player == nullptr) return 0;
     player->SetColor(static_cast<uint32_t>(params[2]));
     return 1;
 }
 
 cell n_SetPlayerVirtualWorld(VmInstance* vm, const cell* params) {
-    if (!HasArgs(vm, params, 2) || ConnectedPlayer(params[1]) == nullptr) return 0;
+    if (!HasNativeArgs(vm, params, 2) || ConnectedPlayer(params[1]) == nullptr) return 0;
     Pool()->SetVirtualWorld(IdArg(params[1]), params[2]);
     return 1;
 }
 
 cell n_GetPlayerVirtualWorld(VmInstance* vm, const cell* params) {
-    if (!HasArgs(vm, params, 1) || ConnectedPlayer(params[1]) == nullptr) return 0;
+    if (!HasNativeArgs(vm, params, 1) || ConnectedPlayer(params[1]) == nullptr) return 0;
     return Pool()->GetVirtualWorld(IdArg(params[1]));
 }
 
 // SetVehicleVirtualWorld(vehicle, world)
 cell n_SetVehicleVirtualWorld(VmInstance* vm, const cell* params) {
     VehiclePool* vehicles = Vehicles();
-    if (vehicles == nullptr || !HasArgs(vm, params, 2) || !vehicles->Exists(IdArg(params[1]))) return 0;
+    if (vehicles == nullptr || !HasNativeArgs(vm, params, 2) || !vehicles->Exists(IdArg(params[1]))) return 0;
     vehicles->SetVirtualWorld(IdArg(params[1]), params[2]);
     return 1;
 }
 
 cell n_GetVehicleVirtualWorld(VmInstance* vm, const cell* params) {
     VehiclePool* vehicles = Vehicles();
-    if (vehicles == nullptr || !HasArgs(vm, params, 1) || !vehicles->Exists(IdArg(params[1]))) return 0;
+    if (vehicles == nullptr || !HasNativeArgs(vm, params, 1) || !vehicles->Exists(IdArg(params[1]))) return 0;
     return vehicles->GetVirtualWorld(IdArg(params[1]));
 }
 
@@ -191,7 +186,7 @@ cell n_GetVehicleVirtualWorld(VmInstance* vm, const cell* params) {
 // TogglePlayerSpectating(player, toggle): the client switches; the server forgets what the player
 // watched either way.
 cell n_TogglePlayerSpectating(VmInstance* vm, const cell* params) {
-    Player* player = HasArgs(vm, params, 2) ? ConnectedPlayer(params[1]) : nullptr;
+    Player* player = HasNativeArgs(vm, params, 2) ? ConnectedPlayer(params[1]) : nullptr;
     if (player == nullptr) return 0;
     player->SetSpectating(SPECTATE_MODE_NONE, -1);
     BitStream bs;
@@ -213,7 +208,7 @@ bool MoveSpectator(uint16_t id, Player* player, const Vector3& where) {
 
 // PlayerSpectateVehicle(player, vehicle, mode)
 cell n_PlayerSpectateVehicle(VmInstance* vm, const cell* params) {
-    if (!HasArgs(vm, params, 3)) return 0;
+    if (!HasNativeArgs(vm, params, 3)) return 0;
     Player* player = ConnectedPlayer(params[1]);
     VehiclePool* vehicles = Vehicles();
     const uint16_t vehicle = IdArg(params[2]);
@@ -231,7 +226,7 @@ cell n_PlayerSpectateVehicle(VmInstance* vm, const cell* params) {
 
 // PlayerSpectatePlayer(player, target, mode)
 cell n_PlayerSpectatePlayer(VmInstance* vm, const cell* params) {
-    if (!HasArgs(vm, params, 3)) return 0;
+    if (!HasNativeArgs(vm, params, 3)) return 0;
     Player* player = ConnectedPlayer(params[1]);
     Player* target = ConnectedPlayer(params[2]);
     if (player == nullptr || target == nullptr) return 0;
@@ -251,7 +246,7 @@ cell n_PlayerSpectatePlayer(VmInstance* vm, const cell* params) {
 // SetPlayerName(player, const name[]): 1 renamed; 0 not connected, empty or taken; -1 a name no
 // join would accept for its characters or length.
 cell n_SetPlayerName(VmInstance* vm, const cell* params) {
-    if (!HasArgs(vm, params, 2) || ConnectedPlayer(params[1]) == nullptr) return 0;
+    if (!HasNativeArgs(vm, params, 2) || ConnectedPlayer(params[1]) == nullptr) return 0;
     const int32_t length = ScriptStringLength(vm, params[2]);
     if (length < 1) return 0;
     // Anything longer than a name is refused unread.
@@ -264,16 +259,16 @@ cell n_SetPlayerName(VmInstance* vm, const cell* params) {
 // name(player, out[], size): the text into the script's array, cut to its size.
 template <const char* (PlayerPool::*Text)(uint16_t) const>
 cell n_PlayerText(VmInstance* vm, const cell* params) {
-    if (!HasArgs(vm, params, 3) || ConnectedPlayer(params[1]) == nullptr) return 0;
+    if (!HasNativeArgs(vm, params, 3) || ConnectedPlayer(params[1]) == nullptr) return 0;
     return SetScriptString(vm, params[2], (Pool()->*Text)(IdArg(params[1])), params[3]);
 }
 
 cell n_IsPlayerConnected(VmInstance* vm, const cell* params) {
-    return HasArgs(vm, params, 1) && ConnectedPlayer(params[1]) != nullptr ? 1 : 0;
+    return HasNativeArgs(vm, params, 1) && ConnectedPlayer(params[1]) != nullptr ? 1 : 0;
 }
 
 cell n_GetPlayerState(VmInstance* vm, const cell* params) {
-    Player* player = HasArgs(vm, params, 1) ? ConnectedPlayer(params[1]) : nullptr;
+    Player* player = HasNativeArgs(vm, params, 1) ? ConnectedPlayer(params[1]) : nullptr;
     return player != nullptr ? player->GetState() : 0;
 }
 
@@ -291,7 +286,7 @@ cell n_GetVehiclePoolSize(VmInstance*, const cell*) {
 
 // IsPlayerStreamedIn(player, forplayer)
 cell n_IsPlayerStreamedIn(VmInstance* vm, const cell* params) {
-    if (!HasArgs(vm, params, 2) || ConnectedPlayer(params[1]) == nullptr) return 0;
+    if (!HasNativeArgs(vm, params, 2) || ConnectedPlayer(params[1]) == nullptr) return 0;
     Player* viewer = ConnectedPlayer(params[2]);
     return viewer != nullptr && viewer->IsPlayerStreamedIn(IdArg(params[1])) ? 1 : 0;
 }
@@ -299,7 +294,7 @@ cell n_IsPlayerStreamedIn(VmInstance* vm, const cell* params) {
 // IsVehicleStreamedIn(vehicle, forplayer)
 cell n_IsVehicleStreamedIn(VmInstance* vm, const cell* params) {
     VehiclePool* vehicles = TheGameServer != nullptr ? TheGameServer->GetVehiclePool() : nullptr;
-    if (vehicles == nullptr || !HasArgs(vm, params, 2)) return 0;
+    if (vehicles == nullptr || !HasNativeArgs(vm, params, 2)) return 0;
     const uint16_t vehicle = IdArg(params[1]);
     if (vehicle >= kMaxVehicles || !vehicles->Exists(vehicle)) return 0;
     Player* viewer = ConnectedPlayer(params[2]);
@@ -314,7 +309,7 @@ cell n_GetActorPoolSize(VmInstance*, const cell*) {
 // IsActorStreamedIn(actor, forplayer)
 cell n_IsActorStreamedIn(VmInstance* vm, const cell* params) {
     ActorPool* actors = Actors();
-    if (actors == nullptr || !HasArgs(vm, params, 2) || !actors->Exists(IdArg(params[1]))) return 0;
+    if (actors == nullptr || !HasNativeArgs(vm, params, 2) || !actors->Exists(IdArg(params[1]))) return 0;
     Player* viewer = ConnectedPlayer(params[2]);
     return viewer != nullptr && viewer->IsActorStreamedIn(IdArg(params[1])) ? 1 : 0;
 }

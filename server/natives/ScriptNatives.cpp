@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "server/console/Log.h"
+#include "server/vm/vmlib_common.h"
 
 namespace velt {
 
@@ -44,8 +45,12 @@ size_t ScriptNativeCount() { return Table().size() - 1; }
 
 int RegisterScriptNatives(VmInstance* inst) { return vm_Register(inst, ScriptNatives(), -1); }
 
-bool CheckScriptParamCount(const cell* params, int32_t minArgs, int32_t maxArgs) {
-    const int32_t count = ScriptArgCount(params);
+bool HasNativeArgs(VmInstance* vm, const cell* params, int32_t count) {
+    return vmlib::argCount(vm, params) >= count;
+}
+
+bool CheckScriptParamCount(VmInstance* vm, const cell* params, int32_t minArgs, int32_t maxArgs) {
+    const int32_t count = vmlib::argCount(vm, params);
     if (count < minArgs) {
         LogPrintf("SCRIPT: Bad parameter count (%d < %d): ", count, minArgs);
         return false;

@@ -36,11 +36,16 @@ size_t ScriptNativeCount();
 // result; hosts do not test it: a script calling a native nobody registered fails at that call.
 int RegisterScriptNatives(VmInstance* inst);
 
+// True when the call carries at least `count` arguments that lie where the script pushed them
+// (vmlib::argCount). A script built by a normal compiler always does; a hand-made image may not,
+// and then params[count] would lie past the pushed arguments.
+bool HasNativeArgs(VmInstance* vm, const cell* params, int32_t count);
+
 // The parameter-count check of the natives that take variable arguments: true when the call has
-// minArgs to maxArgs arguments; otherwise logs "SCRIPT: Bad parameter count (%d < min): " or
-// "SCRIPT: Bad parameter count (%d > max): " with the number of arguments and returns false (the
-// native then returns 0). The server's own: it writes to the server log, and the bot's natives
-// check an exact count with a message of their own.
-bool CheckScriptParamCount(const cell* params, int32_t minArgs, int32_t maxArgs);
+// minArgs to maxArgs arguments (counted as HasNativeArgs does); otherwise logs "SCRIPT: Bad
+// parameter count (%d < min): " or "SCRIPT: Bad parameter count (%d > max): " with the number of
+// arguments and returns false (the native then returns 0). The server's own: it writes to the
+// server log, and the bot's natives check an exact count with a message of their own.
+bool CheckScriptParamCount(VmInstance* vm, const cell* params, int32_t minArgs, int32_t maxArgs);
 
 }  // namespace velt

@@ -71,14 +71,6 @@ int32_t StoreScriptText(VmInstance* inst, cell address, cell size, const char* t
 // written (not counting the terminator).
 int32_t SetScriptString(VmInstance* inst, cell address, const char* text, cell size);
 
-// Argument count of a native call (params[0] holds the argument bytes).
-inline int32_t ScriptArgCount(const cell* params) { return params[0] / 4; }
-// True when the call carries at least `count` arguments. A script built by a normal compiler always
-// does; a hand-made image may not, and then params[count] would lie past the pushed arguments.
-inline bool HasScriptArgs(const cell* params, int32_t count) {
-    return params[0] >= 0 && params[0] / 4 >= count;
-}
-
 // Reads the text at script address `address` (packed or unpacked) into `buffer` of `size` bytes,
 // cut to fit and always terminated; returns the length written. A bad address, or a text the
 // script's memory ends before terminating, reads as the empty text (returns 0).
@@ -90,17 +82,5 @@ bool ReadScriptString(VmInstance* inst, cell address, std::string& out);
 // Length in characters of the text at `address`, scanning no further than the script's memory;
 // -1 for a bad address or a text that does not end inside the script's memory.
 int32_t ScriptStringLength(VmInstance* inst, cell address);
-
-// Floats travel in cells as their IEEE-754 single-precision bits.
-inline float CellToFloat(cell c) {
-    float f;
-    std::memcpy(&f, &c, sizeof f);
-    return f;
-}
-inline cell FloatToCell(float f) {
-    cell c;
-    std::memcpy(&c, &f, sizeof c);
-    return c;
-}
 
 }  // namespace velt

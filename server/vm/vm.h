@@ -6,6 +6,7 @@
 // live in a per-instance table indexed by native number; the opcode cells of the code keep their
 // opcode numbers (token-threaded dispatch), and every jump operand stays code-relative.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -13,6 +14,10 @@ namespace velt {
 
 using cell = int32_t;
 using ucell = uint32_t;
+
+// Floats travel in cells as their IEEE-754 single-precision bits.
+inline float CellToFloat(cell c) { return std::bit_cast<float>(c); }
+inline cell FloatToCell(float f) { return std::bit_cast<cell>(f); }
 
 // ---------------------------------------------------------------------------------------------
 // Error codes and their texts.

@@ -11,7 +11,7 @@ int argCount(VmInstance* vm, const cell* params) {
     // Arguments the interpreter hands over start right above the script's stack pointer; only
     // there does the script control params[0]. A host calling a native with its own array
     // vouches for it.
-    unsigned char* sp = scriptSpan(vm, vm->stack, 0);
+    unsigned char* sp = vm != nullptr ? scriptSpan(vm, vm->stack, 0) : nullptr;
     if (sp != nullptr && reinterpret_cast<const unsigned char*>(params) == sp) {
         const int64_t room = (static_cast<int64_t>(vm->stack_top) - vm->stack) / 4 - 1;
         if (claimed > room) return 0;

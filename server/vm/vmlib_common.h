@@ -12,9 +12,11 @@
 
 namespace velt::vmlib {
 
-// How many arguments the native may read. params[0] is pushed by the script itself, so when
-// the cells lie on the script's stack a claim reaching past the top of the stack counts as no
-// arguments at all; natives then fail cleanly instead of reading beyond the block.
+// How many arguments the native may read: the one count every native checks, the server's, the
+// bot's and the libraries'. params[0] is pushed by the script itself, so when the cells lie on
+// the script's stack a claim reaching past the top of the stack counts as no arguments at all;
+// natives then fail cleanly instead of reading beyond the block. A host calling a native with its
+// own array (and no instance) vouches for it.
 int argCount(VmInstance* vm, const cell* params);
 
 // Host view of the script bytes [addr, addr + bytes), or nullptr when any of them lies outside

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <numbers>
 #include <string>
 
@@ -16,18 +15,9 @@ namespace {
 
 using namespace vmlib;
 
-double arg(const cell* params, int i) {
-    float f;
-    std::memcpy(&f, &params[i], sizeof f);
-    return f;
-}
+double arg(const cell* params, int i) { return CellToFloat(params[i]); }
 
-cell toCell(double d) {
-    const float f = static_cast<float>(d);
-    cell c;
-    std::memcpy(&c, &f, sizeof c);
-    return c;
-}
+cell toCell(double d) { return FloatToCell(static_cast<float>(d)); }
 
 cell n_float(VmInstance* vm, const cell* params) {
     return argCount(vm, params) < 1 ? 0 : toCell(static_cast<double>(params[1]));

@@ -165,7 +165,7 @@ TEST(ScriptParamCountTest, LogsTheCountOutsideTheRange) {
     for (const Case& c : cases) {
         LogCapture::Lines().clear();
         const cell params[1] = {c.args * 4};
-        EXPECT_EQ(CheckScriptParamCount(params, c.min, c.max), c.ok) << c.args;
+        EXPECT_EQ(CheckScriptParamCount(nullptr, params, c.min, c.max), c.ok) << c.args;
         if (c.line == nullptr)
             EXPECT_TRUE(LogCapture::Lines().empty());
         else

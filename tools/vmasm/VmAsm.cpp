@@ -143,9 +143,7 @@ bool parseOperand(const std::string& s, VmOperandRef& out, std::string& err) {
         char* end = nullptr;
         float f = std::strtof(s.c_str(), &end);
         if (*end == '\0' || (end[0] == 'f' && end[1] == '\0')) {
-            cell bits;
-            std::memcpy(&bits, &f, 4);
-            out = VmOperandRef(bits);
+            out = VmOperandRef(FloatToCell(f));
             return true;
         }
         err = "bad number: " + s;
