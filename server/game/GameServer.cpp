@@ -410,7 +410,7 @@ void GameServer::RunAnnounce() {
 
 void GameServer::EndGameMode() {
     BitStream empty;
-    SendRpcToAll(RPC_GameModeRestart, &empty, kNoPlayer, 2);
+    SendRpcToAll(RPC_GameModeRestart, &empty, kNoPlayer, RpcChannel::World);
     if (playerPool_) playerPool_->ResetAll();
     gameMode_.reset();
     vehiclePool_.reset();
@@ -492,7 +492,7 @@ int GameServer::SetNextGameMode(const char* name) {
 void GameServer::SendWorldByte(uint8_t rpcId, uint8_t value) {
     BitStream bs;
     bs.Write(value);
-    SendRpcToAll(rpcId, &bs, kNoPlayer, 2);
+    SendRpcToAll(rpcId, &bs, kNoPlayer, RpcChannel::World);
 }
 
 void GameServer::SetWorldTime(uint8_t hour) {
@@ -518,7 +518,7 @@ void GameServer::SetGravity(float gravity) {
     console_.SetStringVariable("gravity", text);
     BitStream bs;
     bs.Write(gravity);
-    SendRpcToAll(RPC_GravitySet, &bs, kNoPlayer, 2);
+    SendRpcToAll(RPC_GravitySet, &bs, kNoPlayer, RpcChannel::World);
 }
 
 // ---- players --------------------------------------------------------------------------------

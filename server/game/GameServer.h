@@ -17,6 +17,7 @@
 #include "net/TransportSettings.h"
 #include "server/game/BanFile.h"
 #include "server/game/Player.h"
+#include "server/shared/GameRpc.h"
 
 namespace velt {
 
@@ -129,12 +130,12 @@ public:
     void PublishTransportSettings();
 
     // ---- sending (PlayerSending.cpp) --------------------------------------------------------
-    void SendRpcToPlayer(uint8_t rpcId, const BitStream* bs, uint16_t player, uint8_t channel);
-    void SendRpcToAll(uint8_t rpcId, const BitStream* bs, uint16_t exceptPlayer, uint8_t channel);
+    void SendRpcToPlayer(uint8_t rpcId, const BitStream* bs, uint16_t player, RpcChannel channel);
+    void SendRpcToAll(uint8_t rpcId, const BitStream* bs, uint16_t exceptPlayer, RpcChannel channel);
     void SendRpcToPlayersStreamingPlayer(uint8_t rpcId, const BitStream* bs, uint16_t player,
-                                         uint8_t channel);
+                                         RpcChannel channel);
     void SendRpcToPlayersStreamingVehicle(uint8_t rpcId, const BitStream* bs, uint16_t vehicle,
-                                          uint16_t exceptPlayer, uint8_t channel);
+                                          uint16_t exceptPlayer, RpcChannel channel);
     void SendPacketToPlayer(const BitStream* bs, uint16_t player);
     void SendPacketToAll(const BitStream* bs);
     void SendPacketToPlayerStreamers(const BitStream* bs, uint16_t player, bool thin);

@@ -149,12 +149,12 @@ void Player::Reset() {
 
 // ---- helpers --------------------------------------------------------------------------------
 
-void Player::SendRpcToSelf(uint8_t rpcId, const BitStream& bs, uint8_t channel) {
+void Player::SendRpcToSelf(uint8_t rpcId, const BitStream& bs, RpcChannel channel) {
     if (retired_) return;
     server_.SendRpcToPlayer(rpcId, &bs, id_, channel);
 }
 
-void Player::SendRpcToStreamers(uint8_t rpcId, const BitStream& bs, uint8_t channel) {
+void Player::SendRpcToStreamers(uint8_t rpcId, const BitStream& bs, RpcChannel channel) {
     if (retired_) return;
     server_.SendRpcToPlayersStreamingPlayer(rpcId, &bs, id_, channel);
 }
@@ -387,7 +387,7 @@ void Player::Die(int32_t reason, uint16_t killer) {
     if (retired_) return;
     BitStream bs;
     bs.Write(id_);
-    server_.SendRpcToAll(RPC_PlayerDeath, &bs, id_, 2);
+    server_.SendRpcToAll(RPC_PlayerDeath, &bs, id_, RpcChannel::World);
     PlayerPool* pool = server_.GetPlayerPool();
     if (pool != nullptr && server_.Settings().chatLogging != 0) {
         if (killer == kNoPlayer)
@@ -440,7 +440,7 @@ void Player::SetColor(uint32_t colour) {
     BitStream bs;
     bs.Write(id_);
     bs.Write(colour);
-    server_.SendRpcToAll(RPC_PlayerColorSet, &bs, kNoPlayer, 2);
+    server_.SendRpcToAll(RPC_PlayerColorSet, &bs, kNoPlayer, RpcChannel::World);
 }
 
 void Player::SetSkillLevel(int32_t skill, uint16_t level) {
@@ -465,7 +465,7 @@ void Player::SendAttachedObjectTo(int slot, bool used, uint16_t to, bool toStrea
         SendRpcToStreamers(RPC_AttachedObjectSet, bs);
         SendRpcToSelf(RPC_AttachedObjectSet, bs);
     } else if (!retired_) {
-        server_.SendRpcToPlayer(RPC_AttachedObjectSet, &bs, to, 2);
+        server_.SendRpcToPlayer(RPC_AttachedObjectSet, &bs, to, RpcChannel::World);
     }
 }
 
@@ -580,16 +580,16 @@ void Player::BroadcastChat(const char* text, uint8_t length) {
     const WorldSettings& world = server_.world;
     PlayerPool* pool = server_.GetPlayerPool();
     if (world.limitGlobalChatRadius == 0 || pool == nullptr) {
-        server_.SendRpcToAll(RPC_ChatText, &bs, kNoPlayer, 3);
+        server_.SendRpcToAll(RPC_ChatText, &bs, kNoPlayer, RpcChannel::ClientMessage);
         return;
     }
     for (int32_t other = 0; other <= pool->GetUpperIndex(); ++other) {
         uint16_t id = uint16_t(other);
         if (id == id_ || !pool->IsConnected(id)) continue;
         if (pool->GetDistance(id_, id) <= world.globalChatRadius)
-            server_.SendRpcToPlayer(RPC_ChatText, &bs, id, 3);
+            server_.SendRpcToPlayer(RPC_ChatText, &bs, id, RpcChannel::ClientMessage);
     }
-    server_.SendRpcToPlayer(RPC_ChatText, &bs, id_, 3);
+    server_.SendRpcToPlayer(RPC_ChatText, &bs, id_, RpcChannel::ClientMessage);
 }
 
 int32_t Player::GetPing() const {
@@ -770,7 +770,7 @@ void Player::SendStreamIn(uint16_t to) {
     bs.Write(colour_);
     bs.Write(fightingStyle_);
     for (int16_t level : skillLevels_) bs.Write(level);
-    server_.SendRpcToPlayer(RPC_PlayerStreamIn, &bs, to, 2);
+    server_.SendRpcToPlayer(RPC_PlayerStreamIn, &bs, to, RpcChannel::World);
     for (int slot = 0; slot < kAttachedObjectSlots; ++slot) SendAttachedObject(slot, to);
 }
 

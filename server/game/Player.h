@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "server/game/PlayerVariables.h"
+#include "server/shared/GameRpc.h"
 #include "server/shared/RecordingFile.h"
 #include "server/shared/SyncRecords.h"
 #include "server/shared/VectorMath.h"
@@ -278,8 +279,8 @@ private:
     void CheckCheckpoints();
     // The player step of the streaming pass (Streaming.cpp).
     void StreamPlayers();
-    void SendRpcToSelf(uint8_t rpcId, const BitStream& bs, uint8_t channel = 2);
-    void SendRpcToStreamers(uint8_t rpcId, const BitStream& bs, uint8_t channel = 2);
+    void SendRpcToSelf(uint8_t rpcId, const BitStream& bs, RpcChannel channel = RpcChannel::World);
+    void SendRpcToStreamers(uint8_t rpcId, const BitStream& bs, RpcChannel channel = RpcChannel::World);
     void SendAttachedObjectTo(int slot, bool used, uint16_t to, bool toStreamers);
     uint32_t Now() const;
 

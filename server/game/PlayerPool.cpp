@@ -71,7 +71,7 @@ int PlayerPool::Connect(uint16_t id, const char* name, const char* serial, const
     joined.Write(uint8_t(bot ? 1 : 0));
     joined.Write(uint8_t(nameLength));
     joined.WriteBytes(names_[id].data(), int32_t(nameLength));
-    server_.SendRpcToAll(RPC_PlayerJoined, &joined, id, 2);
+    server_.SendRpcToAll(RPC_PlayerJoined, &joined, id, RpcChannel::World);
 
     NetServerInterface* net = server_.GetNetServer();
     PlayerID address = net != nullptr ? net->GetSlotPlayerID(id) : UNASSIGNED_PLAYER_ID;
@@ -111,7 +111,7 @@ int PlayerPool::Disconnect(uint16_t id, uint8_t reason) {
     BitStream left;
     left.Write(id);
     left.Write(reason);
-    server_.SendRpcToAll(RPC_PlayerLeft, &left, id, 2);
+    server_.SendRpcToAll(RPC_PlayerLeft, &left, id, RpcChannel::World);
 
     if (ObjectPool* objects = server_.GetObjectPool()) objects->DestroyAllPlayerObjects(id);
 
@@ -176,14 +176,14 @@ void PlayerPool::SendExistingPlayers(uint16_t joiner) {
         bs.Write(uint8_t(bot_[id] ? 1 : 0));
         bs.Write(uint8_t(nameLength));
         bs.WriteBytes(names_[id].data(), int32_t(nameLength));
-        server_.SendRpcToPlayer(RPC_PlayerJoined, &bs, joiner, 2);
+        server_.SendRpcToPlayer(RPC_PlayerJoined, &bs, joiner, RpcChannel::World);
     }
 }
 
 void PlayerPool::SendPlayerStreamOut(uint16_t id, uint16_t to) {
     BitStream bs;
     bs.Write(id);
-    server_.SendRpcToPlayer(RPC_PlayerStreamOut, &bs, to, 2);
+    server_.SendRpcToPlayer(RPC_PlayerStreamOut, &bs, to, RpcChannel::World);
 }
 
 void PlayerPool::ResetAll() {
@@ -217,7 +217,7 @@ void PlayerPool::SetVirtualWorld(uint16_t id, int32_t world) {
     world_[id] = world;
     BitStream bs;
     bs.Write(world);
-    server_.SendRpcToPlayer(RPC_PlayerVirtualWorldSet, &bs, id, 2);
+    server_.SendRpcToPlayer(RPC_PlayerVirtualWorldSet, &bs, id, RpcChannel::World);
 }
 
 bool PlayerPool::IsNameInUse(const char* name) const {
@@ -245,7 +245,7 @@ int PlayerPool::SetName(uint16_t id, const char* name) {
     bs.Write(uint8_t(length));
     bs.WriteBytes(names_[id].data(), int32_t(length));
     bs.Write(uint8_t(1));
-    server_.SendRpcToAll(RPC_PlayerNameSet, &bs, kNoPlayer, 2);
+    server_.SendRpcToAll(RPC_PlayerNameSet, &bs, kNoPlayer, RpcChannel::World);
     return 1;
 }
 

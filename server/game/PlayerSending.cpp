@@ -20,57 +20,56 @@ namespace {
 
 constexpr float kThinningDistance = 250.0f;
 constexpr size_t kClientMessageBufferSize = 1024;
-constexpr uint8_t kSyncChannel = 1;
-constexpr uint8_t kClientMessageChannel = 3;
+constexpr uint8_t kSyncChannel = ChannelNumber(RpcChannel::Sync);
 
 // Client messages are the one channel whose order does not matter against the world's.
-MessageReliability RpcReliability(uint8_t channel) {
-    return channel == kClientMessageChannel ? RELIABILITY_RELIABLE : RELIABILITY_RELIABLE_ORDERED;
+MessageReliability RpcReliability(RpcChannel channel) {
+    return channel == RpcChannel::ClientMessage ? RELIABILITY_RELIABLE : RELIABILITY_RELIABLE_ORDERED;
 }
 
 }  // namespace
 
-void GameServer::SendRpcToPlayer(uint8_t rpcId, const BitStream* bs, uint16_t player, uint8_t channel) {
+void GameServer::SendRpcToPlayer(uint8_t rpcId, const BitStream* bs, uint16_t player, RpcChannel channel) {
     if (!playerPool_ || netServer_ == nullptr || player >= kMaxPlayers || !playerPool_->IsConnected(player))
         return;
-    netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, RpcReliability(channel), channel,
+    netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, RpcReliability(channel), ChannelNumber(channel),
                     netServer_->GetPlayerIDFromIndex(player), false, false);
 }
 
-void GameServer::SendRpcToAll(uint8_t rpcId, const BitStream* bs, uint16_t exceptPlayer, uint8_t channel) {
+void GameServer::SendRpcToAll(uint8_t rpcId, const BitStream* bs, uint16_t exceptPlayer, RpcChannel channel) {
     if (!playerPool_ || netServer_ == nullptr) return;
     MessageReliability reliability = RpcReliability(channel);
     for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
         uint16_t id = uint16_t(i);
         if (id == exceptPlayer || !playerPool_->IsConnected(id) || playerPool_->GetAt(id) == nullptr)
             continue;
-        netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, reliability, channel,
+        netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, reliability, ChannelNumber(channel),
                         netServer_->GetPlayerIDFromIndex(id), false, false);
     }
 }
 
 void GameServer::SendRpcToPlayersStreamingPlayer(uint8_t rpcId, const BitStream* bs, uint16_t player,
-                                                 uint8_t channel) {
+                                                 RpcChannel channel) {
     if (!playerPool_ || netServer_ == nullptr) return;
     for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
         uint16_t id = uint16_t(i);
         if (id == player || !playerPool_->IsConnected(id)) continue;
         Player* receiver = playerPool_->GetAt(id);
         if (receiver == nullptr || !receiver->IsPlayerStreamedIn(player)) continue;
-        netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, channel,
+        netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, ChannelNumber(channel),
                         netServer_->GetPlayerIDFromIndex(id), false, false);
     }
 }
 
 void GameServer::SendRpcToPlayersStreamingVehicle(uint8_t rpcId, const BitStream* bs, uint16_t vehicle,
-                                                  uint16_t exceptPlayer, uint8_t channel) {
+                                                  uint16_t exceptPlayer, RpcChannel channel) {
     if (!playerPool_ || !vehiclePool_ || netServer_ == nullptr || vehicle >= kMaxVehicles) return;
     for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
         uint16_t id = uint16_t(i);
         if (id == exceptPlayer || !playerPool_->IsConnected(id)) continue;
         Player* receiver = playerPool_->GetAt(id);
         if (receiver == nullptr || !receiver->IsVehicleStreamedIn(vehicle)) continue;
-        netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, channel,
+        netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, ChannelNumber(channel),
                         netServer_->GetPlayerIDFromIndex(id), false, false);
     }
 }
@@ -150,14 +149,14 @@ void GameServer::SendClientMessageToAll(uint32_t colour, const char* format, ...
     va_end(args);
     BitStream bs;
     WriteClientMessage(bs, colour, text, std::strlen(text));
-    SendRpcToAll(RPC_ClientMessage, &bs, kNoPlayer, kClientMessageChannel);
+    SendRpcToAll(RPC_ClientMessage, &bs, kNoPlayer, RpcChannel::ClientMessage);
 }
 
 void GameServer::SendClientMessageText(uint16_t player, uint32_t colour, const char* text) {
     if (text == nullptr) text = "";
     BitStream bs;
     WriteClientMessage(bs, colour, text, std::strlen(text));
-    SendRpcToPlayer(RPC_ClientMessage, &bs, player, kClientMessageChannel);
+    SendRpcToPlayer(RPC_ClientMessage, &bs, player, RpcChannel::ClientMessage);
 }
 
 // ---- GameInit -------------------------------------------------------------------------------
@@ -200,7 +199,7 @@ void GameServer::SendGameInit(uint16_t player) {
     for (int model = 0; model < kVehicleModelCount; ++model)
         bs.Write(vehiclePool_ ? vehiclePool_->GetModelUsage(model) : uint8_t(0));
     bs.Write(w.vehicleFriendlyFire);
-    SendRpcToPlayer(RPC_GameInit, &bs, player, 2);
+    SendRpcToPlayer(RPC_GameInit, &bs, player, RpcChannel::World);
 }
 
 }  // namespace velt

@@ -11,8 +11,6 @@ namespace velt {
 
 namespace {
 
-// Natives send on the world and game-state channel.
-constexpr uint8_t kNativeChannel = 2;
 // The spawn request's value that makes a client spawn at once.
 constexpr uint32_t kSpawnNow = 2;
 
@@ -76,7 +74,7 @@ cell n_SetSpawnInfo(VmInstance* vm, const cell* params) {
     player->SetSpawnAllowed(true);
     BitStream bs;
     WriteSpawnInfo(bs, info);
-    TheGameServer->SendRpcToPlayer(RPC_SpawnInfoSet, &bs, IdArg(params[1]), kNativeChannel);
+    TheGameServer->SendRpcToPlayer(RPC_SpawnInfoSet, &bs, IdArg(params[1]), RpcChannel::World);
     return 1;
 }
 
@@ -87,14 +85,14 @@ cell n_SpawnPlayer(VmInstance* vm, const cell* params) {
     player->SetSpawnAllowed(true);
     BitStream bs;
     bs.Write(static_cast<uint32_t>(kSpawnNow));
-    TheGameServer->SendRpcToPlayer(RPC_SpawnRequest, &bs, IdArg(params[1]), kNativeChannel);
+    TheGameServer->SendRpcToPlayer(RPC_SpawnRequest, &bs, IdArg(params[1]), RpcChannel::World);
     return 1;
 }
 
 cell n_ForceClassSelection(VmInstance* vm, const cell* params) {
     if (!HasNativeArgs(vm, params, 1) || ConnectedPlayer(params[1]) == nullptr) return 0;
     BitStream bs;
-    TheGameServer->SendRpcToPlayer(RPC_ClassSelectionForce, &bs, IdArg(params[1]), kNativeChannel);
+    TheGameServer->SendRpcToPlayer(RPC_ClassSelectionForce, &bs, IdArg(params[1]), RpcChannel::World);
     return 1;
 }
 
@@ -119,7 +117,7 @@ cell n_SetPlayerTeam(VmInstance* vm, const cell* params) {
     BitStream bs;
     bs.Write(IdArg(params[1]));
     bs.Write(team);
-    TheGameServer->SendRpcToAll(RPC_PlayerTeamSet, &bs, kNoPlayer, kNativeChannel);
+    TheGameServer->SendRpcToAll(RPC_PlayerTeamSet, &bs, kNoPlayer, RpcChannel::World);
     return 1;
 }
 
@@ -136,11 +134,11 @@ cell n_SetPlayerSkin(VmInstance* vm, const cell* params) {
     skin.Write(id);
     skin.Write(player->GetSpawnInfo().skin);
     skin.Write(player->GetSpawnInfo().customSkin);
-    TheGameServer->SendRpcToPlayersStreamingPlayer(RPC_PlayerSkinSet, &skin, id, kNativeChannel);
-    TheGameServer->SendRpcToPlayer(RPC_PlayerSkinSet, &skin, id, kNativeChannel);
+    TheGameServer->SendRpcToPlayersStreamingPlayer(RPC_PlayerSkinSet, &skin, id, RpcChannel::World);
+    TheGameServer->SendRpcToPlayer(RPC_PlayerSkinSet, &skin, id, RpcChannel::World);
     BitStream record;
     WriteSpawnInfo(record, player->GetSpawnInfo());
-    TheGameServer->SendRpcToPlayer(RPC_SpawnInfoSet, &record, id, kNativeChannel);
+    TheGameServer->SendRpcToPlayer(RPC_SpawnInfoSet, &record, id, RpcChannel::World);
     return 1;
 }
 
@@ -191,7 +189,7 @@ cell n_TogglePlayerSpectating(VmInstance* vm, const cell* params) {
     player->SetSpectating(SPECTATE_MODE_NONE, -1);
     BitStream bs;
     bs.Write(static_cast<uint32_t>(params[2]));
-    TheGameServer->SendRpcToPlayer(RPC_SpectatingToggle, &bs, IdArg(params[1]), kNativeChannel);
+    TheGameServer->SendRpcToPlayer(RPC_SpectatingToggle, &bs, IdArg(params[1]), RpcChannel::World);
     return 1;
 }
 
@@ -220,7 +218,7 @@ cell n_PlayerSpectateVehicle(VmInstance* vm, const cell* params) {
     BitStream bs;
     bs.Write(vehicle);
     bs.Write(static_cast<uint8_t>(params[3] & 0xFF));
-    TheGameServer->SendRpcToPlayer(RPC_SpectateVehicle, &bs, id, kNativeChannel);
+    TheGameServer->SendRpcToPlayer(RPC_SpectateVehicle, &bs, id, RpcChannel::World);
     return 1;
 }
 
@@ -237,7 +235,7 @@ cell n_PlayerSpectatePlayer(VmInstance* vm, const cell* params) {
     BitStream bs;
     bs.Write(targetId);
     bs.Write(static_cast<uint8_t>(params[3] & 0xFF));
-    TheGameServer->SendRpcToPlayer(RPC_SpectatePlayer, &bs, id, kNativeChannel);
+    TheGameServer->SendRpcToPlayer(RPC_SpectatePlayer, &bs, id, RpcChannel::World);
     return 1;
 }
 

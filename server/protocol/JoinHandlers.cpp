@@ -76,8 +76,8 @@ void Reject(NetServerInterface& net, const PlayerID& sender, uint8_t reason, boo
     BitStream bs;
     bs.Write(reason);
     uint8_t id = RPC_ConnectionRejected;
-    net.RpcNow(&id, &bs, HIGH_PRIORITY_LEVEL, bot ? RELIABILITY_RELIABLE : RELIABILITY_UNRELIABLE, 0, sender,
-               false, false, UNASSIGNED_NETWORK_ID, nullptr);
+    net.RpcNow(&id, &bs, HIGH_PRIORITY_LEVEL, bot ? RELIABILITY_RELIABLE : RELIABILITY_UNRELIABLE,
+               ChannelNumber(RpcChannel::Request), sender, false, false, UNASSIGNED_NETWORK_ID, nullptr);
     net.Kick(sender);
 }
 

@@ -50,8 +50,8 @@ void SendRpcAnswer(GameServer& server, uint16_t player, uint8_t rpcId, const Bit
     NetServerInterface* net = server.GetNetServer();
     PlayerPool* pool = server.GetPlayerPool();
     if (net == nullptr || pool == nullptr || !pool->IsConnected(player)) return;
-    net->Rpc(&rpcId, &bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, net->GetPlayerIDFromIndex(player),
-             false, false);
+    net->Rpc(&rpcId, &bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, ChannelNumber(RpcChannel::Request),
+             net->GetPlayerIDFromIndex(player), false, false);
 }
 
 GameMode* LoadedGameMode(GameServer& server) {

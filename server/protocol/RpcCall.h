@@ -35,7 +35,7 @@ class GameServer;
 uint16_t RpcConnectedSender(const RpcCallParams* params, bool requireValid);
 
 // The answer to a client's own request (class and spawn requests, the restart a late joiner is
-// told): reliable on channel 0, to one connected player.
+// told): reliable on the request channel, to one connected player.
 void SendRpcAnswer(GameServer& server, uint16_t player, uint8_t rpcId, const BitStream& bs);
 
 // The gamemode, when one is loaded. Without one (the intermission, a gamemode that failed to

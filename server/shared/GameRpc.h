@@ -1,11 +1,23 @@
 #pragma once
 
-// The game's RPC ids: one name per id, shared by everything that sends or handles them (the
-// server, the bot and the tests).
+// The game's RPC ids (one name per id) and the ordering channels its messages travel on, shared
+// by everything that sends or handles them: the server, the bot and the tests.
 
 #include <cstdint>
 
 namespace velt {
+
+// The ordering channel of a game message. For an RPC to one player or to all it also decides the
+// delivery: reliable on ClientMessage, reliable ordered on any other channel (sends to the players
+// streaming an entity are always reliable ordered).
+enum class RpcChannel : uint8_t {
+    Request = 0,        // a client's own requests (everything the bot sends) and the answers to them
+    Sync = 1,           // the server's synchronisation packets
+    World = 2,          // world and game-state messages
+    ClientMessage = 3,  // client messages and chat lines
+};
+
+constexpr uint8_t ChannelNumber(RpcChannel channel) { return static_cast<uint8_t>(channel); }
 
 enum RpcId : uint8_t {
     RPC_PlayerNameSet = 11,
