@@ -10,6 +10,7 @@
 #include "server/console/ConsoleCommands.h"
 #include "server/console/ConsoleHost.h"
 #include "server/console/Log.h"
+#include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
 
 namespace velt {
@@ -230,16 +231,13 @@ void Console::ShowVariable(const std::string& name, const ConsoleVariable& var) 
 }
 
 void Console::OfferToScripts(const std::string& line, const std::string& name) {
+    if (host_ == nullptr) return;
     // Filterscripts first; any non-zero answer means one of them handled the line.
-    if (host_ != nullptr) {
-        if (FilterScripts* fs = host_->GetFilterScripts()) {
-            if (fs->OnRconCommand(line.c_str()) != 0) return;
-        }
-    }
-    // Asked afresh: a filterscript's command may have changed the gamemode.
-    GameMode* gm = host_ != nullptr ? host_->GetGameMode() : nullptr;
-    if (gm == nullptr || !gm->IsLoaded()) return;
-    if (gm->OnRconCommand(line.c_str()) == 0) LogPrintf("Unknown command or variable:\n  %s", name.c_str());
+    const CallbackOutcome command =
+        RaiseCallback(*host_, {.stop = CallbackStop::AtNonZero, .loadedGameModeOnly = true}, NoPlayerToLose,
+                      [&](auto& side) { return side.OnRconCommand(line.c_str()); });
+    if (command.gameModeRan && command.result == 0)
+        LogPrintf("Unknown command or variable:\n  %s", name.c_str());
 }
 
 void Console::ListVariables() const {

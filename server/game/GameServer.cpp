@@ -17,6 +17,7 @@
 #include "server/console/ConsoleVariables.h"
 #include "server/console/Log.h"
 #include "server/game/PlayerPool.h"
+#include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
 #include "server/game/ServerStartup.h"
 #include "server/protocol/ServerRpcTable.h"
@@ -438,8 +439,9 @@ void GameServer::RestartGameMode() {
         if (!playerPool_ || !playerPool_->IsConnected(id)) continue;
         if (objectPool_) objectPool_->SendAllToPlayer(id);
         SendGameInit(id);
-        if (filterScripts_) filterScripts_->OnPlayerConnect(id);
-        if (gameMode_ && playerPool_->IsConnected(id)) gameMode_->OnPlayerConnect(id);
+        RaiseCallback(
+            *this, {}, [&] { return playerPool_ && playerPool_->IsConnected(id); },
+            [&](auto& side) { return side.OnPlayerConnect(id); });
     }
 }
 

@@ -3,6 +3,7 @@
 #include "server/console/Log.h"
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
+#include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
 #include "server/protocol/SyncHandlers.h"
 
@@ -22,8 +23,9 @@ void GameServer::ProcessPackets() {
                 if (gameMode_ && filterScripts_) {
                     char ip[PlayerID::kStringSize];
                     packet->sender.ToString(false, ip, sizeof ip);
-                    filterScripts_->OnIncomingConnection(slot, ip, packet->sender.port);
-                    if (gameMode_) gameMode_->OnIncomingConnection(slot, ip, packet->sender.port);
+                    RaiseCallback(*this, {}, NoPlayerToLose, [&](auto& side) {
+                        return side.OnIncomingConnection(slot, ip, packet->sender.port);
+                    });
                 }
                 break;
             }

@@ -9,6 +9,7 @@
 #include "server/console/Log.h"
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
+#include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
 #include "server/game/WeaponNames.h"
 #include "server/shared/GameRpc.h"
@@ -27,6 +28,15 @@ void WriteVector(BitStream& bs, const Vector3& v) {
     bs.Write(v.x);
     bs.Write(v.y);
     bs.Write(v.z);
+}
+
+// A callback about this player on both script sides: the second side hears it only while he is
+// still there.
+template <class Call>
+CallbackOutcome RaiseAbout(GameServer& server, const Player& player, Call&& call,
+                           const CallbackRule& rule = {}) {
+    return RaiseCallback(
+        server, rule, [&player] { return !player.IsRetired(); }, call);
 }
 
 float Squared3D(const Vector3& a, const Vector3& b) {
@@ -271,13 +281,12 @@ void Player::StoreTrailerSync(const TrailerSyncRecord& record) {
         !vehicles->Exists(record.trailerId))
         return;
     vehicles->ApplyTrailerSync(record.trailerId, id_, inCar_.rotation, record);
-    int32_t fsResult = 1;
-    if (FilterScripts* fs = server_.GetFilterScripts()) fsResult = fs->OnTrailerUpdate(id_, record.trailerId);
-    if (retired_ || fsResult == 0) return;
-    int32_t gmResult = 1;
-    if (GameMode* gm = server_.GetGameMode()) gmResult = gm->OnTrailerUpdate(id_, record.trailerId);
-    if (retired_) return;
-    if (gmResult != 0) trailerPending_ = true;
+    // Either side may keep the trailer's record from being passed on.
+    const CallbackOutcome update =
+        RaiseAbout(server_, *this, [&](auto& side) { return side.OnTrailerUpdate(id_, record.trailerId); },
+                   {.stop = CallbackStop::AtZero, .initial = 1});
+    if (update.secondSkipped || retired_ || update.result == 0) return;
+    trailerPending_ = true;
 }
 
 int Player::StoreUnoccupiedSync(const UnoccupiedSyncRecord& record) {
@@ -310,9 +319,7 @@ void Player::SetState(uint8_t state) {
     if (state == state_) return;
     uint8_t old = state_;
     state_ = state;
-    if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnPlayerStateChange(id_, state, old);
-    if (retired_) return;
-    if (GameMode* gm = server_.GetGameMode()) gm->OnPlayerStateChange(id_, state, old);
+    RaiseAbout(server_, *this, [&](auto& side) { return side.OnPlayerStateChange(id_, state, old); });
 }
 
 void Player::CheckKeyStateChange() {
@@ -320,10 +327,9 @@ void Player::CheckKeyStateChange() {
     uint32_t now = keyState_, old = previousKeyState_;
     // Remembered first, so a callback that stores another record sees this change as done.
     previousKeyState_ = keyState_;
-    if (GameMode* gm = server_.GetGameMode()) gm->OnPlayerKeyStateChange(id_, int32_t(now), int32_t(old));
-    if (retired_) return;
-    if (FilterScripts* fs = server_.GetFilterScripts())
-        fs->OnPlayerKeyStateChange(id_, int32_t(now), int32_t(old));
+    RaiseAbout(server_, *this,
+               [&](auto& side) { return side.OnPlayerKeyStateChange(id_, int32_t(now), int32_t(old)); },
+               {.gameModeFirst = true});
 }
 
 int Player::GetWeaponSlot(int weapon) {
@@ -381,9 +387,7 @@ void Player::SetSpawnInfo(const SpawnInfo& info) {
 void Player::Die(int32_t reason, uint16_t killer) {
     SetState(PLAYER_STATE_WASTED);
     if (retired_) return;
-    if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnPlayerDeath(id_, killer, reason);
-    if (retired_) return;
-    if (GameMode* gm = server_.GetGameMode()) gm->OnPlayerDeath(id_, killer, reason);
+    RaiseAbout(server_, *this, [&](auto& side) { return side.OnPlayerDeath(id_, killer, reason); });
     if (retired_) return;
     BitStream bs;
     bs.Write(id_);
@@ -400,9 +404,8 @@ void Player::Die(int32_t reason, uint16_t killer) {
 }
 
 void Player::EnterVehicle(uint16_t vehicle, uint8_t passenger) {
-    if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnPlayerEnterVehicle(id_, vehicle, passenger);
-    if (retired_) return;
-    if (GameMode* gm = server_.GetGameMode()) gm->OnPlayerEnterVehicle(id_, vehicle, passenger);
+    RaiseAbout(server_, *this,
+               [&](auto& side) { return side.OnPlayerEnterVehicle(id_, vehicle, passenger); });
     BitStream bs;
     bs.Write(id_);
     bs.Write(vehicle);
@@ -411,9 +414,7 @@ void Player::EnterVehicle(uint16_t vehicle, uint8_t passenger) {
 }
 
 void Player::ExitVehicle(uint16_t vehicle) {
-    if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnPlayerExitVehicle(id_, vehicle);
-    if (retired_) return;
-    if (GameMode* gm = server_.GetGameMode()) gm->OnPlayerExitVehicle(id_, vehicle);
+    RaiseAbout(server_, *this, [&](auto& side) { return side.OnPlayerExitVehicle(id_, vehicle); });
     BitStream bs;
     bs.Write(id_);
     bs.Write(vehicle);
@@ -422,9 +423,7 @@ void Player::ExitVehicle(uint16_t vehicle) {
 
 void Player::EnterExitModShop(int32_t enter, int32_t interior) {
     inModShop_ = enter != 0;
-    if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnEnterExitModShop(id_, enter, interior);
-    if (retired_) return;
-    if (GameMode* gm = server_.GetGameMode()) gm->OnEnterExitModShop(id_, enter, interior);
+    RaiseAbout(server_, *this, [&](auto& side) { return side.OnEnterExitModShop(id_, enter, interior); });
     BitStream bs;
     bs.Write(id_);
     bs.Write(uint32_t(4));
@@ -698,19 +697,9 @@ void Player::CheckCheckpoints() {
         bool inside = GetDistanceFromPoint(checkpoint_.x, checkpoint_.y, checkpoint_.z) < checkpointSize_;
         if (inside != inCheckpoint_) {
             inCheckpoint_ = inside;
-            if (FilterScripts* fs = server_.GetFilterScripts()) {
-                if (inside)
-                    fs->OnPlayerEnterCheckpoint(id_);
-                else
-                    fs->OnPlayerLeaveCheckpoint(id_);
-            }
-            if (retired_) return;
-            if (GameMode* gm = server_.GetGameMode()) {
-                if (inside)
-                    gm->OnPlayerEnterCheckpoint(id_);
-                else
-                    gm->OnPlayerLeaveCheckpoint(id_);
-            }
+            RaiseAbout(server_, *this, [&](auto& side) {
+                return inside ? side.OnPlayerEnterCheckpoint(id_) : side.OnPlayerLeaveCheckpoint(id_);
+            });
             if (retired_) return;
         }
     }
@@ -719,19 +708,9 @@ void Player::CheckCheckpoints() {
                       raceCheckpointSize_;
         if (inside != inRaceCheckpoint_) {
             inRaceCheckpoint_ = inside;
-            if (FilterScripts* fs = server_.GetFilterScripts()) {
-                if (inside)
-                    fs->OnPlayerEnterRaceCheckpoint(id_);
-                else
-                    fs->OnPlayerLeaveRaceCheckpoint(id_);
-            }
-            if (retired_) return;
-            if (GameMode* gm = server_.GetGameMode()) {
-                if (inside)
-                    gm->OnPlayerEnterRaceCheckpoint(id_);
-                else
-                    gm->OnPlayerLeaveRaceCheckpoint(id_);
-            }
+            RaiseAbout(server_, *this, [&](auto& side) {
+                return inside ? side.OnPlayerEnterRaceCheckpoint(id_) : side.OnPlayerLeaveRaceCheckpoint(id_);
+            });
         }
     }
 }
@@ -753,9 +732,7 @@ void Player::StreamInPlayer(uint16_t other) {
     target->SendStreamIn(id_);
     streamedPlayers_[other] = true;
     ++streamedPlayerCount_;
-    if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnPlayerStreamIn(other, id_);
-    if (retired_) return;
-    if (GameMode* gm = server_.GetGameMode()) gm->OnPlayerStreamIn(other, id_);
+    RaiseAbout(server_, *this, [&](auto& side) { return side.OnPlayerStreamIn(other, id_); });
 }
 
 void Player::SendStreamIn(uint16_t to) {
@@ -781,9 +758,7 @@ void Player::StreamOutPlayer(uint16_t other) {
     --streamedPlayerCount_;
     streamedPlayers_[other] = false;
     if (retired_) return;
-    if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnPlayerStreamOut(other, id_);
-    if (retired_) return;
-    if (GameMode* gm = server_.GetGameMode()) gm->OnPlayerStreamOut(other, id_);
+    RaiseAbout(server_, *this, [&](auto& side) { return side.OnPlayerStreamOut(other, id_); });
 }
 
 void Player::ForgetPlayer(uint16_t other) {
@@ -799,9 +774,7 @@ void Player::StreamOutVehicle(uint16_t vehicle) {
     --streamedVehicleCount_;
     streamedVehicles_[vehicle] = false;
     if (retired_) return;
-    if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnVehicleStreamOut(vehicle, id_);
-    if (retired_) return;
-    if (GameMode* gm = server_.GetGameMode()) gm->OnVehicleStreamOut(vehicle, id_);
+    RaiseAbout(server_, *this, [&](auto& side) { return side.OnVehicleStreamOut(vehicle, id_); });
 }
 
 void Player::StreamOutPickup(uint16_t pickup) {
@@ -826,9 +799,7 @@ void Player::StreamInActor(uint16_t actor) {
     actors->ShowForPlayer(actor, id_);
     streamedActors_[actor] = true;
     ++streamedActorCount_;
-    if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnActorStreamIn(actor, id_);
-    if (retired_) return;
-    if (GameMode* gm = server_.GetGameMode()) gm->OnActorStreamIn(actor, id_);
+    RaiseAbout(server_, *this, [&](auto& side) { return side.OnActorStreamIn(actor, id_); });
 }
 
 void Player::StreamOutActor(uint16_t actor) {
@@ -838,9 +809,7 @@ void Player::StreamOutActor(uint16_t actor) {
     --streamedActorCount_;
     streamedActors_[actor] = false;
     if (retired_) return;
-    if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnActorStreamOut(actor, id_);
-    if (retired_) return;
-    if (GameMode* gm = server_.GetGameMode()) gm->OnActorStreamOut(actor, id_);
+    RaiseAbout(server_, *this, [&](auto& side) { return side.OnActorStreamOut(actor, id_); });
 }
 
 }  // namespace velt

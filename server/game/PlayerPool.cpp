@@ -9,6 +9,7 @@
 #include "server/console/ConsoleVariables.h"
 #include "server/console/Log.h"
 #include "server/game/GameServer.h"
+#include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
 #include "server/shared/GameRpc.h"
 #include "server/shared/StringUtil.h"
@@ -83,10 +84,9 @@ int PlayerPool::Connect(uint16_t id, const char* name, const char* serial, const
 
     players_[id]->SendServerTick();
 
-    if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnPlayerConnect(id);
-    if (used_[id] && !leaving_[id]) {
-        if (GameMode* gm = server_.GetGameMode()) gm->OnPlayerConnect(id);
-    }
+    RaiseCallback(
+        server_, {}, [&] { return used_[id] && !leaving_[id]; },
+        [&](auto& side) { return side.OnPlayerConnect(id); });
     ++connectedCount_;
     RecomputeUpperIndex();
     return 1;
@@ -97,8 +97,8 @@ int PlayerPool::Disconnect(uint16_t id, uint8_t reason) {
     // A script that kicks the same player from inside the callbacks below finds the slot leaving
     // and gets 0, instead of raising the callbacks again and freeing the record twice.
     leaving_[id] = true;
-    if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnPlayerDisconnect(id, reason);
-    if (GameMode* gm = server_.GetGameMode()) gm->OnPlayerDisconnect(id, reason);
+    RaiseCallback(server_, {}, NoPlayerToLose,
+                  [&](auto& side) { return side.OnPlayerDisconnect(id, reason); });
 
     used_[id] = false;
     // The record may still be in use further up the stack (a store that raised the callback
@@ -190,10 +190,9 @@ void PlayerPool::ResetAll() {
     for (int32_t i = 0; i <= upperIndex_; ++i) {
         uint16_t id = uint16_t(i);
         if (!used_[id]) continue;
-        if (GameMode* gm = server_.GetGameMode()) gm->OnPlayerDisconnect(id, DISCONNECT_QUIT);
-        if (used_[id]) {
-            if (FilterScripts* fs = server_.GetFilterScripts()) fs->OnPlayerDisconnect(id, DISCONNECT_QUIT);
-        }
+        RaiseCallback(
+            server_, {.gameModeFirst = true}, [&] { return used_[id]; },
+            [&](auto& side) { return side.OnPlayerDisconnect(id, DISCONNECT_QUIT); });
         // A script may have kicked the player meanwhile.
         if (used_[id] && players_[id]) players_[id]->Reset();
     }

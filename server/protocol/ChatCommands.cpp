@@ -7,6 +7,7 @@
 #include "server/console/Log.h"
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
+#include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
 #include "server/protocol/RpcCall.h"
 #include "server/shared/StringUtil.h"
@@ -16,12 +17,6 @@ namespace velt {
 namespace {
 
 constexpr uint32_t kWhite = 0xFFFFFFFF;
-
-// Still there after a script ran? A callback may kick the player it was called for.
-bool StillConnected(GameServer& server, uint16_t id) {
-    PlayerPool* pool = server.GetPlayerPool();
-    return pool != nullptr && pool->IsConnected(id);
-}
 
 }  // namespace
 
@@ -43,15 +38,13 @@ void RpcChatText(RpcCallParams* params) {
 
     Player* player = pool->GetAt(id);
     if (player == nullptr) return;
-    int32_t allowed = 1;
-    if (FilterScripts* fs = server->GetFilterScripts()) allowed = fs->OnPlayerText(id, text);
-    if (allowed == 0 || !StillConnected(*server, id)) return;
-    if (GameMode* gm = LoadedGameMode(*server)) {
-        // The gamemode host relays the line itself when its script lets it through.
-        gm->OnPlayerText(id, text);
-    } else {
-        player->BroadcastChat(text, uint8_t(std::strlen(text)));
-    }
+    // A filterscript's 0 keeps the line back. The gamemode host relays the line itself when its
+    // script lets it through; without a loaded gamemode the server relays it.
+    const CallbackOutcome said = RaiseCallback(
+        *server, {.stop = CallbackStop::AtZero, .initial = 1, .loadedGameModeOnly = true},
+        [&] { return StillConnected(*server, id); }, [&](auto& side) { return side.OnPlayerText(id, text); });
+    if (said.secondSkipped) return;
+    if (!said.gameModeRan) player->BroadcastChat(text, uint8_t(std::strlen(text)));
 }
 
 void RpcCommandText(RpcCallParams* params) {
@@ -68,12 +61,13 @@ void RpcCommandText(RpcCallParams* params) {
     // "/" alone, or a command that was nothing but colour embeds, names nothing.
     if (std::strlen(text) <= 1) return;
 
-    int32_t handled = 0;
-    if (FilterScripts* fs = server->GetFilterScripts()) handled = fs->OnPlayerCommandText(id, text);
-    if (handled != 0 || !StillConnected(*server, id)) return;
-    GameMode* gm = LoadedGameMode(*server);
-    if (gm == nullptr) return;
-    if (gm->OnPlayerCommandText(id, text) == 0 && StillConnected(*server, id))
+    // The first script that handles the command ends its walk; one the gamemode leaves unhandled
+    // is answered.
+    const CallbackOutcome command = RaiseCallback(
+        *server, {.stop = CallbackStop::AtNonZero, .loadedGameModeOnly = true},
+        [&] { return StillConnected(*server, id); },
+        [&](auto& side) { return side.OnPlayerCommandText(id, text); });
+    if (command.gameModeRan && command.result == 0 && StillConnected(*server, id))
         server->SendClientMessage(id, kWhite, "SERVER: Unknown command.");
 }
 
@@ -100,10 +94,9 @@ void RpcDialogResponse(RpcCallParams* params) {
 
     Player* player = server->GetPlayerPool()->GetAt(id);
     if (player == nullptr || player->GetDialogId() != dialog) return;
-    if (FilterScripts* fs = server->GetFilterScripts())
-        fs->OnDialogResponse(id, dialog, response, listItem, text);
-    if (!StillConnected(*server, id)) return;
-    if (GameMode* gm = server->GetGameMode()) gm->OnDialogResponse(id, dialog, response, listItem, text);
+    RaiseCallback(
+        *server, {}, [&] { return StillConnected(*server, id); },
+        [&](auto& side) { return side.OnDialogResponse(id, dialog, response, listItem, text); });
 }
 
 }  // namespace velt

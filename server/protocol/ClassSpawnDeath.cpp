@@ -4,6 +4,7 @@
 #include "net/NetServerInterface.h"
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
+#include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
 #include "server/protocol/RpcCall.h"
 
@@ -18,11 +19,6 @@ Player* RunningSender(const RpcCallParams* params, bool requireValid, uint16_t& 
     id = RpcConnectedSender(params, requireValid);
     if (id == kNoPlayer) return nullptr;
     return server->GetPlayerPool()->GetAt(id);
-}
-
-bool StillConnected(GameServer& server, uint16_t id) {
-    PlayerPool* pool = server.GetPlayerPool();
-    return pool != nullptr && pool->IsConnected(id);
 }
 
 }  // namespace
@@ -40,11 +36,11 @@ void RpcClassRequest(RpcCallParams* params) {
     if (const SpawnInfo* spawn = server.GetPlayerClass(index)) player->SetSpawnInfo(*spawn);
 
     // Every filterscript hears of the choice; only the gamemode decides.
-    if (FilterScripts* fs = server.GetFilterScripts()) fs->OnPlayerRequestClass(id, requested);
-    if (!StillConnected(server, id)) return;
-    int32_t answer = 1;
-    if (GameMode* gm = LoadedGameMode(server)) answer = gm->OnPlayerRequestClass(id, requested);
-    if (!StillConnected(server, id)) return;
+    const CallbackOutcome choice = RaiseCallback(
+        server, {.loadedGameModeOnly = true}, [&] { return StillConnected(server, id); },
+        [&](auto& side) { return side.OnPlayerRequestClass(id, requested); });
+    if (choice.secondSkipped || !StillConnected(server, id)) return;
+    const int32_t answer = choice.gameModeRan ? choice.result : 1;
 
     BitStream reply;
     reply.Write(uint8_t(answer));
@@ -58,13 +54,14 @@ void RpcSpawnRequest(RpcCallParams* params) {
     Player* player = RunningSender(params, true, id);
     if (player == nullptr) return;
     GameServer& server = *TheGameServer;
-    int32_t answer = 1;
-    if (FilterScripts* fs = server.GetFilterScripts()) answer = fs->OnPlayerRequestSpawn(id);
+    // A filterscript's 0 refuses at once; else the gamemode decides, when one is loaded.
+    const int32_t answer =
+        RaiseCallback(
+            server, {.stop = CallbackStop::AtZero, .initial = 1, .loadedGameModeOnly = true},
+            [&] { return StillConnected(server, id); },
+            [&](auto& side) { return side.OnPlayerRequestSpawn(id); })
+            .result;
     if (!StillConnected(server, id)) return;
-    if (answer != 0) {
-        if (GameMode* gm = LoadedGameMode(server)) answer = gm->OnPlayerRequestSpawn(id);
-        if (!StillConnected(server, id)) return;
-    }
     if (answer != 0) player->SetSpawnAllowed(true);
     BitStream reply;
     reply.Write(uint8_t(answer != 0 ? 1 : 0));
@@ -90,9 +87,9 @@ void RpcPlayerSpawned(RpcCallParams* params) {
     }
     player->Spawn();
     if (!StillConnected(server, id)) return;
-    if (FilterScripts* fs = server.GetFilterScripts()) fs->OnPlayerSpawn(id);
-    if (!StillConnected(server, id)) return;
-    if (GameMode* gm = server.GetGameMode()) gm->OnPlayerSpawn(id);
+    RaiseCallback(
+        server, {}, [&] { return StillConnected(server, id); },
+        [&](auto& side) { return side.OnPlayerSpawn(id); });
 }
 
 void RpcDeathReport(RpcCallParams* params) {

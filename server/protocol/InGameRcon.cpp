@@ -9,6 +9,7 @@
 #include "server/console/Log.h"
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
+#include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
 #include "server/protocol/SyncHandlers.h"
 #include "server/shared/StringUtil.h"
@@ -62,8 +63,8 @@ void AttemptLogin(GameServer& server, const Packet& packet, uint16_t slot, const
 
     char ip[PlayerID::kStringSize];
     packet.sender.ToString(false, ip, sizeof ip);
-    if (FilterScripts* fs = server.GetFilterScripts()) fs->OnRconLoginAttempt(ip, attempt.c_str(), success);
-    if (GameMode* gm = server.GetGameMode()) gm->OnRconLoginAttempt(ip, attempt.c_str(), success);
+    RaiseCallback(server, {}, NoPlayerToLose,
+                  [&](auto& side) { return side.OnRconLoginAttempt(ip, attempt.c_str(), success); });
 
     PlayerPool* pool = server.GetPlayerPool();
     if (pool == nullptr) return;

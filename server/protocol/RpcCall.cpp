@@ -3,7 +3,6 @@
 #include "net/NetServerInterface.h"
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
-#include "server/game/ScriptServices.h"
 
 namespace velt {
 
@@ -54,9 +53,9 @@ void SendRpcAnswer(GameServer& server, uint16_t player, uint8_t rpcId, const Bit
              net->GetPlayerIDFromIndex(player), false, false);
 }
 
-GameMode* LoadedGameMode(GameServer& server) {
-    GameMode* gm = server.GetGameMode();
-    return gm != nullptr && gm->IsLoaded() ? gm : nullptr;
+bool StillConnected(GameServer& server, uint16_t player) {
+    PlayerPool* pool = server.GetPlayerPool();
+    return pool != nullptr && pool->IsConnected(player);
 }
 
 }  // namespace velt

@@ -26,7 +26,6 @@ void SetRpcServer(NetServerInterface* server);
 // is beyond the player ids.
 uint16_t RpcSenderId(const RpcCallParams* params);
 
-class GameMode;
 class GameServer;
 
 // The sender's player id when that slot is connected in the player pool, else 0xFFFF. With
@@ -38,8 +37,8 @@ uint16_t RpcConnectedSender(const RpcCallParams* params, bool requireValid);
 // told): reliable on the request channel, to one connected player.
 void SendRpcAnswer(GameServer& server, uint16_t player, uint8_t rpcId, const BitStream& bs);
 
-// The gamemode, when one is loaded. Without one (the intermission, a gamemode that failed to
-// load) the handlers decide as if no gamemode had a say.
-GameMode* LoadedGameMode(GameServer& server);
+// Whether the player is still connected: any callback a handler raises may kick the player it
+// was raised for.
+bool StillConnected(GameServer& server, uint16_t player);
 
 }  // namespace velt

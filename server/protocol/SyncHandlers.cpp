@@ -5,6 +5,7 @@
 #include "net/Packet.h"
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
+#include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
 #include "server/protocol/InGameRcon.h"
 #include "server/shared/SyncRecords.h"
@@ -29,14 +30,12 @@ Player* OpenRecord(GameServer& server, const Packet* packet, BitStream& bs) {
 // The scripts may keep a stored record from being passed on: a 0 from OnPlayerUpdate in the
 // filterscripts (the gamemode is then not asked) or in the gamemode cancels the relay.
 void ApplyRelayVeto(GameServer& server, Player& player) {
-    FilterScripts* fs = server.GetFilterScripts();
-    if (fs == nullptr || server.GetGameMode() == nullptr || player.IsRetired()) return;
+    if (server.GetFilterScripts() == nullptr || server.GetGameMode() == nullptr || player.IsRetired()) return;
     const uint16_t id = player.GetId();
-    bool vetoed = fs->OnPlayerUpdate(id) == 0;
-    if (!vetoed && !player.IsRetired()) {
-        if (GameMode* gm = server.GetGameMode()) vetoed = gm->OnPlayerUpdate(id) == 0;
-    }
-    if (vetoed && !player.IsRetired()) player.SetPendingRelay(RELAY_NONE);
+    const CallbackOutcome update = RaiseCallback(
+        server, {.stop = CallbackStop::AtZero, .initial = 1}, [&] { return !player.IsRetired(); },
+        [&](auto& side) { return side.OnPlayerUpdate(id); });
+    if (update.result == 0 && !player.IsRetired()) player.SetPendingRelay(RELAY_NONE);
 }
 
 }  // namespace
