@@ -157,22 +157,16 @@ public:
     VehiclePool* GetVehiclePool() { return vehiclePool_.get(); }
     PickupPool* GetPickupPool() { return pickupPool_.get(); }
     ObjectPool* GetObjectPool() { return objectPool_.get(); }
-    MenuPool* GetMenuPool() { return menuPool_.get(); }
-    TextDrawPool* GetTextDrawPool() { return textDrawPool_.get(); }
     TextLabelPool* GetTextLabelPool() { return textLabelPool_.get(); }
-    GangZonePool* GetGangZonePool() { return gangZonePool_.get(); }
     ActorPool* GetActorPool() { return actorPool_.get(); }
     GameMode* GetGameMode() { return gameMode_.get(); }
     FilterScripts* GetFilterScripts() { return filterScripts_.get(); }
     ScriptTimers* GetScriptTimers() { return scriptTimers_.get(); }
-    HttpRequestPool* GetHttpRequestPool() { return requestPool_.get(); }
     Console& GetConsole() { return console_; }
     ServerSettings& Settings() { return settings_; }
 
     int32_t GetGameState() const { return gameState_; }
-    bool IsLanMode() const { return lanMode_ != 0; }
     uint32_t GetTickRate() const { return ticksLastWindow_; }
-    float IntermissionSeconds() const { return intermission_; }
 
     // The server's millisecond clock; tests may replace it.
     uint32_t GetTickMs() const;

@@ -189,9 +189,6 @@ public:
     bool IsVehicleStreamedIn(uint16_t vehicle) const {
         return vehicle < kMaxVehicles && streamedVehicles_[vehicle];
     }
-    bool IsPickupStreamedIn(uint16_t pickup) const {
-        return pickup < kMaxPickups && streamedPickups_[pickup];
-    }
     bool IsActorStreamedIn(uint16_t actor) const { return actor < kMaxActors && streamedActors_[actor]; }
     int32_t StreamedPlayerCount() const { return streamedPlayerCount_; }
 
@@ -201,30 +198,16 @@ public:
     float GetHealth() const { return health_; }
     float GetArmour() const { return armour_; }
     float GetFacingAngle() const { return facingAngle_; }
-    const Vector3& GetVelocity() const { return velocity_; }
-    const Quaternion& GetRotation() const { return rotation_; }
-    int16_t GetLrKeys() const { return lrKeys_; }
-    int16_t GetUdKeys() const { return udKeys_; }
-    uint32_t GetKeyState() const { return keyState_; }
     int32_t GetPendingRelay() const { return pendingRelay_; }
     void SetPendingRelay(int32_t kind) { pendingRelay_ = kind; }
     bool IsAimPending() const { return aimPending_; }
-    bool IsTrailerPending() const { return trailerPending_; }
-    bool IsUnoccupiedPending() const { return unoccupiedPending_; }
     uint16_t GetVehicleId() const { return vehicleId_; }
     void SetVehicleId(uint16_t vehicle) { vehicleId_ = vehicle; }
-    uint8_t GetSeat() const { return seat_; }
     uint32_t GetColor() const { return colour_; }
     uint8_t GetArmedWeapon() const { return armedWeapon_; }
     uint8_t GetWeapon(int slot) const { return slot >= 0 && slot < kWeaponSlots ? weapons_[slot] : 0; }
     int32_t GetAmmo(int slot) const { return slot >= 0 && slot < kWeaponSlots ? ammo_[slot] : 0; }
-    int16_t GetSkillLevel(int skill) const {
-        return skill >= 0 && skill < kSkillLevels ? skillLevels_[skill] : 0;
-    }
-    uint8_t GetFightingStyle() const { return fightingStyle_; }
-    bool IsControllable() const { return controllable_; }
     void SetControllable(bool on) { controllable_ = on; }
-    bool IsDownloading() const { return downloading_; }
     void SetDownloading(bool on) { downloading_ = on; }
     bool HasSpawnInfo() const { return spawnInfoSet_; }
     const SpawnInfo& GetSpawnInfo() const { return spawnInfo_; }
@@ -239,32 +222,12 @@ public:
     void SetDialogId(uint16_t dialog) { dialogId_ = dialog; }
     bool HaveGlobalObjectsBeenSent() const { return globalObjectsSent_; }
     void SetGlobalObjectsSent(bool sent) { globalObjectsSent_ = sent; }
-    bool IsClockEnabled() const { return clockEnabled_; }
-    float GetClock() const { return clock_; }
-    bool IsCheckpointActive() const { return checkpointActive_; }
-    bool IsInCheckpoint() const { return inCheckpoint_; }
-    bool IsRaceCheckpointActive() const { return raceCheckpointActive_; }
-    bool IsInRaceCheckpoint() const { return inRaceCheckpoint_; }
-    bool IsCameraTargetEnabled() const { return cameraTargetEnabled_; }
-    const std::array<uint16_t, 4>& GetCameraTargets() const { return cameraTargets_; }
-    bool IsInModShop() const { return inModShop_; }
     bool IsServerPositionSet() const { return serverPositionSet_; }
 
     const OnFootSyncRecord& GetOnFootSync() const { return onFoot_; }
     const InCarSyncRecord& GetInCarSync() const { return inCar_; }
-    const PassengerSyncRecord& GetPassengerSync() const { return passenger_; }
     const AimSyncRecord& GetAimSync() const { return aim_; }
-    const TrailerSyncRecord& GetTrailerSync() const { return trailer_; }
-    const UnoccupiedSyncRecord& GetUnoccupiedSync() const { return unoccupied_; }
-    const SpectatorSyncRecord& GetSpectatorSync() const { return spectator_; }
-    const BulletSyncRecord& GetLastBullet() const { return lastBullet_; }
     uint16_t GetTargetPlayer() const { return targetPlayer_; }
-    uint16_t GetTargetActor() const { return targetActor_; }
-
-    PlayerTextDrawPool* GetTextDrawPool() { return textDraws_.get(); }
-    PlayerLabelPool* GetLabelPool() { return labels_.get(); }
-    PlayerVarTable* GetVariables() { return variables_.get(); }
-    FileDownload* GetFileDownload() { return download_.get(); }
 
     // The recording under way (opened and closed by the recording natives).
     RecordingWriter& Recording() { return recording_; }
