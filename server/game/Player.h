@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "server/game/FileDownload.h"
 #include "server/game/PlayerVariables.h"
 #include "server/shared/GameRpc.h"
 #include "server/shared/RecordingFile.h"

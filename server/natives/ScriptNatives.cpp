@@ -7,26 +7,20 @@
 
 namespace velt {
 
-// The natives files, in table order: one line X(FamilyFunction) per file. Each family function is
-// defined in its natives file and returns that file's rows.
-#define VELT_SCRIPT_NATIVE_FAMILIES(X) \
-    X(PlayerSpawnNatives)              \
-    X(CoreNatives)
-
-#define VELT_X(family) ScriptNativeRows family();
-VELT_SCRIPT_NATIVE_FAMILIES(VELT_X)
-#undef VELT_X
+#define VELT_NATIVE_FAMILY(family) ScriptNativeRows family();
+#include "server/natives/NativeFamilies.def"
+#undef VELT_NATIVE_FAMILY
 
 namespace {
 
 std::vector<VmNativeEntry> BuildTable() {
     std::vector<VmNativeEntry> table;
-#define VELT_X(family)                                                        \
+#define VELT_NATIVE_FAMILY(family)                                            \
     for (const VmNativeEntry& row : family()) {                               \
         if (row.name != nullptr && row.name[0] != '\0') table.push_back(row); \
     }
-    VELT_SCRIPT_NATIVE_FAMILIES(VELT_X)
-#undef VELT_X
+#include "server/natives/NativeFamilies.def"
+#undef VELT_NATIVE_FAMILY
     table.push_back(VmNativeEntry{nullptr, nullptr});
     return table;
 }

@@ -11,8 +11,9 @@
 //          ScriptNativeRows ScriptTimerNatives() { return kTimerNatives; }
 //          }
 //      (no closing empty row: the table adds the one closing row itself).
-//   2. Add one line X(ScriptTimerNatives) to VELT_SCRIPT_NATIVE_FAMILIES in ScriptNatives.cpp.
-// The table is the concatenation of the families in that list's order, built once on first use.
+//   2. Add one line VELT_NATIVE_FAMILY(ScriptTimerNatives) to NativeFamilies.def, anywhere.
+// The table is the concatenation of the families, built once on first use; no two families
+// define the same native.
 // A native is in a family only when it does what its script contract says: no stubs.
 
 #include <cstddef>
