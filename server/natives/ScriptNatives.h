@@ -34,7 +34,8 @@ const VmNativeEntry* ScriptNatives();
 size_t ScriptNativeCount();
 
 // Binds the script's natives from the table (vm_Register with count -1). Returns vm_Register's
-// result; hosts do not test it: a script calling a native nobody registered fails at that call.
+// result; hosts do not test it: a script with a native nobody registered stays loaded, but the
+// machine refuses every run of it (its main and each public) with 19 before its first instruction.
 int RegisterScriptNatives(VmInstance* inst);
 
 // True when the call carries at least `count` arguments that lie where the script pushed them
