@@ -53,7 +53,7 @@ struct Scripts {
     Scripts() {
         std::vector<uint8_t> image;
         std::string error;
-        if (!vmAssemble(kScript, image, &error)) {
+        if (!VmAssemble(kScript, image, &error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             std::exit(1);
         }

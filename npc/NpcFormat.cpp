@@ -59,7 +59,7 @@ struct Field {
 class Arguments {
 public:
     Arguments(VmInstance* vm, const cell* params, int32_t next)
-        : vm_(vm), params_(params), next_(next), count_(vmlib::argCount(vm, params)) {}
+        : vm_(vm), params_(params), next_(next), count_(vmlib::ArgCount(vm, params)) {}
     bool Left() const { return next_ <= count_; }
     // The next argument's address; false when none is left.
     bool TakeAddress(cell& address) {
@@ -205,7 +205,7 @@ void Convert(Output& o, const Field& s, char conversion, VmInstance* vm, Argumen
 int32_t NpcFormat(VmInstance* vm, const cell* params, int32_t formatIndex, char* out, size_t outSize) {
     if (out == nullptr || outSize == 0) return 0;
     Output o(out, outSize);
-    if (params == nullptr || vm == nullptr || formatIndex < 1 || formatIndex > vmlib::argCount(vm, params))
+    if (params == nullptr || vm == nullptr || formatIndex < 1 || formatIndex > vmlib::ArgCount(vm, params))
         return o.Finish();
 
     const cell format = params[formatIndex];

@@ -15,7 +15,7 @@ namespace {
 // The natives whose arguments must match exactly: a mismatch is reported and the call does nothing.
 // (The server's natives check a range instead, and only where they take variable arguments.)
 bool CheckCount(VmInstance* vm, const cell* params, int32_t expected) {
-    const int32_t count = vmlib::argCount(vm, params);
+    const int32_t count = vmlib::ArgCount(vm, params);
     if (count == expected) return true;
     NpcLog("SCRIPT: Bad parameter count (Count is %d, Should be %d): ", count, expected);
     return false;
@@ -36,7 +36,7 @@ int RegisterNpcNatives(VmInstance* inst) { return vm_Register(inst, kNatives, -1
 
 // format(output[], length, const format[], {Float,_}:...)
 cell NpcNative_format(VmInstance* vm, const cell* params) {
-    if (vmlib::argCount(vm, params) < 3) return 0;
+    if (vmlib::ArgCount(vm, params) < 3) return 0;
     // One buffer for every call: formatting allocates nothing.
     static char buffer[kNpcFormatBufferSize];
     const int32_t length = NpcFormat(vm, params, 3, buffer, sizeof buffer);
@@ -56,7 +56,7 @@ cell NpcNative_SetTimer(VmInstance* vm, const cell* params) {
 
 // KillTimer(timerid)
 cell NpcNative_KillTimer(VmInstance* vm, const cell* params) {
-    if (vmlib::argCount(vm, params) < 1) return 0;
+    if (vmlib::ArgCount(vm, params) < 1) return 0;
     if (NetGame* game = TheNetGame()) game->Timers().KillTimer(params[1]);
     return 1;
 }

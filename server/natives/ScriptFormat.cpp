@@ -241,7 +241,7 @@ int32_t ScriptFormatter(char* out, int32_t maxChars, VmInstance* vm, cell format
         out[0] = '\0';
         return 0;
     }
-    Arguments args{vm, params, params != nullptr ? vmlib::argCount(vm, params) : 0, argIndex};
+    Arguments args{vm, params, params != nullptr ? vmlib::ArgCount(vm, params) : 0, argIndex};
     char scratch[kFormatScratchSize];
 
     int64_t i = 0;
@@ -335,7 +335,7 @@ const char* FormatScriptString(VmInstance* vm, const cell* params, int32_t forma
     static char buffer[kFormatBufferSize];
     std::memset(buffer, 0, sizeof buffer);
     int32_t length = 0;
-    const int32_t count = params != nullptr ? vmlib::argCount(vm, params) : 0;
+    const int32_t count = params != nullptr ? vmlib::ArgCount(vm, params) : 0;
     if (formatIndex >= 1 && formatIndex <= count) {
         int32_t next = formatIndex + 1;
         length = ScriptFormatter(buffer, kFormatMaxChars, vm, params[formatIndex], params, next);

@@ -33,7 +33,7 @@ inline constexpr int kFormatNumberDigits = 11;
 
 // Formats the script string at `formatAddress` into `out`, which must hold maxChars + 1 bytes.
 // Value arguments are params[argIndex], params[argIndex + 1], ... up to the argument count of the
-// call (vmlib::argCount); argIndex is advanced past every argument taken. Returns the characters
+// call (vmlib::ArgCount); argIndex is advanced past every argument taken. Returns the characters
 // written; out[result] is always 0. A bad or unterminated format string formats as empty.
 int32_t ScriptFormatter(char* out, int32_t maxChars, VmInstance* vm, cell formatAddress, const cell* params,
                         int32_t& argIndex);

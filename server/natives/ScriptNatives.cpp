@@ -40,11 +40,11 @@ size_t ScriptNativeCount() { return Table().size() - 1; }
 int RegisterScriptNatives(VmInstance* inst) { return vm_Register(inst, ScriptNatives(), -1); }
 
 bool HasNativeArgs(VmInstance* vm, const cell* params, int32_t count) {
-    return vmlib::argCount(vm, params) >= count;
+    return vmlib::ArgCount(vm, params) >= count;
 }
 
 bool CheckScriptParamCount(VmInstance* vm, const cell* params, int32_t minArgs, int32_t maxArgs) {
-    const int32_t count = vmlib::argCount(vm, params);
+    const int32_t count = vmlib::ArgCount(vm, params);
     if (count < minArgs) {
         LogPrintf("SCRIPT: Bad parameter count (%d < %d): ", count, minArgs);
         return false;

@@ -39,7 +39,7 @@ size_t ScriptNativeCount();
 int RegisterScriptNatives(VmInstance* inst);
 
 // True when the call carries at least `count` arguments that lie where the script pushed them
-// (vmlib::argCount). A script built by a normal compiler always does; a hand-made image may not,
+// (vmlib::ArgCount). A script built by a normal compiler always does; a hand-made image may not,
 // and then params[count] would lie past the pushed arguments.
 bool HasNativeArgs(VmInstance* vm, const cell* params, int32_t count);
 

@@ -10,7 +10,7 @@ namespace velt {
 
 ScriptArgList CopyScriptArgs(VmInstance* vm, const cell* params, int32_t formatIndex) {
     ScriptArgList out;
-    const int32_t count = params != nullptr ? vmlib::argCount(vm, params) : 0;
+    const int32_t count = params != nullptr ? vmlib::ArgCount(vm, params) : 0;
     if (formatIndex < 1 || formatIndex > count) return out;
     std::string format;
     ReadScriptString(vm, params[formatIndex], format);
