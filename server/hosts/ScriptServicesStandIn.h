@@ -2,7 +2,7 @@
 
 // Script hosts without a virtual machine, for the core and its tests until the real hosts exist.
 // A "script" here is a name with a set of publics, each returning a fixed result; the hosts apply
-// the real dispatch rules (the shared helpers of ScriptServices.h) and record every public that
+// the real dispatch rules (the shared helpers of ScriptCallbacks.h) and record every public that
 // runs and every host operation.
 
 #include <array>

@@ -2,7 +2,7 @@
 
 // Running one callback public in one script: the part of callback dispatch that both hosts share.
 // Which scripts run, in what order and how their results combine is the callback table's
-// (VELT_SCRIPT_CALLBACKS in ScriptServices.h) and its walk helpers; this file pushes the arguments,
+// (VELT_SCRIPT_CALLBACKS in ScriptCallbacks.h) and its walk helpers; this file pushes the arguments,
 // runs the public and cleans up after it.
 //
 // Argument shapes come from the C++ parameter types of the table's rows: int32_t is pushed as its
