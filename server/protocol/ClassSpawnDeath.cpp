@@ -55,13 +55,12 @@ void RpcSpawnRequest(RpcCallParams* params) {
     if (player == nullptr) return;
     GameServer& server = *TheGameServer;
     // A filterscript's 0 refuses at once; else the gamemode decides, when one is loaded.
-    const int32_t answer =
-        RaiseCallback(
-            server, {.stop = CallbackStop::AtZero, .initial = 1, .loadedGameModeOnly = true},
-            [&] { return StillConnected(server, id); },
-            [&](auto& side) { return side.OnPlayerRequestSpawn(id); })
-            .result;
+    const CallbackOutcome request = RaiseCallback(
+        server, {.stop = CallbackStop::AtZero, .initial = 1, .loadedGameModeOnly = true},
+        [&] { return StillConnected(server, id); },
+        [&](auto& side) { return side.OnPlayerRequestSpawn(id); });
     if (!StillConnected(server, id)) return;
+    const int32_t answer = request.result;
     if (answer != 0) player->SetSpawnAllowed(true);
     BitStream reply;
     reply.Write(uint8_t(answer != 0 ? 1 : 0));
