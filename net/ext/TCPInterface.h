@@ -67,6 +67,8 @@ public:
     uint32_t GetConnectionCount() const { return connectionCount_.load(); }
     // Connections closed at once because the cap was reached.
     uint32_t GetRefusedConnectionCount() const { return refusedConnections_.load(); }
+    // Received bytes the program has not taken yet.
+    uint32_t GetQueuedInputBytes() const { return queuedInputBytes_.load(); }
     // Clients dropped because they did not take their output.
     uint32_t GetDroppedSlowClientCount() const { return droppedSlowClients_.load(); }
     // printf-style sink for the worker's rare notices (standard error by default); null = none.

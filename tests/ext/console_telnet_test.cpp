@@ -89,6 +89,7 @@ TEST_F(TelnetTest, EditingAndEcho) {
         {"\xFF\xFD\x01hidden\n", {}},  // an option reply: neither echoed nor edited
         {"\x1B[A\n", {}},
         {"\tx\n", {}},
+        {std::string(1 << 16, 'e') + "\nafter\n", {std::string(511, 'e'), "after"}},  // an endless line
         {"par", {}},
         {"tial\n", {"partial"}},
     };

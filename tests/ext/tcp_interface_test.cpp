@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/Clock.h"
@@ -165,6 +166,26 @@ TEST(TcpInterface, LargeSendsArriveWholeAndSlowReadersAreDropped) {
     EXPECT_EQ(tcp.GetDroppedSlowClientCount(), 1u);
     Send(tcp, "fine", readerId);
     EXPECT_EQ(reader.Read(4), "fine");
+}
+
+// A program that falls behind does not make the worker hoard: it stops reading, the sender
+// waits, and nothing is lost once the program catches up.
+TEST(TcpInterface, UnreadInputIsBounded) {
+    TCPInterface tcp;
+    ASSERT_TRUE(tcp.Start(0, 8));
+    Client client(tcp.GetListenPort());
+    const PlayerID id = WaitForNew(tcp);
+    constexpr size_t kTotal = TCPInterface::kMaxQueuedInputBytes + 4 * 1024 * 1024;
+    std::thread writer([&] {
+        const std::string block(1024 * 1024, 'f');
+        for (size_t sent = 0; sent < kTotal; sent += block.size()) client.Write(block);
+    });
+    ASSERT_TRUE(
+        WaitFor([&] { return tcp.GetQueuedInputBytes() >= TCPInterface::kMaxQueuedInputBytes; }, 60000));
+    SleepMs(200);
+    EXPECT_LT(tcp.GetQueuedInputBytes(), TCPInterface::kMaxQueuedInputBytes + TCPInterface::kReadBytes);
+    EXPECT_EQ(ReceiveFrom(tcp, id, kTotal).size(), kTotal);
+    writer.join();
 }
 
 TEST(TcpInterface, TheConnectionCapRefusesAndRecovers) {
