@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build make g++ clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsqlite3-dev sqlite3 liblzma-dev python3
+  # The scripted telnet session of the remote-console tests.
   telnet expect
 )
 if [[ "${1:-}" == "--bench" ]]; then
