@@ -346,8 +346,10 @@ void TCPInterface::ReadClient(RemoteClient& client) {
 }
 
 void TCPInterface::Append(RemoteClient& client, const uint8_t* data, uint32_t length) {
+    // A client already that far behind is not reading: dropping it keeps memory bounded. A single
+    // large message to a client that keeps up still goes out whole.
     const size_t pending = client.output.size() - client.outputSent;
-    if (pending + length > kMaxPendingOutputBytes) {
+    if (pending > kMaxPendingOutputBytes) {
         client.lost = true;
         droppedSlowClients_.fetch_add(1);
         return;

@@ -23,7 +23,7 @@ public:
     static constexpr uint32_t kReadBytes = 8096;
     // Open connections beyond this are accepted and closed at once.
     static constexpr uint32_t kDefaultMaxConnections = 2048;
-    // Output a client has not taken yet; a client that falls further behind is dropped.
+    // Output a client has not taken yet; a client further behind when more is sent is dropped.
     static constexpr uint32_t kMaxPendingOutputBytes = 256 * 1024;
     // Received bytes waiting for the program; past this the worker stops reading until it catches up.
     static constexpr uint32_t kMaxQueuedInputBytes = 16 * 1024 * 1024;

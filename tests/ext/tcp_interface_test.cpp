@@ -148,7 +148,7 @@ TEST(TcpInterface, LargeSendsArriveWholeAndSlowReadersAreDropped) {
     Client reader(tcp.GetListenPort());
     const PlayerID readerId = WaitForNew(tcp);
     // Far more than one socket buffer: the worker sends what the socket takes and the rest later.
-    std::string big(200 * 1024, '\0');
+    std::string big(TCPInterface::kMaxPendingOutputBytes * 4, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 23);
     Send(tcp, big, readerId);
     EXPECT_TRUE(reader.Read(big.size()) == big);
