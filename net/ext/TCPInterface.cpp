@@ -306,8 +306,8 @@ void TCPInterface::AcceptClients() {
 
         const uint32_t cap = maxConnections_.load();
         if (clients_.size() >= cap) {
-            ::close(socket);
             refusedConnections_.fetch_add(1);
+            ::close(socket);
             if (!refusing_ && log_ != nullptr)
                 log_("%u connections open, the most allowed: refusing new ones", cap);
             refusing_ = true;
