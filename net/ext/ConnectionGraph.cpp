@@ -117,8 +117,12 @@ PluginReceiveResult ConnectionGraph::Received(NetPeerInterface* peer, Packet* pa
                 TrackConnection(peer, packet->sender, 0);
             }
             return PRR_CONTINUE;
-        case ID_CONN_CLOSED: HandleDroppedConnection(peer, packet->sender, ID_GRAPH_EDGE_CLOSED); return PRR_CONTINUE;
-        case ID_CONN_LOST: HandleDroppedConnection(peer, packet->sender, ID_GRAPH_EDGE_LOST); return PRR_CONTINUE;
+        case ID_CONN_CLOSED:
+            HandleDroppedConnection(peer, packet->sender, ID_GRAPH_EDGE_CLOSED);
+            return PRR_CONTINUE;
+        case ID_CONN_LOST:
+            HandleDroppedConnection(peer, packet->sender, ID_GRAPH_EDGE_LOST);
+            return PRR_CONTINUE;
         case ID_GRAPH_REQUEST:
         case ID_GRAPH_REPLY:
         case ID_GRAPH_UPDATE:
@@ -214,7 +218,8 @@ void ConnectionGraph::OnEdgeAdded(NetPeerInterface* peer, const Packet* packet) 
     }
     IgnoreList ignore;
     if (!Accept(ReadIgnoreList(in, ignore))) return;
-    if (!IsGroupJoined(a.groupId) || !IsGroupJoined(b.groupId)) return;
+    if (!IsGroupJoined(a.groupId) || !IsGroupJoined(b.groupId) || ContradictsOwnConnections(peer, a, b))
+        return;
     AddToIgnoreList(ignore, packet->sender);
     AddAndRelayConnection(peer, ignore, a, b, weight);
 }
@@ -242,8 +247,10 @@ bool ConnectionGraph::MergeEdges(NetPeerInterface* peer, const std::vector<Graph
     bool anyNew = false;
     for (const GraphEdge& edge : edges) {
         if (!IsGroupJoined(edge.a.groupId) || !IsGroupJoined(edge.b.groupId)) continue;
-        if (edge.a.playerId == UNASSIGNED_PLAYER_ID || edge.b.playerId == UNASSIGNED_PLAYER_ID || edge.a == edge.b)
+        if (edge.a.playerId == UNASSIGNED_PLAYER_ID || edge.b.playerId == UNASSIGNED_PLAYER_ID ||
+            edge.a == edge.b)
             continue;
+        if (ContradictsOwnConnections(peer, edge.a, edge.b)) continue;
         const bool known = graph_.HasEdge(edge.a, edge.b);
         const bool notify = IsNewRemoteEdge(peer, edge.a, edge.b);
         if (!graph_.AddEdge(edge.a, edge.b, edge.weight)) {
@@ -256,10 +263,25 @@ bool ConnectionGraph::MergeEdges(NetPeerInterface* peer, const std::vector<Graph
     return anyNew;
 }
 
+bool ConnectionGraph::ContradictsOwnConnections(NetPeerInterface* peer, const PlayerIdAndGroupId& a,
+                                                const PlayerIdAndGroupId& b) const {
+    // News travels along several paths and arrives in no particular order: a graph sent before
+    // a connection of ours closed can arrive after we announced the close, and would otherwise
+    // put the dead edge back here and in everybody we pass it on to.
+    const PlayerID internal = peer->GetInternalID();
+    const PlayerID external = peer->GetExternalID(UNASSIGNED_PLAYER_ID);
+    auto isSelf = [&](PlayerID id) {
+        return id == internal || (external != UNASSIGNED_PLAYER_ID && id == external);
+    };
+    if (isSelf(a.playerId) == isSelf(b.playerId)) return false;
+    return peer->GetIndexFromPlayerID(isSelf(a.playerId) ? b.playerId : a.playerId) < 0;
+}
+
 bool ConnectionGraph::IsNewRemoteEdge(NetPeerInterface* peer, const PlayerIdAndGroupId& a,
                                       const PlayerIdAndGroupId& b) const {
     if (graph_.HasEdge(a, b) || !IsGroupJoined(a.groupId) || !IsGroupJoined(b.groupId)) return false;
-    if (peer->GetIndexFromPlayerID(a.playerId) != -1 && peer->GetIndexFromPlayerID(b.playerId) != -1) return false;
+    if (peer->GetIndexFromPlayerID(a.playerId) != -1 && peer->GetIndexFromPlayerID(b.playerId) != -1)
+        return false;
     const PlayerID selfSeenByA = peer->GetExternalID(a.playerId);
     const PlayerID selfSeenByB = peer->GetExternalID(b.playerId);
     for (const PlayerID self : {selfSeenByA, selfSeenByB})
@@ -301,8 +323,8 @@ void ConnectionGraph::AddAndRelayConnection(NetPeerInterface* peer, IgnoreList& 
     BroadcastWithIgnoreList(peer, message, ignore);
 }
 
-bool ConnectionGraph::RemoveAndRelayConnection(NetPeerInterface* peer, IgnoreList& ignore, uint8_t id, PlayerID a,
-                                               PlayerID b) {
+bool ConnectionGraph::RemoveAndRelayConnection(NetPeerInterface* peer, IgnoreList& ignore, uint8_t id,
+                                               PlayerID a, PlayerID b) {
     const PlayerIdAndGroupId nodeA(a, 0);
     const PlayerIdAndGroupId nodeB(b, 0);
     if (!graph_.HasEdge(nodeA, nodeB)) return false;
@@ -324,7 +346,8 @@ void ConnectionGraph::HandleDroppedConnection(NetPeerInterface* peer, PlayerID s
     RemoveAndRelayConnection(peer, ignore, id, system, peer->GetExternalID(system));
 }
 
-void ConnectionGraph::BroadcastWithIgnoreList(NetPeerInterface* peer, BitStream& message, IgnoreList& ignore) {
+void ConnectionGraph::BroadcastWithIgnoreList(NetPeerInterface* peer, BitStream& message,
+                                              IgnoreList& ignore) {
     std::vector<PlayerID> recipients;
     for (uint32_t i = 0; i < participants_.Size(); ++i)
         if (!ignore.HasData(participants_[i])) recipients.push_back(participants_[i]);

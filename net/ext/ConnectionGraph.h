@@ -100,7 +100,12 @@ private:
     bool Accept(GraphReadResult result);
     // Merges a received graph; true when it held an edge we did not know.
     bool MergeEdges(NetPeerInterface* peer, const std::vector<GraphEdge>& edges);
-    bool IsNewRemoteEdge(NetPeerInterface* peer, const PlayerIdAndGroupId& a, const PlayerIdAndGroupId& b) const;
+    // An edge between this system and one it has no connection to: we know better than whoever
+    // told us.
+    bool ContradictsOwnConnections(NetPeerInterface* peer, const PlayerIdAndGroupId& a,
+                                   const PlayerIdAndGroupId& b) const;
+    bool IsNewRemoteEdge(NetPeerInterface* peer, const PlayerIdAndGroupId& a,
+                         const PlayerIdAndGroupId& b) const;
     void NotifyRemoteEdge(NetPeerInterface* peer, const PlayerIdAndGroupId& a, const PlayerIdAndGroupId& b,
                           uint16_t weight);
     void AddAndRelayConnection(NetPeerInterface* peer, IgnoreList& ignore, const PlayerIdAndGroupId& a,

@@ -29,7 +29,8 @@ void FullyConnectedMesh::SetPassword(const char* password) {
 }
 
 PluginReceiveResult FullyConnectedMesh::Received(NetPeerInterface* peer, Packet* packet) {
-    if (peer == nullptr || packet == nullptr || packet->length == 0 || packet->data[0] != ID_REMOTE_EDGE_ADDED)
+    if (peer == nullptr || packet == nullptr || packet->length == 0 ||
+        packet->data[0] != ID_REMOTE_EDGE_ADDED)
         return PRR_CONTINUE;
     if (!IsLocalEdgeNotice(*packet)) {
         ++rejectedNotices_;

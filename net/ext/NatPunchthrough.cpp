@@ -40,12 +40,13 @@ bool NatPunchthrough::RequestPunch(PlayerID target, const char* password, uint32
     record.timeout = clock_() + kRecordTimeoutMs;
     record.facilitator = facilitator;
     if (password != nullptr && passwordLength != 0)
-        record.password.assign(password, password + (passwordLength < kMaxPasswordBytes ? passwordLength : kMaxPasswordBytes));
+        record.password.assign(
+            password, password + (passwordLength < kMaxPasswordBytes ? passwordLength : kMaxPasswordBytes));
     return AddRecord(record);
 }
 
-bool NatPunchthrough::RequestPunch(const char* host, uint16_t port, const char* password, uint32_t passwordLength,
-                                   PlayerID facilitator) {
+bool NatPunchthrough::RequestPunch(const char* host, uint16_t port, const char* password,
+                                   uint32_t passwordLength, PlayerID facilitator) {
     if (peer_ == nullptr || host == nullptr) return false;
     PlayerID target = UNASSIGNED_PLAYER_ID;
     peer_->IPToPlayerID(host, port, &target);
@@ -152,7 +153,8 @@ void NatPunchthrough::OnConnectAt(const Packet* packet) {
         return;
     }
     for (PunchRecord& record : records_) {
-        if (record.nextActionTime != 0 || record.facilitating || record.facilitator != packet->sender) continue;
+        if (record.nextActionTime != 0 || record.facilitating || record.facilitator != packet->sender)
+            continue;
         // 0 means "not yet known"; a moment one millisecond later is as good.
         record.nextActionTime = connectAt != 0 ? connectAt : 1;
         return;
@@ -232,7 +234,8 @@ bool NatPunchthrough::Act(NetPeerInterface* peer, PunchRecord& record, NetTime n
     if (record.nextActionTime == 0 || TimeBefore(now, record.nextActionTime)) return false;
     if (record.target != UNASSIGNED_PLAYER_ID) {
         const std::string host = peer->PlayerIDToDottedIP(record.target);
-        peer->Connect(host.c_str(), record.target.port, record.password.empty() ? nullptr : record.password.data(),
+        peer->Connect(host.c_str(), record.target.port,
+                      record.password.empty() ? nullptr : record.password.data(),
                       int32_t(record.password.size()));
     } else {
         const std::string host = peer->PlayerIDToDottedIP(record.otherSide);

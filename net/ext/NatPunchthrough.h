@@ -30,7 +30,7 @@ inline constexpr uint8_t ID_PUNCH_EXPECT_AT = 85;
 struct NatPunchthroughRejections {
     uint32_t notConnected = 0;  // not from a system this peer is connected to
     uint32_t truncated = 0;
-    uint32_t unexpected = 0;    // an answer or a time for which no record waits
+    uint32_t unexpected = 0;  // an answer or a time for which no record waits
     uint32_t tooManyRecords = 0;
 
     uint32_t Total() const { return notConnected + truncated + unexpected + tooManyRecords; }
@@ -79,7 +79,8 @@ private:
         NetTime timeout = 0;
         PlayerID facilitator = UNASSIGNED_PLAYER_ID;  // unassigned on the facilitator's own record
         std::vector<char> password;
-        PlayerID otherSide = UNASSIGNED_PLAYER_ID;  // the requester, on the facilitator's and target's records
+        PlayerID otherSide =
+            UNASSIGNED_PLAYER_ID;  // the requester, on the facilitator's and target's records
         uint8_t pingCount = 0;
     };
 
@@ -93,7 +94,8 @@ private:
     bool Act(NetPeerInterface* peer, PunchRecord& record, NetTime now);
     int32_t LargerPing(NetPeerInterface* peer, const PunchRecord& record) const;
     static void SendAddress(NetPeerInterface* peer, uint8_t id, PlayerID address, PlayerID to);
-    static void SendTimed(NetPeerInterface* peer, uint8_t id, NetTime time, const PlayerID* address, PlayerID to);
+    static void SendTimed(NetPeerInterface* peer, uint8_t id, NetTime time, const PlayerID* address,
+                          PlayerID to);
 
     NetPeerInterface* peer_ = nullptr;  // not owned
     bool facilitatorEnabled_ = true;

@@ -14,7 +14,8 @@ namespace {
 constexpr uint8_t kOrderingChannels = 32;
 
 bool ReadNode(BitStream& in, RoutedNode& node) {
-    return in.ReadOneBit(node.recipient) && ReadAddress(in, node.address) && in.ReadCompressed(node.childCount);
+    return in.ReadOneBit(node.recipient) && ReadAddress(in, node.address) &&
+           in.ReadCompressed(node.childCount);
 }
 
 bool HasRepeatedNode(const RoutedMessage& message) {
@@ -59,8 +60,8 @@ RoutedReadResult ReadRoutedMessage(const uint8_t* data, uint32_t bitLength, Rout
     in.SkipBits(8);
     uint8_t priority = 0;
     uint8_t reliability = 0;
-    if (!in.ReadCompressed(priority) || !in.ReadCompressed(reliability) || !in.ReadCompressed(out.orderingChannel) ||
-        !in.Read(out.payloadBits))
+    if (!in.ReadCompressed(priority) || !in.ReadCompressed(reliability) ||
+        !in.ReadCompressed(out.orderingChannel) || !in.Read(out.payloadBits))
         return RoutedReadResult::Truncated;
     if (priority > LOW_PRIORITY_LEVEL || reliability < RELIABILITY_UNRELIABLE ||
         reliability > RELIABILITY_RELIABLE_SEQUENCED || out.orderingChannel >= kOrderingChannels)

@@ -32,7 +32,7 @@ struct RoutedMessage {
     uint32_t payloadBits = 0;
     uint32_t payloadByteOffset = 0;  // where the payload starts in the message; always whole bytes
     PlayerID source = UNASSIGNED_PLAYER_ID;
-    RoutedNode self;                               // the hop reading the message
+    RoutedNode self;                                // the hop reading the message
     std::vector<std::vector<RoutedNode>> subtrees;  // one per child of self, each in preorder
 };
 

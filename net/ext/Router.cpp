@@ -55,15 +55,16 @@ PlayerID Router::OwnAddress() const {
     return UNASSIGNED_PLAYER_ID;
 }
 
-bool Router::Send(const uint8_t* data, uint32_t bitLength, PacketPriority priority, MessageReliability reliability,
-                  uint8_t orderingChannel, PlayerID target) {
+bool Router::Send(const uint8_t* data, uint32_t bitLength, PacketPriority priority,
+                  MessageReliability reliability, uint8_t orderingChannel, PlayerID target) {
     if (target == UNASSIGNED_PLAYER_ID || data == nullptr || bitLength < 8) return false;
     if (GetPacketIdentifier(data, (bitLength + 7u) / 8u) == ID_ROUTED) return false;
     return Multicast(data, bitLength, priority, reliability, orderingChannel, AddressList(target));
 }
 
 bool Router::Multicast(const uint8_t* data, uint32_t bitLength, PacketPriority priority,
-                       MessageReliability reliability, uint8_t orderingChannel, const AddressList& recipients) {
+                       MessageReliability reliability, uint8_t orderingChannel,
+                       const AddressList& recipients) {
     if (peer_ == nullptr || graph_ == nullptr || data == nullptr || bitLength == 0 || recipients.Size() == 0)
         return false;
     const PlayerID root = OwnAddress();

@@ -51,12 +51,12 @@ public:
 
     // Sends bitLength bits of data to every recipient reachable over the graph. A message that
     // starts with a timestamp prefix keeps it. True when at least one copy went out.
-    bool Multicast(const uint8_t* data, uint32_t bitLength, PacketPriority priority, MessageReliability reliability,
-                   uint8_t orderingChannel, const AddressList& recipients);
+    bool Multicast(const uint8_t* data, uint32_t bitLength, PacketPriority priority,
+                   MessageReliability reliability, uint8_t orderingChannel, const AddressList& recipients);
     // The peer's send to a system it has no connection to. A routed message is never routed
     // again: its next hop went away, and routing it anew could only loop.
-    bool Send(const uint8_t* data, uint32_t bitLength, PacketPriority priority, MessageReliability reliability,
-              uint8_t orderingChannel, PlayerID target) override;
+    bool Send(const uint8_t* data, uint32_t bitLength, PacketPriority priority,
+              MessageReliability reliability, uint8_t orderingChannel, PlayerID target) override;
 
     void Attached(NetPeerInterface* peer) override;
     void Detached(NetPeerInterface* peer) override;

@@ -47,7 +47,8 @@ public:
                 std::swap(entries_[i], entries_[child]);
                 i = child;
             } else {
-                if (left < size && entries_[left].weight < entries_[i].weight) std::swap(entries_[i], entries_[left]);
+                if (left < size && entries_[left].weight < entries_[i].weight)
+                    std::swap(entries_[i], entries_[left]);
                 break;
             }
         }
@@ -121,7 +122,8 @@ void UndirectedGraph::RemoveEdge(const PlayerIdAndGroupId& a, const PlayerIdAndG
     FindNode(a.playerId)->edges.Remove(b.playerId);
     FindNode(b.playerId)->edges.Remove(a.playerId);
     if (FindNode(a.playerId)->edges.Size() == 0) RemoveNode(a);
-    if (const Node* second = FindNode(b.playerId); second != nullptr && second->edges.Size() == 0) RemoveNode(b);
+    if (const Node* second = FindNode(b.playerId); second != nullptr && second->edges.Size() == 0)
+        RemoveNode(b);
     ClearPathTable();
 }
 
@@ -131,7 +133,9 @@ bool UndirectedGraph::HasEdge(const PlayerIdAndGroupId& a, const PlayerIdAndGrou
     return node != nullptr && node->edges.HasData(b.playerId);
 }
 
-bool UndirectedGraph::HasNode(const PlayerIdAndGroupId& node) const { return FindNode(node.playerId) != nullptr; }
+bool UndirectedGraph::HasNode(const PlayerIdAndGroupId& node) const {
+    return FindNode(node.playerId) != nullptr;
+}
 
 void UndirectedGraph::RemoveNode(const PlayerIdAndGroupId& node) {
     std::deque<PlayerID> doomed{node.playerId};

@@ -25,7 +25,9 @@ const PlayerID kY = Loop(8, 8000);
 
 PlayerIdAndGroupId Node(PlayerID id, uint8_t group = 0) { return PlayerIdAndGroupId(id, group); }
 
-void WritePassword(BitStream& out, const char* text) { StringCompressor::Instance()->EncodeString(text, 256, out); }
+void WritePassword(BitStream& out, const char* text) {
+    StringCompressor::Instance()->EncodeString(text, 256, out);
+}
 
 BitStream& Update(BitStream& out, const std::vector<GraphEdge>& edges, const IgnoreList& ignore = {}) {
     UndirectedGraph graph;
@@ -204,6 +206,26 @@ TEST_F(GraphTest, LeftGroupsAreIgnored) {
     EXPECT_FALSE(graph.GetGraph().HasEdge(Node(kP), Node(kY)));
 }
 
+TEST_F(GraphTest, NobodyElseSpeaksForOurOwnConnections) {
+    Join(kP);
+    // A graph older than our closing of X: we are not connected to X, whatever it says.
+    BitStream update;
+    Offer(Update(update, {{Node(kSelf), Node(kX), 1}, {Node(kSelf), Node(kQ), 1}, {Node(kP), Node(kY), 1}}),
+          kP);
+    EXPECT_FALSE(graph.GetGraph().HasEdge(Node(kSelf), Node(kX)));
+    EXPECT_TRUE(graph.GetGraph().HasEdge(Node(kSelf), Node(kQ)));
+    EXPECT_TRUE(graph.GetGraph().HasEdge(Node(kP), Node(kY)));
+
+    BitStream added;
+    added.Write(ID_GRAPH_EDGE_ADDED);
+    WriteNode(added, Node(kX));
+    WriteNode(added, Node(kSelf));
+    added.Write(uint16_t(1));
+    WriteIgnoreList(added, IgnoreList());
+    Offer(added, kP);
+    EXPECT_FALSE(graph.GetGraph().HasEdge(Node(kSelf), Node(kX)));
+}
+
 // Raw graph bytes: count, then per node its address, padding, its neighbour count and them.
 struct RawNode {
     PlayerID id;
@@ -251,13 +273,20 @@ TEST_F(GraphTest, HostileMessagesChangeAndRelayNothing) {
     const std::vector<Case> cases = {
         {"routed, claims a participant", goodUpdate, kP, 0xFFFF, &R::notConnected},
         {"connected, not a participant", goodUpdate, Loop(4, 4000), 2, &R::notParticipant},
-        {"node count beyond the cap", [](BitStream& out) { RawUpdate(out, 100000, {}); }, kP, 0, &R::tooManyNodes},
-        {"neighbour count beyond the cap", [](BitStream& out) { RawUpdate(out, 1, {{kY, 60000, {}}}); }, kP, 0,
+        {"node count beyond the cap", [](BitStream& out) { RawUpdate(out, 100000, {}); }, kP, 0,
          &R::tooManyNodes},
-        {"more distinct systems than a graph holds", [&many](BitStream& out) { RawUpdate(out, 200, many); }, kP, 0,
-         &R::tooManyNodes},
-        {"graph cut off in a neighbour", [](BitStream& out) { RawUpdate(out, 2, {{kY, 2, {kX}}}); }, kP, 0,
-         &R::truncated},
+        {"neighbour count beyond the cap",
+         [](BitStream& out) {
+             RawUpdate(out, 1, {{kY, 60000, {}}});
+         },
+         kP, 0, &R::tooManyNodes},
+        {"more distinct systems than a graph holds", [&many](BitStream& out) { RawUpdate(out, 200, many); },
+         kP, 0, &R::tooManyNodes},
+        {"graph cut off in a neighbour",
+         [](BitStream& out) {
+             RawUpdate(out, 2, {{kY, 2, {kX}}});
+         },
+         kP, 0, &R::truncated},
         {"good graph, ignore list cut off",
          [&goodUpdate](BitStream& out) {
              goodUpdate(out);
@@ -266,8 +295,10 @@ TEST_F(GraphTest, HostileMessagesChangeAndRelayNothing) {
          },
          kP, 0, &R::truncated},
         {"good graph, ignore list too long",
-         [&longList](BitStream& out) { Update(out, {{Node(kQ), Node(kY), 1}}, longList); }, kP, 0,
-         &R::ignoreListTooLong},
+         [&longList](BitStream& out) {
+             Update(out, {{Node(kQ), Node(kY), 1}}, longList);
+         },
+         kP, 0, &R::ignoreListTooLong},
         {"edge added, second node cut off",
          [](BitStream& out) {
              out.Write(ID_GRAPH_EDGE_ADDED);
@@ -294,7 +325,8 @@ TEST_F(GraphTest, GraphStopsGrowingAtItsCap) {
     Join(kP);
     for (uint16_t batch = 0; batch < 3; ++batch) {
         std::vector<GraphEdge> edges;
-        for (uint16_t i = 0; i < 100; ++i) edges.push_back({Node(kP), Node(Loop(20, uint16_t(batch * 100 + i))), 1});
+        for (uint16_t i = 0; i < 100; ++i)
+            edges.push_back({Node(kP), Node(Loop(20, uint16_t(batch * 100 + i))), 1});
         BitStream update;
         Offer(Update(update, edges), kP);
     }

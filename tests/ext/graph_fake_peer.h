@@ -44,7 +44,8 @@ public:
         return it == connected.end() ? -1 : int32_t(it - connected.begin());
     }
     PlayerID GetPlayerIDFromIndex(int32_t index) const override {
-        return index >= 0 && index < int32_t(connected.size()) ? connected[size_t(index)] : UNASSIGNED_PLAYER_ID;
+        return index >= 0 && index < int32_t(connected.size()) ? connected[size_t(index)]
+                                                               : UNASSIGNED_PLAYER_ID;
     }
     uint16_t GetMaximumNumberOfPeers() const override { return 8; }
     // Every system sees us at one address, as on a network without address translation; a
@@ -53,10 +54,12 @@ public:
         (void)target;
         return self;
     }
-    int32_t GetAveragePing(PlayerID target) const override { return GetIndexFromPlayerID(target) >= 0 ? ping : -1; }
+    int32_t GetAveragePing(PlayerID target) const override {
+        return GetIndexFromPlayerID(target) >= 0 ? ping : -1;
+    }
 
-    bool Send(const BitStream* stream, PacketPriority priority, MessageReliability reliability, uint8_t channel,
-              PlayerID target, bool broadcast) override {
+    bool Send(const BitStream* stream, PacketPriority priority, MessageReliability reliability,
+              uint8_t channel, PlayerID target, bool broadcast) override {
         (void)broadcast;
         const uint8_t* data = stream->GetData();
         sent.push_back({std::vector<uint8_t>(data, data + stream->GetNumberOfBytesUsed()),
@@ -69,7 +72,8 @@ public:
         unconnectedPings.push_back({host, port, {}});
     }
     bool Connect(const char* host, uint16_t port, const char* password, int32_t passwordLength) override {
-        attempts.push_back({host, port, password ? std::string(password, size_t(passwordLength)) : std::string()});
+        attempts.push_back(
+            {host, port, password ? std::string(password, size_t(passwordLength)) : std::string()});
         return true;
     }
     void PushBackPacket(Packet* packet, bool pushAtHead) override {
@@ -103,18 +107,22 @@ public:
         packet_->playerIndex = slot;
     }
     HeldPacket(const BitStream& stream, PlayerID sender, uint16_t slot = 0)
-        : HeldPacket(std::vector<uint8_t>(stream.GetData(), stream.GetData() + stream.GetNumberOfBytesUsed()), sender,
-                     slot) {}
+        : HeldPacket(std::vector<uint8_t>(stream.GetData(), stream.GetData() + stream.GetNumberOfBytesUsed()),
+                     sender, slot) {}
     ~HeldPacket() { velt::FreePacket(packet_); }
     HeldPacket(const HeldPacket&) = delete;
     HeldPacket& operator=(const HeldPacket&) = delete;
     Packet* get() { return packet_; }
-    std::vector<uint8_t> Bytes() const { return std::vector<uint8_t>(packet_->data, packet_->data + packet_->length); }
+    std::vector<uint8_t> Bytes() const {
+        return std::vector<uint8_t>(packet_->data, packet_->data + packet_->length);
+    }
 
 private:
     Packet* packet_;
 };
 
-inline PlayerID Loop(uint8_t last, uint16_t port) { return PlayerID{0x0000007Fu | uint32_t(last) << 24, port}; }
+inline PlayerID Loop(uint8_t last, uint16_t port) {
+    return PlayerID{0x0000007Fu | uint32_t(last) << 24, port};
+}
 
 }  // namespace velt::test

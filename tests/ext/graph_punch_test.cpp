@@ -207,8 +207,8 @@ TEST_F(TargetTest, ActsOnlyOnTheWordOfAConnectedFacilitator) {
     const std::vector<Case> cases = {
         {"sender without a connection", expect, 0xFFFF, false, &NatPunchthroughRejections::notConnected},
         {"routed: names a connected source", expect, 0xFFFF, true, &NatPunchthroughRejections::notConnected},
-        {"connected, requester address cut off", std::vector<uint8_t>(expect.begin(), expect.end() - 3), 0, true,
-         &NatPunchthroughRejections::truncated},
+        {"connected, requester address cut off", std::vector<uint8_t>(expect.begin(), expect.end() - 3), 0,
+         true, &NatPunchthroughRejections::truncated},
         {"connected, no time prefix", AddressMessage(ID_PUNCH_EXPECT_AT, kRequester), 0, true,
          &NatPunchthroughRejections::truncated},
     };

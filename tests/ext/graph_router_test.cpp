@@ -38,8 +38,8 @@ protected:
     ~RouterTest() override { router.Detached(&peer); }
 
     bool SendTo(PlayerID target, const std::vector<uint8_t>& data = kPayload) {
-        return router.Send(data.data(), uint32_t(data.size() * 8), HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED,
-                           4, target);
+        return router.Send(data.data(), uint32_t(data.size() * 8), HIGH_PRIORITY_LEVEL,
+                           RELIABILITY_RELIABLE_ORDERED, 4, target);
     }
 
     FakePeer peer;
@@ -132,9 +132,18 @@ TEST_F(RouterTest, RefusesWhatItCannotOrMustNotRoute) {
     const std::vector<Case> cases = {
         {"unreachable target", [&] { return SendTo(kE); }},
         {"no target", [&] { return SendTo(UNASSIGNED_PLAYER_ID); }},
-        {"already a routed message", [&] { return SendTo(kC, {ID_ROUTED, 1, 2}); }},
-        {"already routed, with a time", [&] { return SendTo(kC, {ID_TIMESTAMPED, 1, 2, 3, 4, ID_ROUTED}); }},
-        {"a time and nothing else", [&] { return SendTo(kC, {ID_TIMESTAMPED, 1, 2, 3, 4}); }},
+        {"already a routed message",
+         [&] {
+             return SendTo(kC, {ID_ROUTED, 1, 2});
+         }},
+        {"already routed, with a time",
+         [&] {
+             return SendTo(kC, {ID_TIMESTAMPED, 1, 2, 3, 4, ID_ROUTED});
+         }},
+        {"a time and nothing else",
+         [&] {
+             return SendTo(kC, {ID_TIMESTAMPED, 1, 2, 3, 4});
+         }},
         {"no connection to start from",
          [&] {
              peer.connected.clear();
@@ -264,15 +273,22 @@ TEST_F(HopTest, HostileMessagesAreDroppedWhole) {
          &R::truncated},
         {"more subtrees announced than sent",
          [&](BitStream& out) {
-             WriteRoutedHeader(out, nullptr, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 2, kPayload.data(), 32);
+             WriteRoutedHeader(out, nullptr, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 2, kPayload.data(),
+                               32);
              WriteAddress(out, kA);
              WriteRoutedNode(out, RoutedNode{true, kB, 2});
              WriteRoutedNode(out, RoutedNode{true, kC, 0});
          },
          &R::truncated},
-        {"a loop back through this hop", [&](BitStream& out) { Routed(out, {true, kB, {{true, kC, {{true, kB, {}}}}}}); },
+        {"a loop back through this hop",
+         [&](BitStream& out) {
+             Routed(out, {true, kB, {{true, kC, {{true, kB, {}}}}}});
+         },
          &R::repeatedNode},
-        {"the same hop twice", [&](BitStream& out) { Routed(out, {true, kB, {{true, kC, {}}, {true, kC, {}}}}); },
+        {"the same hop twice",
+         [&](BitStream& out) {
+             Routed(out, {true, kB, {{true, kC, {}}, {true, kC, {}}}});
+         },
          &R::repeatedNode},
         {"more nodes than a graph holds", [&](BitStream& out) { Routed(out, wide); }, &R::tooManyNodes},
         {"priority out of range",
@@ -284,7 +300,8 @@ TEST_F(HopTest, HostileMessagesAreDroppedWhole) {
          &R::badHeader},
         {"reliability out of range",
          [&](BitStream& out) {
-             WriteRoutedHeader(out, nullptr, HIGH_PRIORITY_LEVEL, MessageReliability(0), 2, kPayload.data(), 32);
+             WriteRoutedHeader(out, nullptr, HIGH_PRIORITY_LEVEL, MessageReliability(0), 2, kPayload.data(),
+                               32);
              WriteAddress(out, kA);
              WriteTree(out, good);
          },
