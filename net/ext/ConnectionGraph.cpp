@@ -257,6 +257,7 @@ bool ConnectionGraph::MergeEdges(NetPeerInterface* peer, const std::vector<Graph
             ++rejections_.graphFull;
             continue;
         }
+        graph_.ClearPathTable();
         if (notify) NotifyRemoteEdge(peer, edge.a, edge.b, edge.weight);
         if (!known) anyNew = true;
     }
@@ -313,6 +314,7 @@ void ConnectionGraph::AddAndRelayConnection(NetPeerInterface* peer, IgnoreList& 
         ++rejections_.graphFull;
         return;
     }
+    graph_.ClearPathTable();
     BitStream message;
     message.Write(ID_GRAPH_EDGE_ADDED);
     WriteNode(message, a);

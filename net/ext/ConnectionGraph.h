@@ -60,7 +60,9 @@ public:
 
     // Systems that ask for our graph must present this text; null or empty lets anyone in.
     void SetPassword(const char* password);
-    // For readers such as the router. The graph lives as long as this plugin.
+    // For readers such as the router. The graph lives as long as this plugin. Every edge the
+    // plugin adds discards the graph's path table, so a route never misses a system that joined
+    // after the last one was computed.
     UndirectedGraph* AccessGraph() { return &graph_; }
     const UndirectedGraph& GetGraph() const { return graph_; }
     uint32_t GetNodeCount() const { return graph_.GetNodeCount(); }

@@ -226,6 +226,17 @@ TEST_F(GraphTest, NobodyElseSpeaksForOurOwnConnections) {
     EXPECT_FALSE(graph.GetGraph().HasEdge(Node(kSelf), Node(kX)));
 }
 
+TEST_F(GraphTest, PathsSeeSystemsThatJoinedAfterTheLastRoute) {
+    Join(kP);
+    graph.TrackConnection(&peer, kP, 0);
+    std::vector<PlayerIdAndGroupId> path;
+    ASSERT_TRUE(graph.AccessGraph()->ShortestPath(path, Node(kSelf), Node(kP), 0xFFFF));
+    BitStream update;
+    Offer(Update(update, {{Node(kP), Node(kX), 1}}), kP);
+    ASSERT_TRUE(graph.AccessGraph()->ShortestPath(path, Node(kSelf), Node(kX), 0xFFFF));
+    EXPECT_EQ(path, (std::vector<PlayerIdAndGroupId>{Node(kSelf), Node(kP), Node(kX)}));
+}
+
 // Raw graph bytes: count, then per node its address, padding, its neighbour count and them.
 struct RawNode {
     PlayerID id;

@@ -46,10 +46,13 @@ void CheckGraphReader(const uint8_t* data, size_t size) {
     std::vector<GraphEdge> reread;
     if (ReadGraph(again, reread) != GraphReadResult::Ok) __builtin_trap();
     if (reread.size() != graph.GetTotalEdgeCount()) __builtin_trap();
-    if (!edges.empty()) {
+    // A path visits each node once and follows edges of the graph.
+    if (!edges.empty() && !(edges.front().a == edges.back().b)) {
         std::vector<PlayerIdAndGroupId> path;
         graph.ShortestPath(path, edges.front().a, edges.back().b, 0xFFFF);
-        if (path.size() > graph.GetNodeCount() + 1) __builtin_trap();
+        if (path.size() > graph.GetNodeCount()) __builtin_trap();
+        for (size_t i = 0; i + 1 < path.size(); ++i)
+            if (!graph.HasEdge(path[i], path[i + 1])) __builtin_trap();
     }
 }
 
