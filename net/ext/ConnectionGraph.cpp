@@ -107,6 +107,17 @@ void ConnectionGraph::Disconnecting(NetPeerInterface* peer) {
 PluginReceiveResult ConnectionGraph::Received(NetPeerInterface* peer, Packet* packet) {
     if (peer == nullptr || packet == nullptr || packet->length == 0) return PRR_CONTINUE;
     const uint8_t id = packet->data[0];
+    const bool notice =
+        id == ID_CONN_HANDSHAKE_DONE || id == ID_CONN_ACCEPTED || id == ID_CONN_CLOSED || id == ID_CONN_LOST;
+    if (!notice && (id < ID_GRAPH_REQUEST || id > ID_GRAPH_EDGE_CLOSED)) return PRR_CONTINUE;
+
+    // The peer's notices and the participants' messages come with the slot of a connection. A
+    // routed message carries a sender address taken from its own bytes: it must never speak for
+    // a participant, nor close our edge to a system that is still connected.
+    if (packet->playerIndex == kUnassignedIndex) {
+        ++rejections_.notConnected;
+        return notice ? PRR_CONTINUE : PRR_DEALLOCATE;
+    }
     switch (id) {
         case ID_CONN_HANDSHAKE_DONE:
             if (autoTrack_) TrackConnection(peer, packet->sender, 0);
@@ -123,22 +134,6 @@ PluginReceiveResult ConnectionGraph::Received(NetPeerInterface* peer, Packet* pa
         case ID_CONN_LOST:
             HandleDroppedConnection(peer, packet->sender, ID_GRAPH_EDGE_LOST);
             return PRR_CONTINUE;
-        case ID_GRAPH_REQUEST:
-        case ID_GRAPH_REPLY:
-        case ID_GRAPH_UPDATE:
-        case ID_GRAPH_EDGE_ADDED:
-        case ID_GRAPH_EDGE_LOST:
-        case ID_GRAPH_EDGE_CLOSED: break;
-        default: return PRR_CONTINUE;
-    }
-
-    // Participants are always direct connections. A routed message carries a sender address
-    // taken from its own bytes, so it must never speak for a participant.
-    if (packet->playerIndex == kUnassignedIndex) {
-        ++rejections_.notConnected;
-        return PRR_DEALLOCATE;
-    }
-    switch (id) {
         case ID_GRAPH_REQUEST: OnGraphRequest(peer, packet); break;
         case ID_GRAPH_REPLY: OnGraphReply(peer, packet); break;
         case ID_GRAPH_UPDATE: OnGraphUpdate(peer, packet); break;

@@ -74,15 +74,12 @@ void NatPunchthrough::SendTimed(NetPeerInterface* peer, uint8_t id, NetTime time
 PluginReceiveResult NatPunchthrough::Received(NetPeerInterface* peer, Packet* packet) {
     if (peer == nullptr || packet == nullptr) return PRR_CONTINUE;
     const uint8_t id = GetPacketIdentifier(packet);
-    switch (id) {
-        case ID_CONN_CLOSED:
-        case ID_CONN_LOST: OnClosed(peer, packet->sender); return PRR_CONTINUE;
-        case ID_PUNCH_REQUEST:
-        case ID_PUNCH_TARGET_NOT_CONNECTED:
-        case ID_PUNCH_TARGET_LOST:
-        case ID_PUNCH_CONNECT_AT:
-        case ID_PUNCH_EXPECT_AT: break;
-        default: return PRR_CONTINUE;
+    const bool notice = id == ID_CONN_CLOSED || id == ID_CONN_LOST;
+    if (!notice && (id < ID_PUNCH_REQUEST || id > ID_PUNCH_EXPECT_AT)) return PRR_CONTINUE;
+    if (notice) {
+        // The peer's notices come with the slot that closed; a routed copy names any sender.
+        if (packet->playerIndex != kUnassignedIndex) OnClosed(peer, packet->sender);
+        return PRR_CONTINUE;
     }
     // Every step is taken on the word of a system we are connected to; anything else (an
     // unconnected datagram, a routed message naming a source of its choice) would let anybody

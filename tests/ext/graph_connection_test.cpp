@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "net/MessageIdentifiers.h"
 #include "net/StringCompressor.h"
 #include "net/ext/ConnectionGraph.h"
 #include "tests/ext/graph_fake_peer.h"
@@ -186,6 +187,11 @@ TEST_F(GraphTest, DroppedConnectionIsActedOnOutsideTheNetworkThread) {
     Join(kQ);
     graph.TrackConnection(&peer, kP, 0);
     peer.TakeSent();
+    // A routed notice names whoever it likes: our edge to P stays.
+    BitStream lost;
+    lost.Write(uint8_t(ID_CONN_LOST));
+    EXPECT_EQ(Offer(lost, kP, 0xFFFF), PRR_CONTINUE);
+    EXPECT_EQ(graph.Rejections().notConnected, 1u);
     graph.ConnectionClosed(&peer, kP);
     EXPECT_TRUE(graph.GetGraph().HasEdge(Node(kP), Node(kSelf)));
     peer.connected = {kQ};
