@@ -1,6 +1,6 @@
 #pragma once
-// The pieces of the connection graph's messages: nodes, addresses, whole graphs and the lists
-// of systems that already have a piece of news. Readers take untrusted bytes: each either reads
+// The fields of the connection graph's messages: nodes, addresses, whole graphs and the lists
+// of systems that already have some news. Readers take untrusted bytes: each either reads
 // its whole element or reports why not, and never runs past the stream.
 
 #include <cstdint>
@@ -12,7 +12,7 @@
 
 namespace velt {
 
-// Systems that already have a piece of news; each is told once.
+// Systems that already have some news; each is told once.
 using IgnoreList = DataStructures::OrderedList<PlayerID, PlayerID>;
 
 // A legitimate list names systems of one mesh, which the graph's own cap bounds; the slack

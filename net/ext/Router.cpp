@@ -90,10 +90,11 @@ bool Router::Multicast(const uint8_t* data, uint32_t bitLength, PacketPriority p
     bool sent = false;
     for (const auto& child : tree.children) {
         const PlayerID hop = child->value.playerId;
+        // The graph may still list a connection that has just closed.
+        if (peer_->GetIndexFromPlayerID(hop) < 0) continue;
         out.SetWriteCursor(mark);
         WriteAddress(out, peer_->GetExternalID(hop));
         WriteSubtree(out, *child, recipients);
-        if (peer_->GetIndexFromPlayerID(hop) < 0) continue;
         sent |= peer_->Send(&out, priority, reliability, orderingChannel, hop, false);
     }
     return sent;
