@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build make g++ clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsqlite3-dev sqlite3 liblzma-dev python3
+  nftables
 )
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(lua5.4 luajit valgrind libenet-dev liblua5.4-dev libluajit-5.1-dev)
