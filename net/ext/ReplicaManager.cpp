@@ -384,7 +384,9 @@ void ReplicaManager::ProcessRequest(NetPeerInterface* peer, PlayerID playerId, R
         request->command &= uint8_t(~kSerialize);
         return;
     }
-    for (;;) {
+    // An object that keeps asking to repeat gets the rest of its turn on the next update, so
+    // one object can neither stall the update nor fill the send queue without end.
+    for (uint32_t sent = 0; sent < kMaxStateMessagesPerUpdate; ++sent) {
         BitStream body;
         bool timestamp = false;
         PacketPriority priority = HIGH_PRIORITY_LEVEL;

@@ -39,6 +39,8 @@ public:
     // bound a further message is dropped.
     static constexpr uint32_t kMaxDeferredMessages = 256;
     static constexpr uint32_t kMaxDeferredBytes = 1u << 20;
+    // State messages one object may send to one participant in one update by asking to repeat.
+    static constexpr uint32_t kMaxStateMessagesPerUpdate = 64;
 
     using ConstructionHandler = std::function<ReplicaReturnResult(
         BitStream* in, uint32_t timestamp, NetworkID networkId, PlayerID sender, ReplicaManager* manager)>;

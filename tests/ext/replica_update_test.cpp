@@ -115,6 +115,11 @@ TEST_F(ReplicaUpdate, StateWaitsForScopeAndAScopeInSendsOne) {
     Update();
     Update();
     EXPECT_EQ(a.writeStateCalls, 6) << "kept and asked again";
+    a.stateResult = REPLICA_REPEAT;  // never done: each update sends a bounded run
+    Update();
+    EXPECT_EQ(a.writeStateCalls, 6 + int(ReplicaManager::kMaxStateMessagesPerUpdate));
+    Update();
+    EXPECT_EQ(a.writeStateCalls, 6 + 2 * int(ReplicaManager::kMaxStateMessagesPerUpdate));
 }
 
 TEST_F(ReplicaUpdate, InitialScopeInLetsStateFlowAtOnce) {
