@@ -25,7 +25,9 @@ ReliabilityChannel::ReliabilityChannel(WireRole role, uint64_t timeUs, const Tra
     : timeoutMs_(TimeoutFromSettings(settings)),
       settings_(&settings),
       role_(role),
-      reader_(role, log),
+      // The reader's own line would come once per refused piece: the channel logs it instead,
+      // with the other lines a sender can repeat at will.
+      reader_(role, nullptr),
       log_(log),
       updateStream_(int32_t(kMaxDatagramBytes)) {
     resendQueue_.ClearAndForceAllocation(kResendQueueCapacity);
@@ -49,7 +51,7 @@ InternalPacket* ReliabilityChannel::NewRecord(uint64_t time) {
     return p;
 }
 
-void ReliabilityChannel::Log(const char* format, ...) const {
+void ReliabilityChannel::LogNow(const char* format, ...) const {
     if (!log_) return;
     // The hook is printf-like and variadic; format here once and pass the line as "%s" so the
     // hook's own formatting cannot be confused by what an address or count prints as.
@@ -59,6 +61,48 @@ void ReliabilityChannel::Log(const char* format, ...) const {
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
     log_("%s", line);
+}
+
+const char* ReliabilityChannel::LineName(Line line) {
+    switch (line) {
+        case Line::RefusedSplit: return "dropping a split packet";
+        case Line::AckRangeHole: return "messageholelimit (1)";
+        case Line::MessageHole: return "messageholelimit (2)";
+        case Line::AcksLimit: return "ackslimit";
+        case Line::MessagesLimit: return "messageslimit";
+        case Line::HeldMessages: return "too many out-of-order messages";
+        case Line::HeldBytes: return "too many out-of-order message bytes";
+        case Line::SplitBytes: return "too many split message bytes";
+        case Line::kCount: break;
+    }
+    return "";
+}
+
+void ReliabilityChannel::Log(Line line, uint64_t time, PlayerID sender, const char* format, ...) {
+    if (!log_) return;
+    uint32_t ended = 0;
+    const bool pass = lineRuns_[size_t(line)].Admit(NetTime(time / 1000), kRepeatedLineIntervalMs, ended);
+    char address[PlayerID::kStringSize];
+    if (ended != 0)
+        LogNow("[warning] %s: %u more from %s not logged", LineName(line), unsigned(ended),
+               sender.ToString(true, address, sizeof address));
+    if (!pass) return;
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    log_("%s", text);
+}
+
+void ReliabilityChannel::FlushRepeatedLines(PlayerID remote, uint64_t time, bool force) {
+    for (size_t i = 0; i < size_t(Line::kCount); ++i) {
+        uint32_t count = 0;
+        if (!lineRuns_[i].TakeEnded(NetTime(time / 1000), kRepeatedLineIntervalMs, force, count)) continue;
+        char address[PlayerID::kStringSize];
+        LogNow("[warning] %s: %u more from %s not logged", LineName(Line(i)), unsigned(count),
+               remote.ToString(true, address, sizeof address));
+    }
 }
 
 void ReliabilityChannel::Prefetch() const {
@@ -141,6 +185,15 @@ bool ReliabilityChannel::IsDataWaiting() const {
 
 NetworkStatistics ReliabilityChannel::GetStatistics(bool quick) const {
     NetworkStatistics s = stats_;
+    const WireRejectionCounters& r = reader_.Rejections();
+    s.Rejections(Rejected::TruncatedHeader) += r.truncatedHeader;
+    s.Rejections(Rejected::BadReliability) += r.badReliability;
+    s.Rejections(Rejected::RefusedSplit) += r.refusedSplit;
+    s.Rejections(Rejected::BadSplitFields) += r.badSplitFields;
+    s.Rejections(Rejected::BadPayloadLength) += r.badPayloadLength;
+    s.Rejections(Rejected::TruncatedPayload) += r.truncatedPayload;
+    s.Rejections(Rejected::TruncatedAcks) += r.truncatedAcks;
+    s.Rejections(Rejected::InvertedAckRange) += r.invertedAckRange;
     for (int i = 0; i < NUMBER_OF_PRIORITIES; ++i) s.messagesInSendBuffer[i] = sendQueues_[i].Size();
     s.acksPending = ackList_.Size();
     s.messagesWaitingForReassembly = splitChannels_.Size();
@@ -199,6 +252,8 @@ void ReliabilityChannel::Reset(uint64_t time) {
         sequencedReadIndex_[i] = 0;
     }
     stats_.Reset(uint32_t(time / 1000));
+    reader_.ResetRejections();
+    for (RepeatRun& run : lineRuns_) run = RepeatRun{};
     messageNumber_ = 0;
     splitId_ = 0;
     lastAckTime_ = 0;
