@@ -169,6 +169,8 @@ public:
     Console& GetConsole() { return console_; }
     ServerSettings& Settings() { return settings_; }
     RconLoginGuard& GetRconLoginGuard() { return rconLoginGuard_; }
+    // The "bind" address the server listens on; empty for every local address.
+    const std::string& BindAddress() const { return bindAddress_; }
 
     int32_t GetGameState() const { return gameState_; }
     bool IsLanMode() const { return lanMode_ != 0; }
