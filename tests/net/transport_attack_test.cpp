@@ -354,7 +354,6 @@ TEST(TransportAttack, InjectedNoticeIdentifiersDoNothing) {
         {ID_CONN_INCOMING},
         {ID_PACKET_MODIFIED},
         {ID_CONN_BANNED, 0},
-        {ID_CONN_NO_FREE_SLOT, 0},
         {ID_CONN_ATTEMPT_FAILED, 0},
         {ID_PUBLIC_KEY_MISMATCH},
         {ID_TIMESTAMPED, 1, 2, 3, 4, ID_CONN_CLOSED},
@@ -370,6 +369,16 @@ TEST(TransportAttack, InjectedNoticeIdentifiersDoNothing) {
     EXPECT_EQ(GetPacketIdentifier(got[0].bytes.data(), uint32_t(got[0].bytes.size())), 207);
     EXPECT_TRUE(player.Connected(t));
     EXPECT_EQ(t.Rejections(Rejected::ReservedIdentifier), forged.size());
+}
+
+TEST(TransportAttack, AServersRefusalOverTheConnectionStillReachesTheClient) {
+    // The server answers a connection request it has no room for with [31] over the connection:
+    // the same identifier as the peer's own notice of a raw refusal, and it must get through.
+    PeerPair pair(4, nullptr, 1);
+    ASSERT_TRUE(pair.ok);
+    pair.server.SetMaximumIncomingConnections(0);
+    ASSERT_TRUE(pair.client(0).Connect("127.0.0.1", pair.serverPort, nullptr, 0));
+    EXPECT_TRUE(pair.RoundsUntil([&] { return PeerPair::Has(pair.clientGot[0], ID_CONN_NO_FREE_SLOT); }));
 }
 
 TEST(TransportAttack, AReconnectingPlayerIsNoServerFullAttack) {
