@@ -323,6 +323,7 @@ NetworkStatistics* NetPeer::GetStatistics(PlayerID target) {
         // Without a connection the totals still hold what the peer refused.
         if (first) statisticsCopy_.Reset(NowMs());
         for (int i = 0; i < kRejectedKinds; ++i) statisticsCopy_.rejected[i] += rejected_[i];
+        statisticsCopy_.Rejections(Rejected::BadChecksum) += endpoint_.BadChecksums();
         return &statisticsCopy_;
     }
     const int32_t index = FindIndexUser(target, false);

@@ -188,6 +188,7 @@ StatsRateState g_rates;
 
 const char* RejectedName(Rejected kind) {
     switch (kind) {
+        case Rejected::BadChecksum: return "datagrams with a bad checksum";
         case Rejected::BannedSender: return "datagrams from banned addresses";
         case Rejected::BanReplyWithheld: return "ban answers withheld";
         case Rejected::OversizedUnconnected: return "oversized datagrams without a connection";

@@ -13,6 +13,7 @@ inline constexpr int kStatisticsPriorities = 4;  // one entry per send priority 
 // stands out. Counted per connection where one exists, else for the peer as a whole.
 enum class Rejected : std::uint8_t {
     // Before any connection: admission and unconnected datagrams.
+    BadChecksum,           // a datagram whose scrambling checksum did not match
     BannedSender,          // a datagram from a banned address
     BanReplyWithheld,      // the "banned" answer already went to that address this second
     OversizedUnconnected,  // over 512 bytes from an address without a connection
