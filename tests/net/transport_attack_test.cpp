@@ -371,6 +371,31 @@ TEST(TransportAttack, InjectedNoticeIdentifiersDoNothing) {
     EXPECT_EQ(t.Rejections(Rejected::ReservedIdentifier), forged.size());
 }
 
+TEST(TransportAttack, RefusedCallsAndDatagramsAreCountedByName) {
+    Target t;
+    Player player(Addr("10.10.1.1", 4000));
+    player.Join(t);
+    BitStream call;
+    WriteRpcMessage(call, 99, nullptr, 0, false, 0);  // nobody registered 99
+    player.Say(t, std::vector<uint8_t>(call.GetData(), call.GetData() + call.GetNumberOfBytesUsed()));
+    player.Say(t, {ID_RPC_CALL});  // the id is cut off
+    t.Feed(player.id, {0, 0});     // a datagram that carries nothing
+    t.Feed(Addr("10.10.1.2", 1), {99, 1, 2});
+    t.Pass();
+    EXPECT_TRUE(Drain(t.peer).size() == 1);  // the tamper notice
+    EXPECT_EQ(t.Rejections(Rejected::RpcUnregistered), 1u);
+    EXPECT_EQ(t.Rejections(Rejected::RpcUnreadable), 1u);
+    EXPECT_EQ(t.Rejections(Rejected::ChannelRejected), 1u);
+    EXPECT_EQ(t.Rejections(Rejected::OtherUnconnected), 1u);
+    // The connection's refusals stay in the totals once it is gone.
+    t.peer.CloseConnection(player.id, false, 0);
+    t.Pass();
+    EXPECT_EQ(t.Rejections(Rejected::ChannelRejected), 1u);
+    char text[4096];
+    statsToString(t.peer.GetStatistics(UNASSIGNED_PLAYER_ID), text, sizeof text, 2);
+    EXPECT_NE(std::string(text).find("Rejected: calls to an unregistered id:\t1\n"), std::string::npos);
+}
+
 TEST(TransportAttack, AServersRefusalOverTheConnectionStillReachesTheClient) {
     // The server answers a connection request it has no room for with [31] over the connection:
     // the same identifier as the peer's own notice of a raw refusal, and it must get through.
