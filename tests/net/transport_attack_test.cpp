@@ -453,6 +453,50 @@ TEST(TransportAttack, AReconnectingPlayerIsNoServerFullAttack) {
     }
 }
 
+TEST(TransportAttack, OnlyTheFirstConnectionRequestOfASlotIsAnswered) {
+    Target t;
+    Player player(Addr("10.16.0.1", 4000));
+    ASSERT_EQ(t.Feed(player.id, Open(t.LearnCookie(player.id))).size(), 1u);
+    size_t accepted = 0;
+    for (int i = 0; i < 250; ++i) {
+        player.Say(t, {ID_CONN_REQUEST});
+        t.Pass();
+        for (const SentDatagram& d : t.tap.Take())
+            for (const Message& m : channeltest::Decode(d.bytes).messages)
+                accepted += !m.payload.empty() && m.payload[0] == ID_CONN_ACCEPTED ? 1 : 0;
+    }
+    EXPECT_EQ(accepted, 1u);
+    EXPECT_EQ(t.peer.GetStatistics(player.id)->Rejections(Rejected::RepeatedRequest), 249u);
+}
+
+TEST(TransportAttack, AFullServerReportsOnceAnIntervalWithTheHalfOpenSlotsThatExpired) {
+    Target t(2);
+    // Both slots taken by open requests that go no further.
+    for (int i = 1; i <= 2; ++i) {
+        const PlayerID p = Addr(("10.17.0." + std::to_string(i)).c_str(), 1);
+        t.Feed(p, Open(t.LearnCookie(p)));
+    }
+    TakeLog();
+    auto refused = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            const PlayerID p = Addr("10.17.1.1", uint16_t(100 + i));
+            ASSERT_EQ(t.Feed(p, Open(t.LearnCookie(p)))[0].bytes,
+                      (std::vector<uint8_t>{ID_CONN_NO_FREE_SLOT, 0}));
+        }
+    };
+    refused(50);
+    EXPECT_EQ(TakeLog(),
+              std::vector<std::string>{"[connection] server full: 1 connection requests refused, 0 "
+                                       "half-open connections expired since the last report"});
+    // The half-open slots expire after 10 s; the next report, 10 s after the first, tells.
+    for (int i = 0; i < 1001; ++i) t.Pass(10);
+    EXPECT_EQ(TakeLog(),
+              std::vector<std::string>{"[connection] server full: 49 connection requests refused, 2 "
+                                       "half-open connections expired since the last report"});
+    for (int i = 0; i < 1500; ++i) t.Pass(10);
+    EXPECT_TRUE(TakeLog().empty());  // nothing refused since: nothing to report
+}
+
 // ---- flood limits ----------------------------------------------------------------------------------
 
 TEST(TransportAttack, TwoMegabyteBurstIsRefusedWithinItsWindow) {
