@@ -376,6 +376,9 @@ private:
     void MarkSlotDue(uint32_t index);
     // Returns false when the slot was closed while its messages were handled.
     bool HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now, uint64_t timeUs);
+    // A message of the slot for the user, within the slot's share of the queue (else dropped).
+    // Takes data; false when the slot was closed meanwhile.
+    bool HandToGame(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now, uint64_t timeUs);
     void HandlePong(ConnectedSystem& slot, const uint8_t* data, NetTime now);
     void CloseWithNotice(uint32_t index, int32_t mode);
 

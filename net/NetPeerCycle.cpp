@@ -341,12 +341,7 @@ bool NetPeer::HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLengt
         case ID_STATIC_DATA:
             slot.staticData.Clear();
             if (bitLength > 8) slot.staticData.WriteRawBits(data + 1, int32_t(bitLength - 8), false);
-            if (!RoomForGame(index, length, now, timeUs)) {
-                delete[] data;
-                return slot.isActive != 0;
-            }
-            PushMessage(data, bitLength, slot.playerId, uint16_t(index), true);
-            return true;
+            return HandToGame(index, data, bitLength, now, timeUs);
         case ID_CONN_ACCEPTED:
             if (length != 13) goto deliver;
             HandleConnectionAccepted(index, data, bitLength, timeUs);
@@ -368,11 +363,15 @@ deliver:
         delete[] data;
         return true;
     }
-    if (!RoomForGame(index, length, now, timeUs)) {
+    return HandToGame(index, data, bitLength, now, timeUs);
+}
+
+bool NetPeer::HandToGame(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now, uint64_t timeUs) {
+    if (!RoomForGame(index, (bitLength + 7u) / 8u, now, timeUs)) {
         delete[] data;
-        return slot.isActive != 0;
+        return remoteSystemList_[index].isActive != 0;
     }
-    PushMessage(data, bitLength, slot.playerId, uint16_t(index), true);
+    PushMessage(data, bitLength, remoteSystemList_[index].playerId, uint16_t(index), true);
     return true;
 }
 
