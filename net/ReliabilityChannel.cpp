@@ -51,16 +51,20 @@ InternalPacket* ReliabilityChannel::NewRecord(uint64_t time) {
     return p;
 }
 
-void ReliabilityChannel::LogNow(const char* format, ...) const {
-    if (!log_) return;
+void ReliabilityChannel::LogLine(const char* format, va_list args) const {
     // The hook is printf-like and variadic; format here once and pass the line as "%s" so the
     // hook's own formatting cannot be confused by what an address or count prints as.
     char line[256];
+    std::vsnprintf(line, sizeof line, format, args);
+    log_("%s", line);
+}
+
+void ReliabilityChannel::LogNow(const char* format, ...) const {
+    if (!log_) return;
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    LogLine(format, args);
     va_end(args);
-    log_("%s", line);
 }
 
 const char* ReliabilityChannel::LineName(Line line) {
@@ -78,30 +82,29 @@ const char* ReliabilityChannel::LineName(Line line) {
     return "";
 }
 
+void ReliabilityChannel::LogHeldBack(Line line, uint32_t count, PlayerID sender) const {
+    char address[PlayerID::kStringSize];
+    LogNow("[warning] %s: %u more from %s not logged", LineName(line), unsigned(count),
+           sender.ToString(true, address, sizeof address));
+}
+
 void ReliabilityChannel::Log(Line line, uint64_t time, PlayerID sender, const char* format, ...) {
     if (!log_) return;
     uint32_t ended = 0;
     const bool pass = lineRuns_[size_t(line)].Admit(NetTime(time / 1000), kRepeatedLineIntervalMs, ended);
-    char address[PlayerID::kStringSize];
-    if (ended != 0)
-        LogNow("[warning] %s: %u more from %s not logged", LineName(line), unsigned(ended),
-               sender.ToString(true, address, sizeof address));
+    if (ended != 0) LogHeldBack(line, ended, sender);
     if (!pass) return;
-    char text[256];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    LogLine(format, args);
     va_end(args);
-    log_("%s", text);
 }
 
 void ReliabilityChannel::FlushRepeatedLines(PlayerID remote, uint64_t time, bool force) {
     for (size_t i = 0; i < size_t(Line::kCount); ++i) {
         uint32_t count = 0;
-        if (!lineRuns_[i].TakeEnded(NetTime(time / 1000), kRepeatedLineIntervalMs, force, count)) continue;
-        char address[PlayerID::kStringSize];
-        LogNow("[warning] %s: %u more from %s not logged", LineName(Line(i)), unsigned(count),
-               remote.ToString(true, address, sizeof address));
+        if (lineRuns_[i].TakeEnded(NetTime(time / 1000), kRepeatedLineIntervalMs, force, count))
+            LogHeldBack(Line(i), count, remote);
     }
 }
 
@@ -110,8 +113,10 @@ void ReliabilityChannel::Prefetch() const {
     const char* begin = reinterpret_cast<const char*>(this);
     const char* end = reinterpret_cast<const char*>(&reader_ + 1);
     for (const char* line = begin; line < end; line += 64) __builtin_prefetch(line);
+    // The refusal counters at the end of the record are seldom touched.
     const char* stats = reinterpret_cast<const char*>(&stats_);
-    for (const char* line = stats; line < stats + sizeof stats_; line += 64) __builtin_prefetch(line);
+    const char* statsEnd = reinterpret_cast<const char*>(&stats_.rejected);
+    for (const char* line = stats; line < statsEnd; line += 64) __builtin_prefetch(line);
 }
 
 void ReliabilityChannel::PrefetchForReceive() const {

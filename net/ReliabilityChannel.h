@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdarg>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -284,6 +285,8 @@ private:
     void Log(Line line, uint64_t time, PlayerID sender, const char* format, ...)
         __attribute__((format(printf, 5, 6)));
     void LogNow(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    void LogLine(const char* format, va_list args) const;
+    void LogHeldBack(Line line, uint32_t count, PlayerID sender) const;
 
     // ---- what an Update and a received datagram touch, packed into a few cache lines ----
     // (on a busy server every pass finds a connection's state cold: the fewer lines, the faster)
