@@ -17,6 +17,7 @@
 #include "net/TransportSettings.h"
 #include "server/BanFile.h"
 #include "server/Player.h"
+#include "server/RconLoginGuard.h"
 
 namespace velt {
 
@@ -167,6 +168,9 @@ public:
     HttpRequestPool* GetHttpRequestPool() { return requestPool_.get(); }
     Console& GetConsole() { return console_; }
     ServerSettings& Settings() { return settings_; }
+    RconLoginGuard& GetRconLoginGuard() { return rconLoginGuard_; }
+    // The "bind" address the server listens on; empty for every local address.
+    const std::string& BindAddress() const { return bindAddress_; }
 
     int32_t GetGameState() const { return gameState_; }
     bool IsLanMode() const { return lanMode_ != 0; }
@@ -232,6 +236,7 @@ private:
     std::unique_ptr<NetBanList> banTarget_;
     std::unique_ptr<BanFile> banFile_;
     std::unique_ptr<ConsoleBridge> consoleBridge_;
+    RconLoginGuard rconLoginGuard_;
     std::function<int()> relayRandom_;
     std::function<uint32_t()> clock_;
     std::function<void()> pluginTick_;
