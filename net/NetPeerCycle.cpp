@@ -367,7 +367,9 @@ deliver:
 }
 
 bool NetPeer::HandToGame(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now, uint64_t timeUs) {
-    if (!RoomForGame(index, (bitLength + 7u) / 8u, now, timeUs)) {
+    // Only the server caps what waits for the game: its messages are small and many senders are
+    // strangers. Other roles take large messages (file transfers) from peers they chose.
+    if (role_ == SocketRole::Server && !RoomForGame(index, (bitLength + 7u) / 8u, now, timeUs)) {
         delete[] data;
         return remoteSystemList_[index].isActive != 0;
     }
