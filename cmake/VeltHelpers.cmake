@@ -76,7 +76,9 @@ function(velt_add_python_test name label script)
 endfunction()
 
 # velt_add_fuzzer(<name> <source> <libs...>): a libFuzzer target plus a short smoke run in
-# CTest under the label fuzz. Only in the clang build (VELT_FUZZ).
+# CTest under the label fuzz. Only in the clang build (VELT_FUZZ). The smoke starts from the
+# seeds in corpus/<name>/ next to the source, copied into the build's working corpus (the run
+# writes what it finds there, never into the source tree).
 function(velt_add_fuzzer name src)
   if(NOT VELT_FUZZ)
     return()
@@ -87,6 +89,10 @@ function(velt_add_fuzzer name src)
   target_link_libraries(${name} PRIVATE ${ARGN})
   set(corpus ${CMAKE_CURRENT_BINARY_DIR}/corpus_${name})
   file(MAKE_DIRECTORY ${corpus})
+  file(GLOB seeds CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${name}/*)
+  if(seeds)
+    file(COPY ${seeds} DESTINATION ${corpus})
+  endif()
   add_test(NAME fuzz_${name}
            COMMAND ${name} -max_total_time=${VELT_FUZZ_SECONDS} -rss_limit_mb=2048 -print_final_stats=1 ${corpus})
   set_tests_properties(fuzz_${name} PROPERTIES LABELS fuzz TIMEOUT 300)

@@ -64,6 +64,9 @@ struct alignas(64) ConnectedSystem {
     uint8_t hasLinkKey = 0;
     // Emptied on each assignment; nothing registers in it.
     RpcTable rpcTable;
+    // Since when its messages waiting for the game have been over their share (queueOver set).
+    NetTime queueOverSince = 0;
+    bool queueOver = false;
 };
 
 // Files one ping answer into the slot's history: the measurement (now - sent, 0 when sent is not

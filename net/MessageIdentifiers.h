@@ -62,4 +62,22 @@ enum MessageIdentifier : uint8_t {
 // Identifiers from here upwards are handed to the user by a connected peer.
 inline constexpr uint8_t kFirstUserVisibleIdentifier = ID_RPC_CALL;
 
+// The notices the peer itself hands its user: a system asks for a connection, a connection
+// closed or was lost, a request was refused, a datagram was tampered with. A message from the
+// network that carries one (also behind a timestamp) is dropped: its sender would be speaking
+// for the peer, and the game acts on these. ([31] is not among them: a server refuses a
+// connection request with it over the connection itself, and the client's user must see that.)
+constexpr bool IsPeerNotice(uint8_t id) {
+    switch (id) {
+        case ID_CONN_INCOMING:
+        case ID_CONN_ATTEMPT_FAILED:
+        case ID_CONN_CLOSED:
+        case ID_CONN_LOST:
+        case ID_PUBLIC_KEY_MISMATCH:
+        case ID_CONN_BANNED:
+        case ID_PACKET_MODIFIED: return true;
+        default: return false;
+    }
+}
+
 }  // namespace velt

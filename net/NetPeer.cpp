@@ -98,6 +98,7 @@ bool NetPeer::Initialize(uint16_t maxConnections, uint16_t localPort, int32_t th
             slotIdleUntil_ = std::make_unique<std::atomic<uint64_t>[]>(maxConnections);
             slotIdleFrom_ = std::make_unique<std::atomic<uint64_t>[]>(maxConnections);
             channelOf_ = std::make_unique<ReliabilityChannel*[]>(maxConnections);
+            queuedBytes_ = std::make_unique<std::atomic<uint32_t>[]>(maxConnections);
             for (uint32_t i = 0; i < maxConnections; ++i) {
                 auto channel =
                     std::make_unique<ReliabilityChannel>(ChannelRole(), nowUs, *transportSettings_, log_);
@@ -195,6 +196,7 @@ void NetPeer::Disconnect(uint32_t blockDuration, uint8_t orderingChannel) {
         ForgetLookupAnswers();
         maximumNumberOfPeers_ = 0;
         channelOf_.reset();
+        queuedBytes_.reset();
         remoteSystemList_.reset();
         slotIdleUntil_.reset();
         slotIdleFrom_.reset();
@@ -221,10 +223,13 @@ void NetPeer::ClearQueues() {
     requestedConnections_.Clear();
     while (IncomingPacket* p = incomingPackets_.ReadLock()) {
         velt::FreePacket(p->packet);
+        Discharge(*p);
         incomingPackets_.ReadUnlock();
     }
     incomingPackets_.Clear();
     unconnectedQueued_.store(0);
+    queuedTotal_.store(0, std::memory_order_relaxed);
+    gameBehindLogged_ = false;
     pendingConnects_.clear();
 }
 
@@ -297,6 +302,11 @@ ConnectedSystem* NetPeer::AssignRemoteSystem(PlayerID playerId, int32_t connectM
 void NetPeer::CloseSlotLocked(uint32_t index) {
     ConnectedSystem& s = remoteSystemList_[index];
     if (!s.isActive) return;
+    // What the connection refused outlives it in the peer's totals.
+    const NetworkStatistics closing = s.channel->GetStatistics(true);
+    for (int i = 0; i < kRejectedKinds; ++i) rejected_[i] += closing.rejected[i];
+    s.channel->FlushRepeatedLines(s.playerId, clock_->NowUs(), true);
+    s.queueOver = false;
     s.isActive = 0;
     s.connectMode = CM_NONE;
     for (PluginInterface* plugin : plugins_) plugin->ConnectionClosed(this, s.playerId);
@@ -584,10 +594,11 @@ void NetPeer::NotifyAndCloseLocked(PlayerID target, uint8_t orderingChannel, uin
 
 // ---- to the user ---------------------------------------------------------------------------------
 
-void NetPeer::PushPacket(Packet* packet, bool capped) {
+void NetPeer::PushPacket(Packet* packet, bool capped, uint16_t chargedSlot, uint32_t charge) {
     if (packet == nullptr) return;
     if (capped) {
         if (unconnectedQueued_.load(std::memory_order_relaxed) >= kMaxQueuedUnconnectedPackets) {
+            CountRejected(Rejected::UnconnectedQueueFull);
             velt::FreePacket(packet);
             return;
         }
@@ -596,7 +607,16 @@ void NetPeer::PushPacket(Packet* packet, bool capped) {
     IncomingPacket* slot = incomingPackets_.WriteLock();
     slot->packet = packet;
     slot->capped = capped;
+    Charge(*slot, chargedSlot, charge);
     incomingPackets_.WriteUnlock();
+}
+
+void NetPeer::Charge(IncomingPacket& entry, uint16_t chargedSlot, uint32_t charge) {
+    entry.chargedSlot = chargedSlot;
+    entry.charge = charge;
+    if (charge == 0) return;
+    queuedBytes_[chargedSlot].fetch_add(charge, std::memory_order_relaxed);
+    queuedTotal_.fetch_add(charge, std::memory_order_relaxed);
 }
 
 void NetPeer::PushNotice(uint8_t id, PlayerID sender, uint16_t playerIndex, bool capped) {
@@ -608,12 +628,15 @@ void NetPeer::PushNotice(uint8_t id, PlayerID sender, uint16_t playerIndex, bool
     PushPacket(packet, capped);
 }
 
-void NetPeer::PushMessage(uint8_t* data, uint32_t bitLength, PlayerID sender, uint16_t playerIndex) {
+void NetPeer::PushMessage(uint8_t* data, uint32_t bitLength, PlayerID sender, uint16_t playerIndex,
+                          bool charged) {
     const uint32_t length = (bitLength + 7u) / 8u;
+    const uint32_t charge = charged ? QueueCharge(length) : 0;
     if (length != 0 && length <= kQueuedMessageBytes) {
         IncomingPacket* slot = incomingPackets_.WriteLock();
         slot->packet = nullptr;
         slot->capped = false;
+        Charge(*slot, playerIndex, charge);
         slot->playerIndex = playerIndex;
         slot->sender = sender;
         slot->bitLength = bitLength;
@@ -640,7 +663,7 @@ void NetPeer::PushMessage(uint8_t* data, uint32_t bitLength, PlayerID sender, ui
     packet->bitLength = bitLength;
     packet->sender = sender;
     packet->playerIndex = playerIndex;
-    PushPacket(packet, false);
+    PushPacket(packet, false, playerIndex, charge);
 }
 
 Packet* NetPeer::TakeIncoming() {
@@ -657,6 +680,7 @@ Packet* NetPeer::TakeIncoming() {
             }
         }
         if (in->capped) unconnectedQueued_.fetch_sub(1, std::memory_order_relaxed);
+        Discharge(*in);
         incomingPackets_.ReadUnlock();
         if (packet != nullptr) return packet;
     }
@@ -702,7 +726,8 @@ Packet* NetPeer::Receive() {
         if (packet == nullptr) return nullptr;
         if (!IsRpcMessage(packet->data, packet->length)) return packet;
         if (packet->sender != UNASSIGNED_PLAYER_ID)
-            DispatchRpcMessage(rpcTable_, packet->data, packet->length, packet->sender, this);
+            CountRpcFailure(
+                DispatchRpcMessage(rpcTable_, packet->data, packet->length, packet->sender, this));
         velt::FreePacket(packet);
     }
 }

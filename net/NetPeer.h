@@ -12,7 +12,8 @@
 // Files: NetPeer.cpp (life cycle, slots, sends, closes, receive), NetPeerHandshake.cpp
 // (HandleDatagram, admission, client side, bans, offline ping), NetPeerCycle.cpp (the network
 // pass, pings, clock differential), NetPeerRpc.cpp (RPCs), NetPeerOptions.cpp (the interface's
-// settings, static data, statistics, plugins, router, compression).
+// settings, static data, statistics, plugins, router, compression), NetPeerDefences.cpp (what
+// hostile senders meet: automatic bans, lines they could repeat at will, the queue's shares).
 
 #include <atomic>
 #include <cstdint>
@@ -23,6 +24,7 @@
 #include "net/BanList.h"
 #include "net/BitStream.h"
 #include "net/ConnectedSystem.h"
+#include "net/ConnectionCookie.h"
 #include "net/DatagramBatch.h"
 #include "net/HuffmanEncodingTree.h"
 #include "net/NetPeerInterface.h"
@@ -30,6 +32,7 @@
 #include "net/PeerSettings.h"
 #include "net/Queue.h"
 #include "net/ReliabilityWire.h"
+#include "net/RepeatThrottle.h"
 #include "net/RpcTable.h"
 #include "net/SimpleMutex.h"
 #include "net/SingleProducerConsumer.h"
@@ -61,6 +64,13 @@ public:
     static constexpr uint32_t kServerFullSlotsPerAddress = 30;
     static constexpr NetTime kServerFullRepeatMs = 30000;
     static constexpr uint32_t kMaxAdvertiseBytes = 400;
+    // A banned address hears so at most this often.
+    static constexpr NetTime kBanReplyIntervalMs = 1000;
+    // At most one "server full" line this often.
+    static constexpr NetTime kServerFullReportMs = 10000;
+    // A connection whose messages stay over their share of the queue to the game this long is
+    // closed.
+    static constexpr NetTime kGameBehindKickMs = 5000;
     // Packets from senders without a connection (pongs, advertisements) and notices of tampered
     // datagrams waiting for the user; more are dropped so a flood of them cannot grow the queue
     // without bound.
@@ -96,6 +106,8 @@ public:
     void SetTransportSettings(const TransportSettings* settings);
     // Printf-style sink of the transport's log lines (the server passes LogPrintf); null = none.
     void SetLogHook(WireLogFn log);
+    // Tests and tools: the key the connection cookies are made with (a random one otherwise).
+    void SetCookieKey(const uint8_t key[ConnectionCookie::kKeyBytes]) { cookie_.SetKey(key); }
     // No network thread: the owner drives the peer with RunCycle (tests, fuzzing).
     void SetManualCycle(bool manual) { manualCycle_ = manual; }
     // No socket: Initialize binds nothing and every datagram goes to the raw-send tap only.
@@ -226,6 +238,8 @@ public:
     // Capped packets (see kMaxQueuedUnconnectedPackets) waiting for the user (approximate while
     // running).
     uint32_t QueuedUnconnectedPackets() const { return unconnectedQueued_.load(); }
+    // Bytes of received messages waiting for the user (approximate while running).
+    uint64_t QueuedIncomingBytes() const { return queuedTotal_.load(std::memory_order_relaxed); }
 
 private:
     // Payloads up to this size travel inside the command: the network thread then copies them
@@ -276,8 +290,10 @@ private:
     // freed by one thread: a block made on one thread and freed on another never comes back
     // through the allocator's per-thread cache, and costs a trip through its shared lists each.
     struct IncomingPacket {
-        Packet* packet;  // null: the message is the entry's own bytes
-        bool capped;     // counts against kMaxQueuedUnconnectedPackets
+        Packet* packet;        // null: the message is the entry's own bytes
+        bool capped;           // counts against kMaxQueuedUnconnectedPackets
+        uint16_t chargedSlot;  // whose share of the queue to the game it takes (charge bytes)
+        uint32_t charge;
         uint16_t playerIndex;
         PlayerID sender;
         uint32_t bitLength;
@@ -324,6 +340,23 @@ private:
     void SendRawBatched(PlayerID to, const uint8_t* data, uint32_t length);
     // True when the sender's address is on the ban list.
     bool IsSenderBanned(PlayerID sender);
+    // The transport's own ban of an address that misbehaved. Not made while another slot than the
+    // offender's is connected from that address (the offender may be anyone who can write the
+    // address on a datagram); an offending slot is then closed instead.
+    void BanAutomatically(PlayerID offender, uint32_t durationMs, int32_t offenderSlot);
+    void CountRejected(Rejected kind) { ++rejected_[int(kind)]; }
+    // The lines a sender can repeat at will, per sender: true to log (or notify) this one.
+    enum class RepeatedLine : uint8_t { CookieRequest = 1, ServerFullAttack, PacketModified, GameBehind };
+    bool AdmitLine(RepeatedLine line, uint64_t senderKey, NetTime now);
+    void LogHeldBackLines(uint64_t key, uint32_t count);
+    // Once a second: the counts of runs of lines that ended, and the "server full" report.
+    void ReportRepeats(NetTime now, uint64_t timeUs);
+    void NoteServerFull(NetTime now);
+    void LogServerFull(NetTime now);
+    // Whether a message of length bytes from the slot may still join the queue to the user; when
+    // not, it is counted, and a slot that stays over its share is closed.
+    bool RoomForGame(uint32_t index, uint32_t length, NetTime now, uint64_t timeUs);
+    static uint32_t QueueCharge(uint32_t length);
     // SendRaw plus the plugins' RawSend.
     void SendRawShown(PlayerID to, const uint8_t* data, uint32_t length);
     void ShowRawReceive(PlayerID from, const uint8_t* data, uint32_t length);
@@ -343,6 +376,9 @@ private:
     void MarkSlotDue(uint32_t index);
     // Returns false when the slot was closed while its messages were handled.
     bool HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now, uint64_t timeUs);
+    // A message of the slot for the user, within the slot's share of the queue (else dropped).
+    // Takes data; false when the slot was closed meanwhile.
+    bool HandToGame(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now, uint64_t timeUs);
     void HandlePong(ConnectedSystem& slot, const uint8_t* data, NetTime now);
     void CloseWithNotice(uint32_t index, int32_t mode);
 
@@ -362,9 +398,16 @@ private:
     // ---- to the user ----
     // Queues a packet for the user thread (network thread side). A capped packet beyond the cap
     // is freed instead.
-    void PushPacket(Packet* packet, bool capped);
+    void PushPacket(Packet* packet, bool capped, uint16_t chargedSlot = 0, uint32_t charge = 0);
     void PushNotice(uint8_t id, PlayerID sender, uint16_t playerIndex, bool capped = false);
-    void PushMessage(uint8_t* data, uint32_t bitLength, PlayerID sender, uint16_t playerIndex);
+    // charged: the message takes its share of the queue to the user (RoomForGame said yes).
+    void PushMessage(uint8_t* data, uint32_t bitLength, PlayerID sender, uint16_t playerIndex,
+                     bool charged = false);
+    // Network thread: the entry takes charge bytes of the slot's share of the queue. User thread:
+    // Discharge gives them back.
+    void Charge(IncomingPacket& entry, uint16_t chargedSlot, uint32_t charge);
+    void Discharge(const IncomingPacket& entry);
+    void CountRpcFailure(RpcDispatchResult result);
     Packet* ReceiveInternal();
     // The next message from the network thread as a Packet of its own, or null.
     Packet* TakeIncoming();
@@ -463,6 +506,24 @@ private:
 
     std::atomic<uint16_t> maximumIncomingConnections_{0};
     BanList banList_;
+    ConnectionCookie cookie_;
+    // Refusals of the peer as a whole, and those of connections since closed.
+    uint32_t rejected_[kRejectedKinds] = {};
+    // Answers to banned addresses, per address.
+    RepeatThrottle banReplies_{12, kBanReplyIntervalMs};
+    // Runs of repeated lines, per line and sender.
+    RepeatThrottle lineRuns_{12, kRepeatedLineIntervalMs};
+    bool haveReports_ = false;
+    NetTime lastReports_ = 0;
+    uint32_t serverFullRefused_ = 0;
+    uint32_t halfOpenExpired_ = 0;
+    bool haveServerFullLine_ = false;
+    NetTime lastServerFullLine_ = 0;
+    // Bytes of received messages waiting for the user: per slot (the entries say whose) and in
+    // all. Written by the network thread, given back by the user thread.
+    std::unique_ptr<std::atomic<uint32_t>[]> queuedBytes_;
+    std::atomic<uint64_t> queuedTotal_{0};
+    bool gameBehindLogged_ = false;  // network thread
     mutable SimpleMutex offlinePingMutex_;
     std::vector<uint8_t> offlinePingResponse_;
     RpcTable rpcTable_;
@@ -486,6 +547,7 @@ private:
     bool haveLastAssigned_ = false;
     uint32_t lastAssignedAddress_ = 0;
     NetTime lastAssignedTime_ = 0;
+    int32_t lastAssignedIndex_ = -1;
 };
 
 }  // namespace velt

@@ -9,6 +9,7 @@
 #include "common/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 #include "net/NetPeer.h"
+#include "net/Packet.h"
 
 namespace velt {
 
@@ -60,6 +61,7 @@ void NetPeer::RunCycle() {
     RunBufferedCommands(timeUs);
     RunRequestedConnections(now);
     ServeSlots(now, timeUs);
+    ReportRepeats(now, timeUs);
     // What the channels wrote this pass.
     if (socket_ != -1) sendBatch_.Flush(socket_);
 }
@@ -217,10 +219,13 @@ void NetPeer::ServeSlot(uint32_t index, NetTime now, uint64_t timeUs) {
 
     const int32_t mode = slot.connectMode;
     const bool closing = mode == CM_DISCONNECT_ASAP || mode == CM_DISCONNECT_ASAP_SILENTLY;
+    const bool handshakeExpired = mode >= CM_REQUESTED_CONNECTION && mode <= CM_SET_KEY_ON_NEXT_BLOCK &&
+                                  TimeBefore(slot.connectionTime, now) &&
+                                  now - slot.connectionTime > kHandshakeTimeoutMs;
     if (channel.IsDead() || (closing && !channel.IsDataWaiting()) ||
-        (mode == CM_DISCONNECT_ON_NO_ACK && !channel.AreMessagesAwaitingAck()) ||
-        (mode >= CM_REQUESTED_CONNECTION && mode <= CM_SET_KEY_ON_NEXT_BLOCK &&
-         TimeBefore(slot.connectionTime, now) && now - slot.connectionTime > kHandshakeTimeoutMs)) {
+        (mode == CM_DISCONNECT_ON_NO_ACK && !channel.AreMessagesAwaitingAck()) || handshakeExpired) {
+        // A slot someone asked for and left half open: the "server full" report tells how many.
+        if (handshakeExpired && !slot.weInitiated) ++halfOpenExpired_;
         CloseWithNotice(index, mode);
         return;
     }
@@ -291,15 +296,17 @@ bool NetPeer::HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLengt
         const PlayerID sender = slot.playerId;
         const uint32_t banMs = slot.channel->GetTimeoutTime();
         delete[] data;
+        slot.channel->CountRejected(Rejected::NotARequestFirst);
         CloseSlotLocked(index);
-        char ip[PlayerID::kStringSize];
-        banList_.Add(sender.ToString(false, ip, sizeof ip), banMs);
+        BanAutomatically(sender, banMs, -1);
         return false;
     }
 
     switch (id) {
         case ID_CONN_REQUEST:
-            if (mode != CM_CONNECTED) ParseConnectionRequest(index, data, length, timeUs);
+            // Only the first request of a slot is answered: every answer is sent reliably, and so
+            // resent, and a stream of requests would make a stream of those.
+            slot.channel->CountRejected(Rejected::RepeatedRequest);
             break;
         case ID_CONN_HANDSHAKE_DONE:
             if (length != 7) goto deliver;
@@ -328,8 +335,7 @@ bool NetPeer::HandleSlotMessage(uint32_t index, uint8_t* data, uint32_t bitLengt
         case ID_STATIC_DATA:
             slot.staticData.Clear();
             if (bitLength > 8) slot.staticData.WriteRawBits(data + 1, int32_t(bitLength - 8), false);
-            PushMessage(data, bitLength, slot.playerId, uint16_t(index));
-            return true;
+            return HandToGame(index, data, bitLength, now, timeUs);
         case ID_CONN_ACCEPTED:
             if (length != 13) goto deliver;
             HandleConnectionAccepted(index, data, bitLength, timeUs);
@@ -346,7 +352,22 @@ deliver:
         delete[] data;
         return true;
     }
-    PushMessage(data, bitLength, slot.playerId, uint16_t(index));
+    if (IsPeerNotice(GetPacketIdentifier(data, length))) {
+        slot.channel->CountRejected(Rejected::ReservedIdentifier);
+        delete[] data;
+        return true;
+    }
+    return HandToGame(index, data, bitLength, now, timeUs);
+}
+
+bool NetPeer::HandToGame(uint32_t index, uint8_t* data, uint32_t bitLength, NetTime now, uint64_t timeUs) {
+    // Only the server caps what waits for the game: its messages are small and many senders are
+    // strangers. Other roles take large messages (file transfers) from peers they chose.
+    if (role_ == SocketRole::Server && !RoomForGame(index, (bitLength + 7u) / 8u, now, timeUs)) {
+        delete[] data;
+        return remoteSystemList_[index].isActive != 0;
+    }
+    PushMessage(data, bitLength, remoteSystemList_[index].playerId, uint16_t(index), true);
     return true;
 }
 

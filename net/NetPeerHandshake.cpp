@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "common/LittleEndian.h"
+#include "net/ConstantTime.h"
 #include "net/MessageIdentifiers.h"
 #include "net/NetPeer.h"
 
@@ -58,9 +59,17 @@ void NetPeer::HandleDatagram(uint32_t binaryAddress, uint16_t port, const uint8_
             break;
         }
     if (IsSenderBanned(sender)) {
+        CountRejected(Rejected::BannedSender);
         ShowRawReceive(sender, data, length);
+        // One answer per address and second, and never more bytes than came in: otherwise anyone
+        // could aim a stream of answers at a banned address by writing it on their datagrams.
         const uint8_t reply[2] = {ID_CONN_BANNED, 0};
-        SendRawShown(sender, reply, sizeof reply);
+        RepeatThrottle::Ended ended;
+        if (length >= sizeof reply &&
+            banReplies_.Admit(RepeatThrottle::KeyOfAddress(sender.binaryAddress), now, ended))
+            SendRawShown(sender, reply, sizeof reply);
+        else
+            CountRejected(Rejected::BanReplyWithheld);
         return;
     }
 
@@ -156,18 +165,22 @@ void NetPeer::SendOpenRequest(const RequestedConnection& request) {
 
 bool NetPeer::HandleOpenConnectionRequest(PlayerID sender, const uint8_t* data, NetTime now,
                                           uint64_t timeUs) {
-    const uint16_t expected = uint16_t(settings_.CookieSeed() ^ sender.binaryAddress);
-    if (settings_.ConnCookies() != 0 && uint16_t(ReadU16(data + 1) ^ kCookieMask) != expected) {
-        if (settings_.CookieLogging() != 0)
+    const uint32_t seed = settings_.CookieSeed();
+    if (settings_.ConnCookies() != 0 &&
+        !cookie_.Accepts(uint16_t(ReadU16(data + 1) ^ kCookieMask), sender, seed, timeUs)) {
+        CountRejected(Rejected::WrongCookie);
+        if (settings_.CookieLogging() != 0 &&
+            AdmitLine(RepeatedLine::CookieRequest, RepeatThrottle::KeyOfAddress(sender.binaryAddress), now))
             Log("[connection] %s requests connection cookie.", sender.ToString(true));
         uint8_t reply[3] = {ID_CONN_COOKIE_REPLY, 0, 0};
-        WriteU16(reply + 1, expected);
+        WriteU16(reply + 1, cookie_.For(sender, seed, timeUs));
         SendRaw(sender, reply, sizeof reply);
         return true;
     }
 
     const int32_t minTime = settings_.MinConnectionTime();
     if (haveLastAcceptedRequest_ && minTime > 0 && int32_t(now - lastAcceptedRequestTime_) < minTime) {
+        CountRejected(Rejected::TooSoon);
         if (!haveMinTimeWarning_ || int32_t(now - lastMinTimeWarning_) > minTime) {
             Log("Warning: Minimum time between new connections (%u) exceeded for %s. Ignoring the request.",
                 uint32_t(minTime), sender.ToString(true));
@@ -201,22 +214,38 @@ bool NetPeer::HandleOpenConnectionRequest(PlayerID sender, const uint8_t* data, 
             (s.connectMode == CM_UNVERIFIED_SENDER || !s.loggedOn))
             ++fromAddress;
     }
+    const uint64_t addressKey = RepeatThrottle::KeyOfAddress(sender.binaryAddress);
     if (fromAddress > kServerFullSlotsPerAddress) {
-        Log("Blocking %s due to a 'server full' attack (1)", ip);
-        banList_.Add(ip, kServerFullBanMs);
+        CountRejected(Rejected::ServerFullAttack);
+        if (AdmitLine(RepeatedLine::ServerFullAttack, addressKey, now))
+            Log("Blocking %s due to a 'server full' attack (1)", ip);
+        BanAutomatically(sender, kServerFullBanMs, -1);
         return true;
     }
-    if (haveLastAssigned_ && lastAssignedAddress_ == sender.binaryAddress &&
+    // The last slot handed out went to this address moments ago and is still waiting for its
+    // player to join: a second one for the same address would take the very last slot. (A player
+    // who left and comes back has no such slot any more.)
+    const ConnectedSystem* lastAssigned =
+        haveLastAssigned_ && lastAssignedIndex_ >= 0 && uint32_t(lastAssignedIndex_) < maximumNumberOfPeers_
+            ? &remoteSystemList_[lastAssignedIndex_]
+            : nullptr;
+    if (lastAssigned != nullptr && lastAssigned->isActive && !lastAssigned->loggedOn &&
+        lastAssigned->playerId.binaryAddress == sender.binaryAddress &&
+        lastAssignedAddress_ == sender.binaryAddress &&
         int32_t(now - lastAssignedTime_) < int32_t(kServerFullRepeatMs) &&
         active + 1 == maximumNumberOfPeers_) {
-        Log("Blocking %s due to a 'server full' attack (2)", ip);
-        banList_.Add(ip, kServerFullBanMs);
+        CountRejected(Rejected::ServerFullAttack);
+        if (AdmitLine(RepeatedLine::ServerFullAttack, addressKey, now))
+            Log("Blocking %s due to a 'server full' attack (2)", ip);
+        BanAutomatically(sender, kServerFullBanMs, -1);
         return true;
     }
 
     if (slot == nullptr) {
         slot = AssignRemoteSystem(sender, CM_UNVERIFIED_SENDER, now, timeUs);
         if (slot == nullptr) {
+            CountRejected(Rejected::NoFreeSlot);
+            NoteServerFull(now);
             const uint8_t reply[2] = {ID_CONN_NO_FREE_SLOT, 0};
             SendRaw(sender, reply, sizeof reply);
             return true;
@@ -224,6 +253,7 @@ bool NetPeer::HandleOpenConnectionRequest(PlayerID sender, const uint8_t* data, 
         haveLastAssigned_ = true;
         lastAssignedAddress_ = sender.binaryAddress;
         lastAssignedTime_ = now;
+        lastAssignedIndex_ = SlotIndexOf(slot);
         PushNotice(ID_CONN_INCOMING, sender, uint16_t(SlotIndexOf(slot)));
     }
     const uint8_t reply[2] = {ID_CONN_OPEN_REPLY, 0};
@@ -236,8 +266,8 @@ void NetPeer::HandleSlotDatagram(ConnectedSystem& slot, PlayerID sender, const u
     bool limitBreached = false;
     if (slot.channel->ProcessDatagram(data, length, sender, timeUs, limitBreached, Observers())) {
         if (limitBreached) {
-            char ip[PlayerID::kStringSize];
-            banList_.Add(sender.ToString(false, ip, sizeof ip), kFloodLimitBanMs);
+            slot.channel->CountRejected(Rejected::FloodLimit);
+            BanAutomatically(sender, kFloodLimitBanMs, SlotIndexOf(&slot));
         }
         return;
     }
@@ -252,24 +282,34 @@ void NetPeer::HandleSlotDatagram(ConnectedSystem& slot, PlayerID sender, const u
             (id == ID_ADVERTISE && length < 400))
             return;
     }
-    // Capped: a sender with a slot must not be able to queue one notice per datagram it sends.
-    PushNotice(ID_PACKET_MODIFIED, sender, uint16_t(SlotIndexOf(&slot)), true);
+    slot.channel->CountRejected(Rejected::ChannelRejected);
+    // One notice per sender and interval (the user logs each): a sender with a slot must not be
+    // able to write a log line per datagram it sends. Capped as well, against many senders.
+    if (AdmitLine(RepeatedLine::PacketModified, RepeatThrottle::KeyOf(sender), NetTime(timeUs / 1000u)))
+        PushNotice(ID_PACKET_MODIFIED, sender, uint16_t(SlotIndexOf(&slot)), true);
+    else
+        slot.channel->CountRejected(Rejected::TamperNoticeWithheld);
 }
 
 void NetPeer::HandleUnconnectedDatagram(PlayerID sender, const uint8_t* data, uint32_t length) {
     ShowRawReceive(sender, data, length);
     if (length > kMaxUnconnectedDatagram) {
-        char ip[PlayerID::kStringSize];
-        banList_.Add(sender.ToString(false, ip, sizeof ip), kUnconnectedFloodBanMs);
+        CountRejected(Rejected::OversizedUnconnected);
+        BanAutomatically(sender, kUnconnectedFloodBanMs, -1);
         return;
     }
-    if (length == 0) return;
+    if (length == 0) {
+        CountRejected(Rejected::OtherUnconnected);
+        return;
+    }
     const uint8_t id = data[0];
 
     if ((id == ID_UNCONNECTED_PING || id == ID_UNCONNECTED_PING_OPEN) && length == 5) {
         if (id == ID_UNCONNECTED_PING_OPEN &&
-            CountConnectedIncomingLocked() >= maximumIncomingConnections_.load())
+            CountConnectedIncomingLocked() >= maximumIncomingConnections_.load()) {
+            CountRejected(Rejected::OtherUnconnected);
             return;
+        }
         std::vector<uint8_t> reply(5);
         reply[0] = ID_UNCONNECTED_PONG;
         std::memcpy(reply.data() + 1, data + 1, 4);
@@ -289,7 +329,9 @@ void NetPeer::HandleUnconnectedDatagram(PlayerID sender, const uint8_t* data, ui
         packet->sender = sender;
         packet->playerIndex = 0xFFFF;
         PushPacket(packet, true);
+        return;
     }
+    CountRejected(Rejected::OtherUnconnected);
 }
 
 // ---- the connection request and its answers ----------------------------------------------------
@@ -303,8 +345,8 @@ void NetPeer::ParseConnectionRequest(uint32_t index, const uint8_t* data, uint32
         slot.connectMode = CM_DISCONNECT_ASAP_SILENTLY;
         return;
     }
-    if (length != 1u + incomingPasswordLength_ ||
-        std::memcmp(data + 1, incomingPassword_, incomingPasswordLength_) != 0) {
+    if (length == 0 ||
+        !ConstantTimeEquals(data + 1, length - 1, incomingPassword_, incomingPasswordLength_)) {
         const uint8_t reply = ID_CONN_BAD_PASSWORD;
         SendBytesImmediateLocked(&reply, 1, SYSTEM_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, slot.playerId,
                                  timeUs);
@@ -335,6 +377,7 @@ void NetPeer::HandleHandshakeDone(uint32_t index, uint8_t* data, uint32_t bitLen
     const int32_t mode = slot.connectMode;
     if (mode != CM_HANDLING_CONNECTION_REQUEST && mode != CM_SET_KEY_ON_NEXT_BLOCK &&
         slot.playerId != myPlayerId_) {
+        slot.channel->CountRejected(Rejected::OutOfTurn);
         delete[] data;
         return;
     }
@@ -350,6 +393,7 @@ void NetPeer::HandleConnectionAccepted(uint32_t index, uint8_t* data, uint32_t b
     const int32_t mode = slot.connectMode;
     if (mode != CM_REQUESTED_CONNECTION && mode != CM_HANDLING_CONNECTION_REQUEST &&
         !allowIpMigration_.load()) {
+        slot.channel->CountRejected(Rejected::OutOfTurn);
         NotifyAndCloseLocked(slot.playerId, 0, timeUs);
         delete[] data;
         return;

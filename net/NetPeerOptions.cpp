@@ -60,6 +60,7 @@ void AddStatistics(NetworkStatistics& into, const NetworkStatistics& from) {
     into.messagesLastSecond += from.messagesLastSecond;
     into.acksWindowCount += from.acksWindowCount;
     into.acksLastSecond += from.acksLastSecond;
+    for (int i = 0; i < kRejectedKinds; ++i) into.rejected[i] += from.rejected[i];
 }
 
 }  // namespace
@@ -319,7 +320,11 @@ NetworkStatistics* NetPeer::GetStatistics(PlayerID target) {
                 AddStatistics(statisticsCopy_, s.channel->GetStatistics(false));
             }
         }
-        return first ? nullptr : &statisticsCopy_;
+        // Without a connection the totals still hold what the peer refused.
+        if (first) statisticsCopy_.Reset(NowMs());
+        for (int i = 0; i < kRejectedKinds; ++i) statisticsCopy_.rejected[i] += rejected_[i];
+        statisticsCopy_.Rejections(Rejected::BadChecksum) += endpoint_.BadChecksums();
+        return &statisticsCopy_;
     }
     const int32_t index = FindIndexUser(target, false);
     if (index < 0) return nullptr;

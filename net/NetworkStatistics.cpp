@@ -154,6 +154,9 @@ void WriteDetailed(BoundedText& out, const NetworkStatistics& s, std::uint32_t n
             PerSecond(static_cast<double>(s.totalBitsSent), elapsed) / 1000.0);
     out.Add("KBits per second received:\t\t%.1f\n",
             PerSecond(static_cast<double>(s.bitsReceived), elapsed) / 1000.0);
+    for (int i = 0; i < kRejectedKinds; ++i)
+        if (s.rejected[i] != 0)
+            out.Add("Rejected: %s:\t%u\n", RejectedName(static_cast<Rejected>(i)), s.rejected[i]);
 }
 
 // Little-endian writer over the fixed wire record.
@@ -183,6 +186,45 @@ std::mutex g_rateMutex;
 StatsRateState g_rates;
 
 }  // namespace
+
+const char* RejectedName(Rejected kind) {
+    switch (kind) {
+        case Rejected::BadChecksum: return "datagrams with a bad checksum";
+        case Rejected::BannedSender: return "datagrams from banned addresses";
+        case Rejected::BanReplyWithheld: return "ban answers withheld";
+        case Rejected::OversizedUnconnected: return "oversized datagrams without a connection";
+        case Rejected::OtherUnconnected: return "other datagrams without a connection";
+        case Rejected::UnconnectedQueueFull: return "unconnected messages over the queue limit";
+        case Rejected::WrongCookie: return "connection requests with a wrong cookie";
+        case Rejected::TooSoon: return "connection requests too soon after the last";
+        case Rejected::NoFreeSlot: return "connection requests while full";
+        case Rejected::ServerFullAttack: return "connection requests refused as a 'server full' attack";
+        case Rejected::BanSpared: return "automatic bans spared for a connected address";
+        case Rejected::ChannelRejected: return "datagrams the reliability layer refused";
+        case Rejected::TamperNoticeWithheld: return "modified-packet notices withheld";
+        case Rejected::RepeatedRequest: return "repeated connection requests";
+        case Rejected::NotARequestFirst: return "first messages other than a connection request";
+        case Rejected::ReservedIdentifier: return "messages with a reserved identifier";
+        case Rejected::OutOfTurn: return "handshake messages out of turn";
+        case Rejected::FloodLimit: return "flood limit breaches";
+        case Rejected::GameBehind: return "messages dropped while the game was behind";
+        case Rejected::KickedGameBehind: return "connections closed while the game was behind";
+        case Rejected::TruncatedHeader: return "messages with a cut-off header";
+        case Rejected::BadReliability: return "messages with a bad reliability";
+        case Rejected::RefusedSplit: return "split message pieces";
+        case Rejected::BadSplitFields: return "split pieces with bad fields";
+        case Rejected::BadPayloadLength: return "messages with a bad payload length";
+        case Rejected::TruncatedPayload: return "messages with a cut-off payload";
+        case Rejected::TruncatedAcks: return "cut-off acknowledgement blocks";
+        case Rejected::InvertedAckRange: return "backwards acknowledgement ranges";
+        case Rejected::RpcUnreadable: return "calls with an unreadable header";
+        case Rejected::RpcNeverDispatched: return "calls to the reserved id";
+        case Rejected::RpcUnregistered: return "calls to an unregistered id";
+        case Rejected::RpcTruncated: return "calls shorter than their arguments";
+        case Rejected::kCount: break;
+    }
+    return "unknown";
+}
 
 void NetworkStatistics::Reset(std::uint32_t nowMs) {
     *this = NetworkStatistics{};

@@ -9,6 +9,52 @@ namespace velt {
 
 inline constexpr int kStatisticsPriorities = 4;  // one entry per send priority 0..3
 
+// Input the transport refused or held back, one counter per reason, so that a flood of one kind
+// stands out. Counted per connection where one exists, else for the peer as a whole.
+enum class Rejected : std::uint8_t {
+    // Before any connection: admission and unconnected datagrams.
+    BadChecksum,           // a datagram whose scrambling checksum did not match
+    BannedSender,          // a datagram from a banned address
+    BanReplyWithheld,      // the "banned" answer already went to that address this second
+    OversizedUnconnected,  // over 512 bytes from an address without a connection
+    OtherUnconnected,      // anything else without a connection that nothing answers
+    UnconnectedQueueFull,  // pongs and advertisements while the user's queue of them is full
+    WrongCookie,           // an open-connection request with a missing or stale cookie
+    TooSoon,               // an open-connection request inside "minconnectiontime"
+    NoFreeSlot,            // an open-connection request while every slot is taken
+    ServerFullAttack,      // an open-connection request refused by the 'server full' defences
+    BanSpared,             // an automatic ban not made: a connected player holds the address
+    // On a connection.
+    ChannelRejected,       // a datagram the reliability layer could not use
+    TamperNoticeWithheld,  // its "packet was modified" notice already went out this interval
+    RepeatedRequest,       // a connection request after the first one of the slot
+    NotARequestFirst,      // a first message that was not the connection request
+    ReservedIdentifier,    // a message carrying an identifier of the transport's own notices
+    OutOfTurn,             // a handshake message in a state that does not expect it
+    FloodLimit,            // a breach of "messageholelimit", "messageslimit" or "ackslimit"
+    GameBehind,            // a message dropped because the game has not taken the ones before
+    KickedGameBehind,      // a connection closed for staying over that limit
+    // Inside a datagram (the reliability layer's reader).
+    TruncatedHeader,
+    BadReliability,
+    RefusedSplit,
+    BadSplitFields,
+    BadPayloadLength,
+    TruncatedPayload,
+    TruncatedAcks,
+    InvertedAckRange,
+    // Remote procedure calls that were not run.
+    RpcUnreadable,
+    RpcNeverDispatched,
+    RpcUnregistered,
+    RpcTruncated,
+    kCount
+};
+inline constexpr int kRejectedKinds = static_cast<int>(Rejected::kCount);
+
+// The counter's name as the statistics text shows it.
+const char* RejectedName(Rejected kind);
+
 // The field order is the order of the wire form and of the natives that read single fields.
 // The in-memory layout is the compiler's; only SerializeNetworkStatistics defines the bytes.
 struct NetworkStatistics {
@@ -55,6 +101,11 @@ struct NetworkStatistics {
     std::uint32_t acksWindowStart = 0;
     std::uint32_t acksWindowCount = 0;
     std::uint32_t acksLastSecond = 0;
+    // Not part of the wire form: what was refused, by reason (see Rejected).
+    std::uint32_t rejected[kRejectedKinds] = {};
+
+    std::uint32_t& Rejections(Rejected kind) { return rejected[static_cast<int>(kind)]; }
+    std::uint32_t Rejections(Rejected kind) const { return rejected[static_cast<int>(kind)]; }
 
     // A fresh connection: every counter 0, the three time stamps at `nowMs`.
     void Reset(std::uint32_t nowMs);
@@ -76,8 +127,9 @@ struct StatsRateState {
 };
 
 // Writes the text of `stats` at `verbosityLevel` (1, 2 or 4) into `buffer`, never more than
-// `bufferSize` bytes including the terminator (a longer text is cut). Any other level leaves the
-// buffer untouched; a null record writes a one-line notice at every level.
+// `bufferSize` bytes including the terminator (a longer text is cut). Level 2 ends with one line
+// per refusal counter that is not 0. Any other level leaves the buffer untouched; a null record
+// writes a one-line notice at every level.
 void statsToString(const NetworkStatistics* stats, char* buffer, std::size_t bufferSize, int verbosityLevel);
 
 // The same with an explicit clock and rate state.

@@ -25,7 +25,9 @@ ReliabilityChannel::ReliabilityChannel(WireRole role, uint64_t timeUs, const Tra
     : timeoutMs_(TimeoutFromSettings(settings)),
       settings_(&settings),
       role_(role),
-      reader_(role, log),
+      // The reader's own line would come once per refused piece: the channel logs it instead,
+      // with the other lines a sender can repeat at will.
+      reader_(role, nullptr),
       log_(log),
       updateStream_(int32_t(kMaxDatagramBytes)) {
     resendQueue_.ClearAndForceAllocation(kResendQueueCapacity);
@@ -49,16 +51,61 @@ InternalPacket* ReliabilityChannel::NewRecord(uint64_t time) {
     return p;
 }
 
-void ReliabilityChannel::Log(const char* format, ...) const {
-    if (!log_) return;
+void ReliabilityChannel::LogLine(const char* format, va_list args) const {
     // The hook is printf-like and variadic; format here once and pass the line as "%s" so the
     // hook's own formatting cannot be confused by what an address or count prints as.
     char line[256];
+    std::vsnprintf(line, sizeof line, format, args);
+    log_("%s", line);
+}
+
+void ReliabilityChannel::LogNow(const char* format, ...) const {
+    if (!log_) return;
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    LogLine(format, args);
     va_end(args);
-    log_("%s", line);
+}
+
+const char* ReliabilityChannel::LineName(Line line) {
+    switch (line) {
+        case Line::RefusedSplit: return "dropping a split packet";
+        case Line::AckRangeHole: return "messageholelimit (1)";
+        case Line::MessageHole: return "messageholelimit (2)";
+        case Line::AcksLimit: return "ackslimit";
+        case Line::MessagesLimit: return "messageslimit";
+        case Line::HeldMessages: return "too many out-of-order messages";
+        case Line::HeldBytes: return "too many out-of-order message bytes";
+        case Line::SplitBytes: return "too many split message bytes";
+        case Line::kCount: break;
+    }
+    return "";
+}
+
+void ReliabilityChannel::LogHeldBack(Line line, uint32_t count, PlayerID sender) const {
+    char address[PlayerID::kStringSize];
+    LogNow("[warning] %s: %u more from %s not logged", LineName(line), unsigned(count),
+           sender.ToString(true, address, sizeof address));
+}
+
+void ReliabilityChannel::Log(Line line, uint64_t time, PlayerID sender, const char* format, ...) {
+    if (!log_) return;
+    uint32_t ended = 0;
+    const bool pass = lineRuns_[size_t(line)].Admit(NetTime(time / 1000), kRepeatedLineIntervalMs, ended);
+    if (ended != 0) LogHeldBack(line, ended, sender);
+    if (!pass) return;
+    va_list args;
+    va_start(args, format);
+    LogLine(format, args);
+    va_end(args);
+}
+
+void ReliabilityChannel::FlushRepeatedLines(PlayerID remote, uint64_t time, bool force) {
+    for (size_t i = 0; i < size_t(Line::kCount); ++i) {
+        uint32_t count = 0;
+        if (lineRuns_[i].TakeEnded(NetTime(time / 1000), kRepeatedLineIntervalMs, force, count))
+            LogHeldBack(Line(i), count, remote);
+    }
 }
 
 void ReliabilityChannel::Prefetch() const {
@@ -66,8 +113,10 @@ void ReliabilityChannel::Prefetch() const {
     const char* begin = reinterpret_cast<const char*>(this);
     const char* end = reinterpret_cast<const char*>(&reader_ + 1);
     for (const char* line = begin; line < end; line += 64) __builtin_prefetch(line);
+    // The refusal counters at the end of the record are seldom touched.
     const char* stats = reinterpret_cast<const char*>(&stats_);
-    for (const char* line = stats; line < stats + sizeof stats_; line += 64) __builtin_prefetch(line);
+    const char* statsEnd = reinterpret_cast<const char*>(&stats_.rejected);
+    for (const char* line = stats; line < statsEnd; line += 64) __builtin_prefetch(line);
 }
 
 void ReliabilityChannel::PrefetchForReceive() const {
@@ -141,6 +190,15 @@ bool ReliabilityChannel::IsDataWaiting() const {
 
 NetworkStatistics ReliabilityChannel::GetStatistics(bool quick) const {
     NetworkStatistics s = stats_;
+    const WireRejectionCounters& r = reader_.Rejections();
+    s.Rejections(Rejected::TruncatedHeader) += r.truncatedHeader;
+    s.Rejections(Rejected::BadReliability) += r.badReliability;
+    s.Rejections(Rejected::RefusedSplit) += r.refusedSplit;
+    s.Rejections(Rejected::BadSplitFields) += r.badSplitFields;
+    s.Rejections(Rejected::BadPayloadLength) += r.badPayloadLength;
+    s.Rejections(Rejected::TruncatedPayload) += r.truncatedPayload;
+    s.Rejections(Rejected::TruncatedAcks) += r.truncatedAcks;
+    s.Rejections(Rejected::InvertedAckRange) += r.invertedAckRange;
     for (int i = 0; i < NUMBER_OF_PRIORITIES; ++i) s.messagesInSendBuffer[i] = sendQueues_[i].Size();
     s.acksPending = ackList_.Size();
     s.messagesWaitingForReassembly = splitChannels_.Size();
@@ -199,6 +257,8 @@ void ReliabilityChannel::Reset(uint64_t time) {
         sequencedReadIndex_[i] = 0;
     }
     stats_.Reset(uint32_t(time / 1000));
+    reader_.ResetRejections();
+    for (RepeatRun& run : lineRuns_) run = RepeatRun{};
     messageNumber_ = 0;
     splitId_ = 0;
     lastAckTime_ = 0;

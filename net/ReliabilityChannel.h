@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdarg>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "net/PlayerID.h"
 #include "net/Queue.h"
 #include "net/ReliabilityWire.h"
+#include "net/RepeatThrottle.h"
 #include "net/SocketLayer.h"
 #include "net/TransportSettings.h"
 
@@ -167,10 +169,7 @@ public:
     void ApplyNetworkSimulator(double maxBitsPerSecond, uint16_t extraLatencyMs, uint16_t varianceMs);
     // Null switches the block cipher off. The cipher must outlive its use by the channel.
     void SetEncryption(DatagramCipher* cipher) { cipher_ = cipher; }
-    void SetLog(WireLogFn log) {
-        log_ = log;
-        reader_.SetLog(log);
-    }
+    void SetLog(WireLogFn log) { log_ = log; }
     WireRole Role() const { return role_; }
 
     bool IsDead() const { return dead_; }
@@ -183,6 +182,12 @@ public:
     // A copy of the counters with the fetch-time fields filled in; quick leaves "messages
     // waiting for ack" at 0 (counting it walks the resend tree).
     NetworkStatistics GetStatistics(bool quick) const;
+    // Input of this connection that its owner refused (the channel counts its own).
+    void CountRejected(Rejected kind) { ++stats_.Rejections(kind); }
+
+    // The warning lines a sender can trigger are logged once per kind and interval; the ones held
+    // back are counted. This logs the counts of runs whose interval has passed (all with force).
+    void FlushRepeatedLines(PlayerID remote, uint64_t time, bool force);
 
     // Releases every queued, held, split and delayed message and the record pool.
     void FreeMemory();
@@ -260,7 +265,28 @@ private:
     void DropSplitChannel(uint32_t channelIndex);
     Verdict Deliver(InternalPacket* packet, PlayerID sender, const Limits& limits);
     bool IsOlderSequenced(const InternalPacket& packet) const;
-    void Log(const char* format, ...) const;
+    // Counts n more messages into the one-second window. True (with its warning) when the server's
+    // limit is passed, by the window running now or by the last one closed.
+    bool CountMessages(uint32_t n, PlayerID sender, uint64_t time, const Limits& limits);
+
+    // The warning lines of the receiving side, one run of repeats each.
+    enum class Line : uint8_t {
+        RefusedSplit,
+        AckRangeHole,
+        MessageHole,
+        AcksLimit,
+        MessagesLimit,
+        HeldMessages,
+        HeldBytes,
+        SplitBytes,
+        kCount
+    };
+    static const char* LineName(Line line);
+    void Log(Line line, uint64_t time, PlayerID sender, const char* format, ...)
+        __attribute__((format(printf, 5, 6)));
+    void LogNow(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    void LogLine(const char* format, va_list args) const;
+    void LogHeldBack(Line line, uint32_t count, PlayerID sender) const;
 
     // ---- what an Update and a received datagram touch, packed into a few cache lines ----
     // (on a busy server every pass finds a connection's state cold: the fewer lines, the faster)
@@ -342,6 +368,7 @@ private:
 
     NetworkStatistics stats_;
     BitStream updateStream_;
+    RepeatRun lineRuns_[size_t(Line::kCount)];
 };
 
 }  // namespace velt

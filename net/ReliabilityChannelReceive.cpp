@@ -66,8 +66,24 @@ bool ReliabilityChannel::ProcessDatagram(const uint8_t* buffer, uint32_t length,
                         settings_->GetAcksLimit()};
 
     BitStream stream(bytes, size, false);
+    const uint32_t refusedBefore = reader_.Rejections().Total();
+    const uint32_t splitsBefore = reader_.Rejections().refusedSplit;
+    // Refused input counts towards the messages limit as good messages do, and so does a datagram
+    // that carried nothing usable: a sender cannot get through more of it than of anything else.
+    auto refuseRest = [&](bool messages, bool carried) {
+        uint32_t refused = reader_.Rejections().Total() - refusedBefore;
+        if (messages) stats_.invalidMessagesReceived += refused;
+        if (reader_.Rejections().refusedSplit != splitsBefore)
+            Log(Line::RefusedSplit, time, sender, "[warning] dropping a split packet from client");
+        if (!carried && refused == 0) refused = 1;
+        return refused != 0 && CountMessages(refused, sender, time, limits);
+    };
+
     const AckBlockResult acks = reader_.ReadAckBlock(stream, incomingAcks_);
-    if (acks == AckBlockResult::Bad) return false;
+    if (acks == AckBlockResult::Bad) {
+        limitBreached = refuseRest(false, false);
+        return limitBreached;
+    }
     bool carried = acks == AckBlockResult::Read;
     if (carried && ProcessAcks(sender, time, limits) == Verdict::Breach) {
         limitBreached = true;
@@ -75,7 +91,6 @@ bool ReliabilityChannel::ProcessDatagram(const uint8_t* buffer, uint32_t length,
     }
 
     const uint32_t frame = datagramsHandled_;
-    const uint32_t refusedBefore = reader_.Rejections().Total();
     while (ReliabilityWireReader::MoreMessages(stream)) {
         InternalPacket* p = reader_.ReadMessageHeader(stream, time, pool_);
         if (!p) break;
@@ -86,7 +101,7 @@ bool ReliabilityChannel::ProcessDatagram(const uint8_t* buffer, uint32_t length,
             break;
         }
     }
-    stats_.invalidMessagesReceived += reader_.Rejections().Total() - refusedBefore;
+    if (!limitBreached) limitBreached = refuseRest(true, carried);
     ++datagramsHandled_;
     return carried || limitBreached;
 }
@@ -101,7 +116,8 @@ ReliabilityChannel::Verdict ReliabilityChannel::ProcessAcks(PlayerID sender, uin
         const uint32_t width = uint32_t(max) - uint32_t(min);
         if (server && int64_t(width) > int64_t(limits.holeLimit)) {
             char address[PlayerID::kStringSize];
-            Log("[warning] client exceeded 'messageholelimit' (1) %s (%d) Limit: %d",
+            Log(Line::AckRangeHole, time, sender,
+                "[warning] client exceeded 'messageholelimit' (1) %s (%d) Limit: %d",
                 sender.ToString(true, address, sizeof address), int(width), int(limits.holeLimit));
             return Verdict::Breach;
         }
@@ -118,7 +134,7 @@ ReliabilityChannel::Verdict ReliabilityChannel::ProcessAcks(PlayerID sender, uin
             RollWindow(stats_.acksWindowStart, stats_.acksWindowCount, stats_.acksLastSecond, nowMs);
         if (server && int64_t(perSecond) > int64_t(limits.acksLimit)) {
             char address[PlayerID::kStringSize];
-            Log("[warning] client exceeded 'ackslimit' %s (%d) Limit: %d/sec",
+            Log(Line::AcksLimit, time, sender, "[warning] client exceeded 'ackslimit' %s (%d) Limit: %d/sec",
                 sender.ToString(true, address, sizeof address), int(perSecond), int(limits.acksLimit));
             return Verdict::Breach;
         }
@@ -177,7 +193,8 @@ bool ReliabilityChannel::UpdateReceivedWindow(InternalPacket* p, uint64_t time, 
     const int16_t hole = int16_t(ahead);
     if (role_ == WireRole::Server && (hole > limits.holeLimit || hole < -int64_t(limits.holeLimit))) {
         char address[PlayerID::kStringSize];
-        Log("[warning] client exceeded 'messageholelimit' (2) %s (%d) Limit: %d",
+        Log(Line::MessageHole, time, sender,
+            "[warning] client exceeded 'messageholelimit' (2) %s (%d) Limit: %d",
             sender.ToString(true, address, sizeof address), int(hole), int(limits.holeLimit));
         breach = true;
         return false;
@@ -266,13 +283,7 @@ ReliabilityChannel::Verdict ReliabilityChannel::HandleMessage(InternalPacket* p,
         return Verdict::Breach;
     }
     ++stats_.messagesReceived;
-    ++stats_.messagesWindowCount;
-    const uint32_t perSecond = RollWindow(stats_.messagesWindowStart, stats_.messagesWindowCount,
-                                          stats_.messagesLastSecond, uint32_t(time / 1000));
-    if (role_ == WireRole::Server && int64_t(perSecond) > int64_t(limits.messagesLimit)) {
-        char address[PlayerID::kStringSize];
-        Log("[warning] client exceeded 'messageslimit' %s (%d) Limit: %d/sec",
-            sender.ToString(true, address, sizeof address), int(perSecond), int(limits.messagesLimit));
+    if (CountMessages(1, sender, time, limits)) {
         ReleaseRecord(p);
         return Verdict::Breach;
     }
@@ -297,6 +308,21 @@ ReliabilityChannel::Verdict ReliabilityChannel::HandleMessage(InternalPacket* p,
         p = joined;
     }
     return Deliver(p, sender, limits);
+}
+
+bool ReliabilityChannel::CountMessages(uint32_t n, PlayerID sender, uint64_t time, const Limits& limits) {
+    stats_.messagesWindowCount += n;
+    const uint32_t lastClosed = RollWindow(stats_.messagesWindowStart, stats_.messagesWindowCount,
+                                           stats_.messagesLastSecond, uint32_t(time / 1000));
+    if (role_ != WireRole::Server) return false;
+    // The window running now counts too: waiting for it to close would let a burst of a whole
+    // second through before the limit noticed it.
+    const uint32_t perSecond = std::max(lastClosed, stats_.messagesWindowCount);
+    if (int64_t(perSecond) <= int64_t(limits.messagesLimit)) return false;
+    char address[PlayerID::kStringSize];
+    Log(Line::MessagesLimit, time, sender, "[warning] client exceeded 'messageslimit' %s (%d) Limit: %d/sec",
+        sender.ToString(true, address, sizeof address), int(perSecond), int(limits.messagesLimit));
+    return true;
 }
 
 bool ReliabilityChannel::IsOlderSequenced(const InternalPacket& p) const {
@@ -361,7 +387,8 @@ ReliabilityChannel::Verdict ReliabilityChannel::Deliver(InternalPacket* p, Playe
     if (!held) held = std::make_unique<HeldChannel>();
     char address[PlayerID::kStringSize];
     if (role_ == WireRole::Server && int64_t(held->messages.size()) > int64_t(limits.holeLimit)) {
-        Log("[warning] Too many out-of-order messages from player %s (%d) Limit: %u (messageholelimit)",
+        Log(Line::HeldMessages, p->creationTime, sender,
+            "[warning] Too many out-of-order messages from player %s (%d) Limit: %u (messageholelimit)",
             sender.ToString(true, address, sizeof address), int(held->messages.size()),
             unsigned(limits.holeLimit));
         ReleaseRecord(p);
@@ -370,7 +397,8 @@ ReliabilityChannel::Verdict ReliabilityChannel::Deliver(InternalPacket* p, Playe
     const uint32_t cost = PayloadBytes(p->bitLength) + kHeldMessageOverheadBytes;
     const uint32_t cap = settings_->GetOrderingHoldCapBytes();
     if (uint64_t(heldBytes_) + cost > cap) {
-        Log("[warning] Too many out-of-order message bytes from player %s (%u) Limit: %u",
+        Log(Line::HeldBytes, p->creationTime, sender,
+            "[warning] Too many out-of-order message bytes from player %s (%u) Limit: %u",
             sender.ToString(true, address, sizeof address), unsigned(heldBytes_ + cost), unsigned(cap));
         ReleaseRecord(p);
         return Verdict::Breach;
@@ -454,7 +482,8 @@ ReliabilityChannel::Verdict ReliabilityChannel::AddSplitPiece(InternalPacket* pi
     const uint32_t cap = settings_->GetReassemblyCapBytes();
     if (uint64_t(reassemblyBytes_) + cost > cap) {
         char address[PlayerID::kStringSize];
-        Log("[warning] Too many split message bytes from player %s (%u) Limit: %u",
+        Log(Line::SplitBytes, time, sender,
+            "[warning] Too many split message bytes from player %s (%u) Limit: %u",
             sender.ToString(true, address, sizeof address), unsigned(reassemblyBytes_ + cost), unsigned(cap));
         ReleaseRecord(piece);
         return Verdict::Breach;

@@ -86,6 +86,13 @@ public:
         readCount_.fetch_add(1, std::memory_order_relaxed);
     }
 
+    // Consumer: whether object is the one the next ReadUnlock gives back (the oldest read lock
+    // held). Callers that hand objects out check it before giving one back out of turn.
+    bool CheckReadUnlockOrder(const T* object) const {
+        const DataPlusPtr* node = readPointer_.load(std::memory_order_relaxed);
+        return node != readAheadPointer_ && &node->object == object;
+    }
+
     // Consumer: gives back the read locks from object on (it is read again by the next ReadLock).
     void CancelReadLock(T* object) {
         DataPlusPtr* node = readPointer_.load(std::memory_order_relaxed);

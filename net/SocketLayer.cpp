@@ -171,6 +171,7 @@ void SocketLayer::DispatchDatagram(SocketEndpoint& endpoint, int socket, std::ui
 
     std::uint32_t plainLength = length;
     if (!endpoint.descrambler_.Descramble(endpoint.plain_, sizeof endpoint.plain_, data, plainLength)) {
+        endpoint.badChecksums_.fetch_add(1, std::memory_order_relaxed);
         return;
     }
     if (endpoint.sink_ != nullptr) {

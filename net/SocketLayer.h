@@ -2,6 +2,7 @@
 // Thin layer over POSIX UDP sockets. Its receive call sorts every datagram: queries to the
 // query inbox, everything else (restored by the descrambler in the server role) to the peer.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -61,6 +62,8 @@ public:
 
     const DatagramDescrambler& Descrambler() const { return descrambler_; }
     const DatagramScrambler& Scrambler() const { return scrambler_; }
+    // Datagrams dropped for a checksum that did not match (server role; any thread may read).
+    std::uint32_t BadChecksums() const { return badChecksums_.load(std::memory_order_relaxed); }
 
 private:
     friend class SocketLayer;
@@ -69,6 +72,7 @@ private:
     QueryInbox* queries_;
     DatagramDescrambler descrambler_;
     DatagramScrambler scrambler_;
+    std::atomic<std::uint32_t> badChecksums_{0};
     std::uint8_t received_[kMaxDatagramBytes];
     std::uint8_t plain_[kMaxDatagramBytes];
     // Receive buffers for RecvBatch, made at its first call (a peer that never reads in batches

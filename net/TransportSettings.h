@@ -24,6 +24,11 @@ public:
     // may tune them before the network thread starts.
     static constexpr uint32_t kDefaultOrderingHoldCapBytes = 1u << 20;  // ordered messages held back
     static constexpr uint32_t kDefaultReassemblyCapBytes = 4u << 20;    // split pieces awaiting the rest
+    // Messages received and waiting for the game (its main thread) to take them: per connection,
+    // and for all together. A game that falls behind (a script in a long loop) loses what arrives
+    // beyond them, and a connection that stays over its share is closed.
+    static constexpr uint32_t kDefaultIncomingQueueCapBytes = 512u << 10;
+    static constexpr uint32_t kDefaultIncomingTotalCapBytes = 32u << 20;
     // Above this the reassembled bit count would no longer fit 32 bits.
     static constexpr uint32_t kMaxCapBytes = 256u << 20;
 
@@ -43,6 +48,8 @@ public:
     int32_t GetAcksLimit() const { return acksLimit_.load(std::memory_order_relaxed); }
     uint32_t GetOrderingHoldCapBytes() const { return orderingHoldCap_.load(std::memory_order_relaxed); }
     uint32_t GetReassemblyCapBytes() const { return reassemblyCap_.load(std::memory_order_relaxed); }
+    uint32_t GetIncomingQueueCapBytes() const { return incomingQueueCap_.load(std::memory_order_relaxed); }
+    uint32_t GetIncomingTotalCapBytes() const { return incomingTotalCap_.load(std::memory_order_relaxed); }
 
     void SetPlayerTimeout(int32_t ms) { playerTimeout_.store(ms, std::memory_order_relaxed); }
     void SetMessageHoleLimit(int32_t limit) { messageHoleLimit_.store(limit, std::memory_order_relaxed); }
@@ -54,6 +61,12 @@ public:
     void SetReassemblyCapBytes(uint32_t bytes) {
         reassemblyCap_.store(bytes < kMaxCapBytes ? bytes : kMaxCapBytes, std::memory_order_relaxed);
     }
+    void SetIncomingQueueCapBytes(uint32_t bytes) {
+        incomingQueueCap_.store(bytes, std::memory_order_relaxed);
+    }
+    void SetIncomingTotalCapBytes(uint32_t bytes) {
+        incomingTotalCap_.store(bytes, std::memory_order_relaxed);
+    }
 
 private:
     std::atomic<int32_t> playerTimeout_{kDefaultPlayerTimeoutMs};
@@ -62,6 +75,8 @@ private:
     std::atomic<int32_t> acksLimit_{kDefaultAcksLimit};
     std::atomic<uint32_t> orderingHoldCap_{kDefaultOrderingHoldCapBytes};
     std::atomic<uint32_t> reassemblyCap_{kDefaultReassemblyCapBytes};
+    std::atomic<uint32_t> incomingQueueCap_{kDefaultIncomingQueueCapBytes};
+    std::atomic<uint32_t> incomingTotalCap_{kDefaultIncomingTotalCapBytes};
 };
 
 }  // namespace velt

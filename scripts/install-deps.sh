@@ -6,7 +6,11 @@ set -euo pipefail
 packages=(
   cmake ninja-build make g++ clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libsqlite3-dev sqlite3 liblzma-dev python3
+  libsqlite3-dev sqlite3 liblzma-dev libssl-dev python3 python3-aiosmtpd
+  # The scripted telnet session of the remote-console tests.
+  telnet expect
+  # Network namespaces with address translation for the punch-through test.
+  iproute2 nftables
 )
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(lua5.4 luajit valgrind libenet-dev liblua5.4-dev libluajit-5.1-dev)

@@ -17,6 +17,7 @@
 #include "net/TransportSettings.h"
 #include "server/game/BanFile.h"
 #include "server/game/Player.h"
+#include "server/game/RconLoginGuard.h"
 #include "server/shared/GameRpc.h"
 
 namespace velt {
@@ -164,6 +165,9 @@ public:
     ScriptTimers* GetScriptTimers() { return scriptTimers_.get(); }
     Console& GetConsole() { return console_; }
     ServerSettings& Settings() { return settings_; }
+    RconLoginGuard& GetRconLoginGuard() { return rconLoginGuard_; }
+    // The "bind" address the server listens on; empty for every local address.
+    const std::string& BindAddress() const { return bindAddress_; }
 
     int32_t GetGameState() const { return gameState_; }
     uint32_t GetTickRate() const { return ticksLastWindow_; }
@@ -227,6 +231,7 @@ private:
     std::unique_ptr<NetBanList> banTarget_;
     std::unique_ptr<BanFile> banFile_;
     std::unique_ptr<ConsoleBridge> consoleBridge_;
+    RconLoginGuard rconLoginGuard_;
     std::function<int()> relayRandom_;
     std::function<uint32_t()> clock_;
     std::function<void()> pluginTick_;

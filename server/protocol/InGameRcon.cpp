@@ -1,9 +1,11 @@
 #include "server/protocol/InGameRcon.h"
 
+#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "net/BitStream.h"
+#include "net/ConstantTime.h"
 #include "net/Packet.h"
 #include "server/console/Console.h"
 #include "server/console/Log.h"
@@ -59,7 +61,8 @@ void AttemptLogin(GameServer& server, const Packet& packet, uint16_t slot, const
         return;
     const std::string attempt(words.second);
     const char* password = server.GetConsole().GetStringVariable("rcon_password");
-    const bool success = password != nullptr && attempt == password;
+    const bool success = password != nullptr &&
+                         ConstantTimeEquals(attempt.data(), attempt.size(), password, std::strlen(password));
 
     char ip[PlayerID::kStringSize];
     packet.sender.ToString(false, ip, sizeof ip);
@@ -69,17 +72,27 @@ void AttemptLogin(GameServer& server, const Packet& packet, uint16_t slot, const
     PlayerPool* pool = server.GetPlayerPool();
     if (pool == nullptr) return;
     const bool present = pool->IsConnected(slot);
+    RconLoginGuard& guard = server.GetRconLoginGuard();
     if (success) {
+        guard.Forget(packet.sender.binaryAddress);
         // A script may have thrown him out while hearing of the attempt: no rights for an empty slot.
         if (present) pool->SetAdmin(slot, true);
         LogPrintf("RCON (In-Game): Player #%d (%s) has logged in.", int(slot), pool->GetName(slot));
         if (present) server.SendClientMessage(slot, kWhite, "SERVER: You are logged in as admin.");
-    } else {
-        LogPrintf("RCON (In-Game): Player #%d (%s) failed login.", int(slot), pool->GetName(slot));
-        if (present)
-            server.SendClientMessage(slot, kWhite,
-                                     "SERVER: Bad admin password. Repeated attempts will get you banned.");
+        return;
     }
+    LogPrintf("RCON (In-Game): Player #%d (%s) failed login.", int(slot), pool->GetName(slot));
+    if (present)
+        server.SendClientMessage(slot, kWhite,
+                                 "SERVER: Bad admin password. Repeated attempts will get you banned.");
+    // What the message says: a guesser does not get a second connection's worth of tries either,
+    // the count follows the address.
+    if (!guard.CountFailure(packet.sender.binaryAddress, server.GetTickMs())) return;
+    const std::string name = pool->GetName(slot);
+    LogPrintf("RCON (In-Game): Player #%d (%s) banned after %u failed logins.", int(slot), name.c_str(),
+              unsigned(RconLoginGuard::kMaxFailures));
+    server.AddBan(name.c_str(), ip, "RCON LOGIN FAILURES");
+    if (present) server.KickPlayer(slot);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "server/protocol/JoinHandlers.h"
 
+#include <arpa/inet.h>
+
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -63,6 +65,17 @@ bool IsAcceptableName(const char* name, size_t maxLength, const PlayerPool* pool
 std::string Dotted(const PlayerID& address, bool withPort) {
     char text[PlayerID::kStringSize];
     return address.ToString(withPort, text, sizeof text);
+}
+
+// Bots are started by this server and connect from this machine: over loopback, or to the
+// address it is bound to, from which the system then sends. A bot join from anywhere else is
+// someone posing as one (bots skip the checks a player's spawn goes through).
+bool IsLocalAddress(uint32_t binaryAddress, const std::string& bindAddress) {
+    // The first octet is the first byte in memory (network order).
+    if ((binaryAddress & 0xFFu) == 127u) return true;
+    in_addr bound{};
+    return !bindAddress.empty() && inet_pton(AF_INET, bindAddress.c_str(), &bound) == 1 &&
+           bound.s_addr != 0 && bound.s_addr == binaryAddress;
 }
 
 void Kick(NetServerInterface& net, const PlayerID& address) {
@@ -191,6 +204,12 @@ void RpcNpcJoin(RpcCallParams* params) {
         LogPrintf("[connection:npc:error] (2) invalid client connecting from %s",
                   Dotted(sender, false).c_str());
         net->Kick(sender);
+        return;
+    }
+    if (!IsLocalAddress(sender.binaryAddress, server->BindAddress())) {
+        LogPrintf("[connection:npc:error] bot join from a remote address refused (%s)",
+                  Dotted(sender, true).c_str());
+        Reject(*net, sender, JOIN_REJECT_NO_SLOT, true);
         return;
     }
 

@@ -84,16 +84,17 @@ TEST(ChannelReceive, EachFloodLimitBreachLogsItsLineInTheServerOnly) {
         {"too many messages in one second", 3000,
          [&](ReliabilityChannel& ch) {
              bool b = false;
-             for (uint16_t first = 0; first < 501; first += 60) {
+             for (uint16_t first = 0; first < 500; first += 50) {
                  DatagramBuilder d;
-                 for (uint16_t n = first; n < std::min<uint16_t>(501, first + 60); ++n) d.Add(Msg(n));
+                 for (uint16_t n = first; n < first + 50; ++n) d.Add(Msg(n));
                  Feed(ch, d.Bytes(), t, &b);
                  if (b) return false;
              }
              Drain(ch);
-             return FeedEach(ch, {Msg(501)}, t + 1001000);
+             // The 501st inside the same window: refused at once, not when the window closes.
+             return FeedEach(ch, {Msg(500)}, t + 1000000);
          },
-         "[warning] client exceeded 'messageslimit' 127.0.0.1:7777 (502) Limit: 500/sec"},
+         "[warning] client exceeded 'messageslimit' 127.0.0.1:7777 (501) Limit: 500/sec"},
         {"too many ordered messages held back", 2,
          [&](ReliabilityChannel& ch) {
              if (FeedEach(ch, {Ordered(0, 1), Ordered(1, 2), Ordered(2, 3)}, t)) return false;

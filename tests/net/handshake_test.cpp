@@ -20,6 +20,8 @@ using namespace peertest;
 
 constexpr uint32_t kSeed = 0x12345678;
 constexpr uint16_t kServerPort = 7777;
+constexpr uint8_t kCookieKey[ConnectionCookie::kKeyBytes] = {1, 2,  3,  4,  5,  6,  7,  8,
+                                                             9, 10, 11, 12, 13, 14, 15, 16};
 
 PlayerID Addr(const char* dotted, uint16_t port) {
     in_addr a{};
@@ -45,6 +47,7 @@ struct Admission {
         peer.SetSocketless(true);
         peer.SetRawSendTap(Tap::Record, &tap);
         peer.SetLogHook(CaptureLog);
+        peer.SetCookieKey(kCookieKey);
         peer.Settings().SetCookieSeed(kSeed);
         peer.Settings().SetServerChallenge(0xCAFEBABE);
         if (password != nullptr) peer.SetIncomingPassword(password, int32_t(std::strlen(password)));
@@ -53,7 +56,12 @@ struct Admission {
         TakeLog();
     }
 
-    static uint16_t Cookie(PlayerID from) { return uint16_t(kSeed ^ from.binaryAddress); }
+    // The cookie the peer hands `from` at the clock's start (good for the first minute).
+    static uint16_t Cookie(PlayerID from, uint32_t seed = kSeed) {
+        ConnectionCookie cookie;
+        cookie.SetKey(kCookieKey);
+        return cookie.For(from, seed, ManualClock{}.NowUs());
+    }
     static std::vector<uint8_t> OpenRequest(PlayerID from) {
         const uint16_t c = Cookie(from) ^ kCookieMask;
         return B({ID_CONN_INCOMING, c & 0xFF, c >> 8});
@@ -237,7 +245,7 @@ TEST(HandshakeAdmission, CookieFollowsTheSeedAndIsLoggedWhenAsked) {
 
     const std::vector<SentDatagram> sent = a.Feed(from, oldRequest);
     ASSERT_EQ(sent.size(), 1u);
-    const uint16_t fresh = uint16_t((kSeed + 0x10001) ^ from.binaryAddress);
+    const uint16_t fresh = Admission::Cookie(from, kSeed + 0x10001);
     EXPECT_EQ(sent[0].bytes, B({ID_CONN_COOKIE_REPLY, fresh & 0xFF, fresh >> 8}));
     EXPECT_EQ(TakeLog(), std::vector<std::string>{"[connection] 10.0.0.3:6000 requests connection cookie."});
 
@@ -315,16 +323,17 @@ TEST(HandshakeAdmission, UnconnectedPacketsToTheUserAreCapped) {
     a.Feed(Addr("10.0.2.1", 3), std::vector<uint8_t>(402, ID_ADVERTISE));
     EXPECT_TRUE(a.Packets().empty());
 
-    // A sender with a slot whose datagrams its channel rejects: one tamper notice each, capped
-    // the same way.
+    // A sender with a slot whose datagrams its channel rejects: one tamper notice, not one per
+    // datagram, and the datagrams count towards the messages limit until the sender is banned.
     const PlayerID slotted = Addr("10.0.2.2", 1);
     a.Feed(slotted, Admission::OpenRequest(slotted));
     a.Packets();
     for (int i = 0; i < 1000; ++i) a.Feed(slotted, B({0, 0}));
     got = a.Packets();
-    ASSERT_EQ(got.size(), NetPeer::kMaxQueuedUnconnectedPackets);
+    ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].bytes, B({ID_PACKET_MODIFIED}));
     EXPECT_EQ(got[0].index, 0);
+    EXPECT_TRUE(a.peer.IsBanned("10.0.2.2"));
 }
 
 // ---- the connection request over a fake remote's channel ------------------------------------------
@@ -486,7 +495,8 @@ TEST(HandshakePeers, ClientAnswersTheCookieAndConnects) {
         if (d.to == pair.ClientId() &&
             (d.bytes[0] == ID_CONN_COOKIE_REPLY || d.bytes[0] == ID_CONN_OPEN_REPLY))
             serverRaw.push_back(d.bytes);
-    const uint16_t cookie = uint16_t(0x12345678u ^ Loopback());
+    ASSERT_FALSE(serverRaw.empty());
+    const uint16_t cookie = uint16_t(serverRaw[0][1] | serverRaw[0][2] << 8);
     const uint16_t answer = cookie ^ kCookieMask;
     ASSERT_GE(clientRaw.size(), 2u);
     EXPECT_EQ(clientRaw[0], B({ID_CONN_INCOMING, 0, 0}));

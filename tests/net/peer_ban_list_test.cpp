@@ -105,6 +105,38 @@ TEST(PeerBanList, ExpiryAcrossTheClockWrap) {
     EXPECT_FALSE(list.IsBanned("10.9.9.9"));
 }
 
+TEST(PeerBanList, AutomaticBansNeverShortenAndStayCapped) {
+    ManualClock clock;
+    BanList list(&clock);
+    list.Add("10.3.0.1", 0);
+    EXPECT_FALSE(list.AddAutomatic("10.3.0.1", 1000));  // a permanent ban stays permanent
+    EXPECT_FALSE(list.AddAutomatic("10.3.0.2", 0));     // a flood never bans for ever
+    EXPECT_FALSE(list.AddAutomatic("127.0.0.1", 1000));
+    EXPECT_FALSE(list.AddAutomatic("10.3.*", 1000));
+    EXPECT_TRUE(list.AddAutomatic("10.3.0.3", 5000));
+    EXPECT_FALSE(list.AddAutomatic("10.3.0.3", 1000));  // shorter: no change
+    EXPECT_TRUE(list.AddAutomatic("10.3.0.3", 9000));   // longer: extended
+    clock.AdvanceMs(8000);
+    EXPECT_TRUE(list.IsBanned("10.3.0.3"));
+    clock.AdvanceMs(1001);
+    EXPECT_FALSE(list.IsBanned("10.3.0.3"));
+
+    // Past the cap the oldest automatic bans give way; the one someone asked for never does.
+    for (uint32_t i = 0; i < BanList::kMaxAutomaticBans + 100; ++i) {
+        const std::string ip = "10.4." + std::to_string(i >> 8) + "." + std::to_string(i & 0xFF);
+        list.AddAutomatic(ip.c_str(), 60000);
+    }
+    EXPECT_EQ(list.AutomaticSize(), BanList::kMaxAutomaticBans);
+    EXPECT_FALSE(list.IsBanned("10.4.0.0"));
+    EXPECT_TRUE(list.IsBanned("10.4.32.99"));  // the last one
+    EXPECT_TRUE(list.IsBanned("10.3.0.1"));
+    // Someone's own ban of an address replaces its automatic one (and lasts as asked).
+    list.Add("10.4.32.99", 0);
+    EXPECT_EQ(list.AutomaticSize(), BanList::kMaxAutomaticBans - 1);
+    clock.AdvanceMs(60001);
+    EXPECT_TRUE(list.IsBanned("10.4.32.99"));
+}
+
 TEST(PeerBanList, BothThreadsAtOnce) {
     BanList list;
     std::thread writer([&] {

@@ -157,6 +157,21 @@ TEST(StatisticsText, Level2) {
               "KBits per second received:\t\t1.0\n");
 }
 
+TEST(StatisticsText, Level2EndsWithTheRefusalsThatHappened) {
+    StatsRateState rates;
+    NetworkStatistics s = Fixture();
+    const std::string plain = Text(&s, 2, 5000, rates);
+    s.Rejections(Rejected::BannedSender) = 7;
+    s.Rejections(Rejected::RpcTruncated) = 1;
+    EXPECT_EQ(Text(&s, 2, 5000, rates), plain +
+                                            "Rejected: datagrams from banned addresses:\t7\n"
+                                            "Rejected: calls shorter than their arguments:\t1\n");
+    // The summaries and the wire form do not carry them.
+    EXPECT_EQ(Text(&s, 4, 5000, rates), kSummary);
+    EXPECT_EQ(SerializeNetworkStatistics(s), SerializeNetworkStatistics(Fixture()));
+    for (int i = 0; i < kRejectedKinds; ++i) EXPECT_STRNE(RejectedName(Rejected(i)), "unknown");
+}
+
 TEST(StatisticsText, Level2PrintsLargeCountsInFull) {
     StatsRateState rates;
     NetworkStatistics s = Fixture();

@@ -2,6 +2,9 @@
 // world sent to the newcomer, bots and "maxnpc", and joins during the intermission.
 
 #include "server/protocol/JoinHandlers.h"
+
+#include <arpa/inet.h>
+
 #include "tests/server/dispatch_fixture.h"
 
 namespace velt::test {
@@ -247,6 +250,48 @@ TEST_F(JoinTest, BotsNeedRoomUnderMaxNpcAndAValidName) {
     f.name = "Bot_6";
     NpcJoin(6, f);
     EXPECT_EQ(RejectReason(6, RELIABILITY_RELIABLE), 4);
+}
+
+// Bot joins from addresses that are not this machine's, with and without a bind address.
+class BotJoinTest : public ProtocolTest {
+protected:
+    void Start(const char* bind) {
+        console_->SetStringVariable("bind", bind);
+        StartProtocol();
+        settings_.maxNpc = 8;
+    }
+    bool BotJoinFrom(uint16_t slot, const char* dotted) {
+        in_addr a{};
+        inet_pton(AF_INET, dotted, &a);
+        const PlayerID from{a.s_addr, uint16_t(7000 + slot)};
+        net_->AddSlot(slot, from);
+        JoinFields f;
+        f.name = "Bot_" + std::to_string(slot);
+        BitStream bs;
+        WriteJoin(bs, f, true);
+        CallRpcFrom(RPC_NpcJoin, from, bs);
+        const bool admitted = pool()->IsConnected(slot);
+        if (!admitted) {
+            EXPECT_TRUE(Logged("[connection:npc:error] bot join from a remote address refused (" +
+                               std::string(from.ToString(true)) + ")"));
+            EXPECT_EQ(fake()->SystemOf(slot).loggedOn.load(), 0);
+        }
+        return admitted;
+    }
+};
+
+TEST_F(BotJoinTest, OnlyLoopbackJoinsWithoutABindAddress) {
+    Start("");
+    EXPECT_TRUE(BotJoinFrom(1, "127.0.0.1"));
+    EXPECT_TRUE(BotJoinFrom(2, "127.3.2.1"));  // all of 127/8 is this machine
+    EXPECT_FALSE(BotJoinFrom(3, "10.0.0.5"));
+}
+
+TEST_F(BotJoinTest, TheBindAddressJoinsToo) {
+    Start("10.0.0.5");
+    EXPECT_TRUE(BotJoinFrom(1, "10.0.0.5"));  // bots connect to the bound address, from it
+    EXPECT_FALSE(BotJoinFrom(2, "10.0.0.6"));
+    EXPECT_TRUE(BotJoinFrom(3, "127.0.0.1"));
 }
 
 TEST_F(JoinTest, IntermissionJoinIsAdmittedAndToldTheGamemodeRestarts) {

@@ -2,6 +2,10 @@
 // player, commands run with their log lines mirrored back, and packets that are not accepted.
 
 #include "server/protocol/InGameRcon.h"
+
+#include <algorithm>
+
+#include "server/game/RconLoginGuard.h"
 #include "tests/server/dispatch_fixture.h"
 
 namespace velt::test {
@@ -69,6 +73,46 @@ TEST_F(RconTest, LoginWordIsCaseFreeThePasswordIsNot) {
     EXPECT_TRUE(Logged("RCON (In-Game): Player #0 (Alice) failed login."));
     EXPECT_TRUE(Logged("RCON (In-Game): Player #0 (Alice) has logged in."));
     EXPECT_FALSE(pool()->IsAdmin(1));
+}
+
+TEST_F(RconTest, GuessersAreBannedAfterAFewFailuresFromOneAddress) {
+    const std::string ip = FakeNetServer::AddressOf(0).ToString(false);
+    const std::string banned = "AddToBanList " + ip + " 0";
+    auto guess = [&](uint16_t slot, int times) {
+        for (int i = 0; i < times; ++i) SendPacket(slot, RconPacket("login guess" + std::to_string(i)));
+    };
+    auto isBanned = [&] {
+        return std::find(net_->calls.begin(), net_->calls.end(), banned) != net_->calls.end();
+    };
+
+    // Failures further apart than the window never add up.
+    guess(0, int(RconLoginGuard::kMaxFailures) - 1);
+    now_ += RconLoginGuard::kWindowMs;
+    guess(0, int(RconLoginGuard::kMaxFailures) - 1);
+    EXPECT_FALSE(isBanned());
+    EXPECT_FALSE(Kicked(0));
+
+    // A good login clears the count; rights end with the connection, the count does not.
+    SendPacket(0, RconPacket("login s3cret"));
+    ASSERT_TRUE(pool()->IsAdmin(0));
+    pool()->Disconnect(0, 1);
+    Join(0, "Alice");
+    guess(0, int(RconLoginGuard::kMaxFailures) - 1);
+    pool()->Disconnect(0, 1);
+    Join(0, "Alice");
+    EXPECT_FALSE(isBanned());
+    guess(0, 1);
+    EXPECT_TRUE(isBanned());
+    EXPECT_TRUE(Kicked(0));
+    EXPECT_FALSE(pool()->IsConnected(0));
+    EXPECT_TRUE(Logged("RCON (In-Game): Player #0 (Alice) banned after 5 failed logins."));
+    EXPECT_NE(ReadFile("velt.ban").find(ip + " ["), std::string::npos);
+    // The last answer still went out, and the scripts heard every attempt.
+    EXPECT_EQ(ClientMessagesTo(0).back(),
+              "SERVER: Bad admin password. Repeated attempts will get you banned.");
+    EXPECT_EQ(CallsNamed("OnRconLoginAttempt").size(), 3 * (RconLoginGuard::kMaxFailures - 1) + 2);
+    // Another player's count is his own.
+    EXPECT_FALSE(Kicked(1));
 }
 
 TEST_F(RconTest, AdminCommandRunsWithItsOutputMirroredToHimAlone) {
