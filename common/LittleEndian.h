@@ -32,6 +32,8 @@ inline void WriteU32(uint8_t* p, uint32_t v) {
 
 inline void WriteF32(uint8_t* p, float v) { WriteU32(p, std::bit_cast<uint32_t>(v)); }
 
+inline uint64_t ReadU64(const uint8_t* p) { return uint64_t(ReadU32(p)) | uint64_t(ReadU32(p + 4)) << 32; }
+
 inline void WriteU64(uint8_t* p, uint64_t v) {
     WriteU32(p, uint32_t(v));
     WriteU32(p + 4, uint32_t(v >> 32));
