@@ -6,9 +6,11 @@
 //   /t world <n>         puts the sender into virtual world n
 //   /t muteupdate        OnPlayerUpdate returns 0 for the sender from now on
 //   /t denyspawn         OnPlayerRequestSpawn returns 0 for the sender from now on
+//   /t objects           a global object and one of the sender's own, and the sender's object
+//                        and worn-object editors open; answers "objects <global> <own>"
 //
-// Every command and every death is logged as "[test] ..." so a test can see what reached the
-// gamemode.
+// Every command, death and object editor or selection report is logged as "[test] ..." so a test
+// can see what reached the gamemode.
 
 #include <cstdlib>
 #include <cstring>
@@ -52,6 +54,9 @@ public:
         } else if (call.name == "OnPlayerDeath") {
             velt::LogPrintf("[test] OnPlayerDeath(%d, %d, %d)", int(player), int(IntArg(call, 1)),
                             int(IntArg(call, 2)));
+        } else if (call.name == "OnPlayerEditObject" || call.name == "OnPlayerEditAttachedObject" ||
+                   call.name == "OnPlayerSelectObject") {
+            velt::LogPrintf("[test] %s(%d)", call.name.c_str(), int(player));
         } else if (call.name == "OnPlayerDisconnect") {
             muted_.erase(player);
             denied_.erase(player);
@@ -85,6 +90,17 @@ private:
             server->GetPlayerPool()->SetVirtualWorld(player, world);
             return true;
         }
+        if (verb == "objects") {
+            velt::ObjectPool* objects = server->GetObjectPool();
+            velt::Player* sender = server->GetPlayerPool()->GetAt(player);
+            if (objects == nullptr || sender == nullptr) return false;
+            const uint16_t global = objects->Create(1337, {1, 2, 3}, {}, 300.0f);
+            const uint16_t own = objects->CreatePlayerObject(player, 1338, {4, 5, 6}, {}, 300.0f);
+            sender->SetEditingObject();
+            sender->SetEditingAttachedObject();
+            server->SendClientMessage(player, 0xFFFFFFFF, "objects %u %u", unsigned(global), unsigned(own));
+            return true;
+        }
         if (verb == "muteupdate") return muted_.insert(player), true;
         if (verb == "denyspawn") return denied_.insert(player), true;
         return false;
@@ -101,7 +117,9 @@ int main() {
     TestVerbs verbs;
     scripts.gameModePublics = {{"OnPlayerCommandText", 0},  {"OnPlayerUpdate", 1},
                                {"OnPlayerRequestSpawn", 1}, {"OnPlayerRequestClass", 1},
-                               {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1}};
+                               {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1},
+                               {"OnPlayerEditObject", 0},   {"OnPlayerEditAttachedObject", 0},
+                               {"OnPlayerSelectObject", 0}};
     scripts.onRun = [&verbs](ScriptCall& call) { verbs.Run(call); };
     scripts.isPlayerConnected = [](int32_t id) {
         velt::GameServer* server = velt::TheGameServer;
