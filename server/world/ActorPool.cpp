@@ -5,6 +5,7 @@
 #include "net/BitStream.h"
 #include "server/shared/GameRpc.h"
 #include "server/world/ConnectedPlayers.h"
+#include "server/world/HighestId.h"
 
 namespace velt {
 
@@ -160,13 +161,8 @@ void ActorPool::StreamOut(uint16_t id, uint16_t player) {
 }
 
 void ActorPool::UpdateHighestId() {
-    highestId_ = 0;
-    for (uint16_t id = kMaxActors - 1; id > 0; --id) {
-        if (actors_[id] != nullptr) {
-            highestId_ = id;
-            return;
-        }
-    }
+    highestId_ =
+        uint16_t(HighestIdInUse(kMaxActors, [this](int32_t id) { return actors_[size_t(id)] != nullptr; }));
 }
 
 }  // namespace velt

@@ -3,6 +3,7 @@
 #include "net/BitStream.h"
 #include "server/shared/GameRpc.h"
 #include "server/world/ConnectedPlayers.h"
+#include "server/world/HighestId.h"
 
 namespace velt {
 
@@ -50,13 +51,7 @@ void PickupPool::StreamOut(int32_t id, uint16_t player) {
 }
 
 void PickupPool::UpdateHighestId() {
-    highestId_ = 0;
-    for (int32_t id = kMaxPickups - 1; id > 0; --id) {
-        if (used_[size_t(id)]) {
-            highestId_ = id;
-            return;
-        }
-    }
+    highestId_ = HighestIdInUse(kMaxPickups, [this](int32_t id) { return used_[size_t(id)]; });
 }
 
 }  // namespace velt

@@ -10,34 +10,11 @@
 #include "net/BitStream.h"
 #include "server/shared/GameRpc.h"
 #include "server/world/WorldPools.h"
+#include "tests/script/natives_rpc_bytes.h"
 #include "tests/script/natives_server_fixture.h"
 
 namespace velt::scripttest {
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-Bytes U8(uint32_t v) { return {uint8_t(v)}; }
-Bytes U16(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-Bytes U32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
-Bytes F32(float f) { return U32(static_cast<uint32_t>(FloatToCell(f))); }
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-struct Rpc {
-    uint8_t id;
-    uint16_t to;
-    Bytes payload;
-    bool operator==(const Rpc&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const Rpc& r) {
-    os << "{rpc " << int(r.id) << " to " << r.to << ":";
-    for (uint8_t b : r.payload) os << " " << int(b);
-    return os << "}";
-}
 
 // The player, label, actor and vehicle the rows act on all have id 3. Player 7 has player 3 and
 // actor 3 streamed in; nobody has label 3, which stands far from everybody.
@@ -67,18 +44,7 @@ protected:
 
     void FarLabel() { game_->GetTextLabelPool()->Create("far", 0, {5000.0f, 5000.0f, 0.0f}, 10.0f, 0, 0); }
 
-    // Every RPC sent since the last call, in order; each must go reliable ordered on channel 2.
-    std::vector<Rpc> TakeRpcs() {
-        std::vector<Rpc> out;
-        for (const test::FakeNetServer::Message& m : net_->sent) {
-            EXPECT_TRUE(m.isRpc);
-            EXPECT_EQ(m.reliability, RELIABILITY_RELIABLE_ORDERED);
-            EXPECT_EQ(m.channel, 2);
-            out.push_back({m.rpcId, static_cast<uint16_t>(net_->GetIndexFromPlayerID(m.target)), m.bytes});
-        }
-        net_->sent.clear();
-        return out;
-    }
+    std::vector<Rpc> TakeRpcs() { return scripttest::TakeRpcs(*net_); }
 
     NativeScript script{"natives_world", ScriptKind::GameMode, -1, nullptr};
 };

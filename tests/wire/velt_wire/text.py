@@ -51,6 +51,16 @@ def _build_tree():
 _ROOT = _build_tree()
 
 
+def _codes(node, prefix=""):
+    if node.value is not None:
+        return {node.value: prefix}
+    return {**_codes(node.zero, prefix + "0"), **_codes(node.one, prefix + "1")}
+
+
+# The code of each byte value, as a string of "0" and "1".
+CODES = [code for _, code in sorted(_codes(_ROOT).items())]
+
+
 def read_compressed_text(reader, limit=1 << 16):
     """The bytes of one compressed text from a BitReader; WireError when the stream ends inside
     it or it decodes to more than `limit` bytes."""
