@@ -10,8 +10,7 @@
 #include "net/BitStream.h"
 #include "server/shared/GameRpc.h"
 #include "server/world/WorldPools.h"
-#include "tests/script/natives_rpc_bytes.h"
-#include "tests/script/natives_server_fixture.h"
+#include "tests/script/natives_rows.h"
 
 namespace velt::scripttest {
 namespace {
@@ -49,15 +48,6 @@ protected:
     NativeScript script{"natives_world", ScriptKind::GameMode, -1, nullptr};
 };
 
-struct Row {
-    const char* native;
-    std::function<std::vector<cell>(cell id)> args;
-    cell ok;
-    cell fail;
-    std::vector<Rpc> rpcs;
-    std::function<void()> reset = {};
-};
-
 TEST_F(WorldNatives, EveryNativeOnGoodBadAndWrappedIds) {
     ScriptMemory& m = script.mem;
     const cell x = m.Value(0), y = m.Value(0), z = m.Value(0), angle = m.Value(0), health = m.Value(0);
@@ -65,7 +55,7 @@ TEST_F(WorldNatives, EveryNativeOnGoodBadAndWrappedIds) {
     ActorPool* actors = game_->GetActorPool();
     TextLabelPool* labels = game_->GetTextLabelPool();
     const auto one = [](cell id) { return std::vector<cell>{id}; };
-    const std::vector<Row> rows = {
+    const std::vector<NativeRow> rows = {
         // ---- labels
         {"Update3DTextLabelText",
          [&](cell id) {
@@ -207,20 +197,8 @@ TEST_F(WorldNatives, EveryNativeOnGoodBadAndWrappedIds) {
              net_->sent.clear();
          }},
     };
-    const cell goodIds[] = {kId, 65536 + kId, static_cast<cell>(0xFFFF0000u) + kId};
-    const cell badIds[] = {5, 1000, 65535, 65536 + 5, -1};
-    for (const Row& row : rows) {
-        for (cell id : goodIds) {
-            if (row.reset) row.reset();
-            EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.ok})) << row.native << " " << id;
-            EXPECT_EQ(TakeRpcs(), row.rpcs) << row.native << " " << id;
-        }
-        for (cell id : badIds) {
-            EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.fail}))
-                << row.native << " " << id;
-            EXPECT_TRUE(TakeRpcs().empty()) << row.native << " " << id;
-        }
-    }
+    RunNativeRows(script, *net_, rows, {kId, 65536 + kId, static_cast<cell>(0xFFFF0000u) + kId},
+                  {5, 1000, 65535, 65536 + 5, -1});
     EXPECT_EQ(m.Read(x, 1)[0], FloatToCell(1.5f));
     EXPECT_EQ(m.Read(y, 1)[0], FloatToCell(-2.0f));
     EXPECT_EQ(m.Read(z, 1)[0], FloatToCell(3.0f));

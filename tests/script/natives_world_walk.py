@@ -50,12 +50,7 @@ class WorldWalkTest(ServerLogMixin, unittest.TestCase):
     def tearDown(self):
         if self.conn is not None:
             self.conn.close()
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait(timeout=WAIT)
-        if self.proc is not None:
-            self.proc.stdout.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        self.remove_server()
 
     def world_messages(self):
         ids = (vw.Rpc.TextLabelCreate, vw.Rpc.TextLabelDelete, vw.Rpc.PickupCreate, vw.Rpc.PickupDestroy,

@@ -1,15 +1,18 @@
 #pragma once
-// The natives tests' view of what a native sent: RPC payloads spelled out byte by byte in the wire's
-// little-endian order, and the RPCs as the fake transport recorded them.
+// The natives tests' tables: one row per native call with what it returns for the ids that name
+// its entity and for those that name none, and the RPCs it sends, spelled out byte by byte in the
+// wire's little-endian order.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <ostream>
 #include <vector>
 
 #include "server/vm/vm.h"
+#include "tests/script/natives_server_fixture.h"
 #include "tests/server/FakeNetServer.h"
 
 namespace velt::scripttest {
@@ -52,6 +55,33 @@ inline std::vector<Rpc> TakeRpcs(test::FakeNetServer& net) {
     }
     net.sent.clear();
     return out;
+}
+
+struct NativeRow {
+    const char* native;
+    std::function<std::vector<cell>(cell id)> args;
+    cell ok;    // the result for an id that names the entity
+    cell fail;  // the result for an id that names none
+    std::vector<Rpc> rpcs;
+    std::function<void()> reset = {};  // puts the entity back before each run on a good id
+};
+
+// Calls each row's native with every good id (its result and RPCs as the row says) and every bad
+// id (its failure value, nothing sent), in row order.
+inline void RunNativeRows(NativeScript& script, test::FakeNetServer& net, const std::vector<NativeRow>& rows,
+                          std::initializer_list<cell> goodIds, std::initializer_list<cell> badIds) {
+    for (const NativeRow& row : rows) {
+        for (cell id : goodIds) {
+            if (row.reset) row.reset();
+            EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.ok})) << row.native << " " << id;
+            EXPECT_EQ(TakeRpcs(net), row.rpcs) << row.native << " " << id;
+        }
+        for (cell id : badIds) {
+            EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.fail}))
+                << row.native << " " << id;
+            EXPECT_TRUE(TakeRpcs(net).empty()) << row.native << " " << id;
+        }
+    }
 }
 
 }  // namespace velt::scripttest
