@@ -22,21 +22,21 @@ constexpr int32_t kMaxMaterialNameArg = 32;
 constexpr int32_t kMaxMaterialTextArg = 2048;
 
 // The signed 16-bit id of an attachment target: -1 detaches.
-int16_t TargetArg(cell value) { return static_cast<int16_t>(IdArg(value)); }
+int16_t TargetArg(cell value) { return static_cast<int16_t>(NativeId(value)); }
 
 ObjectPool* Objects() { return TheGameServer != nullptr ? TheGameServer->GetObjectPool() : nullptr; }
 PlayerPool* Players() { return TheGameServer != nullptr ? TheGameServer->GetPlayerPool() : nullptr; }
 
 WorldObject* GlobalObject(cell object) {
     ObjectPool* objects = Objects();
-    return objects != nullptr ? objects->Get(IdArg(object)) : nullptr;
+    return objects != nullptr ? objects->Get(NativeId(object)) : nullptr;
 }
 
 // A connected player's own object.
 WorldObject* PlayerObject(cell player, cell object) {
     ObjectPool* objects = Objects();
-    if (objects == nullptr || ConnectedPlayer(player) == nullptr) return nullptr;
-    return objects->GetPlayerObject(IdArg(player), IdArg(object));
+    if (objects == nullptr || NativeConnectedPlayer(player) == nullptr) return nullptr;
+    return objects->GetPlayerObject(NativeId(player), NativeId(object));
 }
 
 // Writes the three floats through the reference arguments params[first..first + 2]; nothing is
@@ -81,7 +81,7 @@ cell TravelMilliseconds(float seconds) {
 class Audience {
 public:
     static Audience Everyone() { return Audience(true, 0); }
-    static Audience Owner(cell player) { return Audience(false, IdArg(player)); }
+    static Audience Owner(cell player) { return Audience(false, NativeId(player)); }
     void Send(uint8_t rpcId, const BitStream& bs) const {
         if (everyone_)
             TheGameServer->SendRpcToAll(rpcId, &bs, kNoPlayer, RpcChannel::World);
@@ -163,7 +163,7 @@ cell n_CreateObject(VmInstance* vm, const cell* params) {
 
 cell n_DestroyObject(VmInstance* vm, const cell* params) {
     if (!HasNativeArgs(vm, params, 1) || GlobalObject(params[1]) == nullptr) return 0;
-    const uint16_t id = IdArg(params[1]);
+    const uint16_t id = NativeId(params[1]);
     Objects()->Destroy(id);
     SendObjectMessage(Audience::Everyone(), RPC_ObjectDestroy, id);
     return 1;
@@ -253,8 +253,8 @@ cell n_AttachObjectToObject(VmInstance* vm, const cell* params) {
 cell n_AttachObjectToPlayer(VmInstance* vm, const cell* params) {
     if (!HasNativeArgs(vm, params, 8)) return 0;
     const WorldObject* object = GlobalObject(params[1]);
-    if (object == nullptr || ConnectedPlayer(params[2]) == nullptr) return 0;
-    const uint16_t player = IdArg(params[2]);
+    if (object == nullptr || NativeConnectedPlayer(params[2]) == nullptr) return 0;
+    const uint16_t player = NativeId(params[2]);
     BitStream bs;
     bs.Write(object->GetId());
     bs.Write(player);
@@ -274,7 +274,7 @@ std::optional<ObjectMaterial> TextureArgs(VmInstance* vm, const cell* params, in
     ObjectMaterial material;
     material.kind = MaterialKind::Texture;
     material.index = *index;
-    material.model = static_cast<int16_t>(IdArg(params[first + 1]));
+    material.model = static_cast<int16_t>(NativeId(params[first + 1]));
     material.libraryName = *library;
     material.textureName = *texture;
     material.colour = SwapRedAndBlue(static_cast<uint32_t>(params[first + 4]));
@@ -341,9 +341,9 @@ cell n_SetObjectsDefaultCameraCol(VmInstance* vm, const cell* params) {
 //                    Float:drawdistance)
 cell n_CreatePlayerObject(VmInstance* vm, const cell* params) {
     ObjectPool* objects = Objects();
-    if (!HasNativeArgs(vm, params, 9) || objects == nullptr || ConnectedPlayer(params[1]) == nullptr)
+    if (!HasNativeArgs(vm, params, 9) || objects == nullptr || NativeConnectedPlayer(params[1]) == nullptr)
         return 0;
-    const uint16_t player = IdArg(params[1]);
+    const uint16_t player = NativeId(params[1]);
     const uint16_t id = objects->CreatePlayerObject(player, params[2], VectorArg(params, 3),
                                                     VectorArg(params, 6), CellToFloat(params[9]));
     if (id == kNoObject) return kNoObject;
@@ -354,10 +354,10 @@ cell n_CreatePlayerObject(VmInstance* vm, const cell* params) {
 // 1 whenever the player is connected, whether or not the object existed.
 cell n_DestroyPlayerObject(VmInstance* vm, const cell* params) {
     ObjectPool* objects = Objects();
-    if (!HasNativeArgs(vm, params, 2) || objects == nullptr || ConnectedPlayer(params[1]) == nullptr)
+    if (!HasNativeArgs(vm, params, 2) || objects == nullptr || NativeConnectedPlayer(params[1]) == nullptr)
         return 0;
-    const uint16_t id = IdArg(params[2]);
-    if (objects->DestroyPlayerObject(IdArg(params[1]), id) == 1)
+    const uint16_t id = NativeId(params[2]);
+    if (objects->DestroyPlayerObject(NativeId(params[1]), id) == 1)
         SendObjectMessage(Audience::Owner(params[1]), RPC_ObjectDestroy, id);
     return 1;
 }
@@ -368,7 +368,7 @@ cell n_IsValidPlayerObject(VmInstance* vm, const cell* params) {
 
 // The model; -1 for a missing object of a connected player, 0 for a bad player.
 cell n_GetPlayerObjectModel(VmInstance* vm, const cell* params) {
-    if (!HasNativeArgs(vm, params, 2) || Objects() == nullptr || ConnectedPlayer(params[1]) == nullptr)
+    if (!HasNativeArgs(vm, params, 2) || Objects() == nullptr || NativeConnectedPlayer(params[1]) == nullptr)
         return 0;
     const WorldObject* object = PlayerObject(params[1], params[2]);
     return object != nullptr ? object->GetModel() : -1;
@@ -432,8 +432,8 @@ cell n_IsPlayerObjectMoving(VmInstance* vm, const cell* params) {
 cell n_AttachPlayerObjectToVehicle(VmInstance* vm, const cell* params) {
     ObjectPool* objects = Objects();
     if (!HasNativeArgs(vm, params, 9) || objects == nullptr) return 0;
-    const uint16_t player = IdArg(params[1]);
-    WorldObject* object = objects->GetPlayerObject(player, IdArg(params[2]));
+    const uint16_t player = NativeId(params[1]);
+    WorldObject* object = objects->GetPlayerObject(player, NativeId(params[2]));
     const int16_t vehicle = TargetArg(params[3]);
     if (object == nullptr || !IsAttachableVehicle(vehicle)) return 0;
     object->AttachToVehicle(vehicle, VectorArg(params, 4), VectorArg(params, 7));
@@ -482,7 +482,7 @@ cell n_SetPlayerObjectMaterialText(VmInstance* vm, const cell* params) {
 // whenever the player is connected.
 template <bool PlayerObjects>
 cell n_EditObject(VmInstance* vm, const cell* params) {
-    Player* player = HasNativeArgs(vm, params, 2) ? ConnectedPlayer(params[1]) : nullptr;
+    Player* player = HasNativeArgs(vm, params, 2) ? NativeConnectedPlayer(params[1]) : nullptr;
     if (player == nullptr) return 0;
     const WorldObject* object = PlayerObjects ? PlayerObject(params[1], params[2]) : GlobalObject(params[2]);
     if (object == nullptr) return 1;
@@ -495,7 +495,7 @@ cell n_EditObject(VmInstance* vm, const cell* params) {
 }
 
 cell n_SelectObject(VmInstance* vm, const cell* params) {
-    Player* player = HasNativeArgs(vm, params, 1) ? ConnectedPlayer(params[1]) : nullptr;
+    Player* player = HasNativeArgs(vm, params, 1) ? NativeConnectedPlayer(params[1]) : nullptr;
     if (player == nullptr) return 0;
     Audience::Owner(params[1]).Send(RPC_ObjectSelect, BitStream());
     player->SetEditingObject();
@@ -503,7 +503,7 @@ cell n_SelectObject(VmInstance* vm, const cell* params) {
 }
 
 cell n_CancelEdit(VmInstance* vm, const cell* params) {
-    if (!HasNativeArgs(vm, params, 1) || ConnectedPlayer(params[1]) == nullptr) return 0;
+    if (!HasNativeArgs(vm, params, 1) || NativeConnectedPlayer(params[1]) == nullptr) return 0;
     Audience::Owner(params[1]).Send(RPC_ObjectEditCancel, BitStream());
     return 1;
 }

@@ -4,7 +4,6 @@
 #include "server/game/GameServer.h"
 #include "server/game/Player.h"
 #include "server/game/PlayerPool.h"
-#include "server/natives/NativeArgs.h"
 #include "server/shared/GameRpc.h"
 #include "server/world/WorldPools.h"
 
@@ -15,10 +14,20 @@ namespace {
 // The spawn request's value that makes a client spawn at once.
 constexpr uint32_t kSpawnNow = 2;
 
+uint16_t IdArg(cell value) { return static_cast<uint16_t>(static_cast<ucell>(value) & 0xFFFFu); }
+
 PlayerPool* Pool() { return TheGameServer != nullptr ? TheGameServer->GetPlayerPool() : nullptr; }
 
 VehiclePool* Vehicles() { return TheGameServer != nullptr ? TheGameServer->GetVehiclePool() : nullptr; }
 ActorPool* Actors() { return TheGameServer != nullptr ? TheGameServer->GetActorPool() : nullptr; }
+
+// The player of the id argument when connected, else null.
+Player* ConnectedPlayer(cell value) {
+    PlayerPool* pool = Pool();
+    const uint16_t id = IdArg(value);
+    if (pool == nullptr || id >= kMaxPlayers || !pool->IsConnected(id)) return nullptr;
+    return pool->GetAt(id);
+}
 
 // The spawn record the class and spawn-info natives build from their arguments x, y, z, angle,
 // weapon1, ammo1, weapon2, ammo2, weapon3, ammo3, starting at params[first].

@@ -4,7 +4,7 @@ plain object, one attached to another, one with a texture material, a text mater
 more textures (a seventeenth is refused), one without camera collision carrying a 2048-character
 text, and a per-player object for each joining player. An independent wire client joins and
 receives exactly these objects; every create message is decoded here from the wire layout, its
-texts through the independent decoder of the text code in tests/net/huffman_oracle.py.
+texts through the wire client's own text decoder.
 
 usage: objects_e2e.py <velt-server> <objects.vmb> <ScrambleTable.h>
 
@@ -20,9 +20,8 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-for folder in ("wire", "net", "script"):
+for folder in ("wire", "script"):
     sys.path.insert(0, os.path.join(HERE, "..", folder))
-import huffman_oracle as huffman  # noqa: E402
 import velt_wire as vw  # noqa: E402
 from server_log import ServerLogMixin, free_udp_port  # noqa: E402
 
@@ -42,18 +41,6 @@ def swap_red_blue(colour):
 
 def read_text8(r):
     return r.read_bytes(r.read_u8())
-
-
-def read_compressed_text(r):
-    """A compressed text: the length field and code bits, decoded by the independent oracle."""
-    start = r.pos
-    rest = "".join(str(r.read_bit()) for _ in range(r.remaining))
-    decoded = huffman.decode_text(rest)
-    if decoded is None:
-        raise ValueError("compressed text cut short")
-    text, used = decoded
-    r.pos = start + used
-    return text
 
 
 def decode_object_create(call):
@@ -79,7 +66,7 @@ def decode_object_create(call):
             colours = (r.read_u32(), r.read_u32())
             alignment = r.read_u8()
             materials.append(("text", index, size, font, font_size, bold) + colours +
-                             (alignment, read_compressed_text(r)))
+                             (alignment, vw.read_compressed_text(r)))
         else:
             raise ValueError("material kind %d" % kind)
     o["materials"] = materials
@@ -131,7 +118,7 @@ class ObjectsTest(ServerLogMixin, unittest.TestCase):
     def tearDown(self):
         if self.conn is not None:
             self.conn.close()
-        self.end_server()
+        self.remove_server()
 
     def test_a_joining_player_receives_the_gamemodes_objects(self):
         self.launch(SERVER, ["rcon_password objects-e2e-5", "port %d" % self.port, "bind 127.0.0.1",

@@ -8,9 +8,10 @@
 //   /t denyspawn         OnPlayerRequestSpawn returns 0 for the sender from now on
 //   /t objects           a global object and one of the sender's own, and the sender's object
 //                        and worn-object editors open; answers "objects <global> <own>"
+//   /t entities          places a label, a pickup and an actor at the origin (ids 0 when first)
 //
-// Every command, death and object editor or selection report is logged as "[test] ..." so a test
-// can see what reached the gamemode.
+// Every command, every death, every object editor or selection report and every report about a
+// pickup or an actor is logged as "[test] ..." so a test can see what reached the gamemode.
 
 #include <cstdlib>
 #include <cstring>
@@ -57,6 +58,8 @@ public:
         } else if (call.name == "OnPlayerEditObject" || call.name == "OnPlayerEditAttachedObject" ||
                    call.name == "OnPlayerSelectObject") {
             velt::LogPrintf("[test] %s(%d)", call.name.c_str(), int(player));
+        } else if (call.name == "OnPlayerPickUpPickup" || call.name == "OnPlayerGiveDamageActor") {
+            velt::LogPrintf("[test] %s(%d, %d)", call.name.c_str(), int(player), int(IntArg(call, 1)));
         } else if (call.name == "OnPlayerDisconnect") {
             muted_.erase(player);
             denied_.erase(player);
@@ -101,6 +104,16 @@ private:
             server->SendClientMessage(player, 0xFFFFFFFF, "objects %u %u", unsigned(global), unsigned(own));
             return true;
         }
+        if (verb == "entities") {
+            if (server->GetTextLabelPool() == nullptr || server->GetPickupPool() == nullptr ||
+                server->GetActorPool() == nullptr)
+                return false;
+            const velt::Vector3 origin{0.0f, 0.0f, 10.0f};
+            server->GetTextLabelPool()->Create("sweep", 0xFFFFFFFF, origin, 50.0f, 0, 0);
+            server->GetPickupPool()->Create(1239, 2, origin, 0);
+            server->GetActorPool()->Create(100, origin, 0.0f);
+            return true;
+        }
         if (verb == "muteupdate") return muted_.insert(player), true;
         if (verb == "denyspawn") return denied_.insert(player), true;
         return false;
@@ -115,11 +128,12 @@ private:
 int main() {
     velt::StandInScripts scripts;
     TestVerbs verbs;
-    scripts.gameModePublics = {{"OnPlayerCommandText", 0},  {"OnPlayerUpdate", 1},
-                               {"OnPlayerRequestSpawn", 1}, {"OnPlayerRequestClass", 1},
-                               {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1},
-                               {"OnPlayerEditObject", 0},   {"OnPlayerEditAttachedObject", 0},
-                               {"OnPlayerSelectObject", 0}};
+    scripts.gameModePublics = {{"OnPlayerCommandText", 0},    {"OnPlayerUpdate", 1},
+                               {"OnPlayerRequestSpawn", 1},   {"OnPlayerRequestClass", 1},
+                               {"OnPlayerDeath", 1},          {"OnPlayerDisconnect", 1},
+                               {"OnPlayerEditObject", 0},     {"OnPlayerEditAttachedObject", 0},
+                               {"OnPlayerSelectObject", 0},   {"OnPlayerPickUpPickup", 1},
+                               {"OnPlayerGiveDamageActor", 1}};
     scripts.onRun = [&verbs](ScriptCall& call) { verbs.Run(call); };
     scripts.isPlayerConnected = [](int32_t id) {
         velt::GameServer* server = velt::TheGameServer;

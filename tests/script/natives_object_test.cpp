@@ -17,7 +17,7 @@
 #include "net/BitStream.h"
 #include "net/StringCompressor.h"
 #include "server/shared/GameRpc.h"
-#include "tests/script/natives_server_fixture.h"
+#include "tests/script/natives_rows.h"
 
 namespace velt::scripttest {
 namespace {
@@ -48,7 +48,6 @@ Bytes WithText(const Bytes& head, const std::string& text) {
     });
 }
 
-
 constexpr uint16_t kPlayer = 3;  // owns per-player object 3; players 0 and 7 are connected too
 constexpr uint16_t kGlobal = 1;  // model 1337 at (1, 2, 3), turned (0, 0, 90), drawn up to 300
 constexpr uint16_t kOwn = 3;     // model 2000 at (5, 6, 7), turned (10, 20, 30), drawn up to 50
@@ -75,6 +74,7 @@ protected:
         ResetWorld();
     }
 
+    std::vector<Rpc> TakeRpcs() { return scripttest::TakeRpcs(*net_); }
     ObjectPool* objects() { return game_->GetObjectPool(); }
     Player* alice() { return game_->GetPlayerPool()->GetAt(kPlayer); }
 
@@ -501,7 +501,8 @@ TEST_F(ObjectNativeCalls, AttachmentTargetsMustExistAndFormNoRing) {
             << vehicle;
     }
     ASSERT_EQ(objects()->Create(5, {}, {}, 1.0f), 4);
-    for (cell target : {0, cell(kGlobal), 9, 2000, cell(kOwn), -2}) EXPECT_EQ(toObject(kGlobal, target), 0) << target;
+    for (cell target : {0, cell(kGlobal), 9, 2000, cell(kOwn), -2})
+        EXPECT_EQ(toObject(kGlobal, target), 0) << target;
     EXPECT_TRUE(TakeRpcs().empty());
     EXPECT_EQ(objects()->Get(kGlobal)->GetAttachment().object, -1);
 

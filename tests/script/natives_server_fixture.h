@@ -9,9 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,31 +35,6 @@ struct Outcome {
 };
 inline std::ostream& operator<<(std::ostream& os, const Outcome& o) {
     return os << "{err " << o.err << ", value " << o.value << "}";
-}
-
-// Expected payloads, written field by field in the wire's byte order.
-using Bytes = std::vector<uint8_t>;
-inline Bytes U8(uint32_t v) { return {uint8_t(v)}; }
-inline Bytes U16(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-inline Bytes U32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
-inline Bytes F32(float f) { return U32(static_cast<uint32_t>(FloatToCell(f))); }
-inline Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-// An RPC as the fake transport saw it.
-struct Rpc {
-    uint8_t id;
-    uint16_t to;
-    Bytes payload;
-    bool operator==(const Rpc&) const = default;
-};
-inline std::ostream& operator<<(std::ostream& os, const Rpc& r) {
-    os << "{rpc " << int(r.id) << " to " << r.to << ":";
-    for (uint8_t b : r.payload) os << " " << int(b);
-    return os << "}";
 }
 
 // A fixture script, live (registered as the given kind) and bound to the server's natives plus
@@ -168,21 +141,6 @@ protected:
     }
 
     VmScriptTimers* timers() { return dynamic_cast<VmScriptTimers*>(game_->GetScriptTimers()); }
-
-    // Every RPC sent since the last call, in order; each must go reliable ordered on channel 2
-    // with priority 1.
-    std::vector<Rpc> TakeRpcs() {
-        std::vector<Rpc> out;
-        for (const test::FakeNetServer::Message& m : net_->sent) {
-            EXPECT_TRUE(m.isRpc);
-            EXPECT_EQ(m.priority, HIGH_PRIORITY_LEVEL);
-            EXPECT_EQ(m.reliability, RELIABILITY_RELIABLE_ORDERED);
-            EXPECT_EQ(m.channel, 2);
-            out.push_back({m.rpcId, static_cast<uint16_t>(net_->GetIndexFromPlayerID(m.target)), m.bytes});
-        }
-        net_->sent.clear();
-        return out;
-    }
 
     // A player joined on slot id, with an address the fake transport knows.
     void Join(uint16_t id, const char* name, bool bot = false) {

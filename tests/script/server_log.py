@@ -5,7 +5,6 @@ its log. Every wait is bounded."""
 import os
 import re
 import shutil
-import signal
 import socket
 import subprocess
 import time
@@ -29,6 +28,15 @@ class ServerLogMixin:
         self.proc = subprocess.Popen([server], cwd=self.dir, stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
 
+    def remove_server(self):
+        """Kills the server when it still runs and removes the scratch directory."""
+        if self.proc is not None and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(timeout=self.wait_seconds)
+        if self.proc is not None:
+            self.proc.stdout.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
     def log(self):
         path = os.path.join(self.dir, "server_log.txt")
         if not os.path.exists(path):
@@ -46,17 +54,3 @@ class ServerLogMixin:
                           % (self.proc.returncode, line, self.log()[-20:]))
             time.sleep(0.05)
         self.fail("no %r in the log within %s s: %r" % (line, self.wait_seconds, self.log()[-20:]))
-
-    def end_server(self):
-        """Ends the server by its own id (SIGTERM, then a kill when it does not go) and removes the
-        scratch directory."""
-        if self.proc is not None:
-            if self.proc.poll() is None:
-                self.proc.send_signal(signal.SIGTERM)
-                try:
-                    self.proc.wait(timeout=self.wait_seconds)
-                except subprocess.TimeoutExpired:
-                    self.proc.kill()
-                    self.proc.wait(timeout=self.wait_seconds)
-            self.proc.stdout.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
