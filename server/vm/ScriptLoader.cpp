@@ -133,13 +133,14 @@ bool LogUnregisteredNatives(VmInstance* inst, const char* file) {
         return false;
     std::string name(size_t(nameLength) + 1, '\0');
     std::string missing;
-    for (int i = 0; i < count && i < inst->nativeCount; ++i) {
+    // A log line holds some two thousand characters: names past that would say nothing more.
+    constexpr size_t kEnough = 2048;
+    for (int i = 0; i < count && i < inst->nativeCount && missing.size() < kEnough; ++i) {
         if (inst->nativeTable[i] != nullptr || vm_GetNative(inst, i, name.data()) != VM_ERR_NONE) continue;
         if (!missing.empty()) missing += ", ";
         missing += name.c_str();
     }
     if (missing.empty()) return false;
-    // The log cuts an over-long line; thousands of names would say nothing more.
     if (g_log != nullptr)
         g_log("Script[%s]: Natives not registered, so none of its code can run: %s",
               file != nullptr ? file : "", missing.c_str());
