@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "server/vm/vm.h"
-#include "server/vm/vm_internal.h"
+#include "server/vm/vm_internal.h"  // SetCodeFusion, for --no-fusion
 
 using namespace velt;
 
