@@ -208,6 +208,25 @@ NetworkStatistics ReliabilityChannel::GetStatistics(bool quick) const {
     return s;
 }
 
+bool ReliabilityChannel::ReceiveMessage(OwnedPayload& out) {
+    if (outputQueue_.IsEmpty()) {
+        out.Clear();
+        return false;
+    }
+    InternalPacket* p = outputQueue_.Pop();
+    const uint32_t bits = p->bitLength;
+    // A block too large for the payload's own room goes on as it is; anything smaller is copied
+    // there and its block freed on this thread, which made it.
+    if (p->data != nullptr && p->data != p->inlineData && PayloadBytes(bits) > OwnedPayload::kInlineBytes) {
+        out = OwnedPayload::Adopt(p->data, bits);
+        p->data = nullptr;
+    } else {
+        out.Assign(p->data, bits);
+    }
+    ReleaseRecord(p);
+    return true;
+}
+
 uint32_t ReliabilityChannel::ReceiveMessage(uint8_t*& data) {
     data = nullptr;
     if (outputQueue_.IsEmpty()) return 0;

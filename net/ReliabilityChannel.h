@@ -18,6 +18,7 @@
 #include "net/InternalPacketPool.h"
 #include "net/NetworkStatistics.h"
 #include "net/OrderedList.h"
+#include "net/OwnedPayload.h"
 #include "net/PlayerID.h"
 #include "net/Queue.h"
 #include "net/ReliabilityWire.h"
@@ -104,10 +105,18 @@ public:
     ReliabilityChannel& operator=(const ReliabilityChannel&) = delete;
 
     // ---- sending --------------------------------------------------------------------------
-    // Queues one message. With makeCopy the payload is copied; otherwise the channel adopts data
-    // (a new uint8_t[] buffer) on success. False, with nothing queued and data left with the
-    // caller, for a bit length of 0 or no data. Out-of-range priorities become 1, reliabilities
-    // outside 6..10 become 8, ordering channels above 31 become 0.
+    // Queues one message, taking its payload whatever the result (a heap block is kept as it is;
+    // inline bytes are copied). False, with nothing queued, for an empty payload. Out-of-range
+    // priorities become 1, reliabilities outside 6..10 become 8, ordering channels above 31
+    // become 0.
+    bool Send(OwnedPayload&& payload, PacketPriority priority, MessageReliability reliability,
+              uint8_t orderingChannel, int32_t mtu, uint64_t time);
+    // The same with a copy of bitLength bits of data, which stays the caller's.
+    bool SendCopy(const uint8_t* data, uint32_t bitLength, PacketPriority priority,
+                  MessageReliability reliability, uint8_t orderingChannel, int32_t mtu, uint64_t time);
+    // The older form of the two: with makeCopy as SendCopy; without, the channel adopts data (a
+    // new uint8_t[] buffer) on success. False, with data left with the caller, for a bit length of
+    // 0 or no data.
     bool Send(uint8_t* data, uint32_t bitLength, PacketPriority priority, MessageReliability reliability,
               uint8_t orderingChannel, bool makeCopy, int32_t mtu, uint64_t time);
 
@@ -139,8 +148,10 @@ public:
     bool ProcessDatagram(const uint8_t* buffer, uint32_t length, PlayerID sender, uint64_t time,
                          bool& limitBreached, ChannelObservers observers = {});
 
-    // The next delivered message: its bit length (0 when none) with its payload handed to the
-    // caller in data (a new uint8_t[] the caller deletes).
+    // The next delivered message into out (emptied when there is none); false when none.
+    bool ReceiveMessage(OwnedPayload& out);
+    // The older form: its bit length (0 when none) with its payload handed to the caller in data
+    // (a new uint8_t[] the caller deletes).
     uint32_t ReceiveMessage(uint8_t*& data);
     bool HasDeliveredMessages() const { return !outputQueue_.IsEmpty(); }
     // Starts fetching what an Update or a received datagram reads first (a hint; changes nothing).
@@ -234,6 +245,9 @@ private:
     }
 
     // sending
+    // Numbers, orders and queues (or splits) a record whose payload is in place.
+    bool Queue(InternalPacket* p, uint32_t bitLength, PacketPriority priority, MessageReliability reliability,
+               uint8_t orderingChannel, int32_t mtu);
     uint64_t NextWakeTime() const;
     double CreditAt(uint64_t time) const;
     InternalPacket* NewRecord(uint64_t time);

@@ -28,20 +28,44 @@ int32_t HeaderBytes(int32_t mtu, bool cipherOn) {
 
 }  // namespace
 
+bool ReliabilityChannel::Send(OwnedPayload&& payload, PacketPriority priority, MessageReliability reliability,
+                              uint8_t orderingChannel, int32_t mtu, uint64_t time) {
+    const uint32_t bitLength = payload.BitLength();
+    if (bitLength == 0) return false;
+    InternalPacket* p = NewRecord(time);
+    const uint32_t bytes = PayloadBytes(bitLength);
+    if (bytes > kInlinePayloadBytes && payload.OnHeap()) {
+        p->data = payload.Release();
+    } else {
+        std::memcpy(AllocatePayload(*p, bytes), payload.Data(), bytes);
+        payload.Clear();
+    }
+    return Queue(p, bitLength, priority, reliability, orderingChannel, mtu);
+}
+
+bool ReliabilityChannel::SendCopy(const uint8_t* data, uint32_t bitLength, PacketPriority priority,
+                                  MessageReliability reliability, uint8_t orderingChannel, int32_t mtu,
+                                  uint64_t time) {
+    if (bitLength == 0 || data == nullptr) return false;
+    InternalPacket* p = NewRecord(time);
+    const uint32_t bytes = PayloadBytes(bitLength);
+    std::memcpy(AllocatePayload(*p, bytes), data, bytes);
+    return Queue(p, bitLength, priority, reliability, orderingChannel, mtu);
+}
+
 bool ReliabilityChannel::Send(uint8_t* data, uint32_t bitLength, PacketPriority priority,
                               MessageReliability reliability, uint8_t orderingChannel, bool makeCopy,
                               int32_t mtu, uint64_t time) {
     if (bitLength == 0 || data == nullptr) return false;
-    mtu = ClampMtu(mtu);
+    if (makeCopy) return SendCopy(data, bitLength, priority, reliability, orderingChannel, mtu, time);
+    return Send(OwnedPayload::Adopt(data, bitLength), priority, reliability, orderingChannel, mtu, time);
+}
 
+bool ReliabilityChannel::Queue(InternalPacket* p, uint32_t bitLength, PacketPriority priority,
+                               MessageReliability reliability, uint8_t orderingChannel, int32_t mtu) {
+    mtu = ClampMtu(mtu);
     WakeNow();
-    InternalPacket* p = NewRecord(time);
     const uint32_t bytes = PayloadBytes(bitLength);
-    if (makeCopy) {
-        std::memcpy(AllocatePayload(*p, bytes), data, bytes);
-    } else {
-        p->data = data;
-    }
     p->bitLength = bitLength;
     p->priority = (priority < 0 || priority >= NUMBER_OF_PRIORITIES) ? HIGH_PRIORITY_LEVEL : priority;
     p->reliability = MessageReliability(WireReliability(reliability));
