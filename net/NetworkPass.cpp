@@ -31,7 +31,7 @@ void NetworkPass::Run() {
 }
 
 void NetworkPass::WaitForWork(int32_t timeoutMs) {
-    wakeup_.Wait(core_.socket, timeoutMs, [&] { return commands_.HasWaiting(); });
+    wakeup_.Wait(core_.socket, timeoutMs, kMinPassGapUs, [&] { return commands_.HasWaiting(); });
 }
 
 void NetworkPass::ReadSocket() {
@@ -40,10 +40,12 @@ void NetworkPass::ReadSocket() {
     // their buffers.
     const uint32_t perCall = core_.slots.Count() > 1 ? kReceiveBatch : 1;
     for (uint32_t taken = 0; taken < kMaxDatagramsPerCycle;) {
-        const int n = SocketLayer::RecvBatch(core_.socket, core_.endpoint,
-                                             std::min(perCall, kMaxDatagramsPerCycle - taken));
+        const uint32_t asked = std::min(perCall, kMaxDatagramsPerCycle - taken);
+        const int n = SocketLayer::RecvBatch(core_.socket, core_.endpoint, asked);
         if (n <= 0) break;
         taken += uint32_t(n);
+        // A short batch emptied the socket: asking again would only hear so.
+        if (uint32_t(n) < asked) break;
     }
 }
 

@@ -38,6 +38,10 @@ public:
     // connections would otherwise spend much of its time locking, while the user thread's
     // immediate sends still wait for a few items at most.
     static constexpr uint32_t kItemsPerLock = 16;
+    // Under load, passes start at least this far apart: a pass for every datagram would cost a
+    // busy server its batching (each pass reads and sends with a system call or two), while a
+    // few hundred microseconds is little next to the pass interval it replaces.
+    static constexpr uint32_t kMinPassGapUs = 500;
 
     NetworkPass(PeerCore& core, SlotSender& sender, PeerAdmission& admission, OutgoingConnections& outgoing,
                 PeerLines& lines, CommandQueue& commands, NetworkWakeup& wakeup);

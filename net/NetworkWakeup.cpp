@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 namespace velt {
 
@@ -36,6 +37,26 @@ void NetworkWakeup::Poll(int socket, int32_t timeoutMs) {
         uint64_t value;
         (void)!::read(eventFd_, &value, sizeof value);
     }
+}
+
+void NetworkWakeup::KeepGap(uint32_t minGapUs) {
+    const uint64_t since = NowUs() - lastWakeUs_;
+    if (since >= minGapUs) return;
+    const uint64_t rest = minGapUs - since;
+    timespec request{time_t(rest / 1000000u), long(rest % 1000000u) * 1000L};
+    timespec remaining;
+    while (::nanosleep(&request, &remaining) != 0 && errno == EINTR) request = remaining;
+}
+
+void NetworkWakeup::Yield() {
+    timespec none{0, 0};
+    ::nanosleep(&none, nullptr);
+}
+
+uint64_t NetworkWakeup::NowUs() {
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint64_t(now.tv_sec) * 1000000u + uint64_t(now.tv_nsec) / 1000u;
 }
 
 }  // namespace velt
