@@ -15,6 +15,7 @@
 
 #include "net/BPlusTree.h"
 #include "net/BitStream.h"
+#include "net/ChannelLines.h"
 #include "net/InternalPacketPool.h"
 #include "net/NetworkStatistics.h"
 #include "net/OrderedList.h"
@@ -180,7 +181,7 @@ public:
     void ApplyNetworkSimulator(double maxBitsPerSecond, uint16_t extraLatencyMs, uint16_t varianceMs);
     // Null switches the block cipher off. The cipher must outlive its use by the channel.
     void SetEncryption(DatagramCipher* cipher) { cipher_ = cipher; }
-    void SetLog(WireLogFn log) { log_ = log; }
+    void SetLog(WireLogFn log) { lines_.SetLog(log); }
     WireRole Role() const { return role_; }
 
     bool IsDead() const { return dead_; }
@@ -283,24 +284,7 @@ private:
     // limit is passed, by the window running now or by the last one closed.
     bool CountMessages(uint32_t n, PlayerID sender, uint64_t time, const Limits& limits);
 
-    // The warning lines of the receiving side, one run of repeats each.
-    enum class Line : uint8_t {
-        RefusedSplit,
-        AckRangeHole,
-        MessageHole,
-        AcksLimit,
-        MessagesLimit,
-        HeldMessages,
-        HeldBytes,
-        SplitBytes,
-        kCount
-    };
-    static const char* LineName(Line line);
-    void Log(Line line, uint64_t time, PlayerID sender, const char* format, ...)
-        __attribute__((format(printf, 5, 6)));
-    void LogNow(const char* format, ...) const __attribute__((format(printf, 2, 3)));
-    void LogLine(const char* format, va_list args) const;
-    void LogHeldBack(Line line, uint32_t count, PlayerID sender) const;
+    using Line = ChannelLines::Line;
 
     // ---- what an Update and a received datagram touch, packed into a few cache lines ----
     // (on a busy server every pass finds a connection's state cold: the fewer lines, the faster)
@@ -347,7 +331,8 @@ private:
     ReliabilityWireReader reader_;
 
     // ---- the rest of the sending state ----
-    WireLogFn log_;
+    // The warning lines of the receiving side.
+    ChannelLines lines_;
     OrderingIndexType orderedWriteIndex_[NUMBER_OF_ORDERED_STREAMS] = {};
     OrderingIndexType sequencedWriteIndex_[NUMBER_OF_ORDERED_STREAMS] = {};
     SplitPacketIdType splitId_ = 0;
@@ -382,7 +367,6 @@ private:
 
     NetworkStatistics stats_;
     BitStream updateStream_;
-    RepeatRun lineRuns_[size_t(Line::kCount)];
 };
 
 }  // namespace velt
