@@ -1,42 +1,31 @@
 #include "net/CommandQueue.h"
 
-#include "net/ConnectedSystem.h"
-
 namespace velt {
 
-QueuedCommand& CommandQueue::Begin(QueuedCommand::Kind kind) {
+void CommandQueue::Queue(const CommandHeader& header, OwnedPayload&& payload) {
     QueuedCommand& command = *commands_.WriteLock();
-    command.kind = kind;
-    command.target = UNASSIGNED_PLAYER_ID;
-    command.exceptSlot = -1;
-    command.slotCount = 0;
-    command.connectModeAfter = CM_NONE;
-    return command;
-}
-
-void CommandQueue::Publish() {
+    static_cast<CommandHeader&>(command) = header;
+    command.payload = std::move(payload);
     commands_.WriteUnlock();
     wakeup_.Notify();
 }
 
 void CommandQueue::Send(PlayerID target, OwnedPayload&& payload, const Delivery& delivery,
                         int32_t connectModeAfter) {
-    QueuedCommand& command = Begin(QueuedCommand::Kind::Send);
-    command.delivery = delivery;
-    command.target = target;
-    command.connectModeAfter = connectModeAfter;
-    command.payload = std::move(payload);
-    Publish();
+    Queue({.kind = CommandHeader::Kind::Send,
+           .delivery = delivery,
+           .target = target,
+           .connectModeAfter = connectModeAfter},
+          std::move(payload));
 }
 
 void CommandQueue::Broadcast(PlayerID except, int32_t exceptSlot, OwnedPayload&& payload,
                              const Delivery& delivery) {
-    QueuedCommand& command = Begin(QueuedCommand::Kind::Broadcast);
-    command.delivery = delivery;
-    command.target = except;
-    command.exceptSlot = exceptSlot;
-    command.payload = std::move(payload);
-    Publish();
+    Queue({.kind = CommandHeader::Kind::Broadcast,
+           .delivery = delivery,
+           .target = except,
+           .exceptSlot = exceptSlot},
+          std::move(payload));
 }
 
 void CommandQueue::SendToSlots(std::span<const SlotRef> slots, OwnedPayload&& payload,
@@ -45,18 +34,13 @@ void CommandQueue::SendToSlots(std::span<const SlotRef> slots, OwnedPayload&& pa
         *slots_.WriteLock() = slot;
         slots_.WriteUnlock();
     }
-    QueuedCommand& command = Begin(QueuedCommand::Kind::SendToSlots);
-    command.delivery = delivery;
-    command.slotCount = uint32_t(slots.size());
-    command.payload = std::move(payload);
-    Publish();
+    Queue(
+        {.kind = CommandHeader::Kind::SendToSlots, .delivery = delivery, .slotCount = uint32_t(slots.size())},
+        std::move(payload));
 }
 
 void CommandQueue::Close(PlayerID target) {
-    QueuedCommand& command = Begin(QueuedCommand::Kind::Close);
-    command.target = target;
-    command.payload.Clear();
-    Publish();
+    Queue({.kind = CommandHeader::Kind::Close, .delivery = {}, .target = target}, {});
 }
 
 QueuedCommand* CommandQueue::Next() {

@@ -24,7 +24,8 @@ struct SlotRef {
     uint32_t generation = 0;
 };
 
-struct QueuedCommand {
+// What a queued command asks for, besides its payload.
+struct CommandHeader {
     enum class Kind : uint8_t {
         Send,         // to target's slot
         Broadcast,    // to every connected slot but target's and exceptSlot
@@ -36,8 +37,11 @@ struct QueuedCommand {
     PlayerID target = UNASSIGNED_PLAYER_ID;
     int32_t exceptSlot = -1;
     uint32_t slotCount = 0;
-    // Send: the connection mode target's slot takes after the send (CM_NONE: it keeps its own).
+    // Send: the connection mode target's slot takes after the send (0, CM_NONE: it keeps its own).
     int32_t connectModeAfter = 0;
+};
+
+struct QueuedCommand : CommandHeader {
     OwnedPayload payload;
 };
 
@@ -76,8 +80,7 @@ public:
     void Clear();
 
 private:
-    QueuedCommand& Begin(QueuedCommand::Kind kind);
-    void Publish();
+    void Queue(const CommandHeader& header, OwnedPayload&& payload);
 
     NetworkWakeup& wakeup_;
     DataStructures::SingleProducerConsumer<QueuedCommand> commands_;

@@ -21,14 +21,14 @@ namespace velt {
 
 class IncomingQueue {
 public:
+    IncomingQueue() = default;
+    IncomingQueue(const IncomingQueue&) = delete;
+    IncomingQueue& operator=(const IncomingQueue&) = delete;
+
     // Packets from senders without a connection (pongs, advertisements) and notices of tampered
     // datagrams waiting for the user; more are dropped so a flood of them cannot grow the queue
     // without bound.
     static constexpr uint32_t kMaxCappedPackets = 128;
-
-    IncomingQueue() = default;
-    IncomingQueue(const IncomingQueue&) = delete;
-    IncomingQueue& operator=(const IncomingQueue&) = delete;
 
     // While no network thread runs: room for the shares of slots connections (0 frees it).
     void SizeShares(uint16_t slots);

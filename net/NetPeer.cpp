@@ -11,23 +11,12 @@
 #include <system_error>
 #include <vector>
 
+#include "net/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 
 namespace velt {
 
 namespace {
-
-uint32_t ReadU32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-void WriteU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-bool IsDisconnecting(int32_t mode) {
-    return mode == CM_DISCONNECT_ASAP || mode == CM_DISCONNECT_ASAP_SILENTLY ||
-           mode == CM_DISCONNECT_ON_NO_ACK;
-}
 
 // Resolves a host the way connects and pings do: text starting with a digit 0-2 is taken as a
 // dotted address, anything else is looked up.
@@ -446,7 +435,7 @@ bool NetPeer::RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bi
             }
         } else {
             const int32_t index = FindSlot(target, true);
-            if (index >= 0 && !IsDisconnecting(core_.slots.At(uint32_t(index)).connectMode))
+            if (index >= 0 && sender_.Sendable(uint32_t(index)))
                 targets.push_back(target);
             else if (router_ != nullptr)
                 routed = true;

@@ -92,12 +92,12 @@ void NetworkPass::RunCommands(uint64_t timeUs) {
 void NetworkPass::RunCommand(QueuedCommand& command, uint64_t timeUs) {
     SlotTable& slots = core_.slots;
     switch (command.kind) {
-        case QueuedCommand::Kind::Close: {
+        case CommandHeader::Kind::Close: {
             const int32_t index = slots.Find(command.target);
             if (index >= 0) core_.CloseSlot(uint32_t(index));
             break;
         }
-        case QueuedCommand::Kind::Send: {
+        case CommandHeader::Kind::Send: {
             const int32_t index = sender_.SlotFor(command.target);
             if (index >= 0)
                 sender_.SendToSlot(uint32_t(index), std::move(command.payload), command.delivery, timeUs);
@@ -107,11 +107,11 @@ void NetworkPass::RunCommand(QueuedCommand& command, uint64_t timeUs) {
             }
             break;
         }
-        case QueuedCommand::Kind::Broadcast:
+        case CommandHeader::Kind::Broadcast:
             sender_.Broadcast(command.target, command.exceptSlot, std::move(command.payload),
                               command.delivery, timeUs);
             break;
-        case QueuedCommand::Kind::SendToSlots:
+        case CommandHeader::Kind::SendToSlots:
             targets_.clear();
             commands_.TakeSlots([&](const SlotRef& slot) VELT_NO_THREAD_SAFETY_ANALYSIS {
                 // Only to the connection the slot held when the message was queued.

@@ -24,27 +24,19 @@ namespace velt {
 
 class NetworkPass final : public DatagramSink {
 public:
+    // A slot still in the handshake this long is closed.
     static constexpr NetTime kHandshakeTimeoutMs = 10000;
+    // A closing slot waits at most this long after its last reliable send for its channel to empty.
     static constexpr NetTime kDisconnectGraceMs = 20000;
+    // The server kicks a connection whose player has not joined after this long.
     static constexpr NetTime kLogonTimeoutMs = 30000;
-    static constexpr NetTime kKeepAliveMs = 5000;
-    static constexpr NetTime kPingIntervalMs = 5000;
-    // A connection whose messages stay over their share of the queue to the game this long is
-    // closed.
-    static constexpr NetTime kGameBehindKickMs = 5000;
-    // Datagrams read per pass before the slots get their turn.
-    static constexpr uint32_t kMaxDatagramsPerCycle = 4096;
-    // Slots or queued commands served under one take of the peer lock: a pass over hundreds of
-    // connections would otherwise spend much of its time locking, while the user thread's
-    // immediate sends still wait for a few items at most.
-    static constexpr uint32_t kItemsPerLock = 16;
-    // Under load, passes start at least this far apart: a pass for every datagram would cost a
-    // busy server its batching (each pass reads and sends with a system call or two), while a
-    // few hundred microseconds is little next to the pass interval it replaces.
-    static constexpr uint32_t kMinPassGapUs = 500;
 
     NetworkPass(PeerCore& core, SlotSender& sender, PeerAdmission& admission, OutgoingConnections& outgoing,
                 PeerLines& lines, CommandQueue& commands, NetworkWakeup& wakeup);
+
+    // A connection quiet this long gets a keep-alive; pings go out this often.
+    static constexpr NetTime kKeepAliveMs = 5000;
+    static constexpr NetTime kPingIntervalMs = 5000;
 
     // One pass.
     void Run() VELT_EXCLUDES(core_.slots.peerLock);
@@ -62,6 +54,20 @@ public:
     }
 
 private:
+    // A connection whose messages stay over their share of the queue to the game this long is
+    // closed.
+    static constexpr NetTime kGameBehindKickMs = 5000;
+    // Datagrams read per pass before the slots get their turn.
+    static constexpr uint32_t kMaxDatagramsPerCycle = 4096;
+    // Slots or queued commands served under one take of the peer lock: a pass over hundreds of
+    // connections would otherwise spend much of its time locking, while the user thread's
+    // immediate sends still wait for a few items at most.
+    static constexpr uint32_t kItemsPerLock = 16;
+    // Under load, passes start at least this far apart: a pass for every datagram would cost a
+    // busy server its batching (each pass reads and sends with a system call or two), while a
+    // few hundred microseconds is little next to the pass interval it replaces.
+    static constexpr uint32_t kMinPassGapUs = 500;
+
     // Where a slot's channel sends its datagrams: the batch of the pass.
     class ChannelOut final : public DatagramSender {
     public:

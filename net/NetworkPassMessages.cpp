@@ -4,21 +4,11 @@
 
 #include <cstring>
 
+#include "net/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 #include "net/NetworkPass.h"
 
 namespace velt {
-
-namespace {
-
-uint32_t ReadU32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-void WriteU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-}  // namespace
 
 bool NetworkPass::HandleMessage(uint32_t index, OwnedPayload&& message, NetTime now, uint64_t timeUs) {
     ConnectedSystem& slot = core_.slots.At(index);

@@ -3,19 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "net/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 
 namespace velt {
-
-namespace {
-
-uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-void WriteU16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-}  // namespace
 
 void OutgoingConnections::Request(PlayerID target, const char* password, uint32_t passwordLength,
                                   NetTime now) {

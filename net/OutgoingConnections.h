@@ -14,11 +14,13 @@ namespace velt {
 
 class OutgoingConnections {
 public:
+    OutgoingConnections(PeerCore& core, SlotSender& sender) : core_(core), sender_(sender) {}
+
+    // The longest password a connection request carries.
     static constexpr uint32_t kMaxPasswordBytes = 255;
+    // Open-connection requests per attempt, this far apart, before the user hears it failed.
     static constexpr uint32_t kAttempts = 6;
     static constexpr NetTime kRetryMs = 1000;
-
-    OutgoingConnections(PeerCore& core, SlotSender& sender) : core_(core), sender_(sender) {}
 
     // User thread: queues an attempt (password cut to kMaxPasswordBytes).
     void Request(PlayerID target, const char* password, uint32_t passwordLength, NetTime now);

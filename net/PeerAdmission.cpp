@@ -5,25 +5,10 @@
 #include <vector>
 
 #include "net/ConstantTime.h"
+#include "net/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 
 namespace velt {
-
-namespace {
-
-uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t ReadU32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-void WriteU16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void WriteU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-}  // namespace
 
 void PeerAdmission::SetPassword(const uint8_t* password, uint32_t length) {
     if (password == nullptr) length = 0;
@@ -79,6 +64,11 @@ void PeerAdmission::HandleDatagram(PlayerID sender, const uint8_t* data, uint32_
 
 bool PeerAdmission::HandleOpenConnectionRequest(PlayerID sender, const uint8_t* data, NetTime now,
                                                 uint64_t timeUs) {
+    // More half-joined slots than this from one address, or a second request for the last free
+    // slot this soon, is a 'server full' attack; the address is banned this long.
+    constexpr uint32_t kServerFullSlotsPerAddress = 30;
+    constexpr NetTime kServerFullRepeatMs = 30000;
+    constexpr uint32_t kServerFullBanMs = 120000;
     const PeerSettings& settings = core_.settings;
     const uint32_t seed = settings.CookieSeed();
     if (settings.ConnCookies() != 0 &&
@@ -95,19 +85,17 @@ bool PeerAdmission::HandleOpenConnectionRequest(PlayerID sender, const uint8_t* 
     }
 
     const int32_t minTime = settings.MinConnectionTime();
-    if (haveLastAcceptedRequest_ && minTime > 0 && int32_t(now - lastAcceptedRequestTime_) < minTime) {
+    if (lastAcceptedRequest_ && minTime > 0 && int32_t(now - *lastAcceptedRequest_) < minTime) {
         core_.CountRejected(Rejected::TooSoon);
-        if (!haveMinTimeWarning_ || int32_t(now - lastMinTimeWarning_) > minTime) {
+        if (!lastMinTimeWarning_ || int32_t(now - *lastMinTimeWarning_) > minTime) {
             core_.Log(
                 "Warning: Minimum time between new connections (%u) exceeded for %s. Ignoring the request.",
                 uint32_t(minTime), sender.ToString(true));
-            haveMinTimeWarning_ = true;
             lastMinTimeWarning_ = now;
         }
         return true;
     }
-    haveLastAcceptedRequest_ = true;
-    lastAcceptedRequestTime_ = now;
+    lastAcceptedRequest_ = now;
 
     SlotTable& slots = core_.slots;
     int32_t index = slots.Find(sender);
@@ -144,13 +132,13 @@ bool PeerAdmission::HandleOpenConnectionRequest(PlayerID sender, const uint8_t* 
     // player to join: a second one for the same address would take the very last slot. (A player
     // who left and comes back has no such slot any more.)
     const ConnectedSystem* lastAssigned =
-        haveLastAssigned_ && lastAssignedIndex_ >= 0 && uint32_t(lastAssignedIndex_) < slots.Count()
-            ? &slots.At(uint32_t(lastAssignedIndex_))
+        lastAssigned_ && lastAssigned_->index >= 0 && uint32_t(lastAssigned_->index) < slots.Count()
+            ? &slots.At(uint32_t(lastAssigned_->index))
             : nullptr;
     if (lastAssigned != nullptr && lastAssigned->isActive && !lastAssigned->loggedOn &&
         lastAssigned->playerId.binaryAddress == sender.binaryAddress &&
-        lastAssignedAddress_ == sender.binaryAddress &&
-        int32_t(now - lastAssignedTime_) < int32_t(kServerFullRepeatMs) && active + 1 == slots.Count()) {
+        lastAssigned_->address == sender.binaryAddress &&
+        int32_t(now - lastAssigned_->time) < int32_t(kServerFullRepeatMs) && active + 1 == slots.Count()) {
         core_.CountRejected(Rejected::ServerFullAttack);
         if (lines_.Admit(PeerLines::Line::ServerFullAttack, addressKey, now))
             core_.Log("Blocking %s due to a 'server full' attack (2)", ip);
@@ -167,10 +155,7 @@ bool PeerAdmission::HandleOpenConnectionRequest(PlayerID sender, const uint8_t* 
             core_.SendRaw(sender, reply, sizeof reply);
             return true;
         }
-        haveLastAssigned_ = true;
-        lastAssignedAddress_ = sender.binaryAddress;
-        lastAssignedTime_ = now;
-        lastAssignedIndex_ = index;
+        lastAssigned_ = AssignedSlot{sender.binaryAddress, now, index};
         core_.incoming.PushNotice(ID_CONN_INCOMING, sender, uint16_t(index));
     }
     const uint8_t reply[2] = {ID_CONN_OPEN_REPLY, 0};
@@ -180,6 +165,7 @@ bool PeerAdmission::HandleOpenConnectionRequest(PlayerID sender, const uint8_t* 
 
 void PeerAdmission::HandleSlotDatagram(uint32_t index, PlayerID sender, const uint8_t* data, uint32_t length,
                                        uint64_t timeUs) {
+    constexpr uint32_t kFloodLimitBanMs = 60000;
     ReliabilityChannel& channel = core_.slots.ChannelOf(index);
     bool limitBreached = false;
     if (channel.ProcessDatagram(data, length, sender, timeUs, limitBreached, core_.plugins.Observers())) {
@@ -213,6 +199,9 @@ void PeerAdmission::HandleSlotDatagram(uint32_t index, PlayerID sender, const ui
 }
 
 void PeerAdmission::HandleUnconnectedDatagram(PlayerID sender, const uint8_t* data, uint32_t length) {
+    // Nothing a sender without a connection may send is longer; one that does is banned this long.
+    constexpr uint32_t kMaxUnconnectedDatagram = 512;
+    constexpr uint32_t kUnconnectedFloodBanMs = 10000;
     core_.ShowRawReceive(sender, data, length);
     if (length > kMaxUnconnectedDatagram) {
         core_.CountRejected(Rejected::OversizedUnconnected);

@@ -5,6 +5,7 @@
 // connection on either side.
 
 #include <cstdint>
+#include <optional>
 
 #include "net/BanList.h"
 #include "net/ConnectionCookie.h"
@@ -17,18 +18,12 @@ namespace velt {
 
 class PeerAdmission {
 public:
-    static constexpr uint32_t kMaxPasswordBytes = OutgoingConnections::kMaxPasswordBytes;
-    static constexpr uint32_t kMaxUnconnectedDatagram = 512;
-    static constexpr uint32_t kUnconnectedFloodBanMs = 10000;
-    static constexpr uint32_t kFloodLimitBanMs = 60000;
-    static constexpr uint32_t kServerFullBanMs = 120000;
-    static constexpr uint32_t kServerFullSlotsPerAddress = 30;
-    static constexpr NetTime kServerFullRepeatMs = 30000;
-    // A banned address hears so at most this often.
-    static constexpr NetTime kBanReplyIntervalMs = 1000;
-
     PeerAdmission(PeerCore& core, SlotSender& sender, PeerLines& lines, OutgoingConnections& outgoing)
         : core_(core), sender_(sender), lines_(lines), outgoing_(outgoing) {}
+
+    static constexpr uint32_t kMaxPasswordBytes = OutgoingConnections::kMaxPasswordBytes;
+    // A banned address hears so at most this often.
+    static constexpr NetTime kBanReplyIntervalMs = 1000;
 
     BanList& Bans() { return banList_; }
     ConnectionCookie& Cookie() { return cookie_; }
@@ -82,15 +77,16 @@ private:
     RepeatThrottle banReplies_{12, kBanReplyIntervalMs};
     uint8_t password_[kMaxPasswordBytes] VELT_GUARDED_BY(core_.slots.peerLock) = {};
     uint8_t passwordLength_ VELT_GUARDED_BY(core_.slots.peerLock) = 0;
-    // Network thread.
-    bool haveLastAcceptedRequest_ = false;
-    NetTime lastAcceptedRequestTime_ = 0;
-    bool haveMinTimeWarning_ = false;
-    NetTime lastMinTimeWarning_ = 0;
-    bool haveLastAssigned_ = false;
-    uint32_t lastAssignedAddress_ = 0;
-    NetTime lastAssignedTime_ = 0;
-    int32_t lastAssignedIndex_ = -1;
+    // Network thread: when the last open-connection request passed the cookie check, when the
+    // minimum-time warning was last logged, and the last slot given to such a request.
+    struct AssignedSlot {
+        uint32_t address;
+        NetTime time;
+        int32_t index;
+    };
+    std::optional<NetTime> lastAcceptedRequest_;
+    std::optional<NetTime> lastMinTimeWarning_;
+    std::optional<AssignedSlot> lastAssigned_;
 };
 
 }  // namespace velt

@@ -42,7 +42,7 @@ void PeerLines::LogHeldBack(uint64_t key, uint32_t count) {
 
 void PeerLines::NoteServerFull(NetTime now) {
     ++serverFullRefused_;
-    if (!haveServerFullLine_ || int32_t(now - lastServerFullLine_) >= int32_t(kServerFullReportMs))
+    if (!lastServerFullLine_ || int32_t(now - *lastServerFullLine_) >= int32_t(kServerFullReportMs))
         LogServerFull(now);
 }
 
@@ -54,17 +54,16 @@ void PeerLines::LogServerFull(NetTime now) {
         serverFullRefused_, halfOpenExpired_);
     serverFullRefused_ = 0;
     halfOpenExpired_ = 0;
-    haveServerFullLine_ = true;
     lastServerFullLine_ = now;
 }
 
 void PeerLines::Report(NetTime now, uint64_t timeUs) {
-    if (haveReports_ && int32_t(now - lastReports_) < int32_t(kReportIntervalMs)) return;
-    haveReports_ = true;
-    lastReports_ = now;
+    if (lastReport_ && int32_t(now - *lastReport_) < int32_t(kReportIntervalMs)) return;
+    lastReport_ = now;
     MutexLock lock(core_.slots.peerLock);
     runs_.Sweep(now, [&](uint64_t key, uint32_t count) { LogHeldBack(key, count); });
-    if (serverFullRefused_ != 0 && int32_t(now - lastServerFullLine_) >= int32_t(kServerFullReportMs))
+    if (serverFullRefused_ != 0 &&
+        int32_t(now - lastServerFullLine_.value_or(0)) >= int32_t(kServerFullReportMs))
         LogServerFull(now);
     SlotTable& slots = core_.slots;
     for (uint32_t i = 0; i < slots.Count(); ++i) {

@@ -4,6 +4,7 @@
 // ended, the "server full" summary, and each connection's own repeated lines. Network thread.
 
 #include <cstdint>
+#include <optional>
 
 #include "net/Clock.h"
 #include "net/PeerCore.h"
@@ -35,12 +36,11 @@ private:
 
     PeerCore& core_;
     RepeatThrottle runs_{12, kRepeatedLineIntervalMs};
-    bool haveReports_ = false;
-    NetTime lastReports_ = 0;
+    std::optional<NetTime> lastReport_;
+    // What the next "server full" line counts, and when the last one was logged.
     uint32_t serverFullRefused_ = 0;
     uint32_t halfOpenExpired_ = 0;
-    bool haveServerFullLine_ = false;
-    NetTime lastServerFullLine_ = 0;
+    std::optional<NetTime> lastServerFullLine_;
 };
 
 }  // namespace velt

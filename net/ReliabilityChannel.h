@@ -3,6 +3,9 @@
 // acknowledges, resends, orders and sequences per ordering channel, splits and reassembles large
 // messages, paces its output by a measured bandwidth, and in the server role enforces the flood
 // limits whose breach makes the peer ban the sender.
+//
+// ReliabilityChannelSend.cpp holds its life cycle and sending side, ReliabilityChannelReceive.cpp
+// its receiving side.
 
 #include <array>
 #include <atomic>

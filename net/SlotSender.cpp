@@ -1,5 +1,6 @@
 #include "net/SlotSender.h"
 
+#include "net/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 
 namespace velt {
@@ -14,10 +15,6 @@ bool IsReliable(MessageReliability r) {
 bool IsDisconnecting(int32_t mode) {
     return mode == CM_DISCONNECT_ASAP || mode == CM_DISCONNECT_ASAP_SILENTLY ||
            mode == CM_DISCONNECT_ON_NO_ACK;
-}
-
-void WriteU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 
 }  // namespace

@@ -1,27 +1,16 @@
 // The reliability channel's life cycle and state, and its sending side: queuing and splitting,
 // building datagrams, resends, and pacing by the measured bandwidth. The receiving side is in
 // ReliabilityChannelReceive.cpp.
-
-#include "net/ReliabilityChannel.h"
-
 #include <algorithm>
 #include <cstring>
 
 #include "net/Random.h"
+#include "net/ReliabilityChannel.h"
 #include "net/ReliabilityChannelInternal.h"
 
 namespace velt {
 
 namespace {
-
-constexpr uint32_t kResendQueueCapacity = 512;
-constexpr uint32_t kSmallQueueCapacity = 32;
-constexpr uint32_t kResendTreePages = 64;
-
-uint32_t TimeoutFromSettings(const TransportSettings& settings) {
-    const int32_t ms = settings.GetPlayerTimeout();
-    return ms < 0 ? 0u : uint32_t(ms);
-}
 
 constexpr double kGoodLoss = 0.02;
 constexpr double kBadLoss = 0.2;
@@ -36,6 +25,15 @@ uint32_t NextEpoch(uint32_t epoch) { return epoch >= 0xFFFFFFFEu ? 0 : epoch + 1
 
 int32_t HeaderBytes(int32_t mtu, bool cipherOn) {
     return mtu - (cipherOn ? kCipherDatagramHeaderBytes : kDatagramHeaderBytes);
+}
+
+constexpr uint32_t kResendQueueCapacity = 512;
+constexpr uint32_t kSmallQueueCapacity = 32;
+constexpr uint32_t kResendTreePages = 64;
+
+uint32_t TimeoutFromSettings(const TransportSettings& settings) {
+    const int32_t ms = settings.GetPlayerTimeout();
+    return ms < 0 ? 0u : uint32_t(ms);
 }
 
 }  // namespace
