@@ -303,6 +303,66 @@ bool NetPeer::Send(const BitStream* bitStream, PacketPriority priority, MessageR
                      Delivery{priority, reliability, orderingChannel}, target, broadcast);
 }
 
+// ---- to slots by index ----------------------------------------------------------------------------
+
+bool NetPeer::QueueToSlots(std::span<const uint16_t> slots, OwnedPayload&& payload,
+                           const Delivery& delivery) {
+    if (payload.Empty() || !CanQueue()) return false;
+    // Without the lock: the network thread checks each slot again, and sends only if it still
+    // holds the connection read here.
+    slotRefs_.clear();
+    const SlotTable& table = core_.slots;
+    for (const uint16_t slot : slots) {
+        if (slot >= table.Count()) continue;
+        const uint32_t generation = table.Generation(slot);
+        if (table.IsActive(slot) && table.ModeOf(slot) == CM_CONNECTED)
+            slotRefs_.push_back({slot, generation});
+    }
+    if (slotRefs_.empty()) return false;
+    commands_.SendToSlots(slotRefs_, std::move(payload), delivery);
+    return true;
+}
+
+bool NetPeer::SendToSlot(uint16_t slot, const BitStream& message, const Delivery& delivery) {
+    return SendToSlots({&slot, 1}, message, delivery);
+}
+
+bool NetPeer::SendToSlots(std::span<const uint16_t> slots, const BitStream& message,
+                          const Delivery& delivery) {
+    if (message.GetNumberOfBytesUsed() < 1) return false;
+    return QueueToSlots(
+        slots, OwnedPayload::CopyOf(message.GetData(), uint32_t(message.GetNumberOfBitsUsed())), delivery);
+}
+
+bool NetPeer::Broadcast(const BitStream& message, const Delivery& delivery, int32_t exceptSlot) {
+    if (message.GetNumberOfBytesUsed() < 1 || !CanQueue()) return false;
+    commands_.Broadcast(UNASSIGNED_PLAYER_ID, exceptSlot,
+                        OwnedPayload::CopyOf(message.GetData(), uint32_t(message.GetNumberOfBitsUsed())),
+                        delivery);
+    return true;
+}
+
+bool NetPeer::RpcToSlot(uint8_t rpcId, const BitStream* parameters, uint16_t slot, const Delivery& delivery) {
+    return RpcToSlots(rpcId, parameters, {&slot, 1}, delivery);
+}
+
+bool NetPeer::RpcToSlots(uint8_t rpcId, const BitStream* parameters, std::span<const uint16_t> slots,
+                         const Delivery& delivery) {
+    const uint8_t* data = parameters != nullptr ? parameters->GetData() : nullptr;
+    const uint32_t bits = parameters != nullptr ? uint32_t(parameters->GetNumberOfBitsUsed()) : 0u;
+    if (bits > uint32_t(BitStream::kMaxBits) - 128u) return false;
+    BitStream message;
+    WriteRpcMessage(message, rpcId, data, bits, false, 0);
+    return QueueToSlots(
+        slots, OwnedPayload::CopyOf(message.GetData(), uint32_t(message.GetNumberOfBitsUsed())), delivery);
+}
+
+void NetPeer::KickSlot(uint16_t slot) {
+    if (!CanQueue() || slot >= core_.slots.Count()) return;
+    MutexLock lock(core_.slots.peerLock);
+    sender_.NotifyAndClose(slot, 0, core_.clock->NowUs());
+}
+
 // ---- closing -------------------------------------------------------------------------------------
 
 void NetPeer::CloseConnection(PlayerID target, bool sendDisconnectionNotification, uint8_t orderingChannel) {

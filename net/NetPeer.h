@@ -39,13 +39,14 @@
 #include "net/PeerSettings.h"
 #include "net/Queue.h"
 #include "net/RpcTable.h"
+#include "net/SlotMessenger.h"
 #include "net/SlotSender.h"
 #include "net/SocketLayer.h"
 #include "net/TransportSettings.h"
 
 namespace velt {
 
-class NetPeer : public NetPeerInterface, public DatagramSink {
+class NetPeer : public NetPeerInterface, public SlotMessenger, public DatagramSink {
 public:
     static constexpr int32_t kDefaultMtu = PeerCore::kDefaultMtu;
     static constexpr int32_t kMinMtu = 512;
@@ -195,6 +196,17 @@ public:
     uint32_t GetClockDifferentialTime(PlayerID target, uint32_t remoteTime) const override;
     RpcTable* GetRpcTable(PlayerID target) override;
 
+    // ---- SlotMessenger --------------------------------------------------------------------------
+    bool SendToSlot(uint16_t slot, const BitStream& message, const Delivery& delivery) override;
+    bool SendToSlots(std::span<const uint16_t> slots, const BitStream& message,
+                     const Delivery& delivery) override;
+    bool Broadcast(const BitStream& message, const Delivery& delivery, int32_t exceptSlot) override;
+    bool RpcToSlot(uint8_t rpcId, const BitStream* parameters, uint16_t slot,
+                   const Delivery& delivery) override;
+    bool RpcToSlots(uint8_t rpcId, const BitStream* parameters, std::span<const uint16_t> slots,
+                    const Delivery& delivery) override;
+    void KickSlot(uint16_t slot) override;
+
     // ---- the peer's own operations used by the server and client interfaces --------------------
     // Sends at once from the calling thread (copying data). broadcast: every connected system
     // except target. True when at least one connection took the message.
@@ -237,6 +249,9 @@ private:
     // handed to the router when target has no connection here.
     bool QueueSend(const uint8_t* data, uint32_t bitLength, const Delivery& delivery, PlayerID target,
                    bool broadcast);
+    // Queues payload for the connections the listed slots hold now (those connected); false when
+    // none does.
+    bool QueueToSlots(std::span<const uint16_t> slots, OwnedPayload&& payload, const Delivery& delivery);
     // Active slot of the address by linear scan (the user thread's way), -1 for none.
     int32_t FindSlot(PlayerID playerId, bool onlyActive) const VELT_REQUIRES(core_.slots.peerLock) {
         return core_.slots.FindAny(playerId, onlyActive);
@@ -271,6 +286,7 @@ private:
     RouterInterface* router_ = nullptr;
     RpcTable rpcTable_;
     DataStructures::Queue<Packet*> userPackets_;
+    std::vector<SlotRef> slotRefs_;  // one queued send's slots, kept for its room
     char localIps_[10][16] = {};
     mutable char dottedIp_[16] = {};
 };
