@@ -17,8 +17,8 @@
 // then also pays for waking those threads, which wait on their sockets.
 //
 // Every scenario also says whether a side starved: the longest pause of the server's loop and of
-// the client workers, and the share of their runnable time the threads of each side spent waiting
-// for a CPU (from the scheduler's own counts). A connection lost on a loaded machine is then
+// the client workers, and how long the threads of each side waited for a CPU each time they had
+// something to do (from the scheduler's own counts). A connection lost on a loaded machine is then
 // blamed on the side that could not run.
 //
 // Every server and the proxy run in processes of their own, so getrusage(RUSAGE_SELF) in the
@@ -134,15 +134,16 @@ double CpuSeconds() {
            double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-// Nanoseconds the threads of this process spent running and runnable but waiting for a CPU,
-// summed (the scheduler's own counts, /proc/self/task/*/schedstat).
+// What the threads of this process have waited for a CPU so far: nanoseconds spent runnable but
+// not running, and how many times they were put on one (the scheduler's own counts,
+// /proc/self/task/*/schedstat).
 struct CpuWait {
-    uint64_t runNs = 0;
     uint64_t waitNs = 0;
-    // Share of the runnable time spent waiting, between two readings.
-    static double Share(const CpuWait& from, const CpuWait& to) {
-        const double run = double(to.runNs - from.runNs), wait = double(to.waitNs - from.waitNs);
-        return run + wait > 0 ? wait / (run + wait) : 0;
+    uint64_t runs = 0;
+    // The mean wait of a thread that became runnable, in microseconds, between two readings.
+    static double MeanUs(const CpuWait& from, const CpuWait& to) {
+        const uint64_t runs = to.runs - from.runs;
+        return runs == 0 ? 0 : double(to.waitNs - from.waitNs) / double(runs) / 1000.0;
     }
 };
 CpuWait ReadCpuWait() {
@@ -155,10 +156,10 @@ CpuWait ReadCpuWait() {
         snprintf(path, sizeof path, "/proc/self/task/%s/schedstat", task->d_name);
         FILE* f = fopen(path, "r");
         if (f == nullptr) continue;
-        unsigned long long run = 0, wait = 0;
-        if (fscanf(f, "%llu %llu", &run, &wait) == 2) {
-            total.runNs += run;
+        unsigned long long run = 0, wait = 0, runs = 0;
+        if (fscanf(f, "%llu %llu %llu", &run, &wait, &runs) == 3) {
             total.waitNs += wait;
+            total.runs += runs;
         }
         fclose(f);
     }
@@ -341,7 +342,7 @@ struct ServerReport {
     double cpuSeconds = 0;
     uint64_t received = 0;
     uint64_t sent = 0;
-    double cpuWaitShare = 0;      // of the server's threads' runnable time, waiting for a CPU
+    double cpuWaitUs = 0;         // the mean wait of a server thread for a CPU
     uint64_t longestPauseUs = 0;  // between two turns of the server's loop
     uint8_t ok = 0;
 };
@@ -410,7 +411,7 @@ void PinToCores(int first, int last) {
             rep.cpuSeconds = CpuSeconds() - cpu0;
             rep.received = server->received - rx0;
             rep.sent = server->sent - tx0;
-            rep.cpuWaitShare = CpuWait::Share(wait0, ReadCpuWait());
+            rep.cpuWaitUs = CpuWait::MeanUs(wait0, ReadCpuWait());
             rep.longestPauseUs = pauses.LongestUs();
             rep.ok = 1;
             WriteAll(outFd, &rep, sizeof rep);
@@ -802,19 +803,19 @@ struct Result {
     uint64_t unreliableSent = 0, unreliableReceived = 0;
     uint32_t connectFailures = 0;
     // Whether a side starved (see the top of the file).
-    double serverWaitShare = 0, clientWaitShare = 0;
+    double serverWaitUs = 0, clientWaitUs = 0;
     double serverPauseMs = 0, clientPauseMs = 0;
 };
 
-// A side starved when it could not run for this long, or spent this share of its runnable time
-// waiting for a CPU.
+// A side starved when it could not run for this long, or its threads waited this long for a CPU
+// each time they had something to do, on average.
 constexpr double kStarvedPauseMs = 1000;
-constexpr double kStarvedWaitShare = 0.5;
+constexpr double kStarvedWaitUs = 10000;
 bool ServerStarved(const Result& r) {
-    return r.serverPauseMs >= kStarvedPauseMs || r.serverWaitShare >= kStarvedWaitShare;
+    return r.serverPauseMs >= kStarvedPauseMs || r.serverWaitUs >= kStarvedWaitUs;
 }
 bool ClientsStarved(const Result& r) {
-    return r.clientPauseMs >= kStarvedPauseMs || r.clientWaitShare >= kStarvedWaitShare;
+    return r.clientPauseMs >= kStarvedPauseMs || r.clientWaitUs >= kStarvedWaitUs;
 }
 const char* StarvedSide(const Result& r) {
     if (ServerStarved(r)) return ClientsStarved(r) ? "both" : "server";
@@ -950,7 +951,7 @@ Result RunScenario(const ScenarioSpec& spec) {
             shared.phase.store(int(Phase::Idle));
             SleepMs(spec.idleSeconds * 1000);
         }
-        res.clientWaitShare = CpuWait::Share(clientWait0, ReadCpuWait());
+        res.clientWaitUs = CpuWait::MeanUs(clientWait0, ReadCpuWait());
         WriteAll(ctl[1], &kCtlStop, 1);
         ServerReport rep;
         if (ReadAll(out[0], &rep, sizeof rep) && rep.ok) {
@@ -958,7 +959,7 @@ Result RunScenario(const ScenarioSpec& spec) {
             res.serverCpu = rep.cpuSeconds;
             res.serverReceived = rep.received;
             res.serverSent = rep.sent;
-            res.serverWaitShare = rep.cpuWaitShare;
+            res.serverWaitUs = rep.cpuWaitUs;
             res.serverPauseMs = double(rep.longestPauseUs) / 1000.0;
         } else {
             res.note = "server report missing";
@@ -967,10 +968,11 @@ Result RunScenario(const ScenarioSpec& spec) {
         for (auto& t : workers) t.join();
         for (const PauseMeter& pauses : workerPauses)
             res.clientPauseMs = std::max(res.clientPauseMs, double(pauses.LongestUs()) / 1000.0);
-        fprintf(stderr,
-                "  longest pause: server %.0f ms, client workers %.0f ms; waiting for a CPU: server %.0f%%, "
-                "clients %.0f%%\n",
-                res.serverPauseMs, res.clientPauseMs, 100 * res.serverWaitShare, 100 * res.clientWaitShare);
+        fprintf(
+            stderr,
+            "  longest pause: server %.0f ms, client workers %.0f ms; mean wait for a CPU: server %.0f us, "
+            "clients %.0f us\n",
+            res.serverPauseMs, res.clientPauseMs, res.serverWaitUs, res.clientWaitUs);
     }
     std::vector<uint32_t> all;
     for (auto& v : rtts) all.insert(all.end(), v.begin(), v.end());
@@ -1033,8 +1035,8 @@ Result Combine(std::vector<Result> rounds, bool idle) {
         // Starvation in any round may explain its errors.
         combined.serverPauseMs = std::max(combined.serverPauseMs, r.serverPauseMs);
         combined.clientPauseMs = std::max(combined.clientPauseMs, r.clientPauseMs);
-        combined.serverWaitShare = std::max(combined.serverWaitShare, r.serverWaitShare);
-        combined.clientWaitShare = std::max(combined.clientWaitShare, r.clientWaitShare);
+        combined.serverWaitUs = std::max(combined.serverWaitUs, r.serverWaitUs);
+        combined.clientWaitUs = std::max(combined.clientWaitUs, r.clientWaitUs);
     }
     return combined;
 }
@@ -1231,10 +1233,8 @@ int main(int argc, char** argv) {
         if (!l.idle) {
             Row(s, "server: longest pause ms", l.ours.serverPauseMs, l.enet.serverPauseMs, "%.0f");
             Row(s, "clients: longest pause ms", l.ours.clientPauseMs, l.enet.clientPauseMs, "%.0f");
-            Row(s, "server: waiting for a CPU %", 100 * l.ours.serverWaitShare, 100 * l.enet.serverWaitShare,
-                "%.1f");
-            Row(s, "clients: waiting for a CPU %", 100 * l.ours.clientWaitShare, 100 * l.enet.clientWaitShare,
-                "%.1f");
+            Row(s, "server: mean wait for a CPU us", l.ours.serverWaitUs, l.enet.serverWaitUs, "%.0f");
+            Row(s, "clients: mean wait for a CPU us", l.ours.clientWaitUs, l.enet.clientWaitUs, "%.0f");
         }
         const bool failures =
             l.ours.deliveryErrors + l.enet.deliveryErrors + l.ours.connectFailures + l.enet.connectFailures !=
