@@ -267,11 +267,17 @@ bool NetPeer::SendNow(const uint8_t* data, uint32_t bitLength, PacketPriority pr
     if (data == nullptr || bitLength == 0 || !IsActive()) return false;
     if (!broadcast && target == UNASSIGNED_PLAYER_ID) return false;
     const Delivery delivery{priority, reliability, orderingChannel};
-    MutexLock lock(core_.slots.peerLock);
-    const uint64_t timeUs = core_.clock->NowUs();
-    if (broadcast)
-        return sender_.Broadcast(target, -1, OwnedPayload::CopyOf(data, bitLength), delivery, timeUs) != 0;
-    return sender_.SendTo(target, data, bitLength, delivery, timeUs);
+    bool sent = false;
+    {
+        MutexLock lock(core_.slots.peerLock);
+        const uint64_t timeUs = core_.clock->NowUs();
+        sent = broadcast ? sender_.Broadcast(target, -1, OwnedPayload::CopyOf(data, bitLength), delivery,
+                                             timeUs) != 0
+                         : sender_.SendTo(target, data, bitLength, delivery, timeUs);
+    }
+    // The channels have it now; the network thread puts it on the wire.
+    if (sent) wakeup_.Notify();
+    return sent;
 }
 
 bool NetPeer::QueueSend(const uint8_t* data, uint32_t bitLength, const Delivery& delivery, PlayerID target,
@@ -359,8 +365,11 @@ bool NetPeer::RpcToSlots(uint8_t rpcId, const BitStream* parameters, std::span<c
 
 void NetPeer::KickSlot(uint16_t slot) {
     if (!CanQueue() || slot >= core_.slots.Count()) return;
-    MutexLock lock(core_.slots.peerLock);
-    sender_.NotifyAndClose(slot, 0, core_.clock->NowUs());
+    {
+        MutexLock lock(core_.slots.peerLock);
+        sender_.NotifyAndClose(slot, 0, core_.clock->NowUs());
+    }
+    wakeup_.Notify();
 }
 
 // ---- closing -------------------------------------------------------------------------------------
@@ -377,9 +386,13 @@ void NetPeer::CloseConnection(PlayerID target, bool sendDisconnectionNotificatio
 void NetPeer::NotifyAndClose(PlayerID target, bool immediate, uint8_t orderingChannel) {
     if (target == UNASSIGNED_PLAYER_ID || !CanQueue()) return;
     if (immediate) {
-        MutexLock lock(core_.slots.peerLock);
-        const int32_t index = core_.slots.Find(target);
-        if (index >= 0) sender_.NotifyAndClose(uint32_t(index), orderingChannel, core_.clock->NowUs());
+        {
+            MutexLock lock(core_.slots.peerLock);
+            const int32_t index = core_.slots.Find(target);
+            if (index < 0) return;
+            sender_.NotifyAndClose(uint32_t(index), orderingChannel, core_.clock->NowUs());
+        }
+        wakeup_.Notify();
         return;
     }
     const uint8_t notice = ID_CONN_CLOSED;
@@ -537,18 +550,27 @@ bool NetPeer::RpcNow(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitL
     const uint64_t timeUs = core_.clock->NowUs();
     BitStream message;
     WriteRpcMessage(message, *uniqueId, data, bitLength, shiftTimestamp, NetTime(timeUs / 1000u));
-    MutexLock lock(core_.slots.peerLock);
-    return sender_.SendTo(target, message.GetData(), uint32_t(message.GetNumberOfBitsUsed()),
-                          Delivery{priority, reliability, orderingChannel}, timeUs);
+    bool sent = false;
+    {
+        MutexLock lock(core_.slots.peerLock);
+        sent = sender_.SendTo(target, message.GetData(), uint32_t(message.GetNumberOfBitsUsed()),
+                              Delivery{priority, reliability, orderingChannel}, timeUs);
+    }
+    if (sent) wakeup_.Notify();
+    return sent;
 }
 
 // ---- pings ---------------------------------------------------------------------------------------
 
 void NetPeer::PingNow(PlayerID target) {
     if (!IsActive()) return;
-    MutexLock lock(core_.slots.peerLock);
-    const int32_t index = core_.slots.Find(target);
-    if (index >= 0) sender_.Ping(uint32_t(index), core_.clock->NowUs());
+    {
+        MutexLock lock(core_.slots.peerLock);
+        const int32_t index = core_.slots.Find(target);
+        if (index < 0) return;
+        sender_.Ping(uint32_t(index), core_.clock->NowUs());
+    }
+    wakeup_.Notify();
 }
 
 void NetPeer::Ping(PlayerID target) {

@@ -31,7 +31,8 @@ void NetworkPass::Run() {
 }
 
 void NetworkPass::WaitForWork(int32_t timeoutMs) {
-    wakeup_.Wait(core_.socket, timeoutMs, kMinPassGapUs, [&] { return commands_.HasWaiting(); });
+    wakeup_.Wait(core_.socket, timeoutMs, kMinPassGapUs,
+                 [&] { return commands_.HasWaiting() || outgoing_.HasRequests(); });
 }
 
 void NetworkPass::ReadSocket() {

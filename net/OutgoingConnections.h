@@ -26,6 +26,8 @@ public:
     void Request(PlayerID target, const char* password, uint32_t passwordLength, NetTime now);
 
     // ---- network thread ----
+    // Whether attempts were queued that Run has not taken yet.
+    bool HasRequests() const { return requested_.Size() != 0; }
     // Takes the new attempts, sends the requests that are due, and gives up on those out of
     // tries (the user hears ID_CONN_ATTEMPT_FAILED).
     void Run(NetTime now);
