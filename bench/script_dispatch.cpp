@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "server/FilterScriptHost.h"
-#include "server/GameModeHost.h"
-#include "server/ScriptHostEnv.h"
+#include "server/hosts/FilterScriptHost.h"
+#include "server/hosts/GameModeHost.h"
+#include "server/hosts/ScriptHostEnv.h"
 #include "tools/vmasm/VmAsm.h"
 
 using namespace velt;
@@ -53,7 +53,7 @@ struct Scripts {
     Scripts() {
         std::vector<uint8_t> image;
         std::string error;
-        if (!vmAssemble(kScript, image, &error)) {
+        if (!VmAssemble(kScript, image, &error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             std::exit(1);
         }

@@ -47,6 +47,13 @@ function(velt_add_library name dir)
   endif()
 endfunction()
 
+# velt_add_server_library(<name> [<libs>...]): velt_add_library over the calling folder, made
+# part of velt_core, the whole game server that the program, the tests and the tools link.
+function(velt_add_server_library name)
+  velt_add_library(${name} ${CMAKE_CURRENT_SOURCE_DIR} ${ARGN})
+  target_link_libraries(velt_core INTERFACE ${name})
+endfunction()
+
 # velt_add_gtests(<label> <libs...>): one test program per *_test.cpp in the calling folder,
 # each registered with CTest under <label>.
 function(velt_add_gtests label)

@@ -7,17 +7,13 @@
 #include <cstring>
 #include <random>
 
+#include "common/LittleEndian.h"
+
 namespace velt {
 
 namespace {
 
 uint64_t Rotl(uint64_t v, int bits) { return (v << bits) | (v >> (64 - bits)); }
-
-uint64_t Load64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
 
 struct SipState {
     uint64_t v0, v1, v2, v3;
@@ -45,10 +41,6 @@ struct SipState {
     }
 };
 
-void PutLe(uint8_t* out, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out[i] = uint8_t(v >> (8 * i));
-}
-
 // Fills out from the kernel's generator; should that ever fail, from the library's, mixed with
 // the clock, which is weaker but still unknown to a remote system.
 void RandomBytes(uint8_t* out, size_t length) {
@@ -70,12 +62,12 @@ void RandomBytes(uint8_t* out, size_t length) {
 }  // namespace
 
 uint64_t SipHash24(const uint8_t key[16], const uint8_t* data, size_t length) {
-    const uint64_t k0 = Load64(key);
-    const uint64_t k1 = Load64(key + 8);
+    const uint64_t k0 = ReadU64(key);
+    const uint64_t k1 = ReadU64(key + 8);
     SipState s{k0 ^ 0x736f6d6570736575ull, k1 ^ 0x646f72616e646f6dull, k0 ^ 0x6c7967656e657261ull,
                k1 ^ 0x7465646279746573ull};
     const size_t whole = length / 8 * 8;
-    for (size_t i = 0; i < whole; i += 8) s.Absorb(Load64(data + i));
+    for (size_t i = 0; i < whole; i += 8) s.Absorb(ReadU64(data + i));
     uint64_t last = uint64_t(length & 0xFF) << 56;
     for (size_t i = whole; i < length; ++i) last |= uint64_t(data[i]) << (8 * (i - whole));
     s.Absorb(last);
@@ -90,10 +82,10 @@ void ConnectionCookie::SetKey(const uint8_t key[kKeyBytes]) { std::memcpy(key_, 
 
 uint16_t ConnectionCookie::InBucket(PlayerID sender, uint32_t seed, uint64_t bucket) const {
     uint8_t message[4 + 2 + 8 + 4];
-    PutLe(message, sender.binaryAddress, 4);
-    PutLe(message + 4, sender.port, 2);
-    PutLe(message + 6, bucket, 8);
-    PutLe(message + 14, seed, 4);
+    WriteU32(message, sender.binaryAddress);
+    WriteU16(message + 4, sender.port);
+    WriteU64(message + 6, bucket);
+    WriteU32(message + 14, seed);
     return uint16_t(SipHash24(key_, message, sizeof message));
 }
 

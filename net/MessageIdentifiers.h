@@ -46,7 +46,7 @@ enum MessageIdentifier : uint8_t {
     ID_ADVERTISE = 55,               // [55][at most 400 bytes] or [55][0]
     ID_SPLIT_PROGRESS = 92,          // [92][u32 received][u32 count][u32 piece 0 bytes][piece 0]
 
-    // The game's synchronisation packets (records in server/SyncRecords.h).
+    // The game's synchronisation packets (records in server/shared/SyncRecords.h).
     ID_VEHICLE_SYNC = 200,
     ID_AIM_SYNC = 203,
     ID_WEAPONS_UPDATE = 204,

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-#include "net/LittleEndian.h"
+#include "common/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 
 namespace velt {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "net/LittleEndian.h"
+#include "common/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 #include "net/NetworkPass.h"
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/LittleEndian.h"
 #include "net/Clock.h"
 
 namespace velt {
@@ -163,16 +164,16 @@ class WireWriter {
 public:
     explicit WireWriter(std::array<std::uint8_t, kNetworkStatisticsWireSize>& out) : out_(out) {}
     void U32(std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) out_[pos_++] = static_cast<std::uint8_t>(v >> (8 * i));
+        WriteU32(out_.data() + pos_, v);
+        pos_ += 4;
     }
     void U64(std::uint64_t v) {
-        for (int i = 0; i < 8; ++i) out_[pos_++] = static_cast<std::uint8_t>(v >> (8 * i));
+        WriteU64(out_.data() + pos_, v);
+        pos_ += 8;
     }
     void F64(double v) {
-        std::uint64_t bits;
-        static_assert(sizeof bits == sizeof v);
-        std::memcpy(&bits, &v, sizeof bits);
-        U64(bits);
+        WriteF64(out_.data() + pos_, v);
+        pos_ += 8;
     }
     std::size_t Position() const { return pos_; }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "net/LittleEndian.h"
+#include "common/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 
 namespace velt {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/LittleEndian.h"
 #include "net/ConstantTime.h"
-#include "net/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 
 namespace velt {

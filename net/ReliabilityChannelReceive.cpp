@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 #include "net/ReliabilityChannel.h"
 #include "net/ReliabilityChannelInternal.h"
@@ -20,10 +21,6 @@ constexpr size_t kGivenUpMemory = 8192;
 
 // Closes the one-second window once it has run out and returns the count of the last closed
 // one, which is what the limits are compared against.
-void PutU32(uint8_t* out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out[i] = uint8_t(v >> (8 * i));
-}
-
 uint32_t RollWindow(uint32_t& start, uint32_t& count, uint32_t& lastCount, uint32_t nowMs) {
     if (uint32_t(nowMs - start) >= kWindowMs) {
         lastCount = count;
@@ -533,9 +530,9 @@ void ReliabilityChannel::DeliverProgress(const SplitChannel& c) {
     progress->bitLength = bytes * 8;
     uint8_t* out = progress->data;
     out[0] = uint8_t(ID_SPLIT_PROGRESS);
-    PutU32(out + 1, c.pieces.Size());
-    PutU32(out + 5, c.count);
-    PutU32(out + 9, firstBytes);
+    WriteU32(out + 1, c.pieces.Size());
+    WriteU32(out + 5, c.count);
+    WriteU32(out + 9, firstBytes);
     std::memcpy(progress->data + 13, first->data, firstBytes);
     outputQueue_.Push(progress);
 }

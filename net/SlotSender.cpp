@@ -1,6 +1,6 @@
 #include "net/SlotSender.h"
 
-#include "net/LittleEndian.h"
+#include "common/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 
 namespace velt {

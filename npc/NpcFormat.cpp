@@ -1,9 +1,9 @@
 #include "npc/NpcFormat.h"
 
 #include <cmath>
-#include <cstring>
 
-#include "server/ScriptMemory.h"
+#include "server/runtime/ScriptMemory.h"
+#include "server/vm/vmlib_common.h"
 
 namespace velt {
 
@@ -59,7 +59,7 @@ struct Field {
 class Arguments {
 public:
     Arguments(VmInstance* vm, const cell* params, int32_t next)
-        : vm_(vm), params_(params), next_(next), count_(params[0] / 4) {}
+        : vm_(vm), params_(params), next_(next), count_(vmlib::ArgCount(vm, params)) {}
     bool Left() const { return next_ <= count_; }
     // The next argument's address; false when none is left.
     bool TakeAddress(cell& address) {
@@ -132,9 +132,7 @@ void PutUnsigned(Output& o, const Field& s, cell value, uint32_t base) {
 }
 
 void PutFloat(Output& o, const Field& s, cell bits) {
-    float f = 0.0f;
-    std::memcpy(&f, &bits, sizeof f);
-    double v = f;
+    double v = CellToFloat(bits);
     if (std::isnan(v)) {
         o.Write("NaN", 3);
         return;
@@ -207,7 +205,7 @@ void Convert(Output& o, const Field& s, char conversion, VmInstance* vm, Argumen
 int32_t NpcFormat(VmInstance* vm, const cell* params, int32_t formatIndex, char* out, size_t outSize) {
     if (out == nullptr || outSize == 0) return 0;
     Output o(out, outSize);
-    if (params == nullptr || vm == nullptr || formatIndex < 1 || formatIndex > params[0] / 4)
+    if (params == nullptr || vm == nullptr || formatIndex < 1 || formatIndex > vmlib::ArgCount(vm, params))
         return o.Finish();
 
     const cell format = params[formatIndex];

@@ -25,7 +25,7 @@ namespace velt {
 inline constexpr size_t kNpcFormatBufferSize = 4096;
 
 // Formats the text at params[formatIndex] with the values params[formatIndex + 1] up to the
-// native's argument count (params[0] / 4) into `out` (outSize bytes, at least 1). Returns the
+// native's argument count (vmlib::ArgCount) into `out` (outSize bytes, at least 1). Returns the
 // characters written; out[result] is 0. A format that cannot be read formats as empty.
 int32_t NpcFormat(VmInstance* vm, const cell* params, int32_t formatIndex, char* out, size_t outSize);
 

@@ -4,7 +4,7 @@
 
 #include "npc/NpcLog.h"
 #include "npc/NpcNatives.h"
-#include "server/CallbackDispatch.h"
+#include "server/runtime/CallbackDispatch.h"
 #include "server/vm/ScriptLoader.h"
 #include "server/vm/vmlib.h"
 

@@ -8,8 +8,8 @@
 #include <array>
 #include <cstdint>
 
-#include "server/ScriptIdentity.h"
-#include "server/SleepingMain.h"
+#include "server/runtime/ScriptIdentity.h"
+#include "server/runtime/SleepingMain.h"
 #include "server/vm/vm.h"
 
 namespace velt {

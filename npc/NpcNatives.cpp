@@ -5,7 +5,8 @@
 #include "npc/NpcFormat.h"
 #include "npc/NpcLog.h"
 #include "npc/net/netgame/NetGame.h"
-#include "server/ScriptMemory.h"
+#include "server/runtime/ScriptMemory.h"
+#include "server/vm/vmlib_common.h"
 
 namespace velt {
 
@@ -13,9 +14,10 @@ namespace {
 
 // The natives whose arguments must match exactly: a mismatch is reported and the call does nothing.
 // (The server's natives check a range instead, and only where they take variable arguments.)
-bool CheckCount(const cell* params, int32_t expected) {
-    if (ScriptArgCount(params) == expected) return true;
-    NpcLog("SCRIPT: Bad parameter count (Count is %d, Should be %d): ", ScriptArgCount(params), expected);
+bool CheckCount(VmInstance* vm, const cell* params, int32_t expected) {
+    const int32_t count = vmlib::ArgCount(vm, params);
+    if (count == expected) return true;
+    NpcLog("SCRIPT: Bad parameter count (Count is %d, Should be %d): ", count, expected);
     return false;
 }
 
@@ -34,7 +36,7 @@ int RegisterNpcNatives(VmInstance* inst) { return vm_Register(inst, kNatives, -1
 
 // format(output[], length, const format[], {Float,_}:...)
 cell NpcNative_format(VmInstance* vm, const cell* params) {
-    if (ScriptArgCount(params) < 3) return 0;
+    if (vmlib::ArgCount(vm, params) < 3) return 0;
     // One buffer for every call: formatting allocates nothing.
     static char buffer[kNpcFormatBufferSize];
     const int32_t length = NpcFormat(vm, params, 3, buffer, sizeof buffer);
@@ -44,7 +46,7 @@ cell NpcNative_format(VmInstance* vm, const cell* params) {
 
 // SetTimer(const funcname[], interval, repeating)
 cell NpcNative_SetTimer(VmInstance* vm, const cell* params) {
-    if (!CheckCount(params, 3)) return 0;
+    if (!CheckCount(vm, params, 3)) return 0;
     NetGame* game = TheNetGame();
     if (game == nullptr) return 0;
     char name[kTimerNameMax + 1];
@@ -53,8 +55,8 @@ cell NpcNative_SetTimer(VmInstance* vm, const cell* params) {
 }
 
 // KillTimer(timerid)
-cell NpcNative_KillTimer(VmInstance*, const cell* params) {
-    if (ScriptArgCount(params) < 1) return 0;
+cell NpcNative_KillTimer(VmInstance* vm, const cell* params) {
+    if (vmlib::ArgCount(vm, params) < 1) return 0;
     if (NetGame* game = TheNetGame()) game->Timers().KillTimer(params[1]);
     return 1;
 }

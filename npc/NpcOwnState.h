@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "server/SyncRecords.h"
-#include "server/VectorMath.h"
+#include "server/shared/SyncRecords.h"
+#include "server/shared/VectorMath.h"
 
 namespace velt {
 

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "server/SyncRecords.h"
-#include "server/VectorMath.h"
+#include "server/shared/SyncRecords.h"
+#include "server/shared/VectorMath.h"
 
 namespace velt {
 

@@ -11,7 +11,7 @@
 #include <functional>
 #include <utility>
 
-#include "server/ScriptTimers.h"
+#include "server/runtime/ScriptTimers.h"
 #include "server/vm/vm.h"
 
 namespace velt {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 #include "net/Random.h"
 #include "net/StringCompressor.h"
@@ -18,17 +19,15 @@ constexpr uint32_t kWrongPasswordBanMs = 1000;
 constexpr uint32_t kMaxCellUpdates = 255;
 
 void WriteSystemId(PlayerID system, char out[LightweightDatabaseServer::kSystemIdBytes]) {
-    const uint32_t address = system.binaryAddress;
-    for (int i = 0; i < 4; ++i) out[i] = char(uint8_t(address >> (8 * i)));
-    out[4] = char(uint8_t(system.port));
-    out[5] = char(uint8_t(system.port >> 8));
+    WriteU32(reinterpret_cast<uint8_t*>(out), system.binaryAddress);
+    WriteU16(reinterpret_cast<uint8_t*>(out) + 4, system.port);
 }
 
 bool ReadSystemId(const Table::Cell& cell, PlayerID& system) {
     if (cell.isEmpty || cell.ByteCount() != LightweightDatabaseServer::kSystemIdBytes) return false;
     const auto* b = reinterpret_cast<const uint8_t*>(cell.data);
-    system.binaryAddress = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-    system.port = uint16_t(b[4] | b[5] << 8);
+    system.binaryAddress = ReadU32(b);
+    system.port = ReadU16(b + 4);
     return true;
 }
 

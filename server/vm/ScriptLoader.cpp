@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/LittleEndian.h"
+
 namespace velt {
 
 namespace {
@@ -12,10 +14,6 @@ ScriptLogFunction g_log = nullptr;
 // Long enough for "gamemodes/" + a 254-character name + ".vmb".
 char g_currentPath[512] = "";
 
-uint32_t ReadU32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 // The header fields the loader itself trusts, checked before anything is allocated.
 struct HeaderSizes {
     size_t size = 0;      // bytes of the file that form the image
@@ -23,7 +21,7 @@ struct HeaderSizes {
 };
 
 int CheckHeader(const uint8_t* header, HeaderSizes& out) {
-    const uint16_t magic = uint16_t(header[4] | header[5] << 8);
+    const uint16_t magic = ReadU16(header + 4);
     if (magic != VM_MAGIC) return VM_ERR_FORMAT;
     const uint32_t size = ReadU32(header);
     const uint32_t stackTop = ReadU32(header + 24);

@@ -22,17 +22,17 @@ static_assert(kVmFusedFirst == OP_NUM_OPCODES, "fused tokens follow the instruct
 static_assert(OPF_END <= 256, "every token indexes the 256-entry handler table");
 }  // namespace
 
-const VmOpInfo& vmOpInfo(int op) { return kOps[op]; }
+const VmOpInfo& OpcodeInfo(int op) { return kOps[op]; }
 
-const VmFusedInfo& vmFusedInfo(int token) { return kFused[token - kVmFusedFirst]; }
+const VmFusedInfo& FusedOpcodeInfo(int token) { return kFused[token - kVmFusedFirst]; }
 
-int vmOpByName(const char* name) {
+int OpcodeByName(const char* name) {
     for (int i = 0; i < OP_NUM_OPCODES; ++i)
         if (std::strcmp(kOps[i].name, name) == 0) return i;
     return -1;
 }
 
-bool vmOpFallsThrough(int op) {
+bool OpcodeFallsThrough(int op) {
     switch (op) {
         case OP_NONE:
         case OP_RET:

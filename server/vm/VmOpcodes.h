@@ -171,9 +171,9 @@ struct VmOpInfo {
 };
 
 // Name and operand layout of opcode `op` (0 <= op < OP_NUM_OPCODES).
-const VmOpInfo& vmOpInfo(int op);
+const VmOpInfo& OpcodeInfo(int op);
 // The opcode with assembler name `name`, or -1.
-int vmOpByName(const char* name);
+int OpcodeByName(const char* name);
 
 // Fused instructions. The loader rewrites the opcode cell at the head of a common compiler
 // sequence into one of these tokens, so a hot loop pays one dispatch where it paid three or four.
@@ -243,12 +243,12 @@ struct VmFusedInfo {
 constexpr int kVmFusedFirst = OPF_BEFORE_FIRST + 1;
 constexpr int kVmFusedCount = OPF_END - kVmFusedFirst;
 // The sequence of fused token `token` (kVmFusedFirst <= token < OPF_END).
-const VmFusedInfo& vmFusedInfo(int token);
+const VmFusedInfo& FusedOpcodeInfo(int token);
 
 // True when execution can go on to the next instruction after `op`: an image whose last
 // instruction is one of these would run off the end of its code, so the loader refuses it.
 // HALT, the native calls and BREAK are not counted: they resume at the next instruction only
 // through paths that check the code end at run time.
-bool vmOpFallsThrough(int op);
+bool OpcodeFallsThrough(int op);
 
 }  // namespace velt

@@ -6,6 +6,7 @@
 // live in a per-instance table indexed by native number; the opcode cells of the code keep their
 // opcode numbers (token-threaded dispatch), and every jump operand stays code-relative.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -13,6 +14,10 @@ namespace velt {
 
 using cell = int32_t;
 using ucell = uint32_t;
+
+// Floats travel in cells as their IEEE-754 single-precision bits.
+inline float CellToFloat(cell c) { return std::bit_cast<float>(c); }
+inline cell FloatToCell(float f) { return std::bit_cast<cell>(f); }
 
 // ---------------------------------------------------------------------------------------------
 // Error codes and their texts.
@@ -94,8 +99,8 @@ struct VmFileHeader {
     int32_t nametable = 0;
 
     // Reads / writes the 56 header bytes at p.
-    static VmFileHeader read(const uint8_t* p);
-    void write(uint8_t* p) const;
+    static VmFileHeader Read(const uint8_t* p);
+    void Write(uint8_t* p) const;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -139,10 +144,10 @@ struct VmInstance {
 
     // Host-side tables that cannot live in 32-bit cells. Allocated by vm_Init / vm_Clone and
     // released by vm_Teardown, which every host calls before it frees the image.
-    VmNative* native_table;  // bound natives, by native index
-    int32_t native_count;
-    int32_t code_size;      // dat - cod, in bytes
-    uint32_t* code_starts;  // one bit per code cell: an instruction starts there
+    VmNative* nativeTable;  // bound natives, by native index
+    int32_t nativeCount;
+    int32_t codeSize;      // dat - cod, in bytes
+    uint32_t* codeStarts;  // one bit per code cell: an instruction starts there
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -157,8 +162,8 @@ int vm_Teardown(VmInstance* inst);
 
 // Loader convenience for hosts and tools: checks the file bytes (length, magic, size), allocates
 // a zero-filled block of stack_top bytes, copies the file in and runs vm_Init. On failure nothing
-// stays allocated and inst->image is null. `max_block` (0 = no limit) caps the block size (16).
-int vm_LoadImage(VmInstance* inst, const void* file, size_t length, size_t max_block = 0);
+// stays allocated and inst->image is null. `maxBlock` (0 = no limit) caps the block size (16).
+int vm_LoadImage(VmInstance* inst, const void* file, size_t length, size_t maxBlock = 0);
 // vm_Teardown, then frees a block allocated by vm_LoadImage and clears inst->image.
 void vm_FreeImage(VmInstance* inst);
 
@@ -172,7 +177,7 @@ int vm_Exec(VmInstance* inst, cell* retval, int index);
 // ---------------------------------------------------------------------------------------------
 // Header and sizes.
 int vm_HeaderFlags(VmInstance* inst, uint16_t* flags);
-int vm_MemorySizes(VmInstance* inst, long* code_size, long* data_size, long* stack_heap);
+int vm_MemorySizes(VmInstance* inst, long* codeSize, long* dataSize, long* stackHeap);
 int vm_NameLength(VmInstance* inst, int* length);
 uint16_t* vm_Align16(uint16_t* v);
 uint32_t* vm_Align32(uint32_t* v);
@@ -190,8 +195,8 @@ int vm_NumPubVars(VmInstance* inst, int* count);
 int vm_GetPubVar(VmInstance* inst, int index, char* name, cell* address);
 int vm_LookupPubVar(VmInstance* inst, const char* name, cell* address);
 int vm_NumTags(VmInstance* inst, int* count);
-int vm_GetTag(VmInstance* inst, int index, char* name, cell* tag_id);
-int vm_FindTagId(VmInstance* inst, cell tag_id, char* name);
+int vm_GetTag(VmInstance* inst, int index, char* name, cell* tagId);
+int vm_FindTagId(VmInstance* inst, cell tagId, char* name);
 
 // Binding natives.
 int vm_Register(VmInstance* inst, const VmNativeEntry* list, int count);
@@ -202,28 +207,28 @@ int vm_RaiseError(VmInstance* inst, int error);
 int vm_SetDebugHook(VmInstance* inst, VmDebugHook hook);
 
 // Memory and arguments.
-int vm_Allot(VmInstance* inst, int cells, cell* script_addr, cell** host_addr);
-int vm_Unallot(VmInstance* inst, cell script_addr);
+int vm_Allot(VmInstance* inst, int cells, cell* scriptAddr, cell** hostAddr);
+int vm_Unallot(VmInstance* inst, cell scriptAddr);
 int vm_PushCell(VmInstance* inst, cell value);
-int vm_PushArray(VmInstance* inst, cell* script_addr, cell** host_addr, const cell* array, int count);
-int vm_PushString(VmInstance* inst, cell* script_addr, cell** host_addr, const void* text, int packed,
+int vm_PushArray(VmInstance* inst, cell* scriptAddr, cell** hostAddr, const cell* array, int count);
+int vm_PushString(VmInstance* inst, cell* scriptAddr, cell** hostAddr, const void* text, int packed,
                   int wide);
 // Host pointer of one script address: 5 (and null) when it is negative, at or above stack_top,
 // inside the free space between heap and stack, or not cell-aligned (script data is cells; a
 // string scanned from an unaligned address could run past the end of the block).
-int vm_GetAddr(VmInstance* inst, cell script_addr, cell** host_addr);
+int vm_GetAddr(VmInstance* inst, cell scriptAddr, cell** hostAddr);
 // The checked form for natives that read or write more than one cell: validates the whole range
-// [script_addr, script_addr + bytes) (computed in 64 bits) against the block end and the free
+// [scriptAddr, scriptAddr + bytes) (computed in 64 bits) against the block end and the free
 // space between heap and stack, and gives 5 and null when any byte of it is outside. `bytes` 0
 // validates the address alone; negative sizes give 5. The address may be any byte (the pointer
 // is then not cell-aligned: access it through memcpy). Natives that read or write arrays or
 // strings of a known size in script memory go through this before the first access.
-int vm_GetAddrRange(VmInstance* inst, cell script_addr, int64_t bytes, cell** host_addr);
+int vm_GetAddrRange(VmInstance* inst, cell scriptAddr, int64_t bytes, cell** hostAddr);
 
 // Strings. `wide` texts are arrays of 32-bit characters (wchar_t on this platform).
 int vm_StrLen(const cell* cstr, int* length);
-int vm_SetString(cell* dest, const void* source, int packed, int wide, size_t size_cells);
-int vm_ReadString(void* dest, const cell* source, int wide, size_t size_chars);
+int vm_SetString(cell* dest, const void* source, int packed, int wide, size_t sizeCells);
+int vm_ReadString(void* dest, const cell* source, int wide, size_t sizeChars);
 int vm_UTF8Get(const char* text, const char** end, cell* value);
 int vm_UTF8Put(char* buffer, char** end, int room, cell value);
 int vm_UTF8Len(const cell* cstr, int* length);

@@ -17,21 +17,21 @@ namespace {
 
 constexpr int kNotFoundIndex = 0x7FFFFFFF;
 
-bool loaded(const VmInstance* inst) { return inst && inst->image; }
+bool Loaded(const VmInstance* inst) { return inst && inst->image; }
 
-int count(VmInstance* inst, TableKind kind, int* out) {
+int Count(VmInstance* inst, TableKind kind, int* out) {
     *out = 0;
-    if (!loaded(inst)) return VM_ERR_INIT;
-    *out = table(inst->image, kind).count;
+    if (!Loaded(inst)) return VM_ERR_INIT;
+    *out = Table(inst->image, kind).count;
     return VM_ERR_NONE;
 }
 
 // Bisection over a table sorted by name (byte order).
-int bisect(const uint8_t* image, const VmTable& t, const char* name) {
+int Bisect(const uint8_t* image, const VmTable& t, const char* name) {
     int lo = 0, hi = t.count - 1;
     while (lo <= hi) {
         int mid = lo + (hi - lo) / 2;
-        int c = std::strcmp(entryName(image, t.entry(mid)), name);
+        int c = std::strcmp(EntryName(image, t.Entry(mid)), name);
         if (c < 0)
             lo = mid + 1;
         else if (c > 0)
@@ -82,27 +82,27 @@ const char* vm_ErrorText(int code) {
 
 int vm_HeaderFlags(VmInstance* inst, uint16_t* flags) {
     *flags = 0;
-    if (int err = checkHeader(inst)) return err;
-    *flags = rd16(inst->image + 8);
+    if (int err = CheckHeader(inst)) return err;
+    *flags = ReadU16(inst->image + 8);
     return VM_ERR_NONE;
 }
 
-int vm_MemorySizes(VmInstance* inst, long* code_size, long* data_size, long* stack_heap) {
-    if (int err = checkHeader(inst)) return err;
-    VmFileHeader h = VmFileHeader::read(inst->image);
-    if (code_size) *code_size = long(h.dat) - h.cod;
-    if (data_size) *data_size = long(h.hea) - h.dat;
-    if (stack_heap) *stack_heap = long(h.stack_top) - h.hea;
+int vm_MemorySizes(VmInstance* inst, long* codeSize, long* dataSize, long* stackHeap) {
+    if (int err = CheckHeader(inst)) return err;
+    VmFileHeader h = VmFileHeader::Read(inst->image);
+    if (codeSize) *codeSize = long(h.dat) - h.cod;
+    if (dataSize) *dataSize = long(h.hea) - h.dat;
+    if (stackHeap) *stackHeap = long(h.stack_top) - h.hea;
     return VM_ERR_NONE;
 }
 
 int vm_NameLength(VmInstance* inst, int* length) {
     *length = 0;
-    if (!loaded(inst)) return VM_ERR_INIT;
-    VmFileHeader h = VmFileHeader::read(inst->image);
+    if (!Loaded(inst)) return VM_ERR_INIT;
+    VmFileHeader h = VmFileHeader::Read(inst->image);
     if (h.defsize == VM_DEFSIZE_NAMETABLE) {
         if (h.file_version < 7) return VM_ERR_FORMAT;
-        *length = rd16(inst->image + h.nametable);
+        *length = ReadU16(inst->image + h.nametable);
     } else {
         *length = h.defsize - 4;
     }
@@ -116,48 +116,48 @@ int vm_JitSetup(VmInstance*, void*, void*) { return VM_ERR_INIT_JIT; }
 // ---------------------------------------------------------------------------------------------
 // Publics, natives, public variables, tags.
 
-int vm_CountPublics(VmInstance* inst, int* n) { return count(inst, TableKind::Publics, n); }
-int vm_NumNatives(VmInstance* inst, int* n) { return count(inst, TableKind::Natives, n); }
-int vm_NumPubVars(VmInstance* inst, int* n) { return count(inst, TableKind::PubVars, n); }
+int vm_CountPublics(VmInstance* inst, int* n) { return Count(inst, TableKind::Publics, n); }
+int vm_NumNatives(VmInstance* inst, int* n) { return Count(inst, TableKind::Natives, n); }
+int vm_NumPubVars(VmInstance* inst, int* n) { return Count(inst, TableKind::PubVars, n); }
 
 int vm_NumTags(VmInstance* inst, int* n) {
     *n = 0;
-    if (!loaded(inst)) return VM_ERR_INIT;
+    if (!Loaded(inst)) return VM_ERR_INIT;
     if (inst->image[6] < 5) return VM_ERR_VERSION;
-    return count(inst, TableKind::Tags, n);
+    return Count(inst, TableKind::Tags, n);
 }
 
 int vm_GetPublic(VmInstance* inst, int index, char* name) {
-    if (!loaded(inst)) return VM_ERR_INIT;
-    VmTable t = table(inst->image, TableKind::Publics);
+    if (!Loaded(inst)) return VM_ERR_INIT;
+    VmTable t = Table(inst->image, TableKind::Publics);
     if (index < 0 || index >= t.count) return VM_ERR_INDEX;
-    std::strcpy(name, entryName(inst->image, t.entry(index)));
+    std::strcpy(name, EntryName(inst->image, t.Entry(index)));
     return VM_ERR_NONE;
 }
 
 int vm_LookupPublic(VmInstance* inst, const char* name, int* index) {
     *index = kNotFoundIndex;
-    if (!loaded(inst)) return VM_ERR_INIT;
-    int i = bisect(inst->image, table(inst->image, TableKind::Publics), name);
+    if (!Loaded(inst)) return VM_ERR_INIT;
+    int i = Bisect(inst->image, Table(inst->image, TableKind::Publics), name);
     if (i < 0) return VM_ERR_NOTFOUND;
     *index = i;
     return VM_ERR_NONE;
 }
 
 int vm_GetNative(VmInstance* inst, int index, char* name) {
-    if (!loaded(inst)) return VM_ERR_INIT;
-    VmTable t = table(inst->image, TableKind::Natives);
+    if (!Loaded(inst)) return VM_ERR_INIT;
+    VmTable t = Table(inst->image, TableKind::Natives);
     if (index < 0 || index >= t.count) return VM_ERR_INDEX;
-    std::strcpy(name, entryName(inst->image, t.entry(index)));
+    std::strcpy(name, EntryName(inst->image, t.Entry(index)));
     return VM_ERR_NONE;
 }
 
 int vm_LookupNative(VmInstance* inst, const char* name, int* index) {
     *index = kNotFoundIndex;
-    if (!loaded(inst)) return VM_ERR_INIT;
-    VmTable t = table(inst->image, TableKind::Natives);
+    if (!Loaded(inst)) return VM_ERR_INIT;
+    VmTable t = Table(inst->image, TableKind::Natives);
     for (int i = 0; i < t.count; ++i) {
-        if (std::strcmp(entryName(inst->image, t.entry(i)), name) == 0) {
+        if (std::strcmp(EntryName(inst->image, t.Entry(i)), name) == 0) {
             *index = i;
             return VM_ERR_NONE;
         }
@@ -166,53 +166,53 @@ int vm_LookupNative(VmInstance* inst, const char* name, int* index) {
 }
 
 int vm_GetPubVar(VmInstance* inst, int index, char* name, cell* address) {
-    if (!loaded(inst)) return VM_ERR_INIT;
-    VmTable t = table(inst->image, TableKind::PubVars);
+    if (!Loaded(inst)) return VM_ERR_INIT;
+    VmTable t = Table(inst->image, TableKind::PubVars);
     if (index < 0 || index >= t.count) return VM_ERR_INDEX;
-    std::strcpy(name, entryName(inst->image, t.entry(index)));
-    *address = cell(rd32(t.entry(index)));
+    std::strcpy(name, EntryName(inst->image, t.Entry(index)));
+    *address = cell(ReadU32(t.Entry(index)));
     return VM_ERR_NONE;
 }
 
 int vm_LookupPubVar(VmInstance* inst, const char* name, cell* address) {
     *address = 0;
-    if (!loaded(inst)) return VM_ERR_INIT;
-    VmTable t = table(inst->image, TableKind::PubVars);
-    int i = bisect(inst->image, t, name);
+    if (!Loaded(inst)) return VM_ERR_INIT;
+    VmTable t = Table(inst->image, TableKind::PubVars);
+    int i = Bisect(inst->image, t, name);
     if (i < 0) return VM_ERR_NOTFOUND;
-    *address = cell(rd32(t.entry(i)));
+    *address = cell(ReadU32(t.Entry(i)));
     return VM_ERR_NONE;
 }
 
-int vm_GetTag(VmInstance* inst, int index, char* name, cell* tag_id) {
+int vm_GetTag(VmInstance* inst, int index, char* name, cell* tagId) {
     *name = '\0';
-    *tag_id = 0;
-    if (!loaded(inst)) return VM_ERR_INIT;
+    *tagId = 0;
+    if (!Loaded(inst)) return VM_ERR_INIT;
     if (inst->image[6] < 5) return VM_ERR_VERSION;
-    VmTable t = table(inst->image, TableKind::Tags);
+    VmTable t = Table(inst->image, TableKind::Tags);
     if (index < 0 || index >= t.count) return VM_ERR_INDEX;
-    std::strcpy(name, entryName(inst->image, t.entry(index)));
-    *tag_id = cell(rd32(t.entry(index)));
+    std::strcpy(name, EntryName(inst->image, t.Entry(index)));
+    *tagId = cell(ReadU32(t.Entry(index)));
     return VM_ERR_NONE;
 }
 
-int vm_FindTagId(VmInstance* inst, cell tag_id, char* name) {
+int vm_FindTagId(VmInstance* inst, cell tagId, char* name) {
     *name = '\0';
-    if (!loaded(inst)) return VM_ERR_INIT;
-    VmTable t = table(inst->image, TableKind::Tags);
+    if (!Loaded(inst)) return VM_ERR_INIT;
+    VmTable t = Table(inst->image, TableKind::Tags);
     // Bisection is only meaningful over strictly ascending ids; a table that is not gives "absent".
     for (int i = 1; i < t.count; ++i)
-        if (rd32(t.entry(i - 1)) >= rd32(t.entry(i))) return VM_ERR_NOTFOUND;
+        if (ReadU32(t.Entry(i - 1)) >= ReadU32(t.Entry(i))) return VM_ERR_NOTFOUND;
     int lo = 0, hi = t.count - 1;
     while (lo <= hi) {
         int mid = lo + (hi - lo) / 2;
-        ucell id = rd32(t.entry(mid));
-        if (id < ucell(tag_id))
+        ucell id = ReadU32(t.Entry(mid));
+        if (id < ucell(tagId))
             lo = mid + 1;
-        else if (id > ucell(tag_id))
+        else if (id > ucell(tagId))
             hi = mid - 1;
         else {
-            std::strcpy(name, entryName(inst->image, t.entry(mid)));
+            std::strcpy(name, EntryName(inst->image, t.Entry(mid)));
             return VM_ERR_NONE;
         }
     }
@@ -223,23 +223,23 @@ int vm_FindTagId(VmInstance* inst, cell tag_id, char* name) {
 // Binding natives.
 
 int vm_Register(VmInstance* inst, const VmNativeEntry* list, int rows) {
-    if (!loaded(inst) || !(inst->flags & VMF_RELOCATED)) return VM_ERR_INIT;
-    VmTable t = table(inst->image, TableKind::Natives);
+    if (!Loaded(inst) || !(inst->flags & VMF_RELOCATED)) return VM_ERR_INIT;
+    VmTable t = Table(inst->image, TableKind::Natives);
     bool missing = false;
-    for (int i = 0; i < t.count && i < inst->native_count; ++i) {
+    for (int i = 0; i < t.count && i < inst->nativeCount; ++i) {
         // The instance's own table says what is bound: a clone shares the file's cells.
-        if (inst->native_table[i]) continue;
-        const char* name = entryName(inst->image, t.entry(i));
+        if (inst->nativeTable[i]) continue;
+        const char* name = EntryName(inst->image, t.Entry(i));
         for (int r = 0; list && (rows == -1 || r < rows); ++r) {
             if (!list[r].name) break;
             if (std::strcmp(list[r].name, name) != 0) continue;
             if (list[r].func) {
-                inst->native_table[i] = list[r].func;
-                wr32(const_cast<uint8_t*>(t.entry(i)), ucell(i) + 1);
+                inst->nativeTable[i] = list[r].func;
+                WriteU32(const_cast<uint8_t*>(t.Entry(i)), ucell(i) + 1);
             }
             break;
         }
-        if (!inst->native_table[i]) missing = true;
+        if (!inst->nativeTable[i]) missing = true;
     }
     if (missing) return VM_ERR_NOTFOUND;
     inst->flags |= VMF_NATIVES_READY;
@@ -259,16 +259,16 @@ int vm_SetCallback(VmInstance* inst, VmNativeDispatch dispatch) {
 }
 
 int vm_Callback(VmInstance* inst, int index, cell* result, const cell* params) {
-    if (index < 0 || index >= inst->native_count || !inst->native_table[index]) return VM_ERR_NOTFOUND;
-    VmNative func = inst->native_table[index];
+    if (index < 0 || index >= inst->nativeCount || !inst->nativeTable[index]) return VM_ERR_NOTFOUND;
+    VmNative func = inst->nativeTable[index];
     if (inst->direct_native_op) {
         // Patch only a real SYSREQ.C that carries this index: the cell before CIP may also be the
         // opcode of a SYSREQ.PRI, or an operand of something else entirely.
         const int64_t at = int64_t(inst->cip) - 8;
-        uint8_t* code = codeBase(inst);
-        if (at >= 0 && isInstructionStart(inst, ucell(at)) && ldc(code + at) == OP_SYSREQ_C &&
-            ldc(code + at + 4) == index) {
-            stc(code + at, VM_OP_SYSREQ_D);
+        uint8_t* code = CodeBase(inst);
+        if (at >= 0 && IsInstructionStart(inst, ucell(at)) && LoadBlockCell(code + at) == OP_SYSREQ_C &&
+            LoadBlockCell(code + at + 4) == index) {
+            StoreBlockCell(code + at, VM_OP_SYSREQ_D);
         }
     }
     inst->error_code = 0;
@@ -289,20 +289,20 @@ int vm_SetDebugHook(VmInstance* inst, VmDebugHook hook) {
 // ---------------------------------------------------------------------------------------------
 // Memory and arguments.
 
-int vm_Allot(VmInstance* inst, int cells, cell* script_addr, cell** host_addr) {
+int vm_Allot(VmInstance* inst, int cells, cell* scriptAddr, cell** hostAddr) {
     if (cells < 0) return VM_ERR_PARAMS;
     if (inst->heap < inst->heap_low || inst->stack > inst->stack_top || (inst->heap & 3) != 0)
         return VM_ERR_MEMORY;
     if (int64_t(inst->stack) - inst->heap - int64_t(cells) * 4 < 64) return VM_ERR_MEMORY;
-    *script_addr = inst->heap;
-    *host_addr = reinterpret_cast<cell*>(dataBase(inst) + inst->heap);
+    *scriptAddr = inst->heap;
+    *hostAddr = reinterpret_cast<cell*>(DataBase(inst) + inst->heap);
     inst->heap += cells * 4;
     return VM_ERR_NONE;
 }
 
-int vm_Unallot(VmInstance* inst, cell script_addr) {
+int vm_Unallot(VmInstance* inst, cell scriptAddr) {
     // Never below the initialised data: a later allotment there would overwrite globals.
-    if (script_addr >= inst->heap_low && script_addr < inst->heap) inst->heap = script_addr;
+    if (scriptAddr >= inst->heap_low && scriptAddr < inst->heap) inst->heap = scriptAddr;
     return VM_ERR_NONE;
 }
 
@@ -310,22 +310,22 @@ int vm_PushCell(VmInstance* inst, cell value) {
     if (inst->stack > inst->stack_top) return VM_ERR_STACKLOW;
     if (int64_t(inst->stack) < int64_t(inst->heap) + 64) return VM_ERR_STACKERR;
     inst->stack -= 4;
-    stc(dataBase(inst) + inst->stack, value);
+    StoreBlockCell(DataBase(inst) + inst->stack, value);
     inst->pushed_args += 1;
     return VM_ERR_NONE;
 }
 
-int vm_PushArray(VmInstance* inst, cell* script_addr, cell** host_addr, const cell* array, int n) {
+int vm_PushArray(VmInstance* inst, cell* scriptAddr, cell** hostAddr, const cell* array, int n) {
     cell addr;
     cell* ptr;
     if (int err = vm_Allot(inst, n, &addr, &ptr)) return err;
     if (n > 0) std::memcpy(ptr, array, size_t(n) * sizeof(cell));
-    if (script_addr) *script_addr = addr;
-    if (host_addr) *host_addr = ptr;
+    if (scriptAddr) *scriptAddr = addr;
+    if (hostAddr) *hostAddr = ptr;
     return vm_PushCell(inst, addr);
 }
 
-int vm_PushString(VmInstance* inst, cell* script_addr, cell** host_addr, const void* text, int packed,
+int vm_PushString(VmInstance* inst, cell* scriptAddr, cell** hostAddr, const void* text, int packed,
                   int wide) {
     static_assert(sizeof(wchar_t) == 4, "wide script strings are 32-bit characters");
     size_t len =
@@ -336,32 +336,32 @@ int vm_PushString(VmInstance* inst, cell* script_addr, cell** host_addr, const v
     cell* ptr;
     if (int err = vm_Allot(inst, int(cells), &addr, &ptr)) return err;
     vm_SetString(ptr, text, packed, wide, 0x7FFFFFFF);
-    if (script_addr) *script_addr = addr;
-    if (host_addr) *host_addr = ptr;
+    if (scriptAddr) *scriptAddr = addr;
+    if (hostAddr) *hostAddr = ptr;
     return vm_PushCell(inst, addr);
 }
 
-int vm_GetAddr(VmInstance* inst, cell script_addr, cell** host_addr) {
+int vm_GetAddr(VmInstance* inst, cell scriptAddr, cell** hostAddr) {
     // Unaligned addresses are refused here: the string functions scan from this pointer until a
     // zero cell, and from an unaligned start that scan would straddle the sentinel cell and run
     // past the block. Byte-exact work goes through vm_GetAddrRange, which bounds the whole range.
-    if ((script_addr & 3) != 0) {
-        *host_addr = nullptr;
+    if ((scriptAddr & 3) != 0) {
+        *hostAddr = nullptr;
         return VM_ERR_MEMACCESS;
     }
-    return vm_GetAddrRange(inst, script_addr, 0, host_addr);
+    return vm_GetAddrRange(inst, scriptAddr, 0, hostAddr);
 }
 
-int vm_GetAddrRange(VmInstance* inst, cell script_addr, int64_t bytes, cell** host_addr) {
-    *host_addr = nullptr;
-    const int64_t a = script_addr, end = a + bytes;
+int vm_GetAddrRange(VmInstance* inst, cell scriptAddr, int64_t bytes, cell** hostAddr) {
+    *hostAddr = nullptr;
+    const int64_t a = scriptAddr, end = a + bytes;
     if (a < 0 || a >= inst->stack_top || bytes < 0) return VM_ERR_MEMACCESS;
     if (a >= inst->heap && a < inst->stack) return VM_ERR_MEMACCESS;
     if (bytes > 0) {
         if (end > inst->stack_top) return VM_ERR_MEMACCESS;
         if (a < inst->heap && end > inst->heap) return VM_ERR_MEMACCESS;  // runs into the free space
     }
-    *host_addr = reinterpret_cast<cell*>(dataBase(inst) + a);
+    *hostAddr = reinterpret_cast<cell*>(DataBase(inst) + a);
     return VM_ERR_NONE;
 }
 
@@ -396,33 +396,33 @@ int vm_SetUserData(VmInstance* inst, int32_t tag, void* ptr) {
 // ---------------------------------------------------------------------------------------------
 // Cloning.
 
-int vm_Clone(VmInstance* clone, VmInstance* source, void* data_block) {
+int vm_Clone(VmInstance* clone, VmInstance* source, void* dataBlock) {
     if (!source) return VM_ERR_FORMAT;
-    if (!clone || !data_block) return VM_ERR_PARAMS;
+    if (!clone || !dataBlock) return VM_ERR_PARAMS;
     if (!(source->flags & VMF_RELOCATED)) return VM_ERR_INIT;
-    if (int err = checkHeader(source)) return err;
-    const VmFileHeader h = VmFileHeader::read(source->image);
+    if (int err = CheckHeader(source)) return err;
+    const VmFileHeader h = VmFileHeader::Read(source->image);
 
     VmNative* natives = nullptr;
     uint32_t* starts = nullptr;
-    const size_t start_words = (size_t(source->code_size) / 4 + 31) / 32;
-    if (source->native_count > 0) {
-        natives = static_cast<VmNative*>(std::malloc(size_t(source->native_count) * sizeof(VmNative)));
+    const size_t startWords = (size_t(source->codeSize) / 4 + 31) / 32;
+    if (source->nativeCount > 0) {
+        natives = static_cast<VmNative*>(std::malloc(size_t(source->nativeCount) * sizeof(VmNative)));
         if (!natives) return VM_ERR_MEMORY;
-        std::memcpy(natives, source->native_table, size_t(source->native_count) * sizeof(VmNative));
+        std::memcpy(natives, source->nativeTable, size_t(source->nativeCount) * sizeof(VmNative));
     }
-    if (start_words > 0) {
-        starts = static_cast<uint32_t*>(std::malloc(start_words * sizeof(uint32_t)));
+    if (startWords > 0) {
+        starts = static_cast<uint32_t*>(std::malloc(startWords * sizeof(uint32_t)));
         if (!starts) {
             std::free(natives);
             return VM_ERR_MEMORY;
         }
-        std::memcpy(starts, source->code_starts, start_words * sizeof(uint32_t));
+        std::memcpy(starts, source->codeStarts, startWords * sizeof(uint32_t));
     }
 
-    uint8_t* data = static_cast<uint8_t*>(data_block);
+    uint8_t* data = static_cast<uint8_t*>(dataBlock);
     const size_t init = size_t(h.hea - h.dat), block = size_t(h.stack_top - h.dat);
-    std::memcpy(data, dataBase(source), init);
+    std::memcpy(data, DataBase(source), init);
     std::memset(data + init, 0, block - init);  // free space and the sentinel cell
 
     clone->image = source->image;
@@ -433,10 +433,10 @@ int vm_Clone(VmInstance* clone, VmInstance* source, void* data_block) {
     if (!clone->debug_hook) clone->debug_hook = source->debug_hook;
     clone->flags = source->flags;
     clone->direct_native_op = source->direct_native_op;
-    clone->native_table = natives;
-    clone->native_count = source->native_count;
-    clone->code_size = source->code_size;
-    clone->code_starts = starts;
+    clone->nativeTable = natives;
+    clone->nativeCount = source->nativeCount;
+    clone->codeSize = source->codeSize;
+    clone->codeStarts = starts;
     return VM_ERR_NONE;
 }
 

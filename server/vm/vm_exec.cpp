@@ -21,7 +21,7 @@ using namespace vm_internal;
 
 #ifdef VELT_VM_STEP_BUDGET
 namespace vm_internal {
-int64_t g_step_budget = -1;
+int64_t g_stepBudget = -1;
 }
 #endif
 
@@ -29,7 +29,7 @@ namespace {
 
 // Floored division: the remainder takes the sign of the divisor. INT32_MIN / -1 wraps to
 // INT32_MIN with remainder 0 instead of trapping.
-inline void floorDiv(cell num, cell den, cell& quot, cell& rem) {
+inline void FloorDiv(cell num, cell den, cell& quot, cell& rem) {
     if (den == -1) {
         quot = cell(0u - ucell(num));
         rem = 0;
@@ -65,41 +65,41 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
     static_assert(sizeof handlers / sizeof handlers[0] == 256, "one handler for every token");
 
     // Not const: PIN() names them as register operands.
-    uint8_t* code = codeBase(inst);
-    uint8_t* data = dataBase(inst);
-    const uint8_t* const code_end = code + inst->code_size;
+    uint8_t* code = CodeBase(inst);
+    uint8_t* data = DataBase(inst);
+    const uint8_t* const codeEnd = code + inst->codeSize;
     cell stp = inst->stack_top;
     const cell hlw = inst->heap_low;
-    const cell hdr_cod = cell(rd32(inst->image + 12));
-    const cell hdr_dat = cell(rd32(inst->image + 16));
+    const cell hdrCod = cell(ReadU32(inst->image + 12));
+    const cell hdrDat = cell(ReadU32(inst->image + 16));
 
     cell pri = 0, alt = 0, frm = 0;
     cell hea = inst->heap, stk = inst->stack;
-    cell reset_hea = hea, reset_stk = stk;
+    cell resetHea = hea, resetStk = stk;
     const uint8_t* cip = nullptr;
     int err = VM_ERR_NONE;
     cell nidx = 0;
     // The instance and the result pointer serve only the cold paths (native calls, BREAK, HALT,
     // errors): they wait in the stack frame, so the machine registers go to the hot state.
-    VmInstance* volatile cold_inst = inst;
-    cell* volatile cold_retval = retval;
+    VmInstance* volatile coldInst = inst;
+    cell* volatile coldRetval = retval;
 
     if (index == VM_EXEC_CONTINUE) {
         frm = inst->frame;
         pri = inst->reg_pri;
         alt = inst->reg_alt;
-        reset_stk = inst->resume_stack;
-        reset_hea = inst->resume_heap;
-        if (!isInstructionStart(inst, ucell(inst->cip))) return VM_ERR_MEMACCESS;
+        resetStk = inst->resume_stack;
+        resetHea = inst->resume_heap;
+        if (!IsInstructionStart(inst, ucell(inst->cip))) return VM_ERR_MEMACCESS;
         cip = code + inst->cip;
     } else if (index == VM_EXEC_MAIN) {
-        cell main_entry = cell(rd32(inst->image + 28));
-        if (main_entry < 0) return VM_ERR_INDEX;
-        cip = code + main_entry;
+        cell mainEntry = cell(ReadU32(inst->image + 28));
+        if (mainEntry < 0) return VM_ERR_INDEX;
+        cip = code + mainEntry;
     } else if (index >= 0) {
-        VmTable pubs = table(inst->image, TableKind::Publics);
+        VmTable pubs = Table(inst->image, TableKind::Publics);
         if (index >= pubs.count) return VM_ERR_INDEX;
-        cip = code + rd32(pubs.entry(index));
+        cip = code + ReadU32(pubs.Entry(index));
     } else {
         return VM_ERR_INDEX;
     }
@@ -109,17 +109,17 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
         const int64_t args = int64_t(inst->pushed_args) * 4;
         if (args < 0 || int64_t(stk) + args > stp) return VM_ERR_STACKLOW;
         if (int64_t(hea) + 64 > int64_t(stk) - 8) return VM_ERR_STACKERR;
-        reset_stk = cell(stk + args);
+        resetStk = cell(stk + args);
         inst->pushed_args = 0;
         stk -= 4;
-        stc(data + stk, cell(args));
+        StoreBlockCell(data + stk, cell(args));
         stk -= 4;
-        stc(data + stk, 0);
+        StoreBlockCell(data + stk, 0);
     }
     if (int64_t(hea) + 64 > stk) return VM_ERR_STACKERR;
 
-#define OPND() ldc(cip + 4)
-#define INST (static_cast<VmInstance*>(cold_inst))  // the instance, from its stack slot
+#define OPND() LoadBlockCell(cip + 4)
+#define INST (static_cast<VmInstance*>(coldInst))  // the instance, from its stack slot
         // Pins the hot state to machine registers at every dispatch. Left alone, the compiler keeps FRM
         // and the code base in stack slots, and every frame access and every jump pays an extra load.
         // The statement is empty: it only says these values live in registers here.
@@ -127,26 +127,26 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
     __asm__("" : "+r"(frm), "+r"(code), "+r"(pri), "+r"(alt), "+r"(stk), "+r"(hea) : "r"(data), "r"(stp))
 #ifdef VELT_VM_STEP_BUDGET
 // An exhausted budget stays at 0, so runs that follow (an outer run after a nested one) stop too.
-#define NEXT()                                          \
-    do {                                                \
-        if (g_step_budget >= 0) {                       \
-            if (g_step_budget == 0) ABORT(VM_ERR_EXIT); \
-            --g_step_budget;                            \
-        }                                               \
-        PIN();                                          \
-        goto* handlers[ucell(ldc(cip)) & 0xFFu];        \
+#define NEXT()                                             \
+    do {                                                   \
+        if (g_stepBudget >= 0) {                           \
+            if (g_stepBudget == 0) ABORT(VM_ERR_EXIT);     \
+            --g_stepBudget;                                \
+        }                                                  \
+        PIN();                                             \
+        goto* handlers[ucell(LoadBlockCell(cip)) & 0xFFu]; \
     } while (0)
 #else
-#define NEXT()                                   \
-    do {                                         \
-        PIN();                                   \
-        goto* handlers[ucell(ldc(cip)) & 0xFFu]; \
+#define NEXT()                                             \
+    do {                                                   \
+        PIN();                                             \
+        goto* handlers[ucell(LoadBlockCell(cip)) & 0xFFu]; \
     } while (0)
 #endif
-#define ABORT(e)        \
-    do {                \
-        err = (e);      \
-        goto abort_run; \
+#define ABORT(e)       \
+    do {               \
+        err = (e);     \
+        goto abortRun; \
     } while (0)
 #define UNLIKELY(x) __builtin_expect(!!(x), 0)
         // Inside the block: enough for containment, used where the instruction set promises no check.
@@ -165,12 +165,12 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
     do {                                                     \
         if (UNLIKELY(stk - 4 < hea)) ABORT(VM_ERR_STACKERR); \
         stk -= 4;                                            \
-        stc(data + stk, (v));                                \
+        StoreBlockCell(data + stk, (v));                     \
     } while (0)
 #define POP(v)                                               \
     do {                                                     \
         if (UNLIKELY(stk > stp - 4)) ABORT(VM_ERR_STACKLOW); \
-        (v) = ldc(data + stk);                               \
+        (v) = LoadBlockCell(data + stk);                     \
         stk += 4;                                            \
     } while (0)
 #define FRAME(off) ucell(ucell(frm) + ucell(off))
@@ -178,12 +178,12 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 #ifdef VELT_VM_STEP_BUDGET
 // A fused instruction stands for `n` steps. With fewer left, its head runs alone and the plain
 // instructions after it go on, so the run stops exactly where the unfused code would.
-#define FUSED(n, head)                            \
-    do {                                          \
-        if (g_step_budget >= 0) {                 \
-            if (g_step_budget < (n)-1) goto head; \
-            g_step_budget -= (n)-1;               \
-        }                                         \
+#define FUSED(n, head)                           \
+    do {                                         \
+        if (g_stepBudget >= 0) {                 \
+            if (g_stepBudget < (n)-1) goto head; \
+            g_stepBudget -= (n)-1;               \
+        }                                        \
     } while (0)
 #else
 #define FUSED(n, head) \
@@ -191,11 +191,11 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
     } while (0)
 #endif
 // dst = the frame local whose offset is the operand cell at cip + at.
-#define LOCAL(dst, at)                           \
-    do {                                         \
-        const ucell a_ = FRAME(ldc(cip + (at))); \
-        CHK(a_);                                 \
-        (dst) = ldc(data + a_);                  \
+#define LOCAL(dst, at)                                     \
+    do {                                                   \
+        const ucell a_ = FRAME(LoadBlockCell(cip + (at))); \
+        CHK(a_);                                           \
+        (dst) = LoadBlockCell(data + a_);                  \
     } while (0)
 // The conditional jumps JEQ..JSGEQ with their conditions on PRI and ALT.
 #define VELT_JCC(Y)                   \
@@ -230,70 +230,70 @@ L_CASETBL:
 L_LOAD_PRI : {
     cell a = OPND();
     CHK(a);
-    pri = ldc(data + a);
+    pri = LoadBlockCell(data + a);
     cip += 8;
     NEXT();
 }
 L_LOAD_ALT : {
     cell a = OPND();
     CHK(a);
-    alt = ldc(data + a);
+    alt = LoadBlockCell(data + a);
     cip += 8;
     NEXT();
 }
 L_LOAD_S_PRI : {
     ucell a = FRAME(OPND());
     CHK(a);
-    pri = ldc(data + a);
+    pri = LoadBlockCell(data + a);
     cip += 8;
     NEXT();
 }
 L_LOAD_S_ALT : {
     ucell a = FRAME(OPND());
     CHK(a);
-    alt = ldc(data + a);
+    alt = LoadBlockCell(data + a);
     cip += 8;
     NEXT();
 }
 L_LREF_PRI : {
     cell a = OPND();
     CHK(a);
-    cell b = ldc(data + a);
+    cell b = LoadBlockCell(data + a);
     CHK(b);
-    pri = ldc(data + b);
+    pri = LoadBlockCell(data + b);
     cip += 8;
     NEXT();
 }
 L_LREF_ALT : {
     cell a = OPND();
     CHK(a);
-    cell b = ldc(data + a);
+    cell b = LoadBlockCell(data + a);
     CHK(b);
-    alt = ldc(data + b);
+    alt = LoadBlockCell(data + b);
     cip += 8;
     NEXT();
 }
 L_LREF_S_PRI : {
     ucell a = FRAME(OPND());
     CHK(a);
-    cell b = ldc(data + a);
+    cell b = LoadBlockCell(data + a);
     CHK(b);
-    pri = ldc(data + b);
+    pri = LoadBlockCell(data + b);
     cip += 8;
     NEXT();
 }
 L_LREF_S_ALT : {
     ucell a = FRAME(OPND());
     CHK(a);
-    cell b = ldc(data + a);
+    cell b = LoadBlockCell(data + a);
     CHK(b);
-    alt = ldc(data + b);
+    alt = LoadBlockCell(data + b);
     cip += 8;
     NEXT();
 }
 L_LOAD_I : {
     VALID(pri);
-    pri = ldc(data + pri);
+    pri = LoadBlockCell(data + pri);
     cip += 4;
     NEXT();
 }
@@ -307,7 +307,7 @@ L_LODB_I : {
             pri = v;
             break;
         }
-        case 4: pri = ldc(data + pri); break;
+        case 4: pri = LoadBlockCell(data + pri); break;
         default: break;
     }
     cip += 8;
@@ -336,70 +336,70 @@ L_ADDR_ALT : {
 L_STOR_PRI : {
     cell a = OPND();
     CHK(a);
-    stc(data + a, pri);
+    StoreBlockCell(data + a, pri);
     cip += 8;
     NEXT();
 }
 L_STOR_ALT : {
     cell a = OPND();
     CHK(a);
-    stc(data + a, alt);
+    StoreBlockCell(data + a, alt);
     cip += 8;
     NEXT();
 }
 L_STOR_S_PRI : {
     ucell a = FRAME(OPND());
     CHK(a);
-    stc(data + a, pri);
+    StoreBlockCell(data + a, pri);
     cip += 8;
     NEXT();
 }
 L_STOR_S_ALT : {
     ucell a = FRAME(OPND());
     CHK(a);
-    stc(data + a, alt);
+    StoreBlockCell(data + a, alt);
     cip += 8;
     NEXT();
 }
 L_SREF_PRI : {
     cell a = OPND();
     CHK(a);
-    cell b = ldc(data + a);
+    cell b = LoadBlockCell(data + a);
     CHK(b);
-    stc(data + b, pri);
+    StoreBlockCell(data + b, pri);
     cip += 8;
     NEXT();
 }
 L_SREF_ALT : {
     cell a = OPND();
     CHK(a);
-    cell b = ldc(data + a);
+    cell b = LoadBlockCell(data + a);
     CHK(b);
-    stc(data + b, alt);
+    StoreBlockCell(data + b, alt);
     cip += 8;
     NEXT();
 }
 L_SREF_S_PRI : {
     ucell a = FRAME(OPND());
     CHK(a);
-    cell b = ldc(data + a);
+    cell b = LoadBlockCell(data + a);
     CHK(b);
-    stc(data + b, pri);
+    StoreBlockCell(data + b, pri);
     cip += 8;
     NEXT();
 }
 L_SREF_S_ALT : {
     ucell a = FRAME(OPND());
     CHK(a);
-    cell b = ldc(data + a);
+    cell b = LoadBlockCell(data + a);
     CHK(b);
-    stc(data + b, alt);
+    StoreBlockCell(data + b, alt);
     cip += 8;
     NEXT();
 }
 L_STOR_I : {
     VALID(alt);
-    stc(data + alt, pri);
+    StoreBlockCell(data + alt, pri);
     cip += 4;
     NEXT();
 }
@@ -412,7 +412,7 @@ L_STRB_I : {
             std::memcpy(data + alt, &v, 2);
             break;
         }
-        case 4: stc(data + alt, pri); break;
+        case 4: StoreBlockCell(data + alt, pri); break;
         default: break;
     }
     cip += 8;
@@ -421,14 +421,14 @@ L_STRB_I : {
 L_LIDX : {
     ucell a = ucell(alt) + ucell(pri) * 4u;
     VALID(a);
-    pri = ldc(data + a);
+    pri = LoadBlockCell(data + a);
     cip += 4;
     NEXT();
 }
 L_LIDX_B : {
     ucell a = ucell(alt) + (ucell(pri) << (ucell(OPND()) & 31));
     VALID(a);
-    pri = ldc(data + a);
+    pri = LoadBlockCell(data + a);
     cip += 8;
     NEXT();
 }
@@ -456,8 +456,8 @@ L_ALIGN_ALT : {
 }
 L_LCTRL : {
     switch (OPND()) {
-        case 0: pri = hdr_cod; break;
-        case 1: pri = hdr_dat; break;
+        case 0: pri = hdrCod; break;
+        case 1: pri = hdrDat; break;
         case 2: pri = hea; break;
         case 3: pri = stp; break;
         case 4: pri = stk; break;
@@ -482,7 +482,7 @@ L_SCTRL : {
             break;
         case 5: frm = pri; break;
         case 6:
-            if (!isInstructionStart(INST, ucell(pri))) ABORT(VM_ERR_MEMACCESS);
+            if (!IsInstructionStart(INST, ucell(pri))) ABORT(VM_ERR_MEMACCESS);
             cip = code + pri;
             NEXT();
         default: break;
@@ -530,14 +530,14 @@ L_PUSH_C : {
 L_PUSH : {
     cell a = OPND();
     CHK(a);
-    PUSH(ldc(data + a));
+    PUSH(LoadBlockCell(data + a));
     cip += 8;
     NEXT();
 }
 L_PUSH_S : {
     ucell a = FRAME(OPND());
     CHK(a);
-    PUSH(ldc(data + a));
+    PUSH(LoadBlockCell(data + a));
     cip += 8;
     NEXT();
 }
@@ -580,7 +580,7 @@ L_RET : {
     cell ra;
     POP(frm);
     POP(ra);
-    if (!isInstructionStart(INST, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
+    if (!IsInstructionStart(INST, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
     cip = code + ra;
     NEXT();
 }
@@ -588,7 +588,7 @@ L_RETN : {
     cell ra, n;
     POP(frm);
     POP(ra);
-    if (!isInstructionStart(INST, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
+    if (!IsInstructionStart(INST, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
     POP(n);
     const int64_t s = int64_t(stk) + n;
     if (s > stp) ABORT(VM_ERR_STACKLOW);
@@ -660,13 +660,13 @@ L_UMUL : {
 }
 L_SDIV : {
     if (alt == 0) ABORT(VM_ERR_DIVIDE);
-    floorDiv(pri, alt, pri, alt);
+    FloorDiv(pri, alt, pri, alt);
     cip += 4;
     NEXT();
 }
 L_SDIV_ALT : {
     if (pri == 0) ABORT(VM_ERR_DIVIDE);
-    floorDiv(alt, pri, pri, alt);
+    FloorDiv(alt, pri, pri, alt);
     cip += 4;
     NEXT();
 }
@@ -754,14 +754,14 @@ L_ZERO_ALT : {
 L_ZERO : {
     cell a = OPND();
     CHK(a);
-    stc(data + a, 0);
+    StoreBlockCell(data + a, 0);
     cip += 8;
     NEXT();
 }
 L_ZERO_S : {
     ucell a = FRAME(OPND());
     CHK(a);
-    stc(data + a, 0);
+    StoreBlockCell(data + a, 0);
     cip += 8;
     NEXT();
 }
@@ -848,20 +848,20 @@ L_INC_ALT : {
 L_INC : {
     cell a = OPND();
     CHK(a);
-    stc(data + a, ADD32(ldc(data + a), 1));
+    StoreBlockCell(data + a, ADD32(LoadBlockCell(data + a), 1));
     cip += 8;
     NEXT();
 }
 L_INC_S : {
     ucell a = FRAME(OPND());
     CHK(a);
-    stc(data + a, ADD32(ldc(data + a), 1));
+    StoreBlockCell(data + a, ADD32(LoadBlockCell(data + a), 1));
     cip += 8;
     NEXT();
 }
 L_INC_I : {
     CHK(pri);
-    stc(data + pri, ADD32(ldc(data + pri), 1));
+    StoreBlockCell(data + pri, ADD32(LoadBlockCell(data + pri), 1));
     cip += 4;
     NEXT();
 }
@@ -878,20 +878,20 @@ L_DEC_ALT : {
 L_DEC : {
     cell a = OPND();
     CHK(a);
-    stc(data + a, ADD32(ldc(data + a), -1));
+    StoreBlockCell(data + a, ADD32(LoadBlockCell(data + a), -1));
     cip += 8;
     NEXT();
 }
 L_DEC_S : {
     ucell a = FRAME(OPND());
     CHK(a);
-    stc(data + a, ADD32(ldc(data + a), -1));
+    StoreBlockCell(data + a, ADD32(LoadBlockCell(data + a), -1));
     cip += 8;
     NEXT();
 }
 L_DEC_I : {
     CHK(pri);
-    stc(data + pri, ADD32(ldc(data + pri), -1));
+    StoreBlockCell(data + pri, ADD32(LoadBlockCell(data + pri), -1));
     cip += 4;
     NEXT();
 }
@@ -915,14 +915,14 @@ L_CMPS : {
 L_FILL : {
     const ucell n = ucell(OPND());
     VALID_BLOCK(alt, n);
-    for (ucell i = 0; i + 4 <= n; i += 4) stc(data + alt + i, pri);
+    for (ucell i = 0; i + 4 <= n; i += 4) StoreBlockCell(data + alt + i, pri);
     cip += 8;
     NEXT();
 }
 L_HALT : {
     const cell n = OPND();
     cip += 8;
-    if (cell* const rv = cold_retval) *rv = pri;
+    if (cell* const rv = coldRetval) *rv = pri;
     INST->reg_pri = pri;
     INST->reg_alt = alt;
     INST->frame = frm;
@@ -930,12 +930,12 @@ L_HALT : {
     if (n == VM_ERR_SLEEP) {
         INST->stack = stk;
         INST->heap = hea;
-        INST->resume_stack = reset_stk;
-        INST->resume_heap = reset_hea;
+        INST->resume_stack = resetStk;
+        INST->resume_heap = resetHea;
         return VM_ERR_SLEEP;
     }
-    INST->stack = reset_stk;
-    INST->heap = reset_hea;
+    INST->stack = resetStk;
+    INST->heap = resetHea;
     return n;
 }
 L_BOUNDS : {
@@ -946,12 +946,12 @@ L_BOUNDS : {
 L_SYSREQ_PRI : {
     nidx = pri;
     cip += 4;
-    goto native_call;
+    goto nativeCall;
 }
 L_SYSREQ_C : {
     nidx = OPND();
     cip += 8;
-    goto native_call;
+    goto nativeCall;
 }
 L_LINE:
 L_SRANGE : {
@@ -964,11 +964,11 @@ L_SYMBOL : {
 }
 L_SWITCH : {
     const uint8_t* t = code + OPND();
-    const ucell n = ucell(ldc(t + 4));
-    cip = code + ldc(t + 8);
+    const ucell n = ucell(LoadBlockCell(t + 4));
+    cip = code + LoadBlockCell(t + 8);
     for (ucell i = 0; i < n; ++i) {
-        if (ldc(t + 12 + 8 * i) == pri) {
-            cip = code + ldc(t + 16 + 8 * i);
+        if (LoadBlockCell(t + 12 + 8 * i) == pri) {
+            cip = code + LoadBlockCell(t + 16 + 8 * i);
             break;
         }
     }
@@ -976,16 +976,16 @@ L_SWITCH : {
 }
 L_SWAP_PRI : {
     if (stk > stp - 4) ABORT(VM_ERR_STACKLOW);
-    cell t = ldc(data + stk);
-    stc(data + stk, pri);
+    cell t = LoadBlockCell(data + stk);
+    StoreBlockCell(data + stk, pri);
     pri = t;
     cip += 4;
     NEXT();
 }
 L_SWAP_ALT : {
     if (stk > stp - 4) ABORT(VM_ERR_STACKLOW);
-    cell t = ldc(data + stk);
-    stc(data + stk, alt);
+    cell t = LoadBlockCell(data + stk);
+    StoreBlockCell(data + stk, alt);
     alt = t;
     cip += 4;
     NEXT();
@@ -1010,17 +1010,18 @@ L_SYSREQ_D : {
     INST->frame = frm;
     INST->heap = hea;
     INST->stack = stk;
-    if ((stk & 3) != 0 || int64_t(stk) + 4 + int64_t(ucell(ldc(data + stk))) > stp) ABORT(VM_ERR_MEMACCESS);
-    if (ucell(nidx) >= ucell(INST->native_count) || !INST->native_table[nidx]) ABORT(VM_ERR_NOTFOUND);
+    if ((stk & 3) != 0 || int64_t(stk) + 4 + int64_t(ucell(LoadBlockCell(data + stk))) > stp)
+        ABORT(VM_ERR_MEMACCESS);
+    if (ucell(nidx) >= ucell(INST->nativeCount) || !INST->nativeTable[nidx]) ABORT(VM_ERR_NOTFOUND);
     // A sleep raised by an earlier call must not make this one sleep too.
     INST->error_code = 0;
-    pri = INST->native_table[nidx](INST, reinterpret_cast<const cell*>(data + stk));
+    pri = INST->nativeTable[nidx](INST, reinterpret_cast<const cell*>(data + stk));
     err = INST->error_code;
     if (err != VM_ERR_NONE) {
-        if (err == VM_ERR_SLEEP) goto sleep_in_call;
-        goto abort_run;
+        if (err == VM_ERR_SLEEP) goto sleepInCall;
+        goto abortRun;
     }
-    if (cip >= code_end) ABORT(VM_ERR_MEMACCESS);
+    if (cip >= codeEnd) ABORT(VM_ERR_MEMACCESS);
     NEXT();
 }
 L_BREAK : {
@@ -1032,32 +1033,32 @@ L_BREAK : {
         INST->stack = stk;
         err = INST->debug_hook(INST);
         if (err != VM_ERR_NONE) {
-            if (err == VM_ERR_SLEEP) goto sleep_in_call;
-            goto abort_run;
+            if (err == VM_ERR_SLEEP) goto sleepInCall;
+            goto abortRun;
         }
     }
-    if (cip >= code_end) ABORT(VM_ERR_MEMACCESS);
+    if (cip >= codeEnd) ABORT(VM_ERR_MEMACCESS);
     NEXT();
 }
 
 // Fused sequences (VELT_VM_FUSED). Each one does exactly what its plain instructions would, in
 // their order and with their checks, and leaves PRI and ALT as they would; operands are read
 // where the plain instructions keep them.
-#define LSS_JCC(id, cond)                               \
-    LF_LSS_##id : {                                     \
-        FUSED(3, L_LOAD_S_PRI);                         \
-        LOCAL(pri, 4);                                  \
-        LOCAL(alt, 12);                                 \
-        cip = (cond) ? code + ldc(cip + 20) : cip + 24; \
-        NEXT();                                         \
+#define LSS_JCC(id, cond)                                         \
+    LF_LSS_##id : {                                               \
+        FUSED(3, L_LOAD_S_PRI);                                   \
+        LOCAL(pri, 4);                                            \
+        LOCAL(alt, 12);                                           \
+        cip = (cond) ? code + LoadBlockCell(cip + 20) : cip + 24; \
+        NEXT();                                                   \
     }
-#define LSC_JCC(id, cond)                               \
-    LF_LSC_##id : {                                     \
-        FUSED(3, L_LOAD_S_PRI);                         \
-        LOCAL(pri, 4);                                  \
-        alt = ldc(cip + 12);                            \
-        cip = (cond) ? code + ldc(cip + 20) : cip + 24; \
-        NEXT();                                         \
+#define LSC_JCC(id, cond)                                         \
+    LF_LSC_##id : {                                               \
+        FUSED(3, L_LOAD_S_PRI);                                   \
+        LOCAL(pri, 4);                                            \
+        alt = LoadBlockCell(cip + 12);                            \
+        cip = (cond) ? code + LoadBlockCell(cip + 20) : cip + 24; \
+        NEXT();                                                   \
     }
     VELT_JCC(LSS_JCC)
     VELT_JCC(LSC_JCC)
@@ -1066,13 +1067,13 @@ L_BREAK : {
 LF_LS_JZER : {
     FUSED(2, L_LOAD_S_PRI);
     LOCAL(pri, 4);
-    cip = pri == 0 ? code + ldc(cip + 12) : cip + 16;
+    cip = pri == 0 ? code + LoadBlockCell(cip + 12) : cip + 16;
     NEXT();
 }
 LF_LS_JNZ : {
     FUSED(2, L_LOAD_S_PRI);
     LOCAL(pri, 4);
-    cip = pri != 0 ? code + ldc(cip + 12) : cip + 16;
+    cip = pri != 0 ? code + LoadBlockCell(cip + 12) : cip + 16;
     NEXT();
 }
 LF_LSS_ADD_SS : {
@@ -1080,9 +1081,9 @@ LF_LSS_ADD_SS : {
     LOCAL(pri, 4);
     LOCAL(alt, 12);
     pri = ADD32(pri, alt);
-    const ucell a = FRAME(ldc(cip + 24));
+    const ucell a = FRAME(LoadBlockCell(cip + 24));
     CHK(a);
-    stc(data + a, pri);
+    StoreBlockCell(data + a, pri);
     cip += 28;
     NEXT();
 }
@@ -1090,36 +1091,36 @@ LF_LSA_ADD_SS : {
     FUSED(3, L_LOAD_S_ALT);
     LOCAL(alt, 4);
     pri = ADD32(pri, alt);
-    const ucell a = FRAME(ldc(cip + 16));
+    const ucell a = FRAME(LoadBlockCell(cip + 16));
     CHK(a);
-    stc(data + a, pri);
+    StoreBlockCell(data + a, pri);
     cip += 20;
     NEXT();
 }
 LF_INCS_JUMP : {
     FUSED(2, L_INC_S);
-    const ucell a = FRAME(ldc(cip + 4));
+    const ucell a = FRAME(LoadBlockCell(cip + 4));
     CHK(a);
-    stc(data + a, ADD32(ldc(data + a), 1));
-    cip = code + ldc(cip + 12);
+    StoreBlockCell(data + a, ADD32(LoadBlockCell(data + a), 1));
+    cip = code + LoadBlockCell(cip + 12);
     NEXT();
 }
 LF_LSB_LIDX : {
     FUSED(4, L_LOAD_S_PRI);
     LOCAL(pri, 4);
-    if (UNLIKELY(ucell(pri) > ucell(ldc(cip + 12)))) ABORT(VM_ERR_BOUNDS);
-    alt = ADD32(frm, ldc(cip + 20));
+    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 12)))) ABORT(VM_ERR_BOUNDS);
+    alt = ADD32(frm, LoadBlockCell(cip + 20));
     const ucell a = ucell(alt) + ucell(pri) * 4u;
     VALID(a);
-    pri = ldc(data + a);
+    pri = LoadBlockCell(data + a);
     cip += 28;
     NEXT();
 }
 LF_LSB_IDXADDR : {
     FUSED(4, L_LOAD_S_PRI);
     LOCAL(pri, 4);
-    if (UNLIKELY(ucell(pri) > ucell(ldc(cip + 12)))) ABORT(VM_ERR_BOUNDS);
-    alt = ADD32(frm, ldc(cip + 20));
+    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 12)))) ABORT(VM_ERR_BOUNDS);
+    alt = ADD32(frm, LoadBlockCell(cip + 20));
     pri = cell(ucell(alt) + ucell(pri) * 4u);
     cip += 28;
     NEXT();
@@ -1127,9 +1128,9 @@ LF_LSB_IDXADDR : {
 LF_MOVE_CONST_STORI : {
     FUSED(3, L_MOVE_ALT);
     alt = pri;
-    pri = ldc(cip + 8);
+    pri = LoadBlockCell(cip + 8);
     VALID(alt);
-    stc(data + alt, pri);
+    StoreBlockCell(data + alt, pri);
     cip += 16;
     NEXT();
 }
@@ -1141,35 +1142,36 @@ LF_LSS : {
     NEXT();
 }
 
-native_call : {
+nativeCall : {
     INST->cip = cell(cip - code);
     INST->frame = frm;
     INST->heap = hea;
     INST->stack = stk;
     // The native reads params as cells and trusts params[0]: the cells must be aligned and the
     // argument bytes it announces must lie on the stack.
-    if ((stk & 3) != 0 || int64_t(stk) + 4 + int64_t(ucell(ldc(data + stk))) > stp) ABORT(VM_ERR_MEMACCESS);
+    if ((stk & 3) != 0 || int64_t(stk) + 4 + int64_t(ucell(LoadBlockCell(data + stk))) > stp)
+        ABORT(VM_ERR_MEMACCESS);
     cell result = pri;
     err = INST->native_dispatch(INST, nidx, &result, reinterpret_cast<const cell*>(data + stk));
     pri = result;
     if (err != VM_ERR_NONE) {
-        if (err == VM_ERR_SLEEP) goto sleep_in_call;
-        goto abort_run;
+        if (err == VM_ERR_SLEEP) goto sleepInCall;
+        goto abortRun;
     }
-    if (cip >= code_end) ABORT(VM_ERR_MEMACCESS);
+    if (cip >= codeEnd) ABORT(VM_ERR_MEMACCESS);
     NEXT();
 }
 
-sleep_in_call:
+sleepInCall:
     INST->reg_pri = pri;
     INST->reg_alt = alt;
-    INST->resume_stack = reset_stk;
-    INST->resume_heap = reset_hea;
+    INST->resume_stack = resetStk;
+    INST->resume_heap = resetHea;
     return VM_ERR_SLEEP;
 
-abort_run:
-    INST->stack = reset_stk;
-    INST->heap = reset_hea;
+abortRun:
+    INST->stack = resetStk;
+    INST->heap = resetHea;
     return err;
 
 #undef OPND

@@ -18,10 +18,10 @@ namespace {
 constexpr ucell kUnpackedMax = 0xFFFFFF;
 
 // Host pointers into script memory need not be aligned.
-inline cell at(const cell* p, size_t i) { return ldc(reinterpret_cast<const uint8_t*>(p + i)); }
-inline void put(cell* p, size_t i, cell v) { stc(reinterpret_cast<uint8_t*>(p + i), v); }
+inline cell At(const cell* p, size_t i) { return LoadBlockCell(reinterpret_cast<const uint8_t*>(p + i)); }
+inline void Put(cell* p, size_t i, cell v) { StoreBlockCell(reinterpret_cast<uint8_t*>(p + i), v); }
 
-inline bool isPacked(const cell* s) { return ucell(at(s, 0)) > kUnpackedMax; }
+inline bool IsPacked(const cell* s) { return ucell(At(s, 0)) > kUnpackedMax; }
 
 }  // namespace
 
@@ -29,16 +29,16 @@ int vm_StrLen(const cell* cstr, int* length) {
     *length = 0;
     if (!cstr) return VM_ERR_PARAMS;
     size_t len = 0;
-    if (isPacked(cstr)) {
+    if (IsPacked(cstr)) {
         for (size_t k = 0;; ++k) {
-            const ucell c = ucell(at(cstr, k));
+            const ucell c = ucell(At(cstr, k));
             int b = 0;
             while (b < 4 && ((c >> (24 - 8 * b)) & 0xFF) != 0) ++b;
             len += size_t(b);
             if (b < 4) break;
         }
     } else {
-        while (at(cstr, len) != 0) ++len;
+        while (At(cstr, len) != 0) ++len;
     }
     *length = int(len);
     return VM_ERR_NONE;
@@ -59,12 +59,12 @@ int vm_SetString(cell* dest, const void* source, int packed, int wide, size_t si
                 size_t i = k * 4 + b;
                 if (i < len) c |= (ch(i) & 0xFF) << (24 - 8 * b);
             }
-            put(dest, k, cell(c));
+            Put(dest, k, cell(c));
         }
     } else {
         if (size < 0x7FFFFFFF && len >= size) len = size - 1;
-        for (size_t i = 0; i < len; ++i) put(dest, i, cell(ch(i)));
-        put(dest, len, 0);
+        for (size_t i = 0; i < len; ++i) Put(dest, i, cell(ch(i)));
+        Put(dest, len, 0);
     }
     return VM_ERR_NONE;
 }
@@ -74,9 +74,9 @@ int vm_ReadString(void* dest, const cell* source, int wide, size_t size) {
     char* out = static_cast<char*>(dest);
     wchar_t* wout = static_cast<wchar_t*>(dest);
     size_t i = 0;
-    if (isPacked(source)) {
+    if (IsPacked(source)) {
         for (size_t k = 0; i + 1 < size; ++k) {
-            const ucell c = ucell(at(source, k));
+            const ucell c = ucell(At(source, k));
             int b = 0;
             for (; b < 4 && i + 1 < size; ++b) {
                 const unsigned char byte = (c >> (24 - 8 * b)) & 0xFF;
@@ -91,7 +91,7 @@ int vm_ReadString(void* dest, const cell* source, int wide, size_t size) {
         }
     } else {
         for (; i + 1 < size; ++i) {
-            const cell c = at(source, i);
+            const cell c = At(source, i);
             if (c == 0) break;
             if (wide)
                 wout[i] = wchar_t(c);
@@ -186,13 +186,13 @@ int vm_UTF8Put(char* buffer, char** end, int room, cell value) {
 
 int vm_UTF8Len(const cell* cstr, int* length) {
     int err = vm_StrLen(cstr, length);
-    if (err != VM_ERR_NONE || isPacked(cstr)) return err;
+    if (err != VM_ERR_NONE || IsPacked(cstr)) return err;
     const int chars = *length;
     int bytes = 0;
     for (int i = 0; i < chars; ++i) {
         char buf[8];
         char* end = buf;
-        if (vm_UTF8Put(buf, &end, int(sizeof buf), at(cstr, size_t(i))) == VM_ERR_NONE)
+        if (vm_UTF8Put(buf, &end, int(sizeof buf), At(cstr, size_t(i))) == VM_ERR_NONE)
             bytes += int(end - buf);
     }
     *length = bytes;

@@ -35,8 +35,8 @@ namespace vmlib {
 // Clock arithmetic behind settime and setdate, apart from the call that sets the system clock:
 // `now` with the given local time-of-day fields (a negative field keeps its value) or date
 // fields (a zero field keeps its value).
-std::time_t withLocalTime(std::time_t now, int hour, int minute, int second);
-std::time_t withLocalDate(std::time_t now, int year, int month, int day);
+std::time_t WithLocalTime(std::time_t now, int hour, int minute, int second);
+std::time_t WithLocalDate(std::time_t now, int year, int month, int day);
 }  // namespace vmlib
 
 }  // namespace velt

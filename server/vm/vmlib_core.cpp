@@ -26,51 +26,51 @@ struct Property {
 };
 std::list<Property> g_properties;  // newest first
 
-bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (asciiLower(static_cast<unsigned char>(a[i])) != asciiLower(static_cast<unsigned char>(b[i])))
+        if (AsciiLower(static_cast<unsigned char>(a[i])) != AsciiLower(static_cast<unsigned char>(b[i])))
             return false;
     }
     return true;
 }
 
-std::list<Property>::iterator findProperty(cell id, const std::string& name, cell value) {
+std::list<Property>::iterator FindProperty(cell id, const std::string& name, cell value) {
     for (auto it = g_properties.begin(); it != g_properties.end(); ++it) {
         if (it->id != id) continue;
-        if (name.empty() ? it->value == value : sameNameIgnoringCase(it->name, name)) return it;
+        if (name.empty() ? it->value == value : SameNameIgnoringCase(it->name, name)) return it;
     }
     return g_properties.end();
 }
 
 // Address of argument `arg` of the script function that called the native.
-int64_t callerArgAddress(VmInstance* vm, cell arg) {
+int64_t CallerArgAddress(VmInstance* vm, cell arg) {
     return static_cast<int64_t>(vm->frame) + 12 + int64_t{arg} * 4;
 }
 
 // The cell that argument `arg` of the caller points at, index cells further on.
-unsigned char* callerArgTarget(VmInstance* vm, cell arg, cell index) {
-    unsigned char* ref = scriptSpan(vm, callerArgAddress(vm, arg), 4);
+unsigned char* CallerArgTarget(VmInstance* vm, cell arg, cell index) {
+    unsigned char* ref = ScriptSpan(vm, CallerArgAddress(vm, arg), 4);
     if (ref == nullptr) return nullptr;
-    return scriptSpan(vm, int64_t{loadCell(ref)} + int64_t{index} * 4, 4);
+    return ScriptSpan(vm, int64_t{LoadCell(ref)} + int64_t{index} * 4, 4);
 }
 
 cell n_numargs(VmInstance* vm, const cell*) {
-    unsigned char* p = scriptSpan(vm, int64_t{vm->frame} + 8, 4);
-    return p != nullptr ? loadCell(p) / 4 : 0;
+    unsigned char* p = ScriptSpan(vm, int64_t{vm->frame} + 8, 4);
+    return p != nullptr ? LoadCell(p) / 4 : 0;
 }
 
 cell n_getarg(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 2) return 0;
-    unsigned char* p = callerArgTarget(vm, params[1], params[2]);
-    return p != nullptr ? loadCell(p) : 0;
+    if (ArgCount(vm, params) < 2) return 0;
+    unsigned char* p = CallerArgTarget(vm, params[1], params[2]);
+    return p != nullptr ? LoadCell(p) : 0;
 }
 
 cell n_setarg(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 3) return 0;
-    unsigned char* p = callerArgTarget(vm, params[1], params[2]);
+    if (ArgCount(vm, params) < 3) return 0;
+    unsigned char* p = CallerArgTarget(vm, params[1], params[2]);
     if (p == nullptr) return 0;
-    storeCell(p, params[3]);
+    StoreCell(p, params[3]);
     return 1;
 }
 
@@ -78,40 +78,40 @@ cell n_heapspace(VmInstance* vm, const cell*) { return vm->stack - vm->heap; }
 
 cell n_funcidx(VmInstance* vm, const cell* params) {
     ScriptText name;
-    if (argCount(vm, params) < 1 || !readText(vm, params[1], name) || name.chars.size() >= 64) {
+    if (ArgCount(vm, params) < 1 || !ReadText(vm, params[1], name) || name.chars.size() >= 64) {
         vm_RaiseError(vm, VM_ERR_NATIVE);
         return 0;
     }
     int index = 0;
-    if (vm_LookupPublic(vm, toBytes(name).c_str(), &index) != 0) return -1;
+    if (vm_LookupPublic(vm, ToBytes(name).c_str(), &index) != 0) return -1;
     return index;
 }
 
 cell n_swapchars(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 1) return 0;
+    if (ArgCount(vm, params) < 1) return 0;
     const ucell c = static_cast<ucell>(params[1]);
     return static_cast<cell>((c >> 24) | ((c >> 8) & 0xFF00u) | ((c << 8) & 0xFF0000u) | (c << 24));
 }
 
 cell n_tolower(VmInstance* vm, const cell* params) {
-    return argCount(vm, params) < 1 ? 0 : asciiLower(params[1]);
+    return ArgCount(vm, params) < 1 ? 0 : AsciiLower(params[1]);
 }
 cell n_toupper(VmInstance* vm, const cell* params) {
-    return argCount(vm, params) < 1 ? 0 : asciiUpper(params[1]);
+    return ArgCount(vm, params) < 1 ? 0 : AsciiUpper(params[1]);
 }
 
 cell n_min(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 2) return 0;
+    if (ArgCount(vm, params) < 2) return 0;
     return params[1] < params[2] ? params[1] : params[2];
 }
 
 cell n_max(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 2) return 0;
+    if (ArgCount(vm, params) < 2) return 0;
     return params[1] > params[2] ? params[1] : params[2];
 }
 
 cell n_clamp(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 3) return 0;
+    if (ArgCount(vm, params) < 3) return 0;
     const cell value = params[1], low = params[2], high = params[3];
     if (high < low) {
         vm_RaiseError(vm, VM_ERR_NATIVE);
@@ -121,7 +121,7 @@ cell n_clamp(VmInstance* vm, const cell* params) {
 }
 
 cell n_random(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 1) return 0;
+    if (ArgCount(vm, params) < 1) return 0;
     if (g_seed == kInitialSeed) g_seed = static_cast<uint32_t>(std::time(nullptr));
     const uint32_t lo = g_seed & 0xFFFFu, hi = g_seed >> 16;
     // Bits 16-46 of seed * 0x41C64E6D + 12345 taken in full width: the high half of the next seed.
@@ -135,10 +135,10 @@ cell n_random(VmInstance* vm, const cell* params) {
 
 cell n_getproperty(VmInstance* vm, const cell* params) {
     std::string name;
-    if (argCount(vm, params) < 4 || !readBytes(vm, params[2], name)) return 0;
-    auto it = findProperty(params[1], name, params[3]);
+    if (ArgCount(vm, params) < 4 || !ReadBytes(vm, params[2], name)) return 0;
+    auto it = FindProperty(params[1], name, params[3]);
     if (it == g_properties.end()) return 0;
-    if (name.empty() && !writeBytes(vm, params[4], it->name, true)) {
+    if (name.empty() && !WriteBytes(vm, params[4], it->name, true)) {
         vm_RaiseError(vm, VM_ERR_MEMACCESS);
         return 0;
     }
@@ -148,11 +148,11 @@ cell n_getproperty(VmInstance* vm, const cell* params) {
 cell n_setproperty(VmInstance* vm, const cell* params) {
     try {
         std::string name;
-        if (argCount(vm, params) < 4 || !readBytes(vm, params[2], name)) return 0;
+        if (ArgCount(vm, params) < 4 || !ReadBytes(vm, params[2], name)) return 0;
         const cell id = params[1], value = params[3];
         std::string newName = name;
-        if (name.empty() && !readBytes(vm, params[4], newName)) return 0;
-        auto it = findProperty(id, name, value);
+        if (name.empty() && !ReadBytes(vm, params[4], newName)) return 0;
+        auto it = FindProperty(id, name, value);
         cell previous = 0;
         if (it == g_properties.end()) {
             g_properties.push_front(Property{id, std::string(), 0});
@@ -172,8 +172,8 @@ cell n_setproperty(VmInstance* vm, const cell* params) {
 
 cell n_deleteproperty(VmInstance* vm, const cell* params) {
     std::string name;
-    if (argCount(vm, params) < 3 || !readBytes(vm, params[2], name)) return 0;
-    auto it = findProperty(params[1], name, params[3]);
+    if (ArgCount(vm, params) < 3 || !ReadBytes(vm, params[2], name)) return 0;
+    auto it = FindProperty(params[1], name, params[3]);
     if (it == g_properties.end()) return 0;
     const cell value = it->value;
     g_properties.erase(it);
@@ -182,8 +182,8 @@ cell n_deleteproperty(VmInstance* vm, const cell* params) {
 
 cell n_existproperty(VmInstance* vm, const cell* params) {
     std::string name;
-    if (argCount(vm, params) < 3 || !readBytes(vm, params[2], name)) return 0;
-    return findProperty(params[1], name, params[3]) != g_properties.end() ? 1 : 0;
+    if (ArgCount(vm, params) < 3 || !ReadBytes(vm, params[2], name)) return 0;
+    return FindProperty(params[1], name, params[3]) != g_properties.end() ? 1 : 0;
 }
 
 const VmNativeEntry kCoreNatives[] = {

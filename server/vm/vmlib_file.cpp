@@ -2,6 +2,7 @@
 // handles: an index into the process's table of open files, plus one, so that a cell never
 // carries a host pointer and every handle is checked before use.
 
+#include "common/LittleEndian.h"
 #include "server/vm/vmlib.h"
 #include "server/vm/vmlib_common.h"
 
@@ -26,19 +27,19 @@ constexpr size_t kPathMax = 4096;  // bytes of a full path, terminator included
 // Scripts run on the main thread only.
 std::vector<FILE*> g_files;
 
-cell addFile(FILE* fp) {
+cell AddFile(FILE* fp) {
     auto free = std::find(g_files.begin(), g_files.end(), nullptr);
     if (free == g_files.end()) free = g_files.insert(g_files.end(), nullptr);
     *free = fp;
     return static_cast<cell>(free - g_files.begin()) + 1;
 }
 
-FILE* fileOf(cell handle) {
+FILE* FileOf(cell handle) {
     if (handle <= 0 || static_cast<size_t>(handle) > g_files.size()) return nullptr;
     return g_files[static_cast<size_t>(handle) - 1];
 }
 
-const char* fileRoot() {
+const char* FileRoot() {
     for (const char* var : {"VMFILE", "tmp", "temp", "tmpdir"}) {
         if (const char* value = std::getenv(var)) return value;
     }
@@ -46,8 +47,8 @@ const char* fileRoot() {
 }
 
 // Full path of a script's file name below the root, or false when the name is refused.
-bool fullPath(const std::string& scriptName, std::string& out) {
-    const char* rootVar = fileRoot();
+bool FullPath(const std::string& scriptName, std::string& out) {
+    const char* rootVar = FileRoot();
     if (rootVar == nullptr) return false;
     std::string root = rootVar;
     if (root.empty() || root.size() + 2 > kPathMax) return false;
@@ -82,14 +83,14 @@ bool fullPath(const std::string& scriptName, std::string& out) {
     return true;
 }
 
-bool scriptPath(VmInstance* vm, cell addr, std::string& path) {
+bool ScriptPath(VmInstance* vm, cell addr, std::string& path) {
     std::string name;
-    return readBytes(vm, addr, name) && !name.empty() && fullPath(name, path);
+    return ReadBytes(vm, addr, name) && !name.empty() && FullPath(name, path);
 }
 
 // Encodes one character as UTF-8; values below 0x80 and negative values go out as their low
 // byte. 0 for the values no UTF-8 text may hold (surrogates, 0xFFFE, 0xFFFF).
-size_t encodeUtf8(cell value, unsigned char out[6]) {
+size_t EncodeUtf8(cell value, unsigned char out[6]) {
     if (value < 0x80) {
         out[0] = static_cast<unsigned char>(value & 0xFF);
         return 1;
@@ -107,7 +108,7 @@ size_t encodeUtf8(cell value, unsigned char out[6]) {
 // Decodes the rest of a UTF-8 sequence whose lead byte has been read. False for anything that
 // is not a valid character: a stray follow byte or 0xFE/0xFF as lead, a missing follow byte,
 // an overlong form, a surrogate, 0xFFFE/0xFFFF, or the end of the file inside the sequence.
-bool decodeUtf8(FILE* fp, int lead, cell& value) {
+bool DecodeUtf8(FILE* fp, int lead, cell& value) {
     int follow;
     ucell v, min;
     if ((lead & 0xE0) == 0xC0) {
@@ -135,7 +136,7 @@ bool decodeUtf8(FILE* fp, int lead, cell& value) {
 
 // A line ends after a line feed, or after a carriage return not followed by one (that next
 // byte stays for the following read).
-bool endsLine(FILE* fp, int c) {
+bool EndsLine(FILE* fp, int c) {
     if (c == '\n') return true;
     if (c != '\r') return false;
     const int next = std::fgetc(fp);
@@ -144,65 +145,65 @@ bool endsLine(FILE* fp, int c) {
 }
 
 // Reads one line byte by byte, at most `max` bytes.
-std::vector<cell> readLineBytes(FILE* fp, size_t max) {
+std::vector<cell> ReadLineBytes(FILE* fp, size_t max) {
     std::vector<cell> line;
     while (line.size() < max) {
         const int c = std::fgetc(fp);
         if (c == EOF) break;
         line.push_back(c);
-        if (endsLine(fp, c)) break;
+        if (EndsLine(fp, c)) break;
     }
     return line;
 }
 
 // Reads one line as UTF-8, at most `max` characters. A line that is not valid UTF-8 is read
 // again from its start, one byte per character.
-std::vector<cell> readLineUtf8(FILE* fp, size_t max) {
+std::vector<cell> ReadLineUtf8(FILE* fp, size_t max) {
     const long start = std::ftell(fp);
     std::vector<cell> line;
     while (line.size() < max) {
         const int c = std::fgetc(fp);
         if (c == EOF) break;
         cell ch = c;
-        if (c >= 0x80 && !decodeUtf8(fp, c, ch)) {
+        if (c >= 0x80 && !DecodeUtf8(fp, c, ch)) {
             if (start < 0 || std::fseek(fp, start, SEEK_SET) != 0) return line;
-            return readLineBytes(fp, max);
+            return ReadLineBytes(fp, max);
         }
         line.push_back(ch);
-        if (endsLine(fp, ch)) break;
+        if (EndsLine(fp, ch)) break;
     }
     return line;
 }
 
 cell n_fopen(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 2) return 0;
+    if (ArgCount(vm, params) < 2) return 0;
     static const char* const kModes[] = {"rb", "wb", "r+b", "ab"};
     const cell mode = params[2] & 0x7FFF;
     std::string path;
-    if (mode > 3 || !scriptPath(vm, params[1], path)) return 0;
+    if (mode > 3 || !ScriptPath(vm, params[1], path)) return 0;
     FILE* fp = std::fopen(path.c_str(), kModes[mode]);
     if (fp == nullptr && mode == 2) fp = std::fopen(path.c_str(), "w+b");
-    return fp != nullptr ? addFile(fp) : 0;
+    return fp != nullptr ? AddFile(fp) : 0;
 }
 
 cell n_fclose(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 1) return 0;
-    FILE* fp = fileOf(params[1]);
+    if (ArgCount(vm, params) < 1) return 0;
+    FILE* fp = FileOf(params[1]);
     if (fp == nullptr) return 0;
     g_files[static_cast<size_t>(params[1]) - 1] = nullptr;
     return std::fclose(fp) == 0 ? 1 : 0;
 }
 
 cell n_fwrite(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 2) return 0;
-    FILE* fp = fileOf(params[1]);
+    if (ArgCount(vm, params) < 2) return 0;
+    FILE* fp = FileOf(params[1]);
     ScriptText text;
-    if (fp == nullptr || !readText(vm, params[2], text) || text.chars.empty()) return 0;
-    if (text.packed) return std::fputs(toBytes(text).c_str(), fp);
+    if (fp == nullptr || !ReadText(vm, params[2], text) || text.chars.empty()) return 0;
+    if (text.packed) return std::fputs(ToBytes(text).c_str(), fp);
     cell written = 0;
     for (cell c : text.chars) {
         unsigned char bytes[6];
-        const size_t len = encodeUtf8(c, bytes);
+        const size_t len = EncodeUtf8(c, bytes);
         if (len == 0) continue;
         if (std::fwrite(bytes, 1, len, fp) != len) break;
         ++written;
@@ -211,35 +212,35 @@ cell n_fwrite(VmInstance* vm, const cell* params) {
 }
 
 cell n_fread(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 4) return 0;
-    FILE* fp = fileOf(params[1]);
+    if (ArgCount(vm, params) < 4) return 0;
+    FILE* fp = FileOf(params[1]);
     const cell size = params[3];
     if (fp == nullptr || size <= 0) return 0;
-    if (scriptSpan(vm, params[2], int64_t{size} * 4) == nullptr) {
+    if (ScriptSpan(vm, params[2], int64_t{size} * 4) == nullptr) {
         vm_RaiseError(vm, VM_ERR_NATIVE);
         return 0;
     }
     const bool packed = params[4] != 0;
-    const std::vector<cell> line = packed ? readLineBytes(fp, static_cast<size_t>(size) * 4 - 1)
-                                          : readLineUtf8(fp, static_cast<size_t>(size) - 1);
-    writeText(vm, params[2], 0, line.data(), line.size(), packed);
+    const std::vector<cell> line = packed ? ReadLineBytes(fp, static_cast<size_t>(size) * 4 - 1)
+                                          : ReadLineUtf8(fp, static_cast<size_t>(size) - 1);
+    WriteText(vm, params[2], 0, line.data(), line.size(), packed);
     return static_cast<cell>(line.size());
 }
 
 cell n_fputchar(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 3) return 0;
-    FILE* fp = fileOf(params[1]);
+    if (ArgCount(vm, params) < 3) return 0;
+    FILE* fp = FileOf(params[1]);
     if (fp == nullptr) return 0;
     const cell value = params[2];
     if (params[3] == 0) return std::fputc(value & 0xFF, fp) != EOF ? 1 : 0;
     unsigned char bytes[6];
-    const size_t len = value != 0 ? encodeUtf8(value, bytes) : 0;
+    const size_t len = value != 0 ? EncodeUtf8(value, bytes) : 0;
     return len > 0 && std::fwrite(bytes, 1, len, fp) == len ? 1 : 0;
 }
 
 cell n_fgetchar(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 3) return -1;
-    FILE* fp = fileOf(params[1]);
+    if (ArgCount(vm, params) < 3) return -1;
+    FILE* fp = FileOf(params[1]);
     if (fp == nullptr) return -1;
     const int c = std::fgetc(fp);
     if (c == EOF) return -1;
@@ -247,7 +248,7 @@ cell n_fgetchar(VmInstance* vm, const cell* params) {
     // Not valid UTF-8: hand out the lead byte alone, as the byte-mode reading of a line would.
     const long afterLead = std::ftell(fp);
     cell value = c;
-    if (!decodeUtf8(fp, c, value)) {
+    if (!DecodeUtf8(fp, c, value)) {
         if (afterLead >= 0) std::fseek(fp, afterLead, SEEK_SET);
         return c;
     }
@@ -255,48 +256,45 @@ cell n_fgetchar(VmInstance* vm, const cell* params) {
 }
 
 cell n_fblockwrite(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 3) return 0;
-    FILE* fp = fileOf(params[1]);
+    if (ArgCount(vm, params) < 3) return 0;
+    FILE* fp = FileOf(params[1]);
     const cell size = params[3];
     if (fp == nullptr || size <= 0) return 0;
-    const unsigned char* buf = scriptSpan(vm, params[2], int64_t{size} * 4);
+    const unsigned char* buf = ScriptSpan(vm, params[2], int64_t{size} * 4);
     if (buf == nullptr) return 0;
     cell count = 0;
     for (; count < size; ++count) {
-        const ucell v = static_cast<ucell>(loadCell(buf + 4 * count));
-        const unsigned char le[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                     static_cast<unsigned char>(v >> 16),
-                                     static_cast<unsigned char>(v >> 24)};
+        uint8_t le[4];
+        WriteU32(le, static_cast<ucell>(LoadCell(buf + 4 * count)));
         if (std::fwrite(le, 1, 4, fp) != 4) break;
     }
     return count;
 }
 
 cell n_fblockread(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 3) return 0;
-    FILE* fp = fileOf(params[1]);
+    if (ArgCount(vm, params) < 3) return 0;
+    FILE* fp = FileOf(params[1]);
     const cell size = params[3];
     if (fp == nullptr || size <= 0) return 0;
-    unsigned char* buf = scriptSpan(vm, params[2], int64_t{size} * 4);
+    unsigned char* buf = ScriptSpan(vm, params[2], int64_t{size} * 4);
     if (buf == nullptr) return 0;
     cell count = 0;
     for (; count < size; ++count) {
-        unsigned char le[4];
+        uint8_t le[4];
         if (std::fread(le, 1, 4, fp) != 4) break;
-        storeCell(buf + 4 * count, static_cast<cell>(ucell{le[0]} | ucell{le[1]} << 8 | ucell{le[2]} << 16 |
-                                                     ucell{le[3]} << 24));
+        StoreCell(buf + 4 * count, static_cast<cell>(ReadU32(le)));
     }
     return count;
 }
 
 cell n_ftemp(VmInstance*, const cell*) {
     FILE* fp = std::tmpfile();
-    return fp != nullptr ? addFile(fp) : 0;
+    return fp != nullptr ? AddFile(fp) : 0;
 }
 
 cell n_fseek(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 3) return -1;
-    FILE* fp = fileOf(params[1]);
+    if (ArgCount(vm, params) < 3) return -1;
+    FILE* fp = FileOf(params[1]);
     if (fp == nullptr) return -1;
     int whence;
     switch (params[3]) {
@@ -311,13 +309,13 @@ cell n_fseek(VmInstance* vm, const cell* params) {
 cell n_fexist(VmInstance* vm, const cell* params) {
     std::string path;
     struct stat st {};
-    if (argCount(vm, params) < 1 || !scriptPath(vm, params[1], path)) return 0;
+    if (ArgCount(vm, params) < 1 || !ScriptPath(vm, params[1], path)) return 0;
     return ::stat(path.c_str(), &st) == 0 ? 1 : 0;
 }
 
 cell n_flength(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 1) return 0;
-    FILE* fp = fileOf(params[1]);
+    if (ArgCount(vm, params) < 1) return 0;
+    FILE* fp = FileOf(params[1]);
     if (fp == nullptr) return 0;
     const off_t here = ftello(fp);
     if (here < 0 || fseeko(fp, 0, SEEK_END) != 0) return 0;
@@ -329,7 +327,7 @@ cell n_flength(VmInstance* vm, const cell* params) {
 
 cell n_fremove(VmInstance* vm, const cell* params) {
     std::string path;
-    if (argCount(vm, params) < 1 || !scriptPath(vm, params[1], path)) return 0;
+    if (ArgCount(vm, params) < 1 || !ScriptPath(vm, params[1], path)) return 0;
     return std::remove(path.c_str()) == 0 ? 1 : 0;
 }
 

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <numbers>
 #include <string>
 
@@ -16,56 +15,47 @@ namespace {
 
 using namespace vmlib;
 
-double arg(const cell* params, int i) {
-    float f;
-    std::memcpy(&f, &params[i], sizeof f);
-    return f;
-}
+double Arg(const cell* params, int i) { return CellToFloat(params[i]); }
 
-cell toCell(double d) {
-    const float f = static_cast<float>(d);
-    cell c;
-    std::memcpy(&c, &f, sizeof c);
-    return c;
-}
+cell ToCell(double d) { return FloatToCell(static_cast<float>(d)); }
 
 cell n_float(VmInstance* vm, const cell* params) {
-    return argCount(vm, params) < 1 ? 0 : toCell(static_cast<double>(params[1]));
+    return ArgCount(vm, params) < 1 ? 0 : ToCell(static_cast<double>(params[1]));
 }
 
 cell n_floatstr(VmInstance* vm, const cell* params) {
     ScriptText text;
-    if (argCount(vm, params) < 1 || !readText(vm, params[1], text)) return 0;
-    if (text.chars.empty() || text.chars.size() >= 60) return toCell(0.0);
-    const std::string bytes = toBytes(text);
-    return toCell(std::strtod(bytes.c_str(), nullptr));
+    if (ArgCount(vm, params) < 1 || !ReadText(vm, params[1], text)) return 0;
+    if (text.chars.empty() || text.chars.size() >= 60) return ToCell(0.0);
+    const std::string bytes = ToBytes(text);
+    return ToCell(std::strtod(bytes.c_str(), nullptr));
 }
 
 cell n_floatmul(VmInstance* vm, const cell* params) {
-    return argCount(vm, params) < 2 ? 0 : toCell(arg(params, 1) * arg(params, 2));
+    return ArgCount(vm, params) < 2 ? 0 : ToCell(Arg(params, 1) * Arg(params, 2));
 }
 
 cell n_floatdiv(VmInstance* vm, const cell* params) {
-    return argCount(vm, params) < 2 ? 0 : toCell(arg(params, 1) / arg(params, 2));
+    return ArgCount(vm, params) < 2 ? 0 : ToCell(Arg(params, 1) / Arg(params, 2));
 }
 
 cell n_floatadd(VmInstance* vm, const cell* params) {
-    return argCount(vm, params) < 2 ? 0 : toCell(arg(params, 1) + arg(params, 2));
+    return ArgCount(vm, params) < 2 ? 0 : ToCell(Arg(params, 1) + Arg(params, 2));
 }
 
 cell n_floatsub(VmInstance* vm, const cell* params) {
-    return argCount(vm, params) < 2 ? 0 : toCell(arg(params, 1) - arg(params, 2));
+    return ArgCount(vm, params) < 2 ? 0 : ToCell(Arg(params, 1) - Arg(params, 2));
 }
 
 cell n_floatfract(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 1) return 0;
-    const double f = arg(params, 1);
-    return toCell(f - std::floor(f));
+    if (ArgCount(vm, params) < 1) return 0;
+    const double f = Arg(params, 1);
+    return ToCell(f - std::floor(f));
 }
 
 cell n_floatround(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 2) return 0;
-    const double f = arg(params, 1);
+    if (ArgCount(vm, params) < 2) return 0;
+    const double f = Arg(params, 1);
     double r;
     switch (params[2]) {
         case 1: r = std::floor(f); break;
@@ -79,32 +69,32 @@ cell n_floatround(VmInstance* vm, const cell* params) {
 }
 
 cell n_floatcmp(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 2) return 0;
-    const double a = arg(params, 1), b = arg(params, 2);
+    if (ArgCount(vm, params) < 2) return 0;
+    const double a = Arg(params, 1), b = Arg(params, 2);
     if (a == b) return 0;
     return a > b ? 1 : -1;
 }
 
 cell n_floatsqroot(VmInstance* vm, const cell* params) {
-    return argCount(vm, params) < 1 ? 0 : toCell(std::sqrt(arg(params, 1)));
+    return ArgCount(vm, params) < 1 ? 0 : ToCell(std::sqrt(Arg(params, 1)));
 }
 
 cell n_floatpower(VmInstance* vm, const cell* params) {
-    return argCount(vm, params) < 2 ? 0 : toCell(std::pow(arg(params, 1), arg(params, 2)));
+    return ArgCount(vm, params) < 2 ? 0 : ToCell(std::pow(Arg(params, 1), Arg(params, 2)));
 }
 
 cell n_floatlog(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 2) return 0;
-    const double f = arg(params, 1), base = arg(params, 2);
+    if (ArgCount(vm, params) < 2) return 0;
+    const double f = Arg(params, 1), base = Arg(params, 2);
     if (f <= 0 || base <= 0) {
         vm_RaiseError(vm, VM_ERR_DOMAIN);
         return 0;
     }
-    if (base == 10.0) return toCell(std::log10(f));
-    return toCell(std::log(f) / std::log(base));
+    if (base == 10.0) return ToCell(std::log10(f));
+    return ToCell(std::log(f) / std::log(base));
 }
 
-double toRadians(double f, cell mode) {
+double ToRadians(double f, cell mode) {
     switch (mode) {
         case 1: return f * std::numbers::pi / 180.0;
         case 2: return f * std::numbers::pi / 200.0;
@@ -113,21 +103,21 @@ double toRadians(double f, cell mode) {
 }
 
 cell n_floatsin(VmInstance* vm, const cell* params) {
-    return argCount(vm, params) < 2 ? 0 : toCell(std::sin(toRadians(arg(params, 1), params[2])));
+    return ArgCount(vm, params) < 2 ? 0 : ToCell(std::sin(ToRadians(Arg(params, 1), params[2])));
 }
 
 cell n_floatcos(VmInstance* vm, const cell* params) {
-    return argCount(vm, params) < 2 ? 0 : toCell(std::cos(toRadians(arg(params, 1), params[2])));
+    return ArgCount(vm, params) < 2 ? 0 : ToCell(std::cos(ToRadians(Arg(params, 1), params[2])));
 }
 
 cell n_floattan(VmInstance* vm, const cell* params) {
-    return argCount(vm, params) < 2 ? 0 : toCell(std::tan(toRadians(arg(params, 1), params[2])));
+    return ArgCount(vm, params) < 2 ? 0 : ToCell(std::tan(ToRadians(Arg(params, 1), params[2])));
 }
 
 cell n_floatabs(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 1) return 0;
+    if (ArgCount(vm, params) < 1) return 0;
     // Anything not >= 0 gets its sign bit flipped, NaN included; -0.0 stays as it is.
-    return arg(params, 1) >= 0 ? params[1] : static_cast<cell>(static_cast<ucell>(params[1]) ^ 0x80000000u);
+    return Arg(params, 1) >= 0 ? params[1] : static_cast<cell>(static_cast<ucell>(params[1]) ^ 0x80000000u);
 }
 
 const VmNativeEntry kFloatNatives[] = {

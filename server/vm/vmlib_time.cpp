@@ -23,7 +23,7 @@ bool g_timerRepeats = false;
 
 // Processor time of the process in milliseconds, rounded, with bit 31 clear. Worked out in 64
 // bits: the product in nanoseconds wraps a 32-bit value every 4.3 seconds.
-uint32_t tick() {
+uint32_t Tick() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     const uint64_t micros =
@@ -33,17 +33,17 @@ uint32_t tick() {
 
 constexpr cell kTicksPerSecond = 1000;
 
-void storeIfValid(VmInstance* vm, cell addr, cell value) {
-    if (unsigned char* p = scriptSpan(vm, addr, 4)) storeCell(p, value);
+void StoreIfValid(VmInstance* vm, cell addr, cell value) {
+    if (unsigned char* p = ScriptSpan(vm, addr, 4)) StoreCell(p, value);
 }
 
-std::tm localNow(std::time_t now) {
+std::tm LocalNow(std::time_t now) {
     std::tm tm{};
     localtime_r(&now, &tm);
     return tm;
 }
 
-void setClock(std::time_t t) {
+void SetClock(std::time_t t) {
     if (t == static_cast<std::time_t>(-1)) return;
     timespec ts{};
     ts.tv_sec = t;
@@ -51,45 +51,45 @@ void setClock(std::time_t t) {
 }
 
 cell n_gettime(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) != 3) return 0;
+    if (ArgCount(vm, params) != 3) return 0;
     const std::time_t now = std::time(nullptr);
-    const std::tm tm = localNow(now);
-    storeIfValid(vm, params[1], tm.tm_hour);
-    storeIfValid(vm, params[2], tm.tm_min);
-    storeIfValid(vm, params[3], tm.tm_sec);
+    const std::tm tm = LocalNow(now);
+    StoreIfValid(vm, params[1], tm.tm_hour);
+    StoreIfValid(vm, params[2], tm.tm_min);
+    StoreIfValid(vm, params[3], tm.tm_sec);
     return static_cast<cell>(now);
 }
 
 cell n_settime(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 3) return 0;
-    setClock(vmlib::withLocalTime(std::time(nullptr), params[1], params[2], params[3]));
+    if (ArgCount(vm, params) < 3) return 0;
+    SetClock(vmlib::WithLocalTime(std::time(nullptr), params[1], params[2], params[3]));
     return 0;
 }
 
 cell n_getdate(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) != 3) return 0;
-    const std::tm tm = localNow(std::time(nullptr));
-    storeIfValid(vm, params[1], tm.tm_year + 1900);
-    storeIfValid(vm, params[2], tm.tm_mon + 1);
-    storeIfValid(vm, params[3], tm.tm_mday);
+    if (ArgCount(vm, params) != 3) return 0;
+    const std::tm tm = LocalNow(std::time(nullptr));
+    StoreIfValid(vm, params[1], tm.tm_year + 1900);
+    StoreIfValid(vm, params[2], tm.tm_mon + 1);
+    StoreIfValid(vm, params[3], tm.tm_mday);
     return tm.tm_yday + 1;
 }
 
 cell n_setdate(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) < 3) return 0;
-    setClock(vmlib::withLocalDate(std::time(nullptr), params[1], params[2], params[3]));
+    if (ArgCount(vm, params) < 3) return 0;
+    SetClock(vmlib::WithLocalDate(std::time(nullptr), params[1], params[2], params[3]));
     return 0;
 }
 
 cell n_tickcount(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) != 1) return 0;
-    storeIfValid(vm, params[1], kTicksPerSecond);
-    return static_cast<cell>(tick());
+    if (ArgCount(vm, params) != 1) return 0;
+    StoreIfValid(vm, params[1], kTicksPerSecond);
+    return static_cast<cell>(Tick());
 }
 
 cell n_settimer(VmInstance* vm, const cell* params) {
-    if (argCount(vm, params) != 2) return 0;
-    g_timerStart = tick();
+    if (ArgCount(vm, params) != 2) return 0;
+    g_timerStart = Tick();
     g_timerInterval = params[1];
     g_timerRepeats = params[2] == 0;
     return 0;
@@ -104,8 +104,8 @@ const VmNativeEntry kTimeNatives[] = {
 
 namespace vmlib {
 
-std::time_t withLocalTime(std::time_t now, int hour, int minute, int second) {
-    std::tm tm = localNow(now);
+std::time_t WithLocalTime(std::time_t now, int hour, int minute, int second) {
+    std::tm tm = LocalNow(now);
     if (hour >= 0) tm.tm_hour = hour;
     if (minute >= 0) tm.tm_min = minute;
     if (second >= 0) tm.tm_sec = second;
@@ -113,8 +113,8 @@ std::time_t withLocalTime(std::time_t now, int hour, int minute, int second) {
     return std::mktime(&tm);
 }
 
-std::time_t withLocalDate(std::time_t now, int year, int month, int day) {
-    std::tm tm = localNow(now);
+std::time_t WithLocalDate(std::time_t now, int year, int month, int day) {
+    std::tm tm = LocalNow(now);
     if (year != 0) tm.tm_year = year - 1900;
     if (month != 0) tm.tm_mon = month - 1;
     if (day != 0) tm.tm_mday = day;
@@ -146,7 +146,7 @@ int vm_DetachTimeLib(VmInstance*) {
 int vm_TimeIdle(VmInstance* vm) {
     if (g_previousIdle != nullptr) g_previousIdle(vm);
     if (g_timerInterval == 0 || g_timerIndex < 0) return 0;
-    const uint32_t now = tick();
+    const uint32_t now = Tick();
     if (static_cast<int32_t>(now - g_timerStart) < g_timerInterval) return 0;
     if (g_timerRepeats) {
         g_timerStart += static_cast<uint32_t>(g_timerInterval);

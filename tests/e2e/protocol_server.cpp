@@ -18,11 +18,11 @@
 #include <variant>
 
 #include "net/NetworkFactory.h"
-#include "server/GameServer.h"
-#include "server/Log.h"
-#include "server/PlayerPool.h"
-#include "server/ScriptServicesStandIn.h"
-#include "server/ServerStartup.h"
+#include "server/console/Log.h"
+#include "server/game/GameServer.h"
+#include "server/game/PlayerPool.h"
+#include "server/game/ServerStartup.h"
+#include "server/hosts/ScriptServicesStandIn.h"
 
 namespace {
 

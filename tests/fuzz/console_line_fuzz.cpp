@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <string>
 
-#include "server/Console.h"
-#include "server/ConsoleHostStandIn.h"
-#include "server/ConsoleVariables.h"
-#include "server/ScriptServicesStandIn.h"
+#include "server/console/Console.h"
+#include "server/console/ConsoleHostStandIn.h"
+#include "server/console/ConsoleVariables.h"
+#include "server/hosts/ScriptServicesStandIn.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "server/ScriptFormat.h"
+#include "server/natives/ScriptFormat.h"
 #include "server/vm/VmImageBuilder.h"
 #include "server/vm/VmOpcodes.h"
 #include "server/vm/vm.h"
@@ -37,15 +37,15 @@ VmInstance* Script() {
     static bool ready = false;
     if (!ready) {
         VmImageBuilder::Options opt;
-        opt.stack_bytes = 1 << 18;
+        opt.stackBytes = 1 << 18;
         VmImageBuilder b(opt);
-        b.label("idle");
-        b.op(OP_PROC);
-        b.op(OP_ZERO_PRI);
-        b.op(OP_RETN);
-        b.addPublic("Idle", "idle");
+        b.Label("idle");
+        b.Op(OP_PROC);
+        b.Op(OP_ZERO_PRI);
+        b.Op(OP_RETN);
+        b.AddPublic("Idle", "idle");
         std::vector<uint8_t> image;
-        if (!b.build(image) || vm_LoadImage(&vm, image.data(), image.size()) != VM_ERR_NONE) std::abort();
+        if (!b.Build(image) || vm_LoadImage(&vm, image.data(), image.size()) != VM_ERR_NONE) std::abort();
         ready = true;
     }
     return &vm;

@@ -17,7 +17,7 @@
 #include "npc/NpcExit.h"
 #include "npc/net/netgame/NetGame.h"
 #include "npc/net/netgame/NetGameRpc.h"
-#include "server/GameServerRpc.h"
+#include "server/shared/GameRpc.h"
 #include "server/vm/VmImageBuilder.h"
 #include "server/vm/VmOpcodes.h"
 #include "tests/npc/FakeNetClient.h"
@@ -39,14 +39,14 @@ bool WriteScript(const std::string& path) {
                                         "OnVehicleStreamOut", "OnRecordingPlaybackEnd"};
     VmImageBuilder b;
     for (const char* name : names) {
-        b.label(name);
-        b.op(OP_PROC);
-        b.op(OP_CONST_PRI, 1);
-        b.op(OP_RETN);
-        b.addPublic(name, name);
+        b.Label(name);
+        b.Op(OP_PROC);
+        b.Op(OP_CONST_PRI, 1);
+        b.Op(OP_RETN);
+        b.AddPublic(name, name);
     }
     std::vector<uint8_t> image;
-    if (!b.build(image)) return false;
+    if (!b.Build(image)) return false;
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) return false;
     const bool ok = std::fwrite(image.data(), 1, image.size(), f) == image.size();

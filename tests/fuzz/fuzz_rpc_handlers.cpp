@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "server/Console.h"
-#include "server/ConsoleVariables.h"
-#include "server/GameServer.h"
-#include "server/GameServerRpc.h"
-#include "server/PlayerPool.h"
-#include "server/ScriptServicesStandIn.h"
-#include "server/ServerStartup.h"
+#include "server/console/Console.h"
+#include "server/console/ConsoleVariables.h"
+#include "server/game/GameServer.h"
+#include "server/game/PlayerPool.h"
+#include "server/game/ServerStartup.h"
+#include "server/hosts/ScriptServicesStandIn.h"
+#include "server/protocol/ServerRpcTable.h"
 #include "tests/server/dispatch_fake_net.h"
 
 namespace {

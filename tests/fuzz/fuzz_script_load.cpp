@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "server/FilterScriptHost.h"
-#include "server/ScriptHostEnv.h"
+#include "server/hosts/FilterScriptHost.h"
+#include "server/hosts/ScriptHostEnv.h"
 #include "server/vm/vm_internal.h"
 #include "tools/vmasm/VmAsm.h"
 
@@ -71,7 +71,7 @@ const std::vector<uint8_t>& BaseImage() {
     static const std::vector<uint8_t> image = [] {
         std::vector<uint8_t> out;
         std::string error;
-        if (!vmAssemble(kBase, out, &error)) __builtin_trap();
+        if (!VmAssemble(kBase, out, &error)) __builtin_trap();
         return out;
     }();
     return image;
@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // One budget for the whole input: every run it makes shares it.
-    vm_internal::g_step_budget = 50000;
+    vm_internal::g_stepBudget = 50000;
     VmFilterScripts fs(Env());
     if (fs.LoadFilterScriptFromMemory("fuzz", image.data(), image.size()) == 1) {
         char text[64] = "some chat text";
@@ -110,6 +110,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fs.CallPublic("OnPlayerConnect");
         fs.UnloadFilterScript("fuzz");
     }
-    vm_internal::g_step_budget = -1;
+    vm_internal::g_stepBudget = -1;
     return 0;
 }

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "net/BitStream.h"
-#include "server/RecordingFile.h"
-#include "server/SyncRecords.h"
-#include "server/SyncRecordsRelay.h"
+#include "server/shared/RecordingFile.h"
+#include "server/shared/SyncRecords.h"
+#include "server/shared/SyncRecordsRelay.h"
 
 using namespace velt;
 

@@ -80,56 +80,56 @@ cell fuzzNative(VmInstance* inst, const cell* params) {
 std::vector<uint8_t> generate(Input& in) {
     VmImageBuilder b;
     const uint8_t opts = in.byte();
-    b.options().compact = opts & 1;
-    b.options().name_table = !(opts & 2);
-    b.options().stack_bytes = 64 + 4 * (in.byte() % 200);
+    b.GetOptions().compact = opts & 1;
+    b.GetOptions().nameTable = !(opts & 2);
+    b.GetOptions().stackBytes = 64 + 4 * (in.byte() % 200);
     const int natives = in.byte() % 4;
-    for (int i = 0; i < natives; ++i) b.addNative("nat" + std::to_string(i));
+    for (int i = 0; i < natives; ++i) b.AddNative("nat" + std::to_string(i));
     const int count = 1 + in.byte() % 48;
     auto target = [&](uint8_t k) { return VmOperandRef("i" + std::to_string(k % count)); };
     std::vector<std::string> tables = {"tbl_end"};
     for (int i = 0; i < count; ++i) {
-        b.label("i" + std::to_string(i));
+        b.Label("i" + std::to_string(i));
         int op = 1 + in.byte() % (OP_NUM_OPCODES - 1);
-        switch (vmOpInfo(op).operand) {
-            case VmOperand::None: b.op(op); break;
-            case VmOperand::Value: b.op(op, in.value()); break;
+        switch (OpcodeInfo(op).operand) {
+            case VmOperand::None: b.Op(op); break;
+            case VmOperand::Value: b.Op(op, in.value()); break;
             case VmOperand::Code:
                 if (op == OP_SWITCH)
-                    b.op(op, VmOperandRef(tables[in.byte() % tables.size()]));
+                    b.Op(op, VmOperandRef(tables[in.byte() % tables.size()]));
                 else
-                    b.op(op, target(in.byte()));
+                    b.Op(op, target(in.byte()));
                 break;
-            case VmOperand::Rel: b.op(op, 0); break;
+            case VmOperand::Rel: b.Op(op, 0); break;
             case VmOperand::Native:
                 if (natives)
-                    b.op(op, in.byte() % natives);
+                    b.Op(op, in.byte() % natives);
                 else
-                    b.op(OP_NOP);
+                    b.Op(OP_NOP);
                 break;
-            case VmOperand::Two: b.op(op, in.value(), in.value()); break;
-            case VmOperand::Bytes: b.bytesOp(op, std::vector<cell>(in.byte() % 3, in.value())); break;
+            case VmOperand::Two: b.Op(op, in.value(), in.value()); break;
+            case VmOperand::Bytes: b.BytesOp(op, std::vector<cell>(in.byte() % 3, in.value())); break;
             case VmOperand::CaseTbl: {
                 std::string name = "tbl" + std::to_string(i);
-                b.label(name);
+                b.Label(name);
                 tables.push_back(name);
-                b.caseTable(target(in.byte()));
-                for (int r = in.byte() % 4; r > 0; --r) b.addCase(in.value(), target(in.byte()));
+                b.CaseTable(target(in.byte()));
+                for (int r = in.byte() % 4; r > 0; --r) b.AddCase(in.value(), target(in.byte()));
                 break;
             }
         }
     }
-    b.op(OP_HALT, 0);
-    b.label("tbl_end");
-    b.caseTable(target(in.byte()));
-    b.addCase(in.value(), target(in.byte()));
+    b.Op(OP_HALT, 0);
+    b.Label("tbl_end");
+    b.CaseTable(target(in.byte()));
+    b.AddCase(in.value(), target(in.byte()));
     const int data = in.byte() % 16;
-    for (int i = 0; i < data; ++i) b.dataCell(in.value());
+    for (int i = 0; i < data; ++i) b.DataCell(in.value());
     const int publics = in.byte() % 4;
-    for (int i = 0; i < publics; ++i) b.addPublic("p" + std::to_string(i), target(in.byte()));
-    if (in.byte() & 1) b.setMain(target(in.byte()));
+    for (int i = 0; i < publics; ++i) b.AddPublic("p" + std::to_string(i), target(in.byte()));
+    if (in.byte() & 1) b.SetMain(target(in.byte()));
     std::vector<uint8_t> out;
-    b.build(out);
+    b.Build(out);
     return out;
 }
 
@@ -150,12 +150,12 @@ void run(VmInstance* inst, Input& in) {
             cell addr;
             vm_PushString(inst, &addr, nullptr, "arg", in.byte() & 1, 0);
         }
-        vm_internal::g_step_budget = 20000;
+        vm_internal::g_stepBudget = 20000;
         cell r = 0;
         int err = vm_Exec(inst, &r, pick == publics ? VM_EXEC_MAIN : pick);
         for (int k = 0; err == VM_ERR_SLEEP && k < 3; ++k) err = vm_Exec(inst, &r, VM_EXEC_CONTINUE);
     }
-    vm_internal::g_step_budget = -1;
+    vm_internal::g_stepBudget = -1;
 }
 
 }  // namespace

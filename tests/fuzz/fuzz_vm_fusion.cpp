@@ -54,23 +54,23 @@ bool frameOperand(int op) {
 
 std::vector<uint8_t> generate(Input& in) {
     VmImageBuilder b;
-    b.options().compact = in.byte() & 1;
-    b.options().stack_bytes = 128 + 4 * (in.byte() % 128);
+    b.GetOptions().compact = in.byte() & 1;
+    b.GetOptions().stackBytes = 128 + 4 * (in.byte() % 128);
     const int natives = in.byte() % 3;
-    for (int i = 0; i < natives; ++i) b.addNative("nat" + std::to_string(i));
+    for (int i = 0; i < natives; ++i) b.AddNative("nat" + std::to_string(i));
     const int pieces = 1 + in.byte() % 32;
     int labels = 0;
     auto target = [&](uint8_t k) { return VmOperandRef("t" + std::to_string(k % 48)); };
     std::vector<std::string> tables = {"tbl_end"};
 
-    b.label("t0");
-    b.op(OP_PROC);
-    for (int i = in.byte() % 8; i > 0; --i) b.op(OP_PUSH_C, in.value());
+    b.Label("t0");
+    b.Op(OP_PROC);
+    for (int i = in.byte() % 8; i > 0; --i) b.Op(OP_PUSH_C, in.value());
     for (int p = 0; p < pieces; ++p) {
         const uint8_t pick = in.byte();
         std::vector<int> ops;
         if (pick < 200) {
-            const VmFusedInfo& f = vmFusedInfo(kVmFusedFirst + pick % kVmFusedCount);
+            const VmFusedInfo& f = FusedOpcodeInfo(kVmFusedFirst + pick % kVmFusedCount);
             ops.assign(f.ops, f.ops + f.count);
         } else {
             ops.push_back(1 + in.byte() % (OP_NUM_OPCODES - 1));
@@ -78,59 +78,59 @@ std::vector<uint8_t> generate(Input& in) {
         for (size_t i = 0; i < ops.size(); ++i) {
             // A label at the start of most pieces, and now and then inside a sequence.
             if ((i == 0 && in.byte() % 2 == 0) || (i > 0 && in.byte() % 8 == 0))
-                if (labels < 47) b.label("t" + std::to_string(++labels));
+                if (labels < 47) b.Label("t" + std::to_string(++labels));
             const int op = ops[i];
-            switch (vmOpInfo(op).operand) {
-                case VmOperand::None: b.op(op); break;
+            switch (OpcodeInfo(op).operand) {
+                case VmOperand::None: b.Op(op); break;
                 case VmOperand::Value:
                     if (frameOperand(op)) {
                         const uint8_t k = in.byte();
-                        b.op(op, k < 240   ? cell(-4 * (1 + k % 8))
+                        b.Op(op, k < 240   ? cell(-4 * (1 + k % 8))
                                  : k < 248 ? cell(12 + 4 * (k % 2))
                                            : in.word());
                     } else if (op == OP_HALT) {
-                        b.op(op, in.byte() % 2 ? 12 : 0);
+                        b.Op(op, in.byte() % 2 ? 12 : 0);
                     } else {
-                        b.op(op, in.value());
+                        b.Op(op, in.value());
                     }
                     break;
                 case VmOperand::Code:
                     if (op == OP_SWITCH)
-                        b.op(op, VmOperandRef(tables[in.byte() % tables.size()]));
+                        b.Op(op, VmOperandRef(tables[in.byte() % tables.size()]));
                     else
-                        b.op(op, target(in.byte()));
+                        b.Op(op, target(in.byte()));
                     break;
-                case VmOperand::Rel: b.op(op, 0); break;
+                case VmOperand::Rel: b.Op(op, 0); break;
                 case VmOperand::Native:
                     if (natives) {
-                        b.op(OP_PUSH_C, in.value());
-                        b.op(OP_PUSH_C, 4);
-                        b.op(op, in.byte() % natives);
+                        b.Op(OP_PUSH_C, in.value());
+                        b.Op(OP_PUSH_C, 4);
+                        b.Op(op, in.byte() % natives);
                     } else {
-                        b.op(OP_NOP);
+                        b.Op(OP_NOP);
                     }
                     break;
-                case VmOperand::Two: b.op(op, in.value(), in.value()); break;
-                case VmOperand::Bytes: b.bytesOp(op, {}); break;
+                case VmOperand::Two: b.Op(op, in.value(), in.value()); break;
+                case VmOperand::Bytes: b.BytesOp(op, {}); break;
                 case VmOperand::CaseTbl: {
                     const std::string name = "tbl" + std::to_string(p);
-                    b.label(name);
+                    b.Label(name);
                     tables.push_back(name);
-                    b.caseTable(target(in.byte()));
-                    b.addCase(in.value(), target(in.byte()));
+                    b.CaseTable(target(in.byte()));
+                    b.AddCase(in.value(), target(in.byte()));
                     break;
                 }
             }
         }
     }
     // Labels never placed resolve to the end, so every target exists.
-    for (int k = labels + 1; k < 48; ++k) b.label("t" + std::to_string(k));
-    b.op(OP_HALT, 0);
-    b.label("tbl_end");
-    b.caseTable("t0");
-    b.addPublic("entry", "t0");
+    for (int k = labels + 1; k < 48; ++k) b.Label("t" + std::to_string(k));
+    b.Op(OP_HALT, 0);
+    b.Label("tbl_end");
+    b.CaseTable("t0");
+    b.AddPublic("entry", "t0");
     std::vector<uint8_t> out;
-    if (!b.build(out)) out.clear();
+    if (!b.Build(out)) out.clear();
     return out;
 }
 
@@ -144,10 +144,10 @@ struct Outcome {
 
 bool runAll(const std::vector<uint8_t>& image, bool fuse, const std::vector<cell>& args, int64_t budget,
             Outcome& out) {
-    vm_internal::setCodeFusion(fuse);
+    vm_internal::SetCodeFusion(fuse);
     VmInstance inst{};
     const int loaded = vm_LoadImage(&inst, image.data(), image.size(), 1 << 20);
-    vm_internal::setCodeFusion(true);
+    vm_internal::SetCodeFusion(true);
     if (loaded != VM_ERR_NONE) return false;
     int n = 0;
     vm_NumNatives(&inst, &n);
@@ -159,7 +159,7 @@ bool runAll(const std::vector<uint8_t>& image, bool fuse, const std::vector<cell
     g_calls.clear();
     for (int round = 0; round < 2; ++round) {
         for (cell a : args) vm_PushCell(&inst, a);
-        vm_internal::g_step_budget = budget;
+        vm_internal::g_stepBudget = budget;
         cell r = 0;
         int err = vm_Exec(&inst, &r, 0);
         for (int k = 0;; ++k) {
@@ -170,8 +170,8 @@ bool runAll(const std::vector<uint8_t>& image, bool fuse, const std::vector<cell
             err = vm_Exec(&inst, &r, VM_EXEC_CONTINUE);
         }
     }
-    vm_internal::g_step_budget = -1;
-    const VmFileHeader h = VmFileHeader::read(inst.image);
+    vm_internal::g_stepBudget = -1;
+    const VmFileHeader h = VmFileHeader::Read(inst.image);
     out.memory.assign(inst.image + h.dat, inst.image + h.stack_top);
     out.calls = g_calls;
     vm_FreeImage(&inst);

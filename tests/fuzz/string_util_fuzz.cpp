@@ -3,7 +3,7 @@
 // colour-embed stripper and the wildcard matcher are checked against literal readings of their
 // rules.
 
-#include "server/StringUtil.h"
+#include "server/shared/StringUtil.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "NpcTestUtil.h"
-#include "server/GameServerRpc.h"
+#include "server/shared/GameRpc.h"
 
 namespace velt::test {
 

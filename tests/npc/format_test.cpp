@@ -172,6 +172,19 @@ TEST(NpcFormat, HostileFormatsStayInBounds) {
 
     // An unreadable format formats as empty.
     for (cell bad : {cell(-4), cell(0x7FFFFFF0), rig.vm.heap + 64}) EXPECT_EQ(rig.Format(bad, {}), "");
+
+    // Arguments on the script's stack under a size cell that claims far more than the stack
+    // holds count as none: nothing past the top of the stack is taken for a value.
+    const cell manyInts = rig.Text("%d%d%d%d%d%d%d%d");
+    ASSERT_EQ(vm_PushCell(&rig.vm, manyInts), VM_ERR_NONE);
+    ASSERT_EQ(vm_PushCell(&rig.vm, 4000), VM_ERR_NONE);
+    cell* params = nullptr;
+    ASSERT_EQ(vm_GetAddr(&rig.vm, rig.vm.stack, &params), VM_ERR_NONE);
+    char out[kNpcFormatBufferSize];
+    EXPECT_EQ(NpcFormat(&rig.vm, params, 1, out, sizeof out), 0);
+    // The format native likewise does nothing: its output array (the text above) stays as it was.
+    EXPECT_EQ(NpcNative_format(&rig.vm, params), 0);
+    EXPECT_EQ(rig.ReadCells(manyInts, 3), "%d%");
 }
 
 TEST(NpcFormat, NativeCopiesIntoTheScriptWithinTheLength) {

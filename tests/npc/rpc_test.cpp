@@ -7,7 +7,7 @@
 
 #include "NetGameFixture.h"
 #include "npc/net/netgame/NetGameRpc.h"
-#include "server/SyncRecordsRelay.h"
+#include "server/shared/SyncRecordsRelay.h"
 
 namespace velt::test {
 namespace {

@@ -10,7 +10,7 @@
 #include "NpcTestUtil.h"
 #include "net/NetServerInterface.h"
 #include "net/NetworkFactory.h"
-#include "server/GameServerRpc.h"
+#include "server/shared/GameRpc.h"
 
 namespace velt::test {
 namespace {

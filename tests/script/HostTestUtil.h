@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "server/Log.h"
-#include "server/ScriptHostEnv.h"
-#include "server/ScriptIdentity.h"
-#include "server/ScriptNatives.h"
-#include "server/ScriptServices.h"
+#include "server/console/Log.h"
+#include "server/game/ScriptServices.h"
+#include "server/hosts/ScriptHostEnv.h"
+#include "server/natives/ScriptNatives.h"
+#include "server/runtime/ScriptIdentity.h"
 #include "server/vm/ScriptLoader.h"
 #include "server/vm/vm.h"
 
@@ -102,7 +102,7 @@ public:
 
 inline cell n_rec(VmInstance* inst, const cell* params) {
     HostTestEnv* env = CurrentEnv();
-    if (env == nullptr || !HasScriptArgs(params, 2)) return 0;
+    if (env == nullptr || !HasNativeArgs(inst, params, 2)) return 0;
     Rec r;
     r.script = ScriptLabel(inst);
     ReadScriptString(inst, params[1], r.name);
@@ -128,7 +128,7 @@ inline cell n_rec(VmInstance* inst, const cell* params) {
 
 inline cell n_cmd(VmInstance* inst, const cell* params) {
     HostTestEnv* env = CurrentEnv();
-    if (env == nullptr || !HasScriptArgs(params, 1)) return 0;
+    if (env == nullptr || !HasNativeArgs(inst, params, 1)) return 0;
     std::string word;
     ReadScriptString(inst, params[1], word);
     if (env->onCmd) env->onCmd(word, inst);

@@ -1,7 +1,7 @@
 // The script format engine: every conversion and flag as one table, the output bound, SQL quoting
 // checked against the sqlite3 command-line tool, and hostile formats and addresses.
 
-#include "server/ScriptFormat.h"
+#include "server/natives/ScriptFormat.h"
 
 #include <cmath>
 #include <cstdio>

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "server/FilterScriptHost.h"
-#include "server/GameModeHost.h"
+#include "server/hosts/FilterScriptHost.h"
+#include "server/hosts/GameModeHost.h"
 #include "tests/script/HostTestUtil.h"
 
 namespace velt::test {

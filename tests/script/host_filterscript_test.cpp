@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "server/FilterScriptHost.h"
+#include "server/hosts/FilterScriptHost.h"
 #include "tests/script/HostTestUtil.h"
 
 namespace velt::test {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "server/FilterScriptHost.h"
-#include "server/GameModeHost.h"
+#include "server/hosts/FilterScriptHost.h"
+#include "server/hosts/GameModeHost.h"
 #include "tests/script/HostTestUtil.h"
 
 namespace velt::test {

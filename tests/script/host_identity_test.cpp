@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "server/FilterScriptHost.h"
+#include "server/hosts/FilterScriptHost.h"
 #include "tests/script/HostTestUtil.h"
 
 namespace velt::test {

@@ -165,7 +165,7 @@ TEST(ScriptParamCountTest, LogsTheCountOutsideTheRange) {
     for (const Case& c : cases) {
         LogCapture::Lines().clear();
         const cell params[1] = {c.args * 4};
-        EXPECT_EQ(CheckScriptParamCount(params, c.min, c.max), c.ok) << c.args;
+        EXPECT_EQ(CheckScriptParamCount(nullptr, params, c.min, c.max), c.ok) << c.args;
         if (c.line == nullptr)
             EXPECT_TRUE(LogCapture::Lines().empty());
         else
@@ -173,15 +173,17 @@ TEST(ScriptParamCountTest, LogsTheCountOutsideTheRange) {
     }
 }
 
-// Every row of the table names a native and carries a function; the table ends with the null row
-// the machine's registration stops at.
+// Every row of the table names a native no other row names and carries a function; the table
+// ends with the null row the machine's registration stops at.
 TEST(ScriptNativesTableTest, RowsAreWellFormed) {
     const VmNativeEntry* table = ScriptNatives();
     const size_t count = ScriptNativeCount();
+    std::set<std::string> names;
     for (size_t i = 0; i < count; ++i) {
         ASSERT_NE(table[i].name, nullptr) << i;
         EXPECT_NE(table[i].name[0], '\0') << i;
         EXPECT_NE(table[i].func, nullptr) << table[i].name;
+        EXPECT_TRUE(names.insert(table[i].name).second) << "twice: " << table[i].name;
     }
     EXPECT_EQ(table[count].name, nullptr);
 }

@@ -3,9 +3,9 @@
 // this program.
 
 #include "net/NetworkFactory.h"
-#include "server/GameServer.h"
-#include "server/ServerStartup.h"
-#include "server/VmScriptHostFactory.h"
+#include "server/game/GameServer.h"
+#include "server/game/ServerStartup.h"
+#include "server/hosts/VmScriptHostFactory.h"
 
 int main() {
     velt::VmScriptHostFactory hosts;

@@ -2,14 +2,14 @@
 // formatting, timers, cross-script calls over three live scripts, console and gamemode control
 // and the world settings.
 
-#include "server/NativesCore.h"
+#include "server/natives/CoreNatives.h"
 
 #include <functional>
 #include <limits>
 #include <string>
 #include <vector>
 
-#include "server/ScriptFormat.h"
+#include "server/natives/ScriptFormat.h"
 #include "tests/script/natives_server_fixture.h"
 
 namespace velt::scripttest {

@@ -4,15 +4,15 @@
 // rows cannot show: leave to spawn as the spawn handler sees it, the name rule, spectating, and
 // the pool sizes.
 
-#include "server/NativesPlayerSpawn.h"
+#include "server/natives/PlayerSpawnNatives.h"
 
 #include <array>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "server/ClassSpawnDeath.h"
-#include "server/GameServerRpc.h"
+#include "server/protocol/ClassSpawnDeath.h"
+#include "server/shared/GameRpc.h"
 #include "tests/script/natives_server_fixture.h"
 
 namespace velt::scripttest {

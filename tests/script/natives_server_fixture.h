@@ -13,16 +13,16 @@
 #include <string>
 #include <vector>
 
-#include "server/Console.h"
-#include "server/ConsoleVariables.h"
-#include "server/GameServer.h"
-#include "server/Log.h"
-#include "server/PlayerPool.h"
-#include "server/ScriptIdentity.h"
-#include "server/ScriptNatives.h"
-#include "server/ScriptServicesStandIn.h"
-#include "server/ScriptTimers.h"
-#include "server/ServerStartup.h"
+#include "server/console/Console.h"
+#include "server/console/ConsoleVariables.h"
+#include "server/console/Log.h"
+#include "server/game/GameServer.h"
+#include "server/game/PlayerPool.h"
+#include "server/game/ServerStartup.h"
+#include "server/hosts/ScriptServicesStandIn.h"
+#include "server/natives/ScriptNatives.h"
+#include "server/runtime/ScriptIdentity.h"
+#include "server/runtime/ScriptTimers.h"
 #include "tests/script/natives_test_util.h"
 #include "tests/server/FakeNetServer.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "server/ScriptNatives.h"
+#include "server/natives/ScriptNatives.h"
 #include "server/vm/vm.h"
 
 namespace velt::scripttest {

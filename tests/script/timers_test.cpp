@@ -2,13 +2,13 @@
 // that outlive the creator's heap, timers made during a pass, and scripts that go away (removed,
 // unloaded from inside their own timer, or never alive).
 
-#include "server/ScriptTimers.h"
+#include "server/runtime/ScriptTimers.h"
 
 #include <limits>
 #include <string>
 #include <vector>
 
-#include "server/ScriptIdentity.h"
+#include "server/runtime/ScriptIdentity.h"
 #include "tests/script/natives_test_util.h"
 
 namespace velt::scripttest {

@@ -1,4 +1,4 @@
-#include "server/BanFile.h"
+#include "server/game/BanFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

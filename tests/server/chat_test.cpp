@@ -1,7 +1,7 @@
 // Chat lines, commands and dialog answers: what is accepted, what the scripts see, and what is
 // relayed, logged or answered.
 
-#include "server/ConsoleVariables.h"
+#include "server/console/ConsoleVariables.h"
 #include "tests/server/dispatch_fixture.h"
 
 namespace velt::test {

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "server/Console.h"
-#include "server/ConsoleCommands.h"
-#include "server/ConsoleHostStandIn.h"
-#include "server/ConsoleVariables.h"
-#include "server/Log.h"
-#include "server/ScriptServicesStandIn.h"
+#include "server/console/Console.h"
+#include "server/console/ConsoleCommands.h"
+#include "server/console/ConsoleHostStandIn.h"
+#include "server/console/ConsoleVariables.h"
+#include "server/console/Log.h"
+#include "server/hosts/ScriptServicesStandIn.h"
 
 namespace velt {
 namespace {

@@ -11,9 +11,9 @@
 #include "net/BitStream.h"
 #include "net/MessageIdentifiers.h"
 #include "net/Packet.h"
-#include "server/GameServerRpc.h"
-#include "server/ServerStartup.h"
-#include "server/SyncRecords.h"
+#include "server/game/ServerStartup.h"
+#include "server/protocol/ServerRpcTable.h"
+#include "server/shared/SyncRecords.h"
 #include "tests/server/dispatch_fake_net.h"
 #include "tests/server/game_server_fixture.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "server/SyncRecordsRelay.h"
+#include "server/shared/SyncRecordsRelay.h"
 #include "tests/server/dispatch_fixture.h"
 
 namespace velt::test {

@@ -8,8 +8,8 @@
 #include <algorithm>
 
 #include "net/MessageIdentifiers.h"
-#include "server/GameServerRpc.h"
-#include "server/Signals.h"
+#include "server/game/Signals.h"
+#include "server/protocol/RpcCall.h"
 #include "tests/server/game_server_fixture.h"
 
 namespace velt::test {

@@ -1,4 +1,4 @@
-#include "server/HeightMap.h"
+#include "server/shared/HeightMap.h"
 
 #include <gtest/gtest.h>
 

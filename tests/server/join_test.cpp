@@ -1,7 +1,7 @@
 // Joining: the refusal table with its reason bytes, the invalid-client paths, admission with the
 // world sent to the newcomer, bots and "maxnpc", and joins during the intermission.
 
-#include "server/JoinHandlers.h"
+#include "server/protocol/JoinHandlers.h"
 
 #include <arpa/inet.h>
 

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "server/Console.h"
-#include "server/ConsoleVariables.h"
-#include "server/Log.h"
+#include "server/console/Console.h"
+#include "server/console/ConsoleVariables.h"
+#include "server/console/Log.h"
 
 namespace velt {
 namespace {

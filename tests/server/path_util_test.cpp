@@ -1,4 +1,4 @@
-#include "server/PathUtil.h"
+#include "server/shared/PathUtil.h"
 
 #include <gtest/gtest.h>
 

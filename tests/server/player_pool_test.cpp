@@ -1,7 +1,7 @@
 // The player pool: joins and leaves with their messages, log lines and callback order, refusals,
 // bots, names, virtual worlds, and scripts that kick a player from inside its own callbacks.
 
-#include "server/GameServerRpc.h"
+#include "server/shared/GameRpc.h"
 #include "tests/server/game_server_fixture.h"
 
 namespace velt::test {

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "server/GameServerRpc.h"
-#include "server/SyncRecordsRelay.h"
+#include "server/shared/GameRpc.h"
+#include "server/shared/SyncRecordsRelay.h"
 #include "tests/server/game_server_fixture.h"
 
 namespace velt::test {
@@ -80,8 +80,8 @@ TEST_F(PlayerTest, SendsPickDeliveryKindChannelAndAudience) {
     BitStream bs;
     bs.Write(uint8_t(9));
 
-    game_->SendRpcToPlayer(RPC_ClientMessage, &bs, 1000, 3);
-    game_->SendRpcToPlayer(RPC_ClientMessage, &bs, 5, 3);
+    game_->SendRpcToPlayer(RPC_ClientMessage, &bs, 1000, RpcChannel::ClientMessage);
+    game_->SendRpcToPlayer(RPC_ClientMessage, &bs, 5, RpcChannel::ClientMessage);
     EXPECT_TRUE(net_->sent.empty());
 
     struct Case {
@@ -91,20 +91,30 @@ TEST_F(PlayerTest, SendsPickDeliveryKindChannelAndAudience) {
         uint8_t channel;
         bool rpc;
     } cases[] = {
-        {[&] { game_->SendRpcToPlayer(RPC_ClientMessage, &bs, 1, 3); }, {1}, RELIABILITY_RELIABLE, 3, true},
-        {[&] { game_->SendRpcToPlayer(RPC_ClientMessage, &bs, 1, 0); },
+        {[&] { game_->SendRpcToPlayer(RPC_ClientMessage, &bs, 1, RpcChannel::ClientMessage); },
+         {1},
+         RELIABILITY_RELIABLE,
+         3,
+         true},
+        {[&] { game_->SendRpcToPlayer(RPC_ClientMessage, &bs, 1, RpcChannel::Request); },
          {1},
          RELIABILITY_RELIABLE_ORDERED,
          0,
          true},
-        {[&] { game_->SendRpcToAll(RPC_ClientMessage, &bs, 1, 3); }, {0, 2}, RELIABILITY_RELIABLE, 3, true},
-        {[&] { game_->SendRpcToAll(RPC_ClientMessage, &bs, kNoPlayer, 2); },
+        {[&] { game_->SendRpcToAll(RPC_ClientMessage, &bs, 1, RpcChannel::ClientMessage); },
+         {0, 2},
+         RELIABILITY_RELIABLE,
+         3,
+         true},
+        {[&] { game_->SendRpcToAll(RPC_ClientMessage, &bs, kNoPlayer, RpcChannel::World); },
          {0, 1, 2},
          RELIABILITY_RELIABLE_ORDERED,
          2,
          true},
         // Streamers always get reliable ordered, even on channel 3.
-        {[&] { game_->SendRpcToPlayersStreamingPlayer(RPC_ClientMessage, &bs, 0, 3); },
+        {[&] {
+             game_->SendRpcToPlayersStreamingPlayer(RPC_ClientMessage, &bs, 0, RpcChannel::ClientMessage);
+         },
          {1},
          RELIABILITY_RELIABLE_ORDERED,
          3,

@@ -1,4 +1,4 @@
-#include "server/PlayerVariables.h"
+#include "server/game/PlayerVariables.h"
 
 #include <gtest/gtest.h>
 

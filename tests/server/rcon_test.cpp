@@ -1,11 +1,11 @@
 // The in-game remote console: the login word and password, what a login tells the scripts and the
 // player, commands run with their log lines mirrored back, and packets that are not accepted.
 
-#include "server/InGameRcon.h"
+#include "server/protocol/InGameRcon.h"
 
 #include <algorithm>
 
-#include "server/RconLoginGuard.h"
+#include "server/game/RconLoginGuard.h"
 #include "tests/server/dispatch_fixture.h"
 
 namespace velt::test {

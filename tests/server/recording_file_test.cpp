@@ -1,4 +1,4 @@
-#include "server/RecordingFile.h"
+#include "server/shared/RecordingFile.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

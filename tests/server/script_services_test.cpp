@@ -1,7 +1,7 @@
 // Every callback dispatcher against the stand-in hosts: the result when no script defines the
 // public, the filterscript stop rule, the gamemode checks, and the text write-back of chat.
 // The expected values are written out here from the callback contract, independently of the
-// table in ScriptServices.h, so a wrong row there shows up as a failure here.
+// table in ScriptCallbacks.h, so a wrong row there shows up as a failure here.
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "server/ScriptServicesStandIn.h"
+#include "server/hosts/ScriptServicesStandIn.h"
 
 namespace velt {
 namespace {

@@ -1,7 +1,7 @@
 // Class selection, spawn requests, spawning (with the ban for a spawn nobody allowed) and death
 // reports.
 
-#include "server/ClassSpawnDeath.h"
+#include "server/protocol/ClassSpawnDeath.h"
 #include "tests/server/dispatch_fixture.h"
 
 namespace velt::test {

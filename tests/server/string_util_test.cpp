@@ -1,4 +1,4 @@
-#include "server/StringUtil.h"
+#include "server/shared/StringUtil.h"
 
 #include <gtest/gtest.h>
 

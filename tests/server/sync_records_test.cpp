@@ -1,4 +1,4 @@
-#include "server/SyncRecords.h"
+#include "server/shared/SyncRecords.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "net/BitStream.h"
-#include "server/SyncRecordsRelay.h"
+#include "server/shared/SyncRecordsRelay.h"
 
 namespace velt {
 namespace {

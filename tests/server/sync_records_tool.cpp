@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "net/BitStream.h"
-#include "server/SyncRecords.h"
-#include "server/SyncRecordsRelay.h"
+#include "server/shared/SyncRecords.h"
+#include "server/shared/SyncRecordsRelay.h"
 
 using namespace velt;
 

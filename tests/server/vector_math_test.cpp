@@ -1,4 +1,4 @@
-#include "server/VectorMath.h"
+#include "server/shared/VectorMath.h"
 
 #include <gtest/gtest.h>
 

@@ -54,7 +54,7 @@ struct Vm {
 inline std::vector<uint8_t> build(VmImageBuilder& b) {
     std::vector<uint8_t> out;
     std::string err;
-    EXPECT_TRUE(b.build(out, &err)) << err;
+    EXPECT_TRUE(b.Build(out, &err)) << err;
     return out;
 }
 

@@ -15,22 +15,22 @@ cell retOne(VmInstance*, const cell*) { return 1; }
 
 std::vector<uint8_t> tablesImage(bool name_table, bool compact) {
     VmImageBuilder b;
-    b.options().name_table = name_table;
-    b.options().compact = compact;
-    b.label("f");
-    b.op(OP_CONST_PRI, 1);
-    b.op(OP_HALT, 0);
-    for (const char* p : {"OnE", "OnA", "OnC", "OnB"}) b.addPublic(p, "f");  // sorted by the builder
-    for (const char* n : {"n0", "n1", "n2"}) b.addNative(n);
-    b.dataLabel("va");
-    b.dataCell(1);
-    b.dataLabel("vc");
-    b.dataCell(2);
-    b.addPubVar("vc", "vc");
-    b.addPubVar("va", "va");
-    b.addTag("Float", 9);
-    b.addTag("bool", 1);
-    b.addTag("File", 5);
+    b.GetOptions().nameTable = name_table;
+    b.GetOptions().compact = compact;
+    b.Label("f");
+    b.Op(OP_CONST_PRI, 1);
+    b.Op(OP_HALT, 0);
+    for (const char* p : {"OnE", "OnA", "OnC", "OnB"}) b.AddPublic(p, "f");  // sorted by the builder
+    for (const char* n : {"n0", "n1", "n2"}) b.AddNative(n);
+    b.DataLabel("va");
+    b.DataCell(1);
+    b.DataLabel("vc");
+    b.DataCell(2);
+    b.AddPubVar("vc", "vc");
+    b.AddPubVar("va", "va");
+    b.AddTag("Float", 9);
+    b.AddTag("bool", 1);
+    b.AddTag("File", 5);
     return test::build(b);
 }
 
@@ -97,13 +97,13 @@ TEST(VmApi, LookupsFindFirstLastMiddleAndReportAbsentNames) {
 
 TEST(VmApi, TagLookupRefusesATableThatDoesNotAscend) {
     VmImageBuilder b;
-    b.label("f");
-    b.op(OP_HALT, 0);
-    b.addTag("a", 1);
-    b.addTag("b", 2);
+    b.Label("f");
+    b.Op(OP_HALT, 0);
+    b.AddTag("a", 1);
+    b.AddTag("b", 2);
     std::vector<uint8_t> img = test::build(b);
-    const VmFileHeader h = VmFileHeader::read(img.data());
-    VmImageBuilder::patch32(img, size_t(h.tags) + 8, 1);  // second id equal to the first
+    const VmFileHeader h = VmFileHeader::Read(img.data());
+    VmImageBuilder::Patch32(img, size_t(h.tags) + 8, 1);  // second id equal to the first
     Vm vm(img);
     ASSERT_EQ(vm.err, VM_ERR_NONE);
     char name[40];
@@ -137,41 +137,41 @@ cell writeBack(VmInstance* inst, const cell* params) {
 
 TEST(VmApi, ArgumentsGoInAndStringsAndArraysComeBack) {
     VmImageBuilder b;
-    b.options().stack_bytes = 1024;
-    b.label("sum");  // sum(arr, n)
-    b.op(OP_PROC);
-    b.op(OP_ZERO_PRI);
-    b.op(OP_PUSH_PRI);  // total at [frm-4]
-    b.label("loop");
-    b.op(OP_LOAD_S_PRI, 16);
-    b.op(OP_JZER, "done");
-    b.op(OP_DEC_S, 16);
-    b.op(OP_LOAD_S_PRI, 16);
-    b.op(OP_LOAD_S_ALT, 12);
-    b.op(OP_LIDX);
-    b.op(OP_LOAD_S_ALT, -4);
-    b.op(OP_ADD);
-    b.op(OP_STOR_S_PRI, -4);
-    b.op(OP_JUMP, "loop");
-    b.label("done");
-    b.op(OP_LOAD_S_PRI, -4);
-    b.op(OP_STACK, 4);
-    b.op(OP_RETN);
-    b.label("first");  // first(str): its first cell
-    b.op(OP_PROC);
-    b.op(OP_LREF_S_PRI, 12);
-    b.op(OP_RETN);
-    b.label("fill");  // fill(dst, size): writeBack(dst, size)
-    b.op(OP_PROC);
-    b.op(OP_PUSH_S, 16);
-    b.op(OP_PUSH_S, 12);
-    b.op(OP_PUSH_C, 8);
-    b.op(OP_SYSREQ_C, "writeBack");
-    b.op(OP_STACK, 12);
-    b.op(OP_RETN);
-    b.addPublic("sum", "sum");
-    b.addPublic("first", "first");
-    b.addPublic("fill", "fill");
+    b.GetOptions().stackBytes = 1024;
+    b.Label("sum");  // sum(arr, n)
+    b.Op(OP_PROC);
+    b.Op(OP_ZERO_PRI);
+    b.Op(OP_PUSH_PRI);  // total at [frm-4]
+    b.Label("loop");
+    b.Op(OP_LOAD_S_PRI, 16);
+    b.Op(OP_JZER, "done");
+    b.Op(OP_DEC_S, 16);
+    b.Op(OP_LOAD_S_PRI, 16);
+    b.Op(OP_LOAD_S_ALT, 12);
+    b.Op(OP_LIDX);
+    b.Op(OP_LOAD_S_ALT, -4);
+    b.Op(OP_ADD);
+    b.Op(OP_STOR_S_PRI, -4);
+    b.Op(OP_JUMP, "loop");
+    b.Label("done");
+    b.Op(OP_LOAD_S_PRI, -4);
+    b.Op(OP_STACK, 4);
+    b.Op(OP_RETN);
+    b.Label("first");  // first(str): its first cell
+    b.Op(OP_PROC);
+    b.Op(OP_LREF_S_PRI, 12);
+    b.Op(OP_RETN);
+    b.Label("fill");  // fill(dst, size): writeBack(dst, size)
+    b.Op(OP_PROC);
+    b.Op(OP_PUSH_S, 16);
+    b.Op(OP_PUSH_S, 12);
+    b.Op(OP_PUSH_C, 8);
+    b.Op(OP_SYSREQ_C, "writeBack");
+    b.Op(OP_STACK, 12);
+    b.Op(OP_RETN);
+    b.AddPublic("sum", "sum");
+    b.AddPublic("first", "first");
+    b.AddPublic("fill", "fill");
     VmNativeEntry natives[] = {{"writeBack", writeBack}, {nullptr, nullptr}};
     Vm vm(test::build(b), natives);
     ASSERT_EQ(vm.err, VM_ERR_NONE);
@@ -394,17 +394,17 @@ TEST(VmApi, Utf8DecodeEncodeAndMeasure) {
 
 TEST(VmApi, CloneRunsOnItsOwnData) {
     VmImageBuilder b;
-    b.options().stack_bytes = 512;
-    b.dataLabel("counter");
-    b.dataCell(0);
-    b.label("bump");  // bump(): ++counter, through a native for good measure
-    b.op(OP_INC, "counter");
-    b.op(OP_PUSH_C, 0);
-    b.op(OP_SYSREQ_C, "one");
-    b.op(OP_STACK, 4);
-    b.op(OP_LOAD_PRI, "counter");
-    b.op(OP_HALT, 0);
-    b.addPublic("bump", "bump");
+    b.GetOptions().stackBytes = 512;
+    b.DataLabel("counter");
+    b.DataCell(0);
+    b.Label("bump");  // bump(): ++counter, through a native for good measure
+    b.Op(OP_INC, "counter");
+    b.Op(OP_PUSH_C, 0);
+    b.Op(OP_SYSREQ_C, "one");
+    b.Op(OP_STACK, 4);
+    b.Op(OP_LOAD_PRI, "counter");
+    b.Op(OP_HALT, 0);
+    b.AddPublic("bump", "bump");
     VmNativeEntry natives[] = {{"one", retOne}, {nullptr, nullptr}};
     Vm src(test::build(b), natives);
     ASSERT_EQ(src.err, VM_ERR_NONE);
@@ -412,7 +412,7 @@ TEST(VmApi, CloneRunsOnItsOwnData) {
     ASSERT_EQ(src.call("bump", {}, &r), VM_ERR_NONE);
     ASSERT_EQ(r, 1);
 
-    const VmFileHeader h = VmFileHeader::read(src.inst.image);
+    const VmFileHeader h = VmFileHeader::Read(src.inst.image);
     std::vector<uint8_t> data(size_t(h.stack_top - h.dat), 0xCC);
     VmInstance clone{};
     EXPECT_EQ(vm_Clone(&clone, nullptr, data.data()), VM_ERR_FORMAT);

@@ -23,14 +23,14 @@ struct Result {
 // main: const.pri P; const.alt A; <body>; halt 0 — with optional data ahead of it.
 Result runSnippet(cell pri, cell alt, const Body& body, const Body& data = {}) {
     VmImageBuilder b;
-    b.options().stack_bytes = 512;
+    b.GetOptions().stackBytes = 512;
     if (data) data(b);
-    b.label("main");
-    b.op(OP_CONST_PRI, pri);
-    b.op(OP_CONST_ALT, alt);
+    b.Label("main");
+    b.Op(OP_CONST_PRI, pri);
+    b.Op(OP_CONST_ALT, alt);
     body(b);
-    b.op(OP_HALT, 0);
-    b.setMain("main");
+    b.Op(OP_HALT, 0);
+    b.SetMain("main");
     Vm vm(test::build(b));
     EXPECT_EQ(vm.err, VM_ERR_NONE);
     Result r{};
@@ -112,9 +112,9 @@ TEST(VmExec, ArithmeticShiftsAndSmallOpsByGroup) {
     for (const Case& c : cases) {
         Result r = runSnippet(c.pri, c.alt, [&](VmImageBuilder& b) {
             if (c.operand)
-                b.op(c.op, *c.operand);
+                b.Op(c.op, *c.operand);
             else
-                b.op(c.op);
+                b.Op(c.op);
         });
         EXPECT_EQ(r.err, c.err) << c.what;
         if (c.err != VM_ERR_NONE) continue;
@@ -139,28 +139,28 @@ TEST(VmExec, ComparesAndConditionalJumpsSignedAndUnsigned) {
     };
     for (const Pair& p : pairs) {
         for (int k = 0; k < 10; ++k) {
-            Result cmp = runSnippet(p.pri, p.alt, [&](VmImageBuilder& b) { b.op(OP_EQ + k); });
-            EXPECT_EQ(cmp.pri, p.truth[k]) << vmOpInfo(OP_EQ + k).name << " " << p.pri << "," << p.alt;
+            Result cmp = runSnippet(p.pri, p.alt, [&](VmImageBuilder& b) { b.Op(OP_EQ + k); });
+            EXPECT_EQ(cmp.pri, p.truth[k]) << OpcodeInfo(OP_EQ + k).name << " " << p.pri << "," << p.alt;
             Result jmp = runSnippet(p.pri, p.alt, [&](VmImageBuilder& b) {
-                b.op(OP_JEQ + k, "taken");
-                b.op(OP_CONST_PRI, 0);
-                b.op(OP_HALT, 0);
-                b.label("taken");
-                b.op(OP_CONST_PRI, 1);
+                b.Op(OP_JEQ + k, "taken");
+                b.Op(OP_CONST_PRI, 0);
+                b.Op(OP_HALT, 0);
+                b.Label("taken");
+                b.Op(OP_CONST_PRI, 1);
             });
-            EXPECT_EQ(jmp.pri, p.truth[k]) << vmOpInfo(OP_JEQ + k).name << " " << p.pri << "," << p.alt;
+            EXPECT_EQ(jmp.pri, p.truth[k]) << OpcodeInfo(OP_JEQ + k).name << " " << p.pri << "," << p.alt;
         }
     }
     for (cell v : {0, 1, -1}) {
         for (int op : {OP_JZER, OP_JNZ}) {
             Result r = runSnippet(v, 0, [&](VmImageBuilder& b) {
-                b.op(op, "taken");
-                b.op(OP_CONST_PRI, 0);
-                b.op(OP_HALT, 0);
-                b.label("taken");
-                b.op(OP_CONST_PRI, 1);
+                b.Op(op, "taken");
+                b.Op(OP_CONST_PRI, 0);
+                b.Op(OP_HALT, 0);
+                b.Label("taken");
+                b.Op(OP_CONST_PRI, 1);
             });
-            EXPECT_EQ(r.pri, (op == OP_JZER) == (v == 0)) << vmOpInfo(op).name << " " << v;
+            EXPECT_EQ(r.pri, (op == OP_JZER) == (v == 0)) << OpcodeInfo(op).name << " " << v;
         }
     }
 }
@@ -169,23 +169,23 @@ TEST(VmExec, SwitchTakesTheFirstMatchingRecordElseTheDefault) {
     const std::pair<cell, cell> cases[] = {{5, 10}, {7, 30}, {9, 99}, {-1, 99}};
     for (auto [value, expect] : cases) {
         Result r = runSnippet(value, 0, [](VmImageBuilder& b) {
-            b.op(OP_SWITCH, "tbl");
-            b.label("tbl");
-            b.caseTable("dflt");
-            b.addCase(5, "a");
-            b.addCase(5, "b");  // duplicate: never taken
-            b.addCase(7, "c");
-            b.label("a");
-            b.op(OP_CONST_PRI, 10);
-            b.op(OP_HALT, 0);
-            b.label("b");
-            b.op(OP_CONST_PRI, 20);
-            b.op(OP_HALT, 0);
-            b.label("c");
-            b.op(OP_CONST_PRI, 30);
-            b.op(OP_HALT, 0);
-            b.label("dflt");
-            b.op(OP_CONST_PRI, 99);
+            b.Op(OP_SWITCH, "tbl");
+            b.Label("tbl");
+            b.CaseTable("dflt");
+            b.AddCase(5, "a");
+            b.AddCase(5, "b");  // duplicate: never taken
+            b.AddCase(7, "c");
+            b.Label("a");
+            b.Op(OP_CONST_PRI, 10);
+            b.Op(OP_HALT, 0);
+            b.Label("b");
+            b.Op(OP_CONST_PRI, 20);
+            b.Op(OP_HALT, 0);
+            b.Label("c");
+            b.Op(OP_CONST_PRI, 30);
+            b.Op(OP_HALT, 0);
+            b.Label("dflt");
+            b.Op(OP_CONST_PRI, 99);
         });
         EXPECT_EQ(r.pri, expect) << value;
     }
@@ -193,9 +193,9 @@ TEST(VmExec, SwitchTakesTheFirstMatchingRecordElseTheDefault) {
 
 Body twoCells() {
     return [](VmImageBuilder& b) {
-        b.dataCell(0);  // so the tested cell is not at address 0
-        b.dataLabel("d0");
-        b.dataCell(0x11223344);
+        b.DataCell(0);  // so the tested cell is not at address 0
+        b.DataLabel("d0");
+        b.DataCell(0x11223344);
     };
 }
 
@@ -205,8 +205,8 @@ TEST(VmExec, ByteLoadsAndStoresByWidth) {
         Result r = runSnippet(
             0, 0,
             [&](VmImageBuilder& b) {
-                b.op(OP_CONST_PRI, "d0");
-                b.op(OP_LODB_I, width);
+                b.Op(OP_CONST_PRI, "d0");
+                b.Op(OP_LODB_I, width);
             },
             twoCells());
         EXPECT_EQ(r.err, VM_ERR_NONE);
@@ -218,29 +218,29 @@ TEST(VmExec, ByteLoadsAndStoresByWidth) {
         Result r = runSnippet(
             cell(0xAABBCCDD), 0,
             [&](VmImageBuilder& b) {
-                b.op(OP_CONST_ALT, "d0");
-                b.op(OP_STRB_I, width);
-                b.op(OP_LOAD_PRI, "d0");
+                b.Op(OP_CONST_ALT, "d0");
+                b.Op(OP_STRB_I, width);
+                b.Op(OP_LOAD_PRI, "d0");
             },
             twoCells());
         EXPECT_EQ(r.pri, expect) << "strb.i " << width;
     }
     // The start address is validated like every indirect access.
     Result gap = runSnippet(0, 0, [](VmImageBuilder& b) {
-        b.op(OP_LCTRL, 2);
-        b.op(OP_LODB_I, 1);
+        b.Op(OP_LCTRL, 2);
+        b.Op(OP_LODB_I, 1);
     });
     EXPECT_EQ(gap.err, VM_ERR_MEMACCESS);
 }
 
 TEST(VmExec, BlockMovesComparesAndFills) {
     auto blocks = [](VmImageBuilder& b) {
-        b.dataLabel("src");
-        for (cell v : {1, 2, 3, 4}) b.dataCell(v);
-        b.dataLabel("dst");
-        b.dataSpace(4);
-        b.dataLabel("other");
-        for (cell v : {1, 2, 3, 5}) b.dataCell(v);
+        b.DataLabel("src");
+        for (cell v : {1, 2, 3, 4}) b.DataCell(v);
+        b.DataLabel("dst");
+        b.DataSpace(4);
+        b.DataLabel("other");
+        for (cell v : {1, 2, 3, 5}) b.DataCell(v);
     };
     struct Case {
         const char* what;
@@ -252,114 +252,114 @@ TEST(VmExec, BlockMovesComparesAndFills) {
     const Case cases[] = {
         {"movs 12 copies three cells",
          [](VmImageBuilder& b) {
-             b.op(OP_CONST_PRI, "src");
-             b.op(OP_CONST_ALT, "dst");
-             b.op(OP_MOVS, 12);
-             b.op(OP_ZERO_PRI);
+             b.Op(OP_CONST_PRI, "src");
+             b.Op(OP_CONST_ALT, "dst");
+             b.Op(OP_MOVS, 12);
+             b.Op(OP_ZERO_PRI);
          },
          0,
          0,
          {1, 2, 3, 0}},
         {"cmps equal",
          [](VmImageBuilder& b) {
-             b.op(OP_CONST_PRI, "src");
-             b.op(OP_MOVE_ALT);
-             b.op(OP_CMPS, 16);
+             b.Op(OP_CONST_PRI, "src");
+             b.Op(OP_MOVE_ALT);
+             b.Op(OP_CMPS, 16);
          },
          0, 0},
         {"cmps ALT below PRI",
          [](VmImageBuilder& b) {
-             b.op(OP_CONST_PRI, "other");
-             b.op(OP_CONST_ALT, "src");
-             b.op(OP_CMPS, 16);
+             b.Op(OP_CONST_PRI, "other");
+             b.Op(OP_CONST_ALT, "src");
+             b.Op(OP_CMPS, 16);
          },
          0, -1},
         {"cmps ALT above PRI",
          [](VmImageBuilder& b) {
-             b.op(OP_CONST_PRI, "src");
-             b.op(OP_CONST_ALT, "other");
-             b.op(OP_CMPS, 16);
+             b.Op(OP_CONST_PRI, "src");
+             b.Op(OP_CONST_ALT, "other");
+             b.Op(OP_CMPS, 16);
          },
          0, 1},
         {"cmps of nothing",
          [](VmImageBuilder& b) {
-             b.op(OP_CONST_PRI, "src");
-             b.op(OP_CONST_ALT, "other");
-             b.op(OP_CMPS, 0);
+             b.Op(OP_CONST_PRI, "src");
+             b.Op(OP_CONST_ALT, "other");
+             b.Op(OP_CMPS, 0);
          },
          0, 0},
         {"fill 14 fills three cells",
          [](VmImageBuilder& b) {
-             b.op(OP_CONST_PRI, 7);
-             b.op(OP_CONST_ALT, "dst");
-             b.op(OP_FILL, 14);
-             b.op(OP_ZERO_PRI);
+             b.Op(OP_CONST_PRI, 7);
+             b.Op(OP_CONST_ALT, "dst");
+             b.Op(OP_FILL, 14);
+             b.Op(OP_ZERO_PRI);
          },
          0,
          0,
          {7, 7, 7, 0}},
         {"movs into the free space",
          [](VmImageBuilder& b) {
-             b.op(OP_LCTRL, 2);
-             b.op(OP_MOVE_ALT);
-             b.op(OP_CONST_PRI, "src");
-             b.op(OP_MOVS, 4);
+             b.Op(OP_LCTRL, 2);
+             b.Op(OP_MOVE_ALT);
+             b.Op(OP_CONST_PRI, "src");
+             b.Op(OP_MOVS, 4);
          },
          VM_ERR_MEMACCESS},
         {"movs whose end reaches the free space",
          [](VmImageBuilder& b) {
-             b.op(OP_CONST_PRI, "src");
-             b.op(OP_CONST_ALT, "other");
-             b.op(OP_MOVS, 20);
+             b.Op(OP_CONST_PRI, "src");
+             b.Op(OP_CONST_ALT, "other");
+             b.Op(OP_MOVS, 20);
          },
          VM_ERR_MEMACCESS},
         {"movs of a negative size",
          [](VmImageBuilder& b) {
-             b.op(OP_CONST_PRI, "src");
-             b.op(OP_CONST_ALT, "dst");
-             b.op(OP_MOVS, -4);
+             b.Op(OP_CONST_PRI, "src");
+             b.Op(OP_CONST_ALT, "dst");
+             b.Op(OP_MOVS, -4);
          },
          VM_ERR_MEMACCESS},
         {"fill past the stack top",
          [](VmImageBuilder& b) {
-             b.op(OP_LCTRL, 4);
-             b.op(OP_MOVE_ALT);
-             b.op(OP_FILL, 16);
+             b.Op(OP_LCTRL, 4);
+             b.Op(OP_MOVE_ALT);
+             b.Op(OP_FILL, 16);
          },
          VM_ERR_MEMACCESS},
         {"load.i in the free space",
          [](VmImageBuilder& b) {
-             b.op(OP_LCTRL, 2);
-             b.op(OP_LOAD_I);
+             b.Op(OP_LCTRL, 2);
+             b.Op(OP_LOAD_I);
          },
          VM_ERR_MEMACCESS},
         {"load.i at the stack top",
          [](VmImageBuilder& b) {
-             b.op(OP_LCTRL, 3);
-             b.op(OP_LOAD_I);
+             b.Op(OP_LCTRL, 3);
+             b.Op(OP_LOAD_I);
          },
          VM_ERR_MEMACCESS},
         {"load.i at -4",
          [](VmImageBuilder& b) {
-             b.op(OP_CONST_PRI, -4);
-             b.op(OP_LOAD_I);
+             b.Op(OP_CONST_PRI, -4);
+             b.Op(OP_LOAD_I);
          },
          VM_ERR_MEMACCESS},
         {"load.i at the stack pointer",
          [](VmImageBuilder& b) {
-             b.op(OP_LCTRL, 4);
-             b.op(OP_LOAD_I);
+             b.Op(OP_LCTRL, 4);
+             b.Op(OP_LOAD_I);
          },
          0, 0},
     };
     for (const Case& c : cases) {
         VmImageBuilder b;
-        b.options().stack_bytes = 512;
+        b.GetOptions().stackBytes = 512;
         blocks(b);
-        b.label("main");
+        b.Label("main");
         c.body(b);
-        b.op(OP_HALT, 0);
-        b.setMain("main");
+        b.Op(OP_HALT, 0);
+        b.SetMain("main");
         Vm vm(test::build(b));
         ASSERT_EQ(vm.err, VM_ERR_NONE);
         cell pri = 12345;
@@ -375,12 +375,12 @@ TEST(VmExec, BlockMovesComparesAndFills) {
 
 std::vector<uint8_t> tinyMain(int32_t stack_bytes) {
     VmImageBuilder b;
-    b.options().stack_bytes = stack_bytes;
-    b.label("main");
-    b.op(OP_CONST_PRI, 5);
-    b.op(OP_HALT, 0);
-    b.addPublic("pub", "main");
-    b.setMain("main");
+    b.GetOptions().stackBytes = stack_bytes;
+    b.Label("main");
+    b.Op(OP_CONST_PRI, 5);
+    b.Op(OP_HALT, 0);
+    b.AddPublic("pub", "main");
+    b.SetMain("main");
     return test::build(b);
 }
 
@@ -394,9 +394,9 @@ TEST(VmExec, EntryChecks) {
     EXPECT_EQ(r, 5);
 
     VmImageBuilder nomain;
-    nomain.label("f");
-    nomain.op(OP_HALT, 0);
-    nomain.addPublic("f", "f");
+    nomain.Label("f");
+    nomain.Op(OP_HALT, 0);
+    nomain.AddPublic("f", "f");
     Vm without(test::build(nomain));
     EXPECT_EQ(vm_Exec(&without.inst, &r, VM_EXEC_MAIN), VM_ERR_INDEX);
 
@@ -414,7 +414,7 @@ TEST(VmExec, EntryChecks) {
 }
 
 TEST(VmExec, RunNeedsSixteenFreeCellsAfterItsEntryPushes) {
-    // Free bytes between heap and stack = stack_bytes - 4 (the sentinel); the entry pushes take 8.
+    // Free bytes between heap and stack = stackBytes - 4 (the sentinel); the entry pushes take 8.
     struct Case {
         int32_t stack_bytes;
         int pushed;
@@ -462,7 +462,7 @@ TEST(VmExec, NativeSleepsBeforeAndAfterCallPatching) {
     Vm vm(test::readFixture("sleep.vmb"), natives);
     ASSERT_EQ(vm.err, VM_ERR_NONE);
     const cell stack0 = vm.inst.stack;
-    const size_t code = VmFileHeader::read(vm.inst.image).cod;
+    const size_t code = VmFileHeader::Read(vm.inst.image).cod;
     g_snoozes = 0;
     g_snooze_limit = 2;
     for (int round = 0; round < 2; ++round) {
@@ -470,7 +470,7 @@ TEST(VmExec, NativeSleepsBeforeAndAfterCallPatching) {
         ASSERT_EQ(vm.call("native_sleep", {}, &r), VM_ERR_SLEEP) << round;
         // After the first call the SYSREQ.C has become a direct call.
         int patched = 0;
-        for (size_t at = code; at < size_t(VmFileHeader::read(vm.inst.image).dat); at += 4) {
+        for (size_t at = code; at < size_t(VmFileHeader::Read(vm.inst.image).dat); at += 4) {
             cell c;
             std::memcpy(&c, vm.inst.image + at, 4);
             patched += c == VM_OP_SYSREQ_D;
@@ -488,16 +488,16 @@ TEST(VmExec, NativeSleepsBeforeAndAfterCallPatching) {
 
 TEST(VmExec, StackAndHeapRestoredAfterNormalEndAndAbort) {
     VmImageBuilder b;
-    b.options().stack_bytes = 1024;
-    b.label("f");  // f(x): takes heap, then fails BOUNDS when x > 5
-    b.op(OP_PROC);
-    b.op(OP_HEAP, 32);
-    b.op(OP_PUSH_C, 1);
-    b.op(OP_LOAD_S_PRI, 12);
-    b.op(OP_BOUNDS, 5);
-    b.op(OP_STACK, 4);
-    b.op(OP_RETN);
-    b.addPublic("f", "f");
+    b.GetOptions().stackBytes = 1024;
+    b.Label("f");  // f(x): takes heap, then fails BOUNDS when x > 5
+    b.Op(OP_PROC);
+    b.Op(OP_HEAP, 32);
+    b.Op(OP_PUSH_C, 1);
+    b.Op(OP_LOAD_S_PRI, 12);
+    b.Op(OP_BOUNDS, 5);
+    b.Op(OP_STACK, 4);
+    b.Op(OP_RETN);
+    b.AddPublic("f", "f");
     Vm vm(test::build(b));
     ASSERT_EQ(vm.err, VM_ERR_NONE);
     const cell stack0 = vm.inst.stack, heap0 = vm.inst.heap;
@@ -575,14 +575,14 @@ TEST(VmExec, ResumingAtTheEndOfTheCodeIsRefused) {
     VmNativeEntry natives[] = {{"nop_native", nopNative}, {nullptr, nullptr}};
     auto image = [](bool native_last) {
         VmImageBuilder b;
-        b.label("main");
+        b.Label("main");
         if (native_last) {
-            b.op(OP_PUSH_C, 0);
-            b.op(OP_SYSREQ_C, "nop_native");
+            b.Op(OP_PUSH_C, 0);
+            b.Op(OP_SYSREQ_C, "nop_native");
         } else {
-            b.op(OP_HALT, 12);
+            b.Op(OP_HALT, 12);
         }
-        b.setMain("main");
+        b.SetMain("main");
         return test::build(b);
     };
     cell r;

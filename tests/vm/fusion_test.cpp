@@ -18,8 +18,8 @@ using test::Vm;
 
 // Loads made while one of these lives keep the code of their file.
 struct PlainLoads {
-    PlainLoads() { vm_internal::setCodeFusion(false); }
-    ~PlainLoads() { vm_internal::setCodeFusion(true); }
+    PlainLoads() { vm_internal::SetCodeFusion(false); }
+    ~PlainLoads() { vm_internal::SetCodeFusion(true); }
     PlainLoads(const PlainLoads&) = delete;
     PlainLoads& operator=(const PlainLoads&) = delete;
 };
@@ -50,7 +50,7 @@ Outcome capture(const VmInstance& inst, int err, cell ret) {
     o.cip = inst.cip;
     o.stk = inst.stack;
     o.hea = inst.heap;
-    const VmFileHeader h = VmFileHeader::read(inst.image);
+    const VmFileHeader h = VmFileHeader::Read(inst.image);
     const uint8_t* data = inst.image + h.dat;
     o.memory.assign(data, data + (h.stack_top - h.dat));
     return o;
@@ -58,20 +58,20 @@ Outcome capture(const VmInstance& inst, int err, cell ret) {
 
 // The cell at a code address of a loaded script.
 cell codeCell(const VmInstance& inst, uint32_t at) {
-    return vm_internal::ldc(inst.image + VmFileHeader::read(inst.image).cod + at);
+    return vm_internal::LoadBlockCell(inst.image + VmFileHeader::Read(inst.image).cod + at);
 }
 
 int fusedHeads(const VmInstance& inst) {
     int n = 0;
-    for (uint32_t at = 0; at < uint32_t(inst.code_size); at += 4)
-        if (vm_internal::isInstructionStart(&inst, at) && codeCell(inst, at) >= kVmFusedFirst) ++n;
+    for (uint32_t at = 0; at < uint32_t(inst.codeSize); at += 4)
+        if (vm_internal::IsInstructionStart(&inst, at) && codeCell(inst, at) >= kVmFusedFirst) ++n;
     return n;
 }
 
 std::string seqName(int token) {
-    const VmFusedInfo& f = vmFusedInfo(token);
+    const VmFusedInfo& f = FusedOpcodeInfo(token);
     std::string s;
-    for (int i = 0; i < f.count; ++i) s += std::string(i ? "+" : "") + vmOpInfo(f.ops[i]).name;
+    for (int i = 0; i < f.count; ++i) s += std::string(i ? "+" : "") + OpcodeInfo(f.ops[i]).name;
     return s;
 }
 
@@ -114,58 +114,58 @@ struct Built {
 };
 
 Built buildShape(int token, const Shape& s) {
-    const VmFusedInfo& f = vmFusedInfo(token);
+    const VmFusedInfo& f = FusedOpcodeInfo(token);
     VmImageBuilder b;
-    b.options().stack_bytes = 1024;
-    b.dataLabel("marker");
-    b.dataCell(0);
-    b.label("f");
-    b.op(OP_PROC);
-    for (cell v : {s.a, s.b, cell(0x33), cell(40), cell(30), cell(20), cell(10)}) b.op(OP_PUSH_C, v);
-    b.op(OP_LOAD_S_PRI, 12);
+    b.GetOptions().stackBytes = 1024;
+    b.DataLabel("marker");
+    b.DataCell(0);
+    b.Label("f");
+    b.Op(OP_PROC);
+    for (cell v : {s.a, s.b, cell(0x33), cell(40), cell(30), cell(20), cell(10)}) b.Op(OP_PUSH_C, v);
+    b.Op(OP_LOAD_S_PRI, 12);
     if (s.label_at > 0) {
-        b.op(OP_JNZ, "mid");
+        b.Op(OP_JNZ, "mid");
     } else if (s.enter_at > 0) {
-        b.op(OP_JZER, "go");
-        b.op(OP_CONST_PRI, "mid");
-        b.op(OP_SCTRL, 6);
+        b.Op(OP_JZER, "go");
+        b.Op(OP_CONST_PRI, "mid");
+        b.Op(OP_SCTRL, 6);
     }
-    b.label("go");
-    b.op(OP_CONST_ALT, s.alt);
+    b.Label("go");
+    b.Op(OP_CONST_ALT, s.alt);
     switch (s.pre) {
-        case 0: b.op(OP_CONST_PRI, s.pri); break;
-        case 1: b.op(OP_ADDR_PRI, -20); break;
-        case 2: b.op(OP_LCTRL, 2); break;
-        default: b.op(OP_CONST_PRI, -4); break;
+        case 0: b.Op(OP_CONST_PRI, s.pri); break;
+        case 1: b.Op(OP_ADDR_PRI, -20); break;
+        case 2: b.Op(OP_LCTRL, 2); break;
+        default: b.Op(OP_CONST_PRI, -4); break;
     }
     Built out;
-    out.head = b.codeHere();
+    out.head = b.CodeHere();
     for (int i = 0; i < f.count; ++i) {
-        if (i == s.label_at || i == s.enter_at) b.label("mid");
+        if (i == s.label_at || i == s.enter_at) b.Label("mid");
         const int op = f.ops[i];
         const cell wild = i == s.wild ? 0x40000000 : 0;
         switch (op) {
             case OP_LOAD_S_PRI:
-            case OP_INC_S: b.op(op, wild ? wild : -4); break;
-            case OP_LOAD_S_ALT: b.op(op, wild ? wild : -8); break;
-            case OP_STOR_S_PRI: b.op(op, wild ? wild : -12); break;
-            case OP_ADDR_ALT: b.op(op, wild ? wild : s.array); break;
+            case OP_INC_S: b.Op(op, wild ? wild : -4); break;
+            case OP_LOAD_S_ALT: b.Op(op, wild ? wild : -8); break;
+            case OP_STOR_S_PRI: b.Op(op, wild ? wild : -12); break;
+            case OP_ADDR_ALT: b.Op(op, wild ? wild : s.array); break;
             case OP_CONST_ALT:
-            case OP_CONST_PRI: b.op(op, s.b); break;
-            case OP_BOUNDS: b.op(op, s.bound); break;
+            case OP_CONST_PRI: b.Op(op, s.b); break;
+            case OP_BOUNDS: b.Op(op, s.bound); break;
             default:
-                if (vmOpInfo(op).operand == VmOperand::Code)
-                    b.op(op, "taken");
+                if (OpcodeInfo(op).operand == VmOperand::Code)
+                    b.Op(op, "taken");
                 else
-                    b.op(op);
+                    b.Op(op);
                 break;
         }
     }
-    b.op(OP_HALT, 0);
-    b.label("taken");
-    b.op(OP_INC, "marker");
-    b.op(OP_HALT, 0);
-    b.addPublic("f", "f");
+    b.Op(OP_HALT, 0);
+    b.Label("taken");
+    b.Op(OP_INC, "marker");
+    b.Op(OP_HALT, 0);
+    b.AddPublic("f", "f");
     out.image = test::build(b);
     return out;
 }
@@ -176,7 +176,7 @@ bool hasFrameOperand(int op) {
 }
 
 std::vector<Shape> shapesFor(int token) {
-    const VmFusedInfo& f = vmFusedInfo(token);
+    const VmFusedInfo& f = FusedOpcodeInfo(token);
     std::vector<Shape> v = {
         {"a < b"},
         {"a > b", 9, 5},
@@ -210,8 +210,8 @@ std::vector<Shape> shapesFor(int token) {
 TEST(VmFusion, EveryFusedFormMatchesItsPlainSequence) {
     ASSERT_GT(kVmFusedCount, 0);
     for (int token = kVmFusedFirst; token < OPF_END; ++token) {
-        const VmFusedInfo& f = vmFusedInfo(token);
-        const bool branches = vmOpInfo(f.ops[f.count - 1]).operand == VmOperand::Code;
+        const VmFusedInfo& f = FusedOpcodeInfo(token);
+        const bool branches = OpcodeInfo(f.ops[f.count - 1]).operand == VmOperand::Code;
         int ok = 0, failed = 0, taken = 0, fell = 0;
         for (const Shape& s : shapesFor(token)) {
             const std::string what = seqName(token) + ": " + s.what;
@@ -241,7 +241,7 @@ TEST(VmFusion, EveryFusedFormMatchesItsPlainSequence) {
 
 TEST(VmFusion, AJumpIntoTheMiddleKeepsTheSequencePlain) {
     for (int token = kVmFusedFirst; token < OPF_END; ++token) {
-        const VmFusedInfo& f = vmFusedInfo(token);
+        const VmFusedInfo& f = FusedOpcodeInfo(token);
         for (int at = 1; at < f.count; ++at) {
             const std::string what = seqName(token) + ", jump target at instruction " + std::to_string(at);
             Shape s{"mid"};
@@ -252,7 +252,7 @@ TEST(VmFusion, AJumpIntoTheMiddleKeepsTheSequencePlain) {
             // A shorter sequence may still fuse at the head, as long as it ends before the target.
             const cell head = codeCell(t.fused.inst, built.head);
             if (head >= kVmFusedFirst) {
-                EXPECT_LE(vmFusedInfo(head).count, at) << what;
+                EXPECT_LE(FusedOpcodeInfo(head).count, at) << what;
             } else {
                 EXPECT_EQ(head, f.ops[0]) << what;
             }
@@ -269,7 +269,7 @@ TEST(VmFusion, AJumpIntoTheMiddleKeepsTheSequencePlain) {
 TEST(VmFusion, AnEntryTheLoaderCannotSeeRunsThePlainTail) {
     // SCTRL 6 may land on any instruction start: past a fused head the plain cells are still there.
     for (int token = kVmFusedFirst; token < OPF_END; ++token) {
-        const VmFusedInfo& f = vmFusedInfo(token);
+        const VmFusedInfo& f = FusedOpcodeInfo(token);
         for (int at = 1; at < f.count; ++at) {
             const std::string what = seqName(token) + ", SCTRL 6 to instruction " + std::to_string(at);
             Shape s{"enter"};
@@ -291,26 +291,26 @@ TEST(VmFusion, AnEntryTheLoaderCannotSeeRunsThePlainTail) {
 // The counted loop of the benchmark, as the compiler emits it: sum of 1..n.
 std::vector<uint8_t> sumLoop() {
     VmImageBuilder b;
-    b.label("run");
-    b.op(OP_PROC);
-    b.op(OP_PUSH_C, 0);  // s [frm-4]
-    b.op(OP_PUSH_C, 1);  // i [frm-8]
-    b.label("loop");
-    b.op(OP_LOAD_S_PRI, -8);
-    b.op(OP_LOAD_S_ALT, 12);
-    b.op(OP_JSGRTR, "done");
-    b.op(OP_LOAD_S_PRI, -8);
-    b.op(OP_LOAD_S_ALT, -4);
-    b.op(OP_ADD);
-    b.op(OP_STOR_S_PRI, -4);
-    b.op(OP_INC_S, -8);
-    b.op(OP_JUMP, "loop");
-    b.label("done");
-    b.op(OP_STACK, 4);
-    b.op(OP_LOAD_S_PRI, -4);
-    b.op(OP_STACK, 4);
-    b.op(OP_RETN);
-    b.addPublic("run", "run");
+    b.Label("run");
+    b.Op(OP_PROC);
+    b.Op(OP_PUSH_C, 0);  // s [frm-4]
+    b.Op(OP_PUSH_C, 1);  // i [frm-8]
+    b.Label("loop");
+    b.Op(OP_LOAD_S_PRI, -8);
+    b.Op(OP_LOAD_S_ALT, 12);
+    b.Op(OP_JSGRTR, "done");
+    b.Op(OP_LOAD_S_PRI, -8);
+    b.Op(OP_LOAD_S_ALT, -4);
+    b.Op(OP_ADD);
+    b.Op(OP_STOR_S_PRI, -4);
+    b.Op(OP_INC_S, -8);
+    b.Op(OP_JUMP, "loop");
+    b.Label("done");
+    b.Op(OP_STACK, 4);
+    b.Op(OP_LOAD_S_PRI, -4);
+    b.Op(OP_STACK, 4);
+    b.Op(OP_RETN);
+    b.AddPublic("run", "run");
     return test::build(b);
 }
 
@@ -327,7 +327,7 @@ TEST(VmFusion, CountedLoopRunsInThreeFusedInstructions) {
         EXPECT_EQ(fused, plain) << n;
     }
     // A clone shares the fused code.
-    std::vector<uint8_t> block(size_t(VmFileHeader::read(t.fused.inst.image).stack_top));
+    std::vector<uint8_t> block(size_t(VmFileHeader::Read(t.fused.inst.image).stack_top));
     VmInstance clone{};
     ASSERT_EQ(vm_Clone(&clone, &t.fused.inst, block.data()), VM_ERR_NONE);
     cell r = 0;
@@ -347,26 +347,26 @@ TEST(VmFusion, SleepsAroundFusedCodeContinueAlike) {
     // The run sleeps in a native right before a fused sequence and continues into its head; the
     // second pass goes through the patched direct call. HALT 12 sleeps just before one too.
     VmImageBuilder b;
-    b.label("g");
-    b.op(OP_PROC);
-    b.op(OP_PUSH_C, 0);  // s [frm-4]
-    b.op(OP_PUSH_C, 1);  // i [frm-8]
-    b.label("loop");
-    b.op(OP_LOAD_S_PRI, -8);
-    b.op(OP_CONST_ALT, 3);
-    b.op(OP_JSGRTR, "done");
-    b.op(OP_PUSH_C, 0);
-    b.op(OP_SYSREQ_C, "nap");
-    b.op(OP_LOAD_S_ALT, -4);
-    b.op(OP_ADD);
-    b.op(OP_STOR_S_PRI, -4);
-    b.op(OP_HALT, 12);
-    b.op(OP_INC_S, -8);
-    b.op(OP_JUMP, "loop");
-    b.label("done");
-    b.op(OP_LOAD_S_PRI, -4);
-    b.op(OP_HALT, 0);
-    b.addPublic("g", "g");
+    b.Label("g");
+    b.Op(OP_PROC);
+    b.Op(OP_PUSH_C, 0);  // s [frm-4]
+    b.Op(OP_PUSH_C, 1);  // i [frm-8]
+    b.Label("loop");
+    b.Op(OP_LOAD_S_PRI, -8);
+    b.Op(OP_CONST_ALT, 3);
+    b.Op(OP_JSGRTR, "done");
+    b.Op(OP_PUSH_C, 0);
+    b.Op(OP_SYSREQ_C, "nap");
+    b.Op(OP_LOAD_S_ALT, -4);
+    b.Op(OP_ADD);
+    b.Op(OP_STOR_S_PRI, -4);
+    b.Op(OP_HALT, 12);
+    b.Op(OP_INC_S, -8);
+    b.Op(OP_JUMP, "loop");
+    b.Label("done");
+    b.Op(OP_LOAD_S_PRI, -4);
+    b.Op(OP_HALT, 0);
+    b.AddPublic("g", "g");
     const VmNativeEntry natives[] = {{"nap", napThenCount}, {nullptr, nullptr}};
     Twin t(test::build(b), natives);
     ASSERT_TRUE(t.loaded());
@@ -407,7 +407,7 @@ std::vector<uint8_t> randomProgram(std::mt19937& rng) {
     const int pieces = 4 + pick(12);
     for (int p = 0; p < pieces; ++p) {
         if (pick(3) != 0) {
-            const VmFusedInfo& f = vmFusedInfo(kVmFusedFirst + pick(kVmFusedCount));
+            const VmFusedInfo& f = FusedOpcodeInfo(kVmFusedFirst + pick(kVmFusedCount));
             ops.insert(ops.end(), f.ops, f.ops + f.count);
         } else {
             static const int singles[] = {OP_LOAD_S_PRI, OP_LOAD_S_ALT, OP_ADD,  OP_MOVE_ALT, OP_CONST_PRI,
@@ -422,31 +422,31 @@ std::vector<uint8_t> randomProgram(std::mt19937& rng) {
     labelled.push_back(int(ops.size()));
 
     VmImageBuilder b;
-    b.options().stack_bytes = 512;
-    b.label("p");
-    b.op(OP_PROC);
-    for (cell v : {3, -1, 2, 0, 1, 7, INT32_MAX}) b.op(OP_PUSH_C, v);
-    b.op(OP_CONST_PRI, value());
-    b.op(OP_CONST_ALT, value());
+    b.GetOptions().stackBytes = 512;
+    b.Label("p");
+    b.Op(OP_PROC);
+    for (cell v : {3, -1, 2, 0, 1, 7, INT32_MAX}) b.Op(OP_PUSH_C, v);
+    b.Op(OP_CONST_PRI, value());
+    b.Op(OP_CONST_ALT, value());
     size_t next_label = 0;
     for (size_t i = 0; i < ops.size(); ++i) {
         if (next_label < labelled.size() && labelled[next_label] == int(i))
-            b.label("L" + std::to_string(next_label++));
+            b.Label("L" + std::to_string(next_label++));
         const int op = ops[i];
         if (hasFrameOperand(op)) {
-            b.op(op, frameOffset());
-        } else if (vmOpInfo(op).operand == VmOperand::Code) {
+            b.Op(op, frameOffset());
+        } else if (OpcodeInfo(op).operand == VmOperand::Code) {
             const size_t target = next_label + size_t(pick(int(labelled.size() - next_label)));
-            b.op(op, "L" + std::to_string(target));
-        } else if (vmOpInfo(op).operand == VmOperand::Value) {
-            b.op(op, op == OP_BOUNDS ? cell(pick(8)) : value());
+            b.Op(op, "L" + std::to_string(target));
+        } else if (OpcodeInfo(op).operand == VmOperand::Value) {
+            b.Op(op, op == OP_BOUNDS ? cell(pick(8)) : value());
         } else {
-            b.op(op);
+            b.Op(op);
         }
     }
-    b.label("L" + std::to_string(labelled.size() - 1));
-    b.op(OP_HALT, 0);
-    b.addPublic("p", "p");
+    b.Label("L" + std::to_string(labelled.size() - 1));
+    b.Op(OP_HALT, 0);
+    b.AddPublic("p", "p");
     return test::build(b);
 }
 

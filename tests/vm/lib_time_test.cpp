@@ -83,17 +83,17 @@ TEST_F(TimeLib, ClockArithmeticKeepsTheOtherFields) {
     const std::time_t now = 1700000000;  // a fixed instant; results are compared in local time
     const std::tm base = local(now);
 
-    std::tm t = local(vmlib::withLocalTime(now, -1, -1, 30));
+    std::tm t = local(vmlib::WithLocalTime(now, -1, -1, 30));
     EXPECT_EQ(std::tuple(t.tm_year, t.tm_yday, t.tm_hour, t.tm_min, t.tm_sec),
               std::tuple(base.tm_year, base.tm_yday, base.tm_hour, base.tm_min, 30));
-    t = local(vmlib::withLocalTime(now, 7, 5, -1));
+    t = local(vmlib::WithLocalTime(now, 7, 5, -1));
     EXPECT_EQ(std::tuple(t.tm_yday, t.tm_hour, t.tm_min, t.tm_sec),
               std::tuple(base.tm_yday, 7, 5, base.tm_sec));
 
-    t = local(vmlib::withLocalDate(now, 0, 0, 15));
+    t = local(vmlib::WithLocalDate(now, 0, 0, 15));
     EXPECT_EQ(std::tuple(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min),
               std::tuple(base.tm_year, base.tm_mon, 15, base.tm_hour, base.tm_min));
-    t = local(vmlib::withLocalDate(now, 2024, 2, 1));
+    t = local(vmlib::WithLocalDate(now, 2024, 2, 1));
     EXPECT_EQ(std::tuple(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_yday + 1),
               std::tuple(2024, 2, 1, 32));
 }

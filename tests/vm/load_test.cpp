@@ -16,50 +16,50 @@ using test::Vm;
 struct Base {
     std::vector<uint8_t> image;
     uint32_t sysreq = 0, sw = 0, jump = 0, casetbl = 0, jrel = 0, call = 0, fn = 0;
-    VmFileHeader header() const { return VmFileHeader::read(image.data()); }
+    VmFileHeader header() const { return VmFileHeader::Read(image.data()); }
     uint32_t codeAt(uint32_t code_addr) const { return uint32_t(header().cod) + code_addr; }
 };
 
 Base makeBase(bool compact = false, bool name_table = true) {
     Base b;
     VmImageBuilder ib;
-    ib.options().compact = compact;
-    ib.options().name_table = name_table;
-    ib.options().stack_bytes = 1024;
-    ib.label("main");
-    ib.op(OP_PROC);
-    ib.op(OP_PUSH_C, 0);
-    b.sysreq = ib.codeHere();
-    ib.op(OP_SYSREQ_C, "nat");
-    ib.op(OP_STACK, 4);
-    ib.op(OP_CONST_PRI, 2);
-    b.sw = ib.codeHere();
-    ib.op(OP_SWITCH, "tbl");
-    ib.label("one");
-    b.jump = ib.codeHere();
-    ib.op(OP_JUMP, "after");
-    ib.label("tbl");
-    b.casetbl = ib.codeHere();
-    ib.caseTable("dflt");
-    ib.addCase(1, "one");
-    ib.addCase(2, "two");
-    ib.label("two");
-    b.jrel = ib.codeHere();
-    ib.op(OP_JREL, 0);
-    ib.label("dflt");
-    b.call = ib.codeHere();
-    ib.op(OP_CALL, "fn");
-    ib.label("after");
-    ib.op(OP_ZERO_PRI);
-    ib.op(OP_RETN);
-    ib.label("fn");
-    b.fn = ib.codeHere();
-    ib.op(OP_PROC);
-    ib.op(OP_RETN);
-    ib.addPublic("fn", "fn");
-    ib.addPublic("main", "main");
-    ib.setMain("main");
-    ib.dataCell(0x12345678);
+    ib.GetOptions().compact = compact;
+    ib.GetOptions().nameTable = name_table;
+    ib.GetOptions().stackBytes = 1024;
+    ib.Label("main");
+    ib.Op(OP_PROC);
+    ib.Op(OP_PUSH_C, 0);
+    b.sysreq = ib.CodeHere();
+    ib.Op(OP_SYSREQ_C, "nat");
+    ib.Op(OP_STACK, 4);
+    ib.Op(OP_CONST_PRI, 2);
+    b.sw = ib.CodeHere();
+    ib.Op(OP_SWITCH, "tbl");
+    ib.Label("one");
+    b.jump = ib.CodeHere();
+    ib.Op(OP_JUMP, "after");
+    ib.Label("tbl");
+    b.casetbl = ib.CodeHere();
+    ib.CaseTable("dflt");
+    ib.AddCase(1, "one");
+    ib.AddCase(2, "two");
+    ib.Label("two");
+    b.jrel = ib.CodeHere();
+    ib.Op(OP_JREL, 0);
+    ib.Label("dflt");
+    b.call = ib.CodeHere();
+    ib.Op(OP_CALL, "fn");
+    ib.Label("after");
+    ib.Op(OP_ZERO_PRI);
+    ib.Op(OP_RETN);
+    ib.Label("fn");
+    b.fn = ib.CodeHere();
+    ib.Op(OP_PROC);
+    ib.Op(OP_RETN);
+    ib.AddPublic("fn", "fn");
+    ib.AddPublic("main", "main");
+    ib.SetMain("main");
+    ib.DataCell(0x12345678);
     b.image = test::build(ib);
     return b;
 }
@@ -72,9 +72,9 @@ int loadBytes(const std::vector<uint8_t>& image) {
 }
 
 void setHeader(std::vector<uint8_t>& img, const std::function<void(VmFileHeader&)>& edit) {
-    VmFileHeader h = VmFileHeader::read(img.data());
+    VmFileHeader h = VmFileHeader::Read(img.data());
     edit(h);
-    h.write(img.data());
+    h.Write(img.data());
 }
 
 TEST(VmLoad, RefusesMalformedImages) {
@@ -84,7 +84,7 @@ TEST(VmLoad, RefusesMalformedImages) {
         std::function<void(Base&)> mutate;
     };
     auto cell_at = [](Base& b, uint32_t code_addr, cell v) {
-        VmImageBuilder::patch32(b.image, b.codeAt(code_addr), ucell(v));
+        VmImageBuilder::Patch32(b.image, b.codeAt(code_addr), ucell(v));
     };
     const Case cases[] = {
         {"file version 5", VM_ERR_VERSION,
@@ -129,7 +129,7 @@ TEST(VmLoad, RefusesMalformedImages) {
          [](Base& b) { setHeader(b.image, [](VmFileHeader& h) { h.dat -= 2; }); }},
         {"name offset outside the name table", VM_ERR_FORMAT,
          [](Base& b) {
-             VmImageBuilder::patch32(b.image, size_t(b.header().publics) + 4, uint32_t(b.header().cod));
+             VmImageBuilder::Patch32(b.image, size_t(b.header().publics) + 4, uint32_t(b.header().cod));
          }},
         {"name longer than the declared longest", VM_ERR_FORMAT,
          [](Base& b) { b.image[size_t(b.header().nametable)] = 2; }},
@@ -160,7 +160,7 @@ TEST(VmLoad, RefusesMalformedImages) {
              cell_at(b, b.jump + 4, 2);
          }},
         {"public inside an instruction", VM_ERR_FORMAT,
-         [](Base& b) { VmImageBuilder::patch32(b.image, size_t(b.header().publics) + 8, 16); }},
+         [](Base& b) { VmImageBuilder::Patch32(b.image, size_t(b.header().publics) + 8, 16); }},
         {"main inside an instruction", VM_ERR_FORMAT,
          [](Base& b) { setHeader(b.image, [](VmFileHeader& h) { h.main_entry = 16; }); }},
         {"last instruction's operand past the code", VM_ERR_FORMAT,
@@ -261,28 +261,28 @@ TEST(VmLoad, InitLeavesEmptyHeapAndStackAndZeroedSentinel) {
 // back until the reader has passed their targets.
 std::vector<uint8_t> holdingImage(bool compact) {
     VmImageBuilder b;
-    b.options().compact = compact;
-    b.options().stack_bytes = 256;
-    b.label("main");
-    b.op(OP_CONST_PRI, -1);
-    b.op(OP_CONST_ALT, 0x40);  // 0x40 needs two bytes: the sign bit would be set in one
-    b.op(OP_RETN);
-    b.setMain("main");
-    for (int i = 0; i < 60; ++i) b.dataCell(cell(0x9E3779B9u * ucell(i + 1)));  // 5 bytes each
-    for (int i = 0; i < 200; ++i) b.dataCell(i % 3 - 1);                        // 1 byte each
+    b.GetOptions().compact = compact;
+    b.GetOptions().stackBytes = 256;
+    b.Label("main");
+    b.Op(OP_CONST_PRI, -1);
+    b.Op(OP_CONST_ALT, 0x40);  // 0x40 needs two bytes: the sign bit would be set in one
+    b.Op(OP_RETN);
+    b.SetMain("main");
+    for (int i = 0; i < 60; ++i) b.DataCell(cell(0x9E3779B9u * ucell(i + 1)));  // 5 bytes each
+    for (int i = 0; i < 200; ++i) b.DataCell(i % 3 - 1);                        // 1 byte each
     return test::build(b);
 }
 
 TEST(VmLoad, CompactImageLoadsToTheSameMemoryAsItsPlainTwin) {
     const std::vector<uint8_t> plain = holdingImage(false), compact = holdingImage(true);
     ASSERT_LT(compact.size(), plain.size());
-    const VmFileHeader h = VmFileHeader::read(compact.data());
+    const VmFileHeader h = VmFileHeader::Read(compact.data());
 
     std::vector<uint8_t> probe(size_t(h.stack_top), 0);
     std::memcpy(probe.data(), compact.data(), compact.size());
     int held = 0;
     ASSERT_EQ(
-        vm_internal::expandCompact(probe.data(), uint32_t(h.cod), uint32_t(h.size), uint32_t(h.hea), &held),
+        vm_internal::ExpandCompact(probe.data(), uint32_t(h.cod), uint32_t(h.size), uint32_t(h.hea), &held),
         VM_ERR_NONE);
     EXPECT_GT(held, 4) << "the image must exercise holding back";
 
@@ -290,7 +290,7 @@ TEST(VmLoad, CompactImageLoadsToTheSameMemoryAsItsPlainTwin) {
     ASSERT_EQ(a.err, VM_ERR_NONE);
     ASSERT_EQ(c.err, VM_ERR_NONE);
     // Everything but the header's size and flags is the same, byte for byte.
-    ASSERT_EQ(VmFileHeader::read(plain.data()).stack_top, h.stack_top);
+    ASSERT_EQ(VmFileHeader::Read(plain.data()).stack_top, h.stack_top);
     EXPECT_EQ(0, std::memcmp(a.inst.image + 12, c.inst.image + 12, size_t(h.stack_top) - 12));
     EXPECT_EQ(std::memcmp(a.inst.image + 4, c.inst.image + 4, 4), 0);
     EXPECT_EQ(a.inst.image[10], c.inst.image[10]);
@@ -298,20 +298,20 @@ TEST(VmLoad, CompactImageLoadsToTheSameMemoryAsItsPlainTwin) {
 
 TEST(VmLoad, CompactSignBitExpandsToAllUpperBits) {
     // One byte with bit 6 set is a negative cell; 0x40 itself needs a second byte.
-    EXPECT_EQ(VmImageBuilder::encodeCompact({-1}), std::vector<uint8_t>({0x7F}));
-    EXPECT_EQ(VmImageBuilder::encodeCompact({-64}), std::vector<uint8_t>({0x40}));
-    EXPECT_EQ(VmImageBuilder::encodeCompact({0x40}), std::vector<uint8_t>({0x80, 0x40}));
-    EXPECT_EQ(VmImageBuilder::encodeCompact({INT32_MIN}).size(), 5u);
+    EXPECT_EQ(VmImageBuilder::EncodeCompact({-1}), std::vector<uint8_t>({0x7F}));
+    EXPECT_EQ(VmImageBuilder::EncodeCompact({-64}), std::vector<uint8_t>({0x40}));
+    EXPECT_EQ(VmImageBuilder::EncodeCompact({0x40}), std::vector<uint8_t>({0x80, 0x40}));
+    EXPECT_EQ(VmImageBuilder::EncodeCompact({INT32_MIN}).size(), 5u);
 
     std::vector<uint8_t> img(64, 0);
     img[8] = 0x40;  // stream of one byte at 8, cells [8, 12)
-    ASSERT_EQ(vm_internal::expandCompact(img.data(), 8, 9, 12, nullptr), VM_ERR_NONE);
-    EXPECT_EQ(vm_internal::ldc(img.data() + 8), -64);
+    ASSERT_EQ(vm_internal::ExpandCompact(img.data(), 8, 9, 12, nullptr), VM_ERR_NONE);
+    EXPECT_EQ(vm_internal::LoadBlockCell(img.data() + 8), -64);
 }
 
 TEST(VmLoad, NativeCellsOfTheFileStartUnbound) {
     Base b = makeBase();
-    VmImageBuilder::patch32(b.image, size_t(b.header().natives), 0xDEADBEEF);  // junk in the file
+    VmImageBuilder::Patch32(b.image, size_t(b.header().natives), 0xDEADBEEF);  // junk in the file
     Vm vm(b.image);
     EXPECT_EQ(vm.err, VM_ERR_NOTFOUND);  // still needs "nat"
     cell r;

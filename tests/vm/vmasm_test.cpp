@@ -13,7 +13,7 @@ using test::Vm;
 std::vector<uint8_t> assemble(const std::string& src) {
     std::vector<uint8_t> img;
     std::string err;
-    EXPECT_TRUE(vmAssemble(src, img, &err)) << err;
+    EXPECT_TRUE(VmAssemble(src, img, &err)) << err;
     return img;
 }
 
@@ -65,32 +65,32 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> roundTripImages() {
     std::vector<std::pair<std::string, std::vector<uint8_t>>> out;
     for (int form = 0; form < 4; ++form) {
         VmImageBuilder b;
-        b.options().compact = form & 1;
-        b.options().name_table = !(form & 2);
-        if (form == 3) b.options().file_version = 6;
-        b.options().extra_flags = 0x02;
-        b.label("main");
-        b.op(OP_CONST_PRI, -5);
-        b.op(OP_SWITCH, "tbl");
-        b.label("tbl");
-        b.caseTable("end");
-        b.addCase(-5, "a");
-        b.addCase(INT32_MIN, "end");
-        b.label("a");
-        b.op(OP_LINE, 1, 2);
-        b.bytesOp(OP_SYMBOL, {0x41424344, 0});
-        b.op(OP_JREL, 0);
-        b.op(OP_SYSREQ_C, "print");
-        b.op(OP_CALL, "end");
-        b.label("end");
-        b.op(OP_RETN);
-        b.setMain("main");
-        b.addPublic("zeta", "a");
-        b.addPublic("alpha", "end");
-        b.addPubVar("v", 4);
-        b.addTag("Tag", 0x40000002);
-        b.dataString("packed text", true);
-        b.dataCell(-1);
+        b.GetOptions().compact = form & 1;
+        b.GetOptions().nameTable = !(form & 2);
+        if (form == 3) b.GetOptions().file_version = 6;
+        b.GetOptions().extraFlags = 0x02;
+        b.Label("main");
+        b.Op(OP_CONST_PRI, -5);
+        b.Op(OP_SWITCH, "tbl");
+        b.Label("tbl");
+        b.CaseTable("end");
+        b.AddCase(-5, "a");
+        b.AddCase(INT32_MIN, "end");
+        b.Label("a");
+        b.Op(OP_LINE, 1, 2);
+        b.BytesOp(OP_SYMBOL, {0x41424344, 0});
+        b.Op(OP_JREL, 0);
+        b.Op(OP_SYSREQ_C, "print");
+        b.Op(OP_CALL, "end");
+        b.Label("end");
+        b.Op(OP_RETN);
+        b.SetMain("main");
+        b.AddPublic("zeta", "a");
+        b.AddPublic("alpha", "end");
+        b.AddPubVar("v", 4);
+        b.AddTag("Tag", 0x40000002);
+        b.DataString("packed text", true);
+        b.DataCell(-1);
         out.emplace_back("form " + std::to_string(form), test::build(b));
     }
     for (const auto& entry : std::filesystem::directory_iterator(VELT_VM_FIXTURE_DIR)) {
@@ -106,9 +106,9 @@ TEST(VmAsm, DisassemblyAssemblesBackToTheSameBytes) {
     ASSERT_GT(images.size(), 6u);
     for (const auto& [name, img] : images) {
         std::string text, err;
-        ASSERT_TRUE(vmDisassemble(img, text, &err)) << name << ": " << err;
+        ASSERT_TRUE(VmDisassemble(img, text, &err)) << name << ": " << err;
         std::vector<uint8_t> again;
-        ASSERT_TRUE(vmAssemble(text, again, &err)) << name << ": " << err << "\n" << text;
+        ASSERT_TRUE(VmAssemble(text, again, &err)) << name << ": " << err << "\n" << text;
         EXPECT_EQ(again, img) << name << "\n" << text;
     }
 }
@@ -130,7 +130,7 @@ TEST(VmAsm, ReportsErrorsWithTheirLine) {
     for (auto [src, msg] : cases) {
         std::vector<uint8_t> img;
         std::string err;
-        EXPECT_FALSE(vmAssemble(src, img, &err)) << src;
+        EXPECT_FALSE(VmAssemble(src, img, &err)) << src;
         EXPECT_EQ(err, msg) << src;
     }
 }

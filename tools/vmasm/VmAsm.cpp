@@ -26,7 +26,7 @@ struct Token {
     std::string text;
 };
 
-bool unescape(const std::string& in, size_t& i, char quote, std::string& out, std::string& err) {
+bool Unescape(const std::string& in, size_t& i, char quote, std::string& out, std::string& err) {
     // in[i] is the opening quote
     ++i;
     while (i < in.size() && in[i] != quote) {
@@ -72,7 +72,7 @@ bool unescape(const std::string& in, size_t& i, char quote, std::string& out, st
     return true;
 }
 
-bool tokenize(const std::string& line, std::vector<Token>& out, std::string& err) {
+bool Tokenize(const std::string& line, std::vector<Token>& out, std::string& err) {
     size_t i = 0;
     while (i < line.size()) {
         char c = line[i];
@@ -83,13 +83,13 @@ bool tokenize(const std::string& line, std::vector<Token>& out, std::string& err
         }
         if (c == '"') {
             std::string s;
-            if (!unescape(line, i, '"', s, err)) return false;
+            if (!Unescape(line, i, '"', s, err)) return false;
             out.push_back({Token::String, s});
             continue;
         }
         if (c == '\'') {
             std::string s;
-            if (!unescape(line, i, '\'', s, err)) return false;
+            if (!Unescape(line, i, '\'', s, err)) return false;
             if (s.size() != 1) {
                 err = "character literal must hold one character";
                 return false;
@@ -107,7 +107,7 @@ bool tokenize(const std::string& line, std::vector<Token>& out, std::string& err
     return true;
 }
 
-bool parseInt(const std::string& s, int64_t& v) {
+bool ParseInt(const std::string& s, int64_t& v) {
     if (s.empty()) return false;
     const char* p = s.c_str();
     char* end = nullptr;
@@ -126,12 +126,12 @@ bool parseInt(const std::string& s, int64_t& v) {
     return v >= INT32_MIN && v <= int64_t(UINT32_MAX);
 }
 
-bool isSymbolStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '@'; }
+bool IsSymbolStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '@'; }
 
 // A number (integer, or a float written with '.' or an exponent), or symbol[+-N].
-bool parseOperand(const std::string& s, VmOperandRef& out, std::string& err) {
+bool ParseOperand(const std::string& s, VmOperandRef& out, std::string& err) {
     int64_t v;
-    if (parseInt(s, v)) {
+    if (ParseInt(s, v)) {
         out = VmOperandRef(cell(ucell(uint64_t(v))));
         return true;
     }
@@ -143,15 +143,13 @@ bool parseOperand(const std::string& s, VmOperandRef& out, std::string& err) {
         char* end = nullptr;
         float f = std::strtof(s.c_str(), &end);
         if (*end == '\0' || (end[0] == 'f' && end[1] == '\0')) {
-            cell bits;
-            std::memcpy(&bits, &f, 4);
-            out = VmOperandRef(bits);
+            out = VmOperandRef(FloatToCell(f));
             return true;
         }
         err = "bad number: " + s;
         return false;
     }
-    if (s.empty() || !isSymbolStart(s[0])) {
+    if (s.empty() || !IsSymbolStart(s[0])) {
         err = "bad operand: " + s;
         return false;
     }
@@ -161,7 +159,7 @@ bool parseOperand(const std::string& s, VmOperandRef& out, std::string& err) {
         return true;
     }
     int64_t add;
-    if (!parseInt(s.substr(k), add)) {
+    if (!ParseInt(s.substr(k), add)) {
         err = "bad offset in operand: " + s;
         return false;
     }
@@ -171,9 +169,9 @@ bool parseOperand(const std::string& s, VmOperandRef& out, std::string& err) {
 
 }  // namespace
 
-bool vmAssemble(const std::string& source, std::vector<uint8_t>& image, std::string* error) {
+bool VmAssemble(const std::string& source, std::vector<uint8_t>& image, std::string* error) {
     VmImageBuilder b;
-    bool in_data = false;
+    bool inData = false;
     std::istringstream in(source);
     std::string line;
     int lineno = 0;
@@ -185,33 +183,33 @@ bool vmAssemble(const std::string& source, std::vector<uint8_t>& image, std::str
         ++lineno;
         std::vector<Token> toks;
         std::string err;
-        if (!tokenize(line, toks, err)) return fail(err);
+        if (!Tokenize(line, toks, err)) return fail(err);
         size_t t = 0;
         // Leading labels.
         while (t < toks.size() && toks[t].kind == Token::Word && toks[t].text.size() > 1 &&
                toks[t].text.back() == ':') {
             std::string name = toks[t].text.substr(0, toks[t].text.size() - 1);
-            if (!isSymbolStart(name[0])) return fail("bad label name: " + name);
-            if (in_data)
-                b.dataLabel(name);
+            if (!IsSymbolStart(name[0])) return fail("bad label name: " + name);
+            if (inData)
+                b.DataLabel(name);
             else
-                b.label(name);
+                b.Label(name);
             ++t;
         }
         if (t >= toks.size()) continue;
         if (toks[t].kind != Token::Word) return fail("expected an instruction or directive");
         const std::string word = toks[t].text;
         std::vector<Token> args(toks.begin() + long(t) + 1, toks.end());
-        auto argc_is = [&](size_t lo, size_t hi) { return args.size() >= lo && args.size() <= hi; };
+        auto argcIs = [&](size_t lo, size_t hi) { return args.size() >= lo && args.size() <= hi; };
         auto operand = [&](size_t i, VmOperandRef& ref) {
             if (args[i].kind != Token::Word) {
                 err = "expected an operand, not a string";
                 return false;
             }
-            return parseOperand(args[i].text, ref, err);
+            return ParseOperand(args[i].text, ref, err);
         };
         auto number = [&](size_t i, int64_t& v) {
-            if (args[i].kind != Token::Word || !parseInt(args[i].text, v)) {
+            if (args[i].kind != Token::Word || !ParseInt(args[i].text, v)) {
                 err = "expected a number";
                 return false;
             }
@@ -222,102 +220,102 @@ bool vmAssemble(const std::string& source, std::vector<uint8_t>& image, std::str
             int64_t v;
             VmOperandRef ref;
             if (word == ".code")
-                in_data = false;
+                inData = false;
             else if (word == ".data")
-                in_data = true;
+                inData = true;
             else if (word == ".file_version" || word == ".vm_version" || word == ".flags" ||
                      word == ".stack") {
-                if (!argc_is(1, 1) || !number(0, v)) return fail(word + " needs one number");
+                if (!argcIs(1, 1) || !number(0, v)) return fail(word + " needs one number");
                 if (word == ".file_version")
-                    b.options().file_version = uint8_t(v);
+                    b.GetOptions().file_version = uint8_t(v);
                 else if (word == ".vm_version")
-                    b.options().vm_version = uint8_t(v);
+                    b.GetOptions().vm_version = uint8_t(v);
                 else if (word == ".flags")
-                    b.options().extra_flags = int16_t(v);
+                    b.GetOptions().extraFlags = int16_t(v);
                 else
-                    b.options().stack_bytes = int32_t(v);
+                    b.GetOptions().stackBytes = int32_t(v);
             } else if (word == ".compact")
-                b.options().compact = true;
+                b.GetOptions().compact = true;
             else if (word == ".inline_names")
-                b.options().name_table = false;
+                b.GetOptions().nameTable = false;
             else if (word == ".nohalt")
-                b.options().halt_at_zero = false;
+                b.GetOptions().haltAtZero = false;
             else if (word == ".main") {
-                if (!argc_is(1, 1) || !operand(0, ref)) return fail(".main needs a target");
-                b.setMain(ref);
+                if (!argcIs(1, 1) || !operand(0, ref)) return fail(".main needs a target");
+                b.SetMain(ref);
             } else if (word == ".public") {
-                if (!argc_is(1, 2) || args[0].kind != Token::Word) return fail(".public needs a name");
+                if (!argcIs(1, 2) || args[0].kind != Token::Word) return fail(".public needs a name");
                 if (args.size() == 2) {
                     if (!operand(1, ref)) return fail(err);
                 } else {
                     ref = VmOperandRef(args[0].text);
                 }
-                b.addPublic(args[0].text, ref);
+                b.AddPublic(args[0].text, ref);
             } else if (word == ".native") {
-                if (!argc_is(1, 1) || args[0].kind != Token::Word) return fail(".native needs a name");
-                b.addNative(args[0].text);
+                if (!argcIs(1, 1) || args[0].kind != Token::Word) return fail(".native needs a name");
+                b.AddNative(args[0].text);
             } else if (word == ".pubvar") {
-                if (!argc_is(2, 2) || args[0].kind != Token::Word || !operand(1, ref))
+                if (!argcIs(2, 2) || args[0].kind != Token::Word || !operand(1, ref))
                     return fail(".pubvar needs a name and an address");
-                b.addPubVar(args[0].text, ref);
+                b.AddPubVar(args[0].text, ref);
             } else if (word == ".tag") {
-                if (!argc_is(2, 2) || args[0].kind != Token::Word || !number(1, v))
+                if (!argcIs(2, 2) || args[0].kind != Token::Word || !number(1, v))
                     return fail(".tag needs a name and an id");
-                b.addTag(args[0].text, cell(ucell(uint64_t(v))));
+                b.AddTag(args[0].text, cell(ucell(uint64_t(v))));
             } else if (word == ".cell") {
                 if (args.empty()) return fail(".cell needs values");
                 for (size_t i = 0; i < args.size(); ++i) {
                     if (!operand(i, ref)) return fail(err);
-                    if (in_data)
-                        b.dataCell(ref);
+                    if (inData)
+                        b.DataCell(ref);
                     else
-                        b.codeCell(ref);
+                        b.CodeCell(ref);
                 }
             } else if (word == ".string" || word == ".packed") {
-                if (!in_data) return fail(word + " belongs in .data");
-                if (!argc_is(1, 1) || args[0].kind != Token::String)
+                if (!inData) return fail(word + " belongs in .data");
+                if (!argcIs(1, 1) || args[0].kind != Token::String)
                     return fail(word + " needs a quoted string");
-                b.dataString(args[0].text, word == ".packed");
+                b.DataString(args[0].text, word == ".packed");
             } else if (word == ".space") {
-                if (!in_data) return fail(".space belongs in .data");
-                if (!argc_is(1, 1) || !number(0, v) || v < 0 || v > (1 << 24))
+                if (!inData) return fail(".space belongs in .data");
+                if (!argcIs(1, 1) || !number(0, v) || v < 0 || v > (1 << 24))
                     return fail(".space needs a cell count");
-                b.dataSpace(uint32_t(v));
+                b.DataSpace(uint32_t(v));
             } else {
                 return fail("unknown directive " + word);
             }
             continue;
         }
 
-        if (in_data) return fail("instruction in .data: " + word);
+        if (inData) return fail("instruction in .data: " + word);
         if (word == "case") {
             VmOperandRef value, target;
-            if (!argc_is(2, 2) || !operand(0, value) || !operand(1, target))
+            if (!argcIs(2, 2) || !operand(0, value) || !operand(1, target))
                 return fail("case needs a value and a target");
             if (!value.symbol.empty()) return fail("case value must be a number");
-            b.addCase(value.value, target);
+            b.AddCase(value.value, target);
             continue;
         }
-        int op = vmOpByName(word.c_str());
+        int op = OpcodeByName(word.c_str());
         if (op < 0) return fail("unknown instruction " + word);
         VmOperandRef a, c;
-        switch (vmOpInfo(op).operand) {
+        switch (OpcodeInfo(op).operand) {
             case VmOperand::None:
                 if (!args.empty()) return fail(word + " takes no operand");
-                b.op(op);
+                b.Op(op);
                 break;
             case VmOperand::Value:
             case VmOperand::Code:
             case VmOperand::Rel:
             case VmOperand::Native:
-                if (!argc_is(1, 1) || !operand(0, a))
+                if (!argcIs(1, 1) || !operand(0, a))
                     return fail(err.empty() ? word + " takes one operand" : err);
-                b.op(op, a);
+                b.Op(op, a);
                 break;
             case VmOperand::Two:
-                if (!argc_is(2, 2) || !operand(0, a) || !operand(1, c))
+                if (!argcIs(2, 2) || !operand(0, a) || !operand(1, c))
                     return fail(err.empty() ? word + " takes two operands" : err);
-                b.op(op, a, c);
+                b.Op(op, a, c);
                 break;
             case VmOperand::Bytes: {
                 std::vector<cell> cells;
@@ -325,18 +323,18 @@ bool vmAssemble(const std::string& source, std::vector<uint8_t>& image, std::str
                     if (!operand(i, a) || !a.symbol.empty()) return fail(word + " takes numbers");
                     cells.push_back(a.value);
                 }
-                b.bytesOp(op, cells);
+                b.BytesOp(op, cells);
                 break;
             }
             case VmOperand::CaseTbl:
-                if (!argc_is(1, 1) || !operand(0, a)) return fail("casetbl takes its default target");
-                b.caseTable(a);
+                if (!argcIs(1, 1) || !operand(0, a)) return fail("casetbl takes its default target");
+                b.CaseTable(a);
                 break;
         }
     }
     lineno = 0;
     std::string err;
-    if (!b.build(image, &err)) {
+    if (!b.Build(image, &err)) {
         if (error) *error = err;
         return false;
     }
@@ -348,7 +346,7 @@ bool vmAssemble(const std::string& source, std::vector<uint8_t>& image, std::str
 
 namespace {
 
-std::string hexLabel(uint32_t addr) {
+std::string HexLabel(uint32_t addr) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "c_%04x", addr);
     return buf;
@@ -356,14 +354,14 @@ std::string hexLabel(uint32_t addr) {
 
 }  // namespace
 
-bool vmDisassemble(const std::vector<uint8_t>& file, std::string& text, std::string* error) {
+bool VmDisassemble(const std::vector<uint8_t>& file, std::string& text, std::string* error) {
     using namespace vm_internal;
     auto fail = [&](const std::string& msg) {
         if (error) *error = msg;
         return false;
     };
     if (file.size() < size_t(VM_HEADER_SIZE)) return fail("shorter than a header");
-    const VmFileHeader h = VmFileHeader::read(file.data());
+    const VmFileHeader h = VmFileHeader::Read(file.data());
     if (h.magic != VM_MAGIC) return fail("bad magic");
     if (h.defsize != VM_DEFSIZE_NAMETABLE && h.defsize != VM_DEFSIZE_INLINE) return fail("bad entry size");
     if (h.size < VM_HEADER_SIZE || size_t(h.size) > file.size()) return fail("size field beyond the file");
@@ -376,17 +374,17 @@ bool vmDisassemble(const std::vector<uint8_t>& file, std::string& text, std::str
     std::vector<uint8_t> img(file.begin(), file.begin() + h.size);
     img.resize(std::max<size_t>(img.size(), size_t(h.hea)), 0);
     if (h.flags & VMF_COMPACT) {
-        if (expandCompact(img.data(), uint32_t(h.cod), uint32_t(h.size), uint32_t(h.hea), nullptr))
+        if (ExpandCompact(img.data(), uint32_t(h.cod), uint32_t(h.size), uint32_t(h.hea), nullptr))
             return fail("compact stream does not expand");
     } else if (h.size != h.hea) {
         return fail("size differs from the end of the data");
     }
 
-    auto name_of = [&](int32_t at, std::string& out) {
+    auto nameOf = [&](int32_t at, std::string& out) {
         const uint8_t* e = img.data() + at;
         size_t from, limit;
         if (h.defsize == VM_DEFSIZE_NAMETABLE) {
-            from = rd32(e + 4);
+            from = ReadU32(e + 4);
             limit = size_t(h.cod);
         } else {
             from = size_t(at) + 4;
@@ -402,24 +400,24 @@ bool vmDisassemble(const std::vector<uint8_t>& file, std::string& text, std::str
         std::string name;
         ucell value;
     };
-    auto read_table = [&](int32_t from, int32_t to, std::vector<Row>& rows) {
+    auto readTable = [&](int32_t from, int32_t to, std::vector<Row>& rows) {
         for (int32_t at = from; at + h.defsize <= to; at += h.defsize) {
             Row r;
-            if (!name_of(at, r.name)) return false;
-            r.value = rd32(img.data() + at);
+            if (!nameOf(at, r.name)) return false;
+            r.value = ReadU32(img.data() + at);
             rows.push_back(r);
         }
         return true;
     };
     std::vector<Row> pubs, nats, vars, tags;
-    const int32_t tags_end = h.file_version >= 7 ? h.nametable : h.cod;
-    if (!read_table(h.publics, h.natives, pubs) || !read_table(h.natives, h.libraries, nats) ||
-        !read_table(h.pubvars, h.tags, vars) || !read_table(h.tags, tags_end, tags))
+    const int32_t tagsEnd = h.file_version >= 7 ? h.nametable : h.cod;
+    if (!readTable(h.publics, h.natives, pubs) || !readTable(h.natives, h.libraries, nats) ||
+        !readTable(h.pubvars, h.tags, vars) || !readTable(h.tags, tagsEnd, tags))
         return fail("unreadable name in a table");
 
     // Walk the code: instruction starts, and the targets that deserve labels.
     const uint8_t* code = img.data() + h.cod;
-    const uint32_t code_size = uint32_t(h.dat - h.cod);
+    const uint32_t codeSize = uint32_t(h.dat - h.cod);
     struct Insn {
         uint32_t at;
         int op;  // -1: raw cells to the end
@@ -427,26 +425,26 @@ bool vmDisassemble(const std::vector<uint8_t>& file, std::string& text, std::str
     std::vector<Insn> insns;
     std::set<uint32_t> starts;
     uint32_t pc = 0;
-    while (pc < code_size) {
-        cell op = ldc(code + pc);
+    while (pc < codeSize) {
+        cell op = LoadBlockCell(code + pc);
         uint64_t len = 0;
         if (op >= 0 && op < OP_NUM_OPCODES) {
-            switch (vmOpInfo(op).operand) {
+            switch (OpcodeInfo(op).operand) {
                 case VmOperand::None: len = 4; break;
                 case VmOperand::Two: len = 12; break;
                 case VmOperand::Bytes:
-                    if (pc + 8 <= code_size) {
-                        cell n = ldc(code + pc + 4);
+                    if (pc + 8 <= codeSize) {
+                        cell n = LoadBlockCell(code + pc + 4);
                         if (n >= 0 && n % 4 == 0) len = 8 + uint64_t(n);
                     }
                     break;
                 case VmOperand::CaseTbl:
-                    if (pc + 12 <= code_size) len = 12 + 8 * uint64_t(ucell(ldc(code + pc + 4)));
+                    if (pc + 12 <= codeSize) len = 12 + 8 * uint64_t(ucell(LoadBlockCell(code + pc + 4)));
                     break;
                 default: len = 8; break;
             }
         }
-        if (len == 0 || pc + len > code_size) {
+        if (len == 0 || pc + len > codeSize) {
             insns.push_back({pc, -1});
             break;
         }
@@ -460,17 +458,17 @@ bool vmDisassemble(const std::vector<uint8_t>& file, std::string& text, std::str
     };
     for (const Insn& in : insns) {
         if (in.op < 0) continue;
-        VmOperand kind = vmOpInfo(in.op).operand;
-        if (kind == VmOperand::Code) want(ucell(ldc(code + in.at + 4)));
+        VmOperand kind = OpcodeInfo(in.op).operand;
+        if (kind == VmOperand::Code) want(ucell(LoadBlockCell(code + in.at + 4)));
         if (kind == VmOperand::CaseTbl) {
-            ucell n = ucell(ldc(code + in.at + 4));
-            want(ucell(ldc(code + in.at + 8)));
-            for (ucell i = 0; i < n; ++i) want(ucell(ldc(code + in.at + 16 + 8 * i)));
+            ucell n = ucell(LoadBlockCell(code + in.at + 4));
+            want(ucell(LoadBlockCell(code + in.at + 8)));
+            for (ucell i = 0; i < n; ++i) want(ucell(LoadBlockCell(code + in.at + 16 + 8 * i)));
         }
     }
     for (const Row& r : pubs) want(r.value);
     if (h.main_entry >= 0) want(ucell(h.main_entry));
-    auto target = [&](ucell t) { return labels.count(t) ? hexLabel(t) : std::to_string(cell(t)); };
+    auto target = [&](ucell t) { return labels.count(t) ? HexLabel(t) : std::to_string(cell(t)); };
 
     std::ostringstream o;
     o << "; disassembled image\n";
@@ -491,20 +489,21 @@ bool vmDisassemble(const std::vector<uint8_t>& file, std::string& text, std::str
     o << "\n.code\n";
     for (const Insn& in : insns) {
         if (in.op < 0) {
-            for (uint32_t at = in.at; at < code_size; at += 4) o << "    .cell " << ldc(code + at) << "\n";
+            for (uint32_t at = in.at; at < codeSize; at += 4)
+                o << "    .cell " << LoadBlockCell(code + at) << "\n";
             break;
         }
-        if (labels.count(in.at)) o << hexLabel(in.at) << ":\n";
-        const char* name = vmOpInfo(in.op).name;
+        if (labels.count(in.at)) o << HexLabel(in.at) << ":\n";
+        const char* name = OpcodeInfo(in.op).name;
         const uint8_t* p = code + in.at;
         o << "    " << name;
-        switch (vmOpInfo(in.op).operand) {
+        switch (OpcodeInfo(in.op).operand) {
             case VmOperand::None: break;
             case VmOperand::Value:
-            case VmOperand::Rel: o << " " << ldc(p + 4); break;
-            case VmOperand::Code: o << " " << target(ucell(ldc(p + 4))); break;
+            case VmOperand::Rel: o << " " << LoadBlockCell(p + 4); break;
+            case VmOperand::Code: o << " " << target(ucell(LoadBlockCell(p + 4))); break;
             case VmOperand::Native: {
-                cell n = ldc(p + 4);
+                cell n = LoadBlockCell(p + 4);
                 // A native name resolves to its index only while no label shares it.
                 if (n >= 0 && size_t(n) < nats.size())
                     o << " " << nats[size_t(n)].name;
@@ -512,17 +511,18 @@ bool vmDisassemble(const std::vector<uint8_t>& file, std::string& text, std::str
                     o << " " << n;
                 break;
             }
-            case VmOperand::Two: o << " " << ldc(p + 4) << ", " << ldc(p + 8); break;
+            case VmOperand::Two: o << " " << LoadBlockCell(p + 4) << ", " << LoadBlockCell(p + 8); break;
             case VmOperand::Bytes: {
-                cell n = ldc(p + 4);
-                for (cell i = 0; i < n / 4; ++i) o << (i ? ", " : " ") << ldc(p + 8 + 4 * i);
+                cell n = LoadBlockCell(p + 4);
+                for (cell i = 0; i < n / 4; ++i) o << (i ? ", " : " ") << LoadBlockCell(p + 8 + 4 * i);
                 break;
             }
             case VmOperand::CaseTbl: {
-                ucell n = ucell(ldc(p + 4));
-                o << " " << target(ucell(ldc(p + 8)));
+                ucell n = ucell(LoadBlockCell(p + 4));
+                o << " " << target(ucell(LoadBlockCell(p + 8)));
                 for (ucell i = 0; i < n; ++i)
-                    o << "\n    case " << ldc(p + 12 + 8 * i) << " " << target(ucell(ldc(p + 16 + 8 * i)));
+                    o << "\n    case " << LoadBlockCell(p + 12 + 8 * i) << " "
+                      << target(ucell(LoadBlockCell(p + 16 + 8 * i)));
                 break;
             }
         }
@@ -530,11 +530,11 @@ bool vmDisassemble(const std::vector<uint8_t>& file, std::string& text, std::str
     }
     o << "\n.data\n";
     const uint8_t* data = img.data() + h.dat;
-    const uint32_t data_cells = uint32_t(h.hea - h.dat) / 4;
-    for (uint32_t i = 0; i < data_cells; i += 8) {
+    const uint32_t dataCells = uint32_t(h.hea - h.dat) / 4;
+    for (uint32_t i = 0; i < dataCells; i += 8) {
         o << "    .cell";
-        for (uint32_t k = i; k < data_cells && k < i + 8; ++k)
-            o << (k == i ? " " : ", ") << ldc(data + 4 * k);
+        for (uint32_t k = i; k < dataCells && k < i + 8; ++k)
+            o << (k == i ? " " : ", ") << LoadBlockCell(data + 4 * k);
         o << "\n";
     }
     text = o.str();

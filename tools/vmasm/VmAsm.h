@@ -9,10 +9,10 @@
 namespace velt {
 
 // Assembles `source`. False with "line N: message" in *error on failure.
-bool vmAssemble(const std::string& source, std::vector<uint8_t>& image, std::string* error);
+bool VmAssemble(const std::string& source, std::vector<uint8_t>& image, std::string* error);
 
 // Disassembles an image (plain or compact). False with a message when the header or tables
 // cannot be read; code that does not decode is written as raw cells.
-bool vmDisassemble(const std::vector<uint8_t>& image, std::string& text, std::string* error);
+bool VmDisassemble(const std::vector<uint8_t>& image, std::string& text, std::string* error);
 
 }  // namespace velt

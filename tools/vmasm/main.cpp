@@ -13,12 +13,12 @@
 
 namespace {
 
-int usage() {
+int Usage() {
     std::fprintf(stderr, "usage: vmasm [-o out.vmb] in.vasm\n       vmasm -d [-o out.vasm] in.vmb\n");
     return 2;
 }
 
-bool readFile(const std::string& path, std::string& out) {
+bool ReadFile(const std::string& path, std::string& out) {
     std::ifstream f(path, std::ios::binary);
     if (!f) return false;
     out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
@@ -26,7 +26,7 @@ bool readFile(const std::string& path, std::string& out) {
 }
 
 // Written beside the target and renamed over it, so a failed run never leaves half a file.
-bool writeFile(const std::string& path, const void* data, size_t size) {
+bool WriteFile(const std::string& path, const void* data, size_t size) {
     const std::string tmp = path + ".tmp";
     {
         std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
@@ -48,15 +48,15 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc)
             out = argv[++i];
         else if (argv[i][0] == '-')
-            return usage();
+            return Usage();
         else if (in.empty())
             in = argv[i];
         else
-            return usage();
+            return Usage();
     }
-    if (in.empty()) return usage();
+    if (in.empty()) return Usage();
     std::string content;
-    if (!readFile(in, content)) {
+    if (!ReadFile(in, content)) {
         std::fprintf(stderr, "vmasm: cannot read %s\n", in.c_str());
         return 1;
     }
@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     if (disassemble) {
         std::string text;
         std::vector<uint8_t> image(content.begin(), content.end());
-        if (!velt::vmDisassemble(image, text, &error)) {
+        if (!velt::VmDisassemble(image, text, &error)) {
             std::fprintf(stderr, "vmasm: %s: %s\n", in.c_str(), error.c_str());
             return 1;
         }
@@ -72,14 +72,14 @@ int main(int argc, char** argv) {
             std::fwrite(text.data(), 1, text.size(), stdout);
             return 0;
         }
-        if (!writeFile(out, text.data(), text.size())) {
+        if (!WriteFile(out, text.data(), text.size())) {
             std::fprintf(stderr, "vmasm: cannot write %s\n", out.c_str());
             return 1;
         }
         return 0;
     }
     std::vector<uint8_t> image;
-    if (!velt::vmAssemble(content, image, &error)) {
+    if (!velt::VmAssemble(content, image, &error)) {
         std::fprintf(stderr, "vmasm: %s: %s\n", in.c_str(), error.c_str());
         return 1;
     }
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
         if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) out.resize(dot);
         out += ".vmb";
     }
-    if (!writeFile(out, image.data(), image.size())) {
+    if (!WriteFile(out, image.data(), image.size())) {
         std::fprintf(stderr, "vmasm: cannot write %s\n", out.c_str());
         return 1;
     }

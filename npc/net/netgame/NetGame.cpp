@@ -12,8 +12,8 @@
 #include "npc/NpcExit.h"
 #include "npc/NpcLog.h"
 #include "npc/net/netgame/NetGameRpc.h"
-#include "server/GameServerRpc.h"
-#include "server/SyncRecordsRelay.h"
+#include "server/shared/GameRpc.h"
+#include "server/shared/SyncRecordsRelay.h"
 
 namespace velt {
 
@@ -215,13 +215,14 @@ void NetGame::IdleSync() {
     BitStream out;
     out.Write(uint8_t(ID_PLAYER_SYNC));
     WriteSyncRecord(out, self_.onFoot);
-    client_->Send(&out, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE_SEQUENCED, 0);
+    client_->Send(&out, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE_SEQUENCED,
+                  ChannelNumber(RpcChannel::Request));
     lastSyncSend_ = now;
 }
 
 void NetGame::SendRpc(uint8_t id, const BitStream& payload, MessageReliability reliability) {
     if (client_ == nullptr || ended_) return;
-    client_->Rpc(&id, &payload, HIGH_PRIORITY_LEVEL, reliability, 0, false);
+    client_->Rpc(&id, &payload, HIGH_PRIORITY_LEVEL, reliability, ChannelNumber(RpcChannel::Request), false);
 }
 
 void NetGame::SendChat(const char* text) {

@@ -2,10 +2,11 @@
 
 #include <cstring>
 
+#include "common/LittleEndian.h"
 #include "net/BitStream.h"
 #include "net/NetClientInterface.h"
 #include "npc/net/netgame/NetGame.h"
-#include "server/GameServerRpc.h"
+#include "server/shared/GameRpc.h"
 
 namespace velt {
 
@@ -47,13 +48,6 @@ private:
     BitStream bs_;
     bool ok_ = true;
 };
-
-float FloatAt(const uint8_t* p) {
-    const uint32_t bits = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
 
 void RpcIgnore(RpcCallParams*) {}
 
@@ -154,10 +148,10 @@ void RpcClassRequest(RpcCallParams* params) {
     self.onFoot.armour = 100;
     self.onFoot.weaponId = 0;  // the weapon byte's two key bits stay
     self.onFoot.specialAction = 0;
-    self.onFoot.position = {FloatAt(spawn + kSpawnInfoPositionOffset),
-                            FloatAt(spawn + kSpawnInfoPositionOffset + 4),
-                            FloatAt(spawn + kSpawnInfoPositionOffset + 8)};
-    self.SetFacing(FloatAt(spawn + kSpawnInfoAngleOffset));
+    self.onFoot.position = {ReadF32(spawn + kSpawnInfoPositionOffset),
+                            ReadF32(spawn + kSpawnInfoPositionOffset + 4),
+                            ReadF32(spawn + kSpawnInfoPositionOffset + 8)};
+    self.SetFacing(ReadF32(spawn + kSpawnInfoAngleOffset));
     if (allowed != 0) game->SendRpc(RPC_SpawnRequest, BitStream(), RELIABILITY_RELIABLE);
 }
 
@@ -208,7 +202,7 @@ void RpcVehicleStreamIn(RpcCallParams* params) {
     Payload in(params);
     uint8_t block[kVehicleBlockBytes];
     if (!in.ReadBytes(block, sizeof block)) return;
-    const uint16_t id = uint16_t(block[0] | block[1] << 8);
+    const uint16_t id = ReadU16(block);
     game->Vehicles().Add(id);
     game->Mode().OnVehicleStreamIn(id);
 }

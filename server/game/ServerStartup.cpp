@@ -1,0 +1,192 @@
+#include "server/game/ServerStartup.h"
+
+#include <sys/random.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <random>
+
+#include "net/Clock.h"
+#include "net/NetServerInterface.h"
+#include "server/console/Console.h"
+#include "server/console/Log.h"
+#include "server/game/GameServer.h"
+#include "server/game/Signals.h"
+
+namespace velt {
+
+std::atomic<uint32_t> ServerChallenge{0};
+std::atomic<uint32_t> CookieSeed{0};
+
+namespace {
+
+std::atomic<uint32_t> g_lastReseed{0};
+
+void Clamp(int32_t& value, int32_t low, int32_t high) {
+    if (value < low) value = low;
+    if (value > high) value = high;
+}
+
+// NaN compares false both ways: it ends at the low bound instead of slipping through.
+void Clamp(float& value, float low, float high) {
+    if (!(value >= low)) value = low;
+    if (value > high) value = high;
+}
+
+void OnPasswordChanged(Console& console) {
+    GameServer* game = TheGameServer;
+    if (game == nullptr || game->GetNetServer() == nullptr) return;
+    const char* password = console.GetStringVariable("password");
+    if (password != nullptr && password[0] != '\0' && password[0] != '0') {
+        LogPrintf("Setting server password to: \"%s\"", password);
+        game->GetNetServer()->SetPassword(password);
+    } else {
+        LogPrintf("Server password has been removed.");
+        console.SetStringVariable("password", "");
+        game->GetNetServer()->SetPassword(nullptr);
+    }
+}
+
+void SleepPass(int32_t ms) {
+    if (ms <= 0) return;
+    timespec request{ms / 1000, long(ms % 1000) * 1000000L};
+    // One nanosleep: a stop signal cuts the sleep short and the loop ends at once.
+    nanosleep(&request, nullptr);
+}
+
+}  // namespace
+
+uint32_t DrawSecret() {
+    uint32_t value = 0;
+    uint8_t* out = reinterpret_cast<uint8_t*>(&value);
+    size_t got = 0;
+    while (got < sizeof value) {
+        ssize_t n = getrandom(out + got, sizeof value - got, 0);
+        if (n > 0) {
+            got += size_t(n);
+        } else if (n < 0 && errno != EINTR) {
+            break;
+        }
+    }
+    if (got == sizeof value) return value;
+    std::random_device device;
+    return uint32_t(device());
+}
+
+void DrawConnectionSecrets(uint32_t nowMs) {
+    ServerChallenge.store(DrawSecret());
+    CookieSeed.store(DrawSecret());
+    g_lastReseed.store(nowMs);
+}
+
+bool ReseedCookieIfDue(int32_t connSeedTime, uint32_t nowMs) {
+    if (int32_t(nowMs - g_lastReseed.load()) <= connSeedTime) return false;
+    CookieSeed.store(DrawSecret());
+    g_lastReseed.store(nowMs);
+    return true;
+}
+
+double TickDeltaSeconds() {
+    static bool started = false;
+    static long double last = 0.0L;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long double seconds = (long double)now.tv_sec + (long double)now.tv_nsec / 1e9L;
+    if (!started) {
+        started = true;
+        last = seconds;
+        return 0.0;
+    }
+    long double delta = seconds - last;
+    last = seconds;
+    return double(delta);
+}
+
+ServerVariableCallbacks MakeServerVariableCallbacks(Console& console, ServerSettings& settings) {
+    ServerVariableCallbacks callbacks;
+    callbacks.maxPlayers = [&settings] {
+        Clamp(settings.maxPlayers, 0, kMaxPlayers);
+        if (GameServer* game = TheGameServer; game != nullptr && game->GetNetServer() != nullptr) {
+            Clamp(settings.maxPlayers, 0, kMaxPlayers);
+            game->GetNetServer()->SetMaxPlayers(uint16_t(settings.maxPlayers));
+        }
+    };
+    callbacks.streamRate = [&settings] { Clamp(settings.streamRate, 500, 5000); };
+    callbacks.streamDistance = [&settings] { Clamp(settings.streamDistance, 50.0f, 400.0f); };
+    callbacks.password = [&console] { OnPasswordChanged(console); };
+    return callbacks;
+}
+
+void LogBanner() {
+    LogPrintf("%s", "");
+    LogPrintf("VELT Dedicated Server");
+    LogPrintf("----------------------");
+    LogPrintf("v%s", kServerVersion);
+    LogPrintf("%s", "");
+}
+
+bool RefuseDefaultPassword(const Console& console) {
+    const char* password = console.GetStringVariable("rcon_password");
+    if (password == nullptr || std::strcmp(password, kDefaultRconPassword) != 0) return false;
+    LogPrintf("Error: Your password must be changed from the default password, please change it.");
+    return true;
+}
+
+void RunMainLoopPass(GameServer& game, const ServerSettings& settings) {
+    game.Process();
+    if (GameModeChangePending.load() == 1) {
+        game.EndGameMode();
+        GameModeChangePending.store(0);
+    }
+    if (ReseedCookieIfDue(settings.connSeedTime, GetTimeMs())) game.PublishTransportSettings();
+    ReopenLogIfRequested();
+    if (TakeBanReloadRequest()) game.LoadBanList();
+}
+
+int RunServer(const NetServerFactory& net, ScriptHostFactory& scripts, const std::function<void()>& perPass) {
+    InstallSignalHandlers();
+    OpenLogFile();
+    LogBanner();
+    DrawConnectionSecrets(GetTimeMs());
+
+    ServerSettings settings;
+    auto console = std::make_unique<Console>();
+    ServerConsole = console.get();
+    RegisterServerVariables(*console, settings, MakeServerVariableCallbacks(*console, settings));
+    console->Execute("exec server");
+
+    if (RefuseDefaultPassword(*console)) return 0;
+
+    LockStartupVariables(*console);
+    RegisterDerivedServerVariables(*console, settings);
+    // Plugins and custom models come with their own work; until then nothing is loaded here.
+
+    auto game = std::make_unique<GameServer>(*console, settings, net, scripts);
+    if (game->StartFailed() != StartFailure::None) {
+        // Nothing half-built runs on: the transport is stopped, the log closed, status 1.
+        game.reset();
+        console.reset();
+        CloseLogFile();
+        return 1;
+    }
+    TheGameServer = game.get();
+    game->Init(true);
+
+    while (ExitRequested.load() == 0) {
+        RunMainLoopPass(*game, settings);
+        if (perPass) perPass();
+        SleepPass(settings.sleep);
+    }
+
+    // Whatever runs during the teardown finds no game server rather than a half-destroyed one.
+    TheGameServer = nullptr;
+    game.reset();
+    ServerConsole = nullptr;
+    console.reset();
+    CloseLogFile();
+    return 0;
+}
+
+}  // namespace velt

@@ -1,0 +1,72 @@
+#include "server/protocol/ServerRpcTable.h"
+
+#include "net/NetServerInterface.h"
+#include "server/console/Log.h"
+#include "server/protocol/ChatCommands.h"
+#include "server/protocol/ClassSpawnDeath.h"
+#include "server/protocol/InGameRcon.h"
+#include "server/protocol/JoinHandlers.h"
+#include "server/protocol/RpcCall.h"
+
+namespace velt {
+
+// The vehicle, report and editing handlers come with their own work; the ids and their order are
+// fixed here.
+const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
+    {RPC_NetStats, nullptr},
+    {RPC_InteriorChange, nullptr},
+    {RPC_VehicleModEvent, nullptr},
+    {RPC_ScriptCash, nullptr},
+    {RPC_MapClick, nullptr},
+    {RPC_VehicleDestroyed, nullptr},
+    {RPC_ValueRelayRequest, nullptr},
+    {RPC_PickupPickedUp, nullptr},
+    {RPC_MenuRowSelect, nullptr},
+    {RPC_MenuExit, nullptr},
+    {RPC_DialogResponse, RpcDialogResponse},
+    {RPC_PlayerClick, nullptr},
+    {RPC_PlayerJoin, RpcPlayerJoin},
+    {RPC_NpcJoin, RpcNpcJoin},
+    {RPC_ChatText, RpcChatText},
+    {RPC_ClassRequest, RpcClassRequest},
+    {RPC_SpawnRequest, RpcSpawnRequest},
+    {RPC_PlayerSpawned, RpcPlayerSpawned},
+    {RPC_DeathReport, RpcDeathReport},
+    {RPC_VehicleDamageStatus, nullptr},
+    {RPC_VehicleEnter, nullptr},
+    {RPC_VehicleExit, nullptr},
+    {RPC_CommandText, RpcCommandText},
+    {RPC_ScoresPingsUpdate, nullptr},
+    {RPC_AttachedObjectEdit, nullptr},
+    {RPC_ObjectEdit, nullptr},
+    {RPC_ObjectSelect, nullptr},
+    {RPC_TextDrawSelect, nullptr},
+    {RPC_CameraTargetUpdate, nullptr},
+    {RPC_PlayerDamage, nullptr},
+    {RPC_ActorDamage, nullptr},
+    {RPC_ModelFileRequest, nullptr},
+    {RPC_TextureFileRequest, nullptr},
+    {RPC_DownloadFinished, nullptr},
+};
+
+void RegisterServerRpcs(NetServerInterface* server) {
+    SetRpcServer(server);
+    // The log mirrors the lines of an in-game admin's command back to him. The logger takes both
+    // of its echo sinks in one call: whoever installs the query port's sink must pass this one
+    // along (InGameRconLogEcho).
+    SetLogSinks(&InGameRconLogEcho, nullptr);
+    if (server == nullptr) return;
+    for (const ServerRpcEntry& entry : kServerRpcs) {
+        if (entry.handler != nullptr) server->RegisterRpc(&entry.id, entry.handler);
+    }
+}
+
+void UnregisterServerRpcs(NetServerInterface* server) {
+    if (server != nullptr) {
+        for (const ServerRpcEntry& entry : kServerRpcs) server->UnregisterRpc(&entry.id);
+    }
+    SetRpcServer(nullptr);
+    SetLogSinks(nullptr, nullptr);
+}
+
+}  // namespace velt
