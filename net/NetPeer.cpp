@@ -75,7 +75,7 @@ bool NetPeer::Initialize(uint16_t maxConnections, uint16_t localPort, int32_t th
 
     uint16_t boundPort = localPort;
     if (core_.socket == -1 && !socketless_) {
-        core_.socket = SocketLayer::CreateBoundSocket(localPort, false, forceHostAddress);
+        core_.socket = SocketLayer::CreateBoundSocket(localPort, false, forceHostAddress, core_.role);
         if (core_.socket == -1) return false;
         SizeSocketBuffers(maxConnections);
     }
