@@ -534,10 +534,7 @@ void GameServer::SetGravity(float gravity) {
 
 int GameServer::KickPlayer(uint16_t id) {
     if (id >= kMaxPlayers) return 0;
-    if (netServer_ != nullptr) {
-        PlayerID address = netServer_->GetSlotPlayerID(id);
-        if (address != UNASSIGNED_PLAYER_ID) netServer_->Kick(address);
-    }
+    if (netServer_ != nullptr) netServer_->Slots().KickSlot(id);
     if (playerPool_ && playerPool_->IsConnected(id)) playerPool_->Disconnect(id, DISCONNECT_KICK);
     return 1;
 }

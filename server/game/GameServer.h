@@ -11,7 +11,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "net/NetServerInterface.h"
 #include "net/TransportSettings.h"
@@ -237,6 +239,11 @@ private:
     std::unique_ptr<ConsoleBridge> consoleBridge_;
     RconLoginGuard rconLoginGuard_;
     std::function<int()> relayRandom_;
+    // The connected players but except for which wanted(id, player) holds, in id order; the span
+    // lasts until the next call.
+    template <class Wanted>
+    std::span<const uint16_t> Receivers(uint16_t except, Wanted&& wanted);
+    std::vector<uint16_t> receivers_;  // one send's receivers, kept for its room
     std::function<uint32_t()> clock_;
     std::function<void()> pluginTick_;
 };
