@@ -296,7 +296,7 @@ void GameServer::Init(bool loadFilterScripts) {
         playerPool_->ResetGameModeStats();
     else
         playerPool_ = std::make_unique<PlayerPool>(*this);
-    if (!vehiclePool_) vehiclePool_ = std::make_unique<VehiclePool>();
+    if (!vehiclePool_) vehiclePool_ = std::make_unique<VehiclePool>(*this);
     if (!pickupPool_) pickupPool_ = std::make_unique<PickupPool>();
     if (!objectPool_) objectPool_ = std::make_unique<ObjectPool>();
     if (!menuPool_) menuPool_ = std::make_unique<MenuPool>();

@@ -85,6 +85,7 @@ inline constexpr int kSkillLevels = 11;
 inline constexpr int16_t kDefaultSkillLevel = 999;
 // Streaming caps: a stream-in is refused while the count is already above these.
 inline constexpr int32_t kMaxStreamedPlayers = 200;
+inline constexpr int32_t kMaxStreamedVehicles = 700;
 inline constexpr int32_t kMaxStreamedActors = 50;
 
 class Player {
@@ -181,6 +182,8 @@ public:
     // left) and no callback is raised.
     void ForgetPlayer(uint16_t other);
     void SendStreamIn(uint16_t to);
+    // Refused beyond the cap, while downloading, or (with checkDistance) out of range.
+    void StreamInVehicle(uint16_t vehicle, bool checkDistance);
     void StreamOutVehicle(uint16_t vehicle);
     void StreamOutPickup(uint16_t pickup);
     void StreamOutAllPickups();
@@ -192,6 +195,7 @@ public:
     }
     bool IsActorStreamedIn(uint16_t actor) const { return actor < kMaxActors && streamedActors_[actor]; }
     int32_t StreamedPlayerCount() const { return streamedPlayerCount_; }
+    int32_t StreamedVehicleCount() const { return streamedVehicleCount_; }
 
     // ---- state the natives and handlers read ------------------------------------------------
     uint8_t GetState() const { return state_; }
@@ -204,6 +208,9 @@ public:
     bool IsAimPending() const { return aimPending_; }
     uint16_t GetVehicleId() const { return vehicleId_; }
     void SetVehicleId(uint16_t vehicle) { vehicleId_ = vehicle; }
+    // The seat in that vehicle (0 the driver's), from the player's own records.
+    uint8_t GetSeat() const { return seat_; }
+    void SetSeat(uint8_t seat) { seat_ = seat; }
     uint32_t GetColor() const { return colour_; }
     uint8_t GetArmedWeapon() const { return armedWeapon_; }
     uint8_t GetWeapon(int slot) const { return slot >= 0 && slot < kWeaponSlots ? weapons_[slot] : 0; }
@@ -243,6 +250,8 @@ private:
     void CheckCheckpoints();
     // The player step of the streaming pass (Streaming.cpp).
     void StreamPlayers();
+    // The vehicle step (PlayerVehicles.cpp).
+    void StreamVehicles();
     void SendRpcToSelf(uint8_t rpcId, const BitStream& bs, RpcChannel channel = RpcChannel::World);
     void SendRpcToStreamers(uint8_t rpcId, const BitStream& bs, RpcChannel channel = RpcChannel::World);
     void SendAttachedObjectTo(int slot, bool used, uint16_t to, bool toStreamers);

@@ -8,13 +8,15 @@
 namespace velt {
 
 // The pass runs its steps in a fixed order: map markers, vehicles, players, global labels,
-// pickups, actors. The vehicle, label, pickup and actor steps come with their pools.
+// pickups, actors. The label, pickup and actor steps come with their pools.
 void Player::StreamingPass() {
     if (retired_) return;
     if (server_.GetVehiclePool() == nullptr || server_.GetPlayerPool() == nullptr ||
         server_.GetTextLabelPool() == nullptr || server_.GetPickupPool() == nullptr)
         return;
     SendMapMarkers();
+    if (retired_) return;
+    StreamVehicles();
     if (retired_) return;
     StreamPlayers();
 }

@@ -45,6 +45,14 @@ uint16_t RpcConnectedSender(const RpcCallParams* params, bool requireValid) {
     return id;
 }
 
+Player* RpcRunningSender(const RpcCallParams* params, bool requireValid, uint16_t& id) {
+    GameServer* server = TheGameServer;
+    if (server == nullptr || server->GetGameState() != GAME_STATE_RUNNING) return nullptr;
+    id = RpcConnectedSender(params, requireValid);
+    if (id == kNoPlayer) return nullptr;
+    return server->GetPlayerPool()->GetAt(id);
+}
+
 void SendRpcAnswer(GameServer& server, uint16_t player, uint8_t rpcId, const BitStream& bs) {
     NetServerInterface* net = server.GetNetServer();
     PlayerPool* pool = server.GetPlayerPool();

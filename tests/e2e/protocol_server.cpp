@@ -6,9 +6,11 @@
 //   /t world <n>         puts the sender into virtual world n
 //   /t muteupdate        OnPlayerUpdate returns 0 for the sender from now on
 //   /t denyspawn         OnPlayerRequestSpawn returns 0 for the sender from now on
+//   /t vehicle <model>   adds a vehicle where the sender stands, streamed in for him; answers
+//                        "vehicle <id>"
 //
-// Every command and every death is logged as "[test] ..." so a test can see what reached the
-// gamemode.
+// Every command, every death and every vehicle entered is logged as "[test] ..." so a test can see
+// what reached the gamemode.
 
 #include <cstdlib>
 #include <cstring>
@@ -52,6 +54,9 @@ public:
         } else if (call.name == "OnPlayerDeath") {
             velt::LogPrintf("[test] OnPlayerDeath(%d, %d, %d)", int(player), int(IntArg(call, 1)),
                             int(IntArg(call, 2)));
+        } else if (call.name == "OnPlayerEnterVehicle") {
+            velt::LogPrintf("[test] OnPlayerEnterVehicle(%d, %d, %d)", int(player), int(IntArg(call, 1)),
+                            int(IntArg(call, 2)));
         } else if (call.name == "OnPlayerDisconnect") {
             muted_.erase(player);
             denied_.erase(player);
@@ -85,6 +90,17 @@ private:
             server->GetPlayerPool()->SetVirtualWorld(player, world);
             return true;
         }
+        if (verb == "vehicle") {
+            int32_t model = 0;
+            words >> model;
+            velt::Player* p = server->GetPlayerPool()->GetAt(player);
+            velt::VehiclePool* vehicles = server->GetVehiclePool();
+            if (p == nullptr || vehicles == nullptr) return false;
+            const uint16_t id = vehicles->New(model, p->GetPosition(), 0.0f, 1, 1, -1);
+            p->StreamInVehicle(id, false);
+            server->SendClientMessage(player, 0xFFFFFFFF, "vehicle %u", unsigned(id));
+            return true;
+        }
         if (verb == "muteupdate") return muted_.insert(player), true;
         if (verb == "denyspawn") return denied_.insert(player), true;
         return false;
@@ -101,7 +117,8 @@ int main() {
     TestVerbs verbs;
     scripts.gameModePublics = {{"OnPlayerCommandText", 0},  {"OnPlayerUpdate", 1},
                                {"OnPlayerRequestSpawn", 1}, {"OnPlayerRequestClass", 1},
-                               {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1}};
+                               {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1},
+                               {"OnPlayerEnterVehicle", 1}};
     scripts.onRun = [&verbs](ScriptCall& call) { verbs.Run(call); };
     scripts.isPlayerConnected = [](int32_t id) {
         velt::GameServer* server = velt::TheGameServer;
