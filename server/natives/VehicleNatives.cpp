@@ -163,11 +163,12 @@ cell n_SetVehiclePos(VmInstance* vm, const cell* params) {
     return 1;
 }
 
-// GetVehicleZAngle(vehicle, &Float:angle)
-cell n_GetVehicleZAngle(VmInstance* vm, const cell* params) {
+// GetVehicleZAngle(vehicle, &Float:angle), GetVehicleHealth(vehicle, &Float:health)
+template <float (Vehicle::*Get)() const>
+cell n_VehicleFloat(VmInstance* vm, const cell* params) {
     const Vehicle* vehicle = VehicleArg(vm, params, 2);
     if (vehicle == nullptr) return 0;
-    SetFloatRef(vm, params[2], vehicle->GetZAngle());
+    SetFloatRef(vm, params[2], (vehicle->*Get)());
     return 1;
 }
 
@@ -229,14 +230,6 @@ cell n_SetVehicleHealth(VmInstance* vm, const cell* params) {
     Vehicle* vehicle = VehicleArg(vm, params, 2);
     if (vehicle == nullptr) return 0;
     vehicle->SetHealth(CellToFloat(params[2]));
-    return 1;
-}
-
-// GetVehicleHealth(vehicle, &Float:health)
-cell n_GetVehicleHealth(VmInstance* vm, const cell* params) {
-    const Vehicle* vehicle = VehicleArg(vm, params, 2);
-    if (vehicle == nullptr) return 0;
-    SetFloatRef(vm, params[2], vehicle->GetHealth());
     return 1;
 }
 
@@ -450,7 +443,7 @@ const VmNativeEntry kVehicleNatives[] = {
     {"DestroyVehicle", n_DestroyVehicle},
     {"GetVehiclePos", n_GetVehiclePos},
     {"SetVehiclePos", n_SetVehiclePos},
-    {"GetVehicleZAngle", n_GetVehicleZAngle},
+    {"GetVehicleZAngle", n_VehicleFloat<&Vehicle::GetZAngle>},
     {"GetVehicleRotationQuat", n_GetVehicleRotationQuat},
     {"SetVehicleZAngle", n_SetVehicleZAngle},
     {"SetVehicleParamsForPlayer", n_SetVehicleParamsForPlayer},
@@ -470,7 +463,7 @@ const VmNativeEntry kVehicleNatives[] = {
     {"ChangeVehiclePaintjob", n_ChangeVehiclePaintjob},
     {"LinkVehicleToInterior", n_LinkVehicleToInterior},
     {"SetVehicleHealth", n_SetVehicleHealth},
-    {"GetVehicleHealth", n_GetVehicleHealth},
+    {"GetVehicleHealth", n_VehicleFloat<&Vehicle::GetHealth>},
     {"AttachTrailerToVehicle", n_AttachTrailerToVehicle},
     {"DetachTrailerFromVehicle", n_DetachTrailerFromVehicle},
     {"IsTrailerAttachedToVehicle", n_IsTrailerAttachedToVehicle},

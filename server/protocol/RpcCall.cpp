@@ -53,6 +53,11 @@ Player* RpcRunningSender(const RpcCallParams* params, bool requireValid, uint16_
     return server->GetPlayerPool()->GetAt(id);
 }
 
+Player* OpenSenderCall(const RpcCallParams* params, bool requireValid, uint16_t& id, BitStream& bs) {
+    Player* player = RpcRunningSender(params, requireValid, id);
+    return player != nullptr && OpenRpcPayload(params, bs) ? player : nullptr;
+}
+
 void SendRpcAnswer(GameServer& server, uint16_t player, uint8_t rpcId, const BitStream& bs) {
     NetServerInterface* net = server.GetNetServer();
     PlayerPool* pool = server.GetPlayerPool();

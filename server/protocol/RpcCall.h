@@ -37,6 +37,8 @@ uint16_t RpcConnectedSender(const RpcCallParams* params, bool requireValid);
 // The connected sender's Player while the game runs, its id in `id`; null otherwise (requireValid
 // as for RpcConnectedSender).
 Player* RpcRunningSender(const RpcCallParams* params, bool requireValid, uint16_t& id);
+// The same with a stream over the call's payload in `bs`; null when there is no payload either.
+Player* OpenSenderCall(const RpcCallParams* params, bool requireValid, uint16_t& id, BitStream& bs);
 
 // The answer to a client's own request (class and spawn requests, the restart a late joiner is
 // told): reliable on the request channel, to one connected player.

@@ -64,10 +64,9 @@ bool DispatchGamePacket(GameServer& server, Packet* packet, uint8_t packetId) {
 }
 
 void HandleOnFootSync(GameServer& server, Packet* packet) {
-    BitStream bs;
-    Player* player = OpenRecord(server, packet, bs);
     OnFootSyncRecord record;
-    if (player == nullptr || !ReadSyncRecord(bs, record)) return;
+    Player* player = ReadRecord(server, packet, record);
+    if (player == nullptr) return;
     // A position outside the world or a wild velocity would be relayed to everyone streaming him.
     if (!IsValidPosition(record.position) || !IsValidVelocity(record.velocity)) return;
     player->StoreOnFootSync(record);
@@ -75,18 +74,16 @@ void HandleOnFootSync(GameServer& server, Packet* packet) {
 }
 
 void HandleAimSync(GameServer& server, Packet* packet) {
-    BitStream bs;
-    Player* player = OpenRecord(server, packet, bs);
     AimSyncRecord record;
-    if (player == nullptr || !ReadSyncRecord(bs, record)) return;
+    Player* player = ReadRecord(server, packet, record);
+    if (player == nullptr) return;
     player->StoreAimSync(record);
 }
 
 void HandleSpectatorSync(GameServer& server, Packet* packet) {
-    BitStream bs;
-    Player* player = OpenRecord(server, packet, bs);
     SpectatorSyncRecord record;
-    if (player == nullptr || !ReadSyncRecord(bs, record)) return;
+    Player* player = ReadRecord(server, packet, record);
+    if (player == nullptr) return;
     player->StoreSpectatorSync(record);
     ApplyRelayVeto(server, *player);
 }

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 
+#include "net/BitStream.h"
+#include "server/shared/SyncRecords.h"
+
 namespace velt {
 
-class BitStream;
 class GameServer;
 class Player;
 struct Packet;
@@ -20,6 +22,15 @@ struct Packet;
 // The sender's Player while the game runs, with the stream's cursor past the id byte; null for a
 // packet that is to be dropped.
 Player* OpenRecord(GameServer& server, const Packet* packet, BitStream& bs);
+
+// The sender's Player with the packet's record read into `record`; null (record unspecified) for
+// a packet that is to be dropped, among them one too short for its record.
+template <class Record>
+Player* ReadRecord(GameServer& server, const Packet* packet, Record& record) {
+    BitStream bs;
+    Player* player = OpenRecord(server, packet, bs);
+    return player != nullptr && ReadSyncRecord(bs, record) ? player : nullptr;
+}
 
 // The scripts may keep a stored record from being passed on: a 0 from OnPlayerUpdate in the
 // filterscripts (the gamemode is then not asked) or in the gamemode cancels the relay.

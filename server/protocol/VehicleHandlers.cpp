@@ -28,9 +28,9 @@ Vehicle* ReportedVehicle(int64_t id) {
 
 void RpcVehicleDamageStatus(RpcCallParams* params) {
     uint16_t sender = kNoPlayer;
-    Player* player = RpcRunningSender(params, false, sender);
     BitStream bs;
-    if (player == nullptr || !OpenRpcPayload(params, bs)) return;
+    Player* player = OpenSenderCall(params, false, sender, bs);
+    if (player == nullptr) return;
     uint16_t id = 0;
     VehicleDamage damage;
     if (!bs.Read(id) || !bs.Read(damage.panels) || !bs.Read(damage.doors) || !bs.Read(damage.lights) ||
@@ -46,9 +46,9 @@ void RpcVehicleDamageStatus(RpcCallParams* params) {
 
 void RpcVehicleEnter(RpcCallParams* params) {
     uint16_t sender = kNoPlayer;
-    Player* player = RpcRunningSender(params, false, sender);
     BitStream bs;
-    if (player == nullptr || !OpenRpcPayload(params, bs)) return;
+    Player* player = OpenSenderCall(params, false, sender, bs);
+    if (player == nullptr) return;
     uint16_t id = 0;
     uint8_t passenger = 0;
     if (!bs.Read(id) || !bs.Read(passenger)) return;
@@ -61,9 +61,9 @@ void RpcVehicleEnter(RpcCallParams* params) {
 
 void RpcVehicleExit(RpcCallParams* params) {
     uint16_t sender = kNoPlayer;
-    Player* player = RpcRunningSender(params, false, sender);
     BitStream bs;
-    if (player == nullptr || !OpenRpcPayload(params, bs)) return;
+    Player* player = OpenSenderCall(params, false, sender, bs);
+    if (player == nullptr) return;
     uint16_t id = 0;
     if (!bs.Read(id)) return;
     // Ids no client has (0xFFFF among them) are a forged report, as in the sync records.
@@ -76,16 +76,14 @@ void RpcVehicleExit(RpcCallParams* params) {
 }
 
 void RpcVehicleModEvent(RpcCallParams* params) {
-    BitStream bs;
-    if (!OpenRpcPayload(params, bs)) return;
-    int32_t id = 0, value1 = 0, value2 = 0, type = 0;
-    if (!bs.Read(id) || !bs.Read(value1) || !bs.Read(value2) || !bs.Read(type)) return;
     uint16_t sender = kNoPlayer;
-    Player* player = RpcRunningSender(params, true, sender);
+    BitStream bs;
+    Player* player = OpenSenderCall(params, true, sender, bs);
+    int32_t id = 0, value1 = 0, value2 = 0, type = 0;
+    if (player == nullptr || !bs.Read(id) || !bs.Read(value1) || !bs.Read(value2) || !bs.Read(type)) return;
     Vehicle* vehicle = ReportedVehicle(id);
     // Only the vehicle the sender sits in, and that he can see, is his to modify.
-    if (player == nullptr || vehicle == nullptr || !player->IsVehicleStreamedIn(uint16_t(id)) ||
-        player->GetVehicleId() != id)
+    if (vehicle == nullptr || !player->IsVehicleStreamedIn(uint16_t(id)) || player->GetVehicleId() != id)
         return;
     switch (type) {
         case VEHICLE_MOD_PAINTJOB:
@@ -100,9 +98,9 @@ void RpcVehicleModEvent(RpcCallParams* params) {
 
 void RpcVehicleDestroyed(RpcCallParams* params) {
     uint16_t sender = kNoPlayer;
-    Player* player = RpcRunningSender(params, false, sender);
     BitStream bs;
-    if (player == nullptr || !OpenRpcPayload(params, bs)) return;
+    Player* player = OpenSenderCall(params, false, sender, bs);
+    if (player == nullptr) return;
     uint16_t id = 0;
     if (!bs.Read(id)) return;
     Vehicle* vehicle = ReportedVehicle(id);

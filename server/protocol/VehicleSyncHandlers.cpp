@@ -30,10 +30,9 @@ bool IsPlausibleMotion(const Vector3& position, const Vector3& velocity) {
 }  // namespace
 
 void HandleDriverSync(GameServer& server, Packet* packet) {
-    BitStream bs;
-    Player* player = OpenRecord(server, packet, bs);
     InCarSyncRecord record;
-    if (player == nullptr || !ReadSyncRecord(bs, record)) return;
+    Player* player = ReadRecord(server, packet, record);
+    if (player == nullptr) return;
     if (record.vehicleId > kMaxReportedVehicleId) {
         server.KickPlayer(player->GetId());
         return;
@@ -48,10 +47,9 @@ void HandleDriverSync(GameServer& server, Packet* packet) {
 }
 
 void HandlePassengerSync(GameServer& server, Packet* packet) {
-    BitStream bs;
-    Player* player = OpenRecord(server, packet, bs);
     PassengerSyncRecord record;
-    if (player == nullptr || !ReadSyncRecord(bs, record)) return;
+    Player* player = ReadRecord(server, packet, record);
+    if (player == nullptr) return;
     if (record.vehicleId > kMaxReportedVehicleId) {
         server.KickPlayer(player->GetId());
         return;
@@ -63,19 +61,17 @@ void HandlePassengerSync(GameServer& server, Packet* packet) {
 }
 
 void HandleTrailerSync(GameServer& server, Packet* packet) {
-    BitStream bs;
-    Player* player = OpenRecord(server, packet, bs);
     TrailerSyncRecord record;
-    if (player == nullptr || !ReadSyncRecord(bs, record)) return;
+    Player* player = ReadRecord(server, packet, record);
+    if (player == nullptr) return;
     if (!IsPlausibleMotion(record.position, record.velocity)) return;
     player->StoreTrailerSync(record);
 }
 
 void HandleUnoccupiedSync(GameServer& server, Packet* packet) {
-    BitStream bs;
-    Player* player = OpenRecord(server, packet, bs);
     UnoccupiedSyncRecord record;
-    if (player == nullptr || !ReadSyncRecord(bs, record)) return;
+    Player* player = ReadRecord(server, packet, record);
+    if (player == nullptr) return;
     VehiclePool* vehicles = server.GetVehiclePool();
     Vehicle* vehicle = vehicles != nullptr ? vehicles->Get(record.vehicleId) : nullptr;
     if (vehicle == nullptr || !player->IsVehicleStreamedIn(record.vehicleId)) return;

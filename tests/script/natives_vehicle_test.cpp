@@ -10,34 +10,11 @@
 #include <vector>
 
 #include "server/shared/GameRpc.h"
+#include "tests/script/natives_payload.h"
 #include "tests/script/natives_server_fixture.h"
 
 namespace velt::scripttest {
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-Bytes U8(uint32_t v) { return {uint8_t(v)}; }
-Bytes U16(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-Bytes U32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
-Bytes F32(float f) { return U32(static_cast<uint32_t>(FloatToCell(f))); }
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-struct Rpc {
-    uint8_t id;
-    uint16_t to;
-    Bytes payload;
-    bool operator==(const Rpc&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const Rpc& r) {
-    os << "{rpc " << int(r.id) << " to " << r.to << ":";
-    for (uint8_t b : r.payload) os << " " << int(b);
-    return os << "}";
-}
 
 // Vehicle 3 and player 3 are the ones the rows act on (so one id sweep serves the natives taking a
 // vehicle and those taking a player); players 3 and 7 have vehicle 3 streamed in, player 0 not.
@@ -64,19 +41,7 @@ protected:
         net_->sent.clear();
     }
 
-    // Every RPC sent since the last call; each reliable ordered on channel 2 with priority 1.
-    std::vector<Rpc> TakeRpcs() {
-        std::vector<Rpc> out;
-        for (const test::FakeNetServer::Message& m : net_->sent) {
-            EXPECT_TRUE(m.isRpc);
-            EXPECT_EQ(m.priority, HIGH_PRIORITY_LEVEL);
-            EXPECT_EQ(m.reliability, RELIABILITY_RELIABLE_ORDERED);
-            EXPECT_EQ(m.channel, 2);
-            out.push_back({m.rpcId, static_cast<uint16_t>(net_->GetIndexFromPlayerID(m.target)), m.bytes});
-        }
-        net_->sent.clear();
-        return out;
-    }
+    std::vector<Rpc> TakeRpcs() { return TakeWorldRpcs(*net_); }
     // The same RPC to the two players streaming vehicle 3.
     static std::vector<Rpc> ToStreamers(uint8_t id, const Bytes& payload) {
         return {{id, kId, payload}, {id, 7, payload}};
