@@ -8,6 +8,7 @@
 #include "server/protocol/JoinHandlers.h"
 #include "server/protocol/RpcCall.h"
 #include "server/protocol/VehicleHandlers.h"
+#include "server/protocol/WorldReports.h"
 
 namespace velt {
 
@@ -21,7 +22,7 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_MapClick, nullptr},
     {RPC_VehicleDestroyed, RpcVehicleDestroyed},
     {RPC_ValueRelayRequest, nullptr},
-    {RPC_PickupPickedUp, nullptr},
+    {RPC_PickupPickedUp, RpcPickupPickedUp},
     {RPC_MenuRowSelect, nullptr},
     {RPC_MenuExit, nullptr},
     {RPC_DialogResponse, RpcDialogResponse},
@@ -44,7 +45,7 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_TextDrawSelect, nullptr},
     {RPC_CameraTargetUpdate, nullptr},
     {RPC_PlayerDamage, nullptr},
-    {RPC_ActorDamage, nullptr},
+    {RPC_ActorDamage, RpcActorDamage},
     {RPC_ModelFileRequest, nullptr},
     {RPC_TextureFileRequest, nullptr},
     {RPC_DownloadFinished, nullptr},

@@ -2,9 +2,9 @@
 """Malformed input over the wire: every RPC id the server registers and every game packet id, sent
 empty, truncated at every length, cut inside a byte, over-long and random, from clients that are
 connected but not joined as well as from joined ones (each joined one with a vehicle of its own,
-which the vehicle reports and records name, also with non-finite numbers and ids past the pool). Throughout, a well-behaved client keeps
-chatting; at the end a new client still joins, and the server (built with the sanitizers in the
-test build) ends cleanly without a report.
+which the vehicle reports and records name, also with non-finite numbers and ids past the pool).
+Throughout, a well-behaved client keeps chatting; at the end a new client still joins, and the
+server (built with the sanitizers in the test build) ends cleanly without a report.
 
 usage: protocol_sweep.py <path to velt-server-test> <path to net/ScrambleTable.h>
 """
@@ -55,6 +55,11 @@ def plausible(rpc_id, challenge, vehicle):
     }
     if rpc_id in vehicle_payloads:
         return vehicle_payloads[rpc_id]()
+    # Reports about the pickup and the actor of id 0 that "/t entities" placed.
+    if rpc_id == vw.Rpc.PickupPickedUp:
+        return struct.pack("<i", 0)
+    if rpc_id == vw.Rpc.ActorDamage:
+        return vw.BitWriter().write_bit(1).write_u16(0).write_f32(5.0).write_i32(24).write_i32(3).getvalue()
     return bytes(range(1, 17))
 
 
@@ -170,6 +175,8 @@ class SweepTest(unittest.TestCase):
     def test_malformed_input_leaves_the_server_serving(self):
         rng = random.Random(0x5EED)
         good, _ = self.server.join("Good")
+        vw.player.command(good, "/t entities")
+        self.server.wait_for("[test] OnPlayerCommandText(%d, /t entities)" % good.player_index)
         clients = Clients(self.server)
         joined = clients.fresh(True)
         sent = 0
@@ -203,6 +210,11 @@ class SweepTest(unittest.TestCase):
         self.assertTrue(any(line.startswith("Warning: PlayerDialogResponse crash exploit") for line in log))
         self.assertTrue(any(line.startswith("[npc:join] SweepBot") for line in log))
         self.assertTrue(any(line.startswith("[test] OnPlayerEnterVehicle(") for line in log))
+        # Reports reached the scripts, and only about the pickup and the actor that exist.
+        for callback in ("OnPlayerPickUpPickup", "OnPlayerGiveDamageActor"):
+            ids = [line.rsplit(" ", 1)[1] for line in log if line.startswith("[test] %s(" % callback)]
+            self.assertTrue(ids, callback)
+            self.assertEqual(set(ids), {"0)"}, callback)
 
         # Still joinable, still relaying chat.
         newcomer, init = self.server.join("Newcomer", bind_host="127.0.0.5")

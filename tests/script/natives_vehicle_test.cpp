@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "server/shared/GameRpc.h"
-#include "tests/script/natives_payload.h"
+#include "tests/script/natives_rows.h"
 #include "tests/script/natives_server_fixture.h"
 
 namespace velt::scripttest {
@@ -41,23 +41,13 @@ protected:
         net_->sent.clear();
     }
 
-    std::vector<Rpc> TakeRpcs() { return TakeWorldRpcs(*net_); }
+    std::vector<Rpc> TakeRpcs() { return scripttest::TakeRpcs(*net_); }
     // The same RPC to the two players streaming vehicle 3.
     static std::vector<Rpc> ToStreamers(uint8_t id, const Bytes& payload) {
         return {{id, kId, payload}, {id, 7, payload}};
     }
 
     NativeScript script{"natives_vehicle", ScriptKind::GameMode, -1, nullptr};
-};
-
-struct Row {
-    const char* native;
-    std::function<std::vector<cell>(cell id)> args;
-    cell ok;
-    cell fail;
-    std::vector<Rpc> rpcs;
-    std::function<void()> before = {};  // puts the world back before each good-id run
-    std::function<void()> check = {};   // what the native wrote, after each good-id run
 };
 
 TEST_F(VehicleNatives, EveryNativeOnGoodBadAndWrappedIds) {
@@ -85,7 +75,7 @@ TEST_F(VehicleNatives, EveryNativeOnGoodBadAndWrappedIds) {
     Bytes windows = doors;
     windows[12] = 0, windows[13] = 1, windows[14] = 0, windows[15] = 1;
 
-    const std::vector<Row> rows = {
+    const std::vector<NativeRow> rows = {
         {"IsValidVehicle", [](cell id) { return std::vector<cell>{id}; }, 1, 0, {}},
         {"GetVehicleModel", [](cell id) { return std::vector<cell>{id}; }, kModel, 0, {}},
         {"GetVehiclePos",
@@ -317,28 +307,16 @@ TEST_F(VehicleNatives, EveryNativeOnGoodBadAndWrappedIds) {
         {"DestroyVehicle", [](cell id) { return std::vector<cell>{id}; }, 1, 0,
          ToStreamers(RPC_VehicleStreamOut, U16(kId)),
          [&] {
-             if (!vehicles()->Exists(kId)) ASSERT_EQ(vehicles()->New(kModel, {}, 0.0f, 0, 0, -1), kId);
+             if (!vehicles()->Exists(kId)) {
+                 ASSERT_EQ(vehicles()->New(kModel, {}, 0.0f, 0, 0, -1), kId);
+             }
              StreamIn();
          },
          [&] { EXPECT_FALSE(vehicles()->Exists(kId)); }},
     };
-    const cell goodIds[] = {kId, 65536 + kId, static_cast<cell>(0xFFFF0000u) + kId};
     // 5 is neither a vehicle nor a connected player.
-    const cell badIds[] = {5, 1000, 2000, 65535, 65536 + 5, -1};
-    for (const Row& row : rows) {
-        for (cell id : goodIds) {
-            if (row.before) row.before();
-            EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.ok})) << row.native << " " << id;
-            EXPECT_EQ(TakeRpcs(), row.rpcs) << row.native << " " << id;
-            if (row.check) row.check();
-        }
-        if (row.before) row.before();
-        for (cell id : badIds) {
-            EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.fail}))
-                << row.native << " " << id;
-            EXPECT_TRUE(TakeRpcs().empty()) << row.native << " " << id;
-        }
-    }
+    RunNativeRows(script, *net_, rows, {kId, 65536 + kId, static_cast<cell>(0xFFFF0000u) + kId},
+                  {5, 1000, 2000, 65535, 65536 + 5, -1});
 }
 
 TEST_F(VehicleNatives, CreatingNativesAndTheTrainRule) {

@@ -200,10 +200,14 @@ TEST_F(VehicleTest, PlatesAndComponentsKeepToTheirRules) {
                           {999, 0, -1},  {1194, 0, -1}, {-1, 0, -1}};
     for (const Case& c : cases) {
         EXPECT_EQ(v->AddComponent(0xFFFF, c.component), c.result) << c.component;
-        if (c.slot >= 0) EXPECT_EQ(v->GetComponentInSlot(c.slot), c.component);
+        if (c.slot >= 0) {
+            EXPECT_EQ(v->GetComponentInSlot(c.slot), c.component);
+        }
     }
     for (int slot = 0; slot < 14; ++slot)
-        if (slot != 5) EXPECT_EQ(v->GetComponentInSlot(slot), 0) << slot;
+        if (slot != 5) {
+            EXPECT_EQ(v->GetComponentInSlot(slot), 0) << slot;
+        }
     v->RemoveComponent(0xFFFF, 1009);  // same slot, another part: stays
     EXPECT_EQ(v->GetComponentInSlot(5), 1010);
     v->RemoveComponent(0xFFFF, 1010);
@@ -243,8 +247,9 @@ TEST_F(VehicleTest, VehiclesStreamByGroundDistanceWorldAndSeat) {
         EXPECT_EQ(player(0)->IsVehicleStreamedIn(id), c.streamed);
         EXPECT_EQ(RpcsTo(0, RPC_VehicleStreamIn).size(), !was && c.streamed ? 1u : 0u);
         EXPECT_EQ(RpcsTo(0, RPC_VehicleStreamOut).size(), was && !c.streamed ? 1u : 0u);
-        if (!was && c.streamed)
+        if (!was && c.streamed) {
             EXPECT_EQ(Named("OnVehicleStreamIn"), (std::vector<std::string>{"gm:OnVehicleStreamIn(1,0)"}));
+        }
     }
 
     // Carriages travel with their engine, never by distance; one streamed in some other way goes.
@@ -492,7 +497,9 @@ TEST_F(VehicleTest, ModShopEventsAskTheScriptsAndReachTheOtherStreamers) {
                   c.callback != nullptr ? std::vector<std::string>{c.callback} : std::vector<std::string>{});
         const auto relayed = RpcsTo(1, RPC_VehicleModEvent);
         EXPECT_EQ(relayed.size(), c.relayed ? 1u : 0u);
-        if (!relayed.empty()) EXPECT_EQ(Reader(relayed[0]).Get<uint16_t>(), 0);  // the buyer
+        if (!relayed.empty()) {
+            EXPECT_EQ(Reader(relayed[0]).Get<uint16_t>(), 0);  // the buyer
+        }
         EXPECT_TRUE(RpcsTo(0, RPC_VehicleModEvent).empty());
         EXPECT_EQ(RpcsTo(0, RPC_VehicleComponentRemove).size(), c.takenBack ? 1u : 0u);
     }

@@ -24,3 +24,6 @@ from .vehicle import (InCarSync, RelayedDriver, VehicleStreamIn, decode_relayed_
                       decode_vehicle_stream_in, driver_packet, passenger_packet, trailer_packet,
                       unoccupied_packet, vehicle_damage, vehicle_destroyed, vehicle_enter,
                       vehicle_exit, vehicle_mod)
+from .text import read_compressed_text
+from .world import (decode_actor_animation, decode_actor_stream_in, decode_pickup_create,
+                    decode_pickup_destroy, decode_text_label_create, decode_u16_id)
