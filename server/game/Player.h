@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "server/game/FileDownload.h"
 #include "server/game/PlayerVariables.h"
@@ -178,8 +179,8 @@ public:
     void SendMapMarkers();
     void StreamInPlayer(uint16_t other);
     void StreamOutPlayer(uint16_t other);
-    // A player who left is no longer streamed in here; nothing is sent (the client was told he
-    // left) and no callback is raised.
+    // A player who left is no longer streamed in here, nor does he see this one any more; nothing
+    // is sent (the client was told he left) and no callback is raised.
     void ForgetPlayer(uint16_t other);
     void SendStreamIn(uint16_t to);
     // Refused beyond the cap, while downloading, or (with checkDistance) out of range.
@@ -208,6 +209,10 @@ public:
         return pickup < kMaxPickups && streamedPickups_[pickup];
     }
     int32_t StreamedPlayerCount() const { return streamedPlayerCount_; }
+    // The players who may have this one streamed in, in ascending id: the receivers of his relays
+    // are found among these few rather than among every player. It may name a player who no
+    // longer streams him (a reset), so a sender still asks each one.
+    const std::vector<uint16_t>& Streamers() const { return streamers_; }
     int32_t StreamedVehicleCount() const { return streamedVehicleCount_; }
 
     // ---- state the natives and handlers read ------------------------------------------------
@@ -263,6 +268,7 @@ private:
     void CheckCheckpoints();
     // The steps of the streaming pass (Streaming.cpp).
     void StreamPlayers();
+    void NoteStreamer(uint16_t viewer, bool streams);
     // The vehicle step (PlayerVehicles.cpp).
     void StreamVehicles();
     void StreamLabels();
@@ -287,6 +293,7 @@ private:
     TrailerSyncRecord trailer_;
 
     std::array<bool, kMaxPlayers> streamedPlayers_{};
+    std::vector<uint16_t> streamers_;
     std::array<bool, kMaxVehicles> streamedVehicles_{};
     std::array<bool, kMaxLabels> streamedLabels_{};
     std::array<bool, kMaxPickups> streamedPickups_{};

@@ -94,8 +94,9 @@ bool GameServer::RelayThinning(float distance) {
 
 void GameServer::SendPacketToPlayerStreamers(const BitStream* bs, uint16_t player, bool thin) {
     if (!playerPool_ || netServer_ == nullptr) return;
-    for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
-        uint16_t id = uint16_t(i);
+    const Player* sender = playerPool_->GetAt(player);
+    if (sender == nullptr) return;
+    for (uint16_t id : sender->Streamers()) {
         if (id == player || !playerPool_->IsConnected(id)) continue;
         Player* receiver = playerPool_->GetAt(id);
         if (receiver == nullptr || !receiver->IsPlayerStreamedIn(player)) continue;
