@@ -128,11 +128,10 @@ private:
 int main() {
     velt::StandInScripts scripts;
     TestVerbs verbs;
-    scripts.gameModePublics = {{"OnPlayerCommandText", 0},  {"OnPlayerUpdate", 1},
-                               {"OnPlayerRequestSpawn", 1}, {"OnPlayerRequestClass", 1},
-                               {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1},
-                               {"OnPlayerEnterVehicle", 1}, {"OnPlayerPickUpPickup", 1},
-                               {"OnPlayerGiveDamageActor", 1}};
+    scripts.gameModePublics = {
+        {"OnPlayerCommandText", 0},  {"OnPlayerUpdate", 1},       {"OnPlayerRequestSpawn", 1},
+        {"OnPlayerRequestClass", 1}, {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1},
+        {"OnPlayerEnterVehicle", 1}, {"OnPlayerPickUpPickup", 1}, {"OnPlayerGiveDamageActor", 1}};
     scripts.onRun = [&verbs](ScriptCall& call) { verbs.Run(call); };
     scripts.isPlayerConnected = [](int32_t id) {
         velt::GameServer* server = velt::TheGameServer;
