@@ -300,7 +300,7 @@ bool GameServer::Init(bool loadFilterScripts) {
         playerPool_->ResetGameModeStats();
     else
         playerPool_ = std::make_unique<PlayerPool>(*this);
-    if (!vehiclePool_) vehiclePool_ = std::make_unique<VehiclePool>();
+    if (!vehiclePool_) vehiclePool_ = std::make_unique<VehiclePool>(*this);
     if (!pickupPool_) pickupPool_ = std::make_unique<PickupPool>(*this);
     if (!objectEvents_) objectEvents_ = std::make_unique<ObjectPoolEvents>(*this);
     if (!objectPool_) objectPool_ = std::make_unique<ObjectPool>(objectEvents_.get());

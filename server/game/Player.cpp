@@ -1,5 +1,6 @@
 #include "server/game/Player.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "common/LittleEndian.h"
@@ -126,6 +127,7 @@ void Player::Reset() {
     keyState_ = previousKeyState_ = 0;
     state_ = PLAYER_STATE_NONE;
     streamedPlayers_.fill(false);
+    streamers_.clear();
     streamedVehicles_.fill(false);
     streamedLabels_.fill(false);
     streamedPickups_.fill(false);
@@ -732,6 +734,7 @@ void Player::StreamInPlayer(uint16_t other) {
     target->SendStreamIn(id_);
     streamedPlayers_[other] = true;
     ++streamedPlayerCount_;
+    target->NoteStreamer(id_, true);
     RaiseAbout(server_, *this, [&](auto& side) { return side.OnPlayerStreamIn(other, id_); });
 }
 
@@ -753,8 +756,10 @@ void Player::SendStreamIn(uint16_t to) {
 
 void Player::StreamOutPlayer(uint16_t other) {
     if (other >= kMaxPlayers || !streamedPlayers_[other]) return;
-    if (PlayerPool* pool = server_.GetPlayerPool(); pool != nullptr && !retired_)
-        pool->SendPlayerStreamOut(other, id_);
+    if (PlayerPool* pool = server_.GetPlayerPool(); pool != nullptr) {
+        if (!retired_) pool->SendPlayerStreamOut(other, id_);
+        if (Player* target = pool->GetAt(other)) target->NoteStreamer(id_, false);
+    }
     --streamedPlayerCount_;
     streamedPlayers_[other] = false;
     if (retired_) return;
@@ -762,9 +767,19 @@ void Player::StreamOutPlayer(uint16_t other) {
 }
 
 void Player::ForgetPlayer(uint16_t other) {
+    NoteStreamer(other, false);
     if (other >= kMaxPlayers || !streamedPlayers_[other]) return;
     streamedPlayers_[other] = false;
     --streamedPlayerCount_;
+}
+
+void Player::NoteStreamer(uint16_t viewer, bool streams) {
+    auto at = std::lower_bound(streamers_.begin(), streamers_.end(), viewer);
+    const bool listed = at != streamers_.end() && *at == viewer;
+    if (streams && !listed)
+        streamers_.insert(at, viewer);
+    else if (!streams && listed)
+        streamers_.erase(at);
 }
 
 void Player::StreamOutVehicle(uint16_t vehicle) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "server/game/FileDownload.h"
 #include "server/game/PlayerVariables.h"
@@ -85,6 +86,7 @@ inline constexpr int kSkillLevels = 11;
 inline constexpr int16_t kDefaultSkillLevel = 999;
 // Streaming caps: a stream-in is refused while the count is already above these.
 inline constexpr int32_t kMaxStreamedPlayers = 200;
+inline constexpr int32_t kMaxStreamedVehicles = 700;
 inline constexpr int32_t kMaxStreamedActors = 50;
 
 class Player {
@@ -177,10 +179,12 @@ public:
     void SendMapMarkers();
     void StreamInPlayer(uint16_t other);
     void StreamOutPlayer(uint16_t other);
-    // A player who left is no longer streamed in here; nothing is sent (the client was told he
-    // left) and no callback is raised.
+    // A player who left is no longer streamed in here, nor does he see this one any more; nothing
+    // is sent (the client was told he left) and no callback is raised.
     void ForgetPlayer(uint16_t other);
     void SendStreamIn(uint16_t to);
+    // Refused beyond the cap, while downloading, or (with checkDistance) out of range.
+    void StreamInVehicle(uint16_t vehicle, bool checkDistance);
     void StreamOutVehicle(uint16_t vehicle);
     void StreamInLabel(uint16_t label);
     void StreamOutLabel(uint16_t label);
@@ -205,6 +209,11 @@ public:
         return pickup < kMaxPickups && streamedPickups_[pickup];
     }
     int32_t StreamedPlayerCount() const { return streamedPlayerCount_; }
+    // The players who may have this one streamed in, in ascending id: the receivers of his relays
+    // are found among these few rather than among every player. It may name a player who no
+    // longer streams him (a reset), so a sender still asks each one.
+    const std::vector<uint16_t>& Streamers() const { return streamers_; }
+    int32_t StreamedVehicleCount() const { return streamedVehicleCount_; }
 
     // ---- state the natives and handlers read ------------------------------------------------
     uint8_t GetState() const { return state_; }
@@ -217,6 +226,9 @@ public:
     bool IsAimPending() const { return aimPending_; }
     uint16_t GetVehicleId() const { return vehicleId_; }
     void SetVehicleId(uint16_t vehicle) { vehicleId_ = vehicle; }
+    // The seat in that vehicle (0 the driver's), from the player's own records.
+    uint8_t GetSeat() const { return seat_; }
+    void SetSeat(uint8_t seat) { seat_ = seat; }
     uint32_t GetColor() const { return colour_; }
     uint8_t GetArmedWeapon() const { return armedWeapon_; }
     uint8_t GetWeapon(int slot) const { return slot >= 0 && slot < kWeaponSlots ? weapons_[slot] : 0; }
@@ -262,6 +274,9 @@ private:
     void CheckCheckpoints();
     // The steps of the streaming pass (Streaming.cpp).
     void StreamPlayers();
+    void NoteStreamer(uint16_t viewer, bool streams);
+    // The vehicle step (PlayerVehicles.cpp).
+    void StreamVehicles();
     void StreamLabels();
     void StreamPickups();
     void StreamActors();
@@ -284,6 +299,7 @@ private:
     TrailerSyncRecord trailer_;
 
     std::array<bool, kMaxPlayers> streamedPlayers_{};
+    std::vector<uint16_t> streamers_;
     std::array<bool, kMaxVehicles> streamedVehicles_{};
     std::array<bool, kMaxLabels> streamedLabels_{};
     std::array<bool, kMaxPickups> streamedPickups_{};

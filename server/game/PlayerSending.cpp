@@ -94,12 +94,19 @@ bool GameServer::RelayThinning(float distance) {
 
 void GameServer::SendPacketToPlayerStreamers(const BitStream* bs, uint16_t player, bool thin) {
     if (!playerPool_ || netServer_ == nullptr || bs == nullptr) return;
-    // The coin is tossed per receiver in id order, as the thinning has always drawn it.
-    auto wanted = [&](uint16_t id, Player& receiver) {
-        return receiver.IsPlayerStreamedIn(player) &&
-               !(thin && RelayThinning(playerPool_->GetDistance(player, id)));
-    };
-    netServer_->Slots().SendToSlots(Receivers(player, wanted), *bs, kSync);
+    const Player* sender = playerPool_->GetAt(player);
+    if (sender == nullptr) return;
+    // Only the players streaming the sender are walked: O(k), not a scan of the pool. The list is
+    // kept in id order, so the thinning coin is still tossed per receiver in id order.
+    receivers_.clear();
+    for (uint16_t id : sender->Streamers()) {
+        if (id == player || !playerPool_->IsConnected(id)) continue;
+        Player* receiver = playerPool_->GetAt(id);
+        if (receiver == nullptr || !receiver->IsPlayerStreamedIn(player)) continue;
+        if (thin && RelayThinning(playerPool_->GetDistance(player, id))) continue;
+        receivers_.push_back(id);
+    }
+    netServer_->Slots().SendToSlots(receivers_, *bs, kSync);
 }
 
 void GameServer::SendPacketToVehicleStreamers(const BitStream* bs, uint16_t vehicle, uint16_t exceptPlayer) {

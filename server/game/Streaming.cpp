@@ -8,13 +8,15 @@
 namespace velt {
 
 // The pass runs its steps in a fixed order: map markers, vehicles, players, global labels,
-// pickups, actors. The vehicle step comes with its pool.
+// pickups, actors.
 void Player::StreamingPass() {
     if (retired_) return;
     if (server_.GetVehiclePool() == nullptr || server_.GetPlayerPool() == nullptr ||
         server_.GetTextLabelPool() == nullptr || server_.GetPickupPool() == nullptr)
         return;
     SendMapMarkers();
+    if (retired_) return;
+    StreamVehicles();
     if (retired_) return;
     StreamPlayers();
     // Labels follow the players just streamed, so they come after them.

@@ -10,22 +10,9 @@
 
 namespace velt {
 
-namespace {
-
-// The connected sender's Player while the game runs; null otherwise.
-Player* RunningSender(const RpcCallParams* params, bool requireValid, uint16_t& id) {
-    GameServer* server = TheGameServer;
-    if (server == nullptr || server->GetGameState() != GAME_STATE_RUNNING) return nullptr;
-    id = RpcConnectedSender(params, requireValid);
-    if (id == kNoPlayer) return nullptr;
-    return server->GetPlayerPool()->GetAt(id);
-}
-
-}  // namespace
-
 void RpcClassRequest(RpcCallParams* params) {
     uint16_t id = kNoPlayer;
-    Player* player = RunningSender(params, false, id);
+    Player* player = RpcRunningSender(params, false, id);
     BitStream bs;
     if (player == nullptr || !OpenRpcPayload(params, bs)) return;
     int32_t requested = 0;
@@ -51,7 +38,7 @@ void RpcClassRequest(RpcCallParams* params) {
 
 void RpcSpawnRequest(RpcCallParams* params) {
     uint16_t id = kNoPlayer;
-    Player* player = RunningSender(params, true, id);
+    Player* player = RpcRunningSender(params, true, id);
     if (player == nullptr) return;
     GameServer& server = *TheGameServer;
     // A filterscript's 0 refuses at once; else the gamemode decides, when one is loaded.
@@ -69,7 +56,7 @@ void RpcSpawnRequest(RpcCallParams* params) {
 
 void RpcPlayerSpawned(RpcCallParams* params) {
     uint16_t id = kNoPlayer;
-    Player* player = RunningSender(params, false, id);
+    Player* player = RpcRunningSender(params, false, id);
     if (player == nullptr || !player->HasSpawnInfo() || player->GetClassIndex() > kMaxPlayerClasses) return;
     GameServer& server = *TheGameServer;
     PlayerPool* pool = server.GetPlayerPool();
@@ -93,7 +80,7 @@ void RpcPlayerSpawned(RpcCallParams* params) {
 
 void RpcDeathReport(RpcCallParams* params) {
     uint16_t id = kNoPlayer;
-    Player* player = RunningSender(params, false, id);
+    Player* player = RpcRunningSender(params, false, id);
     BitStream bs;
     if (player == nullptr || !OpenRpcPayload(params, bs)) return;
     uint8_t reason = 0;

@@ -45,6 +45,19 @@ uint16_t RpcConnectedSender(const RpcCallParams* params, bool requireValid) {
     return id;
 }
 
+Player* RpcRunningSender(const RpcCallParams* params, bool requireValid, uint16_t& id) {
+    GameServer* server = TheGameServer;
+    if (server == nullptr || server->GetGameState() != GAME_STATE_RUNNING) return nullptr;
+    id = RpcConnectedSender(params, requireValid);
+    if (id == kNoPlayer) return nullptr;
+    return server->GetPlayerPool()->GetAt(id);
+}
+
+Player* OpenSenderCall(const RpcCallParams* params, bool requireValid, uint16_t& id, BitStream& bs) {
+    Player* player = RpcRunningSender(params, requireValid, id);
+    return player != nullptr && OpenRpcPayload(params, bs) ? player : nullptr;
+}
+
 void SendRpcAnswer(GameServer& server, uint16_t player, uint8_t rpcId, const BitStream& bs) {
     NetServerInterface* net = server.GetNetServer();
     PlayerPool* pool = server.GetPlayerPool();

@@ -27,11 +27,18 @@ void SetRpcServer(NetServerInterface* server);
 uint16_t RpcSenderId(const RpcCallParams* params);
 
 class GameServer;
+class Player;
 
 // The sender's player id when that slot is connected in the player pool, else 0xFFFF. With
 // requireValid the slot must also be a valid sender: a bot, or a client whose connection the
 // transport still holds.
 uint16_t RpcConnectedSender(const RpcCallParams* params, bool requireValid);
+
+// The connected sender's Player while the game runs, its id in `id`; null otherwise (requireValid
+// as for RpcConnectedSender).
+Player* RpcRunningSender(const RpcCallParams* params, bool requireValid, uint16_t& id);
+// The same with a stream over the call's payload in `bs`; null when there is no payload either.
+Player* OpenSenderCall(const RpcCallParams* params, bool requireValid, uint16_t& id, BitStream& bs);
 
 // The answer to a client's own request (class and spawn requests, the restart a late joiner is
 // told): reliable on the request channel, to one connected player.

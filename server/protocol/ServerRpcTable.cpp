@@ -8,19 +8,20 @@
 #include "server/protocol/JoinHandlers.h"
 #include "server/protocol/ObjectEditing.h"
 #include "server/protocol/RpcCall.h"
+#include "server/protocol/VehicleHandlers.h"
 #include "server/protocol/WorldReports.h"
 
 namespace velt {
 
-// The vehicle, report and editing handlers come with their own work; the ids and their order are
+// The report and editing handlers come with their own work; the ids and their order are
 // fixed here.
 const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_NetStats, nullptr},
     {RPC_InteriorChange, nullptr},
-    {RPC_VehicleModEvent, nullptr},
+    {RPC_VehicleModEvent, RpcVehicleModEvent},
     {RPC_ScriptCash, nullptr},
     {RPC_MapClick, nullptr},
-    {RPC_VehicleDestroyed, nullptr},
+    {RPC_VehicleDestroyed, RpcVehicleDestroyed},
     {RPC_ValueRelayRequest, nullptr},
     {RPC_PickupPickedUp, RpcPickupPickedUp},
     {RPC_MenuRowSelect, nullptr},
@@ -34,9 +35,9 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_SpawnRequest, RpcSpawnRequest},
     {RPC_PlayerSpawned, RpcPlayerSpawned},
     {RPC_DeathReport, RpcDeathReport},
-    {RPC_VehicleDamageStatus, nullptr},
-    {RPC_VehicleEnter, nullptr},
-    {RPC_VehicleExit, nullptr},
+    {RPC_VehicleDamageStatus, RpcVehicleDamageStatus},
+    {RPC_VehicleEnter, RpcVehicleEnter},
+    {RPC_VehicleExit, RpcVehicleExit},
     {RPC_CommandText, RpcCommandText},
     {RPC_ScoresPingsUpdate, nullptr},
     {RPC_AttachedObjectEdit, RpcAttachedObjectEdit},

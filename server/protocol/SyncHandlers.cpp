@@ -8,15 +8,12 @@
 #include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
 #include "server/protocol/InGameRcon.h"
+#include "server/protocol/VehicleSyncHandlers.h"
 #include "server/shared/SyncRecords.h"
 #include "server/shared/VectorMath.h"
 
 namespace velt {
 
-namespace {
-
-// The sender's Player while the game runs, with the stream's cursor past the id byte; null for a
-// packet that is to be dropped.
 Player* OpenRecord(GameServer& server, const Packet* packet, BitStream& bs) {
     if (server.GetGameState() != GAME_STATE_RUNNING) return nullptr;
     PlayerPool* pool = server.GetPlayerPool();
@@ -27,8 +24,6 @@ Player* OpenRecord(GameServer& server, const Packet* packet, BitStream& bs) {
     return player;
 }
 
-// The scripts may keep a stored record from being passed on: a 0 from OnPlayerUpdate in the
-// filterscripts (the gamemode is then not asked) or in the gamemode cancels the relay.
 void ApplyRelayVeto(GameServer& server, Player& player) {
     if (server.GetFilterScripts() == nullptr || server.GetGameMode() == nullptr || player.IsRetired()) return;
     const uint16_t id = player.GetId();
@@ -37,8 +32,6 @@ void ApplyRelayVeto(GameServer& server, Player& player) {
         [&](auto& side) { return side.OnPlayerUpdate(id); });
     if (update.result == 0 && !player.IsRetired()) player.SetPendingRelay(RELAY_NONE);
 }
-
-}  // namespace
 
 bool OpenPacketStream(const Packet* packet, BitStream& bs) {
     if (packet == nullptr || packet->data == nullptr || packet->length == 0) return false;
@@ -60,17 +53,20 @@ bool DispatchGamePacket(GameServer& server, Packet* packet, uint8_t packetId) {
         case ID_WEAPONS_UPDATE: HandleWeaponsUpdate(server, packet); return true;
         case ID_STATS_UPDATE: HandleStatsUpdate(server, packet); return true;
         case kRconCommandPacketId: HandleRconCommand(server, packet); return true;
-        // Driver, passenger, trailer, unoccupied and bullet records arrive with the vehicle and
-        // shot-validation work; until then they are freed unread like every unknown id.
+        case ID_VEHICLE_SYNC: HandleDriverSync(server, packet); return true;
+        case ID_PASSENGER_SYNC: HandlePassengerSync(server, packet); return true;
+        case ID_TRAILER_SYNC: HandleTrailerSync(server, packet); return true;
+        case ID_UNOCCUPIED_SYNC: HandleUnoccupiedSync(server, packet); return true;
+        // Bullet records arrive with the shot-validation work; until then they are freed unread
+        // like every unknown id.
         default: return false;
     }
 }
 
 void HandleOnFootSync(GameServer& server, Packet* packet) {
-    BitStream bs;
-    Player* player = OpenRecord(server, packet, bs);
     OnFootSyncRecord record;
-    if (player == nullptr || !ReadSyncRecord(bs, record)) return;
+    Player* player = ReadRecord(server, packet, record);
+    if (player == nullptr) return;
     // A position outside the world or a wild velocity would be relayed to everyone streaming him.
     if (!IsValidPosition(record.position) || !IsValidVelocity(record.velocity)) return;
     player->StoreOnFootSync(record);
@@ -78,18 +74,16 @@ void HandleOnFootSync(GameServer& server, Packet* packet) {
 }
 
 void HandleAimSync(GameServer& server, Packet* packet) {
-    BitStream bs;
-    Player* player = OpenRecord(server, packet, bs);
     AimSyncRecord record;
-    if (player == nullptr || !ReadSyncRecord(bs, record)) return;
+    Player* player = ReadRecord(server, packet, record);
+    if (player == nullptr) return;
     player->StoreAimSync(record);
 }
 
 void HandleSpectatorSync(GameServer& server, Packet* packet) {
-    BitStream bs;
-    Player* player = OpenRecord(server, packet, bs);
     SpectatorSyncRecord record;
-    if (player == nullptr || !ReadSyncRecord(bs, record)) return;
+    Player* player = ReadRecord(server, packet, record);
+    if (player == nullptr) return;
     player->StoreSpectatorSync(record);
     ApplyRelayVeto(server, *player);
 }

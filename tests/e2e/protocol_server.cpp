@@ -8,10 +8,13 @@
 //   /t denyspawn         OnPlayerRequestSpawn returns 0 for the sender from now on
 //   /t objects           a global object and one of the sender's own, and the sender's object
 //                        and worn-object editors open; answers "objects <global> <own>"
+//   /t vehicle <model>   adds a vehicle where the sender stands, streamed in for him; answers
+//                        "vehicle <id>"
 //   /t entities          places a label, a pickup and an actor at the origin (ids 0 when first)
 //
-// Every command, every death, every object editor or selection report and every report about a
-// pickup or an actor is logged as "[test] ..." so a test can see what reached the gamemode.
+// Every command, every death, every vehicle entered, every object editor or selection report and
+// every report about a pickup or an actor is logged as "[test] ..." so a test can see what reached
+// the gamemode.
 
 #include <cstdlib>
 #include <cstring>
@@ -58,6 +61,9 @@ public:
         } else if (call.name == "OnPlayerEditObject" || call.name == "OnPlayerEditAttachedObject" ||
                    call.name == "OnPlayerSelectObject") {
             velt::LogPrintf("[test] %s(%d)", call.name.c_str(), int(player));
+        } else if (call.name == "OnPlayerEnterVehicle") {
+            velt::LogPrintf("[test] OnPlayerEnterVehicle(%d, %d, %d)", int(player), int(IntArg(call, 1)),
+                            int(IntArg(call, 2)));
         } else if (call.name == "OnPlayerPickUpPickup" || call.name == "OnPlayerGiveDamageActor") {
             velt::LogPrintf("[test] %s(%d, %d)", call.name.c_str(), int(player), int(IntArg(call, 1)));
         } else if (call.name == "OnPlayerDisconnect") {
@@ -104,6 +110,17 @@ private:
             server->SendClientMessage(player, 0xFFFFFFFF, "objects %u %u", unsigned(global), unsigned(own));
             return true;
         }
+        if (verb == "vehicle") {
+            int32_t model = 0;
+            words >> model;
+            velt::Player* p = server->GetPlayerPool()->GetAt(player);
+            velt::VehiclePool* vehicles = server->GetVehiclePool();
+            if (p == nullptr || vehicles == nullptr) return false;
+            const uint16_t id = vehicles->New(model, p->GetPosition(), 0.0f, 1, 1, -1);
+            p->StreamInVehicle(id, false);
+            server->SendClientMessage(player, 0xFFFFFFFF, "vehicle %u", unsigned(id));
+            return true;
+        }
         if (verb == "entities") {
             if (server->GetTextLabelPool() == nullptr || server->GetPickupPool() == nullptr ||
                 server->GetActorPool() == nullptr)
@@ -128,12 +145,12 @@ private:
 int main() {
     velt::StandInScripts scripts;
     TestVerbs verbs;
-    scripts.gameModePublics = {{"OnPlayerCommandText", 0},    {"OnPlayerUpdate", 1},
-                               {"OnPlayerRequestSpawn", 1},   {"OnPlayerRequestClass", 1},
-                               {"OnPlayerDeath", 1},          {"OnPlayerDisconnect", 1},
-                               {"OnPlayerEditObject", 0},     {"OnPlayerEditAttachedObject", 0},
-                               {"OnPlayerSelectObject", 0},   {"OnPlayerPickUpPickup", 1},
-                               {"OnPlayerGiveDamageActor", 1}};
+    scripts.gameModePublics = {{"OnPlayerCommandText", 0},  {"OnPlayerUpdate", 1},
+                               {"OnPlayerRequestSpawn", 1}, {"OnPlayerRequestClass", 1},
+                               {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1},
+                               {"OnPlayerEditObject", 0},   {"OnPlayerEditAttachedObject", 0},
+                               {"OnPlayerSelectObject", 0}, {"OnPlayerEnterVehicle", 1},
+                               {"OnPlayerPickUpPickup", 1}, {"OnPlayerGiveDamageActor", 1}};
     scripts.onRun = [&verbs](ScriptCall& call) { verbs.Run(call); };
     scripts.isPlayerConnected = [](int32_t id) {
         velt::GameServer* server = velt::TheGameServer;

@@ -30,11 +30,17 @@ def free_udp_port():
 
 
 class Server:
-    def __init__(self, binary, table, *config):
+    """`gamemode`: a script image to run as the gamemode (the stand-in hosts of velt-server-test
+    need none); `ready`: the log line that says the server is up."""
+
+    def __init__(self, binary, table, *config, gamemode=None, ready="Number of vehicle models: 0"):
         self.dir = tempfile.mkdtemp(prefix="velt_protocol_", dir=os.getcwd())
         os.mkdir(os.path.join(self.dir, "gamemodes"))
-        with open(os.path.join(self.dir, "gamemodes", "lobby.vmb"), "wb") as f:
-            f.write(b"\0")
+        if gamemode is not None:
+            shutil.copy(gamemode, os.path.join(self.dir, "gamemodes", "lobby.vmb"))
+        else:
+            with open(os.path.join(self.dir, "gamemodes", "lobby.vmb"), "wb") as f:
+                f.write(b"\0")
         self.port = free_udp_port()
         lines = ["rcon_password " + RCON_PASSWORD, "port %d" % self.port, "gamemode0 lobby 1",
                  "announce 0", "stream_rate 500", "stream_distance 50", "maxnpc 0"] + list(config)
@@ -46,7 +52,7 @@ class Server:
                                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
         self.scrambler = vw.Scrambler.from_header(table, self.port)
         self.clients = []
-        self.wait_for("Number of vehicle models: 0")
+        self.wait_for(ready)
 
     # ---- the process ------------------------------------------------------------------------
     def alive(self):

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Malformed input over the wire: every RPC id the server registers and every game packet id, sent
 empty, truncated at every length, cut inside a byte, over-long and random, from clients that are
-connected but not joined as well as from joined ones. Throughout, a well-behaved client keeps
-chatting; at the end a new client still joins, and the server (built with the sanitizers in the
-test build) ends cleanly without a report.
+connected but not joined as well as from joined ones (each joined one with a vehicle of its own,
+which the vehicle reports and records name, also with non-finite numbers and ids past the pool).
+Throughout, a well-behaved client keeps chatting; at the end a new client still joins, and the
+server (built with the sanitizers in the test build) ends cleanly without a report.
 
 usage: protocol_sweep.py <path to velt-server-test> <path to net/ScrambleTable.h>
 """
@@ -16,7 +17,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from protocol_support import Server, assert_clean_exit, vw  # noqa: E402
+from protocol_support import Server, assert_clean_exit, next_client_message, vw  # noqa: E402
 
 BINARY = TABLE = None
 
@@ -29,7 +30,7 @@ PACKET_IDS = list(range(200, 213))
 RECORD_SIZES = (18, 24, 31, 40, 54, 63, 67, 68)
 
 
-def plausible(rpc_id, challenge):
+def plausible(rpc_id, challenge, vehicle):
     """A well-formed payload to cut and extend."""
     if rpc_id == vw.Rpc.PlayerJoin:
         return vw.player_join("Sweeper", challenge, client_version="0.3.DL")
@@ -54,12 +55,44 @@ def plausible(rpc_id, challenge):
         return w.getvalue()
     if rpc_id == vw.Rpc.ObjectSelect:
         return struct.pack("<iHi3f", 1, 1, 1337, 1.0, 2.0, 3.0)
+    vehicle_payloads = {
+        vw.Rpc.VehicleDamageStatus: lambda: vw.vehicle_damage(vehicle, 1, 2, 3, 4),
+        vw.Rpc.VehicleEnter: lambda: vw.vehicle_enter(vehicle, 1),
+        vw.Rpc.VehicleExit: lambda: vw.vehicle_exit(vehicle),
+        vw.Rpc.VehicleModEvent: lambda: vw.vehicle_mod(vehicle, 1010, 0, 2),
+        vw.Rpc.VehicleDestroyed: lambda: vw.vehicle_destroyed(vehicle),
+    }
+    if rpc_id in vehicle_payloads:
+        return vehicle_payloads[rpc_id]()
     # Reports about the pickup and the actor of id 0 that "/t entities" placed.
     if rpc_id == vw.Rpc.PickupPickedUp:
         return struct.pack("<i", 0)
     if rpc_id == vw.Rpc.ActorDamage:
         return vw.BitWriter().write_bit(1).write_u16(0).write_f32(5.0).write_i32(24).write_i32(3).getvalue()
     return bytes(range(1, 17))
+
+
+def vehicle_record(packet_id, vehicle):
+    """A well-formed vehicle record of the joined client's own vehicle, or None."""
+    at = (1.0, 1.0, 3.0)
+    records = {
+        200: lambda: vw.driver_packet(vw.InCarSync(vehicle_id=vehicle, position=at, siren=1)),
+        209: lambda: vw.unoccupied_packet(vehicle, position=at),
+        210: lambda: vw.trailer_packet(vehicle, position=at),
+        211: lambda: vw.passenger_packet(vehicle, position=at),
+    }
+    return records[packet_id]() if packet_id in records else None
+
+
+def record_variants(record):
+    """Every cut, every 4-byte field made NaN or infinite, the id past the pool and no vehicle."""
+    out = [record[:n] for n in range(1, len(record))]
+    for offset in range(3, len(record) - 3):
+        for bad in (float("nan"), float("inf"), float("-inf")):
+            out.append(record[:offset] + struct.pack("<f", bad) + record[offset + 4:])
+    for vid in (0, 1999, 2000, 2001, 0xFFFF):
+        out.append(record[:1] + struct.pack("<H", vid) + record[3:])
+    return out
 
 
 def variants(payload, rng):
@@ -79,8 +112,11 @@ def variants(payload, rng):
     return out
 
 
-def packet_variants(packet_id, rng):
+def packet_variants(packet_id, rng, vehicle):
     out = [bytes([packet_id])]
+    record = vehicle_record(packet_id, vehicle)
+    if record is not None:
+        out += record_variants(record)
     for size in RECORD_SIZES:
         for n in (size - 1, size, size + 1):
             out.append(bytes([packet_id]) + bytes(rng.randrange(256) for _ in range(n)))
@@ -107,12 +143,33 @@ class Clients:
         self.count += 1
         host = "127.0.0.%d" % (10 + self.count % 240)
         conn = self.server.connect(bind_host=host)
+        conn.vehicle = 1
         if join:
             vw.join(conn, "Sweep%d" % self.count, timeout=10)
             # Objects to name, and open editors, so that edit and selection reports get past the
-            # first checks.
+            # first checks; a vehicle for the vehicle reports.
             vw.player.command(conn, "/t objects")
+            vw.player.command(conn, "/t vehicle 411")
+            # Client messages are not ordered among themselves: take the vehicle's answer.
+            for _ in range(4):
+                words = next_client_message(conn, 10).split()
+                if words[:1] == ["vehicle"]:
+                    conn.vehicle = int(words[1])
+                    break
         return conn
+
+    def send_joined(self, conn, send):
+        """send(conn) on a joined connection, remade when the server dropped it, also between the
+        check and the send; returns the connection used."""
+        for _ in range(3):
+            if not conn.connected:
+                conn = self.fresh(True)
+            try:
+                send(conn)
+                return conn
+            except RuntimeError:
+                continue
+        raise AssertionError("no joined connection stays up long enough to send on")
 
 
 class SweepTest(unittest.TestCase):
@@ -142,7 +199,7 @@ class SweepTest(unittest.TestCase):
         sent = 0
 
         for rpc_id in REGISTERED_RPCS:
-            for data, bits in variants(plausible(rpc_id, joined.challenge), rng):
+            for data, bits in variants(plausible(rpc_id, joined.challenge, joined.vehicle), rng):
                 if rpc_id in JOIN_RPCS:
                     # A join is answered per connection: each goes out on one not yet joined.
                     conn = clients.fresh(False)
@@ -150,19 +207,17 @@ class SweepTest(unittest.TestCase):
                     conn.pump(0.02)
                     conn.close()
                 else:
-                    if not joined.connected:
-                        joined = clients.fresh(True)
-                    joined.send_rpc(rpc_id, data, bits=bits, timestamp=rng.random() < 0.2)
+                    stamped = rng.random() < 0.2
+                    joined = clients.send_joined(
+                        joined, lambda c: c.send_rpc(rpc_id, data, bits=bits, timestamp=stamped))
                 sent += 1
                 if sent % 150 == 0:
                     self.check_server_serves(good, sent)
             self.check_server_serves(good, sent)
 
         for packet_id in PACKET_IDS:
-            for data in packet_variants(packet_id, rng):
-                if not joined.connected:
-                    joined = clients.fresh(True)
-                joined.send(data, vw.RELIABLE_ORDERED, 0)
+            for data in packet_variants(packet_id, rng, joined.vehicle):
+                joined = clients.send_joined(joined, lambda c: c.send(data, vw.RELIABLE_ORDERED, 0))
                 sent += 1
             self.check_server_serves(good, sent)
 
@@ -173,6 +228,7 @@ class SweepTest(unittest.TestCase):
         self.assertTrue(any(line.startswith("[npc:join] SweepBot") for line in log))
         for report in ("OnPlayerEditObject", "OnPlayerEditAttachedObject", "OnPlayerSelectObject"):
             self.assertTrue(any(line.startswith("[test] %s(" % report) for line in log), report)
+        self.assertTrue(any(line.startswith("[test] OnPlayerEnterVehicle(") for line in log))
         # Reports reached the scripts, and only about the pickup and the actor that exist.
         for callback in ("OnPlayerPickUpPickup", "OnPlayerGiveDamageActor"):
             ids = [line.rsplit(" ", 1)[1] for line in log if line.startswith("[test] %s(" % callback)]

@@ -4,6 +4,9 @@
 // again so later inputs keep reaching handlers that need a connected sender; objects exist for the
 // edit and selection reports to name, and one of them keeps moving.
 //
+// A few vehicles (a car, a locomotive with its carriages, a trailer) stand among the players and
+// are streamed in for them, so vehicle reports and records reach past their id checks.
+//
 // Input: [selector][slot][bit trim][payload...]. Selectors below the RPC table's size pick an RPC;
 // 250 ends the gamemode, 251 restarts it, 252 destroys or creates the label, pickup or actor the
 // payload names (so that reports and streaming meet entities coming and going); any other value is
@@ -37,6 +40,7 @@ using namespace velt;
 
 constexpr uint16_t kBasePlayers = 4;
 constexpr uint16_t kSlots = 8;  // slots 4..7 have addresses but no player until a join
+constexpr int32_t kVehicleModels[] = {411, 538, 570, 570, 435};
 
 struct World {
     ServerSettings settings;
@@ -69,7 +73,9 @@ struct World {
             {"OnPlayerCommandText", 0},  {"OnPlayerText", 1},         {"OnPlayerUpdate", 1},
             {"OnPlayerRequestClass", 1}, {"OnPlayerRequestSpawn", 1}, {"OnDialogResponse", 1},
             {"OnPlayerSpawn", 1},        {"OnPlayerEditObject", 0},   {"OnPlayerEditAttachedObject", 0},
-            {"OnPlayerSelectObject", 0}, {"OnObjectMoved", 1}};
+            {"OnPlayerSelectObject", 0}, {"OnObjectMoved", 1},        {"OnUnoccupiedVehicleUpdate", 1},
+            {"OnVehicleMod", 1},         {"OnVehiclePaintjob", 1},    {"OnVehicleRespray", 1},
+            {"OnTrailerUpdate", 1},      {"OnVehicleDeath", 1},       {"OnVehicleSpawn", 1}};
         scripts.isPlayerConnected = [this](int32_t id) {
             return game && game->GetPlayerPool() && id >= 0 &&
                    game->GetPlayerPool()->IsConnected(uint16_t(id));
@@ -104,6 +110,19 @@ struct World {
             }
         }
         PlaceObjects();
+        // A restarted gamemode starts with an empty vehicle pool.
+        if (VehiclePool* vehicles = game->GetVehiclePool()) {
+            if (vehicles->GetUpperIndex() == 0) {
+                for (int32_t model : kVehicleModels)
+                    vehicles->New(model, {1.0f, 1.0f, 10.0f}, 0.0f, 1, 1, 10);
+                vehicles->SetRandom([this] { return int(now % 7); });
+            }
+            for (uint16_t slot = 0; slot < kBasePlayers; ++slot) {
+                Player* p = pool->GetAt(slot);
+                for (uint16_t id = 1; p != nullptr && id <= vehicles->GetUpperIndex(); ++id)
+                    p->StreamInVehicle(id, false);
+            }
+        }
         Populate();
         net->sent.clear();
         net->calls.clear();
@@ -211,5 +230,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (PlayerPool* pool = w.game->GetPlayerPool()) pool->Process(0.05f);
     if (ObjectPool* objects = w.game->GetObjectPool()) objects->Process(0.05f);
+    if (VehiclePool* vehicles = w.game->GetVehiclePool()) vehicles->Process(0.05f);
     return 0;
 }

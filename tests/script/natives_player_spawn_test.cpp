@@ -54,6 +54,9 @@ TEST_F(PlayerSpawnNatives, EveryNativeOnGoodBadAndWrappedIds) {
     for (int i = 0; i < 4; ++i) game_->GetActorPool()->Create(100, {}, 0.0f);
     pool->GetAt(7)->StreamInActor(kPlayer);  // actor 3 for player 7
     alice->StreamInActor(2);                 // actor 2 for player 3
+    // Spectating a vehicle moves the spectator there, and his streaming pass would stream in the
+    // vehicles around it: player 0 sees those of his world already (3 moves to another world).
+    for (uint16_t v = 1; v <= 2; ++v) pool->GetAt(0)->StreamInVehicle(v, false);
     // No map-marker packet may slip in between the natives' RPCs when a spectator is moved.
     game_->world.playerMarkerMode = 0;
     net_->sent.clear();

@@ -64,6 +64,7 @@ struct NativeRow {
     cell fail;  // the result for an id that names none
     std::vector<Rpc> rpcs;
     std::function<void()> reset = {};  // puts the entity back before each run on a good id
+    std::function<void()> check = {};  // what the native wrote, after each run on a good id
 };
 
 // Calls each row's native with every good id (its result and RPCs as the row says) and every bad
@@ -75,6 +76,7 @@ inline void RunNativeRows(NativeScript& script, test::FakeNetServer& net, const 
             if (row.reset) row.reset();
             EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.ok})) << row.native << " " << id;
             EXPECT_EQ(TakeRpcs(net), row.rpcs) << row.native << " " << id;
+            if (row.check) row.check();
         }
         for (cell id : badIds) {
             EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.fail}))

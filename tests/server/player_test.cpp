@@ -262,6 +262,47 @@ TEST_F(PlayerTest, OnFootRecordIsRelayedOnceToEachStreamerWithFarOnesThinned) {
     }
 }
 
+// The receivers of a relay follow who streams the sender: after a stream-out, after a receiver
+// left, and when the sender's own slot is taken by a newcomer who streams nobody.
+TEST_F(PlayerTest, RelaysReachExactlyThePlayersStreamingTheSender) {
+    for (uint16_t id : {0, 1, 2, 3}) {
+        Join(id, "P");
+        PlaceOnFoot(id, float(id), 0, 0);
+    }
+    game_->SetRelayRandom([] { return 0; });
+    const auto receivers = [&](uint16_t sender) {
+        OnFootSyncRecord record;
+        record.position = {float(sender), 0, 3};
+        record.rotation = {1, 0, 0, 0};
+        record.health = 100;
+        player(sender)->StoreOnFootSync(record);
+        net_->sent.clear();
+        game_->Process(0.0f);
+        std::vector<PlayerID> out;
+        for (const auto& m : net_->sent)
+            if (!m.isRpc) out.push_back(m.target);
+        return out;
+    };
+    for (uint16_t viewer : {3, 1, 2}) player(viewer)->StreamInPlayer(0);
+    EXPECT_THAT(receivers(0), ElementsAre(FakeNetServer::AddressOf(1), FakeNetServer::AddressOf(2),
+                                          FakeNetServer::AddressOf(3)));
+    player(2)->StreamOutPlayer(0);
+    player(2)->StreamInPlayer(0);
+    player(2)->StreamOutPlayer(0);
+    ASSERT_EQ(pool()->Disconnect(3, 0), 1);
+    EXPECT_THAT(receivers(0), ElementsAre(FakeNetServer::AddressOf(1)));
+
+    // Player 0 streamed player 1 in, then left; the newcomer on his slot sees nobody yet.
+    player(0)->StreamInPlayer(1);
+    ASSERT_EQ(pool()->Disconnect(0, 0), 1);
+    pool()->ReleaseRetired();
+    Join(0, "Newcomer");
+    PlaceOnFoot(0, 0, 0, 0);
+    EXPECT_TRUE(receivers(1).empty());
+    player(0)->StreamInPlayer(1);
+    EXPECT_THAT(receivers(1), ElementsAre(FakeNetServer::AddressOf(0)));
+}
+
 TEST_F(PlayerTest, OnFootStoreKeepsWeaponKeysStateAndSurfingStraight) {
     Join(3, "Alice");
     scripts_.Clear();

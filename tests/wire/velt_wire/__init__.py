@@ -20,6 +20,10 @@ from .scramble import Scrambler, load_table
 from . import player
 from .player import JoinRejected, join
 from .sync import OnFootSync, decode_relayed_onfoot, health_armour_byte, onfoot_packet
+from .vehicle import (InCarSync, RelayedDriver, VehicleStreamIn, decode_relayed_driver,
+                      decode_vehicle_stream_in, driver_packet, passenger_packet, trailer_packet,
+                      unoccupied_packet, vehicle_damage, vehicle_destroyed, vehicle_enter,
+                      vehicle_exit, vehicle_mod)
 from .text import read_compressed_text
 from .world import (decode_actor_animation, decode_actor_stream_in, decode_pickup_create,
                     decode_pickup_destroy, decode_text_label_create, decode_u16_id)

@@ -1,0 +1,285 @@
+// The synchronisation relay as the player count grows: N simulated players on a square grid whose
+// spacing gives each about K others within the stream distance, all on foot or all driving their
+// own vehicle, each reporting at the clients' sync rate. One main-loop pass (GameServer::Process:
+// the packet loop, the players' relays, the vehicles' pass) is timed (processor time of the
+// thread) on an in-process transport
+// that only counts what goes out (no sockets, no copies). Prints per N the pass cost p50/p99, the
+// bytes out per second (sync relays apart), and the cost per relayed receiver, which would stay
+// flat while the cost grows as N·K.
+//
+//   bench_sync_relay [--k=K] [--seconds=S] [--n=N]
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/console/Console.h"
+#include "server/console/ConsoleVariables.h"
+#include "server/console/Log.h"
+#include "server/game/GameServer.h"
+#include "server/game/PlayerPool.h"
+#include "server/game/ServerStartup.h"
+#include "server/hosts/ScriptServicesStandIn.h"
+#include "server/shared/SyncRecords.h"
+#include "tests/server/FakeNetServer.h"
+
+using namespace velt;
+
+namespace {
+
+constexpr float kPassSeconds = 0.005f;  // the main loop's sleep between passes
+constexpr uint32_t kPassMs = 5;
+
+// Counts bytes per message id instead of keeping them; hands out the simulated clients' packets
+// from a queue the bench refills, without allocating per packet.
+class CountingNet : public test::FakeNetServer {
+public:
+    bool Send(const BitStream* bs, PacketPriority, MessageReliability, uint8_t, PlayerID, bool) override {
+        Count(bs, bs != nullptr && bs->GetData() != nullptr ? bs->GetData()[0] : 0);
+        return true;
+    }
+    bool Rpc(const uint8_t*, const BitStream* bs, PacketPriority, MessageReliability, uint8_t, PlayerID, bool,
+             bool) override {
+        Count(bs, 0);
+        return true;
+    }
+    Packet* Receive() override {
+        if (incoming.empty()) return nullptr;
+        Packet* p = incoming.front();
+        incoming.pop_front();
+        return p;
+    }
+    void FreePacket(Packet*) override {}
+    PlayerID GetPlayerIDFromIndex(int32_t index) const override {
+        return index >= 0 && size_t(index) < addresses.size() ? addresses[index] : UNASSIGNED_PLAYER_ID;
+    }
+
+    void Count(const BitStream* bs, uint8_t id) {
+        const uint64_t n = bs != nullptr ? uint64_t(bs->GetNumberOfBytesUsed()) : 0;
+        total += n;
+        if (id == 200 || id == 207) relay += n, ++relayMessages;
+    }
+
+    std::deque<Packet*> incoming;
+    std::vector<PlayerID> addresses;
+    uint64_t total = 0, relay = 0, relayMessages = 0;
+
+    static inline CountingNet* made = nullptr;
+    static NetServerInterface* Create() { return made = new CountingNet(); }
+    static void Destroy(NetServerInterface* net) { delete net; }
+};
+
+// The pass's own processor time: on a shared machine the wall clock also counts the time other
+// programs had the processor.
+double ThreadMicroseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
+}
+
+struct Result {
+    double p50us, p99us, totalKBs, relayKBs, avgSeen, usPerReceiver;
+};
+
+class Simulation {
+public:
+    Simulation(int players, bool driving, float spacing) : players_(players), driving_(driving) {
+        console_ = std::make_unique<Console>();
+        RegisterServerVariables(*console_, settings_, MakeServerVariableCallbacks(*console_, settings_));
+        console_->SetStringVariable("gamemode0", "a");
+        settings_.maxPlayers = kMaxPlayers;
+        // The joins' log lines go nowhere: no file, no standard output.
+        LogAttachConsole(console_.get(), false, false, "");
+        // The game server announces its start on standard output; the table needs it alone.
+        std::fflush(stdout);
+        const int saved = dup(1);
+        const int devnull = open("/dev/null", O_WRONLY);
+        if (devnull >= 0) dup2(devnull, 1);
+        game_ = std::make_unique<GameServer>(
+            *console_, settings_, NetServerFactory{&CountingNet::Create, &CountingNet::Destroy}, hosts_);
+        std::fflush(stdout);
+        if (saved >= 0) dup2(saved, 1);
+        if (devnull >= 0) close(devnull);
+        if (saved >= 0) close(saved);
+        net_ = CountingNet::made;
+        TheGameServer = game_.get();
+        game_->SetClock([this] { return now_; });
+        game_->Init(false);
+        // Every player within the stream distance of another is closer than the thinning distance,
+        // so no coin decides who gets a relay.
+        game_->SetRelayRandom([] { return 0; });
+        const int side = int(std::ceil(std::sqrt(double(players))));
+        net_->addresses.resize(players);
+        for (int i = 0; i < players; ++i) {
+            const uint16_t id = uint16_t(i);
+            net_->addresses[i] = test::FakeNetServer::AddressOf(i);
+            net_->AddSlot(i, net_->addresses[i]);
+            char name[16];
+            std::snprintf(name, sizeof name, "P%d", i);
+            // Players join over a second, as they would: their streaming passes and radar updates
+            // (each on a timer started at the join) spread over the passes.
+            now_ += uint32_t(1000 / players);
+            game_->GetPlayerPool()->Connect(id, name, nullptr, nullptr, false);
+            home_.push_back(
+                {float(i % side) * spacing - 5000.0f, float(i / side) * spacing - 5000.0f, 10.0f});
+            if (driving) vehicle_.push_back(game_->GetVehiclePool()->New(411, home_[i], 0.0f, 1, 1, -1));
+            packets_.push_back(MakePacket(id));
+        }
+        // Everyone placed on foot, a streaming pass each (which also puts the drivers' own vehicles
+        // in their view), then the first records of the kind under test: the world as it stays.
+        for (int pass = 0; pass < 2; ++pass) {
+            for (int i = 0; i < players; ++i) Report(i, 0.0f, pass == 1 && driving);
+            game_->ProcessPackets();
+            for (int i = 0; i < players; ++i) game_->GetPlayerPool()->GetAt(uint16_t(i))->StreamingPass();
+        }
+    }
+
+    ~Simulation() {
+        TheGameServer = nullptr;
+        game_.reset();
+        LogDetachConsole(console_.get());
+        for (Packet* p : packets_) velt::FreePacket(p);
+    }
+
+    Result Run(double seconds, int syncRateMs) {
+        // Each pass, the clients whose sync interval came round report once, in turn.
+        const double perPass = double(players_) * kPassMs / syncRateMs;
+        double due = 0.0;
+        int next = 0;
+        const int passes = int(seconds * 1000.0 / kPassMs);
+        std::vector<double> costs;
+        net_->total = net_->relay = net_->relayMessages = 0;
+        for (int pass = 0; pass < passes; ++pass) {
+            due += perPass;
+            for (; due >= 1.0; due -= 1.0, next = (next + 1) % players_)
+                Report(next, float(pass % 7) * 0.1f, driving_);
+            now_ += kPassMs;
+            const double start = ThreadMicroseconds();
+            game_->Process(kPassSeconds);
+            costs.push_back(ThreadMicroseconds() - start);
+        }
+        std::sort(costs.begin(), costs.end());
+        double seen = 0;
+        for (int i = 0; i < players_; ++i)
+            seen += game_->GetPlayerPool()->GetAt(uint16_t(i))->StreamedPlayerCount();
+        double sum = 0;
+        for (double c : costs) sum += c;
+        Result r;
+        r.p50us = costs[costs.size() / 2];
+        r.p99us = costs[std::min(costs.size() - 1, costs.size() * 99 / 100)];
+        r.totalKBs = double(net_->total) / seconds / 1024.0;
+        r.relayKBs = double(net_->relay) / seconds / 1024.0;
+        r.avgSeen = seen / players_;
+        r.usPerReceiver = net_->relayMessages != 0 ? sum / double(net_->relayMessages) : 0.0;
+        return r;
+    }
+
+private:
+    Packet* MakePacket(uint16_t id) {
+        const size_t size = 1 + std::max(InCarSyncRecord::kSize, OnFootSyncRecord::kSize);
+        Packet* p = NewPacket(uint32_t(size));
+        p->playerIndex = id;
+        p->sender = net_->addresses[id];
+        return p;
+    }
+
+    // Player i's next record, a little off its home so the relays carry changing positions.
+    void Report(int i, float drift, bool driving) {
+        Packet* p = packets_[i];
+        const Vector3 at{home_[i].x + drift, home_[i].y, home_[i].z};
+        if (driving) {
+            InCarSyncRecord r;
+            r.vehicleId = vehicle_[i];
+            r.rotation = {1.0f, 0.0f, 0.0f, 0.0f};
+            r.position = at;
+            r.velocity = {0.2f, 0.0f, 0.0f};
+            r.vehicleHealth = 1000.0f;
+            r.playerHealth = 100;
+            p->data[0] = 200;
+            p->length = 1 + InCarSyncRecord::kSize;
+            Encode(r, p->data + 1);
+        } else {
+            OnFootSyncRecord r;
+            r.position = at;
+            r.rotation = {1.0f, 0.0f, 0.0f, 0.0f};
+            r.health = 100;
+            r.velocity = {0.1f, 0.0f, 0.0f};
+            p->data[0] = 207;
+            p->length = 1 + OnFootSyncRecord::kSize;
+            Encode(r, p->data + 1);
+        }
+        p->bitLength = p->length * 8u;
+        net_->incoming.push_back(p);
+    }
+
+    int players_;
+    bool driving_;
+    ServerSettings settings_;
+    std::unique_ptr<Console> console_;
+    StandInScripts scripts_;
+    StandInScriptHostFactory hosts_{scripts_};
+    std::unique_ptr<GameServer> game_;
+    CountingNet* net_ = nullptr;
+    uint32_t now_ = 100000;
+    std::vector<Vector3> home_;
+    std::vector<uint16_t> vehicle_;
+    std::vector<Packet*> packets_;
+};
+
+double Arg(int argc, char** argv, const char* name, double fallback) {
+    const size_t n = std::strlen(name);
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], name, n) == 0 && argv[i][n] == '=') return std::atof(argv[i] + n + 1);
+    return fallback;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const double k = Arg(argc, argv, "--k", 20.0);
+    const double seconds = Arg(argc, argv, "--seconds", 3.0);
+    const int only = int(Arg(argc, argv, "--n", 0));  // one player count alone, for a profiler
+    // The game server wants a gamemode file to pick; it never loads it (stand-in hosts).
+    char dir[] = "/tmp/velt_bench_relay_XXXXXX";
+    if (mkdtemp(dir) == nullptr) return 1;
+    std::filesystem::current_path(dir);
+    std::filesystem::create_directories("gamemodes");
+    std::ofstream("gamemodes/a.vmb") << "x";
+
+    ServerSettings defaults;
+    // Lattice points within the stream distance: pi R^2 / s^2, the player himself among them.
+    const float spacing = defaults.streamDistance * float(std::sqrt(M_PI / (k + 1.0)));
+    std::printf(
+        "sync relay: one main-loop pass, %g s simulated per row after 1 s warm-up, sync rate %d ms,\n"
+        "grid spacing %.1f for about %g others within %.0f units\n\n",
+        seconds, defaults.onFootRate, spacing, k, defaults.streamDistance);
+    std::printf("%-8s %6s %7s %10s %10s %12s %12s %14s\n", "mode", "N", "seen", "p50 us", "p99 us",
+                "relay kB/s", "total kB/s", "us/relay sent");
+    for (bool driving : {false, true}) {
+        for (int n : {50, 100, 200, 500, 1000}) {
+            if (only != 0 && n != only) continue;
+            Simulation sim(n, driving, spacing);
+            sim.Run(1.0, driving ? defaults.inCarRate : defaults.onFootRate);
+            const Result r = sim.Run(seconds, driving ? defaults.inCarRate : defaults.onFootRate);
+            std::printf("%-8s %6d %7.1f %10.1f %10.1f %12.1f %12.1f %14.3f\n",
+                        driving ? "driving" : "on foot", n, r.avgSeen, r.p50us, r.p99us, r.relayKBs,
+                        r.totalKBs, r.usPerReceiver);
+            std::fflush(stdout);
+        }
+    }
+    std::filesystem::current_path("/tmp");
+    std::filesystem::remove_all(dir);
+    return 0;
+}
