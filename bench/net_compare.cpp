@@ -7,6 +7,19 @@
 //   (b) the same through a lossy loopback proxy (a child process of this program) at each loss
 //       rate: delivery errors and p99 round trip.
 //   (c) idle connected clients: server CPU seconds.
+//   (d) the sync-like load with the server process stopped (SIGSTOP) for a few seconds in the
+//       middle: connections lost and delivery errors once it runs again.
+//
+// Both back ends' clients are served by the same worker threads, polled once a millisecond:
+// ENet's host is serviced there, and ours is a client without a network thread of its own,
+// driven there. So the server figures compare servers. --client-threads gives each of our
+// clients its own network thread instead, as the bot program runs it; on loopback the server
+// then also pays for waking those threads, which wait on their sockets.
+//
+// Every scenario also says whether a side starved: the longest pause of the server's loop and of
+// the client workers, and how long the threads of each side waited for a CPU each time they had
+// something to do (from the scheduler's own counts). A connection lost on a loaded machine is then
+// blamed on the side that could not run.
 //
 // Every server and the proxy run in processes of their own, so getrusage(RUSAGE_SELF) in the
 // server process counts the server alone; with four or more cores the server has two of them to
@@ -28,6 +41,7 @@
 #include <unistd.h>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -47,6 +61,7 @@
 
 #include "net/ConnectedSystem.h"
 #include "net/MessageIdentifiers.h"
+#include "net/NetClient.h"
 #include "net/NetworkFactory.h"
 
 namespace {
@@ -118,6 +133,54 @@ double CpuSeconds() {
     return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
            double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
+
+// What the threads of this process have waited for a CPU so far: nanoseconds spent runnable but
+// not running, and how many times they were put on one (the scheduler's own counts,
+// /proc/self/task/*/schedstat).
+struct CpuWait {
+    uint64_t waitNs = 0;
+    uint64_t runs = 0;
+    // The mean wait of a thread that became runnable, in microseconds, between two readings.
+    static double MeanUs(const CpuWait& from, const CpuWait& to) {
+        const uint64_t runs = to.runs - from.runs;
+        return runs == 0 ? 0 : double(to.waitNs - from.waitNs) / double(runs) / 1000.0;
+    }
+};
+CpuWait ReadCpuWait() {
+    CpuWait total;
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr) return total;
+    while (dirent* task = readdir(tasks)) {
+        if (task->d_name[0] == '.') continue;
+        char path[300];
+        snprintf(path, sizeof path, "/proc/self/task/%s/schedstat", task->d_name);
+        FILE* f = fopen(path, "r");
+        if (f == nullptr) continue;
+        unsigned long long run = 0, wait = 0, runs = 0;
+        if (fscanf(f, "%llu %llu %llu", &run, &wait, &runs) == 3) {
+            total.waitNs += wait;
+            total.runs += runs;
+        }
+        fclose(f);
+    }
+    closedir(tasks);
+    return total;
+}
+
+// The longest time between two calls of Tick (one thread each).
+class PauseMeter {
+public:
+    void Tick(uint64_t now) {
+        if (last_ != 0 && now - last_ > longest_) longest_ = now - last_;
+        last_ = now;
+    }
+    void Restart() { last_ = longest_ = 0; }
+    uint64_t LongestUs() const { return longest_; }
+
+private:
+    uint64_t last_ = 0;
+    uint64_t longest_ = 0;
+};
 
 bool ReadAll(int fd, void* out, size_t n) {
     auto* p = static_cast<uint8_t*>(out);
@@ -279,6 +342,8 @@ struct ServerReport {
     double cpuSeconds = 0;
     uint64_t received = 0;
     uint64_t sent = 0;
+    double cpuWaitUs = 0;         // the mean wait of a server thread for a CPU
+    uint64_t longestPauseUs = 0;  // between two turns of the server's loop
     uint8_t ok = 0;
 };
 
@@ -312,8 +377,11 @@ void PinToCores(int first, int last) {
     double cpu0 = 0;
     uint64_t rx0 = 0, tx0 = 0, din0 = 0, dout0 = 0;
     rusage ru0{};
+    CpuWait wait0;
+    PauseMeter pauses;
     for (;;) {
         server->Pump();
+        pauses.Tick(NowUs());
         char c;
         ssize_t r = read(ctlFd, &c, 1);
         if (r == 0) _exit(1);  // harness gone
@@ -324,6 +392,8 @@ void PinToCores(int first, int last) {
             cpu0 = CpuSeconds();
             rx0 = server->received;
             tx0 = server->sent;
+            wait0 = ReadCpuWait();
+            pauses.Restart();
         } else if (c == kCtlStop) {
             uint64_t din1, dout1;
             server->Datagrams(din1, dout1);
@@ -341,6 +411,8 @@ void PinToCores(int first, int last) {
             rep.cpuSeconds = CpuSeconds() - cpu0;
             rep.received = server->received - rx0;
             rep.sent = server->sent - tx0;
+            rep.cpuWaitUs = CpuWait::MeanUs(wait0, ReadCpuWait());
+            rep.longestPauseUs = pauses.LongestUs();
             rep.ok = 1;
             WriteAll(outFd, &rep, sizeof rep);
             server.reset();
@@ -471,11 +543,12 @@ public:
 
 class OursClient final : public EchoClient {
 public:
-    OursClient() : client_(velt::CreateNetClient()) {}
-    ~OursClient() override {
-        client_->Disconnect(0, 0);
-        velt::DestroyNetClient(client_);
+    // ownThread: the client's own network thread serves its connection (the bot program's way);
+    // otherwise the worker does, in Poll, as it services an ENet host.
+    explicit OursClient(bool ownThread) : ownThread_(ownThread), client_(&peer_) {
+        peer_.SetManualCycle(!ownThread);
     }
+    ~OursClient() override { client_->Disconnect(0, 0); }
     void BeginConnect(uint16_t port) override {
         connected = failed = lost = false;
         if (!client_->Connect("127.0.0.1", port, 0, 0, kClientThreadSleepMs)) failed = true;
@@ -488,6 +561,7 @@ public:
             reliable ? 2 : 1);
     }
     void Poll(const OnMessage& onMessage) override {
+        if (!ownThread_) peer_.RunCycle();
         if (connected && !lost && NowUs() - lastSeenUs_ >= 1'000'000) {
             lastSeen_ = DescribeNow();
             lastSeenUs_ = NowUs();
@@ -532,6 +606,8 @@ public:
     }
 
 private:
+    bool ownThread_;
+    velt::NetClient peer_;
     velt::NetClientInterface* client_;
     std::string lastSeen_;
     uint64_t lastSeenUs_ = 0;
@@ -627,11 +703,17 @@ constexpr uint32_t kMaxConnectAttempts = 5;
 constexpr uint64_t kConnectTimeoutUs = 15'000'000;
 constexpr uint64_t kSendPeriodUs = 1'000'000 / 30;
 
-void WorkerMain(Shared& shared, std::vector<ClientState*> clients, std::vector<uint32_t>& rtts) {
+void WorkerMain(Shared& shared, std::vector<ClientState*> clients, std::vector<uint32_t>& rtts,
+                PauseMeter& pauses) {
+    Phase seen = Phase::Connect;
     for (;;) {
         Phase phase = Phase(shared.phase.load());
         if (phase == Phase::Done) break;
         uint64_t now = NowUs();
+        // Pauses count from the measured phase on.
+        if (phase != seen && seen == Phase::Connect) pauses.Restart();
+        seen = phase;
+        pauses.Tick(now);
         for (ClientState* c : clients) {
             if (phase == Phase::Connect && !c->joined && !c->connecting &&
                 c->connectAttempts < kMaxConnectAttempts) {
@@ -720,7 +802,25 @@ struct Result {
     uint64_t reliableSent = 0, reliableLost = 0;
     uint64_t unreliableSent = 0, unreliableReceived = 0;
     uint32_t connectFailures = 0;
+    // Whether a side starved (see the top of the file).
+    double serverWaitUs = 0, clientWaitUs = 0;
+    double serverPauseMs = 0, clientPauseMs = 0;
 };
+
+// A side starved when it could not run for this long, or its threads waited this long for a CPU
+// each time they had something to do, on average.
+constexpr double kStarvedPauseMs = 1000;
+constexpr double kStarvedWaitUs = 10000;
+bool ServerStarved(const Result& r) {
+    return r.serverPauseMs >= kStarvedPauseMs || r.serverWaitUs >= kStarvedWaitUs;
+}
+bool ClientsStarved(const Result& r) {
+    return r.clientPauseMs >= kStarvedPauseMs || r.clientWaitUs >= kStarvedWaitUs;
+}
+const char* StarvedSide(const Result& r) {
+    if (ServerStarved(r)) return ClientsStarved(r) ? "both" : "server";
+    return ClientsStarved(r) ? "clients" : "neither";
+}
 
 struct ScenarioSpec {
     Backend backend;
@@ -730,7 +830,12 @@ struct ScenarioSpec {
     int idleSeconds;
     int drainSeconds;
     int workers;
+    bool clientThreads;  // our clients run network threads of their own
+    int stallSeconds;    // the server is stopped this long in the middle of the load (0: never)
 };
+
+// A stall starts this long into the load, and the load goes on this long after it.
+constexpr int kStallMarginMs = 2000;
 
 double Percentile(std::vector<uint32_t>& v, double q) {
     if (v.empty()) return 0;
@@ -790,20 +895,22 @@ Result RunScenario(const ScenarioSpec& spec) {
             auto c = std::make_unique<ClientState>();
             c->index = i;
             if (spec.backend == Backend::Ours)
-                c->net = std::make_unique<OursClient>();
+                c->net = std::make_unique<OursClient>(spec.clientThreads);
             else
                 c->net = std::make_unique<EnetClient>();
             clients.push_back(std::move(c));
         }
     }
     std::vector<std::vector<uint32_t>> rtts(size_t(spec.workers));
+    std::vector<PauseMeter> workerPauses(size_t(spec.workers));
     std::vector<std::thread> workers;
     if (res.note.empty()) {
         for (int w = 0; w < spec.workers; ++w) {
             std::vector<ClientState*> mine;
             for (size_t i = size_t(w); i < clients.size(); i += size_t(spec.workers))
                 mine.push_back(clients[i].get());
-            workers.emplace_back(WorkerMain, std::ref(shared), mine, std::ref(rtts[size_t(w)]));
+            workers.emplace_back(WorkerMain, std::ref(shared), mine, std::ref(rtts[size_t(w)]),
+                                 std::ref(workerPauses[size_t(w)]));
         }
         // Connect phase: until every client is in or out of attempts.
         uint64_t deadline = NowUs() + 300'000'000;
@@ -814,10 +921,21 @@ Result RunScenario(const ScenarioSpec& spec) {
 
         WriteAll(ctl[1], &kCtlMeasure, 1);
         SleepMs(200);  // the server takes its starting reading before the first message arrives
+        const CpuWait clientWait0 = ReadCpuWait();
         if (spec.loadSeconds > 0) {
             shared.phase.store(int(Phase::Load));
             const double loadStart = double(NowUs()) / 1e6;
-            SleepMs(spec.loadSeconds * 1000);
+            if (spec.stallSeconds > 0) {
+                SleepMs(kStallMarginMs);
+                kill(serverPid, SIGSTOP);
+                fprintf(stderr, "  server stopped at %.1f s for %d s\n", double(NowUs()) / 1e6,
+                        spec.stallSeconds);
+                SleepMs(spec.stallSeconds * 1000);
+                kill(serverPid, SIGCONT);
+                SleepMs(kStallMarginMs);
+            } else {
+                SleepMs(spec.loadSeconds * 1000);
+            }
             fprintf(stderr, "  load from %.1f s to %.1f s\n", loadStart, double(NowUs()) / 1e6);
             shared.phase.store(int(Phase::Drain));
             // Drain: until every reliable message is back or the drain time is over.
@@ -833,6 +951,7 @@ Result RunScenario(const ScenarioSpec& spec) {
             shared.phase.store(int(Phase::Idle));
             SleepMs(spec.idleSeconds * 1000);
         }
+        res.clientWaitUs = CpuWait::MeanUs(clientWait0, ReadCpuWait());
         WriteAll(ctl[1], &kCtlStop, 1);
         ServerReport rep;
         if (ReadAll(out[0], &rep, sizeof rep) && rep.ok) {
@@ -840,11 +959,20 @@ Result RunScenario(const ScenarioSpec& spec) {
             res.serverCpu = rep.cpuSeconds;
             res.serverReceived = rep.received;
             res.serverSent = rep.sent;
+            res.serverWaitUs = rep.cpuWaitUs;
+            res.serverPauseMs = double(rep.longestPauseUs) / 1000.0;
         } else {
             res.note = "server report missing";
         }
         shared.phase.store(int(Phase::Done));
         for (auto& t : workers) t.join();
+        for (const PauseMeter& pauses : workerPauses)
+            res.clientPauseMs = std::max(res.clientPauseMs, double(pauses.LongestUs()) / 1000.0);
+        fprintf(
+            stderr,
+            "  longest pause: server %.0f ms, client workers %.0f ms; mean wait for a CPU: server %.0f us, "
+            "clients %.0f us\n",
+            res.serverPauseMs, res.clientPauseMs, res.serverWaitUs, res.clientWaitUs);
     }
     std::vector<uint32_t> all;
     for (auto& v : rtts) all.insert(all.end(), v.begin(), v.end());
@@ -904,6 +1032,11 @@ Result Combine(std::vector<Result> rounds, bool idle) {
         combined.connectionsLost += r.connectionsLost;
         combined.reliableLost += r.reliableLost;
         combined.connectFailures += r.connectFailures;
+        // Starvation in any round may explain its errors.
+        combined.serverPauseMs = std::max(combined.serverPauseMs, r.serverPauseMs);
+        combined.clientPauseMs = std::max(combined.clientPauseMs, r.clientPauseMs);
+        combined.serverWaitUs = std::max(combined.serverWaitUs, r.serverWaitUs);
+        combined.clientWaitUs = std::max(combined.clientWaitUs, r.clientWaitUs);
     }
     return combined;
 }
@@ -927,11 +1060,15 @@ void Usage() {
         "bench_net_compare [--full] [--load-seconds N] [--idle-seconds N] [--drain-seconds N]\n"
         "                  [--clients A,B] [--loss-clients N] [--loss P,Q] [--idle-clients N]\n"
         "                  [--workers N] [--skip-load] [--skip-loss] [--skip-idle]\n"
-        "                  [--only ours|enet] [--repeat N]\n"
-        "No arguments: short run (5 s load, 10 s idle, lossy runs with 200 clients).\n"
+        "                  [--only ours|enet] [--repeat N] [--client-threads]\n"
+        "                  [--stall S,T] [--stall-clients N] [--skip-stall]\n"
+        "No arguments: short run (5 s load, 10 s idle, lossy runs with 200 clients, the server\n"
+        "stopped 3 s and 5 s under the load of the largest client count).\n"
         "--full: 20 s load, 30 s idle, lossy runs at every client count. --loss-clients 0:\n"
         "lossy runs at every client count. --repeat N: N rounds per scenario, back ends\n"
-        "alternating; the round with the median CPU figure is shown, errors of all rounds summed.\n");
+        "alternating; the round with the median CPU figure is shown, errors of all rounds summed.\n"
+        "--client-threads: each of our clients runs its own network thread (the bot program's\n"
+        "way) instead of being served by the workers like ENet's.\n");
 }
 
 std::vector<double> ParseList(const char* s) {
@@ -953,8 +1090,9 @@ int main(int argc, char** argv) {
     std::vector<double> losses{0.05, 0.20};
     // Lossy runs spend most of their time connecting and draining, so the short run keeps to one
     // size; 0 means every size of the load scenario.
-    uint32_t lossClients = 200, idleClients = 1000;
-    bool skipLoad = false, skipLoss = false, skipIdle = false;
+    uint32_t lossClients = 200, idleClients = 1000, stallClients = 0;
+    std::vector<double> stalls{3, 5};
+    bool skipLoad = false, skipLoss = false, skipIdle = false, skipStall = false, clientThreads = false;
     std::vector<Backend> backends{Backend::Ours, Backend::Enet};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -988,6 +1126,14 @@ int main(int argc, char** argv) {
             skipLoss = true;
         } else if (a == "--skip-idle") {
             skipIdle = true;
+        } else if (a == "--skip-stall") {
+            skipStall = true;
+        } else if (a == "--stall") {
+            stalls = ParseList(next());
+        } else if (a == "--stall-clients") {
+            stallClients = uint32_t(atoi(next()));
+        } else if (a == "--client-threads") {
+            clientThreads = true;
         } else if (a == "--only") {
             std::string which = next();
             backends = {which == "enet" ? Backend::Enet : Backend::Ours};
@@ -1014,10 +1160,12 @@ int main(int argc, char** argv) {
         Result ours, enet;
         bool idle;
         bool lossy;
+        bool stall;
     };
     std::vector<Line> lines;
-    auto run = [&](const std::string& name, uint32_t clients, double loss, int load, bool idle) {
-        Line line{name, {}, {}, idle, loss > 0};
+    auto run = [&](const std::string& name, uint32_t clients, double loss, int load, bool idle,
+                   int stall = 0) {
+        Line line{name, {}, {}, idle, loss > 0, stall > 0};
         std::vector<Result> ours, enet;
         for (int round = 0; round < repeat; ++round) {
             // Alternate which back end goes first, so a slow spell of the machine does not
@@ -1025,7 +1173,8 @@ int main(int argc, char** argv) {
             std::vector<Backend> order = backends;
             if (round % 2 == 1) std::reverse(order.begin(), order.end());
             for (Backend b : order) {
-                ScenarioSpec spec{b, clients, loss, idle ? 0 : load, idleSeconds, drainSeconds, workers};
+                ScenarioSpec spec{b,       clients,       loss, idle ? 0 : load, idleSeconds, drainSeconds,
+                                  workers, clientThreads, stall};
                 fprintf(stderr, "running %s on %s (round %d of %d) ...\n", name.c_str(), BackendName(b),
                         round + 1, repeat);
                 Result r = RunScenario(spec);
@@ -1058,6 +1207,15 @@ int main(int argc, char** argv) {
         snprintf(name, sizeof name, "(c) %u idle clients, %d s", idleClients, idleSeconds);
         run(name, idleClients, 0, 0, true);
     }
+    if (!skipStall) {
+        const uint32_t n = stallClients != 0
+                               ? stallClients
+                               : uint32_t(*std::max_element(clientCounts.begin(), clientCounts.end()));
+        for (double seconds : stalls) {
+            snprintf(name, sizeof name, "(d) %u clients, %.0f s stop", n, seconds);
+            run(name, n, 0, int(seconds) + 2 * kStallMarginMs / 1000, false, int(seconds));
+        }
+    }
 
     printf("| %-28s | %-34s | %12s | %12s | %8s |\n", "scenario", "figure", "ours", "ENet", "ours/ENet");
     printf("|%s|%s|%s|%s|%s|\n", std::string(30, '-').c_str(), std::string(36, '-').c_str(),
@@ -1072,6 +1230,29 @@ int main(int argc, char** argv) {
             continue;
         }
         Row(s, "connect failures", l.ours.connectFailures, l.enet.connectFailures, "%.0f");
+        if (!l.idle) {
+            Row(s, "server: longest pause ms", l.ours.serverPauseMs, l.enet.serverPauseMs, "%.0f");
+            Row(s, "clients: longest pause ms", l.ours.clientPauseMs, l.enet.clientPauseMs, "%.0f");
+            Row(s, "server: mean wait for a CPU us", l.ours.serverWaitUs, l.enet.serverWaitUs, "%.0f");
+            Row(s, "clients: mean wait for a CPU us", l.ours.clientWaitUs, l.enet.clientWaitUs, "%.0f");
+        }
+        const bool failures =
+            l.ours.deliveryErrors + l.enet.deliveryErrors + l.ours.connectFailures + l.enet.connectFailures !=
+            0;
+        // A stopped server is the scenario itself, not starvation.
+        if (failures && !l.stall)
+            printf("| %-28s | %-34s | %12s | %12s | %8s |\n", s, "side that starved", StarvedSide(l.ours),
+                   StarvedSide(l.enet), "");
+        if (l.stall) {
+            Row(s, "reliable sent", double(l.ours.reliableSent), double(l.enet.reliableSent), "%.0f");
+            Row(s, "delivery errors", double(l.ours.deliveryErrors), double(l.enet.deliveryErrors), "%.0f");
+            Row(s, "  reliable never echoed", double(l.ours.reliableLost), double(l.enet.reliableLost),
+                "%.0f");
+            Row(s, "  connections lost", double(l.ours.connectionsLost), double(l.enet.connectionsLost),
+                "%.0f");
+            if (l.ours.deliveryErrors != 0 || l.ours.connectFailures != 0) targetsMet = false;
+            continue;
+        }
         if (l.idle) {
             Row(s, "server CPU s", l.ours.serverCpu, l.enet.serverCpu, "%.3f");
             if (l.ours.serverCpu > l.enet.serverCpu) targetsMet = false;

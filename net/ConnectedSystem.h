@@ -27,6 +27,8 @@ enum ConnectMode : int32_t {
 };
 
 inline constexpr int kPingHistorySize = 5;
+// Pings from this long on are never taken into the history.
+inline constexpr uint16_t kMaxAcceptedPing = 1200;
 // A ping entry or lowest ping that holds no measurement yet.
 inline constexpr uint16_t kNoPing = 0xFFFF;
 

@@ -1,75 +1,70 @@
+// The peer's face: life cycle, sends, closes, receive, calls and the ping getters.
+
 #include "net/NetPeer.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdarg>
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <system_error>
+#include <vector>
 
+#include "common/LittleEndian.h"
 #include "net/MessageIdentifiers.h"
 
 namespace velt {
 
 namespace {
 
-using Lock = std::lock_guard<SimpleMutex>;
-
-bool IsReliable(MessageReliability r) {
-    return r == RELIABILITY_RELIABLE || r == RELIABILITY_RELIABLE_ORDERED ||
-           r == RELIABILITY_RELIABLE_SEQUENCED;
-}
-
-bool IsDisconnecting(int32_t mode) {
-    return mode == CM_DISCONNECT_ASAP || mode == CM_DISCONNECT_ASAP_SILENTLY ||
-           mode == CM_DISCONNECT_ON_NO_ACK;
+// Resolves a host the way connects and pings do: text starting with a digit 0-2 is taken as a
+// dotted address, anything else is looked up.
+bool ResolveHost(const char* host, uint16_t port, PlayerID& out, char* text, size_t textSize) {
+    if (host == nullptr || host[0] == '\0') return false;
+    const char* dotted = host;
+    if (host[0] != '0' && host[0] != '1' && host[0] != '2') {
+        dotted = SocketLayer::DomainNameToIP(host, text, textSize);
+        if (dotted == nullptr) return false;
+    } else {
+        std::snprintf(text, textSize, "%s", host);
+    }
+    in_addr a{};
+    if (inet_pton(AF_INET, dotted, &a) != 1) return false;
+    out = PlayerID{a.s_addr, port};
+    return true;
 }
 
 }  // namespace
 
-NetPeer::NetPeer(SocketRole role)
-    : role_(role),
-      clock_(&systemClock_),
-      transportSettings_(&TransportSettings::Defaults()),
-      endpoint_(role, this) {
-    banList_.SetClock(clock_);
+NetPeer::NetPeer(SocketRole role) : core_(role, nullptr, this) {
+    core_.endpoint.SetSink(&pass_);
+    admission_.Bans().SetClock(core_.clock);
 }
 
 NetPeer::~NetPeer() {
-    banList_.Clear();
+    admission_.Bans().Clear();
     Disconnect(0, 0);
 }
 
+void NetPeer::SetClock(const PeerClock* clock) {
+    core_.clock = clock != nullptr ? clock : &core_.systemClock;
+    admission_.Bans().SetClock(core_.clock);
+}
+
 void NetPeer::SetTransportSettings(const TransportSettings* settings) {
-    transportSettings_ = settings != nullptr ? settings : &TransportSettings::Defaults();
+    core_.transportSettings = settings != nullptr ? settings : &TransportSettings::Defaults();
 }
 
 void NetPeer::SetLogHook(WireLogFn log) {
-    Lock lock(peerLock_);
-    log_ = log;
-    for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i) remoteSystemList_[i].channel->SetLog(log);
+    MutexLock lock(core_.slots.peerLock);
+    core_.SetLog(log);
+    for (uint32_t i = 0; i < core_.slots.Count(); ++i) core_.slots.ChannelOf(i).SetLog(log);
 }
 
 void NetPeer::SetRawSendTap(RawSendTap tap, void* context) {
-    rawSendTap_ = tap;
-    rawSendTapContext_ = context;
-}
-
-uint32_t NetPeer::PlayerTimeoutMs() const {
-    const int32_t ms = transportSettings_->GetPlayerTimeout();
-    return ms < 0 ? 0u : uint32_t(ms);
-}
-
-void NetPeer::Log(const char* format, ...) const {
-    if (log_ == nullptr) return;
-    char line[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    log_("%s", line);
+    core_.rawSendTap = tap;
+    core_.rawSendTapContext = context;
 }
 
 // ---- start and stop ------------------------------------------------------------------------------
@@ -79,44 +74,34 @@ bool NetPeer::Initialize(uint16_t maxConnections, uint16_t localPort, int32_t th
     if (IsActive() || maxConnections == 0) return false;
 
     uint16_t boundPort = localPort;
-    if (socket_ == -1 && !socketless_) {
-        socket_ = SocketLayer::CreateBoundSocket(localPort, false, forceHostAddress, role_);
-        if (socket_ == -1) return false;
+    if (core_.socket == -1 && !socketless_) {
+        core_.socket = SocketLayer::CreateBoundSocket(localPort, false, forceHostAddress, core_.role);
+        if (core_.socket == -1) return false;
+        SizeSocketBuffers(maxConnections);
     }
-    if (socket_ != -1) {
-        const uint16_t actual = SocketLayer::GetLocalPort(socket_);
+    if (core_.socket != -1) {
+        const uint16_t actual = SocketLayer::GetLocalPort(core_.socket);
         if (actual != 0) boundPort = actual;
     }
 
     {
-        Lock lock(peerLock_);
-        if (!remoteSystemList_) {
-            if (maximumIncomingConnections_.load() > maxConnections)
-                maximumIncomingConnections_.store(maxConnections);
-            const uint64_t nowUs = clock_->NowUs();
-            remoteSystemList_ = std::make_unique<ConnectedSystem[]>(maxConnections);
-            slotIdleUntil_ = std::make_unique<std::atomic<uint64_t>[]>(maxConnections);
-            slotIdleFrom_ = std::make_unique<std::atomic<uint64_t>[]>(maxConnections);
-            channelOf_ = std::make_unique<ReliabilityChannel*[]>(maxConnections);
-            queuedBytes_ = std::make_unique<std::atomic<uint32_t>[]>(maxConnections);
-            for (uint32_t i = 0; i < maxConnections; ++i) {
-                auto channel =
-                    std::make_unique<ReliabilityChannel>(ChannelRole(), nowUs, *transportSettings_, log_);
-                if (IsNetworkSimulatorActive())
-                    channel->ApplyNetworkSimulator(simulatorMaxBps_, simulatorMinExtraPing_,
-                                                   simulatorExtraPingVariance_);
-                channel->SetWakeMirror(&slotIdleUntil_[i]);
-                channelOf_[i] = channel.get();
-                remoteSystemList_[i].channel = std::move(channel);
-                MarkSlotUnused(i);
-            }
-            maximumNumberOfPeers_ = maxConnections;
-            remoteSystemLookup_.Reset(maxConnections);
-            ForgetLookupAnswers();
+        MutexLock lock(core_.slots.peerLock);
+        if (core_.slots.Count() == 0) {
+            if (core_.maximumIncomingConnections.load() > maxConnections)
+                core_.maximumIncomingConnections.store(maxConnections);
+            ChannelSetup setup;
+            setup.role = core_.ChannelRole();
+            setup.nowUs = core_.clock->NowUs();
+            setup.settings = core_.transportSettings;
+            setup.log = core_.LogHook();
+            core_.slots.Create(maxConnections, setup);
+            if (simulatorMaxBps_ != 0 || simulatorMinExtraPing_ != 0 || simulatorExtraPingVariance_ != 0)
+                for (uint32_t i = 0; i < maxConnections; ++i)
+                    core_.slots.ChannelOf(i).ApplyNetworkSimulator(simulatorMaxBps_, simulatorMinExtraPing_,
+                                                                   simulatorExtraPingVariance_);
+            core_.incoming.SizeShares(maxConnections);
         }
-        std::memset(frequencyTable_, 0, sizeof frequencyTable_);
-        rawBytesSent_ = compressedBytesSent_ = 0;
-        compressedBytesReceived_ = uncompressedBytesReceived_ = 0;
+        core_.compression.Reset();
     }
 
     threadSleepTimer_ = threadSleepTimer;
@@ -126,10 +111,10 @@ bool NetPeer::Initialize(uint16_t maxConnections, uint16_t localPort, int32_t th
     const char* ownAddress =
         forceHostAddress != nullptr && forceHostAddress[0] != '\0' ? forceHostAddress : localIps_[0];
     in_addr a{};
-    myPlayerId_.binaryAddress = inet_pton(AF_INET, ownAddress, &a) == 1 ? a.s_addr : 0;
-    myPlayerId_.port = boundPort;
+    core_.myPlayerId.binaryAddress = inet_pton(AF_INET, ownAddress, &a) == 1 ? a.s_addr : 0;
+    core_.myPlayerId.port = boundPort;
     // Clients scramble with the port they see us on, so the key follows the bound port.
-    if (role_ == SocketRole::Server) endpoint_.SetKey(boundPort);
+    if (core_.role == SocketRole::Server) core_.endpoint.SetKey(boundPort);
 
     stopRequested_.store(0, std::memory_order_release);
     if (!manualCycle_) {
@@ -139,29 +124,48 @@ bool NetPeer::Initialize(uint16_t maxConnections, uint16_t localPort, int32_t th
             Disconnect(0, 0);
             return false;
         }
-        while (threadActive_.load(std::memory_order_acquire) == 0) SleepMs(10);
+        threadActive_.wait(0, std::memory_order_acquire);
     }
 
-    for (PluginInterface* plugin : plugins_) plugin->Started(this);
+    for (PluginInterface* plugin : core_.plugins.All()) plugin->Started(this);
     return true;
+}
+
+void NetPeer::SizeSocketBuffers(uint16_t count) {
+    // Every connection may have a datagram or two waiting each way between two passes: buffers
+    // too small for a crowd joining at once make the system drop what the peer would answer.
+    const uint32_t wanted = uint32_t(count) * kSocketBufferBytesPerSlot;
+    for (const bool receive : {true, false}) {
+        const uint32_t floor = receive ? SocketLayer::kReceiveBufferBytes : SocketLayer::kSendBufferBytes;
+        if (wanted <= floor) continue;
+        const uint32_t granted = SocketLayer::SetBufferBytes(core_.socket, receive, wanted);
+        if (granted < wanted)
+            core_.Log(
+                "[warning] the system caps the socket's %s buffer at %u bytes (%u wanted for %u "
+                "connections); "
+                "raise net.core.%s",
+                receive ? "receive" : "send", granted, wanted, unsigned(count),
+                receive ? "rmem_max" : "wmem_max");
+    }
 }
 
 void NetPeer::NetworkThreadMain() {
     threadActive_.store(1, std::memory_order_release);
+    threadActive_.notify_all();
     while (stopRequested_.load(std::memory_order_acquire) == 0) {
-        RunCycle();
-        if (threadSleepTimer_ >= 0) SleepMs(uint32_t(threadSleepTimer_));
+        pass_.Run();
+        pass_.WaitForWork(threadSleepTimer_);
     }
     threadActive_.store(0, std::memory_order_release);
 }
 
 void NetPeer::Disconnect(uint32_t blockDuration, uint8_t orderingChannel) {
-    if (blockDuration != 0 && remoteSystemList_ && IsActive()) {
+    if (blockDuration != 0 && core_.slots.Count() != 0 && IsActive()) {
         std::vector<PlayerID> targets;
         {
-            Lock lock(peerLock_);
-            for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i)
-                if (remoteSystemList_[i].isActive) targets.push_back(remoteSystemList_[i].playerId);
+            MutexLock lock(core_.slots.peerLock);
+            for (uint32_t i = 0; i < core_.slots.Count(); ++i)
+                if (core_.slots.At(i).isActive) targets.push_back(core_.slots.At(i).playerId);
         }
         for (const PlayerID& target : targets) NotifyAndClose(target, false, orderingChannel);
 
@@ -169,178 +173,63 @@ void NetPeer::Disconnect(uint32_t blockDuration, uint8_t orderingChannel) {
         const NetTime start = GetTimeMs();
         for (;;) {
             bool anyActive = false;
-            for (uint32_t i = 0; i < maximumNumberOfPeers_ && !anyActive; ++i)
-                anyActive = remoteSystemList_[i].isActive != 0;
+            for (uint32_t i = 0; i < core_.slots.Count() && !anyActive; ++i)
+                anyActive = core_.slots.IsActive(i);
             if (!anyActive || GetTimeMs() - start >= blockDuration) break;
             if (manualCycle_) RunCycle();
             SleepMs(15);
         }
     }
 
-    for (PluginInterface* plugin : plugins_) plugin->Disconnecting(this);
+    for (PluginInterface* plugin : core_.plugins.All()) plugin->Disconnecting(this);
 
     stopRequested_.store(1, std::memory_order_release);
+    wakeup_.Notify();
     if (networkThread_.joinable()) networkThread_.join();
     threadActive_.store(0, std::memory_order_release);
 
     {
-        Lock lock(peerLock_);
-        const uint64_t nowUs = clock_->NowUs();
-        for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i) {
-            ConnectedSystem& slot = remoteSystemList_[i];
-            slot.isActive = 0;
-            slot.connectMode = CM_NONE;
-            slot.channel->Reset(nowUs);
-        }
-        remoteSystemLookup_.Reset(0);
-        ForgetLookupAnswers();
-        maximumNumberOfPeers_ = 0;
-        channelOf_.reset();
-        queuedBytes_.reset();
-        remoteSystemList_.reset();
-        slotIdleUntil_.reset();
-        slotIdleFrom_.reset();
+        MutexLock lock(core_.slots.peerLock);
+        core_.slots.Destroy(core_.clock->NowUs());
     }
 
     while (!userPackets_.IsEmpty()) velt::FreePacket(userPackets_.Pop());
     userPackets_.Clear();
     ClearQueues();
+    core_.incoming.SizeShares(0);
 
-    if (socket_ != -1) {
-        ::close(socket_);
-        socket_ = -1;
+    if (core_.socket != -1) {
+        ::close(core_.socket);
+        core_.socket = -1;
     }
 }
 
 void NetPeer::ClearQueues() {
     // Only while no network thread runs: this thread then stands for both sides of each queue.
-    while (BufferedCommand* c = bufferedCommands_.ReadLock()) {
-        delete[] c->data;
-        c->data = nullptr;
-        bufferedCommands_.ReadUnlock();
-    }
-    bufferedCommands_.Clear();
-    requestedConnections_.Clear();
-    while (IncomingPacket* p = incomingPackets_.ReadLock()) {
-        velt::FreePacket(p->packet);
-        Discharge(*p);
-        incomingPackets_.ReadUnlock();
-    }
-    incomingPackets_.Clear();
-    unconnectedQueued_.store(0);
-    queuedTotal_.store(0, std::memory_order_relaxed);
-    gameBehindLogged_ = false;
-    pendingConnects_.clear();
+    commands_.Clear();
+    outgoing_.Clear();
+    core_.incoming.Clear();
+    pass_.Clear();
 }
 
 // ---- slots ---------------------------------------------------------------------------------------
 
-ConnectedSystem* NetPeer::FindSlotNet(PlayerID playerId) {
-    const int32_t index = FindIndexNet(playerId);
-    return index < 0 ? nullptr : &remoteSystemList_[index];
-}
-
-int32_t NetPeer::FindIndexNet(PlayerID playerId) const {
-    if (playerId == UNASSIGNED_PLAYER_ID || !remoteSystemList_) return -1;
-    for (const LookupAnswer& answer : lookupAnswers_)
-        if (answer.sender == playerId) return answer.index;
-    return remoteSystemLookup_.Find(playerId);
-}
-
-int32_t NetPeer::FindIndexUser(PlayerID playerId, bool onlyActive) const {
-    if (playerId == UNASSIGNED_PLAYER_ID || !remoteSystemList_) return -1;
-    for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i)
-        if (remoteSystemList_[i].isActive && remoteSystemList_[i].playerId == playerId) return int32_t(i);
-    if (onlyActive) return -1;
-    for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i)
-        if (remoteSystemList_[i].playerId == playerId) return int32_t(i);
-    return -1;
-}
-
-int32_t NetPeer::SlotIndexOf(const ConnectedSystem* slot) const {
-    return int32_t(slot - remoteSystemList_.get());
-}
-
-ConnectedSystem* NetPeer::AssignRemoteSystem(PlayerID playerId, int32_t connectMode, NetTime now,
-                                             uint64_t nowUs) {
-    for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i) {
-        ConnectedSystem& s = remoteSystemList_[i];
-        if (s.isActive) continue;
-        s.rpcTable.Clear();
-        s.playerId = playerId;
-        ReliabilityChannel& channel = *s.channel;
-        channel.Reset(nowUs);
-        // A reused slot must not keep a timeout an earlier connection was given.
-        channel.SetTimeoutTime(PlayerTimeoutMs());
-        channel.SetSplitMessageProgressInterval(splitMessageProgressInterval_);
-        channel.SetUnreliableTimeout(unreliableTimeoutMs_);
-        channel.SetEncryption(nullptr);
-        for (PingAndClockDifferential& p : s.pingHistory) p = {kNoPing, 0};
-        s.pingWriteIndex = 0;
-        s.weInitiated = 0;
-        s.lowestPing = kNoPing;
-        // Due at once. (A zero here would stop counting as "before now" once the clock passes
-        // 2^31 ms, and connections made after 24.8 days of uptime would never be pinged.)
-        s.nextPingTime = now;
-        s.staticData.Clear();
-        s.hasLinkKey = 0;
-        std::memset(s.linkKey, 0, sizeof s.linkKey);
-        s.connectionTime = now;
-        s.lastReliableSend = now;
-        s.externalId = UNASSIGNED_PLAYER_ID;
-        s.loggedOn = 0;
-        s.connectMode = connectMode;
-        MarkSlotDue(i);
-        s.isActive = 1;
-        remoteSystemLookup_.Insert(playerId, uint16_t(i));
-        ForgetLookupAnswers();
-        return &s;
-    }
-    return nullptr;
-}
-
-void NetPeer::CloseSlotLocked(uint32_t index) {
-    ConnectedSystem& s = remoteSystemList_[index];
-    if (!s.isActive) return;
-    // What the connection refused outlives it in the peer's totals.
-    const NetworkStatistics closing = s.channel->GetStatistics(true);
-    for (int i = 0; i < kRejectedKinds; ++i) rejected_[i] += closing.rejected[i];
-    s.channel->FlushRepeatedLines(s.playerId, clock_->NowUs(), true);
-    s.queueOver = false;
-    s.isActive = 0;
-    s.connectMode = CM_NONE;
-    for (PluginInterface* plugin : plugins_) plugin->ConnectionClosed(this, s.playerId);
-    s.channel->Reset(clock_->NowUs());
-    MarkSlotUnused(index);
-    remoteSystemLookup_.Remove(s.playerId);
-    ForgetLookupAnswers();
-}
-
-uint32_t NetPeer::CountConnectedIncomingLocked() const {
-    uint32_t n = 0;
-    for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i) {
-        const ConnectedSystem& s = remoteSystemList_[i];
-        if (s.isActive && s.connectMode == CM_CONNECTED && !s.weInitiated) ++n;
-    }
-    return n;
-}
-
 ConnectedSystem* NetPeer::GetConnectedSystem(PlayerID playerId, bool onlyActive) {
-    Lock lock(peerLock_);
-    const int32_t index = FindIndexUser(playerId, onlyActive);
-    return index < 0 ? nullptr : &remoteSystemList_[index];
+    MutexLock lock(core_.slots.peerLock);
+    const int32_t index = FindSlot(playerId, onlyActive);
+    return index < 0 ? nullptr : &core_.slots.At(uint32_t(index));
 }
 
 bool NetPeer::GetConnectionList(PlayerID* remoteSystems, uint16_t* numberOfSystems) const {
     if (numberOfSystems == nullptr) return false;
-    Lock lock(peerLock_);
-    if (!remoteSystemList_) {
+    MutexLock lock(core_.slots.peerLock);
+    if (core_.slots.Count() == 0) {
         *numberOfSystems = 0;
         return false;
     }
     uint16_t count = 0;
-    for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i) {
-        const ConnectedSystem& s = remoteSystemList_[i];
+    for (uint32_t i = 0; i < core_.slots.Count(); ++i) {
+        const ConnectedSystem& s = core_.slots.At(i);
         if (!s.isActive || s.connectMode != CM_CONNECTED) continue;
         if (remoteSystems != nullptr && count < *numberOfSystems) remoteSystems[count] = s.playerId;
         ++count;
@@ -350,132 +239,58 @@ bool NetPeer::GetConnectionList(PlayerID* remoteSystems, uint16_t* numberOfSyste
 }
 
 int32_t NetPeer::GetIndexFromPlayerID(PlayerID playerId) const {
-    Lock lock(peerLock_);
-    return FindIndexUser(playerId, true);
+    MutexLock lock(core_.slots.peerLock);
+    return FindSlot(playerId, true);
 }
 
 PlayerID NetPeer::GetPlayerIDFromIndex(int32_t index) const {
-    Lock lock(peerLock_);
-    if (!remoteSystemList_ || index < 0 || index >= int32_t(maximumNumberOfPeers_))
-        return UNASSIGNED_PLAYER_ID;
-    const ConnectedSystem& s = remoteSystemList_[index];
+    MutexLock lock(core_.slots.peerLock);
+    if (index < 0 || index >= int32_t(core_.slots.Count())) return UNASSIGNED_PLAYER_ID;
+    const ConnectedSystem& s = core_.slots.At(uint32_t(index));
     if (!s.isActive || s.connectMode != CM_CONNECTED) return UNASSIGNED_PLAYER_ID;
     return s.playerId;
 }
 
 PlayerID NetPeer::GetSlotPlayerID(int32_t index) const {
-    Lock lock(peerLock_);
-    if (!remoteSystemList_ || index < 0 || index >= int32_t(maximumNumberOfPeers_))
-        return UNASSIGNED_PLAYER_ID;
-    return remoteSystemList_[index].playerId;
+    MutexLock lock(core_.slots.peerLock);
+    if (index < 0 || index >= int32_t(core_.slots.Count())) return UNASSIGNED_PLAYER_ID;
+    return core_.slots.At(uint32_t(index)).playerId;
 }
 
-uint16_t NetPeer::GetMaximumNumberOfPeers() const { return maximumNumberOfPeers_; }
+uint16_t NetPeer::GetMaximumNumberOfPeers() const { return core_.slots.Count(); }
 
 // ---- sending -------------------------------------------------------------------------------------
-
-uint32_t NetPeer::SendImmediateLocked(uint8_t* data, uint32_t bitLength, PacketPriority priority,
-                                      MessageReliability reliability, uint8_t orderingChannel,
-                                      PlayerID target, bool broadcast, bool useCallerBuffer, bool& taken,
-                                      uint64_t timeUs) {
-    taken = false;
-    if (!remoteSystemList_ || data == nullptr || bitLength == 0) return 0;
-
-    uint16_t targets[64];
-    std::vector<uint16_t> manyTargets;
-    uint32_t count = 0;
-    auto addTarget = [&](uint32_t index) {
-        if (count < 64) {
-            targets[count] = uint16_t(index);
-        } else {
-            if (manyTargets.empty()) manyTargets.assign(targets, targets + 64);
-            manyTargets.push_back(uint16_t(index));
-        }
-        ++count;
-    };
-    if (broadcast) {
-        // Game data goes only to systems that are fully connected: a slot still in the
-        // handshake (or refused at the password) is nobody to send it to.
-        for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i) {
-            const ConnectedSystem& s = remoteSystemList_[i];
-            if (s.isActive && s.connectMode == CM_CONNECTED && s.playerId != target &&
-                s.playerId != UNASSIGNED_PLAYER_ID)
-                addTarget(i);
-        }
-    } else {
-        const int32_t index = FindIndexNet(target);
-        if (index >= 0 && !IsDisconnecting(remoteSystemList_[index].connectMode)) addTarget(uint32_t(index));
-    }
-    if (count == 0) return 0;
-
-    const uint32_t byteLength = (bitLength + 7u) / 8u;
-    uint8_t* payload = data;
-    uint32_t payloadBits = bitLength;
-    std::unique_ptr<uint8_t[]> compressed;
-    if (outputTree_) {
-        BitStream out;
-        outputTree_->EncodeBytes(data, byteLength, out);
-        payloadBits = uint32_t(out.GetNumberOfBitsUsed());
-        uint8_t* copy = nullptr;
-        out.CopyData(copy);
-        compressed.reset(copy);
-        payload = compressed.get();
-        useCallerBuffer = false;
-    }
-
-    const NetTime nowMs = NetTime(timeUs / 1000u);
-    uint32_t sent = 0;
-    for (uint32_t k = 0; k < count; ++k) {
-        const uint16_t index = count <= 64 ? targets[k] : manyTargets[k];
-        ConnectedSystem& s = remoteSystemList_[index];
-        if (trackFrequencyTable_) {
-            for (uint32_t b = 0; b < byteLength; ++b) ++frequencyTable_[data[b]];
-            rawBytesSent_ += byteLength;
-        }
-        if (outputTree_) compressedBytesSent_ += (payloadBits + 7u) / 8u;
-
-        const bool adopt = useCallerBuffer && k + 1 == count;
-        if (!s.channel->Send(payload, payloadBits, priority, reliability, orderingChannel, !adopt, mtuSize_,
-                             timeUs))
-            continue;
-        if (adopt) taken = true;
-        ++sent;
-        if (IsReliable(reliability)) s.lastReliableSend = nowMs;
-    }
-    return sent;
-}
-
-bool NetPeer::SendBytesImmediateLocked(const uint8_t* data, uint32_t byteLength, PacketPriority priority,
-                                       MessageReliability reliability, uint8_t orderingChannel,
-                                       PlayerID target, uint64_t timeUs) {
-    bool taken = false;
-    return SendImmediateLocked(const_cast<uint8_t*>(data), byteLength * 8u, priority, reliability,
-                               orderingChannel, target, false, false, taken, timeUs) != 0;
-}
 
 bool NetPeer::SendNow(const uint8_t* data, uint32_t bitLength, PacketPriority priority,
                       MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
                       bool broadcast) {
     if (data == nullptr || bitLength == 0 || !IsActive()) return false;
     if (!broadcast && target == UNASSIGNED_PLAYER_ID) return false;
-    Lock lock(peerLock_);
-    bool taken = false;
-    return SendImmediateLocked(const_cast<uint8_t*>(data), bitLength, priority, reliability, orderingChannel,
-                               target, broadcast, false, taken, clock_->NowUs()) != 0;
+    const Delivery delivery{priority, reliability, orderingChannel};
+    bool sent = false;
+    {
+        MutexLock lock(core_.slots.peerLock);
+        const uint64_t timeUs = core_.clock->NowUs();
+        sent = broadcast ? sender_.Broadcast(target, -1, OwnedPayload::CopyOf(data, bitLength), delivery,
+                                             timeUs) != 0
+                         : sender_.SendTo(target, data, bitLength, delivery, timeUs);
+    }
+    // The channels have it now; the network thread puts it on the wire.
+    if (sent) wakeup_.Notify();
+    return sent;
 }
 
-bool NetPeer::QueueCommand(const BufferedCommand& command, const uint8_t* bytes, uint32_t byteLength) {
-    BufferedCommand* c = bufferedCommands_.WriteLock();
-    *c = command;
-    c->data = nullptr;
-    c->inlined = byteLength != 0 && byteLength <= kInlineCommandBytes;
-    if (c->inlined) {
-        std::memcpy(c->inlineData, bytes, byteLength);
-    } else if (byteLength != 0) {
-        c->data = new uint8_t[byteLength];
-        std::memcpy(c->data, bytes, byteLength);
-    }
-    bufferedCommands_.WriteUnlock();
+bool NetPeer::QueueSend(const uint8_t* data, uint32_t bitLength, const Delivery& delivery, PlayerID target,
+                        bool broadcast) {
+    if (!CanQueue()) return false;
+    if (!broadcast && target == UNASSIGNED_PLAYER_ID) return false;
+    if (router_ != nullptr && !broadcast && GetIndexFromPlayerID(target) < 0)
+        return router_->Send(data, bitLength, delivery.priority, delivery.reliability,
+                             delivery.orderingChannel, target);
+    if (broadcast)
+        commands_.Broadcast(target, -1, OwnedPayload::CopyOf(data, bitLength), delivery);
+    else
+        commands_.Send(target, OwnedPayload::CopyOf(data, bitLength), delivery, CM_NONE);
     return true;
 }
 
@@ -483,219 +298,120 @@ bool NetPeer::SendBytes(const uint8_t* data, int32_t length, PacketPriority prio
                         MessageReliability reliability, uint8_t orderingChannel, PlayerID target,
                         bool broadcast) {
     if (data == nullptr || length <= 0 || uint32_t(length) > BitStream::kMaxBytes) return false;
-    if (!remoteSystemList_ || !IsActive()) return false;
-    if (!broadcast && target == UNASSIGNED_PLAYER_ID) return false;
-    if (router_ != nullptr && !broadcast && GetIndexFromPlayerID(target) < 0)
-        return router_->Send(data, uint32_t(length) * 8u, priority, reliability, orderingChannel, target);
-
-    BufferedCommand command{};
-    command.kind = BufferedCommand::kSend;
-    command.bitLength = uint32_t(length) * 8u;
-    command.priority = priority;
-    command.reliability = reliability;
-    command.orderingChannel = orderingChannel;
-    command.target = target;
-    command.broadcast = broadcast;
-    command.connectMode = CM_NONE;
-    return QueueCommand(command, data, uint32_t(length));
+    return QueueSend(data, uint32_t(length) * 8u, Delivery{priority, reliability, orderingChannel}, target,
+                     broadcast);
 }
 
 bool NetPeer::Send(const BitStream* bitStream, PacketPriority priority, MessageReliability reliability,
                    uint8_t orderingChannel, PlayerID target, bool broadcast) {
     if (bitStream == nullptr || bitStream->GetNumberOfBytesUsed() < 1) return false;
-    if (!remoteSystemList_ || !IsActive()) return false;
-    if (!broadcast && target == UNASSIGNED_PLAYER_ID) return false;
-    const uint32_t bits = uint32_t(bitStream->GetNumberOfBitsUsed());
-    if (router_ != nullptr && !broadcast && GetIndexFromPlayerID(target) < 0)
-        return router_->Send(bitStream->GetData(), bits, priority, reliability, orderingChannel, target);
-
-    BufferedCommand command{};
-    command.kind = BufferedCommand::kSend;
-    command.bitLength = bits;
-    command.priority = priority;
-    command.reliability = reliability;
-    command.orderingChannel = orderingChannel;
-    command.target = target;
-    command.broadcast = broadcast;
-    command.connectMode = CM_NONE;
-    return QueueCommand(command, bitStream->GetData(), uint32_t(bitStream->GetNumberOfBytesUsed()));
+    return QueueSend(bitStream->GetData(), uint32_t(bitStream->GetNumberOfBitsUsed()),
+                     Delivery{priority, reliability, orderingChannel}, target, broadcast);
 }
 
-void NetPeer::SendRaw(PlayerID to, const uint8_t* data, uint32_t length) {
-    if (rawSendTap_ != nullptr) rawSendTap_(rawSendTapContext_, to, data, length);
-    if (socket_ != -1) SocketLayer::SendTo(socket_, data, length, to.binaryAddress, to.port, &endpoint_);
-}
+// ---- to slots by index ----------------------------------------------------------------------------
 
-void NetPeer::SendRawBatched(PlayerID to, const uint8_t* data, uint32_t length) {
-    // One connection sends a datagram or two per pass: nothing to gather.
-    if (maximumNumberOfPeers_ <= 1) {
-        SendRaw(to, data, length);
-        return;
+bool NetPeer::QueueToSlots(std::span<const uint16_t> slots, OwnedPayload&& payload,
+                           const Delivery& delivery) {
+    if (payload.Empty() || !CanQueue()) return false;
+    // Without the lock: the network thread checks each slot again, and sends only if it still
+    // holds the connection read here.
+    slotRefs_.clear();
+    const SlotTable& table = core_.slots;
+    for (const uint16_t slot : slots) {
+        if (slot >= table.Count()) continue;
+        const uint32_t generation = table.Generation(slot);
+        if (table.IsActive(slot) && table.ModeOf(slot) == CM_CONNECTED)
+            slotRefs_.push_back({slot, generation});
     }
-    if (rawSendTap_ != nullptr) rawSendTap_(rawSendTapContext_, to, data, length);
-    if (socket_ != -1) sendBatch_.Add(socket_, data, length, to.binaryAddress, to.port, &endpoint_);
+    if (slotRefs_.empty()) return false;
+    commands_.SendToSlots(slotRefs_, std::move(payload), delivery);
+    return true;
 }
 
-bool NetPeer::IsSenderBanned(PlayerID sender) {
-    if (banList_.IsEmpty()) return false;
-    char ip[PlayerID::kStringSize];
-    return banList_.IsBanned(sender.ToString(false, ip, sizeof ip));
+bool NetPeer::SendToSlot(uint16_t slot, const BitStream& message, const Delivery& delivery) {
+    return SendToSlots({&slot, 1}, message, delivery);
 }
 
-void NetPeer::SendRawShown(PlayerID to, const uint8_t* data, uint32_t length) {
-    for (PluginInterface* plugin : plugins_) plugin->RawSend(data, length * 8u, to);
-    SendRaw(to, data, length);
+bool NetPeer::SendToSlots(std::span<const uint16_t> slots, const BitStream& message,
+                          const Delivery& delivery) {
+    if (message.GetNumberOfBytesUsed() < 1) return false;
+    return QueueToSlots(
+        slots, OwnedPayload::CopyOf(message.GetData(), uint32_t(message.GetNumberOfBitsUsed())), delivery);
 }
 
-void NetPeer::ShowRawReceive(PlayerID from, const uint8_t* data, uint32_t length) {
-    for (PluginInterface* plugin : plugins_) plugin->RawReceive(data, length * 8u, from);
+bool NetPeer::Broadcast(const BitStream& message, const Delivery& delivery, int32_t exceptSlot) {
+    if (message.GetNumberOfBytesUsed() < 1 || !CanQueue()) return false;
+    commands_.Broadcast(UNASSIGNED_PLAYER_ID, exceptSlot,
+                        OwnedPayload::CopyOf(message.GetData(), uint32_t(message.GetNumberOfBitsUsed())),
+                        delivery);
+    return true;
+}
+
+bool NetPeer::RpcToSlot(uint8_t rpcId, const BitStream* parameters, uint16_t slot, const Delivery& delivery) {
+    return RpcToSlots(rpcId, parameters, {&slot, 1}, delivery);
+}
+
+bool NetPeer::RpcToSlots(uint8_t rpcId, const BitStream* parameters, std::span<const uint16_t> slots,
+                         const Delivery& delivery) {
+    const uint8_t* data = parameters != nullptr ? parameters->GetData() : nullptr;
+    const uint32_t bits = parameters != nullptr ? uint32_t(parameters->GetNumberOfBitsUsed()) : 0u;
+    if (bits > uint32_t(BitStream::kMaxBits) - 128u) return false;
+    BitStream message;
+    WriteRpcMessage(message, rpcId, data, bits, false, 0);
+    return QueueToSlots(
+        slots, OwnedPayload::CopyOf(message.GetData(), uint32_t(message.GetNumberOfBitsUsed())), delivery);
+}
+
+void NetPeer::KickSlot(uint16_t slot) {
+    if (!CanQueue() || slot >= core_.slots.Count()) return;
+    {
+        MutexLock lock(core_.slots.peerLock);
+        sender_.NotifyAndClose(slot, 0, core_.clock->NowUs());
+    }
+    wakeup_.Notify();
 }
 
 // ---- closing -------------------------------------------------------------------------------------
 
 void NetPeer::CloseConnection(PlayerID target, bool sendDisconnectionNotification, uint8_t orderingChannel) {
-    if (target == UNASSIGNED_PLAYER_ID || !remoteSystemList_ || !IsActive()) return;
+    if (target == UNASSIGNED_PLAYER_ID || !CanQueue()) return;
     if (sendDisconnectionNotification) {
         NotifyAndClose(target, false, orderingChannel);
         return;
     }
-    BufferedCommand command{};
-    command.kind = BufferedCommand::kClose;
-    command.target = target;
-    QueueCommand(command, nullptr, 0);
+    commands_.Close(target);
 }
 
 void NetPeer::NotifyAndClose(PlayerID target, bool immediate, uint8_t orderingChannel) {
-    if (target == UNASSIGNED_PLAYER_ID || !remoteSystemList_ || !IsActive()) return;
+    if (target == UNASSIGNED_PLAYER_ID || !CanQueue()) return;
     if (immediate) {
-        Lock lock(peerLock_);
-        NotifyAndCloseLocked(target, orderingChannel, clock_->NowUs());
+        {
+            MutexLock lock(core_.slots.peerLock);
+            const int32_t index = core_.slots.Find(target);
+            if (index < 0) return;
+            sender_.NotifyAndClose(uint32_t(index), orderingChannel, core_.clock->NowUs());
+        }
+        wakeup_.Notify();
         return;
     }
     const uint8_t notice = ID_CONN_CLOSED;
-    BufferedCommand command{};
-    command.kind = BufferedCommand::kSend;
-    command.bitLength = 8;
-    command.priority = HIGH_PRIORITY_LEVEL;
-    command.reliability = RELIABILITY_UNRELIABLE;
-    command.orderingChannel = orderingChannel;
-    command.target = target;
-    command.broadcast = false;
-    command.connectMode = CM_DISCONNECT_ASAP;
-    QueueCommand(command, &notice, 1);
+    commands_.Send(target, OwnedPayload::CopyOf(&notice, 8),
+                   Delivery{HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE, orderingChannel},
+                   CM_DISCONNECT_ASAP);
 }
 
-void NetPeer::NotifyAndCloseLocked(PlayerID target, uint8_t orderingChannel, uint64_t timeUs) {
-    const uint8_t notice = ID_CONN_CLOSED;
-    SendBytesImmediateLocked(&notice, 1, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE, orderingChannel, target,
-                             timeUs);
-    if (ConnectedSystem* slot = FindSlotNet(target)) slot->connectMode = CM_DISCONNECT_ASAP;
-}
-
-// ---- to the user ---------------------------------------------------------------------------------
-
-void NetPeer::PushPacket(Packet* packet, bool capped, uint16_t chargedSlot, uint32_t charge) {
-    if (packet == nullptr) return;
-    if (capped) {
-        if (unconnectedQueued_.load(std::memory_order_relaxed) >= kMaxQueuedUnconnectedPackets) {
-            CountRejected(Rejected::UnconnectedQueueFull);
-            velt::FreePacket(packet);
-            return;
-        }
-        unconnectedQueued_.fetch_add(1, std::memory_order_relaxed);
-    }
-    IncomingPacket* slot = incomingPackets_.WriteLock();
-    slot->packet = packet;
-    slot->capped = capped;
-    Charge(*slot, chargedSlot, charge);
-    incomingPackets_.WriteUnlock();
-}
-
-void NetPeer::Charge(IncomingPacket& entry, uint16_t chargedSlot, uint32_t charge) {
-    entry.chargedSlot = chargedSlot;
-    entry.charge = charge;
-    if (charge == 0) return;
-    queuedBytes_[chargedSlot].fetch_add(charge, std::memory_order_relaxed);
-    queuedTotal_.fetch_add(charge, std::memory_order_relaxed);
-}
-
-void NetPeer::PushNotice(uint8_t id, PlayerID sender, uint16_t playerIndex, bool capped) {
-    Packet* packet = NewPacket(1);
-    if (packet == nullptr) return;
-    packet->data[0] = id;
-    packet->sender = sender;
-    packet->playerIndex = playerIndex;
-    PushPacket(packet, capped);
-}
-
-void NetPeer::PushMessage(uint8_t* data, uint32_t bitLength, PlayerID sender, uint16_t playerIndex,
-                          bool charged) {
-    const uint32_t length = (bitLength + 7u) / 8u;
-    const uint32_t charge = charged ? QueueCharge(length) : 0;
-    if (length != 0 && length <= kQueuedMessageBytes) {
-        IncomingPacket* slot = incomingPackets_.WriteLock();
-        slot->packet = nullptr;
-        slot->capped = false;
-        Charge(*slot, playerIndex, charge);
-        slot->playerIndex = playerIndex;
-        slot->sender = sender;
-        slot->bitLength = bitLength;
-        std::memcpy(slot->bytes, data, length);
-        incomingPackets_.WriteUnlock();
-        delete[] data;
-        return;
-    }
-    // A small message travels to the user thread as one block with its header: one heap block
-    // crosses threads instead of two, and the payload is freed here, where it was made.
-    Packet* packet = nullptr;
-    if (length <= kInlinePacketBytes) {
-        packet = NewPacket(length);
-        if (packet != nullptr && length != 0) std::memcpy(packet->data, data, length);
-        delete[] data;
-        if (packet == nullptr) return;
-    } else {
-        packet = NewPacket(length, data);
-        if (packet == nullptr) {
-            delete[] data;
-            return;
-        }
-    }
-    packet->bitLength = bitLength;
-    packet->sender = sender;
-    packet->playerIndex = playerIndex;
-    PushPacket(packet, false, playerIndex, charge);
-}
-
-Packet* NetPeer::TakeIncoming() {
-    while (IncomingPacket* in = incomingPackets_.ReadLock()) {
-        Packet* packet = in->packet;
-        if (packet == nullptr) {
-            const uint32_t length = (in->bitLength + 7u) / 8u;
-            packet = NewPacket(length);
-            if (packet != nullptr) {
-                std::memcpy(packet->data, in->bytes, length);
-                packet->bitLength = in->bitLength;
-                packet->sender = in->sender;
-                packet->playerIndex = in->playerIndex;
-            }
-        }
-        if (in->capped) unconnectedQueued_.fetch_sub(1, std::memory_order_relaxed);
-        Discharge(*in);
-        incomingPackets_.ReadUnlock();
-        if (packet != nullptr) return packet;
-    }
-    return nullptr;
-}
+// ---- receiving -----------------------------------------------------------------------------------
 
 Packet* NetPeer::ReceiveInternal() {
     if (!IsActive()) return nullptr;
-    for (PluginInterface* plugin : plugins_) plugin->Update(this);
+    for (PluginInterface* plugin : core_.plugins.All()) plugin->Update(this);
 
     // One message at a time: the Packets of a busy pass made all at once would outrun the
     // allocator's per-thread cache, and each would take its slow path twice, here and in the
     // user's free.
     for (;;) {
-        Packet* packet = !userPackets_.IsEmpty() ? userPackets_.Pop() : TakeIncoming();
+        Packet* packet = !userPackets_.IsEmpty() ? userPackets_.Pop() : core_.incoming.Take();
         if (packet == nullptr) break;
         if (HasTimestampPrefix(packet->data, packet->length)) ShiftIncomingTimestamp(packet);
         if (packet->length != 0 && packet->data[0] == ID_RPC_REPLY) {
@@ -703,7 +419,7 @@ Packet* NetPeer::ReceiveInternal() {
             continue;
         }
         bool passed = true;
-        for (PluginInterface* plugin : plugins_) {
+        for (PluginInterface* plugin : core_.plugins.All()) {
             const PluginReceiveResult r = plugin->Received(this, packet);
             if (r == PRR_DEALLOCATE) {
                 velt::FreePacket(packet);
@@ -740,8 +456,228 @@ void NetPeer::PushBackPacket(Packet* packet, bool pushAtHead) {
     }
     // Receive takes messages from the network thread one at a time; the tail is behind every
     // message received so far, so those go first.
-    while (Packet* received = TakeIncoming()) userPackets_.Push(received);
+    while (Packet* received = core_.incoming.Take()) userPackets_.Push(received);
     userPackets_.Push(packet);
+}
+
+void NetPeer::CountRpcFailure(RpcDispatchResult result) {
+    Rejected kind;
+    switch (result) {
+        case RpcDispatchResult::UnreadableHeader: kind = Rejected::RpcUnreadable; break;
+        case RpcDispatchResult::NeverDispatched: kind = Rejected::RpcNeverDispatched; break;
+        case RpcDispatchResult::Unregistered: kind = Rejected::RpcUnregistered; break;
+        case RpcDispatchResult::Truncated: kind = Rejected::RpcTruncated; break;
+        default: return;
+    }
+    MutexLock lock(core_.slots.peerLock);
+    core_.CountRejected(kind);
+}
+
+// ---- remote procedure calls ----------------------------------------------------------------------
+
+void NetPeer::RegisterRpc(const uint8_t* uniqueId, RpcHandler handler) {
+    if (uniqueId == nullptr) return;
+    rpcTable_.Register(*uniqueId, handler, false);
+}
+
+void NetPeer::RegisterRpcMember(const uint8_t* uniqueId, RpcHandler handler) {
+    if (uniqueId == nullptr) return;
+    rpcTable_.Register(*uniqueId, handler, true);
+}
+
+bool NetPeer::RpcBytes(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
+                       PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
+                       PlayerID target, bool broadcast, bool shiftTimestamp, NetworkID networkId,
+                       BitStream* replyFromTarget) {
+    (void)networkId;
+    (void)replyFromTarget;
+    if (uniqueId == nullptr || (bitLength != 0 && data == nullptr)) return false;
+    if (bitLength > uint32_t(BitStream::kMaxBits) - 128u) return false;
+    if (!CanQueue()) return false;
+
+    std::vector<PlayerID> targets;
+    bool routed = false;
+    {
+        MutexLock lock(core_.slots.peerLock);
+        if (broadcast) {
+            // Calls, like any game data, go only to fully connected systems.
+            for (uint32_t i = 0; i < core_.slots.Count(); ++i) {
+                const ConnectedSystem& s = core_.slots.At(i);
+                if (s.isActive && s.connectMode == CM_CONNECTED && s.playerId != target)
+                    targets.push_back(s.playerId);
+            }
+        } else {
+            const int32_t index = FindSlot(target, true);
+            if (index >= 0 && sender_.Sendable(uint32_t(index)))
+                targets.push_back(target);
+            else if (router_ != nullptr)
+                routed = true;
+        }
+    }
+    if (routed) {
+        BitStream message;
+        WriteRpcMessage(message, *uniqueId, data, bitLength, shiftTimestamp, core_.NowMs());
+        return router_->Send(message.GetData(), uint32_t(message.GetNumberOfBitsUsed()), priority,
+                             reliability, orderingChannel, target);
+    }
+    if (targets.empty()) return false;
+
+    const Delivery delivery{priority, reliability, orderingChannel};
+    for (const PlayerID& to : targets) {
+        BitStream message;
+        WriteRpcMessage(message, *uniqueId, data, bitLength, shiftTimestamp, core_.NowMs());
+        commands_.Send(to, OwnedPayload::CopyOf(message.GetData(), uint32_t(message.GetNumberOfBitsUsed())),
+                       delivery, CM_NONE);
+    }
+    return true;
+}
+
+bool NetPeer::Rpc(const uint8_t* uniqueId, const BitStream* parameters, PacketPriority priority,
+                  MessageReliability reliability, uint8_t orderingChannel, PlayerID target, bool broadcast,
+                  bool shiftTimestamp, NetworkID networkId, BitStream* replyFromTarget) {
+    const uint8_t* data = parameters != nullptr ? parameters->GetData() : nullptr;
+    const uint32_t bits = parameters != nullptr ? uint32_t(parameters->GetNumberOfBitsUsed()) : 0u;
+    return RpcBytes(uniqueId, data, bits, priority, reliability, orderingChannel, target, broadcast,
+                    shiftTimestamp, networkId, replyFromTarget);
+}
+
+bool NetPeer::RpcNow(const uint8_t* uniqueId, const uint8_t* data, uint32_t bitLength,
+                     PacketPriority priority, MessageReliability reliability, uint8_t orderingChannel,
+                     PlayerID target, bool shiftTimestamp) {
+    if (uniqueId == nullptr || (bitLength != 0 && data == nullptr)) return false;
+    if (bitLength > uint32_t(BitStream::kMaxBits) - 128u) return false;
+    if (!CanQueue()) return false;
+    const uint64_t timeUs = core_.clock->NowUs();
+    BitStream message;
+    WriteRpcMessage(message, *uniqueId, data, bitLength, shiftTimestamp, NetTime(timeUs / 1000u));
+    bool sent = false;
+    {
+        MutexLock lock(core_.slots.peerLock);
+        sent = sender_.SendTo(target, message.GetData(), uint32_t(message.GetNumberOfBitsUsed()),
+                              Delivery{priority, reliability, orderingChannel}, timeUs);
+    }
+    if (sent) wakeup_.Notify();
+    return sent;
+}
+
+// ---- pings ---------------------------------------------------------------------------------------
+
+void NetPeer::PingNow(PlayerID target) {
+    if (!IsActive()) return;
+    {
+        MutexLock lock(core_.slots.peerLock);
+        const int32_t index = core_.slots.Find(target);
+        if (index < 0) return;
+        sender_.Ping(uint32_t(index), core_.clock->NowUs());
+    }
+    wakeup_.Notify();
+}
+
+void NetPeer::Ping(PlayerID target) {
+    uint8_t ping[5];
+    ping[0] = ID_INTERNAL_PING;
+    WriteU32(ping + 1, core_.NowMs());
+    SendBytes(ping, sizeof ping, SYSTEM_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE, 0, target, false);
+}
+
+void NetPeer::Ping(const char* host, uint16_t remotePort, bool onlyReplyOnAcceptingConnections) {
+    if (!IsActive()) return;
+    PlayerID target{};
+    char text[16];
+    if (!ResolveHost(host, remotePort, target, text, sizeof text)) return;
+    uint8_t message[5];
+    message[0] = onlyReplyOnAcceptingConnections ? ID_UNCONNECTED_PING_OPEN : ID_UNCONNECTED_PING;
+    WriteU32(message + 1, core_.NowMs());
+    core_.SendRawShown(target, message, sizeof message);
+}
+
+int32_t NetPeer::GetAveragePing(PlayerID target) const {
+    MutexLock lock(core_.slots.peerLock);
+    const int32_t index = FindSlot(target, false);
+    if (index < 0) return -1;
+    const ConnectedSystem& slot = core_.slots.At(uint32_t(index));
+    int32_t sum = 0;
+    int32_t count = 0;
+    for (; count < kPingHistorySize && slot.pingHistory[count].pingTime != kNoPing; ++count)
+        sum += slot.pingHistory[count].pingTime;
+    return count == 0 ? -1 : sum / count;
+}
+
+int32_t NetPeer::GetLastPing(PlayerID target) const {
+    MutexLock lock(core_.slots.peerLock);
+    const int32_t index = FindSlot(target, false);
+    if (index < 0) return -1;
+    const ConnectedSystem& slot = core_.slots.At(uint32_t(index));
+    const int32_t last = slot.pingWriteIndex == 0 ? kPingHistorySize - 1 : slot.pingWriteIndex - 1;
+    return slot.pingHistory[last].pingTime;
+}
+
+int32_t NetPeer::GetLowestPing(PlayerID target) const {
+    MutexLock lock(core_.slots.peerLock);
+    const int32_t index = FindSlot(target, false);
+    if (index < 0) return -1;
+    return core_.slots.At(uint32_t(index)).lowestPing;
+}
+
+int32_t NetPeer::GetBestClockDifferential(PlayerID target) const {
+    MutexLock lock(core_.slots.peerLock);
+    const int32_t index = FindSlot(target, false);
+    return index < 0 ? 0 : BestClockDifferential(core_.slots.At(uint32_t(index)));
+}
+
+uint32_t NetPeer::GetClockDifferentialTime(PlayerID target, uint32_t remoteTime) const {
+    return remoteTime - uint32_t(GetBestClockDifferential(target));
+}
+
+void NetPeer::ShiftIncomingTimestamp(Packet* packet) const {
+    const uint32_t remote = ReadU32(packet->data + 1);
+    WriteU32(packet->data + 1, remote - uint32_t(GetBestClockDifferential(packet->sender)));
+}
+
+// ---- the connecting side -------------------------------------------------------------------------
+
+bool NetPeer::Connect(const char* host, uint16_t remotePort, const char* passwordData,
+                      int32_t passwordDataLength) {
+    if (host == nullptr || !IsActive() || (core_.socket == -1 && !socketless_)) return false;
+    uint32_t passwordLength = 0;
+    if (passwordData != nullptr && passwordDataLength > 0) passwordLength = uint32_t(passwordDataLength);
+
+    PlayerID target{};
+    char text[16];
+    if (!ResolveHost(host, remotePort, target, text, sizeof text)) return false;
+    if ((std::strcmp(text, "127.0.0.1") == 0 || std::strcmp(text, "0.0.0.0") == 0) &&
+        remotePort == core_.myPlayerId.port)
+        return false;
+    {
+        MutexLock lock(core_.slots.peerLock);
+        if (core_.slots.Find(target) >= 0) return false;
+    }
+    outgoing_.Request(target, passwordData, passwordLength, core_.NowMs());
+    wakeup_.Notify();
+    return true;
+}
+
+bool NetPeer::InitializeSecurity(const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*) {
+    return false;
+}
+
+void NetPeer::AdvertiseSystem(const char* host, uint16_t remotePort, const uint8_t* data,
+                              int32_t dataLength) {
+    if (!IsActive() || dataLength < 0 || uint32_t(dataLength) > kMaxAdvertiseBytes) return;
+    if (dataLength > 0 && data == nullptr) return;
+    PlayerID target{};
+    char text[16];
+    if (!ResolveHost(host, remotePort, target, text, sizeof text)) return;
+    uint8_t message[1 + kMaxAdvertiseBytes];
+    message[0] = ID_ADVERTISE;
+    uint32_t length = 2;
+    if (dataLength == 0) {
+        message[1] = 0;
+    } else {
+        std::memcpy(message + 1, data, uint32_t(dataLength));
+        length = 1u + uint32_t(dataLength);
+    }
+    core_.SendRawShown(target, message, length);
 }
 
 }  // namespace velt

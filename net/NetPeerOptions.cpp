@@ -14,8 +14,6 @@ namespace velt {
 
 namespace {
 
-using Lock = std::lock_guard<SimpleMutex>;
-
 // Adds every counter of from into into; the time stamps of into stay.
 void AddStatistics(NetworkStatistics& into, const NetworkStatistics& from) {
     for (int p = 0; p < kStatisticsPriorities; ++p) {
@@ -66,74 +64,63 @@ void AddStatistics(NetworkStatistics& into, const NetworkStatistics& from) {
 }  // namespace
 
 void NetPeer::SetMaximumIncomingConnections(uint16_t numberAllowed) {
-    maximumIncomingConnections_.store(numberAllowed);
+    core_.maximumIncomingConnections.store(numberAllowed);
 }
 
-uint16_t NetPeer::GetMaximumIncomingConnections() const { return maximumIncomingConnections_.load(); }
+uint16_t NetPeer::GetMaximumIncomingConnections() const { return core_.maximumIncomingConnections.load(); }
 
 void NetPeer::SetIncomingPassword(const char* passwordData, int32_t passwordDataLength) {
-    Lock lock(peerLock_);
+    MutexLock lock(core_.slots.peerLock);
     if (passwordData == nullptr || passwordDataLength <= 0) {
-        incomingPasswordLength_ = 0;
+        admission_.SetPassword(nullptr, 0);
         return;
     }
-    const uint32_t length = std::min<uint32_t>(uint32_t(passwordDataLength), kMaxPasswordBytes);
-    std::memcpy(incomingPassword_, passwordData, length);
-    incomingPasswordLength_ = uint8_t(length);
+    admission_.SetPassword(reinterpret_cast<const uint8_t*>(passwordData), uint32_t(passwordDataLength));
 }
 
 void NetPeer::GetIncomingPassword(char* passwordData, int32_t* passwordDataLength) {
     if (passwordDataLength == nullptr) return;
-    Lock lock(peerLock_);
+    MutexLock lock(core_.slots.peerLock);
     if (passwordData == nullptr) {
-        *passwordDataLength = incomingPasswordLength_;
+        *passwordDataLength = int32_t(admission_.GetPassword(nullptr, 0));
         return;
     }
-    const int32_t copied = std::max(0, std::min<int32_t>(*passwordDataLength, incomingPasswordLength_));
-    std::memcpy(passwordData, incomingPassword_, uint32_t(copied));
-    *passwordDataLength = copied;
+    const uint32_t capacity = uint32_t(std::max(0, *passwordDataLength));
+    const uint32_t length = admission_.GetPassword(reinterpret_cast<uint8_t*>(passwordData), capacity);
+    *passwordDataLength = int32_t(std::min(capacity, length));
 }
 
 // ---- static data ---------------------------------------------------------------------------------
 
 BitStream* NetPeer::GetRemoteStaticData(PlayerID playerId) {
-    if (playerId == myPlayerId_) return &myStaticData_;
-    Lock lock(peerLock_);
-    const int32_t index = FindIndexUser(playerId, false);
-    return index < 0 ? nullptr : &remoteSystemList_[index].staticData;
+    MutexLock lock(core_.slots.peerLock);
+    if (playerId == core_.myPlayerId) return &core_.myStaticData;
+    const int32_t index = FindSlot(playerId, false);
+    return index < 0 ? nullptr : &core_.slots.At(uint32_t(index)).staticData;
 }
 
 void NetPeer::SetRemoteStaticData(PlayerID playerId, const uint8_t* data, int32_t length) {
-    Lock lock(peerLock_);
+    MutexLock lock(core_.slots.peerLock);
     BitStream* target = nullptr;
-    if (playerId == myPlayerId_) {
-        target = &myStaticData_;
+    if (playerId == core_.myPlayerId) {
+        target = &core_.myStaticData;
     } else {
-        const int32_t index = FindIndexUser(playerId, true);
+        const int32_t index = FindSlot(playerId, true);
         if (index < 0) return;
-        target = &remoteSystemList_[index].staticData;
+        target = &core_.slots.At(uint32_t(index)).staticData;
     }
     target->Clear();
     if (data != nullptr && length > 0) target->WriteBytes(data, length);
-}
-
-void NetPeer::SendStaticDataLocked(PlayerID target, uint64_t timeUs) {
-    BitStream message;
-    message.Write(uint8_t(ID_STATIC_DATA));
-    if (myStaticData_.GetNumberOfBitsUsed() > 0)
-        message.WriteRawBits(myStaticData_.GetData(), myStaticData_.GetNumberOfBitsUsed(), false);
-    bool taken = false;
-    SendImmediateLocked(message.GetData(), uint32_t(message.GetNumberOfBitsUsed()), SYSTEM_PRIORITY_LEVEL,
-                        RELIABILITY_RELIABLE, 0, target, false, false, taken, timeUs);
 }
 
 void NetPeer::SendStaticDataTo(PlayerID target) {
     BitStream message;
     message.Write(uint8_t(ID_STATIC_DATA));
     {
-        Lock lock(peerLock_);
-        if (myStaticData_.GetNumberOfBitsUsed() > 0)
-            message.WriteRawBits(myStaticData_.GetData(), myStaticData_.GetNumberOfBitsUsed(), false);
+        MutexLock lock(core_.slots.peerLock);
+        const BitStream& own = core_.myStaticData;
+        if (own.GetNumberOfBitsUsed() > 0)
+            message.WriteRawBits(own.GetData(), own.GetNumberOfBitsUsed(), false);
     }
     Send(&message, SYSTEM_PRIORITY_LEVEL, RELIABILITY_RELIABLE, 0, target, target == UNASSIGNED_PLAYER_ID);
 }
@@ -141,11 +128,10 @@ void NetPeer::SendStaticDataTo(PlayerID target) {
 // ---- addresses and link settings ----------------------------------------------------------------
 
 PlayerID NetPeer::GetExternalID(PlayerID target) const {
-    Lock lock(peerLock_);
-    if (!remoteSystemList_) return UNASSIGNED_PLAYER_ID;
+    MutexLock lock(core_.slots.peerLock);
     PlayerID inactiveMatch = UNASSIGNED_PLAYER_ID;
-    for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i) {
-        const ConnectedSystem& s = remoteSystemList_[i];
+    for (uint32_t i = 0; i < core_.slots.Count(); ++i) {
+        const ConnectedSystem& s = core_.slots.At(i);
         const bool matches = target == UNASSIGNED_PLAYER_ID || s.playerId == target;
         if (!matches) continue;
         if (s.isActive) return s.externalId;
@@ -155,14 +141,14 @@ PlayerID NetPeer::GetExternalID(PlayerID target) const {
 }
 
 void NetPeer::SetTimeoutTime(uint32_t timeMs, PlayerID target) {
-    Lock lock(peerLock_);
-    const int32_t index = FindIndexUser(target, false);
-    if (index >= 0) remoteSystemList_[index].channel->SetTimeoutTime(timeMs);
+    MutexLock lock(core_.slots.peerLock);
+    const int32_t index = FindSlot(target, false);
+    if (index >= 0) core_.slots.ChannelOf(uint32_t(index)).SetTimeoutTime(timeMs);
 }
 
 bool NetPeer::SetMTUSize(int32_t size) {
     if (IsActive()) return false;
-    mtuSize_ = std::clamp(size, kMinMtu, kMaxMtu);
+    core_.mtu = std::clamp(size, kMinMtu, kMaxMtu);
     return true;
 }
 
@@ -193,31 +179,31 @@ void NetPeer::IPToPlayerID(const char* host, uint16_t remotePort, PlayerID* play
 }
 
 void NetPeer::SetSplitMessageProgressInterval(int32_t interval) {
-    Lock lock(peerLock_);
-    splitMessageProgressInterval_ = interval < 0 ? 0u : uint32_t(interval);
-    for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i)
-        remoteSystemList_[i].channel->SetSplitMessageProgressInterval(splitMessageProgressInterval_);
+    MutexLock lock(core_.slots.peerLock);
+    core_.splitMessageProgressInterval = interval < 0 ? 0u : uint32_t(interval);
+    for (uint32_t i = 0; i < core_.slots.Count(); ++i)
+        core_.slots.ChannelOf(i).SetSplitMessageProgressInterval(core_.splitMessageProgressInterval);
 }
 
 void NetPeer::SetUnreliableTimeout(uint32_t timeoutMs) {
-    Lock lock(peerLock_);
-    unreliableTimeoutMs_ = timeoutMs;
-    for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i)
-        remoteSystemList_[i].channel->SetUnreliableTimeout(timeoutMs);
+    MutexLock lock(core_.slots.peerLock);
+    core_.unreliableTimeoutMs = timeoutMs;
+    for (uint32_t i = 0; i < core_.slots.Count(); ++i)
+        core_.slots.ChannelOf(i).SetUnreliableTimeout(timeoutMs);
 }
 
 // ---- byte compression ----------------------------------------------------------------------------
 
 void NetPeer::SetTrackFrequencyTable(bool doCompile) {
-    Lock lock(peerLock_);
-    trackFrequencyTable_ = doCompile;
+    MutexLock lock(core_.slots.peerLock);
+    core_.compression.SetTrackFrequencies(doCompile);
 }
 
 bool NetPeer::GetSendFrequencyTable(uint32_t outputFrequencyTable[kFrequencyTableSize]) {
     if (IsActive() || outputFrequencyTable == nullptr) return false;
-    Lock lock(peerLock_);
-    if (!trackFrequencyTable_) return false;
-    std::memcpy(outputFrequencyTable, frequencyTable_, sizeof frequencyTable_);
+    MutexLock lock(core_.slots.peerLock);
+    if (!core_.compression.TracksFrequencies()) return false;
+    core_.compression.CopyFrequencies(outputFrequencyTable);
     return true;
 }
 
@@ -225,47 +211,35 @@ bool NetPeer::BuildCompressionTree(const uint32_t inputFrequencyTable[kFrequency
     if (IsActive() || inputFrequencyTable == nullptr) return false;
     auto tree = std::make_unique<HuffmanEncodingTree>();
     tree->BuildFromFrequencies(inputFrequencyTable);
-    Lock lock(peerLock_);
-    (inputLayer ? inputTree_ : outputTree_) = std::move(tree);
+    MutexLock lock(core_.slots.peerLock);
+    core_.compression.SetTree(inputLayer, std::move(tree));
     return true;
 }
 
 bool NetPeer::DeleteCompressionTree(bool inputLayer) {
     if (IsActive()) return false;
-    Lock lock(peerLock_);
-    (inputLayer ? inputTree_ : outputTree_).reset();
+    MutexLock lock(core_.slots.peerLock);
+    core_.compression.SetTree(inputLayer, nullptr);
     return true;
 }
 
 float NetPeer::GetCompressionRatio() const {
-    Lock lock(peerLock_);
-    return rawBytesSent_ == 0 ? 0.0f : float(double(compressedBytesSent_) / double(rawBytesSent_));
+    MutexLock lock(core_.slots.peerLock);
+    return core_.compression.CompressionRatio();
 }
 
 float NetPeer::GetDecompressionRatio() const {
-    Lock lock(peerLock_);
-    return compressedBytesReceived_ == 0
-               ? 0.0f
-               : float(double(uncompressedBytesReceived_) / double(compressedBytesReceived_));
+    MutexLock lock(core_.slots.peerLock);
+    return core_.compression.DecompressionRatio();
 }
 
 // ---- plugins and router --------------------------------------------------------------------------
 
-void NetPeer::RebuildObserversLocked() {
-    pluginObservers_.clear();
-    observerPointers_.clear();
-    pluginObservers_.reserve(plugins_.size());
-    for (PluginInterface* plugin : plugins_) pluginObservers_.emplace_back(plugin);
-    for (PluginObserver& observer : pluginObservers_) observerPointers_.push_back(&observer);
-}
-
 void NetPeer::AttachPlugin(PluginInterface* plugin) {
     if (plugin == nullptr) return;
     {
-        Lock lock(peerLock_);
-        if (std::find(plugins_.begin(), plugins_.end(), plugin) != plugins_.end()) return;
-        plugins_.push_back(plugin);
-        RebuildObserversLocked();
+        MutexLock lock(core_.slots.peerLock);
+        if (!core_.plugins.Add(plugin)) return;
     }
     plugin->Attached(this);
 }
@@ -273,12 +247,8 @@ void NetPeer::AttachPlugin(PluginInterface* plugin) {
 void NetPeer::DetachPlugin(PluginInterface* plugin) {
     if (plugin == nullptr) return;
     {
-        Lock lock(peerLock_);
-        auto it = std::find(plugins_.begin(), plugins_.end(), plugin);
-        if (it == plugins_.end()) return;
-        *it = plugins_.back();
-        plugins_.pop_back();
-        RebuildObserversLocked();
+        MutexLock lock(core_.slots.peerLock);
+        if (!core_.plugins.Remove(plugin)) return;
     }
     plugin->Detached(this);
 }
@@ -292,26 +262,27 @@ void NetPeer::RemoveRouter(RouterInterface* router) {
 // ---- network simulator and statistics ------------------------------------------------------------
 
 void NetPeer::ApplyNetworkSimulator(double maxSendBps, uint16_t minExtraPing, uint16_t extraPingVariance) {
-    Lock lock(peerLock_);
+    MutexLock lock(core_.slots.peerLock);
     simulatorMaxBps_ = maxSendBps;
     simulatorMinExtraPing_ = minExtraPing;
     simulatorExtraPingVariance_ = extraPingVariance;
-    for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i)
-        remoteSystemList_[i].channel->ApplyNetworkSimulator(maxSendBps, minExtraPing, extraPingVariance);
+    for (uint32_t i = 0; i < core_.slots.Count(); ++i)
+        core_.slots.ChannelOf(i).ApplyNetworkSimulator(maxSendBps, minExtraPing, extraPingVariance);
 }
 
 bool NetPeer::IsNetworkSimulatorActive() const {
+    MutexLock lock(core_.slots.peerLock);
     return simulatorMaxBps_ != 0 || simulatorMinExtraPing_ != 0 || simulatorExtraPingVariance_ != 0;
 }
 
 NetworkStatistics* NetPeer::GetStatistics(PlayerID target) {
     if (!IsActive()) return nullptr;
-    Lock lock(peerLock_);
-    if (!remoteSystemList_) return nullptr;
+    MutexLock lock(core_.slots.peerLock);
+    if (core_.slots.Count() == 0) return nullptr;
     if (target == UNASSIGNED_PLAYER_ID) {
         bool first = true;
-        for (uint32_t i = 0; i < maximumNumberOfPeers_; ++i) {
-            const ConnectedSystem& s = remoteSystemList_[i];
+        for (uint32_t i = 0; i < core_.slots.Count(); ++i) {
+            const ConnectedSystem& s = core_.slots.At(i);
             if (!s.isActive) continue;
             if (first) {
                 statisticsCopy_ = s.channel->GetStatistics(false);
@@ -321,22 +292,22 @@ NetworkStatistics* NetPeer::GetStatistics(PlayerID target) {
             }
         }
         // Without a connection the totals still hold what the peer refused.
-        if (first) statisticsCopy_.Reset(NowMs());
-        for (int i = 0; i < kRejectedKinds; ++i) statisticsCopy_.rejected[i] += rejected_[i];
-        statisticsCopy_.Rejections(Rejected::BadChecksum) += endpoint_.BadChecksums();
+        if (first) statisticsCopy_.Reset(core_.NowMs());
+        core_.AddRejections(statisticsCopy_);
+        statisticsCopy_.Rejections(Rejected::BadChecksum) += core_.endpoint.BadChecksums();
         return &statisticsCopy_;
     }
-    const int32_t index = FindIndexUser(target, false);
+    const int32_t index = FindSlot(target, false);
     if (index < 0) return nullptr;
-    statisticsCopy_ = remoteSystemList_[index].channel->GetStatistics(false);
+    statisticsCopy_ = core_.slots.ChannelOf(uint32_t(index)).GetStatistics(false);
     return &statisticsCopy_;
 }
 
 RpcTable* NetPeer::GetRpcTable(PlayerID target) {
     if (target == UNASSIGNED_PLAYER_ID) return &rpcTable_;
-    Lock lock(peerLock_);
-    const int32_t index = FindIndexUser(target, false);
-    return index < 0 ? nullptr : &remoteSystemList_[index].rpcTable;
+    MutexLock lock(core_.slots.peerLock);
+    const int32_t index = FindSlot(target, false);
+    return index < 0 ? nullptr : &core_.slots.At(uint32_t(index)).rpcTable;
 }
 
 }  // namespace velt

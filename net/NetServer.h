@@ -190,6 +190,7 @@ public:
     }
     void SetLogHook(WireLogFn log) override { NetPeer::SetLogHook(log); }
     void SetQueryInbox(QueryInbox* inbox) override { NetPeer::Endpoint().SetQueryInbox(inbox); }
+    SlotMessenger& Slots() override { return *this; }
 
     // Test aid: the seed announced for the period after the current one.
     uint32_t GetNextSynchronizedSeed() const { return nextSeed_; }

@@ -3,12 +3,12 @@
 // (net/NetworkFactory.h) and reaches the network only through these operations, all called from
 // its main thread. Pure virtual and without data, so a test can stand in a fake.
 //
-// Operations the game core uses: Start, SetPassword, Disconnect, Send, SendNow, Receive, Kick,
-// FreePacket, SetMaxPlayers, GetConnectedCount, GetLastPing, StartOccasionalPing, RegisterRpc,
-// UnregisterRpc, Rpc, RpcNow, GetConnectedSystem, GetIndexFromPlayerID, GetPlayerIDFromIndex,
-// GetSlotPlayerID, AddToBanList, RemoveFromBanList, ClearBanList, IsActivePlayerID, SetMTUSize,
-// GetMTUSize, GetStatistics, and the wiring at the end. The rest completes the library's
-// surface.
+// Operations the game core uses: Start, SetPassword, Disconnect, Receive, FreePacket, Slots (every
+// message to its players, by slot), Kick and RpcNow (a joining sender, by address), SetMaxPlayers,
+// GetConnectedCount, GetLastPing, StartOccasionalPing, RegisterRpc, UnregisterRpc,
+// GetConnectedSystem, GetIndexFromPlayerID, GetPlayerIDFromIndex, GetSlotPlayerID, AddToBanList,
+// RemoveFromBanList, ClearBanList, IsActivePlayerID, SetMTUSize, GetMTUSize, GetStatistics, and the
+// wiring at the end. The rest completes the library's surface.
 //
 // Mapping to the peer (net/NetPeerInterface.h) where names differ: SetPassword ->
 // SetIncomingPassword, SetMaxPlayers/GetMaxPlayers -> Set/GetMaximumIncomingConnections,
@@ -27,6 +27,7 @@
 #include "net/PeerSettings.h"
 #include "net/PlayerID.h"
 #include "net/ReliabilityWire.h"
+#include "net/SlotMessenger.h"
 
 namespace velt {
 
@@ -188,6 +189,9 @@ public:
     virtual void SetLogHook(WireLogFn log) = 0;
     // Where query and remote-console datagrams go (the main thread answers them); null = none.
     virtual void SetQueryInbox(QueryInbox* inbox) = 0;
+
+    // The game's sending surface: messages, calls and kicks addressed by slot index.
+    virtual SlotMessenger& Slots() = 0;
 };
 
 }  // namespace velt

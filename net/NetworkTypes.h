@@ -31,6 +31,13 @@ enum MessageReliability : int32_t {
 // Ordering channels are numbered 0..31 (5 bits on the wire).
 inline constexpr uint32_t NUMBER_OF_ORDERED_STREAMS = 32;
 
+// How a message travels: the send queue it waits in, its delivery kind and its ordering channel.
+struct Delivery {
+    PacketPriority priority = HIGH_PRIORITY_LEVEL;
+    MessageReliability reliability = RELIABILITY_RELIABLE;
+    uint8_t orderingChannel = 0;
+};
+
 // The one argument of every RPC handler. It and the bytes behind payload live only for the
 // duration of the call.
 struct RpcCallParams {

@@ -3,6 +3,9 @@
 // acknowledges, resends, orders and sequences per ordering channel, splits and reassembles large
 // messages, paces its output by a measured bandwidth, and in the server role enforces the flood
 // limits whose breach makes the peer ban the sender.
+//
+// ReliabilityChannelSend.cpp holds its life cycle and sending side, ReliabilityChannelReceive.cpp
+// its receiving side.
 
 #include <array>
 #include <atomic>
@@ -15,9 +18,11 @@
 
 #include "net/BPlusTree.h"
 #include "net/BitStream.h"
+#include "net/ChannelLines.h"
 #include "net/InternalPacketPool.h"
 #include "net/NetworkStatistics.h"
 #include "net/OrderedList.h"
+#include "net/OwnedPayload.h"
 #include "net/PlayerID.h"
 #include "net/Queue.h"
 #include "net/ReliabilityWire.h"
@@ -104,10 +109,18 @@ public:
     ReliabilityChannel& operator=(const ReliabilityChannel&) = delete;
 
     // ---- sending --------------------------------------------------------------------------
-    // Queues one message. With makeCopy the payload is copied; otherwise the channel adopts data
-    // (a new uint8_t[] buffer) on success. False, with nothing queued and data left with the
-    // caller, for a bit length of 0 or no data. Out-of-range priorities become 1, reliabilities
-    // outside 6..10 become 8, ordering channels above 31 become 0.
+    // Queues one message, taking its payload whatever the result (a heap block is kept as it is;
+    // inline bytes are copied). False, with nothing queued, for an empty payload. Out-of-range
+    // priorities become 1, reliabilities outside 6..10 become 8, ordering channels above 31
+    // become 0.
+    bool Send(OwnedPayload&& payload, PacketPriority priority, MessageReliability reliability,
+              uint8_t orderingChannel, int32_t mtu, uint64_t time);
+    // The same with a copy of bitLength bits of data, which stays the caller's.
+    bool SendCopy(const uint8_t* data, uint32_t bitLength, PacketPriority priority,
+                  MessageReliability reliability, uint8_t orderingChannel, int32_t mtu, uint64_t time);
+    // The older form of the two: with makeCopy as SendCopy; without, the channel adopts data (a
+    // new uint8_t[] buffer) on success. False, with data left with the caller, for a bit length of
+    // 0 or no data.
     bool Send(uint8_t* data, uint32_t bitLength, PacketPriority priority, MessageReliability reliability,
               uint8_t orderingChannel, bool makeCopy, int32_t mtu, uint64_t time);
 
@@ -139,8 +152,10 @@ public:
     bool ProcessDatagram(const uint8_t* buffer, uint32_t length, PlayerID sender, uint64_t time,
                          bool& limitBreached, ChannelObservers observers = {});
 
-    // The next delivered message: its bit length (0 when none) with its payload handed to the
-    // caller in data (a new uint8_t[] the caller deletes).
+    // The next delivered message into out (emptied when there is none); false when none.
+    bool ReceiveMessage(OwnedPayload& out);
+    // The older form: its bit length (0 when none) with its payload handed to the caller in data
+    // (a new uint8_t[] the caller deletes).
     uint32_t ReceiveMessage(uint8_t*& data);
     bool HasDeliveredMessages() const { return !outputQueue_.IsEmpty(); }
     // Starts fetching what an Update or a received datagram reads first (a hint; changes nothing).
@@ -169,7 +184,7 @@ public:
     void ApplyNetworkSimulator(double maxBitsPerSecond, uint16_t extraLatencyMs, uint16_t varianceMs);
     // Null switches the block cipher off. The cipher must outlive its use by the channel.
     void SetEncryption(DatagramCipher* cipher) { cipher_ = cipher; }
-    void SetLog(WireLogFn log) { log_ = log; }
+    void SetLog(WireLogFn log) { lines_.SetLog(log); }
     WireRole Role() const { return role_; }
 
     bool IsDead() const { return dead_; }
@@ -234,6 +249,9 @@ private:
     }
 
     // sending
+    // Numbers, orders and queues (or splits) a record whose payload is in place.
+    bool Queue(InternalPacket* p, uint32_t bitLength, PacketPriority priority, MessageReliability reliability,
+               uint8_t orderingChannel, int32_t mtu);
     uint64_t NextWakeTime() const;
     double CreditAt(uint64_t time) const;
     InternalPacket* NewRecord(uint64_t time);
@@ -269,24 +287,7 @@ private:
     // limit is passed, by the window running now or by the last one closed.
     bool CountMessages(uint32_t n, PlayerID sender, uint64_t time, const Limits& limits);
 
-    // The warning lines of the receiving side, one run of repeats each.
-    enum class Line : uint8_t {
-        RefusedSplit,
-        AckRangeHole,
-        MessageHole,
-        AcksLimit,
-        MessagesLimit,
-        HeldMessages,
-        HeldBytes,
-        SplitBytes,
-        kCount
-    };
-    static const char* LineName(Line line);
-    void Log(Line line, uint64_t time, PlayerID sender, const char* format, ...)
-        __attribute__((format(printf, 5, 6)));
-    void LogNow(const char* format, ...) const __attribute__((format(printf, 2, 3)));
-    void LogLine(const char* format, va_list args) const;
-    void LogHeldBack(Line line, uint32_t count, PlayerID sender) const;
+    using Line = ChannelLines::Line;
 
     // ---- what an Update and a received datagram touch, packed into a few cache lines ----
     // (on a busy server every pass finds a connection's state cold: the fewer lines, the faster)
@@ -333,7 +334,8 @@ private:
     ReliabilityWireReader reader_;
 
     // ---- the rest of the sending state ----
-    WireLogFn log_;
+    // The warning lines of the receiving side.
+    ChannelLines lines_;
     OrderingIndexType orderedWriteIndex_[NUMBER_OF_ORDERED_STREAMS] = {};
     OrderingIndexType sequencedWriteIndex_[NUMBER_OF_ORDERED_STREAMS] = {};
     SplitPacketIdType splitId_ = 0;
@@ -368,7 +370,6 @@ private:
 
     NetworkStatistics stats_;
     BitStream updateStream_;
-    RepeatRun lineRuns_[size_t(Line::kCount)];
 };
 
 }  // namespace velt

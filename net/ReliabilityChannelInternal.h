@@ -1,5 +1,5 @@
 #pragma once
-// Pieces of ReliabilityChannel shared by its three source files; not part of its interface.
+// Pieces of ReliabilityChannel shared by its two source files; not part of its interface.
 
 #include <cstdint>
 #include <map>

@@ -74,7 +74,7 @@ bool ReliabilityChannel::ProcessDatagram(const uint8_t* buffer, uint32_t length,
         uint32_t refused = reader_.Rejections().Total() - refusedBefore;
         if (messages) stats_.invalidMessagesReceived += refused;
         if (reader_.Rejections().refusedSplit != splitsBefore)
-            Log(Line::RefusedSplit, time, sender, "[warning] dropping a split packet from client");
+            lines_.Log(Line::RefusedSplit, time, sender, "[warning] dropping a split packet from client");
         if (!carried && refused == 0) refused = 1;
         return refused != 0 && CountMessages(refused, sender, time, limits);
     };
@@ -116,9 +116,9 @@ ReliabilityChannel::Verdict ReliabilityChannel::ProcessAcks(PlayerID sender, uin
         const uint32_t width = uint32_t(max) - uint32_t(min);
         if (server && int64_t(width) > int64_t(limits.holeLimit)) {
             char address[PlayerID::kStringSize];
-            Log(Line::AckRangeHole, time, sender,
-                "[warning] client exceeded 'messageholelimit' (1) %s (%d) Limit: %d",
-                sender.ToString(true, address, sizeof address), int(width), int(limits.holeLimit));
+            lines_.Log(Line::AckRangeHole, time, sender,
+                       "[warning] client exceeded 'messageholelimit' (1) %s (%d) Limit: %d",
+                       sender.ToString(true, address, sizeof address), int(width), int(limits.holeLimit));
             return Verdict::Breach;
         }
         const uint32_t matched = AcknowledgeRange(min, max, time);
@@ -134,8 +134,9 @@ ReliabilityChannel::Verdict ReliabilityChannel::ProcessAcks(PlayerID sender, uin
             RollWindow(stats_.acksWindowStart, stats_.acksWindowCount, stats_.acksLastSecond, nowMs);
         if (server && int64_t(perSecond) > int64_t(limits.acksLimit)) {
             char address[PlayerID::kStringSize];
-            Log(Line::AcksLimit, time, sender, "[warning] client exceeded 'ackslimit' %s (%d) Limit: %d/sec",
-                sender.ToString(true, address, sizeof address), int(perSecond), int(limits.acksLimit));
+            lines_.Log(Line::AcksLimit, time, sender,
+                       "[warning] client exceeded 'ackslimit' %s (%d) Limit: %d/sec",
+                       sender.ToString(true, address, sizeof address), int(perSecond), int(limits.acksLimit));
             return Verdict::Breach;
         }
     }
@@ -193,9 +194,9 @@ bool ReliabilityChannel::UpdateReceivedWindow(InternalPacket* p, uint64_t time, 
     const int16_t hole = int16_t(ahead);
     if (role_ == WireRole::Server && (hole > limits.holeLimit || hole < -int64_t(limits.holeLimit))) {
         char address[PlayerID::kStringSize];
-        Log(Line::MessageHole, time, sender,
-            "[warning] client exceeded 'messageholelimit' (2) %s (%d) Limit: %d",
-            sender.ToString(true, address, sizeof address), int(hole), int(limits.holeLimit));
+        lines_.Log(Line::MessageHole, time, sender,
+                   "[warning] client exceeded 'messageholelimit' (2) %s (%d) Limit: %d",
+                   sender.ToString(true, address, sizeof address), int(hole), int(limits.holeLimit));
         breach = true;
         return false;
     }
@@ -320,8 +321,9 @@ bool ReliabilityChannel::CountMessages(uint32_t n, PlayerID sender, uint64_t tim
     const uint32_t perSecond = std::max(lastClosed, stats_.messagesWindowCount);
     if (int64_t(perSecond) <= int64_t(limits.messagesLimit)) return false;
     char address[PlayerID::kStringSize];
-    Log(Line::MessagesLimit, time, sender, "[warning] client exceeded 'messageslimit' %s (%d) Limit: %d/sec",
-        sender.ToString(true, address, sizeof address), int(perSecond), int(limits.messagesLimit));
+    lines_.Log(Line::MessagesLimit, time, sender,
+               "[warning] client exceeded 'messageslimit' %s (%d) Limit: %d/sec",
+               sender.ToString(true, address, sizeof address), int(perSecond), int(limits.messagesLimit));
     return true;
 }
 
@@ -387,7 +389,8 @@ ReliabilityChannel::Verdict ReliabilityChannel::Deliver(InternalPacket* p, Playe
     if (!held) held = std::make_unique<HeldChannel>();
     char address[PlayerID::kStringSize];
     if (role_ == WireRole::Server && int64_t(held->messages.size()) > int64_t(limits.holeLimit)) {
-        Log(Line::HeldMessages, p->creationTime, sender,
+        lines_.Log(
+            Line::HeldMessages, p->creationTime, sender,
             "[warning] Too many out-of-order messages from player %s (%d) Limit: %u (messageholelimit)",
             sender.ToString(true, address, sizeof address), int(held->messages.size()),
             unsigned(limits.holeLimit));
@@ -397,9 +400,10 @@ ReliabilityChannel::Verdict ReliabilityChannel::Deliver(InternalPacket* p, Playe
     const uint32_t cost = PayloadBytes(p->bitLength) + kHeldMessageOverheadBytes;
     const uint32_t cap = settings_->GetOrderingHoldCapBytes();
     if (uint64_t(heldBytes_) + cost > cap) {
-        Log(Line::HeldBytes, p->creationTime, sender,
-            "[warning] Too many out-of-order message bytes from player %s (%u) Limit: %u",
-            sender.ToString(true, address, sizeof address), unsigned(heldBytes_ + cost), unsigned(cap));
+        lines_.Log(Line::HeldBytes, p->creationTime, sender,
+                   "[warning] Too many out-of-order message bytes from player %s (%u) Limit: %u",
+                   sender.ToString(true, address, sizeof address), unsigned(heldBytes_ + cost),
+                   unsigned(cap));
         ReleaseRecord(p);
         return Verdict::Breach;
     }
@@ -482,9 +486,10 @@ ReliabilityChannel::Verdict ReliabilityChannel::AddSplitPiece(InternalPacket* pi
     const uint32_t cap = settings_->GetReassemblyCapBytes();
     if (uint64_t(reassemblyBytes_) + cost > cap) {
         char address[PlayerID::kStringSize];
-        Log(Line::SplitBytes, time, sender,
-            "[warning] Too many split message bytes from player %s (%u) Limit: %u",
-            sender.ToString(true, address, sizeof address), unsigned(reassemblyBytes_ + cost), unsigned(cap));
+        lines_.Log(Line::SplitBytes, time, sender,
+                   "[warning] Too many split message bytes from player %s (%u) Limit: %u",
+                   sender.ToString(true, address, sizeof address), unsigned(reassemblyBytes_ + cost),
+                   unsigned(cap));
         ReleaseRecord(piece);
         return Verdict::Breach;
     }

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,8 +17,6 @@ namespace velt {
 
 namespace {
 
-constexpr int kReceiveBufferBytes = 262144;
-constexpr int kSendBufferBytes = 16384;
 // A send that keeps reporting 0 bytes is a broken socket, not a busy one: give up after this.
 constexpr int kSendAttempts = 16;
 
@@ -82,8 +81,8 @@ int SocketLayer::CreateBoundSocket(std::uint16_t port, bool /*blocking*/, const 
     // silent. Nor for a server's game port: on UDP address reuse lets a second server bind the
     // same port and quietly take the first one's traffic; it must fail to start instead.
     if (port != 0 && role != SocketRole::Server) ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
-    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
+    SetBufferBytes(s, true, kReceiveBufferBytes);
+    SetBufferBytes(s, false, kSendBufferBytes);
     ::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
 
     const int flags = ::fcntl(s, F_GETFL, 0);
@@ -93,6 +92,17 @@ int SocketLayer::CreateBoundSocket(std::uint16_t port, bool /*blocking*/, const 
         return -1;
     }
     return s;
+}
+
+std::uint32_t SocketLayer::SetBufferBytes(int socket, bool receive, std::uint32_t bytes) {
+    const int option = receive ? SO_RCVBUF : SO_SNDBUF;
+    const int asked = int(std::min<std::uint32_t>(bytes, INT32_MAX / 2));
+    ::setsockopt(socket, SOL_SOCKET, option, &asked, sizeof asked);
+    int got = 0;
+    socklen_t size = sizeof got;
+    if (::getsockopt(socket, SOL_SOCKET, option, &got, &size) != 0 || got < 0) return 0;
+    // The system reports twice what it grants the payload: the rest is its own bookkeeping.
+    return std::uint32_t(got) / 2u;
 }
 
 int SocketLayer::Connect(int socket, std::uint32_t binaryAddress, std::uint16_t port) {

@@ -82,6 +82,10 @@ private:
 
 class SocketLayer {
 public:
+    // Buffer sizes of a new socket; a peer with many connections asks for more (SetBufferBytes).
+    static constexpr std::uint32_t kReceiveBufferBytes = 256u << 10;
+    static constexpr std::uint32_t kSendBufferBytes = 16u << 10;
+
     // Bound, non-blocking IPv4 UDP socket (address reuse, broadcast, 256 KB receive and 16 KB
     // send buffers) on `port` of `bindAddress` (every address when null or empty). -1 when it
     // cannot be made or bound, or when `bindAddress` is not a dotted IPv4 address. `blocking`
@@ -89,6 +93,10 @@ public:
     // a port asked for by number, and never in the server role: a game port is one server's alone.
     static int CreateBoundSocket(std::uint16_t port, bool blocking, const char* bindAddress,
                                  SocketRole role = SocketRole::Library);
+
+    // Asks for a receive (or send) buffer of bytes; returns what the system granted, which it
+    // may cap (0 when it cannot be read).
+    static std::uint32_t SetBufferBytes(int socket, bool receive, std::uint32_t bytes);
 
     // Connects the socket to one remote system; returns the socket (-1 when connect fails).
     static int Connect(int socket, std::uint32_t binaryAddress, std::uint16_t port);

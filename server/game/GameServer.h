@@ -11,7 +11,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "net/NetServerInterface.h"
 #include "net/TransportSettings.h"
@@ -28,6 +30,7 @@ class ConsoleHost;
 class FilterScripts;
 class GameMode;
 class HttpRequestPool;
+class ObjectPoolEvents;
 class PlayerPool;
 class ScriptHostFactory;
 class ScriptTimers;
@@ -202,6 +205,7 @@ private:
     std::unique_ptr<VehiclePool> vehiclePool_;
     std::unique_ptr<PickupPool> pickupPool_;
     std::unique_ptr<ObjectPool> objectPool_;
+    std::unique_ptr<ObjectPoolEvents> objectEvents_;
     std::unique_ptr<MenuPool> menuPool_;
     std::unique_ptr<TextDrawPool> textDrawPool_;
     std::unique_ptr<TextLabelPool> textLabelPool_;
@@ -235,6 +239,11 @@ private:
     std::unique_ptr<ConsoleBridge> consoleBridge_;
     RconLoginGuard rconLoginGuard_;
     std::function<int()> relayRandom_;
+    // The connected players but except for which wanted(id, player) holds, in id order; the span
+    // lasts until the next call.
+    template <class Wanted>
+    std::span<const uint16_t> Receivers(uint16_t except, Wanted&& wanted);
+    std::vector<uint16_t> receivers_;  // one send's receivers, kept for its room
     std::function<uint32_t()> clock_;
     std::function<void()> pluginTick_;
 };

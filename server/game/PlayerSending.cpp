@@ -1,6 +1,7 @@
 // Every message the server sends to clients: RPCs and raw synchronisation packets to one player,
 // to all, or to the players who have a given player or vehicle streamed in. The caller builds a
-// message once; the same stream is handed to the transport for every receiver.
+// message once, and it goes to the transport once, with the slots of all its receivers: player
+// ids are the transport's slot indexes.
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,70 +21,69 @@ namespace {
 
 constexpr float kThinningDistance = 250.0f;
 constexpr size_t kClientMessageBufferSize = 1024;
-constexpr uint8_t kSyncChannel = ChannelNumber(RpcChannel::Sync);
+constexpr Delivery kSync{HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE_SEQUENCED,
+                         ChannelNumber(RpcChannel::Sync)};
 
 // Client messages are the one channel whose order does not matter against the world's.
-MessageReliability RpcReliability(RpcChannel channel) {
-    return channel == RpcChannel::ClientMessage ? RELIABILITY_RELIABLE : RELIABILITY_RELIABLE_ORDERED;
+Delivery RpcDelivery(RpcChannel channel) {
+    return {HIGH_PRIORITY_LEVEL,
+            channel == RpcChannel::ClientMessage ? RELIABILITY_RELIABLE : RELIABILITY_RELIABLE_ORDERED,
+            ChannelNumber(channel)};
+}
+
+// Calls to the players streaming an entity are always in order.
+Delivery StreamingDelivery(RpcChannel channel) {
+    return {HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, ChannelNumber(channel)};
 }
 
 }  // namespace
 
+template <class Wanted>
+std::span<const uint16_t> GameServer::Receivers(uint16_t except, Wanted&& wanted) {
+    receivers_.clear();
+    for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
+        const uint16_t id = uint16_t(i);
+        if (id == except || !playerPool_->IsConnected(id)) continue;
+        Player* receiver = playerPool_->GetAt(id);
+        if (receiver != nullptr && wanted(id, *receiver)) receivers_.push_back(id);
+    }
+    return receivers_;
+}
+
 void GameServer::SendRpcToPlayer(uint8_t rpcId, const BitStream* bs, uint16_t player, RpcChannel channel) {
     if (!playerPool_ || netServer_ == nullptr || player >= kMaxPlayers || !playerPool_->IsConnected(player))
         return;
-    netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, RpcReliability(channel), ChannelNumber(channel),
-                    netServer_->GetPlayerIDFromIndex(player), false, false);
+    netServer_->Slots().RpcToSlot(rpcId, bs, player, RpcDelivery(channel));
 }
 
 void GameServer::SendRpcToAll(uint8_t rpcId, const BitStream* bs, uint16_t exceptPlayer, RpcChannel channel) {
     if (!playerPool_ || netServer_ == nullptr) return;
-    MessageReliability reliability = RpcReliability(channel);
-    for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
-        uint16_t id = uint16_t(i);
-        if (id == exceptPlayer || !playerPool_->IsConnected(id) || playerPool_->GetAt(id) == nullptr)
-            continue;
-        netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, reliability, ChannelNumber(channel),
-                        netServer_->GetPlayerIDFromIndex(id), false, false);
-    }
+    netServer_->Slots().RpcToSlots(rpcId, bs, Receivers(exceptPlayer, [](uint16_t, Player&) { return true; }),
+                                   RpcDelivery(channel));
 }
 
 void GameServer::SendRpcToPlayersStreamingPlayer(uint8_t rpcId, const BitStream* bs, uint16_t player,
                                                  RpcChannel channel) {
     if (!playerPool_ || netServer_ == nullptr) return;
-    for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
-        uint16_t id = uint16_t(i);
-        if (id == player || !playerPool_->IsConnected(id)) continue;
-        Player* receiver = playerPool_->GetAt(id);
-        if (receiver == nullptr || !receiver->IsPlayerStreamedIn(player)) continue;
-        netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, ChannelNumber(channel),
-                        netServer_->GetPlayerIDFromIndex(id), false, false);
-    }
+    auto streaming = [&](uint16_t, Player& receiver) { return receiver.IsPlayerStreamedIn(player); };
+    netServer_->Slots().RpcToSlots(rpcId, bs, Receivers(player, streaming), StreamingDelivery(channel));
 }
 
 void GameServer::SendRpcToPlayersStreamingVehicle(uint8_t rpcId, const BitStream* bs, uint16_t vehicle,
                                                   uint16_t exceptPlayer, RpcChannel channel) {
     if (!playerPool_ || !vehiclePool_ || netServer_ == nullptr || vehicle >= kMaxVehicles) return;
-    for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
-        uint16_t id = uint16_t(i);
-        if (id == exceptPlayer || !playerPool_->IsConnected(id)) continue;
-        Player* receiver = playerPool_->GetAt(id);
-        if (receiver == nullptr || !receiver->IsVehicleStreamedIn(vehicle)) continue;
-        netServer_->Rpc(&rpcId, bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE_ORDERED, ChannelNumber(channel),
-                        netServer_->GetPlayerIDFromIndex(id), false, false);
-    }
+    auto streaming = [&](uint16_t, Player& receiver) { return receiver.IsVehicleStreamedIn(vehicle); };
+    netServer_->Slots().RpcToSlots(rpcId, bs, Receivers(exceptPlayer, streaming), StreamingDelivery(channel));
 }
 
 void GameServer::SendPacketToPlayer(const BitStream* bs, uint16_t player) {
-    if (!playerPool_ || netServer_ == nullptr || player >= kMaxPlayers) return;
-    netServer_->Send(bs, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE_SEQUENCED, kSyncChannel,
-                     netServer_->GetPlayerIDFromIndex(player), false);
+    if (!playerPool_ || netServer_ == nullptr || bs == nullptr || player >= kMaxPlayers) return;
+    netServer_->Slots().SendToSlot(player, *bs, kSync);
 }
 
 void GameServer::SendPacketToAll(const BitStream* bs) {
-    if (!playerPool_ || netServer_ == nullptr) return;
-    netServer_->Send(bs, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE_SEQUENCED, kSyncChannel,
-                     UNASSIGNED_PLAYER_ID, true);
+    if (!playerPool_ || netServer_ == nullptr || bs == nullptr) return;
+    netServer_->Slots().Broadcast(*bs, kSync, -1);
 }
 
 bool GameServer::RelayThinning(float distance) {
@@ -93,30 +93,21 @@ bool GameServer::RelayThinning(float distance) {
 }
 
 void GameServer::SendPacketToPlayerStreamers(const BitStream* bs, uint16_t player, bool thin) {
-    if (!playerPool_ || netServer_ == nullptr) return;
-    for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
-        uint16_t id = uint16_t(i);
-        if (id == player || !playerPool_->IsConnected(id)) continue;
-        Player* receiver = playerPool_->GetAt(id);
-        if (receiver == nullptr || !receiver->IsPlayerStreamedIn(player)) continue;
-        if (thin && RelayThinning(playerPool_->GetDistance(player, id))) continue;
-        netServer_->Send(bs, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE_SEQUENCED, kSyncChannel,
-                         netServer_->GetPlayerIDFromIndex(id), false);
-    }
+    if (!playerPool_ || netServer_ == nullptr || bs == nullptr) return;
+    // The coin is tossed per receiver in id order, as the thinning has always drawn it.
+    auto wanted = [&](uint16_t id, Player& receiver) {
+        return receiver.IsPlayerStreamedIn(player) &&
+               !(thin && RelayThinning(playerPool_->GetDistance(player, id)));
+    };
+    netServer_->Slots().SendToSlots(Receivers(player, wanted), *bs, kSync);
 }
 
 void GameServer::SendPacketToVehicleStreamers(const BitStream* bs, uint16_t vehicle, uint16_t exceptPlayer) {
-    if (!playerPool_ || !vehiclePool_ || netServer_ == nullptr || vehicle >= kMaxVehicles ||
+    if (!playerPool_ || !vehiclePool_ || netServer_ == nullptr || bs == nullptr || vehicle >= kMaxVehicles ||
         !vehiclePool_->Exists(vehicle))
         return;
-    for (int32_t i = 0; i <= playerPool_->GetUpperIndex(); ++i) {
-        uint16_t id = uint16_t(i);
-        if (id == exceptPlayer || !playerPool_->IsConnected(id)) continue;
-        Player* receiver = playerPool_->GetAt(id);
-        if (receiver == nullptr || !receiver->IsVehicleStreamedIn(vehicle)) continue;
-        netServer_->Send(bs, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE_SEQUENCED, kSyncChannel,
-                         netServer_->GetPlayerIDFromIndex(id), false);
-    }
+    auto streaming = [&](uint16_t, Player& receiver) { return receiver.IsVehicleStreamedIn(vehicle); };
+    netServer_->Slots().SendToSlots(Receivers(exceptPlayer, streaming), *bs, kSync);
 }
 
 // ---- client messages ------------------------------------------------------------------------

@@ -49,8 +49,9 @@ void SendRpcAnswer(GameServer& server, uint16_t player, uint8_t rpcId, const Bit
     NetServerInterface* net = server.GetNetServer();
     PlayerPool* pool = server.GetPlayerPool();
     if (net == nullptr || pool == nullptr || !pool->IsConnected(player)) return;
-    net->Rpc(&rpcId, &bs, HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, ChannelNumber(RpcChannel::Request),
-             net->GetPlayerIDFromIndex(player), false, false);
+    net->Slots().RpcToSlot(
+        rpcId, &bs, player,
+        Delivery{HIGH_PRIORITY_LEVEL, RELIABILITY_RELIABLE, ChannelNumber(RpcChannel::Request)});
 }
 
 bool StillConnected(GameServer& server, uint16_t player) {

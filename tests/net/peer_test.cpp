@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -61,6 +63,37 @@ TEST(PeerLifeCycle, StartStopAndRefusals) {
     ASSERT_TRUE(peer.Initialize(3, 0, 5, "127.0.0.1"));
     EXPECT_EQ(peer.GetMaximumNumberOfPeers(), 3);
     peer.Disconnect(0, 0);
+}
+
+// A server's socket buffers grow with its slots; where the system caps them, the operator is told
+// which limit to raise, and not otherwise.
+TEST(PeerLifeCycle, SocketBuffersFollowTheSlotCountAndCapsAreLogged) {
+    uint64_t receiveMax = 0;
+    if (FILE* f = std::fopen("/proc/sys/net/core/rmem_max", "r")) {
+        if (std::fscanf(f, "%" SCNu64, &receiveMax) != 1) receiveMax = 0;
+        std::fclose(f);
+    }
+    const uint64_t overCap = receiveMax / NetPeer::kSocketBufferBytesPerSlot + 1;
+    if (receiveMax == 0 || overCap > 65535) GTEST_SKIP() << "no cap below the largest slot count";
+
+    struct Case {
+        uint16_t slots;
+        bool capped;
+    };
+    for (const Case c : {Case{100, false}, Case{uint16_t(overCap), true}}) {
+        SCOPED_TRACE(c.slots);
+        TakeLog();
+        NetPeer server(SocketRole::Server);
+        server.SetLogHook(CaptureLog);
+        ASSERT_TRUE(server.Initialize(c.slots, 0, 0, "127.0.0.1"));
+        server.Disconnect(0, 0);
+        bool receiveCapLogged = false;
+        for (const std::string& line : TakeLog())
+            if (line.find("caps the socket's receive buffer") != std::string::npos &&
+                line.find("net.core.rmem_max") != std::string::npos)
+                receiveCapLogged = true;
+        EXPECT_EQ(receiveCapLogged, c.capped);
+    }
 }
 
 // ---- sends, broadcasts and RPCs -------------------------------------------------------------------

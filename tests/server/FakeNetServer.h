@@ -17,7 +17,7 @@
 
 namespace velt::test {
 
-class FakeNetServer : public NetServerInterface {
+class FakeNetServer : public NetServerInterface, public SlotMessenger {
 public:
     struct Message {
         bool isRpc = false;
@@ -232,6 +232,36 @@ public:
     void SetTransportSettings(const TransportSettings* settings) override { transportSettings = settings; }
     void SetLogHook(WireLogFn log) override { logHook = log; }
     void SetQueryInbox(QueryInbox*) override {}
+
+    // Sends by slot are recorded as sends to the slot's address (unset for an unknown slot).
+    SlotMessenger& Slots() override { return *this; }
+    bool SendToSlot(uint16_t slot, const BitStream& bs, const Delivery& how) override {
+        return SendToSlots({&slot, 1}, bs, how);
+    }
+    bool SendToSlots(std::span<const uint16_t> slots, const BitStream& bs, const Delivery& how) override {
+        for (uint16_t slot : slots)
+            Record(false, 0, &bs, how.priority, how.reliability, how.orderingChannel,
+                   GetPlayerIDFromIndex(slot), false);
+        return true;
+    }
+    bool Broadcast(const BitStream& bs, const Delivery& how, int32_t) override {
+        Record(false, 0, &bs, how.priority, how.reliability, how.orderingChannel, UNASSIGNED_PLAYER_ID, true);
+        return true;
+    }
+    bool RpcToSlot(uint8_t id, const BitStream* bs, uint16_t slot, const Delivery& how) override {
+        return RpcToSlots(id, bs, {&slot, 1}, how);
+    }
+    bool RpcToSlots(uint8_t id, const BitStream* bs, std::span<const uint16_t> slots,
+                    const Delivery& how) override {
+        for (uint16_t slot : slots)
+            Record(true, id, bs, how.priority, how.reliability, how.orderingChannel,
+                   GetPlayerIDFromIndex(slot), false);
+        return true;
+    }
+    void KickSlot(uint16_t slot) override {
+        const PlayerID address = GetSlotPlayerID(slot);
+        if (address != UNASSIGNED_PLAYER_ID) Kick(address);
+    }
 
     PeerSettings peerSettings;
     const TransportSettings* transportSettings = nullptr;
