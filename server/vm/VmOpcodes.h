@@ -188,43 +188,68 @@ int OpcodeByName(const char* name);
 //
 // X(enumerator, instructions in the sequence, its opcodes (NONE pads)). A sequence that is the
 // start of a longer one comes after it: the loader takes the first that matches.
-#define VELT_VM_FUSED(X)                                        \
-    /* compare two locals and branch */                         \
-    X(LSS_JEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JEQ, NONE)            \
-    X(LSS_JNEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JNEQ, NONE)          \
-    X(LSS_JLESS, 3, LOAD_S_PRI, LOAD_S_ALT, JLESS, NONE)        \
-    X(LSS_JLEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JLEQ, NONE)          \
-    X(LSS_JGRTR, 3, LOAD_S_PRI, LOAD_S_ALT, JGRTR, NONE)        \
-    X(LSS_JGEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JGEQ, NONE)          \
-    X(LSS_JSLESS, 3, LOAD_S_PRI, LOAD_S_ALT, JSLESS, NONE)      \
-    X(LSS_JSLEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JSLEQ, NONE)        \
-    X(LSS_JSGRTR, 3, LOAD_S_PRI, LOAD_S_ALT, JSGRTR, NONE)      \
-    X(LSS_JSGEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JSGEQ, NONE)        \
-    /* compare a local with a constant and branch */            \
-    X(LSC_JEQ, 3, LOAD_S_PRI, CONST_ALT, JEQ, NONE)             \
-    X(LSC_JNEQ, 3, LOAD_S_PRI, CONST_ALT, JNEQ, NONE)           \
-    X(LSC_JLESS, 3, LOAD_S_PRI, CONST_ALT, JLESS, NONE)         \
-    X(LSC_JLEQ, 3, LOAD_S_PRI, CONST_ALT, JLEQ, NONE)           \
-    X(LSC_JGRTR, 3, LOAD_S_PRI, CONST_ALT, JGRTR, NONE)         \
-    X(LSC_JGEQ, 3, LOAD_S_PRI, CONST_ALT, JGEQ, NONE)           \
-    X(LSC_JSLESS, 3, LOAD_S_PRI, CONST_ALT, JSLESS, NONE)       \
-    X(LSC_JSLEQ, 3, LOAD_S_PRI, CONST_ALT, JSLEQ, NONE)         \
-    X(LSC_JSGRTR, 3, LOAD_S_PRI, CONST_ALT, JSGRTR, NONE)       \
-    X(LSC_JSGEQ, 3, LOAD_S_PRI, CONST_ALT, JSGEQ, NONE)         \
-    /* test a local and branch */                               \
-    X(LS_JZER, 2, LOAD_S_PRI, JZER, NONE, NONE)                 \
-    X(LS_JNZ, 2, LOAD_S_PRI, JNZ, NONE, NONE)                   \
-    /* a = b + c and a += b over locals */                      \
-    X(LSS_ADD_SS, 4, LOAD_S_PRI, LOAD_S_ALT, ADD, STOR_S_PRI)   \
-    X(LSA_ADD_SS, 3, LOAD_S_ALT, ADD, STOR_S_PRI, NONE)         \
-    /* the step at the bottom of a counted loop */              \
-    X(INCS_JUMP, 2, INC_S, JUMP, NONE, NONE)                    \
-    /* element of a local array, bounds-checked */              \
-    X(LSB_LIDX, 4, LOAD_S_PRI, BOUNDS, ADDR_ALT, LIDX)          \
-    X(LSB_IDXADDR, 4, LOAD_S_PRI, BOUNDS, ADDR_ALT, IDXADDR)    \
-    /* store a constant through the address in PRI */           \
-    X(MOVE_CONST_STORI, 3, MOVE_ALT, CONST_PRI, STOR_I, NONE)   \
-    /* two locals into PRI and ALT, when nothing longer fits */ \
+#define VELT_VM_FUSED(X)                                                                 \
+    /* compare two locals, test the result and branch: the compiler's every condition */ \
+    X(LSS_EQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, EQ, JZER)                                  \
+    X(LSS_NEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, NEQ, JZER)                                \
+    X(LSS_LESS_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, LESS, JZER)                              \
+    X(LSS_LEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, LEQ, JZER)                                \
+    X(LSS_GRTR_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, GRTR, JZER)                              \
+    X(LSS_GEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, GEQ, JZER)                                \
+    X(LSS_SLESS_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SLESS, JZER)                            \
+    X(LSS_SLEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SLEQ, JZER)                              \
+    X(LSS_SGRTR_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SGRTR, JZER)                            \
+    X(LSS_SGEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SGEQ, JZER)                              \
+    /* compare a local with a constant, test the result and branch */                    \
+    X(LSC_EQ_JZER, 4, LOAD_S_PRI, CONST_ALT, EQ, JZER)                                   \
+    X(LSC_NEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, NEQ, JZER)                                 \
+    X(LSC_LESS_JZER, 4, LOAD_S_PRI, CONST_ALT, LESS, JZER)                               \
+    X(LSC_LEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, LEQ, JZER)                                 \
+    X(LSC_GRTR_JZER, 4, LOAD_S_PRI, CONST_ALT, GRTR, JZER)                               \
+    X(LSC_GEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, GEQ, JZER)                                 \
+    X(LSC_SLESS_JZER, 4, LOAD_S_PRI, CONST_ALT, SLESS, JZER)                             \
+    X(LSC_SLEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, SLEQ, JZER)                               \
+    X(LSC_SGRTR_JZER, 4, LOAD_S_PRI, CONST_ALT, SGRTR, JZER)                             \
+    X(LSC_SGEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, SGEQ, JZER)                               \
+    /* compare two locals and branch */                                                  \
+    X(LSS_JEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JEQ, NONE)                                     \
+    X(LSS_JNEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JNEQ, NONE)                                   \
+    X(LSS_JLESS, 3, LOAD_S_PRI, LOAD_S_ALT, JLESS, NONE)                                 \
+    X(LSS_JLEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JLEQ, NONE)                                   \
+    X(LSS_JGRTR, 3, LOAD_S_PRI, LOAD_S_ALT, JGRTR, NONE)                                 \
+    X(LSS_JGEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JGEQ, NONE)                                   \
+    X(LSS_JSLESS, 3, LOAD_S_PRI, LOAD_S_ALT, JSLESS, NONE)                               \
+    X(LSS_JSLEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JSLEQ, NONE)                                 \
+    X(LSS_JSGRTR, 3, LOAD_S_PRI, LOAD_S_ALT, JSGRTR, NONE)                               \
+    X(LSS_JSGEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JSGEQ, NONE)                                 \
+    /* compare a local with a constant and branch */                                     \
+    X(LSC_JEQ, 3, LOAD_S_PRI, CONST_ALT, JEQ, NONE)                                      \
+    X(LSC_JNEQ, 3, LOAD_S_PRI, CONST_ALT, JNEQ, NONE)                                    \
+    X(LSC_JLESS, 3, LOAD_S_PRI, CONST_ALT, JLESS, NONE)                                  \
+    X(LSC_JLEQ, 3, LOAD_S_PRI, CONST_ALT, JLEQ, NONE)                                    \
+    X(LSC_JGRTR, 3, LOAD_S_PRI, CONST_ALT, JGRTR, NONE)                                  \
+    X(LSC_JGEQ, 3, LOAD_S_PRI, CONST_ALT, JGEQ, NONE)                                    \
+    X(LSC_JSLESS, 3, LOAD_S_PRI, CONST_ALT, JSLESS, NONE)                                \
+    X(LSC_JSLEQ, 3, LOAD_S_PRI, CONST_ALT, JSLEQ, NONE)                                  \
+    X(LSC_JSGRTR, 3, LOAD_S_PRI, CONST_ALT, JSGRTR, NONE)                                \
+    X(LSC_JSGEQ, 3, LOAD_S_PRI, CONST_ALT, JSGEQ, NONE)                                  \
+    /* test a local and branch */                                                        \
+    X(LS_JZER, 2, LOAD_S_PRI, JZER, NONE, NONE)                                          \
+    X(LS_JNZ, 2, LOAD_S_PRI, JNZ, NONE, NONE)                                            \
+    /* a = b + c and a += b over locals */                                               \
+    X(LSS_ADD_SS, 4, LOAD_S_PRI, LOAD_S_ALT, ADD, STOR_S_PRI)                            \
+    X(LSA_ADD_SS, 3, LOAD_S_ALT, ADD, STOR_S_PRI, NONE)                                  \
+    /* the step at the bottom of a counted loop */                                       \
+    X(INCS_JUMP, 2, INC_S, JUMP, NONE, NONE)                                             \
+    /* element of a local array, bounds-checked */                                       \
+    X(LSB_LIDX, 4, LOAD_S_PRI, BOUNDS, ADDR_ALT, LIDX)                                   \
+    X(LSB_IDXADDR, 4, LOAD_S_PRI, BOUNDS, ADDR_ALT, IDXADDR)                             \
+    /* the same, in the order the compiler writes it */                                  \
+    X(ALSB_LIDX, 4, ADDR_ALT, LOAD_S_PRI, BOUNDS, LIDX)                                  \
+    X(ALSB_IDXADDR, 4, ADDR_ALT, LOAD_S_PRI, BOUNDS, IDXADDR)                            \
+    /* store a constant through the address in PRI */                                    \
+    X(MOVE_CONST_STORI, 3, MOVE_ALT, CONST_PRI, STOR_I, NONE)                            \
+    /* two locals into PRI and ALT, when nothing longer fits */                          \
     X(LSS, 2, LOAD_S_PRI, LOAD_S_ALT, NONE, NONE)
 
 enum VmFusedOp : int {

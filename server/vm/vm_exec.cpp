@@ -43,6 +43,17 @@ inline void FloorDiv(cell num, cell den, cell& quot, cell& rem) {
     }
 }
 
+#ifdef VELT_VM_STEP_BUDGET
+// One instruction's step, for an instruction run without a dispatch. With none left it is not
+// taken: the dispatch that follows stops the run there.
+inline bool TakeStep() {
+    if (vm_internal::g_stepBudget < 0) return true;
+    if (vm_internal::g_stepBudget == 0) return false;
+    --vm_internal::g_stepBudget;
+    return true;
+}
+#endif
+
 }  // namespace
 
 int vm_Exec(VmInstance* inst, cell* retval, int index) {
@@ -58,7 +69,7 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
         VELT_VM_OPCODES(VELT_OP_LABEL) VELT_VM_FUSED(VELT_FUSED_LABEL)
         // Tokens nobody writes: unreachable after load, but never a wild jump.
         VELT_R8(VELT_R8(&&L_NONE)),
-        VELT_R8(&&L_NONE), VELT_R8(&&L_NONE), VELT_R8(&&L_NONE), &&L_NONE};
+        &&L_NONE, &&L_NONE, &&L_NONE};
 #undef VELT_FUSED_LABEL
 #undef VELT_OP_LABEL
 #undef VELT_R8
@@ -122,9 +133,10 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 #define INST (static_cast<VmInstance*>(coldInst))  // the instance, from its stack slot
         // Pins the hot state to machine registers at every dispatch. Left alone, the compiler keeps FRM
         // and the code base in stack slots, and every frame access and every jump pays an extra load.
-        // The statement is empty: it only says these values live in registers here.
+        // The statement is empty: it only says these values live in registers here. FRM goes in as an
+        // input only: as an in-out operand it cost two register copies at every dispatch.
 #define PIN() \
-    __asm__("" : "+r"(frm), "+r"(code), "+r"(pri), "+r"(alt), "+r"(stk), "+r"(hea) : "r"(data), "r"(stp))
+    __asm__("" : "+r"(code), "+r"(pri), "+r"(alt), "+r"(stk), "+r"(hea) : "r"(data), "r"(stp), "r"(frm))
 #ifdef VELT_VM_STEP_BUDGET
 // An exhausted budget stays at 0, so runs that follow (an outer run after a nested one) stop too.
 #define NEXT()                                             \
@@ -197,18 +209,18 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
         CHK(a_);                                           \
         (dst) = LoadBlockCell(data + a_);                  \
     } while (0)
-// The conditional jumps JEQ..JSGEQ with their conditions on PRI and ALT.
-#define VELT_JCC(Y)                   \
-    Y(JEQ, pri == alt)                \
-    Y(JNEQ, pri != alt)               \
-    Y(JLESS, ucell(pri) < ucell(alt)) \
-    Y(JLEQ, ucell(pri) <= ucell(alt)) \
-    Y(JGRTR, ucell(pri) > ucell(alt)) \
-    Y(JGEQ, ucell(pri) >= ucell(alt)) \
-    Y(JSLESS, pri < alt)              \
-    Y(JSLEQ, pri <= alt)              \
-    Y(JSGRTR, pri > alt)              \
-    Y(JSGEQ, pri >= alt)
+// The comparisons EQ..SGEQ, each with its conditional jump and its condition on PRI and ALT.
+#define VELT_CMP(Y)                         \
+    Y(EQ, JEQ, pri == alt)                  \
+    Y(NEQ, JNEQ, pri != alt)                \
+    Y(LESS, JLESS, ucell(pri) < ucell(alt)) \
+    Y(LEQ, JLEQ, ucell(pri) <= ucell(alt))  \
+    Y(GRTR, JGRTR, ucell(pri) > ucell(alt)) \
+    Y(GEQ, JGEQ, ucell(pri) >= ucell(alt))  \
+    Y(SLESS, JSLESS, pri < alt)             \
+    Y(SLEQ, JSLEQ, pri <= alt)              \
+    Y(SGRTR, JSGRTR, pri > alt)             \
+    Y(SGEQ, JSGEQ, pri >= alt)
 #define JUMP_IF(cond)            \
     do {                         \
         if (cond)                \
@@ -217,6 +229,15 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
             cip += 8;            \
         NEXT();                  \
     } while (0)
+
+// Opcode prediction: where the compiler nearly always writes one instruction after another, the
+// first handler runs the second inline when it is there, so the pair pays one dispatch. Each
+// instruction still runs whole and in order. Fuzz builds count the second one as its own step.
+#ifdef VELT_VM_STEP_BUDGET
+#define NEXT_IS(op) (LoadBlockCell(cip) == cell(OP_##op) && TakeStep())
+#else
+#define NEXT_IS(op) __builtin_expect(LoadBlockCell(cip) == cell(OP_##op), 1)
+#endif
 
     NEXT();
 
@@ -246,6 +267,10 @@ L_LOAD_S_PRI : {
     CHK(a);
     pri = LoadBlockCell(data + a);
     cip += 8;
+    if (NEXT_IS(LOAD_S_ALT)) {
+        LOCAL(alt, 4);
+        cip += 8;
+    }
     NEXT();
 }
 L_LOAD_S_ALT : {
@@ -525,6 +550,10 @@ L_PUSH_R : {
 L_PUSH_C : {
     PUSH(OPND());
     cip += 8;
+    if (NEXT_IS(CALL)) {  // the size of a call's arguments, then the call
+        PUSH(cell(cip + 8 - code));
+        cip = code + OPND();
+    }
     NEXT();
 }
 L_PUSH : {
@@ -614,8 +643,8 @@ L_JZER:
     JUMP_IF(pri == 0);
 L_JNZ:
     JUMP_IF(pri != 0);
-#define PLAIN_JCC(id, cond) L_##id : JUMP_IF(cond);
-    VELT_JCC(PLAIN_JCC)
+#define PLAIN_JCC(cmp, id, cond) L_##id : JUMP_IF(cond);
+    VELT_CMP(PLAIN_JCC)
 #undef PLAIN_JCC
 L_SHL : {
     pri = cell(ucell(pri) << (ucell(alt) & 31));
@@ -689,6 +718,12 @@ L_UDIV_ALT : {
 L_ADD : {
     pri = ADD32(pri, alt);
     cip += 4;
+    if (NEXT_IS(STOR_S_PRI)) {
+        const ucell a = FRAME(OPND());
+        CHK(a);
+        StoreBlockCell(data + a, pri);
+        cip += 8;
+    }
     NEXT();
 }
 L_SUB : {
@@ -775,56 +810,16 @@ L_SIGN_ALT : {
     cip += 4;
     NEXT();
 }
-L_EQ : {
-    pri = pri == alt;
-    cip += 4;
-    NEXT();
-}
-L_NEQ : {
-    pri = pri != alt;
-    cip += 4;
-    NEXT();
-}
-L_LESS : {
-    pri = ucell(pri) < ucell(alt);
-    cip += 4;
-    NEXT();
-}
-L_LEQ : {
-    pri = ucell(pri) <= ucell(alt);
-    cip += 4;
-    NEXT();
-}
-L_GRTR : {
-    pri = ucell(pri) > ucell(alt);
-    cip += 4;
-    NEXT();
-}
-L_GEQ : {
-    pri = ucell(pri) >= ucell(alt);
-    cip += 4;
-    NEXT();
-}
-L_SLESS : {
-    pri = pri < alt;
-    cip += 4;
-    NEXT();
-}
-L_SLEQ : {
-    pri = pri <= alt;
-    cip += 4;
-    NEXT();
-}
-L_SGRTR : {
-    pri = pri > alt;
-    cip += 4;
-    NEXT();
-}
-L_SGEQ : {
-    pri = pri >= alt;
-    cip += 4;
-    NEXT();
-}
+// A comparison is nearly always followed by the zero test of a condition: the pair pays one dispatch.
+#define PLAIN_CMP(id, jcc, cond)              \
+    L_##id : {                                \
+        pri = (cond);                         \
+        cip += 4;                             \
+        if (NEXT_IS(JZER)) JUMP_IF(pri == 0); \
+        NEXT();                               \
+    }
+    VELT_CMP(PLAIN_CMP)
+#undef PLAIN_CMP
 L_EQ_C_PRI : {
     pri = pri == OPND();
     cip += 8;
@@ -857,6 +852,7 @@ L_INC_S : {
     CHK(a);
     StoreBlockCell(data + a, ADD32(LoadBlockCell(data + a), 1));
     cip += 8;
+    if (NEXT_IS(JUMP)) cip = code + OPND();
     NEXT();
 }
 L_INC_I : {
@@ -1044,7 +1040,7 @@ L_BREAK : {
 // Fused sequences (VELT_VM_FUSED). Each one does exactly what its plain instructions would, in
 // their order and with their checks, and leaves PRI and ALT as they would; operands are read
 // where the plain instructions keep them.
-#define LSS_JCC(id, cond)                                         \
+#define LSS_JCC(cmp, id, cond)                                    \
     LF_LSS_##id : {                                               \
         FUSED(3, L_LOAD_S_PRI);                                   \
         LOCAL(pri, 4);                                            \
@@ -1052,7 +1048,7 @@ L_BREAK : {
         cip = (cond) ? code + LoadBlockCell(cip + 20) : cip + 24; \
         NEXT();                                                   \
     }
-#define LSC_JCC(id, cond)                                         \
+#define LSC_JCC(cmp, id, cond)                                    \
     LF_LSC_##id : {                                               \
         FUSED(3, L_LOAD_S_PRI);                                   \
         LOCAL(pri, 4);                                            \
@@ -1060,10 +1056,33 @@ L_BREAK : {
         cip = (cond) ? code + LoadBlockCell(cip + 20) : cip + 24; \
         NEXT();                                                   \
     }
-    VELT_JCC(LSS_JCC)
-    VELT_JCC(LSC_JCC)
+    VELT_CMP(LSS_JCC)
+    VELT_CMP(LSC_JCC)
 #undef LSS_JCC
 #undef LSC_JCC
+// The compiler's form of a condition: the comparison leaves 0 or 1 in PRI, then a zero test.
+#define LSS_CMP_JZER(id, jcc, cond)                                 \
+    LF_LSS_##id##_JZER : {                                          \
+        FUSED(4, L_LOAD_S_PRI);                                     \
+        LOCAL(pri, 4);                                              \
+        LOCAL(alt, 12);                                             \
+        pri = (cond);                                               \
+        cip = pri == 0 ? code + LoadBlockCell(cip + 24) : cip + 28; \
+        NEXT();                                                     \
+    }
+#define LSC_CMP_JZER(id, jcc, cond)                                 \
+    LF_LSC_##id##_JZER : {                                          \
+        FUSED(4, L_LOAD_S_PRI);                                     \
+        LOCAL(pri, 4);                                              \
+        alt = LoadBlockCell(cip + 12);                              \
+        pri = (cond);                                               \
+        cip = pri == 0 ? code + LoadBlockCell(cip + 24) : cip + 28; \
+        NEXT();                                                     \
+    }
+    VELT_CMP(LSS_CMP_JZER)
+    VELT_CMP(LSC_CMP_JZER)
+#undef LSS_CMP_JZER
+#undef LSC_CMP_JZER
 LF_LS_JZER : {
     FUSED(2, L_LOAD_S_PRI);
     LOCAL(pri, 4);
@@ -1121,6 +1140,26 @@ LF_LSB_IDXADDR : {
     LOCAL(pri, 4);
     if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 12)))) ABORT(VM_ERR_BOUNDS);
     alt = ADD32(frm, LoadBlockCell(cip + 20));
+    pri = cell(ucell(alt) + ucell(pri) * 4u);
+    cip += 28;
+    NEXT();
+}
+LF_ALSB_LIDX : {
+    FUSED(4, L_ADDR_ALT);
+    alt = ADD32(frm, LoadBlockCell(cip + 4));
+    LOCAL(pri, 12);
+    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 20)))) ABORT(VM_ERR_BOUNDS);
+    const ucell a = ucell(alt) + ucell(pri) * 4u;
+    VALID(a);
+    pri = LoadBlockCell(data + a);
+    cip += 28;
+    NEXT();
+}
+LF_ALSB_IDXADDR : {
+    FUSED(4, L_ADDR_ALT);
+    alt = ADD32(frm, LoadBlockCell(cip + 4));
+    LOCAL(pri, 12);
+    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 20)))) ABORT(VM_ERR_BOUNDS);
     pri = cell(ucell(alt) + ucell(pri) * 4u);
     cip += 28;
     NEXT();
@@ -1188,7 +1227,8 @@ abortRun:
 #undef JUMP_IF
 #undef FUSED
 #undef LOCAL
-#undef VELT_JCC
+#undef VELT_CMP
+#undef NEXT_IS
 #undef INST
 #undef PIN
 }

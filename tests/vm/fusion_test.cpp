@@ -106,6 +106,7 @@ struct Shape {
     int pre = 0;        // PRI before the sequence: 0 const, 1 a local, 2 HEA (the gap), 3 -4
     int label_at = -1;  // with sel != 0, a jump lands on this instruction of the sequence
     int enter_at = -1;  // with sel != 0, SCTRL 6 lands on it (no static target)
+    int nop_at = -1;    // a NOP goes right before this instruction of the sequence
 };
 
 struct Built {
@@ -113,8 +114,7 @@ struct Built {
     uint32_t head = 0;  // code address of the sequence's first instruction
 };
 
-Built buildShape(int token, const Shape& s) {
-    const VmFusedInfo& f = FusedOpcodeInfo(token);
+Built buildShape(const std::vector<int>& ops, const Shape& s) {
     VmImageBuilder b;
     b.GetOptions().stackBytes = 1024;
     b.DataLabel("marker");
@@ -140,9 +140,10 @@ Built buildShape(int token, const Shape& s) {
     }
     Built out;
     out.head = b.CodeHere();
-    for (int i = 0; i < f.count; ++i) {
+    for (int i = 0; i < int(ops.size()); ++i) {
         if (i == s.label_at || i == s.enter_at) b.Label("mid");
-        const int op = f.ops[i];
+        if (i == s.nop_at) b.Op(OP_NOP);
+        const int op = ops[i];
         const cell wild = i == s.wild ? 0x40000000 : 0;
         switch (op) {
             case OP_LOAD_S_PRI:
@@ -151,7 +152,8 @@ Built buildShape(int token, const Shape& s) {
             case OP_STOR_S_PRI: b.Op(op, wild ? wild : -12); break;
             case OP_ADDR_ALT: b.Op(op, wild ? wild : s.array); break;
             case OP_CONST_ALT:
-            case OP_CONST_PRI: b.Op(op, s.b); break;
+            case OP_CONST_PRI:
+            case OP_PUSH_C: b.Op(op, s.b); break;
             case OP_BOUNDS: b.Op(op, s.bound); break;
             default:
                 if (OpcodeInfo(op).operand == VmOperand::Code)
@@ -168,6 +170,11 @@ Built buildShape(int token, const Shape& s) {
     b.AddPublic("f", "f");
     out.image = test::build(b);
     return out;
+}
+
+Built buildShape(int token, const Shape& s) {
+    const VmFusedInfo& f = FusedOpcodeInfo(token);
+    return buildShape(std::vector<int>(f.ops, f.ops + f.count), s);
 }
 
 bool hasFrameOperand(int op) {
@@ -288,8 +295,46 @@ TEST(VmFusion, AnEntryTheLoaderCannotSeeRunsThePlainTail) {
     }
 }
 
-// The counted loop of the benchmark, as the compiler emits it: sum of 1..n.
-std::vector<uint8_t> sumLoop() {
+// The interpreter runs the usual follower of some instructions without a dispatch. Each pair runs
+// adjacent (a NOP before it keeps later addresses equal) and split by a NOP, which stops the
+// prediction, on plain and fused loads: everything seen must match.
+TEST(VmFusion, PredictedPairsRunAsTheirTwoInstructions) {
+    std::vector<std::vector<int>> pairs = {
+        {OP_LOAD_S_PRI, OP_LOAD_S_ALT}, {OP_ADD, OP_STOR_S_PRI}, {OP_INC_S, OP_JUMP}, {OP_PUSH_C, OP_CALL}};
+    for (int cmp : {OP_EQ, OP_NEQ, OP_LESS, OP_LEQ, OP_GRTR, OP_GEQ, OP_SLESS, OP_SLEQ, OP_SGRTR, OP_SGEQ})
+        pairs.push_back({cmp, OP_JZER});
+    for (const std::vector<int>& pair : pairs) {
+        const std::string name = std::string(OpcodeInfo(pair[0]).name) + "+" + OpcodeInfo(pair[1]).name;
+        // PRI and ALT decide the comparisons, the locals a and b the loads.
+        std::vector<Shape> shapes = {{"PRI < ALT, a < b"},
+                                     {"PRI > ALT, a > b", 9, 5, 0x22, 0x11},
+                                     {"PRI == ALT", 7, 7, 5, 5},
+                                     {"-1 and 1 (signed and unsigned orders differ)", -1, 1, -1, 1},
+                                     {"1 and -1", 1, -1, 1, -1}};
+        for (int i = 0; i < 2; ++i) {
+            Shape w{"a frame operand far outside the block"};
+            w.wild = i;
+            shapes.push_back(w);
+        }
+        for (Shape s : shapes) {
+            const std::string what = name + ": " + s.what;
+            s.nop_at = 0;
+            Twin adjacent(buildShape(pair, s).image);
+            s.nop_at = 1;
+            Twin split(buildShape(pair, s).image);
+            ASSERT_TRUE(adjacent.loaded() && split.loaded()) << what;
+            const Outcome want = callOutcome(split.plain, "f", {0});
+            for (Vm* vm : {&adjacent.plain, &adjacent.fused, &split.fused}) {
+                const Outcome got = callOutcome(*vm, "f", {0});
+                EXPECT_EQ(got, want) << what << "\n got:  " << describe(got) << "\n want: " << describe(want);
+            }
+        }
+    }
+}
+
+// The counted loop of the benchmark: sum of 1..n. The compiler writes its condition as a
+// comparison and a zero test; the other form branches on the comparison at once.
+std::vector<uint8_t> sumLoop(bool compilerForm) {
     VmImageBuilder b;
     b.Label("run");
     b.Op(OP_PROC);
@@ -298,7 +343,12 @@ std::vector<uint8_t> sumLoop() {
     b.Label("loop");
     b.Op(OP_LOAD_S_PRI, -8);
     b.Op(OP_LOAD_S_ALT, 12);
-    b.Op(OP_JSGRTR, "done");
+    if (compilerForm) {
+        b.Op(OP_SLEQ);
+        b.Op(OP_JZER, "done");
+    } else {
+        b.Op(OP_JSGRTR, "done");
+    }
     b.Op(OP_LOAD_S_PRI, -8);
     b.Op(OP_LOAD_S_ALT, -4);
     b.Op(OP_ADD);
@@ -315,17 +365,20 @@ std::vector<uint8_t> sumLoop() {
 }
 
 TEST(VmFusion, CountedLoopRunsInThreeFusedInstructions) {
-    Twin t(sumLoop());
-    ASSERT_TRUE(t.loaded());
-    EXPECT_EQ(fusedHeads(t.fused.inst), 3);
-    EXPECT_EQ(fusedHeads(t.plain.inst), 0);
-    const std::pair<cell, cell> cases[] = {{0, 0}, {1, 1}, {1000, 500500}, {100000, cell(5000050000u)}};
-    for (auto [n, sum] : cases) {
-        const Outcome fused = callOutcome(t.fused, "run", {n}), plain = callOutcome(t.plain, "run", {n});
-        EXPECT_EQ(fused.err, VM_ERR_NONE) << n;
-        EXPECT_EQ(fused.ret, sum) << n;
-        EXPECT_EQ(fused, plain) << n;
+    for (bool compilerForm : {false, true}) {
+        Twin t(sumLoop(compilerForm));
+        ASSERT_TRUE(t.loaded());
+        EXPECT_EQ(fusedHeads(t.fused.inst), 3) << compilerForm;
+        EXPECT_EQ(fusedHeads(t.plain.inst), 0) << compilerForm;
+        const std::pair<cell, cell> cases[] = {{0, 0}, {1, 1}, {1000, 500500}, {100000, cell(5000050000u)}};
+        for (auto [n, sum] : cases) {
+            const Outcome fused = callOutcome(t.fused, "run", {n}), plain = callOutcome(t.plain, "run", {n});
+            EXPECT_EQ(fused.err, VM_ERR_NONE) << n;
+            EXPECT_EQ(fused.ret, sum) << n;
+            EXPECT_EQ(fused, plain) << n;
+        }
     }
+    Twin t(sumLoop(false));
     // A clone shares the fused code.
     std::vector<uint8_t> block(size_t(VmFileHeader::Read(t.fused.inst.image).stack_top));
     VmInstance clone{};
