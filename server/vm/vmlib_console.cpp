@@ -262,10 +262,14 @@ cell n_printf(VmInstance* vm, const cell* params) {
         const cell conversion = f[j];
         switch (conversion) {
             case '%': out += "%"; break;
+            case 's':
+                // A text argument is its address itself.
+                out += Convert(vm, conversion, sign, width, precision, next <= argc ? params[next] : -1);
+                ++next;
+                break;
             case 'c':
             case 'd':
             case 'x':
-            case 's':
             case 'f':
             case 'q':
             case 'r':

@@ -104,10 +104,11 @@ TEST_F(ConsoleLib, ReadsKeysLinesAndNumbers) {
     {
         Terminal term;
         ASSERT_TRUE(term.Ready());
-        auto run = [&](const std::string& keys, const char* native, std::vector<cell> args, cell textAt = 0) {
+        auto run = [&](const std::string& keys, const char* native, std::vector<cell> args,
+                       cell textAt = -1) {
             term.Type(keys);
             const cell v = s.call(native, std::move(args)).value;
-            seen.push_back({v, textAt != 0 ? s.text(textAt) : "", term.Output()});
+            seen.push_back({v, textAt >= 0 ? s.text(textAt) : "", term.Output()});
             term.Discard();
         };
         run("a", "getchar", {1});

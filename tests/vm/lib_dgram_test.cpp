@@ -16,39 +16,52 @@
 namespace velt::libtest {
 namespace {
 
-// One run of a receiving public: its text arguments as bytes (packed or unpacked form noted) and
-// its integer arguments.
+// One run of a receiving public: @receivestring(message[], source[]) or
+// @receivepacket(packet[], size, source[]).
 struct Received {
-    std::vector<std::string> texts;
-    std::vector<bool> packed;
-    std::vector<cell> values;
+    std::string message;  // the text, or the packet's bytes
+    bool packed = false;  // the message's form (texts)
+    cell size = -1;       // packets
+    std::string source;
 };
 std::vector<Received> g_received;
 
-cell n_Got(VmInstance* vm, const cell*) {
-    cell* frame = nullptr;
-    if (vm_GetAddrRange(vm, vm->frame + 8, 4, &frame) != VM_ERR_NONE) return 0;
-    const int n = *frame / 4;
-    cell* args = nullptr;
-    if (vm_GetAddrRange(vm, vm->frame + 12, n * 4, &args) != VM_ERR_NONE) return 0;
+cell* Arg(VmInstance* vm, int n) {
+    cell* p = nullptr;
+    return vm_GetAddrRange(vm, vm->frame + 12 + 4 * n, 4, &p) == VM_ERR_NONE ? p : nullptr;
+}
+
+std::string Text(VmInstance* vm, cell addr, bool* packed = nullptr) {
+    cell* p = nullptr;
+    if (vm_GetAddr(vm, addr, &p) != VM_ERR_NONE) return "<bad address>";
+    if (packed != nullptr) *packed = static_cast<ucell>(*p) > 0xFFFFFFu;
+    std::vector<char> buf(1024);
+    vm_ReadString(buf.data(), p, 0, buf.size());
+    return buf.data();
+}
+
+cell n_GotString(VmInstance* vm, const cell*) {
     Received r;
-    for (int i = 0; i < n; ++i) {
-        cell* p = nullptr;
-        if (vm_GetAddr(vm, args[i], &p) != VM_ERR_NONE || args[i] < 64) {
-            r.values.push_back(args[i]);
-            continue;
-        }
-        r.packed.push_back(static_cast<ucell>(*p) > 0xFFFFFFu);
-        std::vector<char> buf(1024);
-        vm_ReadString(buf.data(), p, 0, buf.size());
-        r.texts.emplace_back(buf.data());
-        r.values.push_back(*p);  // first cell, for packets
-    }
+    r.message = Text(vm, *Arg(vm, 0), &r.packed);
+    r.source = Text(vm, *Arg(vm, 1));
     g_received.push_back(r);
     return 0;
 }
 
-const VmNativeEntry kGot[] = {{"Got", n_Got}, {nullptr, nullptr}};
+cell n_GotPacket(VmInstance* vm, const cell*) {
+    Received r;
+    r.size = *Arg(vm, 1);
+    cell* cells = nullptr;
+    if (r.size >= 0 && vm_GetAddrRange(vm, *Arg(vm, 0), (r.size + 3) / 4 * 4, &cells) == VM_ERR_NONE) {
+        for (cell i = 0; i < r.size; ++i)
+            r.message.push_back(static_cast<char>(static_cast<ucell>(cells[i / 4]) >> (8 * (i % 4))));
+    }
+    r.source = Text(vm, *Arg(vm, 2));
+    g_received.push_back(r);
+    return 0;
+}
+
+const VmNativeEntry kGot[] = {{"GotString", n_GotString}, {"GotPacket", n_GotPacket}, {nullptr, nullptr}};
 
 // A UDP socket on 127.0.0.1 at a port of its own.
 class Peer {
@@ -154,13 +167,15 @@ TEST_F(DGramLib, DeliversTextsAndPacketsToTheirPublics) {
     peer.SendTo(port, std::string("\xEF\xBB\xBFhi", 5));  // no terminator: a packet
     ASSERT_TRUE(IdleUntilReceived(4));
 
-    EXPECT_EQ(g_received[0].texts, (std::vector<std::string>{"h\xE9!", from}));
-    EXPECT_EQ(g_received[0].packed, (std::vector<bool>{false, true}));
-    EXPECT_EQ(g_received[1].texts, (std::vector<std::string>{"\xE9t\xE9", from}));
-    EXPECT_EQ(g_received[1].packed, (std::vector<bool>{true, true}));
-    EXPECT_EQ(g_received[2].values, (std::vector<cell>{0x04030201, 5, g_received[2].values[2]}));
-    EXPECT_EQ(g_received[2].texts.back(), from);
-    EXPECT_EQ(g_received[3].values[1], 5);
+    EXPECT_EQ(g_received[0].message, "h\xE9!");
+    EXPECT_FALSE(g_received[0].packed);
+    EXPECT_EQ(g_received[1].message, "\xE9t\xE9");
+    EXPECT_TRUE(g_received[1].packed);
+    EXPECT_EQ(g_received[2].message, std::string("\x01\x02\x03\x04\x05", 5));
+    EXPECT_EQ(g_received[2].size, 5);
+    EXPECT_EQ(g_received[3].message, "\xEF\xBB\xBFhi");
+    EXPECT_EQ(g_received[3].size, 5);
+    for (const Received& r : g_received) EXPECT_EQ(r.source, from);
 }
 
 TEST(DGramLibTextOnly, WithoutReceivePacketEverythingIsText) {
@@ -178,8 +193,9 @@ TEST(DGramLibTextOnly, WithoutReceivePacketEverythingIsText) {
     while (g_received.empty() && std::chrono::steady_clock::now() < end) vm_DGramIdle(&s.vm);
     vm_DetachDGramLib(&s.vm);
     ASSERT_EQ(g_received.size(), 1u);
-    EXPECT_EQ(g_received[0].texts,
-              (std::vector<std::string>{"plain", "127.0.0.1:" + std::to_string(peer.port)}));
+    EXPECT_EQ(g_received[0].message, "plain");
+    EXPECT_EQ(g_received[0].size, -1);
+    EXPECT_EQ(g_received[0].source, "127.0.0.1:" + std::to_string(peer.port));
 }
 
 }  // namespace
