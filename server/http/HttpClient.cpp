@@ -22,6 +22,7 @@ bool HasControlChar(std::string_view text) {
 struct Transfer {
     std::string* body = nullptr;
     size_t received = 0;  // header and body bytes
+    size_t headerBytes = 0;
     bool tooLarge = false;
     const std::atomic<bool>* cancel = nullptr;
 };
@@ -35,6 +36,10 @@ bool Receive(Transfer& t, size_t bytes) {
 
 size_t OnHeader(char* /*data*/, size_t size, size_t count, void* user) {
     auto& t = *static_cast<Transfer*>(user);
+    t.headerBytes += size * count;
+    // libcurl gives up on a header block a little beyond this on its own, with an error that
+    // cannot be told from a dropped connection; stopping first reports it as what it is.
+    if (t.headerBytes > kHttpMaxHeader) t.tooLarge = true;
     return Receive(t, size * count) ? size * count : 0;
 }
 

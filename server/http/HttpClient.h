@@ -29,7 +29,8 @@ enum HttpError : int32_t {
     HTTP_ERROR_SOCKET = 2,        // no socket could be made
     HTTP_ERROR_CONNECT = 3,       // bind or connect failed, or the connect timed out
     HTTP_ERROR_SEND = 4,          // the request could not be sent (or was too large to send)
-    HTTP_ERROR_TOO_LARGE = 5,     // more than kHttpMaxResponse bytes, or a Content-Length above
+    HTTP_ERROR_TOO_LARGE = 5,     // more than kHttpMaxResponse bytes (kHttpMaxHeader of header),
+                                  // or a Content-Length above
     HTTP_ERROR_BAD_RESPONSE = 6,  // no, cut-off, stalled or malformed response
 };
 
@@ -40,7 +41,8 @@ enum HttpContentType : int32_t {
     HTTP_CONTENT_TEXT_HTML = 2,  // also when the response names none
 };
 
-inline constexpr size_t kHttpMaxResponse = 1048576;  // header and body bytes received
+inline constexpr size_t kHttpMaxResponse = 1048576;   // header and body bytes received
+inline constexpr size_t kHttpMaxHeader = 256 * 1024;  // of which header bytes
 inline constexpr size_t kHttpMaxUrl = 2048;
 inline constexpr size_t kHttpMaxHost = 256;
 inline constexpr size_t kHttpMaxPath = 4096;

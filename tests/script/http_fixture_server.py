@@ -26,6 +26,8 @@ Hostile server paths (raw bytes on the socket):
   /length-then-open    Content-Length: 10, ten bytes, connection left open
   /no-length           a body without Content-Length, ended by closing
   /echo-request        answers with the exact bytes of the request it received
+
+A query after the path ("?a=1") does not change the route.
 """
 
 import http.server
@@ -120,7 +122,7 @@ def hostile(conn):
     try:
         request = read_request(conn)
         parts = request.split(b" ")
-        path = parts[1].decode() if len(parts) > 1 else ""
+        path = parts[1].decode().split("?")[0] if len(parts) > 1 else ""
         if path == "/silent":
             hold(conn)
         elif path == "/drip":

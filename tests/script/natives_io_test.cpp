@@ -50,7 +50,7 @@ cell n_Seen(VmInstance* vm, const cell*) {
     return 0;
 }
 
-const VmNativeEntry kTestNatives[] = {{"Seen", n_Seen}, {"", nullptr}};
+const VmNativeEntry kTestNatives[] = {{"Seen", n_Seen}, {nullptr, nullptr}};
 
 class IoNatives : public NativesServerTest {
 protected:
@@ -101,6 +101,7 @@ protected:
     }
 
     std::vector<Response> responses;
+    HttpTimeouts timeouts_{2000, 1, 4000};
 };
 
 // ---- server variables -------------------------------------------------------------------------
@@ -498,7 +499,13 @@ TEST_F(HttpNatives, AScriptUnloadedBeforeItsResponseGetsNothing) {
     EXPECT_EQ(responses, (std::vector<Response>{{2, 200, "late"}}));
 }
 
-TEST_F(HttpNatives, TwoHundredHangingRequestsNeitherStallTheTickNorLeaveRoomForMore) {
+// Requests that hang for seconds: a tick that waited for one would last that long.
+class HangingHttp : public HttpNatives {
+protected:
+    HangingHttp() { timeouts_ = HttpTimeouts{2000, 3, 6000}; }
+};
+
+TEST_F(HangingHttp, TwoHundredHangingRequestsNeitherStallTheTickNorLeaveRoomForMore) {
     auto s = Script();
     for (int i = 0; i < ScriptHttpRequests::kSlots; ++i)
         ASSERT_EQ(Http(*s, i, HTTP_GET, servers_.Hostile("/silent")), 1) << i;
@@ -506,7 +513,7 @@ TEST_F(HttpNatives, TwoHundredHangingRequestsNeitherStallTheTickNorLeaveRoomForM
 
     // Ticks while every request hangs on a server that never answers.
     std::vector<double> ticks;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(800);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
     while (std::chrono::steady_clock::now() < end) {
         const auto start = std::chrono::steady_clock::now();
         game_->Process(0.005f);
@@ -515,11 +522,13 @@ TEST_F(HttpNatives, TwoHundredHangingRequestsNeitherStallTheTickNorLeaveRoomForM
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::sort(ticks.begin(), ticks.end());
+    const double p50 = ticks[ticks.size() / 2];
     const double p99 = ticks[ticks.size() * 99 / 100];
-    std::printf("tick p99 with 200 hanging requests: %.3f ms over %zu ticks (max %.3f ms)\n", p99,
-                ticks.size(), ticks.back());
+    std::printf("tick with 200 hanging requests: p50 %.3f ms, p99 %.3f ms, max %.3f ms over %zu ticks\n", p50,
+                p99, ticks.back(), ticks.size());
     RecordProperty("tick_p99_ms", std::to_string(p99));
-    EXPECT_LT(p99, 100.0);  // generous: a blocked tick would take the transfer's timeout
+    // Generous, for a loaded machine: a tick that waited for a transfer would last 3 s or more.
+    EXPECT_LT(p99, 1000.0);
 
     PumpUntil(ScriptHttpRequests::kSlots);
     EXPECT_EQ(responses.size(), static_cast<size_t>(ScriptHttpRequests::kSlots));
