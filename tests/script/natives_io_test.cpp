@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "server/hosts/VmScriptHostFactory.h"
 #include "server/natives/DatabaseNatives.h"
 #include "server/natives/HashNatives.h"
 #include "server/natives/ScriptHttpRequests.h"
@@ -103,6 +104,19 @@ protected:
     std::vector<Response> responses;
     HttpTimeouts timeouts_{2000, 1, 4000};
 };
+
+TEST_F(IoNatives, TheServerHostsBindTheDatabaseTableAndMakeTheRequestTable) {
+    ScriptMemory mem("natives_io");
+    ASSERT_EQ(mem.loadError, VM_ERR_NONE);
+    RegisterScriptNatives(&mem.vm);
+    vm_Register(&mem.vm, kTestNatives, -1);
+    RegisterWhirlpoolNatives(&mem.vm);
+    EXPECT_EQ(mem.vm.flags & VMF_NATIVES_READY, 0);
+    VmScriptHostFactory factory;
+    factory.Env().RegisterDatabaseNatives(&mem.vm);
+    EXPECT_NE(mem.vm.flags & VMF_NATIVES_READY, 0);
+    EXPECT_NE(dynamic_cast<ScriptHttpRequests*>(factory.CreateHttpRequestPool().get()), nullptr);
+}
 
 // ---- server variables -------------------------------------------------------------------------
 
