@@ -148,7 +148,8 @@ TEST_F(HttpClientTest, EveryServerBehaviourEndsWithItsResultWithinTheTimeout) {
         {HTTP_GET, servers_.Hostile("/huge-length"), "", HTTP_ERROR_TOO_LARGE, 0, "", 0},
         {HTTP_GET, servers_.Hostile("/over-cap"), "", HTTP_ERROR_TOO_LARGE, 0, "", 0},
         {HTTP_GET, closed, "", HTTP_ERROR_CONNECT, 0, "", 0},
-        {HTTP_GET, "no-such-host.invalid/", "", HTTP_ERROR_RESOLVE, 0, "", 0},
+        // A label longer than 63 characters fails in the resolver itself: no query leaves the machine.
+        {HTTP_GET, std::string(64, 'a') + ".invalid/", "", HTTP_ERROR_RESOLVE, 0, "", 0},
         // Requests that cannot be sent as asked are not sent at all.
         {HTTP_POST, servers_.Web("/echo"), std::string(kHttpMaxPostData + 1, 'd'), HTTP_ERROR_SEND, 0, "", 0},
         {7, servers_.Web("/hello"), "", HTTP_ERROR_SEND, 0, "", 0},
