@@ -52,6 +52,11 @@ int vm_DetachDGramLib(VmInstance* vm);
 int vm_DGramIdle(VmInstance* vm);
 
 namespace vmlib {
+// What vm_DGramIdle does with one received datagram (cut to 512 bytes) from `sender`
+// ("address:port"): runs "@receivestring" or "@receivepacket" of the script with it, gives the
+// heap back and returns the run's result.
+int DeliverDatagram(VmInstance* vm, const unsigned char* bytes, size_t length, const char* sender);
+
 // Clock arithmetic behind settime and setdate, apart from the call that sets the system clock:
 // `now` with the given local time-of-day fields (a negative field keeps its value) or date
 // fields (a zero field keeps its value).

@@ -193,19 +193,26 @@ int vm_DGramIdle(VmInstance* vm) {
     }
     pollfd p{g_socket, POLLIN, 0};
     if (poll(&p, 1, 0) != 1 || (p.revents & POLLIN) == 0) return VM_ERR_NONE;
-    // One byte more than a datagram may carry, so a text always ends inside the buffer.
-    char buffer[kMaxDatagram + 1] = {};
+    unsigned char buffer[kMaxDatagram];
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
     const ssize_t n =
-        recvfrom(g_socket, buffer, kMaxDatagram, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        recvfrom(g_socket, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n < 0) return VM_ERR_NONE;
-    const size_t length = static_cast<size_t>(n);
-
     char sender[INET_ADDRSTRLEN + 8];
     char address[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
     std::snprintf(sender, sizeof sender, "%s:%d", address, ntohs(from.sin_port));
+    return vmlib::DeliverDatagram(vm, buffer, static_cast<size_t>(n), sender);
+}
+
+namespace vmlib {
+
+int DeliverDatagram(VmInstance* vm, const unsigned char* bytes, size_t length, const char* sender) {
+    if (length > kMaxDatagram) length = kMaxDatagram;
+    // One byte more than a datagram may carry, so a text always ends inside the buffer.
+    char buffer[kMaxDatagram + 1] = {};
+    if (length > 0) std::memcpy(buffer, bytes, length);
 
     const bool marked = length >= 3 && std::memcmp(buffer, kTextMark, 3) == 0;
     const bool asText = (marked && length == std::strlen(buffer) + 1 && g_receiveStringIndex >= 0) ||
@@ -243,5 +250,7 @@ int vm_DGramIdle(VmInstance* vm) {
     vm_Unallot(vm, heapBefore);
     return err;
 }
+
+}  // namespace vmlib
 
 }  // namespace velt
