@@ -377,10 +377,15 @@ int vm_ConsoleIdle(VmInstance* vm) {
     if (g_keyPressedIndex < 0 || !KeyWaiting()) return 0;
     const int key = ReadKey();
     if (key < 0) return 0;
-    vm_PushCell(vm, key);
+    const cell stackBefore = vm->stack;
+    const int32_t pushedBefore = vm->pushed_args;
     cell result = 0;
-    int err = vm_Exec(vm, &result, g_keyPressedIndex);
+    int err = vm_PushCell(vm, key);
+    if (err == VM_ERR_NONE) err = vm_Exec(vm, &result, g_keyPressedIndex);
     while (err == VM_ERR_SLEEP) err = vm_Exec(vm, &result, VM_EXEC_CONTINUE);
+    // A run the machine refused before it started leaves the key pushed.
+    vm->stack = stackBefore;
+    vm->pushed_args = pushedBefore;
     return err;
 }
 

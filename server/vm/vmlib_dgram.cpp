@@ -227,8 +227,9 @@ int DeliverDatagram(VmInstance* vm, const unsigned char* bytes, size_t length, c
     if (err == VM_ERR_NONE && asText) {
         err = PushText(vm, marked ? buffer + 3 : buffer);
     } else if (err == VM_ERR_NONE) {
-        // The bytes in cells as a script reads them back: little-endian, the last cell padded.
-        std::vector<cell> cells((length + 3) / 4, 0);
+        // The bytes in cells as a script reads them back: little-endian, the last cell padded. An
+        // empty datagram still gets a cell, so that the array the script receives is memory.
+        std::vector<cell> cells(length > 0 ? (length + 3) / 4 : 1, 0);
         for (size_t i = 0; i < length; ++i)
             cells[i / 4] =
                 static_cast<cell>(static_cast<ucell>(cells[i / 4]) |
@@ -241,12 +242,11 @@ int DeliverDatagram(VmInstance* vm, const unsigned char* bytes, size_t length, c
     if (err == VM_ERR_NONE) {
         err = vm_Exec(vm, &result, index);
         while (err == VM_ERR_SLEEP) err = vm_Exec(vm, &result, VM_EXEC_CONTINUE);
-    } else {
-        // A push that did not fit: nothing runs, and what was pushed must not become the
-        // arguments of the next run.
-        vm->stack = stackBefore;
-        vm->pushed_args = pushedBefore;
     }
+    // A push that did not fit, or a run the machine refused before it started, leaves arguments
+    // behind that must not become those of the next run.
+    vm->stack = stackBefore;
+    vm->pushed_args = pushedBefore;
     vm_Unallot(vm, heapBefore);
     return err;
 }
