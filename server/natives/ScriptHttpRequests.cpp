@@ -126,4 +126,10 @@ int ScriptHttpRequests::Pending() const {
     return n;
 }
 
+int ScriptHttpRequests::Finished() const {
+    int n = 0;
+    for (const auto& r : slots_) n += r && r->state.load(std::memory_order_acquire) == kDone ? 1 : 0;
+    return n;
+}
+
 }  // namespace velt

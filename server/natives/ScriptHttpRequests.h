@@ -58,6 +58,8 @@ public:
 
     // Slots taken (queued, running or finished and not yet handed back).
     int Pending() const;
+    // Of those, the requests whose transfer has ended, waiting for the next Process.
+    int Finished() const;
 
 private:
     struct Request;

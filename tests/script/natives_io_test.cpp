@@ -494,7 +494,10 @@ TEST_F(HttpNatives, FinishedRequestsAreDeliveredInSlotOrder) {
     auto s = Script();
     EXPECT_EQ(Http(*s, 10, HTTP_GET, servers_.Web("/slow/300")), 1);
     EXPECT_EQ(Http(*s, 20, HTTP_GET, servers_.Web("/hello")), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // Both transfers end before the tick that hands them over, the second one first.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (Requests()->Finished() < 2 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     game_->Process(0.005f);
     ASSERT_EQ(responses.size(), 2u);
     EXPECT_EQ(responses[0], (Response{10, 200, "late"}));
