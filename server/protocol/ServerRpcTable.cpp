@@ -7,6 +7,7 @@
 #include "server/protocol/InGameRcon.h"
 #include "server/protocol/JoinHandlers.h"
 #include "server/protocol/RpcCall.h"
+#include "server/protocol/WorldReports.h"
 
 namespace velt {
 
@@ -20,7 +21,7 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_MapClick, nullptr},
     {RPC_VehicleDestroyed, nullptr},
     {RPC_ValueRelayRequest, nullptr},
-    {RPC_PickupPickedUp, nullptr},
+    {RPC_PickupPickedUp, RpcPickupPickedUp},
     {RPC_MenuRowSelect, nullptr},
     {RPC_MenuExit, nullptr},
     {RPC_DialogResponse, RpcDialogResponse},
@@ -43,7 +44,7 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_TextDrawSelect, nullptr},
     {RPC_CameraTargetUpdate, nullptr},
     {RPC_PlayerDamage, nullptr},
-    {RPC_ActorDamage, nullptr},
+    {RPC_ActorDamage, RpcActorDamage},
     {RPC_ModelFileRequest, nullptr},
     {RPC_TextureFileRequest, nullptr},
     {RPC_DownloadFinished, nullptr},
