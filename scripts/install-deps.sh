@@ -7,6 +7,8 @@ packages=(
   cmake ninja-build make g++ clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsqlite3-dev sqlite3 liblzma-dev libssl-dev python3 python3-aiosmtpd
+  # The scripts' HTTP requests.
+  libcurl4-openssl-dev
   # The scripted telnet session of the remote-console tests.
   telnet expect
   # Network namespaces with address translation for the punch-through test.

@@ -168,6 +168,7 @@ public:
     GameMode* GetGameMode() { return gameMode_.get(); }
     FilterScripts* GetFilterScripts() { return filterScripts_.get(); }
     ScriptTimers* GetScriptTimers() { return scriptTimers_.get(); }
+    HttpRequestPool* GetHttpRequestPool() { return requestPool_.get(); }
     Console& GetConsole() { return console_; }
     ServerSettings& Settings() { return settings_; }
     RconLoginGuard& GetRconLoginGuard() { return rconLoginGuard_; }

@@ -6,7 +6,8 @@
 
 namespace velt {
 
-bool PlayerVarTable::Normalise(std::string_view name, char* out) {
+template <int32_t Rows>
+bool NamedVarTable<Rows>::Normalise(std::string_view name, char* out) {
     const size_t nul = name.find('\0');
     if (nul != std::string_view::npos) name = name.substr(0, nul);
     if (name.size() > PlayerVarEntry::kMaxName) return false;
@@ -15,19 +16,22 @@ bool PlayerVarTable::Normalise(std::string_view name, char* out) {
     return true;
 }
 
-int32_t PlayerVarTable::FindNormalised(const char* name) const {
+template <int32_t Rows>
+int32_t NamedVarTable<Rows>::FindNormalised(const char* name) const {
     for (int32_t i = 0; i < upperIndex_; ++i)
         if (used_[i] && std::strcmp(rows_[i].name, name) == 0) return i;
     return -1;
 }
 
-int32_t PlayerVarTable::Find(std::string_view name) const {
+template <int32_t Rows>
+int32_t NamedVarTable<Rows>::Find(std::string_view name) const {
     char key[PlayerVarEntry::kMaxName + 1];
     if (!Normalise(name, key)) return -1;
     return FindNormalised(key);
 }
 
-int32_t PlayerVarTable::Add(std::string_view name) {
+template <int32_t Rows>
+int32_t NamedVarTable<Rows>::Add(std::string_view name) {
     char key[PlayerVarEntry::kMaxName + 1];
     if (!Normalise(name, key)) return -1;
     for (int32_t i = 0; i < kRows; ++i) {
@@ -43,7 +47,8 @@ int32_t PlayerVarTable::Add(std::string_view name) {
     return -1;
 }
 
-int32_t PlayerVarTable::RowForSet(std::string_view name, bool readOnly) {
+template <int32_t Rows>
+int32_t NamedVarTable<Rows>::RowForSet(std::string_view name, bool readOnly) {
     int32_t row = Find(name);
     if (row < 0) row = Add(name);
     if (row < 0) return -1;
@@ -55,7 +60,8 @@ int32_t PlayerVarTable::RowForSet(std::string_view name, bool readOnly) {
     return row;
 }
 
-int32_t PlayerVarTable::SetInt(std::string_view name, int32_t value, bool readOnly) {
+template <int32_t Rows>
+int32_t NamedVarTable<Rows>::SetInt(std::string_view name, int32_t value, bool readOnly) {
     const int32_t row = RowForSet(name, readOnly);
     if (row < 0) return 0;
     rows_[row].type = PLAYER_VARTYPE_INT;
@@ -63,7 +69,8 @@ int32_t PlayerVarTable::SetInt(std::string_view name, int32_t value, bool readOn
     return 1;
 }
 
-int32_t PlayerVarTable::SetString(std::string_view name, std::string_view text, bool readOnly) {
+template <int32_t Rows>
+int32_t NamedVarTable<Rows>::SetString(std::string_view name, std::string_view text, bool readOnly) {
     const int32_t row = RowForSet(name, readOnly);
     if (row < 0) return 0;
     // Scripts read the value back as a terminated text, so it ends at the first NUL.
@@ -77,7 +84,8 @@ int32_t PlayerVarTable::SetString(std::string_view name, std::string_view text, 
     return 1;
 }
 
-int32_t PlayerVarTable::SetFloat(std::string_view name, float value, bool readOnly) {
+template <int32_t Rows>
+int32_t NamedVarTable<Rows>::SetFloat(std::string_view name, float value, bool readOnly) {
     const int32_t row = RowForSet(name, readOnly);
     if (row < 0) return 0;
     rows_[row].type = PLAYER_VARTYPE_FLOAT;
@@ -85,27 +93,32 @@ int32_t PlayerVarTable::SetFloat(std::string_view name, float value, bool readOn
     return 1;
 }
 
-int32_t PlayerVarTable::GetInt(std::string_view name) const {
+template <int32_t Rows>
+int32_t NamedVarTable<Rows>::GetInt(std::string_view name) const {
     const int32_t row = Find(name);
     return row >= 0 && rows_[row].type == PLAYER_VARTYPE_INT ? rows_[row].intValue : 0;
 }
 
-const char* PlayerVarTable::GetString(std::string_view name) const {
+template <int32_t Rows>
+const char* NamedVarTable<Rows>::GetString(std::string_view name) const {
     const int32_t row = Find(name);
     return row >= 0 && rows_[row].type == PLAYER_VARTYPE_STRING ? rows_[row].stringValue.get() : nullptr;
 }
 
-float PlayerVarTable::GetFloat(std::string_view name) const {
+template <int32_t Rows>
+float NamedVarTable<Rows>::GetFloat(std::string_view name) const {
     const int32_t row = Find(name);
     return row >= 0 && rows_[row].type == PLAYER_VARTYPE_FLOAT ? rows_[row].floatValue : 0.0f;
 }
 
-int32_t PlayerVarTable::GetType(std::string_view name) const {
+template <int32_t Rows>
+int32_t NamedVarTable<Rows>::GetType(std::string_view name) const {
     const int32_t row = Find(name);
     return row >= 0 ? rows_[row].type : PLAYER_VARTYPE_NONE;
 }
 
-int32_t PlayerVarTable::Delete(std::string_view name) {
+template <int32_t Rows>
+int32_t NamedVarTable<Rows>::Delete(std::string_view name) {
     const int32_t row = Find(name);
     if (row < 0) return 0;
     rows_[row] = PlayerVarEntry{};
@@ -114,12 +127,14 @@ int32_t PlayerVarTable::Delete(std::string_view name) {
     return 1;
 }
 
-const PlayerVarEntry* PlayerVarTable::GetAt(int32_t row) const {
+template <int32_t Rows>
+const PlayerVarEntry* NamedVarTable<Rows>::GetAt(int32_t row) const {
     if (row < 0 || row >= kRows || !used_[row]) return nullptr;
     return &rows_[row];
 }
 
-void PlayerVarTable::RecomputeUpperIndex() {
+template <int32_t Rows>
+void NamedVarTable<Rows>::RecomputeUpperIndex() {
     int32_t upper = 0;
     for (int32_t i = kRows; i > 0; --i) {
         if (used_[i - 1]) {
@@ -129,5 +144,8 @@ void PlayerVarTable::RecomputeUpperIndex() {
     }
     upperIndex_ = upper;
 }
+
+template class NamedVarTable<800>;
+template class NamedVarTable<2000>;
 
 }  // namespace velt

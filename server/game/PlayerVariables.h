@@ -1,9 +1,9 @@
 #pragma once
 
-// Named values that scripts attach to a player so that the gamemode and filterscripts can share
-// them. Names compare case-insensitively: every name is upper-cased (ASCII) before it is stored
-// or looked up. A row holds one value of its current type; a read of another type gives the
-// empty answer (0, 0.0 or null).
+// Named values that scripts share: per player (PlayerVarTable) and for the whole server
+// (ServerVarTable, server/natives/ServerVarNatives.h). Names compare case-insensitively: every
+// name is upper-cased (ASCII) before it is stored or looked up. A row holds one value of its
+// current type; a read of another type gives the empty answer (0, 0.0 or null).
 
 #include <array>
 #include <cstdint>
@@ -31,9 +31,10 @@ struct PlayerVarEntry {
     std::unique_ptr<char[]> stringValue;
 };
 
-class PlayerVarTable {
+template <int32_t Rows>
+class NamedVarTable {
 public:
-    static constexpr int32_t kRows = 800;
+    static constexpr int32_t kRows = Rows;
 
     // The used row with that name, or -1.
     int32_t Find(std::string_view name) const;
@@ -57,7 +58,7 @@ public:
     // 0 when missing; else clears the row (read-only or not), frees it and returns 1.
     int32_t Delete(std::string_view name);
 
-    // The row for 0..799 when it is used, else null.
+    // The row for 0..kRows - 1 when it is used, else null.
     const PlayerVarEntry* GetAt(int32_t row) const;
     // Highest used row + 1; 0 when empty. Lookups scan the rows below it.
     int32_t UpperIndex() const { return upperIndex_; }
@@ -75,5 +76,10 @@ private:
     std::array<int32_t, kRows> used_{};
     int32_t upperIndex_ = 0;
 };
+
+using PlayerVarTable = NamedVarTable<800>;
+using ServerVarTable = NamedVarTable<2000>;
+extern template class NamedVarTable<800>;
+extern template class NamedVarTable<2000>;
 
 }  // namespace velt

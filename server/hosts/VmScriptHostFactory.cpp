@@ -7,6 +7,8 @@
 #include "server/game/PlayerPool.h"
 #include "server/hosts/FilterScriptHost.h"
 #include "server/hosts/GameModeHost.h"
+#include "server/natives/DatabaseNatives.h"
+#include "server/natives/ScriptHttpRequests.h"
 #include "server/runtime/ScriptTimers.h"
 #include "server/vm/ScriptLoader.h"
 
@@ -31,6 +33,10 @@ void GameServerScriptEnv::RemoveScriptTimers(VmInstance* inst) {
         timers->RemoveScriptTimers(inst);
 }
 
+void GameServerScriptEnv::RegisterDatabaseNatives(VmInstance* inst) { velt::RegisterDatabaseNatives(inst); }
+
+void GameServerScriptEnv::DatabaseNativesCleanup(VmInstance* inst) { velt::DatabaseNativesCleanup(inst); }
+
 VmScriptHostFactory::VmScriptHostFactory() { SetScriptLogFunction(&LogPrintf); }
 
 std::unique_ptr<GameMode> VmScriptHostFactory::CreateGameMode() { return std::make_unique<VmGameMode>(env_); }
@@ -45,6 +51,8 @@ std::unique_ptr<ScriptTimers> VmScriptHostFactory::CreateScriptTimers() {
         [] { return TheGameServer != nullptr && TheGameServer->GetGameMode() != nullptr; });
 }
 
-std::unique_ptr<HttpRequestPool> VmScriptHostFactory::CreateHttpRequestPool() { return nullptr; }
+std::unique_ptr<HttpRequestPool> VmScriptHostFactory::CreateHttpRequestPool() {
+    return std::make_unique<ScriptHttpRequests>();
+}
 
 }  // namespace velt

@@ -20,6 +20,8 @@ public:
     bool IsPlayerConnected(int32_t playerid) override;
     void BroadcastChat(int32_t playerid, const char* text, size_t length) override;
     void RemoveScriptTimers(VmInstance* inst) override;
+    void RegisterDatabaseNatives(VmInstance* inst) override;
+    void DatabaseNativesCleanup(VmInstance* inst) override;
     FilterScripts* GetFilterScripts() override { return filterScripts_; }
     void FilterScriptsCreated(FilterScripts* host) override { filterScripts_ = host; }
     void FilterScriptsDestroyed(FilterScripts* host) override {
@@ -38,7 +40,6 @@ public:
     std::unique_ptr<GameMode> CreateGameMode() override;
     std::unique_ptr<FilterScripts> CreateFilterScripts() override;
     std::unique_ptr<ScriptTimers> CreateScriptTimers() override;
-    // No script HTTP requests yet: the server runs without a request pool.
     std::unique_ptr<HttpRequestPool> CreateHttpRequestPool() override;
 
     ScriptHostEnv& Env() { return env_; }

@@ -122,4 +122,12 @@ bool WriteBytes(VmInstance* vm, int64_t addr, const std::string& text, bool pack
 cell AsciiLower(cell c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 cell AsciiUpper(cell c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
 
+void ChainIdleHook(VmInstance* vm, IdleHook hook, IdleHook& previous) {
+    void* current = nullptr;
+    if (vm_GetUserData(vm, VM_IDLE_TAG, &current) != 0) current = nullptr;
+    const IdleHook replaced = reinterpret_cast<IdleHook>(current);
+    if (replaced != hook) previous = replaced;
+    vm_SetUserData(vm, VM_IDLE_TAG, reinterpret_cast<void*>(hook));
+}
+
 }  // namespace velt::vmlib

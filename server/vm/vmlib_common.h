@@ -58,6 +58,13 @@ int64_t TextCells(int64_t n, bool packed);
 bool WriteText(VmInstance* vm, int64_t addr, int64_t at, const cell* chars, size_t n, bool packed);
 bool WriteBytes(VmInstance* vm, int64_t addr, const std::string& text, bool packed);
 
+// The libraries' idle hooks, chained through the script's user data under VM_IDLE_TAG: each hook
+// calls the one it replaced first.
+using IdleHook = int (*)(VmInstance*);
+// Makes `hook` the script's idle hook and remembers the one it replaces in `previous` (attaching
+// the same script twice keeps the earlier one, so a hook never calls itself).
+void ChainIdleHook(VmInstance* vm, IdleHook hook, IdleHook& previous);
+
 // Case mapping of the scripts: only A-Z and a-z change, whatever the host's locale says, and
 // only for values a character can hold (-128 to 255).
 cell AsciiLower(cell c);

@@ -12,8 +12,6 @@ namespace {
 
 using namespace vmlib;
 
-using IdleHook = int (*)(VmInstance*);
-
 // Shared by every script of the process; scripts run on the main thread only.
 int g_timerIndex = -1;
 IdleHook g_previousIdle = nullptr;
@@ -128,12 +126,7 @@ int vm_AttachTimeLib(VmInstance* vm) {
     int index = -1;
     if (vm_LookupPublic(vm, "@timer", &index) == 0) {
         g_timerIndex = index;
-        void* current = nullptr;
-        if (vm_GetUserData(vm, VM_IDLE_TAG, &current) != 0) current = nullptr;
-        // Attaching the same script twice must not chain the hook to itself.
-        const IdleHook previous = reinterpret_cast<IdleHook>(current);
-        if (previous != &vm_TimeIdle) g_previousIdle = previous;
-        vm_SetUserData(vm, VM_IDLE_TAG, reinterpret_cast<void*>(&vm_TimeIdle));
+        ChainIdleHook(vm, &vm_TimeIdle, g_previousIdle);
     }
     return vm_Register(vm, kTimeNatives, -1);
 }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,6 +87,11 @@ class VmTimersHostFactory : public StandInScriptHostFactory {
 public:
     using StandInScriptHostFactory::StandInScriptHostFactory;
     std::unique_ptr<ScriptTimers> CreateScriptTimers() override { return std::make_unique<VmScriptTimers>(); }
+    // Tests that need the real HTTP request table set this before the game server is made.
+    std::function<std::unique_ptr<HttpRequestPool>()> makeRequestPool;
+    std::unique_ptr<HttpRequestPool> CreateHttpRequestPool() override {
+        return makeRequestPool ? makeRequestPool() : StandInScriptHostFactory::CreateHttpRequestPool();
+    }
 };
 
 class NativesServerTest : public ::testing::Test {
