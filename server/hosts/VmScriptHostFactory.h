@@ -21,6 +21,8 @@ public:
     void BroadcastChat(int32_t playerid, const char* text, size_t length) override;
     void RemoveScriptTimers(VmInstance* inst) override;
     FilterScripts* GetFilterScripts() override { return filterScripts_; }
+    ScriptPluginHooks& Plugins() override { return plugins_ != nullptr ? *plugins_ : NoScriptPluginHooks(); }
+    void SetPlugins(ScriptPluginHooks* plugins) { plugins_ = plugins; }
     void FilterScriptsCreated(FilterScripts* host) override { filterScripts_ = host; }
     void FilterScriptsDestroyed(FilterScripts* host) override {
         if (filterScripts_ == host) filterScripts_ = nullptr;
@@ -28,6 +30,7 @@ public:
 
 private:
     FilterScripts* filterScripts_ = nullptr;
+    ScriptPluginHooks* plugins_ = nullptr;
 };
 
 class VmScriptHostFactory : public ScriptHostFactory {
@@ -40,6 +43,7 @@ public:
     std::unique_ptr<ScriptTimers> CreateScriptTimers() override;
     // No script HTTP requests yet: the server runs without a request pool.
     std::unique_ptr<HttpRequestPool> CreateHttpRequestPool() override;
+    void SetPlugins(ScriptPluginHooks* plugins) override { env_.SetPlugins(plugins); }
 
     ScriptHostEnv& Env() { return env_; }
 
