@@ -9,6 +9,7 @@
 #include "server/protocol/JoinHandlers.h"
 #include "server/protocol/QueryResponder.h"
 #include "server/protocol/RpcCall.h"
+#include "server/protocol/WorldReports.h"
 
 namespace velt {
 
@@ -22,7 +23,7 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_MapClick, nullptr},
     {RPC_VehicleDestroyed, nullptr},
     {RPC_ValueRelayRequest, nullptr},
-    {RPC_PickupPickedUp, nullptr},
+    {RPC_PickupPickedUp, RpcPickupPickedUp},
     {RPC_MenuRowSelect, nullptr},
     {RPC_MenuExit, nullptr},
     {RPC_DialogResponse, RpcDialogResponse},
@@ -45,7 +46,7 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_TextDrawSelect, nullptr},
     {RPC_CameraTargetUpdate, nullptr},
     {RPC_PlayerDamage, nullptr},
-    {RPC_ActorDamage, nullptr},
+    {RPC_ActorDamage, RpcActorDamage},
     {RPC_ModelFileRequest, RpcModelFileRequest},
     {RPC_TextureFileRequest, RpcTextureFileRequest},
     {RPC_DownloadFinished, RpcDownloadFinished},

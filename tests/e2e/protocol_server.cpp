@@ -6,9 +6,10 @@
 //   /t world <n>         puts the sender into virtual world n
 //   /t muteupdate        OnPlayerUpdate returns 0 for the sender from now on
 //   /t denyspawn         OnPlayerRequestSpawn returns 0 for the sender from now on
+//   /t entities          places a label, a pickup and an actor at the origin (ids 0 when first)
 //
-// Every command and every death is logged as "[test] ..." so a test can see what reached the
-// gamemode.
+// Every command, every death and every report about a pickup or an actor is logged as
+// "[test] ..." so a test can see what reached the gamemode.
 
 #include <cstdlib>
 #include <cstring>
@@ -52,6 +53,8 @@ public:
         } else if (call.name == "OnPlayerDeath") {
             velt::LogPrintf("[test] OnPlayerDeath(%d, %d, %d)", int(player), int(IntArg(call, 1)),
                             int(IntArg(call, 2)));
+        } else if (call.name == "OnPlayerPickUpPickup" || call.name == "OnPlayerGiveDamageActor") {
+            velt::LogPrintf("[test] %s(%d, %d)", call.name.c_str(), int(player), int(IntArg(call, 1)));
         } else if (call.name == "OnPlayerDisconnect") {
             muted_.erase(player);
             denied_.erase(player);
@@ -85,6 +88,16 @@ private:
             server->GetPlayerPool()->SetVirtualWorld(player, world);
             return true;
         }
+        if (verb == "entities") {
+            if (server->GetTextLabelPool() == nullptr || server->GetPickupPool() == nullptr ||
+                server->GetActorPool() == nullptr)
+                return false;
+            const velt::Vector3 origin{0.0f, 0.0f, 10.0f};
+            server->GetTextLabelPool()->Create("sweep", 0xFFFFFFFF, origin, 50.0f, 0, 0);
+            server->GetPickupPool()->Create(1239, 2, origin, 0);
+            server->GetActorPool()->Create(100, origin, 0.0f);
+            return true;
+        }
         if (verb == "muteupdate") return muted_.insert(player), true;
         if (verb == "denyspawn") return denied_.insert(player), true;
         return false;
@@ -101,7 +114,8 @@ int main() {
     TestVerbs verbs;
     scripts.gameModePublics = {{"OnPlayerCommandText", 0},  {"OnPlayerUpdate", 1},
                                {"OnPlayerRequestSpawn", 1}, {"OnPlayerRequestClass", 1},
-                               {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1}};
+                               {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1},
+                               {"OnPlayerPickUpPickup", 1}, {"OnPlayerGiveDamageActor", 1}};
     scripts.onRun = [&verbs](ScriptCall& call) { verbs.Run(call); };
     scripts.isPlayerConnected = [](int32_t id) {
         velt::GameServer* server = velt::TheGameServer;

@@ -45,6 +45,11 @@ def plausible(rpc_id, challenge):
         return vw.class_request(0)
     if rpc_id == vw.Rpc.DeathReport:
         return vw.death_report(31, 0)
+    # Reports about the pickup and the actor of id 0 that "/t entities" placed.
+    if rpc_id == vw.Rpc.PickupPickedUp:
+        return struct.pack("<i", 0)
+    if rpc_id == vw.Rpc.ActorDamage:
+        return vw.BitWriter().write_bit(1).write_u16(0).write_f32(5.0).write_i32(24).write_i32(3).getvalue()
     return bytes(range(1, 17))
 
 
@@ -118,6 +123,8 @@ class SweepTest(unittest.TestCase):
     def test_malformed_input_leaves_the_server_serving(self):
         rng = random.Random(0x5EED)
         good, _ = self.server.join("Good")
+        vw.player.command(good, "/t entities")
+        self.server.wait_for("[test] OnPlayerCommandText(%d, /t entities)" % good.player_index)
         clients = Clients(self.server)
         joined = clients.fresh(True)
         sent = 0
@@ -152,6 +159,11 @@ class SweepTest(unittest.TestCase):
         self.assertTrue(any(line.startswith("Invalid client connecting from") for line in log))
         self.assertTrue(any(line.startswith("Warning: PlayerDialogResponse crash exploit") for line in log))
         self.assertTrue(any(line.startswith("[npc:join] SweepBot") for line in log))
+        # Reports reached the scripts, and only about the pickup and the actor that exist.
+        for callback in ("OnPlayerPickUpPickup", "OnPlayerGiveDamageActor"):
+            ids = [line.rsplit(" ", 1)[1] for line in log if line.startswith("[test] %s(" % callback)]
+            self.assertTrue(ids, callback)
+            self.assertEqual(set(ids), {"0)"}, callback)
 
         # Still joinable, still relaying chat.
         newcomer, init = self.server.join("Newcomer", bind_host="127.0.0.5")

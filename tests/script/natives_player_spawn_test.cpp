@@ -13,35 +13,10 @@
 
 #include "server/protocol/ClassSpawnDeath.h"
 #include "server/shared/GameRpc.h"
-#include "tests/script/natives_server_fixture.h"
+#include "tests/script/natives_rows.h"
 
 namespace velt::scripttest {
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-Bytes U8(uint32_t v) { return {uint8_t(v)}; }
-Bytes U16(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-Bytes U32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
-Bytes F32(float f) { return U32(static_cast<uint32_t>(FloatToCell(f))); }
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-// An RPC as the fake transport saw it.
-struct Rpc {
-    uint8_t id;
-    uint16_t to;
-    Bytes payload;
-    bool operator==(const Rpc&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const Rpc& r) {
-    os << "{rpc " << int(r.id) << " to " << r.to << ":";
-    for (uint8_t b : r.payload) os << " " << int(b);
-    return os << "}";
-}
 
 constexpr uint16_t kPlayer = 3;  // the player the rows act on; 0 and 7 are also connected
 
@@ -56,35 +31,13 @@ protected:
         net_->sent.clear();
     }
 
-    // Every RPC sent since the last call, in order; each must go reliable ordered on channel 2
-    // with priority 1.
-    std::vector<Rpc> TakeRpcs() {
-        std::vector<Rpc> out;
-        for (const test::FakeNetServer::Message& m : net_->sent) {
-            EXPECT_TRUE(m.isRpc);
-            EXPECT_EQ(m.priority, HIGH_PRIORITY_LEVEL);
-            EXPECT_EQ(m.reliability, RELIABILITY_RELIABLE_ORDERED);
-            EXPECT_EQ(m.channel, 2);
-            out.push_back({m.rpcId, static_cast<uint16_t>(net_->GetIndexFromPlayerID(m.target)), m.bytes});
-        }
-        net_->sent.clear();
-        return out;
-    }
+    std::vector<Rpc> TakeRpcs() { return scripttest::TakeRpcs(*net_); }
     // The same RPC to every connected player.
     static std::vector<Rpc> ToAll(uint8_t id, const Bytes& payload) {
         return {{id, 0, payload}, {id, kPlayer, payload}, {id, 7, payload}};
     }
 
     NativeScript script{"natives_player", ScriptKind::GameMode, -1, nullptr};
-};
-
-struct Row {
-    const char* native;
-    std::function<std::vector<cell>(cell id)> args;
-    cell ok;    // the result on the player
-    cell fail;  // the result on an id that names no connected player
-    std::vector<Rpc> rpcs;
-    std::function<void()> reset = {};  // puts the player back before each run
 };
 
 TEST_F(PlayerSpawnNatives, EveryNativeOnGoodBadAndWrappedIds) {
@@ -132,7 +85,7 @@ TEST_F(PlayerSpawnNatives, EveryNativeOnGoodBadAndWrappedIds) {
         }
         net_->sent.clear();
     };
-    const std::vector<Row> rows = {
+    const std::vector<NativeRow> rows = {
         {"SetSpawnInfo", spawnArgs, 1, 0, {{RPC_SpawnInfoSet, kPlayer, spawnRecord}}},
         {"SpawnPlayer",
          [](cell id) { return std::vector<cell>{id}; },
@@ -259,13 +212,19 @@ TEST_F(PlayerSpawnNatives, EveryNativeOnGoodBadAndWrappedIds) {
          1,
          0,
          {{RPC_SpectatingToggle, kPlayer, U32(1)}}},
+        // A spectator moved runs his streaming pass: the actors above are gone by now, so that
+        // only the spectating messages go out.
         {"PlayerSpectateVehicle",
          [](cell id) {
              return std::vector<cell>{id, 3, 0x102};
          },
          1,
          0,
-         {{RPC_SpectateVehicle, kPlayer, Cat({U16(3), U8(2)})}}},
+         {{RPC_SpectateVehicle, kPlayer, Cat({U16(3), U8(2)})}},
+         [&] {
+             for (uint16_t actor = 0; actor < 4; ++actor) game_->GetActorPool()->Destroy(actor);
+             net_->sent.clear();
+         }},
         {"PlayerSpectateVehicle",
          [](cell id) {
              return std::vector<cell>{0, id, 1};
@@ -288,20 +247,8 @@ TEST_F(PlayerSpawnNatives, EveryNativeOnGoodBadAndWrappedIds) {
          0,
          {{RPC_SpectatePlayer, 0, Cat({U16(kPlayer), U8(1)})}}},
     };
-    const cell goodIds[] = {kPlayer, 65536 + kPlayer, static_cast<cell>(0xFFFF0000u) + kPlayer};
-    const cell badIds[] = {5, 1000, 65535, 65536 + 5, -1};
-    for (const Row& row : rows) {
-        for (cell id : goodIds) {
-            if (row.reset) row.reset();
-            EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.ok})) << row.native << " " << id;
-            EXPECT_EQ(TakeRpcs(), row.rpcs) << row.native << " " << id;
-        }
-        for (cell id : badIds) {
-            EXPECT_EQ(script.Call(row.native, row.args(id)), (Outcome{0, row.fail}))
-                << row.native << " " << id;
-            EXPECT_TRUE(TakeRpcs().empty()) << row.native << " " << id;
-        }
-    }
+    RunNativeRows(script, *net_, rows, {kPlayer, 65536 + kPlayer, static_cast<cell>(0xFFFF0000u) + kPlayer},
+                  {5, 1000, 65535, 65536 + 5, -1});
     EXPECT_EQ(m.Text(name), "Alice");
 }
 

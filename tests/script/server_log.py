@@ -4,6 +4,7 @@ its log. Every wait is bounded."""
 
 import os
 import re
+import shutil
 import socket
 import subprocess
 import time
@@ -26,6 +27,15 @@ class ServerLogMixin:
             f.write("\n".join(config_lines) + "\n")
         self.proc = subprocess.Popen([server], cwd=self.dir, stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def remove_server(self):
+        """Kills the server when it still runs and removes the scratch directory."""
+        if self.proc is not None and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(timeout=self.wait_seconds)
+        if self.proc is not None:
+            self.proc.stdout.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
 
     def log(self):
         path = os.path.join(self.dir, "server_log.txt")
