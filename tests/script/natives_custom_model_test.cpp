@@ -6,12 +6,14 @@
 #include <fstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "server/game/ArtworkList.h"
 #include "server/game/Crc32.h"
 #include "server/game/FileDownload.h"
 #include "server/shared/GameRpc.h"
+#include "server/world/ActorPool.h"
 #include "tests/script/natives_server_fixture.h"
 
 namespace velt::scripttest {
@@ -80,6 +82,23 @@ TEST_F(CustomModelNatives, AddsLooksUpAndRedirects) {
     EXPECT_EQ(script_.Call("RedirectDownload", {2, m.Str("")}).value, 0);
     EXPECT_EQ(script_.Call("RedirectDownload", {5, m.Str("http://x")}).value, 0);
     EXPECT_EQ(SentRpcs(RPC_FileTransferMessage), 1u);
+}
+
+TEST_F(CustomModelNatives, ActorsOfCustomSkinsGoOutAsTheirBaseModel) {
+    ScriptMemory& m = script_.mem;
+    const auto models = [this](int32_t skin) {
+        Actor* actor = game_->GetActorPool()->GetAt(game_->GetActorPool()->Create(skin, {0, 0, 0}, 0));
+        return std::pair{actor->GetModel(), actor->GetCustomModel()};
+    };
+    EXPECT_EQ(models(20001), std::pair(0, 0));  // no custom models served
+    game_->SetArtworkList(&artwork_);
+    script_.Call("AddCharModel", {7, 20001, m.Str("a.dff"), m.Str("a.txd")});
+    script_.Call("AddCharModel", {20000, 20002, m.Str("a.dff"), m.Str("a.txd")});
+    ASSERT_EQ(artwork_.Size(), 2u);
+    EXPECT_EQ(models(20001), std::pair(7, 20001));
+    EXPECT_EQ(models(20002), std::pair(0, 0));  // a base that is itself no game model
+    EXPECT_EQ(models(20003), std::pair(0, 0));  // unknown
+    EXPECT_EQ(models(20000), std::pair(20000, 0));
 }
 
 }  // namespace
