@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "server/console/ConsoleVariable.h"
@@ -100,6 +101,19 @@ public:
 
     const VariableMap& Variables() const { return vars_; }
 
+    // "gravity" and "weather" lines that run before the game server exists (server.cfg) keep
+    // their value in the console variable and are marked here; the game server takes the marks
+    // and applies the values when it starts.
+    struct StartupWorld {
+        bool gravity = false;
+        bool weather = false;
+    };
+    StartupWorld TakeStartupWorld() { return std::exchange(startupWorld_, StartupWorld{}); }
+    void MarkStartupWorld(bool gravity, bool weather) {
+        startupWorld_.gravity |= gravity;
+        startupWorld_.weather |= weather;
+    }
+
 private:
     void OfferToScripts(const std::string& line, const std::string& name);
     void ShowVariable(const std::string& name, const ConsoleVariable& var) const;
@@ -107,6 +121,7 @@ private:
 
     VariableMap vars_;
     ConsoleHost* host_ = nullptr;
+    StartupWorld startupWorld_;
 };
 
 }  // namespace velt

@@ -147,17 +147,36 @@ void CmdUnbanIp(Console& console, ConsoleLineTokens& args) {
     if (host != nullptr && IsValidBanIp(ip)) host->RemoveBan(ip);
 }
 
+// Without a game server (server.cfg runs first) the value waits in the console variable, in the
+// form the game server itself writes there, until the game server starts.
 void CmdGravity(Console& console, ConsoleLineTokens& args) {
     ConsoleHost* host = console.Host();
     const char* value = args.Next();
-    if (host != nullptr && value != nullptr) host->SetGravity(ParseConsoleFloat(value));
+    if (value == nullptr) return;
+    const float gravity = ParseConsoleFloat(value);
+    if (host != nullptr) {
+        host->SetGravity(gravity);
+        return;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%f", static_cast<double>(gravity));
+    console.SetStringVariable("gravity", text);
+    console.MarkStartupWorld(true, false);
 }
 
 void CmdWeather(Console& console, ConsoleLineTokens& args) {
     ConsoleHost* host = console.Host();
     const char* value = args.Next();
-    if (host != nullptr && value != nullptr)
-        host->SetWeather(static_cast<uint8_t>(ParseConsoleInt(value) & 0xFF));
+    if (value == nullptr) return;
+    const auto weather = static_cast<uint8_t>(ParseConsoleInt(value) & 0xFF);
+    if (host != nullptr) {
+        host->SetWeather(weather);
+        return;
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", int(weather));
+    console.SetStringVariable("weather", text);
+    console.MarkStartupWorld(false, true);
 }
 
 // Loading and unloading echo a lot (init lines, errors); an in-game admin sees only the result.

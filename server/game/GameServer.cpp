@@ -21,6 +21,7 @@
 #include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
 #include "server/game/ServerStartup.h"
+#include "server/protocol/QueryResponder.h"
 #include "server/protocol/ServerRpcTable.h"
 #include "server/runtime/ScriptTimers.h"
 #include "server/shared/GameRpc.h"
@@ -149,8 +150,11 @@ GameServer::GameServer(Console& console, ServerSettings& settings, const NetServ
     port_ = uint16_t(port);
 
     netServer_ = netFactory_.create != nullptr ? netFactory_.create() : nullptr;
+    queries_ = std::make_unique<QueryResponder>(*this);
     if (netServer_ != nullptr) {
         netServer_->SetLogHook(&LogPrintf);
+        // Before the start: the network thread reads the inbox from its first datagram on.
+        netServer_->SetQueryInbox(&queries_->Inbox());
         netServer_->SetTransportSettings(&transportSettings_);
         PublishTransportSettings();
     }
@@ -223,7 +227,7 @@ GameServer::GameServer(Console& console, ServerSettings& settings, const NetServ
                     settings_.maxPlayers, lanMode_ ? "ON" : "OFF");
     std::fflush(stdout);
 
-    gameState_ = GAME_STATE_STARTING;
+    SetGameState(GAME_STATE_STARTING);
     consoleBridge_ = std::make_unique<ConsoleBridge>(*this);
     console_.SetHost(consoleBridge_.get());
 }
@@ -257,7 +261,8 @@ GameServer::~GameServer() {
         netServer_ = nullptr;
         if (netFactory_.destroy != nullptr) netFactory_.destroy(net);
     }
-    if (announcePid_ > 0) waitpid(announcePid_, nullptr, WNOHANG);
+    // Runs still going are left to end on their own; the finished ones are collected.
+    ReapAnnounceRuns();
 }
 
 uint32_t GameServer::GetTickMs() const { return clock_ ? clock_() : GetTimeMs(); }
@@ -294,6 +299,19 @@ void GameServer::ResetWorldAtInit() {
     world.manualVehicleEngineAndLights = 0;
 }
 
+void GameServer::ApplyStartupWorld() {
+    // Marked only by server.cfg lines, so this acts at the first start and never again.
+    const Console::StartupWorld given = console_.TakeStartupWorld();
+    if (given.gravity) {
+        const char* text = console_.GetStringVariable("gravity");
+        world.gravity = ParseConsoleFloat(text != nullptr ? text : "");
+    }
+    if (given.weather) {
+        const char* text = console_.GetStringVariable("weather");
+        world.weather = uint8_t(ParseConsoleInt(text != nullptr ? text : "") & 0xFF);
+    }
+}
+
 bool GameServer::Init(bool loadFilterScripts) {
     classCount_ = 0;
     if (playerPool_)
@@ -312,12 +330,13 @@ bool GameServer::Init(bool loadFilterScripts) {
     if (!gameMode_) gameMode_ = scripts_.CreateGameMode();
 
     ResetWorldAtInit();
+    ApplyStartupWorld();
     if (loadFilterScripts) LoadFilterScripts();
     // A gamemode that fails to load leaves an empty host; whether that ends the server is the
     // caller's choice.
     const bool loaded = gameMode_ && gameMode_->Load(nextGameModePath_.c_str()) != 0;
     LogPrintf("Number of vehicle models: %d", vehiclePool_ ? vehiclePool_->GetModelsUsed() : 0);
-    gameState_ = GAME_STATE_RUNNING;
+    SetGameState(GAME_STATE_RUNNING);
     return loaded;
 }
 
@@ -364,6 +383,7 @@ void GameServer::Process(float elapsed) {
     // Console lines may have changed the limits since the last pass, the main loop the seed.
     PublishTransportSettings();
     ProcessPackets();
+    if (queries_) queries_->AnswerPending();
     if (gameState_ == GAME_STATE_RUNNING) {
         if (playerPool_) playerPool_->Process(elapsed);
         if (vehiclePool_) vehiclePool_->Process(elapsed);
@@ -377,7 +397,13 @@ void GameServer::Process(float elapsed) {
         if (intermission_ > kIntermissionSeconds) RestartGameMode();
     }
     if (settings_.announce) Announce(elapsed);
+    if (!announcePids_.empty()) ReapAnnounceRuns();
     if (pluginTick_) pluginTick_();
+}
+
+void GameServer::SetGameState(int32_t state) {
+    gameState_ = state;
+    if (queries_) queries_->Inbox().SetGameRunning(state == GAME_STATE_RUNNING);
 }
 
 void GameServer::CountTick() {
@@ -398,9 +424,19 @@ void GameServer::Announce(float elapsed) {
     RunAnnounce();
 }
 
+void GameServer::ReapAnnounceRuns() {
+    // Every run that has finished is collected, however many overlap; one that is gone already
+    // (-1) is forgotten too.
+    std::erase_if(announcePids_, [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
+}
+
 void GameServer::RunAnnounce() {
-    // The previous run has had 300 s; reap it so finished runs do not pile up as zombies.
-    if (announcePid_ > 0 && waitpid(announcePid_, nullptr, WNOHANG) != 0) announcePid_ = 0;
+    ReapAnnounceRuns();
+    // Runs that never end must not pile up without bound: skip until one of them finishes.
+    if (announcePids_.size() >= kMaxAnnounceRuns) {
+        LogPrintf("announce: %zu earlier runs have not ended; this one is skipped", announcePids_.size());
+        return;
+    }
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd) == nullptr) return;
     std::string program = std::string(cwd) + "/announce";
@@ -412,8 +448,8 @@ void GameServer::RunAnnounce() {
     if (!bindAddress_.empty()) argv.push_back(bindAddress_.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0 && announcePid_ == 0)
-        announcePid_ = pid;
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0)
+        announcePids_.push_back(pid);
 }
 
 void GameServer::EndGameMode() {
@@ -437,7 +473,7 @@ void GameServer::EndGameMode() {
     world.deathDropAmount = 0;
     world.reservedInitFlag = 0;
     world.manualVehicleEngineAndLights = 0;
-    gameState_ = GAME_STATE_ENDED;
+    SetGameState(GAME_STATE_ENDED);
 }
 
 void GameServer::RestartGameMode() {

@@ -5,6 +5,8 @@
 // classes; it runs the gamemode rotation and the per-pass work the main loop asks of it. Every
 // other part reaches it through TheGameServer.
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstdarg>
 #include <cstdint>
@@ -24,6 +26,7 @@
 
 namespace velt {
 
+class ArtworkList;
 class BitStream;
 class Console;
 class ConsoleHost;
@@ -32,6 +35,7 @@ class GameMode;
 class HttpRequestPool;
 class ObjectPoolEvents;
 class PlayerPool;
+class QueryResponder;
 class ScriptHostFactory;
 class ScriptTimers;
 struct ServerSettings;
@@ -46,6 +50,7 @@ struct NetServerFactory {
 inline constexpr uint32_t kMaxPlayerClasses = 319;
 inline constexpr float kIntermissionSeconds = 12.0f;
 inline constexpr float kAnnounceIntervalSeconds = 300.0f;
+inline constexpr size_t kMaxAnnounceRuns = 8;
 
 enum GameState : int32_t {
     GAME_STATE_STARTING = 0,
@@ -185,6 +190,13 @@ public:
     // Called once per pass after the game's own work (the plugins' tick).
     void SetPluginTick(std::function<void()> tick) { pluginTick_ = std::move(tick); }
 
+    // The custom models when the server serves them ("useartwork"), else null; owned by main.
+    ArtworkList* GetArtworkList() { return artwork_; }
+    void SetArtworkList(ArtworkList* artwork) { artwork_ = artwork; }
+
+    // The query port's answering side; its inbox is what the transport fills.
+    QueryResponder* GetQueryResponder() { return queries_.get(); }
+
     WorldSettings world;
 
 private:
@@ -192,8 +204,12 @@ private:
     class NetBanList;
 
     void ResetWorldAtInit();
+    void ApplyStartupWorld();
     void SendWorldByte(uint8_t rpcId, uint8_t value);
     void RunAnnounce();
+    void ReapAnnounceRuns();
+    // Stores the state and tells the transport's query sorting whether the game runs.
+    void SetGameState(int32_t state);
 
     Console& console_;
     ServerSettings& settings_;
@@ -229,7 +245,7 @@ private:
 
     float intermission_ = 0.0f;
     float announceCountdown_ = 0.0f;
-    int announcePid_ = 0;
+    std::vector<pid_t> announcePids_;  // runs of the announce program not yet collected
     StartFailure startFailure_ = StartFailure::None;
     std::string bindAddress_;
     uint16_t port_ = 0;
@@ -247,6 +263,8 @@ private:
     std::vector<uint16_t> receivers_;  // one send's receivers, kept for its room
     std::function<uint32_t()> clock_;
     std::function<void()> pluginTick_;
+    std::unique_ptr<QueryResponder> queries_;
+    ArtworkList* artwork_ = nullptr;
 };
 
 // The process-wide game server; null before start-up creates it and after shutdown.

@@ -92,7 +92,7 @@ void WriteAttachedObjectSlot(BitStream& bs, const AttachedObjectSlot& slot) {
 // ---- construction ---------------------------------------------------------------------------
 
 Player::Player(GameServer& server) : server_(server) {
-    download_ = std::make_unique<FileDownload>();
+    download_ = std::make_unique<FileDownload>(server_);
     Reset();
 }
 

@@ -235,6 +235,9 @@ public:
     int32_t GetAmmo(int slot) const { return slot >= 0 && slot < kWeaponSlots ? ammo_[slot] : 0; }
     void SetControllable(bool on) { controllable_ = on; }
     void SetDownloading(bool on) { downloading_ = on; }
+    bool IsDownloading() const { return downloading_; }
+    // The player's custom-model download.
+    FileDownload& Download() { return *download_; }
     bool HasSpawnInfo() const { return spawnInfoSet_; }
     const SpawnInfo& GetSpawnInfo() const { return spawnInfo_; }
     // Whether a spawn may follow: granted by an allowed spawn request or by the scripts.

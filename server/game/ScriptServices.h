@@ -12,6 +12,7 @@
 
 namespace velt {
 
+class ScriptPluginHooks;
 class ScriptTimers;
 
 class FilterScripts {
@@ -78,6 +79,9 @@ public:
     virtual std::unique_ptr<FilterScripts> CreateFilterScripts() = 0;
     virtual std::unique_ptr<ScriptTimers> CreateScriptTimers() = 0;
     virtual std::unique_ptr<HttpRequestPool> CreateHttpRequestPool() = 0;
+    // The plugins the hosts tell of every script load and release; null for none. Hosts without
+    // a machine have nothing to tell.
+    virtual void SetPlugins(ScriptPluginHooks* /*plugins*/) {}
 };
 
 }  // namespace velt

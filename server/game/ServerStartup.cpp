@@ -12,7 +12,10 @@
 #include "net/NetServerInterface.h"
 #include "server/console/Console.h"
 #include "server/console/Log.h"
+#include "server/game/ArtworkList.h"
 #include "server/game/GameServer.h"
+#include "server/game/PluginManager.h"
+#include "server/game/ScriptServices.h"
 #include "server/game/Signals.h"
 
 namespace velt {
@@ -47,6 +50,15 @@ void OnPasswordChanged(Console& console) {
         console.SetStringVariable("password", "");
         game->GetNetServer()->SetPassword(nullptr);
     }
+}
+
+// The custom models when "useartwork" is set: the list of "artconfig.txt" in "artpath".
+std::unique_ptr<ArtworkList> LoadArtwork(const Console& console, const ServerSettings& settings) {
+    if (settings.useArtwork == 0) return nullptr;
+    const char* path = console.GetStringVariable("artpath");
+    auto artwork = std::make_unique<ArtworkList>(path != nullptr ? path : "");
+    artwork->LoadConfig("artconfig.txt");
+    return artwork;
 }
 
 void SleepPass(int32_t ms) {
@@ -164,16 +176,27 @@ int RunServer(const NetServerFactory& net, ScriptHostFactory& scripts, const std
 
     LockStartupVariables(*console);
     RegisterDerivedServerVariables(*console, settings);
-    // Plugins and custom models come with their own work; until then nothing is loaded here.
+    // Plugins come before any script, so they hear of every script load.
+    auto plugins = std::make_unique<PluginManager>();
+    plugins->LoadFromConfig(*console, "plugins");
+    scripts.SetPlugins(plugins.get());
+    std::unique_ptr<ArtworkList> artwork = LoadArtwork(*console, settings);
 
     auto game = std::make_unique<GameServer>(*console, settings, net, scripts);
+    auto endPlugins = [&] {
+        scripts.SetPlugins(nullptr);
+        plugins.reset();
+    };
     if (game->StartFailed() != StartFailure::None) {
         // Nothing half-built runs on: the transport is stopped, the log closed, status 1.
         game.reset();
+        endPlugins();
         console.reset();
         CloseLogFile();
         return 1;
     }
+    game->SetArtworkList(artwork.get());
+    game->SetPluginTick([p = plugins.get()] { p->ProcessTick(); });
     TheGameServer = game.get();
     // A first gamemode that is there but does not load leaves nothing to run: like a missing one,
     // it ends the start. A later one that fails (a rotation, "changemode") leaves the server up.
@@ -191,6 +214,8 @@ int RunServer(const NetServerFactory& net, ScriptHostFactory& scripts, const std
     // Whatever runs during the teardown finds no game server rather than a half-destroyed one.
     TheGameServer = nullptr;
     game.reset();
+    // Each plugin has seen every script go before its own Unload.
+    endPlugins();
     ServerConsole = nullptr;
     console.reset();
     CloseLogFile();

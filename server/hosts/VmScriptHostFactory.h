@@ -23,6 +23,8 @@ public:
     void RegisterDatabaseNatives(VmInstance* inst) override;
     void DatabaseNativesCleanup(VmInstance* inst) override;
     FilterScripts* GetFilterScripts() override { return filterScripts_; }
+    ScriptPluginHooks& Plugins() override { return plugins_ != nullptr ? *plugins_ : NoScriptPluginHooks(); }
+    void SetPlugins(ScriptPluginHooks* plugins) { plugins_ = plugins; }
     void FilterScriptsCreated(FilterScripts* host) override { filterScripts_ = host; }
     void FilterScriptsDestroyed(FilterScripts* host) override {
         if (filterScripts_ == host) filterScripts_ = nullptr;
@@ -30,6 +32,7 @@ public:
 
 private:
     FilterScripts* filterScripts_ = nullptr;
+    ScriptPluginHooks* plugins_ = nullptr;
 };
 
 class VmScriptHostFactory : public ScriptHostFactory {
@@ -41,6 +44,7 @@ public:
     std::unique_ptr<FilterScripts> CreateFilterScripts() override;
     std::unique_ptr<ScriptTimers> CreateScriptTimers() override;
     std::unique_ptr<HttpRequestPool> CreateHttpRequestPool() override;
+    void SetPlugins(ScriptPluginHooks* plugins) override { env_.SetPlugins(plugins); }
 
     ScriptHostEnv& Env() { return env_; }
 

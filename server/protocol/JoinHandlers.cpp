@@ -10,6 +10,7 @@
 #include "net/ConnectedSystem.h"
 #include "net/NetServerInterface.h"
 #include "server/console/Log.h"
+#include "server/game/ArtworkList.h"
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
 #include "server/game/ServerStartup.h"
@@ -235,9 +236,11 @@ void InitPlayerWorld(GameServer& server, uint16_t player) {
     if (pool == nullptr) return;
     switch (server.GetGameState()) {
         case GAME_STATE_RUNNING: {
-            // Custom models are not served yet, so the global objects go out at once; with a
-            // model list they would follow the client's download report.
-            if (ObjectPool* objects = server.GetObjectPool()) {
+            // With custom models the global objects follow the client's download report, so that
+            // objects of new models find them loaded.
+            if (ArtworkList* artwork = server.GetArtworkList()) {
+                artwork->SendModelsToPlayer(player);
+            } else if (ObjectPool* objects = server.GetObjectPool()) {
                 objects->SendAllToPlayer(player);
                 if (Player* p = pool->GetAt(player)) p->SetGlobalObjectsSent(true);
             }
@@ -246,6 +249,7 @@ void InitPlayerWorld(GameServer& server, uint16_t player) {
             break;
         }
         case GAME_STATE_ENDED: {
+            if (ArtworkList* artwork = server.GetArtworkList()) artwork->SendModelsToPlayer(player);
             server.SendGameInit(player);
             pool->SendExistingPlayers(player);
             BitStream empty;

@@ -4,9 +4,11 @@
 #include "server/console/Log.h"
 #include "server/protocol/ChatCommands.h"
 #include "server/protocol/ClassSpawnDeath.h"
+#include "server/protocol/DownloadHandlers.h"
 #include "server/protocol/InGameRcon.h"
 #include "server/protocol/JoinHandlers.h"
 #include "server/protocol/ObjectEditing.h"
+#include "server/protocol/QueryResponder.h"
 #include "server/protocol/RpcCall.h"
 #include "server/protocol/VehicleHandlers.h"
 #include "server/protocol/WorldReports.h"
@@ -47,17 +49,16 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_CameraTargetUpdate, nullptr},
     {RPC_PlayerDamage, nullptr},
     {RPC_ActorDamage, RpcActorDamage},
-    {RPC_ModelFileRequest, nullptr},
-    {RPC_TextureFileRequest, nullptr},
-    {RPC_DownloadFinished, nullptr},
+    {RPC_ModelFileRequest, RpcModelFileRequest},
+    {RPC_TextureFileRequest, RpcTextureFileRequest},
+    {RPC_DownloadFinished, RpcDownloadFinished},
 };
 
 void RegisterServerRpcs(NetServerInterface* server) {
     SetRpcServer(server);
-    // The log mirrors the lines of an in-game admin's command back to him. The logger takes both
-    // of its echo sinks in one call: whoever installs the query port's sink must pass this one
-    // along (InGameRconLogEcho).
-    SetLogSinks(&InGameRconLogEcho, nullptr);
+    // The log mirrors the lines of a remote command back to whoever sent it: an in-game admin, or
+    // the query port's remote console.
+    SetLogSinks(&InGameRconLogEcho, &QueryResponder::RconReply);
     if (server == nullptr) return;
     for (const ServerRpcEntry& entry : kServerRpcs) {
         if (entry.handler != nullptr) server->RegisterRpc(&entry.id, entry.handler);

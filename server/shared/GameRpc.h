@@ -15,6 +15,7 @@ enum class RpcChannel : uint8_t {
     Sync = 1,           // the server's synchronisation packets
     World = 2,          // world and game-state messages
     ClientMessage = 3,  // client messages and chat lines
+    FileTransfer = 5,   // custom-model file downloads
 };
 
 constexpr uint8_t ChannelNumber(RpcChannel channel) { return static_cast<uint8_t>(channel); }
@@ -174,10 +175,12 @@ enum RpcId : uint8_t {
     RPC_ActorDamage = 177,
     RPC_ActorHealthSet = 178,
     RPC_CustomModelAdd = 179,
+    RPC_CustomModelRemove = 180,
     RPC_ModelFileRequest = 181,
     RPC_TextureFileRequest = 182,
     RPC_FileTransferMessage = 183,
     RPC_DownloadFinished = 184,
+    RPC_DownloadFinishedAck = 185,
 };
 
 }  // namespace velt

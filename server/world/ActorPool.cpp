@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "net/BitStream.h"
+#include "server/game/ArtworkList.h"
 #include "server/shared/GameRpc.h"
 #include "server/world/ConnectedPlayers.h"
 #include "server/world/HighestId.h"
@@ -20,11 +21,13 @@ struct ActorModels {
 };
 
 // The game model and the custom model an actor of this skin is sent with. A custom skin is sent
-// as the base model it is made from, beside its own id; the server keeps no list of custom models,
-// so every custom skin is unknown and its actor is sent as model 0, which every client has.
-ActorModels ResolveActorSkin(int32_t skin) {
-    if (skin > kFirstCustomSkin) return {0, 0};
-    return {skin, 0};
+// as the base model it is made from, beside its own id; one the model list does not know (or any
+// custom skin while the server serves no custom models) is sent as model 0, which every client has.
+ActorModels ResolveActorSkin(const ArtworkList* artwork, int32_t skin) {
+    if (skin <= kFirstCustomSkin) return {skin, 0};
+    const int32_t base = artwork != nullptr ? artwork->GetBaseModel(skin) : -1;
+    if (base < 0 || base >= kFirstCustomSkin) return {0, 0};
+    return {base, skin};
 }
 
 // Copies at most kMaxActorAnimationName characters; the rest of the field stays zero.
@@ -112,7 +115,7 @@ void Actor::SendAnimation(uint16_t player, const ActorAnimation& animation) cons
 uint16_t ActorPool::Create(int32_t skin, const Vector3& position, float facingAngle) {
     for (uint16_t id = 0; id < kMaxActors; ++id) {
         if (actors_[id] != nullptr) continue;
-        const ActorModels models = ResolveActorSkin(skin);
+        const ActorModels models = ResolveActorSkin(server_.GetArtworkList(), skin);
         actors_[id] =
             std::make_unique<Actor>(server_, id, models.model, models.customModel, position, facingAngle);
         virtualWorld_[id] = 0;

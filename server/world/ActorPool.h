@@ -99,8 +99,8 @@ public:
     ActorPool(const ActorPool&) = delete;
     ActorPool& operator=(const ActorPool&) = delete;
 
-    // The lowest free id, in world 0; kNoActor when every id is taken. A custom skin the model
-    // list does not know gives an actor of model 0.
+    // The lowest free id, in world 0; kNoActor when every id is taken. A custom skin the custom
+    // model list does not know gives an actor of model 0.
     uint16_t Create(int32_t skin, const Vector3& position, float facingAngle);
     // Streamed out for every player who has it (their callbacks run), then deleted: 1; 0 for an
     // id not in use, or one whose destruction is already under way further up the stack.

@@ -27,6 +27,7 @@
 
 #include "server/console/Console.h"
 #include "server/console/ConsoleVariables.h"
+#include "server/game/ArtworkList.h"
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
 #include "server/game/ServerStartup.h"
@@ -48,6 +49,7 @@ struct World {
     StandInScripts scripts;
     std::unique_ptr<StandInScriptHostFactory> hosts;
     std::unique_ptr<GameServer> game;
+    std::unique_ptr<ArtworkList> artwork;
     test::ProtocolFakeNet* net = nullptr;
     uint32_t now = 1000;
 
@@ -63,6 +65,10 @@ struct World {
         });
         std::filesystem::create_directories("gamemodes");
         std::ofstream("gamemodes/a.vmb") << "x";
+        // One custom model, so download requests reach the whole download path.
+        std::filesystem::create_directories("models");
+        std::ofstream("models/a.dff") << std::string(5000, 'm');
+        std::ofstream("models/a.txd") << "texture";
 
         console = std::make_unique<Console>();
         RegisterServerVariables(*console, settings, MakeServerVariableCallbacks(*console, settings));
@@ -90,6 +96,9 @@ struct World {
         net = static_cast<test::ProtocolFakeNet*>(test::FakeNetServer::last);
         TheGameServer = game.get();
         game->SetClock([this] { return now; });
+        artwork = std::make_unique<ArtworkList>("models");
+        artwork->AddModel(ARTWORK_CHARACTER, -1, 7, 20001, "a.dff", "a.txd", 0, 0);
+        game->SetArtworkList(artwork.get());
         game->Init(true);
         for (uint16_t slot = 0; slot < kSlots; ++slot)
             net->AddSlot(slot, test::FakeNetServer::AddressOf(slot));
