@@ -299,9 +299,9 @@ void GameServer::Init(bool loadFilterScripts) {
     if (!vehiclePool_) vehiclePool_ = std::make_unique<VehiclePool>();
     if (!pickupPool_) pickupPool_ = std::make_unique<PickupPool>();
     if (!objectPool_) objectPool_ = std::make_unique<ObjectPool>();
-    if (!menuPool_) menuPool_ = std::make_unique<MenuPool>();
-    if (!textDrawPool_) textDrawPool_ = std::make_unique<TextDrawPool>();
-    if (!gangZonePool_) gangZonePool_ = std::make_unique<GangZonePool>();
+    if (!menuPool_) menuPool_ = std::make_unique<MenuPool>(*this);
+    if (!textDrawPool_) textDrawPool_ = std::make_unique<TextDrawPool>(*this);
+    if (!gangZonePool_) gangZonePool_ = std::make_unique<GangZonePool>(*this);
     if (!textLabelPool_) textLabelPool_ = std::make_unique<TextLabelPool>();
     if (!actorPool_) actorPool_ = std::make_unique<ActorPool>();
     if (!gameMode_) gameMode_ = scripts_.CreateGameMode();

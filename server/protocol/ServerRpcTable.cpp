@@ -6,6 +6,7 @@
 #include "server/protocol/ClassSpawnDeath.h"
 #include "server/protocol/InGameRcon.h"
 #include "server/protocol/JoinHandlers.h"
+#include "server/protocol/MenuTextDrawReports.h"
 #include "server/protocol/RpcCall.h"
 
 namespace velt {
@@ -21,8 +22,8 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_VehicleDestroyed, nullptr},
     {RPC_ValueRelayRequest, nullptr},
     {RPC_PickupPickedUp, nullptr},
-    {RPC_MenuRowSelect, nullptr},
-    {RPC_MenuExit, nullptr},
+    {RPC_MenuRowSelect, RpcMenuRowSelect},
+    {RPC_MenuExit, RpcMenuExit},
     {RPC_DialogResponse, RpcDialogResponse},
     {RPC_PlayerClick, nullptr},
     {RPC_PlayerJoin, RpcPlayerJoin},
@@ -40,7 +41,7 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_AttachedObjectEdit, nullptr},
     {RPC_ObjectEdit, nullptr},
     {RPC_ObjectSelect, nullptr},
-    {RPC_TextDrawSelect, nullptr},
+    {RPC_TextDrawSelect, RpcTextDrawSelect},
     {RPC_CameraTargetUpdate, nullptr},
     {RPC_PlayerDamage, nullptr},
     {RPC_ActorDamage, nullptr},
