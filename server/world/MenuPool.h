@@ -59,13 +59,17 @@ public:
     uint8_t Columns() const { return columns_; }
     const Text& Title() const { return title_; }
     uint8_t ItemCount(uint8_t column) const { return column < kMenuColumns ? itemCount_[column] : 0; }
-    // Rows below kMenuRows, columns below kMenuColumns.
-    const Text& Item(uint8_t row, uint8_t column) const { return items_[row][column]; }
-    const Text& Header(uint8_t column) const { return headers_[column]; }
+    // The empty text for a row or column beyond the menu's.
+    const Text& Item(uint8_t row, uint8_t column) const {
+        return row < kMenuRows && column < kMenuColumns ? items_[row][column] : kEmptyText;
+    }
+    const Text& Header(uint8_t column) const { return column < kMenuColumns ? headers_[column] : kEmptyText; }
     bool IsEnabled() const { return interactionEnabled_ != 0; }
     bool IsRowEnabled(uint8_t row) const { return row < kMenuRows && rowEnabled_[row] != 0; }
 
 private:
+    static constexpr Text kEmptyText{};
+
     GameServer& server_;
     uint8_t id_;
     Text title_{};

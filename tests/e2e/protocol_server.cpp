@@ -7,8 +7,8 @@
 //   /t muteupdate        OnPlayerUpdate returns 0 for the sender from now on
 //   /t denyspawn         OnPlayerRequestSpawn returns 0 for the sender from now on
 //
-// Every command and every death is logged as "[test] ..." so a test can see what reached the
-// gamemode.
+// Every command, every death, every menu report and every text draw click is logged as
+// "[test] ..." so a test can see what reached the gamemode.
 
 #include <cstdlib>
 #include <cstring>
@@ -52,6 +52,11 @@ public:
         } else if (call.name == "OnPlayerDeath") {
             velt::LogPrintf("[test] OnPlayerDeath(%d, %d, %d)", int(player), int(IntArg(call, 1)),
                             int(IntArg(call, 2)));
+        } else if (call.name == "OnPlayerSelectedMenuRow" || call.name == "OnPlayerClickTextDraw" ||
+                   call.name == "OnPlayerClickPlayerTextDraw") {
+            velt::LogPrintf("[test] %s(%d, %d)", call.name.c_str(), int(player), int(IntArg(call, 1)));
+        } else if (call.name == "OnPlayerExitedMenu") {
+            velt::LogPrintf("[test] OnPlayerExitedMenu(%d)", int(player));
         } else if (call.name == "OnPlayerDisconnect") {
             muted_.erase(player);
             denied_.erase(player);
@@ -102,6 +107,9 @@ int main() {
     scripts.gameModePublics = {{"OnPlayerCommandText", 0},  {"OnPlayerUpdate", 1},
                                {"OnPlayerRequestSpawn", 1}, {"OnPlayerRequestClass", 1},
                                {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1}};
+    for (const char* report : {"OnPlayerSelectedMenuRow", "OnPlayerExitedMenu", "OnPlayerClickTextDraw",
+                               "OnPlayerClickPlayerTextDraw"})
+        scripts.gameModePublics[report] = 0;
     scripts.onRun = [&verbs](ScriptCall& call) { verbs.Run(call); };
     scripts.isPlayerConnected = [](int32_t id) {
         velt::GameServer* server = velt::TheGameServer;

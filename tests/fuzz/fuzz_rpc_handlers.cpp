@@ -1,7 +1,8 @@
 // The game server's RPC handlers and packet readers fed fuzz-chosen calls, in process, through the
 // recording fake transport: one long-lived server with a few joined players, each input one call
 // (or one packet) from one slot, now and then an intermission. Players the input kicks are joined
-// again so later inputs keep reaching handlers that need a connected sender.
+// again so later inputs keep reaching handlers that need a connected sender. Each joined player is
+// shown a menu and text draws, his own and a global one, as a gamemode would.
 //
 // Input: [selector][slot][bit trim][payload...]. Selectors below the RPC table's size pick an RPC;
 // 250 ends the gamemode, 251 restarts it; any other value is sent as a packet whose first byte is
@@ -26,6 +27,8 @@
 #include "server/game/ServerStartup.h"
 #include "server/hosts/ScriptServicesStandIn.h"
 #include "server/protocol/ServerRpcTable.h"
+#include "server/world/MenuPool.h"
+#include "server/world/TextDrawPool.h"
 #include "tests/server/dispatch_fake_net.h"
 
 namespace {
@@ -66,6 +69,10 @@ struct World {
                                    {"OnPlayerUpdate", 1},       {"OnPlayerRequestClass", 1},
                                    {"OnPlayerRequestSpawn", 1}, {"OnDialogResponse", 1},
                                    {"OnPlayerSpawn", 1}};
+        scripts.gameModePublics.insert({{"OnPlayerSelectedMenuRow", 1},
+                                        {"OnPlayerExitedMenu", 1},
+                                        {"OnPlayerClickTextDraw", 0},
+                                        {"OnPlayerClickPlayerTextDraw", 0}});
         scripts.isPlayerConnected = [this](int32_t id) {
             return game && game->GetPlayerPool() && id >= 0 &&
                    game->GetPlayerPool()->IsConnected(uint16_t(id));
@@ -86,6 +93,25 @@ struct World {
         game->AddPlayerClass(SpawnInfo{});
     }
 
+    // What a gamemode shows a player who joins: the player's own label and text draw, a global
+    // text draw and a menu, so kicks, rejoins and intermissions take them down under the input.
+    void GiveScreens(uint16_t slot, Player& p) {
+        p.GetLabelPool()->Create("label", 0xFFFFFFFF, 0, 0, 0, 20.0f, kNoPlayer, 0xFFFF, 0);
+        p.GetTextDrawPool()->Show(p.GetTextDrawPool()->Create(1.0f, 2.0f, "own"));
+        if (TextDrawPool* draws = game->GetTextDrawPool()) {
+            if (!draws->Exists(0)) draws->Create(0, 0, "all");
+            draws->ShowForPlayer(slot, 0);
+        }
+        if (MenuPool* menus = game->GetMenuPool()) {
+            if (!menus->Exists(1)) menus->Create("menu", 0, 0, 2, 1, 1);
+            if (Menu* menu = menus->Get(1)) {
+                if (menu->ItemCount(0) == 0) menu->AddItem(0, "row");
+                menu->ShowForPlayer(slot);
+            }
+            menus->SetPlayerMenu(slot, 1);
+        }
+    }
+
     void Refill() {
         PlayerPool* pool = game->GetPlayerPool();
         if (pool == nullptr) return;
@@ -97,6 +123,7 @@ struct World {
                 Player* p = pool->GetAt(slot);
                 p->SetState(PLAYER_STATE_ONFOOT);
                 p->UpdatePosition(float(slot), float(slot), 10.0f, true);
+                GiveScreens(slot, *p);
             }
         }
         net->sent.clear();

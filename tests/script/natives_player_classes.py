@@ -17,10 +17,8 @@ by its own id.
 import os
 import re
 import shutil
-import signal
 import socket
 import struct
-import subprocess
 import sys
 import tempfile
 import time
@@ -53,15 +51,7 @@ class ClassSelectionTest(ServerLogMixin, unittest.TestCase):
     def tearDown(self):
         if self.conn is not None:
             self.conn.close()
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=WAIT)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(timeout=WAIT)
-        if self.proc is not None:
-            self.proc.stdout.close()
+        self.stop_server()
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def start(self, gamemode, first_line):

@@ -14,34 +14,18 @@
 #include "server/protocol/ClassSpawnDeath.h"
 #include "server/shared/GameRpc.h"
 #include "tests/script/natives_server_fixture.h"
+#include "tests/server/sent_rpcs.h"
 
 namespace velt::scripttest {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes U8(uint32_t v) { return {uint8_t(v)}; }
-Bytes U16(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-Bytes U32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
-Bytes F32(float f) { return U32(static_cast<uint32_t>(FloatToCell(f))); }
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-// An RPC as the fake transport saw it.
-struct Rpc {
-    uint8_t id;
-    uint16_t to;
-    Bytes payload;
-    bool operator==(const Rpc&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const Rpc& r) {
-    os << "{rpc " << int(r.id) << " to " << r.to << ":";
-    for (uint8_t b : r.payload) os << " " << int(b);
-    return os << "}";
-}
+using test::Bytes;
+using test::Cat;
+using test::F32;
+using test::U16;
+using test::U32;
+using test::U8;
+using Rpc = test::SentRpc;
 
 constexpr uint16_t kPlayer = 3;  // the player the rows act on; 0 and 7 are also connected
 
@@ -58,18 +42,7 @@ protected:
 
     // Every RPC sent since the last call, in order; each must go reliable ordered on channel 2
     // with priority 1.
-    std::vector<Rpc> TakeRpcs() {
-        std::vector<Rpc> out;
-        for (const test::FakeNetServer::Message& m : net_->sent) {
-            EXPECT_TRUE(m.isRpc);
-            EXPECT_EQ(m.priority, HIGH_PRIORITY_LEVEL);
-            EXPECT_EQ(m.reliability, RELIABILITY_RELIABLE_ORDERED);
-            EXPECT_EQ(m.channel, 2);
-            out.push_back({m.rpcId, static_cast<uint16_t>(net_->GetIndexFromPlayerID(m.target)), m.bytes});
-        }
-        net_->sent.clear();
-        return out;
-    }
+    std::vector<Rpc> TakeRpcs() { return test::TakeWorldRpcs(*net_); }
     // The same RPC to every connected player.
     static std::vector<Rpc> ToAll(uint8_t id, const Bytes& payload) {
         return {{id, 0, payload}, {id, kPlayer, payload}, {id, 7, payload}};

@@ -14,6 +14,7 @@
 #include "server/world/TextDrawPool.h"
 #include "tests/script/natives_server_fixture.h"
 #include "tests/server/sent_rpcs.h"
+#include "tests/server/text_draw_bytes.h"
 
 namespace velt::scripttest {
 namespace {
@@ -116,27 +117,27 @@ const std::vector<Style> kStyles = {
     {"SetPreviewVehCol", {0x10006, -2}},
 };
 Bytes StyledRecord(float x, float y) {
-    return Cat({U8(0x03),
-                F32(2.0f),
-                F32(3.0f),
-                Bytes{0x11, 0x22, 0x33, 0x44},
-                F32(4.0f),
-                F32(5.0f),
-                Bytes{0x55, 0x66, 0x77, 0x88},
-                U8(5),
-                U8(3),
-                Bytes{0x99, 0xAA, 0xBB, 0xCC},
-                U8(4),
-                U8(1),
-                F32(x),
-                F32(y),
-                U16(411),
-                F32(1.0f),
-                F32(2.0f),
-                F32(3.0f),
-                F32(0.5f),
-                U16(6),
-                U16(0xFFFE)});
+    return test::RecordBytes({.flags = 0x03,  // box, left aligned, not proportional
+                              .letterWidth = 2.0f,
+                              .letterHeight = 3.0f,
+                              .letterColour = {0x11, 0x22, 0x33, 0x44},
+                              .textSizeX = 4.0f,
+                              .textSizeY = 5.0f,
+                              .boxColour = {0x55, 0x66, 0x77, 0x88},
+                              .shadow = 5,
+                              .outline = 3,
+                              .backgroundColour = {0x99, 0xAA, 0xBB, 0xCC},
+                              .font = 4,
+                              .selectable = 1,
+                              .x = x,
+                              .y = y,
+                              .previewModel = 411,
+                              .rotX = 1.0f,
+                              .rotY = 2.0f,
+                              .rotZ = 3.0f,
+                              .zoom = 0.5f,
+                              .colour1 = 6,
+                              .colour2 = 0xFFFE});
 }
 
 std::vector<cell> With(std::vector<cell> head, const std::vector<cell>& tail) {

@@ -4,6 +4,7 @@ its log. Every wait is bounded."""
 
 import os
 import re
+import signal
 import socket
 import subprocess
 import time
@@ -26,6 +27,19 @@ class ServerLogMixin:
             f.write("\n".join(config_lines) + "\n")
         self.proc = subprocess.Popen([server], cwd=self.dir, stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def stop_server(self):
+        """Ends the server (SIGTERM, then SIGKILL when it does not end in time), if it runs."""
+        if self.proc is None:
+            return
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=self.wait_seconds)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(timeout=self.wait_seconds)
+        self.proc.stdout.close()
 
     def log(self):
         path = os.path.join(self.dir, "server_log.txt")

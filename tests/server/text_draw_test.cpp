@@ -8,34 +8,13 @@
 #include "server/world/TextDrawPool.h"
 #include "tests/server/game_server_fixture.h"
 #include "tests/server/sent_rpcs.h"
+#include "tests/server/text_draw_bytes.h"
 
 namespace velt::test {
 namespace {
 
-// The record a new text draw at (x, y) carries, written out from its layout.
-Bytes DefaultRecord(float x, float y) {
-    return Cat({U8(0x10),
-                F32(0.48f),
-                F32(1.12f),
-                Bytes{0xE1, 0xE1, 0xE1, 0xFF},
-                F32(1280.0f),
-                F32(1280.0f),
-                Bytes{0x80, 0x80, 0x80, 0x80},
-                U8(2),
-                U8(0),
-                Bytes{0x00, 0x00, 0x00, 0xFF},
-                U8(1),
-                U8(0),
-                F32(x),
-                F32(y),
-                U16(0),
-                F32(0.0f),
-                F32(0.0f),
-                F32(0.0f),
-                F32(1.0f),
-                U16(0xFFFF),
-                U16(0xFFFF)});
-}
+// The record a new text draw at (x, y) carries.
+Bytes DefaultRecord(float x, float y) { return RecordBytes({.x = x, .y = y}); }
 
 Bytes ShowPayload(uint16_t wireId, const Bytes& record, const std::string& text) {
     return Cat({U16(wireId), record, U16(uint32_t(text.size())), Text(text)});
@@ -86,27 +65,27 @@ TEST_F(TextDrawTest, NewTextDrawShowsTheDefaultRecordByteForByte) {
     a.previewColour2 = 300;
     EXPECT_TRUE(Sent().empty());  // styling waits for the next show
     draws().ShowForPlayer(1, id);
-    const Bytes record = Cat({U8(0x11),
-                              F32(1.5f),
-                              F32(2.5f),
-                              Bytes{0x11, 0x22, 0x33, 0x44},
-                              F32(3.5f),
-                              F32(4.5f),
-                              Bytes{0x55, 0x66, 0x77, 0x88},
-                              U8(9),
-                              U8(10),
-                              Bytes{0x99, 0xAA, 0xBB, 0xCC},
-                              U8(5),
-                              U8(1),
-                              F32(100.5f),
-                              F32(-200.25f),
-                              U16(0xFFFE),
-                              F32(6.5f),
-                              F32(7.5f),
-                              F32(8.5f),
-                              F32(0.25f),
-                              U16(3),
-                              U16(300)});
+    const Bytes record = RecordBytes({.flags = 0x11,
+                                      .letterWidth = 1.5f,
+                                      .letterHeight = 2.5f,
+                                      .letterColour = {0x11, 0x22, 0x33, 0x44},
+                                      .textSizeX = 3.5f,
+                                      .textSizeY = 4.5f,
+                                      .boxColour = {0x55, 0x66, 0x77, 0x88},
+                                      .shadow = 9,
+                                      .outline = 10,
+                                      .backgroundColour = {0x99, 0xAA, 0xBB, 0xCC},
+                                      .font = 5,
+                                      .selectable = 1,
+                                      .x = 100.5f,
+                                      .y = -200.25f,
+                                      .previewModel = 0xFFFE,
+                                      .rotX = 6.5f,
+                                      .rotY = 7.5f,
+                                      .rotZ = 8.5f,
+                                      .zoom = 0.25f,
+                                      .colour1 = 3,
+                                      .colour2 = 300});
     EXPECT_EQ(Sent(), (std::vector<SentRpc>{{RPC_TextDrawShow, 1, ShowPayload(0, record, "Hello")}}));
 }
 
