@@ -50,11 +50,14 @@ Bytes Field(const std::string& text) {
     return out;
 }
 
+// Where a row's argument list takes the id under test.
+constexpr cell kIdHere = static_cast<cell>(0x7E57AB1Eu);
+
 struct Row {
     std::string native;
-    std::function<std::vector<cell>(cell id)> args;
-    cell ok;    // the result with a good id
-    cell fail;  // the result with an id that names nothing
+    std::vector<cell> args;  // kIdHere stands for the id under test
+    cell ok;                 // the result with a good id
+    cell fail;               // the result with an id that names nothing
     std::vector<SentRpc> rpcs;
     std::function<void()> reset = {};  // puts things back before each run with a good id
 };
@@ -72,6 +75,13 @@ protected:
         return {{id, 0, payload}, {id, kPlayer, payload}, {id, 7, payload}};
     }
 
+    Outcome Call(const Row& row, cell id) {
+        std::vector<cell> args = row.args;
+        for (cell& arg : args)
+            if (arg == kIdHere) arg = id;
+        return script.Call(row.native.c_str(), args);
+    }
+
     // Every row with each good id, then with each bad one.
     void RunRows(const std::vector<Row>& rows, const std::vector<cell>& goodIds,
                  const std::vector<cell>& badIds) {
@@ -79,13 +89,11 @@ protected:
             for (cell id : goodIds) {
                 if (row.reset) row.reset();
                 net_->sent.clear();
-                EXPECT_EQ(script.Call(row.native.c_str(), row.args(id)), (Outcome{0, row.ok}))
-                    << row.native << " " << id;
+                EXPECT_EQ(Call(row, id), (Outcome{0, row.ok})) << row.native << " " << id;
                 EXPECT_EQ(Sent(), row.rpcs) << row.native << " " << id;
             }
             for (cell id : badIds) {
-                EXPECT_EQ(script.Call(row.native.c_str(), row.args(id)), (Outcome{0, row.fail}))
-                    << row.native << " " << id;
+                EXPECT_EQ(Call(row, id), (Outcome{0, row.fail})) << row.native << " " << id;
                 EXPECT_TRUE(Sent().empty()) << row.native << " " << id;
             }
         }
@@ -93,6 +101,9 @@ protected:
 
     NativeScript script{"natives_screen", ScriptKind::GameMode, -1, nullptr};
 };
+
+const std::vector<cell> kGoodIds = {kId, 65536 + kId, static_cast<cell>(0xFFFF0000u) + kId};
+const std::vector<cell> kGoodPlayers = {kPlayer, 65536 + kPlayer, static_cast<cell>(0xFFFF0000u) + kPlayer};
 
 // The styling natives: each row's values, and the record they leave once all have run.
 struct Style {
@@ -151,76 +162,37 @@ TEST_F(ScreenNatives, GlobalTextDrawNativesOnGoodBadAndWrappedIds) {
     const cell newText = script.mem.Str("New text");
     const Bytes hide = U16(kId);
     const Bytes shown = Cat({U16(kId), StyledRecord(30.0f, 20.0f), U16(5), Text("Three")});
+    const auto showTo3 = [&] { draws.ShowForPlayer(kPlayer, kId); };
 
     std::vector<Row> rows;
-    for (const Style& s : kStyles) {
-        rows.push_back({"TextDraw" + std::string(s.suffix),
-                        [values = s.values](cell id) { return With({id}, values); },
-                        1,
-                        0,
-                        {}});
-    }
-    const auto showTo3 = [&] { draws.ShowForPlayer(kPlayer, kId); };
+    for (const Style& s : kStyles)
+        rows.push_back({"TextDraw" + std::string(s.suffix), With({kIdHere}, s.values), 1, 0, {}});
     const std::vector<Row> more = {
-        {"TextDrawShowForPlayer",
-         [](cell id) {
-             return std::vector<cell>{kPlayer, id};
-         },
-         1,
-         0,
-         {{RPC_TextDrawShow, kPlayer, shown}}},
-        {"TextDrawShowForPlayer",
-         [](cell id) {
-             return std::vector<cell>{id, kId};
-         },
-         1,
-         0,
-         {{RPC_TextDrawShow, kPlayer, shown}}},
-        {"TextDrawHideForPlayer",
-         [](cell id) {
-             return std::vector<cell>{kPlayer, id};
-         },
-         1,
-         0,
-         {{RPC_TextDrawHide, kPlayer, hide}},
-         showTo3},
-        {"TextDrawHideForPlayer",
-         [](cell id) {
-             return std::vector<cell>{id, kId};
-         },
-         1,
-         0,
-         {}},  // not shown
-        {"TextDrawShowForAll", [](cell id) { return std::vector<cell>{id}; }, 1, 0,
-         ToAll(RPC_TextDrawShow, shown)},
+        {"TextDrawShowForPlayer", {kPlayer, kIdHere}, 1, 0, {{RPC_TextDrawShow, kPlayer, shown}}},
+        {"TextDrawShowForPlayer", {kIdHere, kId}, 1, 0, {{RPC_TextDrawShow, kPlayer, shown}}},
+        {"TextDrawHideForPlayer", {kPlayer, kIdHere}, 1, 0, {{RPC_TextDrawHide, kPlayer, hide}}, showTo3},
+        {"TextDrawHideForPlayer", {kIdHere, kId}, 1, 0, {}},  // not shown
+        {"TextDrawShowForAll", {kIdHere}, 1, 0, ToAll(RPC_TextDrawShow, shown)},
         {"TextDrawSetString",
-         [&](cell id) {
-             return std::vector<cell>{id, newText};
-         },
-         1, 0, ToAll(RPC_TextDrawStringSet, Cat({U16(kId), U16(8), Text("New text")}))},
-        {"TextDrawHideForAll", [](cell id) { return std::vector<cell>{id}; }, 1, 0,
-         ToAll(RPC_TextDrawHide, hide), [&] { draws.ShowForAll(kId); }},
-        {"TextDrawSetString",
-         [&](cell id) {
-             return std::vector<cell>{id, newText};
-         },
+         {kIdHere, newText},
          1,
          0,
-         {}},  // shown to none
+         ToAll(RPC_TextDrawStringSet, Cat({U16(kId), U16(8), Text("New text")}))},
+        {"TextDrawHideForAll",
+         {kIdHere},
+         1,
+         0,
+         ToAll(RPC_TextDrawHide, hide),
+         [&] { draws.ShowForAll(kId); }},
+        {"TextDrawSetString", {kIdHere, newText}, 1, 0, {}},  // shown to none
         {"SelectTextDraw",
-         [](cell id) {
-             return std::vector<cell>{id, 0x00FF00AA};
-         },
+         {kIdHere, 0x00FF00AA},
          1,
          0,
          {{RPC_TextDrawSelect, kPlayer, AfterOneBit(true, Bytes{0xAA, 0x00, 0xFF, 0x00})}}},
-        {"CancelSelectTextDraw",
-         [](cell id) { return std::vector<cell>{id}; },
-         1,
-         0,
-         {{RPC_TextDrawSelect, kPlayer, Bytes(5, 0)}}},
+        {"CancelSelectTextDraw", {kIdHere}, 1, 0, {{RPC_TextDrawSelect, kPlayer, Bytes(5, 0)}}},
         {"TextDrawDestroy",
-         [](cell id) { return std::vector<cell>{id}; },
+         {kIdHere},
          1,
          0,
          {{RPC_TextDrawHide, kPlayer, hide}},
@@ -230,7 +202,8 @@ TEST_F(ScreenNatives, GlobalTextDrawNativesOnGoodBadAndWrappedIds) {
          }},
     };
     rows.insert(rows.end(), more.begin(), more.end());
-    RunRows(rows, {kId, 65536 + kId, static_cast<cell>(0xFFFF0000u) + kId}, {5, 2048, 65535, 65536 + 5, -1});
+    // Text draw and player ids both wrap at 65536; 3 is the only connected player among the ids.
+    RunRows(rows, kGoodIds, {5, 2048, 65535, 65536 + 5, -1});
 }
 
 TEST_F(ScreenNatives, PlayerTextDrawNativesOnGoodBadAndWrappedIds) {
@@ -240,68 +213,36 @@ TEST_F(ScreenNatives, PlayerTextDrawNativesOnGoodBadAndWrappedIds) {
     const uint16_t wire = 2048 + kId;
     const Bytes shown = Cat({U16(wire), StyledRecord(30.0f, 20.0f), U16(4), Text("Mine")});
 
-    // Each native with the id as the index, then (where the player matters) as the player.
+    // Each native with the id as the index, and (where the player matters) as the player.
     std::vector<Row> rows;
     for (const Style& s : kStyles) {
         const std::string name = "PlayerTextDraw" + std::string(s.suffix);
-        rows.push_back({name,
-                        [values = s.values](cell id) {
-                            return With({kPlayer, id}, values);
-                        },
-                        1,
-                        0,
-                        {}});
-        rows.push_back({name, [values = s.values](cell id) { return With({id, kId}, values); }, 1, 0, {}});
+        rows.push_back({name, With({kPlayer, kIdHere}, s.values), 1, 0, {}});
+        rows.push_back({name, With({kIdHere, kId}, s.values), 1, 0, {}});
     }
     const std::vector<Row> more = {
-        {"PlayerTextDrawShow",
-         [](cell id) {
-             return std::vector<cell>{kPlayer, id};
-         },
-         1,
-         0,
-         {{RPC_TextDrawShow, kPlayer, shown}}},
+        {"PlayerTextDrawShow", {kPlayer, kIdHere}, 1, 0, {{RPC_TextDrawShow, kPlayer, shown}}},
         {"PlayerTextDrawSetString",
-         [&](cell id) {
-             return std::vector<cell>{id, kId, newText};
-         },
+         {kIdHere, kId, newText},
          1,
          0,
          {{RPC_TextDrawStringSet, kPlayer, Cat({U16(wire), U16(7), Text("Changed")})}}},
         {"PlayerTextDrawHide",
-         [](cell id) {
-             return std::vector<cell>{kPlayer, id};
-         },
+         {kPlayer, kIdHere},
          1,
          0,
          {{RPC_TextDrawHide, kPlayer, U16(wire)}},
          [&] { own.Show(kId); }},
-        {"PlayerTextDrawHide",
-         [](cell id) {
-             return std::vector<cell>{id, kId};
-         },
-         1,
-         0,
-         {}},  // not shown
-        {"PlayerTextDrawSetString",
-         [&](cell id) {
-             return std::vector<cell>{kPlayer, id, newText};
-         },
-         1,
-         0,
-         {}},
+        {"PlayerTextDrawHide", {kIdHere, kId}, 1, 0, {}},  // not shown
+        {"PlayerTextDrawSetString", {kPlayer, kIdHere, newText}, 1, 0, {}},
         {"PlayerTextDrawShow",
-         [](cell id) {
-             return std::vector<cell>{id, kId};
-         },
+         {kIdHere, kId},
          1,
          0,
          {{RPC_TextDrawShow, kPlayer,
            Cat({U16(wire), StyledRecord(30.0f, 20.0f), U16(7), Text("Changed")})}}},
         {"PlayerTextDrawDestroy",
-         [](cell id) {
-             return std::vector<cell>{kPlayer, id};
-         },
+         {kPlayer, kIdHere},
          1,
          0,
          {{RPC_TextDrawHide, kPlayer, U16(wire)}},
@@ -311,8 +252,7 @@ TEST_F(ScreenNatives, PlayerTextDrawNativesOnGoodBadAndWrappedIds) {
          }},
     };
     rows.insert(rows.end(), more.begin(), more.end());
-    RunRows(rows, {kId, 65536 + kId, static_cast<cell>(0xFFFF0000u) + kId},
-            {5, 256, 1000, 65535, 65536 + 5, -1});
+    RunRows(rows, kGoodIds, {5, 256, 1000, 65535, 65536 + 5, -1});
     // Another player's text draws are not this one's.
     EXPECT_EQ(script.Call("PlayerTextDrawShow", {7, 0}), (Outcome{0, 0}));
 }
@@ -321,170 +261,82 @@ TEST_F(ScreenNatives, MenuNativesOnGoodBadAndWrappedIds) {
     MenuPool& menus = *game_->GetMenuPool();
     for (int i = 1; i <= 3; ++i) menus.Create("M", 1.0f, 2.0f, 1, 3.0f, 4.0f);
     const cell head = script.mem.Str("Head");
-    const auto init = [](int32_t enabled, int32_t row11) {
-        std::vector<Bytes> parts = {U8(kId),   U32(0),    Field("M"),  F32(1.0f),
-                                    F32(2.0f), F32(3.0f), U32(enabled)};
-        for (int row = 0; row < 12; ++row) parts.push_back(U32(row == 11 ? row11 : 1));
-        parts.push_back(Field(""));
-        parts.push_back(U8(0));
-        Bytes out;
-        for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-        return out;
+    // The one-column menu's description, with the menu's and row 11's enabled flags.
+    const auto init = [](uint32_t enabled, uint32_t row11) {
+        Bytes rows;
+        for (int row = 0; row < 12; ++row) rows = Cat({rows, U32(row == 11 ? row11 : 1)});
+        return Cat({U8(kId), U32(0), Field("M"), F32(1.0f), F32(2.0f), F32(3.0f), U32(enabled), rows,
+                    Field(""), U8(0)});
     };
     const auto unsent = [&] { menus.Get(kId)->ResetPlayerInit(); };
+    const SentRpc show{RPC_MenuShow, kPlayer, U8(kId)};
+    const SentRpc hide{RPC_MenuHide, kPlayer, U8(kId)};
     // Menu ids are the low byte: 256 + 3 is menu 3; 128 and 255 lie beyond the menus.
     const std::vector<cell> goodMenus = {kId, 256 + kId, static_cast<cell>(0xFFFFFF00u) + kId};
     const std::vector<cell> badMenus = {5, 0, 128, 255, 256 + 5, -1};
-    RunRows({{"IsValidMenu", [](cell id) { return std::vector<cell>{id}; }, 1, 0, {}},
-             {"ShowMenuForPlayer",
-              [](cell id) {
-                  return std::vector<cell>{id, kPlayer};
-              },
-              1,
-              0,
-              {{RPC_MenuInit, kPlayer, init(1, 1)}, {RPC_MenuShow, kPlayer, U8(kId)}},
-              unsent},
-             {"HideMenuForPlayer",
-              [](cell id) {
-                  return std::vector<cell>{id, kPlayer};
-              },
-              1,
-              0,
-              {{RPC_MenuHide, kPlayer, U8(kId)}}},
-             // Headers of either column, or of none; whether or not that changes anything.
-             {"SetMenuColumnHeader",
-              [&](cell id) {
-                  return std::vector<cell>{id, 1, head};
-              },
-              1,
-              0,
-              {}},
-             {"SetMenuColumnHeader",
-              [&](cell id) {
-                  return std::vector<cell>{id, 9, head};
-              },
-              1,
-              0,
-              {}},
-             {"DisableMenu", [](cell id) { return std::vector<cell>{id}; }, 1, 0, {}},
-             {"DisableMenuRow",
-              [](cell id) {
-                  return std::vector<cell>{id, 11};
-              },
-              1,
-              0,
-              {}},
-             {"DisableMenuRow",
-              [](cell id) {
-                  return std::vector<cell>{id, 12};
-              },
-              0,
-              0,
-              {}},
-             {"ShowMenuForPlayer",
-              [](cell id) {
-                  return std::vector<cell>{id, kPlayer};
-              },
-              1,
-              0,
-              {{RPC_MenuInit, kPlayer, init(0, 0)}, {RPC_MenuShow, kPlayer, U8(kId)}},
-              unsent}},
-            goodMenus, badMenus);
-
-    // The same natives with the id as the player: only 3 is a connected player among the ids.
     RunRows(
-        {{"GetPlayerMenu", [](cell id) { return std::vector<cell>{id}; }, kId, 255, {}},
-         {"HideMenuForPlayer",
-          [](cell id) {
-              return std::vector<cell>{kId, id};
-          },
-          1,
-          0,
-          {{RPC_MenuHide, kPlayer, U8(kId)}}},
-         {"GetPlayerMenu", [](cell id) { return std::vector<cell>{id}; }, kId, 255, {}},  // a hide keeps it
+        {{"IsValidMenu", {kIdHere}, 1, 0, {}},
+         {"ShowMenuForPlayer", {kIdHere, kPlayer}, 1, 0, {{RPC_MenuInit, kPlayer, init(1, 1)}, show}, unsent},
+         {"HideMenuForPlayer", {kIdHere, kPlayer}, 1, 0, {hide}},
+         // Headers of either column, or of none; whether or not that changes anything.
+         {"SetMenuColumnHeader", {kIdHere, 1, head}, 1, 0, {}},
+         {"SetMenuColumnHeader", {kIdHere, 9, head}, 1, 0, {}},
+         {"DisableMenu", {kIdHere}, 1, 0, {}},
+         {"DisableMenuRow", {kIdHere, 11}, 1, 0, {}},
+         {"DisableMenuRow", {kIdHere, 12}, 0, 0, {}},
          {"ShowMenuForPlayer",
-          [](cell id) {
-              return std::vector<cell>{kId, id};
-          },
+          {kIdHere, kPlayer},
           1,
           0,
-          {{RPC_MenuShow, kPlayer, U8(kId)}}}},
-        {kPlayer, 65536 + kPlayer, static_cast<cell>(0xFFFF0000u) + kPlayer},
-        {5, 1000, 65535, 65536 + 5, -1});
+          {{RPC_MenuInit, kPlayer, init(0, 0)}, show},
+          unsent}},
+        goodMenus, badMenus);
 
-    RunRows({{"DestroyMenu",
-              [](cell id) { return std::vector<cell>{id}; },
-              1,
-              0,
-              {},
-              [&] {
-                  if (!menus.Exists(kId)) menus.Create("M", 0, 0, 1, 0, 0);
-              }}},
-            goodMenus, badMenus);
+    // The natives with the id as the player: only 3 is a connected player among the ids.
+    RunRows({{"GetPlayerMenu", {kIdHere}, kId, 255, {}},
+             {"HideMenuForPlayer", {kId, kIdHere}, 1, 0, {hide}},
+             {"GetPlayerMenu", {kIdHere}, kId, 255, {}},  // a hide keeps it
+             {"ShowMenuForPlayer", {kId, kIdHere}, 1, 0, {show}}},
+            kGoodPlayers, {5, 1000, 65535, 65536 + 5, -1});
+
+    const auto recreate = [&] {
+        if (!menus.Exists(kId)) menus.Create("M", 0, 0, 1, 0, 0);
+    };
+    RunRows({{"DestroyMenu", {kIdHere}, 1, 0, {}, recreate}}, goodMenus, badMenus);
     EXPECT_EQ(script.Call("GetPlayerMenu", {kPlayer}).value, kId);  // nobody is told of a destroyed menu
 }
 
 TEST_F(ScreenNatives, GangZoneNativesOnGoodBadAndWrappedIds) {
     GangZonePool& zones = *game_->GetGangZonePool();
     for (int i = 0; i < 4; ++i) zones.Create({float(i), 1.0f, 2.0f, 3.0f});
-    const Bytes rect = Cat({F32(3.0f), F32(1.0f), F32(2.0f), F32(3.0f)});
-    const Bytes show = Cat({U16(kId), rect, Bytes{0xFF, 0x00, 0x00, 0x80}});
+    const cell red = static_cast<cell>(0xFF000080u);
+    const Bytes show =
+        Cat({U16(kId), F32(3.0f), F32(1.0f), F32(2.0f), F32(3.0f), Bytes{0xFF, 0x00, 0x00, 0x80}});
     const Bytes flash = Cat({U16(kId), Bytes{0x01, 0x02, 0x03, 0x04}});
     const Bytes id16 = U16(kId);
-    const auto zonePlayer = [](cell id) { return std::vector<cell>{kPlayer, id}; };
-    const auto playerZone = [](cell id) { return std::vector<cell>{id, kId}; };
-    const auto zoneOnly = [](cell id) { return std::vector<cell>{id}; };
-    const std::vector<Row> rows = {
-        {"GangZoneShowForPlayer",
-         [](cell id) {
-             return std::vector<cell>{kPlayer, id, static_cast<cell>(0xFF000080u)};
-         },
-         1,
-         0,
-         {{RPC_GangZoneShow, kPlayer, show}}},
-        {"GangZoneShowForPlayer",
-         [](cell id) {
-             return std::vector<cell>{id, kId, static_cast<cell>(0xFF000080u)};
-         },
-         1,
-         0,
-         {{RPC_GangZoneShow, kPlayer, show}}},
-        {"GangZoneShowForAll",
-         [](cell id) {
-             return std::vector<cell>{id, static_cast<cell>(0xFF000080u)};
-         },
-         1, 0, ToAll(RPC_GangZoneShow, show)},
-        {"GangZoneFlashForPlayer",
-         [](cell id) {
-             return std::vector<cell>{kPlayer, id, 0x01020304};
-         },
-         1,
-         0,
-         {{RPC_GangZoneFlash, kPlayer, flash}}},
-        {"GangZoneFlashForPlayer",
-         [](cell id) {
-             return std::vector<cell>{id, kId, 0x01020304};
-         },
-         1,
-         0,
-         {{RPC_GangZoneFlash, kPlayer, flash}}},
-        {"GangZoneFlashForAll",
-         [](cell id) {
-             return std::vector<cell>{id, 0x01020304};
-         },
-         1, 0, ToAll(RPC_GangZoneFlash, flash)},
-        {"GangZoneStopFlashForPlayer", zonePlayer, 1, 0, {{RPC_GangZoneFlashStop, kPlayer, id16}}},
-        {"GangZoneStopFlashForPlayer", playerZone, 1, 0, {{RPC_GangZoneFlashStop, kPlayer, id16}}},
-        {"GangZoneStopFlashForAll", zoneOnly, 1, 0, ToAll(RPC_GangZoneFlashStop, id16)},
-        {"GangZoneHideForPlayer", zonePlayer, 1, 0, {{RPC_GangZoneHide, kPlayer, id16}}},
-        {"GangZoneHideForPlayer", playerZone, 1, 0, {{RPC_GangZoneHide, kPlayer, id16}}},
-        {"GangZoneHideForAll", zoneOnly, 1, 0, ToAll(RPC_GangZoneHide, id16)},
-        {"GangZoneDestroy", zoneOnly, 1, 0, ToAll(RPC_GangZoneHide, id16),
-         [&] {
-             if (!zones.Exists(kId)) zones.Create({3.0f, 1.0f, 2.0f, 3.0f});
-         }},
+    const auto recreate = [&] {
+        if (!zones.Exists(kId)) zones.Create({3.0f, 1.0f, 2.0f, 3.0f});
     };
-    RunRows(rows, {kId, 65536 + kId, static_cast<cell>(0xFFFF0000u) + kId}, {5, 1024, 65535, 65536 + 5, -1});
+    const std::vector<Row> rows = {
+        {"GangZoneShowForPlayer", {kPlayer, kIdHere, red}, 1, 0, {{RPC_GangZoneShow, kPlayer, show}}},
+        {"GangZoneShowForPlayer", {kIdHere, kId, red}, 1, 0, {{RPC_GangZoneShow, kPlayer, show}}},
+        {"GangZoneShowForAll", {kIdHere, red}, 1, 0, ToAll(RPC_GangZoneShow, show)},
+        {"GangZoneFlashForPlayer",
+         {kPlayer, kIdHere, 0x01020304},
+         1,
+         0,
+         {{RPC_GangZoneFlash, kPlayer, flash}}},
+        {"GangZoneFlashForPlayer", {kIdHere, kId, 0x01020304}, 1, 0, {{RPC_GangZoneFlash, kPlayer, flash}}},
+        {"GangZoneFlashForAll", {kIdHere, 0x01020304}, 1, 0, ToAll(RPC_GangZoneFlash, flash)},
+        {"GangZoneStopFlashForPlayer", {kPlayer, kIdHere}, 1, 0, {{RPC_GangZoneFlashStop, kPlayer, id16}}},
+        {"GangZoneStopFlashForPlayer", {kIdHere, kId}, 1, 0, {{RPC_GangZoneFlashStop, kPlayer, id16}}},
+        {"GangZoneStopFlashForAll", {kIdHere}, 1, 0, ToAll(RPC_GangZoneFlashStop, id16)},
+        {"GangZoneHideForPlayer", {kPlayer, kIdHere}, 1, 0, {{RPC_GangZoneHide, kPlayer, id16}}},
+        {"GangZoneHideForPlayer", {kIdHere, kId}, 1, 0, {{RPC_GangZoneHide, kPlayer, id16}}},
+        {"GangZoneHideForAll", {kIdHere}, 1, 0, ToAll(RPC_GangZoneHide, id16)},
+        {"GangZoneDestroy", {kIdHere}, 1, 0, ToAll(RPC_GangZoneHide, id16), recreate},
+    };
+    RunRows(rows, kGoodIds, {5, 1024, 65535, 65536 + 5, -1});
 }
 
 TEST_F(ScreenNatives, CreatingNativesGiveIdsUntilThePoolsAreFull) {
