@@ -15,6 +15,32 @@ constexpr uint8_t kEscape = 27;
 // Chunks looked at per Receive, so a flood cannot hold the console's thread.
 constexpr uint32_t kChunksPerReceive = 64;
 
+constexpr uint8_t kIac = 255;
+constexpr uint8_t kSubnegotiationBegin = 250;
+constexpr uint8_t kSubnegotiationEnd = 240;
+constexpr uint8_t kWill = 251;  // WILL, WONT, DO and DONT (251..254) carry one option byte
+
+// Length of the telnet commands at the head of data[0..length): option replies (IAC WILL/WONT/DO/
+// DONT opt), subnegotiations (IAC SB ... IAC SE) and two-byte commands. A command cut off by the
+// end of the chunk is skipped whole.
+uint32_t SkipTelnetCommands(const uint8_t* data, uint32_t length) {
+    uint32_t at = 0;
+    while (at < length && data[at] == kIac) {
+        if (at + 1 >= length) return length;
+        const uint8_t command = data[at + 1];
+        if (command >= kWill) {
+            at += 3;
+        } else if (command == kSubnegotiationBegin) {
+            at += 2;
+            while (at + 1 < length && !(data[at] == kIac && data[at + 1] == kSubnegotiationEnd)) ++at;
+            at += 2;
+        } else {
+            at += 2;
+        }
+    }
+    return at < length ? at : length;
+}
+
 }  // namespace
 
 TelnetTransport::~TelnetTransport() {
@@ -123,10 +149,12 @@ Packet* TelnetTransport::Receive() {
             chunk_ = tcp_->Receive();
             if (chunk_ == nullptr) return nullptr;
             ++taken;
-            chunkOffset_ = 0;
-            // Telnet option replies and escape sequences are not typing.
-            const uint8_t first = chunk_->data[0];
-            if (first >= 127 || first == kTab || first == kEscape) {
+            // The client's option replies come first on a connection, and a busy link can bring the
+            // first typed line in the same read: skip the replies, keep the typing behind them.
+            chunkOffset_ = SkipTelnetCommands(chunk_->data, chunk_->length);
+            // Escape sequences and other non-typing bytes at the head of a chunk are not typing.
+            const uint8_t first = chunkOffset_ < chunk_->length ? chunk_->data[chunkOffset_] : 0;
+            if (chunkOffset_ >= chunk_->length || first >= 127 || first == kTab || first == kEscape) {
                 ReleaseChunk();
                 continue;
             }
@@ -136,7 +164,8 @@ Packet* TelnetTransport::Receive() {
                 ReleaseChunk();
                 continue;
             }
-            tcp_->Send(reinterpret_cast<const char*>(chunk_->data), chunk_->length, chunk_->sender);
+            tcp_->Send(reinterpret_cast<const char*>(chunk_->data) + chunkOffset_,
+                       chunk_->length - chunkOffset_, chunk_->sender);
         }
         TelnetClientState* state = FindState(chunk_->sender);
         Packet* line = state != nullptr ? EditChunk(*state) : nullptr;

@@ -297,13 +297,13 @@ void GameServer::Init(bool loadFilterScripts) {
     else
         playerPool_ = std::make_unique<PlayerPool>(*this);
     if (!vehiclePool_) vehiclePool_ = std::make_unique<VehiclePool>();
-    if (!pickupPool_) pickupPool_ = std::make_unique<PickupPool>();
+    if (!pickupPool_) pickupPool_ = std::make_unique<PickupPool>(*this);
     if (!objectPool_) objectPool_ = std::make_unique<ObjectPool>();
     if (!menuPool_) menuPool_ = std::make_unique<MenuPool>(*this);
     if (!textDrawPool_) textDrawPool_ = std::make_unique<TextDrawPool>(*this);
     if (!gangZonePool_) gangZonePool_ = std::make_unique<GangZonePool>(*this);
-    if (!textLabelPool_) textLabelPool_ = std::make_unique<TextLabelPool>();
-    if (!actorPool_) actorPool_ = std::make_unique<ActorPool>();
+    if (!textLabelPool_) textLabelPool_ = std::make_unique<TextLabelPool>(*this);
+    if (!actorPool_) actorPool_ = std::make_unique<ActorPool>(*this);
     if (!gameMode_) gameMode_ = scripts_.CreateGameMode();
 
     ResetWorldAtInit();

@@ -779,10 +779,36 @@ void Player::StreamOutVehicle(uint16_t vehicle) {
     RaiseAbout(server_, *this, [&](auto& side) { return side.OnVehicleStreamOut(vehicle, id_); });
 }
 
+void Player::StreamInLabel(uint16_t label) {
+    if (retired_ || label >= kMaxLabels || streamedLabels_[label]) return;
+    TextLabelPool* labels = server_.GetTextLabelPool();
+    if (labels == nullptr || !labels->IsUsed(label)) return;
+    labels->ShowForPlayer(label, id_);
+    streamedLabels_[label] = true;
+    ++streamedLabelCount_;
+}
+
+void Player::StreamOutLabel(uint16_t label) {
+    if (label >= kMaxLabels || !streamedLabels_[label]) return;
+    if (TextLabelPool* labels = server_.GetTextLabelPool(); labels != nullptr && !retired_)
+        labels->HideForPlayer(label, id_);
+    --streamedLabelCount_;
+    streamedLabels_[label] = false;
+}
+
+void Player::StreamInPickup(uint16_t pickup) {
+    if (retired_ || pickup >= kMaxPickups || streamedPickups_[pickup]) return;
+    PickupPool* pickups = server_.GetPickupPool();
+    if (pickups == nullptr || !pickups->IsUsed(pickup)) return;
+    pickups->StreamIn(pickup, id_);
+    streamedPickups_[pickup] = true;
+    ++streamedPickupCount_;
+}
+
 void Player::StreamOutPickup(uint16_t pickup) {
     if (pickup >= kMaxPickups || !streamedPickups_[pickup]) return;
     if (PickupPool* pickups = server_.GetPickupPool(); pickups != nullptr && !retired_)
-        pickups->HideForPlayer(pickup, id_);
+        pickups->StreamOut(pickup, id_);
     --streamedPickupCount_;
     streamedPickups_[pickup] = false;
 }
@@ -798,7 +824,7 @@ void Player::StreamInActor(uint16_t actor) {
     if (streamedActorCount_ > kMaxStreamedActors || downloading_) return;
     ActorPool* actors = server_.GetActorPool();
     if (actors == nullptr || !actors->Exists(actor)) return;
-    actors->ShowForPlayer(actor, id_);
+    actors->StreamIn(actor, id_);
     streamedActors_[actor] = true;
     ++streamedActorCount_;
     RaiseAbout(server_, *this, [&](auto& side) { return side.OnActorStreamIn(actor, id_); });
@@ -807,7 +833,7 @@ void Player::StreamInActor(uint16_t actor) {
 void Player::StreamOutActor(uint16_t actor) {
     if (actor >= kMaxActors || !streamedActors_[actor]) return;
     if (ActorPool* actors = server_.GetActorPool(); actors != nullptr && !retired_)
-        actors->HideForPlayer(actor, id_);
+        actors->StreamOut(actor, id_);
     --streamedActorCount_;
     streamedActors_[actor] = false;
     if (retired_) return;

@@ -182,15 +182,28 @@ public:
     void ForgetPlayer(uint16_t other);
     void SendStreamIn(uint16_t to);
     void StreamOutVehicle(uint16_t vehicle);
+    void StreamInLabel(uint16_t label);
+    void StreamOutLabel(uint16_t label);
+    void StreamInPickup(uint16_t pickup);
     void StreamOutPickup(uint16_t pickup);
     void StreamOutAllPickups();
     void StreamInActor(uint16_t actor);
     void StreamOutActor(uint16_t actor);
+    // One global label, pickup or actor brought in line with the streaming rule for this player
+    // (Streaming.cpp): the pass runs them over every id, and a caller that knows which entities
+    // are near may run them for those alone.
+    void UpdateLabelStreaming(uint16_t label);
+    void UpdatePickupStreaming(uint16_t pickup);
+    void UpdateActorStreaming(uint16_t actor);
     bool IsPlayerStreamedIn(uint16_t other) const { return other < kMaxPlayers && streamedPlayers_[other]; }
     bool IsVehicleStreamedIn(uint16_t vehicle) const {
         return vehicle < kMaxVehicles && streamedVehicles_[vehicle];
     }
     bool IsActorStreamedIn(uint16_t actor) const { return actor < kMaxActors && streamedActors_[actor]; }
+    bool IsLabelStreamedIn(uint16_t label) const { return label < kMaxLabels && streamedLabels_[label]; }
+    bool IsPickupStreamedIn(uint16_t pickup) const {
+        return pickup < kMaxPickups && streamedPickups_[pickup];
+    }
     int32_t StreamedPlayerCount() const { return streamedPlayerCount_; }
 
     // ---- state the natives and handlers read ------------------------------------------------
@@ -245,8 +258,11 @@ public:
 
 private:
     void CheckCheckpoints();
-    // The player step of the streaming pass (Streaming.cpp).
+    // The steps of the streaming pass (Streaming.cpp).
     void StreamPlayers();
+    void StreamLabels();
+    void StreamPickups();
+    void StreamActors();
     void SendRpcToSelf(uint8_t rpcId, const BitStream& bs, RpcChannel channel = RpcChannel::World);
     void SendRpcToStreamers(uint8_t rpcId, const BitStream& bs, RpcChannel channel = RpcChannel::World);
     void SendAttachedObjectTo(int slot, bool used, uint16_t to, bool toStreamers);

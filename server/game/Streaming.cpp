@@ -8,7 +8,7 @@
 namespace velt {
 
 // The pass runs its steps in a fixed order: map markers, vehicles, players, global labels,
-// pickups, actors. The vehicle, label, pickup and actor steps come with their pools.
+// pickups, actors. The vehicle step comes with its pool.
 void Player::StreamingPass() {
     if (retired_) return;
     if (server_.GetVehiclePool() == nullptr || server_.GetPlayerPool() == nullptr ||
@@ -17,6 +17,10 @@ void Player::StreamingPass() {
     SendMapMarkers();
     if (retired_) return;
     StreamPlayers();
+    // Labels follow the players just streamed, so they come after them.
+    StreamLabels();
+    StreamPickups();
+    StreamActors();
 }
 
 void Player::StreamPlayers() {
@@ -46,6 +50,84 @@ void Player::StreamPlayers() {
         }
         if (streamedPlayers_[other]) StreamOutPlayer(other);
     }
+}
+
+void Player::StreamLabels() {
+    for (uint16_t label = 0; label < kMaxLabels && !retired_; ++label) UpdateLabelStreaming(label);
+}
+
+void Player::UpdateLabelStreaming(uint16_t label) {
+    TextLabelPool* labels = server_.GetTextLabelPool();
+    PlayerPool* pool = server_.GetPlayerPool();
+    const TextLabel* record = labels != nullptr ? labels->Get(label) : nullptr;
+    bool shown = false;
+    if (record != nullptr && pool != nullptr) {
+        // An attached label's position is an offset: it goes where its player or vehicle goes.
+        if (record->attachedPlayer != kLabelNotAttached) {
+            shown = IsPlayerStreamedIn(record->attachedPlayer);
+        } else if (record->attachedVehicle != kLabelNotAttached) {
+            shown = IsVehicleStreamedIn(record->attachedVehicle);
+        } else {
+            const Vector3& at = record->position;
+            shown =
+                record->virtualWorld == pool->GetVirtualWorld(id_) &&
+                GetSquaredDistanceFromPoint(at.x, at.y, at.z) <= record->drawDistance * record->drawDistance;
+        }
+    }
+    if (shown)
+        StreamInLabel(label);
+    else
+        StreamOutLabel(label);
+}
+
+void Player::StreamPickups() {
+    for (int32_t i = 0; i < kMaxPickups && !retired_; ++i) {
+        PickupPool* pickups = server_.GetPickupPool();
+        if (pickups == nullptr || i > pickups->GetUpperIndex()) return;
+        UpdatePickupStreaming(uint16_t(i));
+    }
+}
+
+void Player::UpdatePickupStreaming(uint16_t pickup) {
+    PickupPool* pickups = server_.GetPickupPool();
+    PlayerPool* pool = server_.GetPlayerPool();
+    bool near = false;
+    if (pickups != nullptr && pool != nullptr && pickups->IsUsed(pickup)) {
+        const int32_t world = pickups->GetVirtualWorld(pickup);
+        const Vector3& at = pickups->GetRow(pickup).position;
+        const float range = server_.Settings().streamDistance;
+        near = (world == kEveryWorld || world == pool->GetVirtualWorld(id_)) &&
+               GetSquaredDistance2DFromPoint(at.x, at.y) <= range * range;
+    }
+    if (near)
+        StreamInPickup(pickup);
+    else
+        StreamOutPickup(pickup);
+}
+
+void Player::StreamActors() {
+    for (int32_t i = 0; i < kMaxActors && !retired_; ++i) {
+        // The stream callbacks run scripts, which may create and destroy actors.
+        ActorPool* actors = server_.GetActorPool();
+        if (actors == nullptr || i > actors->GetUpperIndex()) return;
+        UpdateActorStreaming(uint16_t(i));
+    }
+}
+
+void Player::UpdateActorStreaming(uint16_t actor) {
+    ActorPool* actors = server_.GetActorPool();
+    PlayerPool* pool = server_.GetPlayerPool();
+    const Actor* record = actors != nullptr ? actors->GetAt(actor) : nullptr;
+    bool near = false;
+    if (record != nullptr && pool != nullptr) {
+        const float range = server_.Settings().streamDistance;
+        near = actors->GetVirtualWorld(actor) == pool->GetVirtualWorld(id_) &&
+               record->GetSquaredDistance2DFromPoint(position_.x, position_.y) <= range * range;
+    }
+    if (near)
+        StreamInActor(actor);
+    else
+        StreamOutActor(actor);
 }
 
 }  // namespace velt

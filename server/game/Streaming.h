@@ -2,8 +2,8 @@
 
 // The streaming pass of one player (Player::StreamingPass, Streaming.cpp) decides which other
 // entities are near enough to be shown to him; the map markers (MapMarkers.cpp) tell him where the
-// other players are. Both compare squared ground-plane distances, so no square root is taken per
-// entity.
+// other players are. Both compare squared distances (on the ground plane, but for labels, which
+// are seen within their draw distance in three dimensions), so no square root is taken per entity.
 
 namespace velt {
 

@@ -8,6 +8,7 @@
 #include "server/protocol/JoinHandlers.h"
 #include "server/protocol/MenuTextDrawReports.h"
 #include "server/protocol/RpcCall.h"
+#include "server/protocol/WorldReports.h"
 
 namespace velt {
 
@@ -21,7 +22,7 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_MapClick, nullptr},
     {RPC_VehicleDestroyed, nullptr},
     {RPC_ValueRelayRequest, nullptr},
-    {RPC_PickupPickedUp, nullptr},
+    {RPC_PickupPickedUp, RpcPickupPickedUp},
     {RPC_MenuRowSelect, RpcMenuRowSelect},
     {RPC_MenuExit, RpcMenuExit},
     {RPC_DialogResponse, RpcDialogResponse},
@@ -44,7 +45,7 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_TextDrawSelect, RpcTextDrawSelect},
     {RPC_CameraTargetUpdate, nullptr},
     {RPC_PlayerDamage, nullptr},
-    {RPC_ActorDamage, nullptr},
+    {RPC_ActorDamage, RpcActorDamage},
     {RPC_ModelFileRequest, nullptr},
     {RPC_TextureFileRequest, nullptr},
     {RPC_DownloadFinished, nullptr},

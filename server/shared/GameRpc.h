@@ -165,6 +165,8 @@ enum RpcId : uint8_t {
     RPC_CameraTargetUpdate = 168,
     RPC_ObjectNoCameraColSet = 169,
     RPC_CameraTargetEnable = 170,
+    RPC_ActorStreamIn = 171,
+    RPC_ActorStreamOut = 172,
     RPC_ActorAnimationApply = 173,
     RPC_ActorAnimationClear = 174,
     RPC_ActorFacingAngleSet = 175,

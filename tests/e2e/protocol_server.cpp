@@ -6,8 +6,10 @@
 //   /t world <n>         puts the sender into virtual world n
 //   /t muteupdate        OnPlayerUpdate returns 0 for the sender from now on
 //   /t denyspawn         OnPlayerRequestSpawn returns 0 for the sender from now on
+//   /t entities          places a label, a pickup and an actor at the origin (ids 0 when first)
 //
-// Every command, every death, every menu report and every text draw click is logged as
+// Every command, every death, every menu report, every text draw click and every report about a
+// pickup or an actor is logged as
 // "[test] ..." so a test can see what reached the gamemode.
 
 #include <cstdlib>
@@ -53,7 +55,8 @@ public:
             velt::LogPrintf("[test] OnPlayerDeath(%d, %d, %d)", int(player), int(IntArg(call, 1)),
                             int(IntArg(call, 2)));
         } else if (call.name == "OnPlayerSelectedMenuRow" || call.name == "OnPlayerClickTextDraw" ||
-                   call.name == "OnPlayerClickPlayerTextDraw") {
+                   call.name == "OnPlayerClickPlayerTextDraw" || call.name == "OnPlayerPickUpPickup" ||
+                   call.name == "OnPlayerGiveDamageActor") {
             velt::LogPrintf("[test] %s(%d, %d)", call.name.c_str(), int(player), int(IntArg(call, 1)));
         } else if (call.name == "OnPlayerExitedMenu") {
             velt::LogPrintf("[test] OnPlayerExitedMenu(%d)", int(player));
@@ -90,6 +93,16 @@ private:
             server->GetPlayerPool()->SetVirtualWorld(player, world);
             return true;
         }
+        if (verb == "entities") {
+            if (server->GetTextLabelPool() == nullptr || server->GetPickupPool() == nullptr ||
+                server->GetActorPool() == nullptr)
+                return false;
+            const velt::Vector3 origin{0.0f, 0.0f, 10.0f};
+            server->GetTextLabelPool()->Create("sweep", 0xFFFFFFFF, origin, 50.0f, 0, 0);
+            server->GetPickupPool()->Create(1239, 2, origin, 0);
+            server->GetActorPool()->Create(100, origin, 0.0f);
+            return true;
+        }
         if (verb == "muteupdate") return muted_.insert(player), true;
         if (verb == "denyspawn") return denied_.insert(player), true;
         return false;
@@ -106,7 +119,8 @@ int main() {
     TestVerbs verbs;
     scripts.gameModePublics = {{"OnPlayerCommandText", 0},  {"OnPlayerUpdate", 1},
                                {"OnPlayerRequestSpawn", 1}, {"OnPlayerRequestClass", 1},
-                               {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1}};
+                               {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1},
+                               {"OnPlayerPickUpPickup", 1}, {"OnPlayerGiveDamageActor", 1}};
     for (const char* report : {"OnPlayerSelectedMenuRow", "OnPlayerExitedMenu", "OnPlayerClickTextDraw",
                                "OnPlayerClickPlayerTextDraw"})
         scripts.gameModePublics[report] = 0;

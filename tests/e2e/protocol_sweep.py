@@ -49,6 +49,11 @@ def plausible(rpc_id, challenge):
         return struct.pack("<H", 2050)
     if rpc_id == vw.Rpc.MenuRowSelect:
         return bytes([3])
+    # Reports about the pickup and the actor of id 0 that "/t entities" placed.
+    if rpc_id == vw.Rpc.PickupPickedUp:
+        return struct.pack("<i", 0)
+    if rpc_id == vw.Rpc.ActorDamage:
+        return vw.BitWriter().write_bit(1).write_u16(0).write_f32(5.0).write_i32(24).write_i32(3).getvalue()
     return bytes(range(1, 17))
 
 
@@ -122,6 +127,8 @@ class SweepTest(unittest.TestCase):
     def test_malformed_input_leaves_the_server_serving(self):
         rng = random.Random(0x5EED)
         good, _ = self.server.join("Good")
+        vw.player.command(good, "/t entities")
+        self.server.wait_for("[test] OnPlayerCommandText(%d, /t entities)" % good.player_index)
         clients = Clients(self.server)
         joined = clients.fresh(True)
         sent = 0
@@ -172,6 +179,11 @@ class SweepTest(unittest.TestCase):
         self.assertTrue(any(line.startswith("Invalid client connecting from") for line in log))
         self.assertTrue(any(line.startswith("Warning: PlayerDialogResponse crash exploit") for line in log))
         self.assertTrue(any(line.startswith("[npc:join] SweepBot") for line in log))
+        # Reports reached the scripts, and only about the pickup and the actor that exist.
+        for callback in ("OnPlayerPickUpPickup", "OnPlayerGiveDamageActor"):
+            ids = [line.rsplit(" ", 1)[1] for line in log if line.startswith("[test] %s(" % callback)]
+            self.assertTrue(ids, callback)
+            self.assertEqual(set(ids), {"0)"}, callback)
 
         # Still joinable, still relaying chat.
         newcomer, init = self.server.join("Newcomer", bind_host="127.0.0.5")

@@ -86,7 +86,8 @@ TEST_F(TelnetTest, EditingAndEcho) {
          {"abc"}},
         {std::string(600, 'w') + "\n", {std::string(511, 'w')}},
         {"\b\b\bz\n", {"z"}},
-        {"\xFF\xFD\x01hidden\n", {}},  // an option reply: neither echoed nor edited
+        {"\xFF\xFD\x01", {}},  // an option reply alone: neither echoed nor edited
+        {"\xFF\xFD\x01\xFF\xFA\x18\x01\xFF\xF0typed\n", {"typed"}},  // typing read with the replies
         {"\x1B[A\n", {}},
         {"\tx\n", {}},
         {std::string(1 << 16, 'e') + "\nafter\n", {std::string(511, 'e'), "after"}},  // an endless line

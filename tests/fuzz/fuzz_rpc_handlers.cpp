@@ -5,8 +5,10 @@
 // shown a menu and text draws, his own and a global one, as a gamemode would.
 //
 // Input: [selector][slot][bit trim][payload...]. Selectors below the RPC table's size pick an RPC;
-// 250 ends the gamemode, 251 restarts it; any other value is sent as a packet whose first byte is
-// the selector.
+// 250 ends the gamemode, 251 restarts it, 252 destroys or creates the label, pickup or actor the
+// payload names (so that reports and streaming meet entities coming and going); any other value is
+// sent as a packet whose first byte is the selector. The world always holds a few labels, pickups
+// and actors around the players.
 
 #include <unistd.h>
 
@@ -126,9 +128,49 @@ struct World {
                 GiveScreens(slot, *p);
             }
         }
+        Populate();
         net->sent.clear();
         net->calls.clear();
         scripts.Clear();
+    }
+
+    // A few entities of each kind near the players, made again after an intermission emptied the
+    // pools; the first actor keeps a looping animation.
+    void Populate() {
+        TextLabelPool* labels = game->GetTextLabelPool();
+        PickupPool* pickups = game->GetPickupPool();
+        ActorPool* actors = game->GetActorPool();
+        if (labels == nullptr || pickups == nullptr || actors == nullptr || pickups->IsUsed(0)) return;
+        for (int i = 0; i < 3; ++i) {
+            const Vector3 at{float(i), float(i), 10.0f};
+            labels->Create("fuzz {FF0000}label", 0xFFFFFFFF, at, 50.0f, 0, 1);
+            pickups->Create(1239, 2, at, i == 2 ? kEveryWorld : 0);
+            actors->Create(i == 1 ? 20001 : 100, at, 0.0f);
+        }
+        labels->AttachToPlayer(1, 1, {0.0f, 0.0f, 1.0f});
+        actors->GetAt(0)->ApplyAnimation("PED", "WALK_player", 4.1f, true, false, false, false, 0);
+    }
+
+    void Churn(const std::vector<uint8_t>& payload) {
+        TextLabelPool* labels = game->GetTextLabelPool();
+        PickupPool* pickups = game->GetPickupPool();
+        ActorPool* actors = game->GetActorPool();
+        if (payload.size() < 2 || labels == nullptr || pickups == nullptr || actors == nullptr) return;
+        const uint16_t id = uint16_t(payload[1] % 4);
+        const Vector3 at{float(id), 0.0f, 10.0f};
+        const int kind = payload[0] % 3;
+        if (kind == 0 && labels->IsUsed(id))
+            labels->Delete(id);
+        else if (kind == 0)
+            labels->Create("", 0, at, 20.0f, 0, 0);
+        else if (kind == 1 && pickups->IsUsed(id))
+            pickups->Destroy(id);
+        else if (kind == 1)
+            pickups->Create(1, 1, at, 0);
+        else if (actors->Exists(id))
+            actors->Destroy(id);
+        else
+            actors->Create(1, at, 0.0f);
     }
 };
 
@@ -161,6 +203,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (w.game->GetGameState() == GAME_STATE_RUNNING) w.game->EndGameMode();
     } else if (selector == 251) {
         if (w.game->GetGameState() == GAME_STATE_ENDED) w.game->RestartGameMode();
+    } else if (selector == 252) {
+        w.Churn(payload);
     } else {
         std::vector<uint8_t> packet(data, data + size);
         packet.erase(packet.begin() + 1, packet.begin() + 3);  // the selector is the id byte

@@ -1,77 +1,20 @@
 #!/usr/bin/env python3
 """Independent check of the text compressor's wire form.
 
-Builds the fixed code from the character-frequency table with its own tree builder, then
-compares it with what the C++ side reports: the code of every byte value, the bit strings
-of a set of compressed texts, and the texts it decodes from streams built here.
+Takes the fixed code as the wire client builds it from the character-frequency table
+(tests/wire/velt_wire/text.py, written from the wire form, not from the C++ code), then compares
+it with what the C++ side reports: the code of every byte value, the bit strings of a set of
+compressed texts, and the texts it decodes from streams built here.
 
 Usage: huffman_oracle.py <path to huffman_dump_tool>
 """
+import os
 import subprocess
 import sys
 
-FREQUENCIES = {
-    10: 722, 13: 2, 32: 11084, 33: 58, 34: 63, 35: 1, 37: 31, 39: 317, 40: 64, 41: 64,
-    42: 44, 44: 695, 45: 62, 46: 980, 47: 266, 48: 69, 49: 67, 50: 56, 51: 7, 52: 73,
-    53: 3, 54: 14, 55: 2, 56: 69, 57: 1, 58: 167, 59: 9, 60: 1, 61: 2, 62: 25, 63: 94,
-    65: 195, 66: 139, 67: 34, 68: 96, 69: 48, 70: 103, 71: 56, 72: 125, 73: 653, 74: 21,
-    75: 5, 76: 23, 77: 64, 78: 85, 79: 44, 80: 34, 81: 7, 82: 92, 83: 76, 84: 147,
-    85: 12, 86: 14, 87: 57, 88: 15, 89: 39, 90: 15, 91: 1, 92: 1, 93: 1, 94: 2, 95: 3,
-    97: 3611, 98: 845, 99: 1077, 100: 1884, 101: 5870, 102: 841, 103: 1057, 104: 2501,
-    105: 3212, 106: 164, 107: 531, 108: 2019, 109: 1330, 110: 3056, 111: 4037, 112: 848,
-    113: 47, 114: 2586, 115: 2919, 116: 4771, 117: 1707, 118: 535, 119: 1106, 120: 152,
-    121: 1243, 122: 100, 124: 2, 126: 10,
-}
-
-
-class Node:
-    def __init__(self, weight, value=None, left=None, right=None):
-        self.weight = weight
-        self.value = value
-        self.left = left
-        self.right = right
-        self.parent = None
-
-
-def build_codes(freq):
-    work = []
-
-    def insert(node):
-        # Before the first node of equal or greater weight: the newest of equal weights leads.
-        for i, other in enumerate(work):
-            if other.weight >= node.weight:
-                work.insert(i, node)
-                return
-        work.append(node)
-
-    leaves = []
-    for v in range(256):
-        leaf = Node(freq.get(v, 0) or 1, value=v)
-        leaves.append(leaf)
-        insert(leaf)
-    while True:
-        lesser = work.pop(0)
-        greater = work.pop(0)
-        parent = Node((lesser.weight + greater.weight) & 0xFFFFFFFF, left=lesser, right=greater)
-        lesser.parent = parent
-        greater.parent = parent
-        if not work:
-            root = parent
-            break
-        insert(parent)
-
-    codes = []
-    for leaf in leaves:
-        bits = []
-        node = leaf
-        while node.parent is not None:
-            bits.append('1' if node.parent.right is node else '0')
-            node = node.parent
-        codes.append(''.join(reversed(bits)))
-    return root, codes
-
-
-ROOT, CODES = build_codes(FREQUENCIES)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'wire'))
+from velt_wire.bitstream import BitReader, WireError  # noqa: E402
+from velt_wire.text import CODES, read_compressed_text  # noqa: E402
 
 
 def compressed_u16(value):
@@ -82,28 +25,6 @@ def compressed_u16(value):
     if lo >> 4 == 0:
         return '11' + format(lo, '04b')
     return '10' + format(lo, '08b')
-
-
-def read_compressed_u16(bits, pos):
-    """Inverse of compressed_u16; returns (value, new position) or None when short."""
-    if pos >= len(bits):
-        return None
-    if bits[pos] == '0':
-        if pos + 17 > len(bits):
-            return None
-        lo = int(bits[pos + 1:pos + 9], 2)
-        hi = int(bits[pos + 9:pos + 17], 2)
-        return lo | hi << 8, pos + 17
-    pos += 1
-    if pos >= len(bits):
-        return None
-    if bits[pos] == '1':
-        if pos + 5 > len(bits):
-            return None
-        return int(bits[pos + 1:pos + 5], 2), pos + 5
-    if pos + 9 > len(bits):
-        return None
-    return int(bits[pos + 1:pos + 9], 2), pos + 9
 
 
 def encode_text(data, max_chars):
@@ -137,20 +58,17 @@ def encode_text(data, max_chars):
 
 def decode_text(bits):
     """Decode a compressed text from a bit string; returns (bytes, bits consumed) or None."""
-    got = read_compressed_u16(bits, 0)
-    if got is None:
+    reader = BitReader(bytes_of(bits), len(bits))
+    try:
+        return read_compressed_text(reader), reader.pos
+    except WireError:
         return None
-    count, pos = got
-    if pos + count > len(bits):
-        return None
-    out = bytearray()
-    node = ROOT
-    for b in bits[pos:pos + count]:
-        node = node.right if b == '1' else node.left
-        if node.left is None:
-            out.append(node.value)
-            node = ROOT
-    return bytes(out), pos + count
+
+
+def bytes_of(bits):
+    """A bit string as left-aligned bytes."""
+    pad = (-len(bits)) % 8
+    return int(bits + '0' * pad, 2).to_bytes((len(bits) + pad) // 8, 'big') if bits else b''
 
 
 def bits_of(data, nbits=None):
@@ -222,8 +140,7 @@ def main():
     for text in SAMPLE_TEXTS:
         checks += 1
         bits = encode_text(text, len(text) + 1)
-        pad = (-len(bits)) % 8
-        data = int(bits + '0' * pad, 2).to_bytes((len(bits) + pad) // 8, 'big') if bits else b''
+        data = bytes_of(bits)
         out = run(tool, 'decode', '4096', str(len(bits)), data.hex()).strip()
         want = 'ok %d %s' % (len(bits), text.hex())
         if out != want.strip():

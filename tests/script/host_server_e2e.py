@@ -46,12 +46,7 @@ class HostServerTest(ServerLogMixin, unittest.TestCase):
     def tearDown(self):
         if self.conn is not None:
             self.conn.close()
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait(timeout=WAIT)
-        if self.proc is not None:
-            self.proc.stdout.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        self.remove_server()
 
     def start(self, filterscripts):
         lines = ["rcon_password " + PASSWORD, "port %d" % self.port, "bind 127.0.0.1",

@@ -36,12 +36,7 @@ class GameModeExitTest(ServerLogMixin, unittest.TestCase):
         self.proc = None
 
     def tearDown(self):
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait(timeout=WAIT)
-        if self.proc is not None:
-            self.proc.stdout.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        self.remove_server()
 
     def start(self, *rotation):
         lines = ["rcon_password gmx-e2e-7", "port %d" % free_udp_port(), "bind 127.0.0.1",

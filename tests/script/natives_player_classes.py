@@ -51,8 +51,7 @@ class ClassSelectionTest(ServerLogMixin, unittest.TestCase):
     def tearDown(self):
         if self.conn is not None:
             self.conn.close()
-        self.stop_server()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        self.remove_server()
 
     def start(self, gamemode, first_line):
         lines = ["rcon_password classes-e2e-3", "port %d" % self.port, "bind 127.0.0.1",

@@ -88,8 +88,7 @@ class ScreensTest(ServerLogMixin, unittest.TestCase):
     def tearDown(self):
         for conn in self.conns:
             conn.close()
-        self.stop_server()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        self.remove_server()
 
     def connect(self, host):
         scrambler = vw.Scrambler.from_header(TABLE, self.port)

@@ -4,6 +4,7 @@ its log. Every wait is bounded."""
 
 import os
 import re
+import shutil
 import signal
 import socket
 import subprocess
@@ -40,6 +41,12 @@ class ServerLogMixin:
                 self.proc.kill()
                 self.proc.wait(timeout=self.wait_seconds)
         self.proc.stdout.close()
+        self.proc = None
+
+    def remove_server(self):
+        """Ends the server when it still runs and removes the scratch directory."""
+        self.stop_server()
+        shutil.rmtree(self.dir, ignore_errors=True)
 
     def log(self):
         path = os.path.join(self.dir, "server_log.txt")

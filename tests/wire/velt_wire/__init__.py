@@ -20,3 +20,6 @@ from .scramble import Scrambler, load_table
 from . import player
 from .player import JoinRejected, join
 from .sync import OnFootSync, decode_relayed_onfoot, health_armour_byte, onfoot_packet
+from .text import read_compressed_text
+from .world import (decode_actor_animation, decode_actor_stream_in, decode_pickup_create,
+                    decode_pickup_destroy, decode_text_label_create, decode_u16_id)

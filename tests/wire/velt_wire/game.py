@@ -166,6 +166,8 @@ class Rpc:
     RemoteVehicleCollisionsDisable = 167
     ObjectNoCameraColSet = 169
     CameraTargetEnable = 170
+    ActorStreamIn = 171
+    ActorStreamOut = 172
     ActorAnimationApply = 173
     ActorAnimationClear = 174
     ActorFacingAngleSet = 175
