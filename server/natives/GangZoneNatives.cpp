@@ -12,7 +12,7 @@ GangZonePool* Zones() { return TheGameServer != nullptr ? TheGameServer->GetGang
 // The pool when the id argument names one of its zones, else null.
 GangZonePool* PoolWith(cell zone) {
     GangZonePool* pool = Zones();
-    return pool != nullptr && pool->Exists(IdArg(zone)) ? pool : nullptr;
+    return pool != nullptr && pool->Exists(NativeId(zone)) ? pool : nullptr;
 }
 
 // GangZoneCreate(Float:minx, Float:miny, Float:maxx, Float:maxy): the id; -1 when full or without
@@ -28,7 +28,7 @@ cell n_GangZoneCreate(VmInstance* vm, const cell* params) {
 cell n_GangZoneDestroy(VmInstance* vm, const cell* params) {
     GangZonePool* pool = HasNativeArgs(vm, params, 1) ? PoolWith(params[1]) : nullptr;
     if (pool == nullptr) return 0;
-    pool->Destroy(IdArg(params[1]));
+    pool->Destroy(NativeId(params[1]));
     return 1;
 }
 
@@ -36,8 +36,8 @@ cell n_GangZoneDestroy(VmInstance* vm, const cell* params) {
 template <void (GangZonePool::*act)(uint16_t player, uint16_t id, uint32_t colour)>
 cell n_ZoneColourForPlayer(VmInstance* vm, const cell* params) {
     GangZonePool* pool = HasNativeArgs(vm, params, 3) ? PoolWith(params[2]) : nullptr;
-    if (pool == nullptr || ConnectedPlayerArg(params[1]) == nullptr) return 0;
-    (pool->*act)(IdArg(params[1]), IdArg(params[2]), ucell(params[3]));
+    if (pool == nullptr || NativeConnectedPlayer(params[1]) == nullptr) return 0;
+    (pool->*act)(NativeId(params[1]), NativeId(params[2]), ucell(params[3]));
     return 1;
 }
 
@@ -46,7 +46,7 @@ template <void (GangZonePool::*act)(uint16_t id, uint32_t colour)>
 cell n_ZoneColourForAll(VmInstance* vm, const cell* params) {
     GangZonePool* pool = HasNativeArgs(vm, params, 2) ? PoolWith(params[1]) : nullptr;
     if (pool == nullptr) return 0;
-    (pool->*act)(IdArg(params[1]), ucell(params[2]));
+    (pool->*act)(NativeId(params[1]), ucell(params[2]));
     return 1;
 }
 
@@ -54,8 +54,8 @@ cell n_ZoneColourForAll(VmInstance* vm, const cell* params) {
 template <void (GangZonePool::*act)(uint16_t player, uint16_t id)>
 cell n_ZoneForPlayer(VmInstance* vm, const cell* params) {
     GangZonePool* pool = HasNativeArgs(vm, params, 2) ? PoolWith(params[2]) : nullptr;
-    if (pool == nullptr || ConnectedPlayerArg(params[1]) == nullptr) return 0;
-    (pool->*act)(IdArg(params[1]), IdArg(params[2]));
+    if (pool == nullptr || NativeConnectedPlayer(params[1]) == nullptr) return 0;
+    (pool->*act)(NativeId(params[1]), NativeId(params[2]));
     return 1;
 }
 
@@ -64,7 +64,7 @@ template <void (GangZonePool::*act)(uint16_t id)>
 cell n_ZoneForAll(VmInstance* vm, const cell* params) {
     GangZonePool* pool = HasNativeArgs(vm, params, 1) ? PoolWith(params[1]) : nullptr;
     if (pool == nullptr) return 0;
-    (pool->*act)(IdArg(params[1]));
+    (pool->*act)(NativeId(params[1]));
     return 1;
 }
 

@@ -72,6 +72,44 @@ cell n_Update3DTextLabelText(VmInstance* vm, const cell* params) {
     return 1;
 }
 
+// The label pool of the player an id argument names when he is connected, else null.
+PlayerLabelPool* PlayerLabelsOf(cell player) {
+    Player* owner = NativeConnectedPlayer(player);
+    return owner != nullptr ? owner->GetLabelPool() : nullptr;
+}
+
+// The same when the label argument also names one of his labels in use.
+PlayerLabelPool* PlayerLabelsWith(cell player, cell label) {
+    PlayerLabelPool* labels = PlayerLabelsOf(player);
+    return labels != nullptr && labels->Exists(NativeId(label)) ? labels : nullptr;
+}
+
+// CreatePlayer3DTextLabel(player, text[], colour, Float:x, Float:y, Float:z, Float:drawDistance,
+//                         attachedPlayer, attachedVehicle, testLOS): the attached ids are the
+// client's concern and go as given.
+cell n_CreatePlayer3DTextLabel(VmInstance* vm, const cell* params) {
+    PlayerLabelPool* labels = HasNativeArgs(vm, params, 10) ? PlayerLabelsOf(params[1]) : nullptr;
+    if (labels == nullptr) return kNoLabel;
+    const std::string text = TextArg(vm, params[2]);
+    return labels->Create(text, static_cast<uint32_t>(params[3]), VectorArgs(params, 4),
+                          CellToFloat(params[7]), NativeId(params[8]), NativeId(params[9]),
+                          static_cast<uint8_t>(params[10] & 0xFF));
+}
+
+// DeletePlayer3DTextLabel(player, label)
+cell n_DeletePlayer3DTextLabel(VmInstance* vm, const cell* params) {
+    PlayerLabelPool* labels = HasNativeArgs(vm, params, 2) ? PlayerLabelsWith(params[1], params[2]) : nullptr;
+    return labels != nullptr && labels->Delete(NativeId(params[2])) ? 1 : 0;
+}
+
+// UpdatePlayer3DTextLabelText(player, label, colour, text[])
+cell n_UpdatePlayer3DTextLabelText(VmInstance* vm, const cell* params) {
+    PlayerLabelPool* labels = HasNativeArgs(vm, params, 4) ? PlayerLabelsWith(params[1], params[2]) : nullptr;
+    if (labels == nullptr) return 0;
+    const std::string text = TextArg(vm, params[4]);
+    return labels->UpdateText(NativeId(params[2]), static_cast<uint32_t>(params[3]), text) ? 1 : 0;
+}
+
 // SetPlayerChatBubble(player, text[], colour, Float:drawDistance, expireTime): to the players who
 // have him streamed in, not to himself; nothing is kept.
 cell n_SetPlayerChatBubble(VmInstance* vm, const cell* params) {
@@ -101,6 +139,9 @@ const VmNativeEntry kLabelNatives[] = {
     {"Attach3DTextLabelToPlayer", n_Attach3DTextLabelToPlayer},
     {"Attach3DTextLabelToVehicle", n_Attach3DTextLabelToVehicle},
     {"Update3DTextLabelText", n_Update3DTextLabelText},
+    {"CreatePlayer3DTextLabel", n_CreatePlayer3DTextLabel},
+    {"DeletePlayer3DTextLabel", n_DeletePlayer3DTextLabel},
+    {"UpdatePlayer3DTextLabelText", n_UpdatePlayer3DTextLabelText},
     {"SetPlayerChatBubble", n_SetPlayerChatBubble},
 };
 

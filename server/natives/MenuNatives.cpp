@@ -53,8 +53,8 @@ cell n_SetMenuColumnHeader(VmInstance* vm, const cell* params) {
 // ShowMenuForPlayer(menu, player): the menu becomes the player's current one.
 cell n_ShowMenuForPlayer(VmInstance* vm, const cell* params) {
     Menu* menu = HasNativeArgs(vm, params, 2) ? MenuArg(params[1]) : nullptr;
-    if (menu == nullptr || ConnectedPlayerArg(params[2]) == nullptr) return 0;
-    const uint16_t player = IdArg(params[2]);
+    if (menu == nullptr || NativeConnectedPlayer(params[2]) == nullptr) return 0;
+    const uint16_t player = NativeId(params[2]);
     menu->ShowForPlayer(player);
     Menus()->SetPlayerMenu(player, menu->Id());
     return 1;
@@ -63,8 +63,8 @@ cell n_ShowMenuForPlayer(VmInstance* vm, const cell* params) {
 // HideMenuForPlayer(menu, player): the player's current menu stays as it was.
 cell n_HideMenuForPlayer(VmInstance* vm, const cell* params) {
     Menu* menu = HasNativeArgs(vm, params, 2) ? MenuArg(params[1]) : nullptr;
-    if (menu == nullptr || ConnectedPlayerArg(params[2]) == nullptr) return 0;
-    menu->HideForPlayer(IdArg(params[2]));
+    if (menu == nullptr || NativeConnectedPlayer(params[2]) == nullptr) return 0;
+    menu->HideForPlayer(NativeId(params[2]));
     return 1;
 }
 
@@ -92,7 +92,7 @@ cell n_DisableMenuRow(VmInstance* vm, const cell* params) {
 cell n_GetPlayerMenu(VmInstance* vm, const cell* params) {
     MenuPool* pool = Menus();
     if (pool == nullptr || !HasNativeArgs(vm, params, 1)) return kNoMenu;
-    return pool->GetPlayerMenu(IdArg(params[1]));
+    return pool->GetPlayerMenu(NativeId(params[1]));
 }
 
 const VmNativeEntry kMenuNatives[] = {

@@ -15,19 +15,19 @@ TextDrawPool* Draws() { return TheGameServer != nullptr ? TheGameServer->GetText
 // The global text draw of the id argument, or null.
 TextDrawPool* PoolWith(cell id) {
     TextDrawPool* pool = Draws();
-    return pool != nullptr && pool->Exists(IdArg(id)) ? pool : nullptr;
+    return pool != nullptr && pool->Exists(NativeId(id)) ? pool : nullptr;
 }
 
 // The text draws of the player argument, or null when he is not connected.
 PlayerTextDrawPool* PlayerDraws(cell player) {
-    Player* p = ConnectedPlayerArg(player);
+    Player* p = NativeConnectedPlayer(player);
     return p != nullptr ? p->GetTextDrawPool() : nullptr;
 }
 
 // The player's pool when the index argument names one of its text draws, else null.
 PlayerTextDrawPool* PlayerPoolWith(cell player, cell index) {
     PlayerTextDrawPool* pool = PlayerDraws(player);
-    return pool != nullptr && pool->Exists(IdArg(index)) ? pool : nullptr;
+    return pool != nullptr && pool->Exists(NativeId(index)) ? pool : nullptr;
 }
 
 // ---- styling: one setter serves the global and the per-player native of each attribute -------
@@ -37,14 +37,14 @@ struct GlobalDraw {
     static constexpr int kFirstValue = 2;  // (id, values...)
     static TextDrawAttributes* Find(const cell* params) {
         TextDrawPool* pool = Draws();
-        return pool != nullptr ? pool->Attributes(IdArg(params[1])) : nullptr;
+        return pool != nullptr ? pool->Attributes(NativeId(params[1])) : nullptr;
     }
 };
 struct PlayerDraw {
     static constexpr int kFirstValue = 3;  // (player, index, values...)
     static TextDrawAttributes* Find(const cell* params) {
         PlayerTextDrawPool* pool = PlayerDraws(params[1]);
-        return pool != nullptr ? pool->Attributes(IdArg(params[2])) : nullptr;
+        return pool != nullptr ? pool->Attributes(NativeId(params[2])) : nullptr;
     }
 };
 
@@ -79,7 +79,7 @@ void SetBackgroundColour(TextDrawAttributes& a, const cell* v) {
 void SetFont(TextDrawAttributes& a, const cell* v) { a.font = ByteArg(v[0]); }
 void SetProportional(TextDrawAttributes& a, const cell* v) { a.SetFlag(TEXTDRAW_PROPORTIONAL, v[0] != 0); }
 void SetSelectable(TextDrawAttributes& a, const cell* v) { a.selectable = ByteArg(v[0]); }
-void SetPreviewModel(TextDrawAttributes& a, const cell* v) { a.previewModel = int16_t(IdArg(v[0])); }
+void SetPreviewModel(TextDrawAttributes& a, const cell* v) { a.previewModel = int16_t(NativeId(v[0])); }
 void SetPreviewRotation(TextDrawAttributes& a, const cell* v) {
     a.previewRotX = CellToFloat(v[0]);
     a.previewRotY = CellToFloat(v[1]);
@@ -87,8 +87,8 @@ void SetPreviewRotation(TextDrawAttributes& a, const cell* v) {
     a.previewZoom = CellToFloat(v[3]);
 }
 void SetPreviewColours(TextDrawAttributes& a, const cell* v) {
-    a.previewColour1 = int16_t(IdArg(v[0]));
-    a.previewColour2 = int16_t(IdArg(v[1]));
+    a.previewColour1 = int16_t(NativeId(v[0]));
+    a.previewColour2 = int16_t(NativeId(v[1]));
 }
 
 // ---- global text draws ------------------------------------------------------------------------
@@ -104,14 +104,14 @@ cell n_TextDrawCreate(VmInstance* vm, const cell* params) {
 cell n_TextDrawDestroy(VmInstance* vm, const cell* params) {
     TextDrawPool* pool = HasNativeArgs(vm, params, 1) ? PoolWith(params[1]) : nullptr;
     if (pool == nullptr) return 0;
-    pool->Destroy(IdArg(params[1]));
+    pool->Destroy(NativeId(params[1]));
     return 1;
 }
 
 cell n_TextDrawSetString(VmInstance* vm, const cell* params) {
     TextDrawPool* pool = HasNativeArgs(vm, params, 2) ? PoolWith(params[1]) : nullptr;
     if (pool == nullptr) return 0;
-    pool->SetString(IdArg(params[1]), TextArg(vm, params[2], kMaxTextDrawText));
+    pool->SetString(NativeId(params[1]), TextArg(vm, params[2], kMaxTextDrawText));
     return 1;
 }
 
@@ -119,8 +119,8 @@ cell n_TextDrawSetString(VmInstance* vm, const cell* params) {
 template <void (TextDrawPool::*act)(uint16_t player, uint16_t id)>
 cell n_TextDrawForPlayer(VmInstance* vm, const cell* params) {
     TextDrawPool* pool = HasNativeArgs(vm, params, 2) ? PoolWith(params[2]) : nullptr;
-    if (pool == nullptr || ConnectedPlayerArg(params[1]) == nullptr) return 0;
-    (pool->*act)(IdArg(params[1]), IdArg(params[2]));
+    if (pool == nullptr || NativeConnectedPlayer(params[1]) == nullptr) return 0;
+    (pool->*act)(NativeId(params[1]), NativeId(params[2]));
     return 1;
 }
 
@@ -129,17 +129,17 @@ template <void (TextDrawPool::*act)(uint16_t id)>
 cell n_TextDrawForAll(VmInstance* vm, const cell* params) {
     TextDrawPool* pool = HasNativeArgs(vm, params, 1) ? PoolWith(params[1]) : nullptr;
     if (pool == nullptr) return 0;
-    (pool->*act)(IdArg(params[1]));
+    (pool->*act)(NativeId(params[1]));
     return 1;
 }
 
 // Selection mode: one bit on or off, then the colour a text draw takes under the mouse (as given).
 cell SendSelectMode(cell player, bool on, uint32_t hoverColour) {
-    if (ConnectedPlayerArg(player) == nullptr) return 0;
+    if (NativeConnectedPlayer(player) == nullptr) return 0;
     BitStream bs;
     bs.Write(on);
     bs.Write(hoverColour);
-    TheGameServer->SendRpcToPlayer(RPC_TextDrawSelect, &bs, IdArg(player), RpcChannel::World);
+    TheGameServer->SendRpcToPlayer(RPC_TextDrawSelect, &bs, NativeId(player), RpcChannel::World);
     return 1;
 }
 
@@ -156,7 +156,7 @@ cell n_CancelSelectTextDraw(VmInstance* vm, const cell* params) {
 // CreatePlayerTextDraw(player, Float:x, Float:y, text[]): the index; 0 for a player who is not
 // connected, 0xFFFF when his text draws are all taken.
 cell n_CreatePlayerTextDraw(VmInstance* vm, const cell* params) {
-    Player* player = HasNativeArgs(vm, params, 4) ? ConnectedPlayerArg(params[1]) : nullptr;
+    Player* player = HasNativeArgs(vm, params, 4) ? NativeConnectedPlayer(params[1]) : nullptr;
     if (player == nullptr) return 0;
     PlayerTextDrawPool* pool = player->GetTextDrawPool();
     if (pool == nullptr) return kNoTextDraw;
@@ -167,7 +167,7 @@ cell n_CreatePlayerTextDraw(VmInstance* vm, const cell* params) {
 cell n_PlayerTextDrawSetString(VmInstance* vm, const cell* params) {
     PlayerTextDrawPool* pool = HasNativeArgs(vm, params, 3) ? PlayerPoolWith(params[1], params[2]) : nullptr;
     if (pool == nullptr) return 0;
-    pool->SetString(IdArg(params[2]), TextArg(vm, params[3], kMaxTextDrawText));
+    pool->SetString(NativeId(params[2]), TextArg(vm, params[3], kMaxTextDrawText));
     return 1;
 }
 
@@ -176,7 +176,7 @@ template <void (PlayerTextDrawPool::*act)(uint16_t index)>
 cell n_PlayerTextDrawAct(VmInstance* vm, const cell* params) {
     PlayerTextDrawPool* pool = HasNativeArgs(vm, params, 2) ? PlayerPoolWith(params[1], params[2]) : nullptr;
     if (pool == nullptr) return 0;
-    (pool->*act)(IdArg(params[2]));
+    (pool->*act)(NativeId(params[2]));
     return 1;
 }
 

@@ -3,12 +3,11 @@
 #include <new>
 
 #include "net/BitStream.h"
-#include "net/StringCompressor.h"
 #include "server/shared/GameRpc.h"
 
 namespace velt {
 
-uint16_t PlayerLabelPool::Create(std::string_view text, uint32_t colour, float x, float y, float z,
+uint16_t PlayerLabelPool::Create(std::string_view text, uint32_t colour, const Vector3& position,
                                  float drawDistance, uint16_t attachedPlayer, uint16_t attachedVehicle,
                                  uint8_t testLineOfSight) {
     for (uint16_t row = 0; row < kMaxPlayerLabels; ++row) {
@@ -17,11 +16,10 @@ uint16_t PlayerLabelPool::Create(std::string_view text, uint32_t colour, float x
         if (label == nullptr) return 0xFFFF;
         label->text.assign(text);
         label->colour = colour;
-        label->x = x;
-        label->y = y;
-        label->z = z;
+        label->position = position;
         label->drawDistance = drawDistance;
-        label->testLineOfSight = testLineOfSight;
+        label->testLOS = testLineOfSight;
+        label->virtualWorld = -1;
         label->attachedPlayer = attachedPlayer;
         label->attachedVehicle = attachedVehicle;
         rows_[row] = std::move(label);
@@ -52,19 +50,8 @@ void PlayerLabelPool::DeleteAll() {
 }
 
 void PlayerLabelPool::SendCreate(uint16_t row) {
-    const PlayerLabel& label = *rows_[row];
     BitStream bs;
-    bs.Write(WireId(row));
-    bs.Write(label.colour);
-    bs.Write(label.x);
-    bs.Write(label.y);
-    bs.Write(label.z);
-    bs.Write(label.drawDistance);
-    bs.Write(label.testLineOfSight);
-    bs.Write(label.attachedPlayer);
-    bs.Write(label.attachedVehicle);
-    // The whole text: the limit counts the terminator.
-    StringCompressor::Instance()->EncodeString(label.text.c_str(), int32_t(label.text.size() + 1), bs);
+    WriteTextLabelCreate(bs, WireId(row), *rows_[row]);
     send_(RPC_TextLabelCreate, bs);
 }
 

@@ -7,28 +7,18 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <string_view>
 
 #include "server/world/OwnerSend.h"
+#include "server/world/TextLabelPool.h"
 
 namespace velt {
 
 inline constexpr uint16_t kMaxPlayerLabels = 1024;
 inline constexpr uint16_t kPlayerLabelWireBase = 1024;
 
-struct PlayerLabel {
-    std::string text;  // any length; the message's compressed form carries it whole
-    uint32_t colour = 0;
-    float x = 0.0f;
-    float y = 0.0f;
-    float z = 0.0f;
-    float drawDistance = 0.0f;
-    uint8_t testLineOfSight = 0;
-    int32_t virtualWorld = -1;  // a player's own label shows in every world
-    uint16_t attachedPlayer = 0xFFFF;
-    uint16_t attachedVehicle = 0xFFFF;
-};
+// The global labels' record: a player's own always shows in every world (virtualWorld -1).
+using PlayerLabel = TextLabel;
 
 class PlayerLabelPool {
 public:
@@ -42,7 +32,7 @@ public:
 
     // The lowest free row, sent to the owner at once; 0xFFFF when all rows are used. The attached
     // ids are the client's concern and are kept as given.
-    uint16_t Create(std::string_view text, uint32_t colour, float x, float y, float z, float drawDistance,
+    uint16_t Create(std::string_view text, uint32_t colour, const Vector3& position, float drawDistance,
                     uint16_t attachedPlayer, uint16_t attachedVehicle, uint8_t testLineOfSight);
     bool Exists(uint16_t row) const { return row < kMaxPlayerLabels && rows_[row] != nullptr; }
     const PlayerLabel* Get(uint16_t row) const { return Exists(row) ? rows_[row].get() : nullptr; }

@@ -98,7 +98,7 @@ struct World {
     // What a gamemode shows a player who joins: the player's own label and text draw, a global
     // text draw and a menu, so kicks, rejoins and intermissions take them down under the input.
     void GiveScreens(uint16_t slot, Player& p) {
-        p.GetLabelPool()->Create("label", 0xFFFFFFFF, 0, 0, 0, 20.0f, kNoPlayer, 0xFFFF, 0);
+        p.GetLabelPool()->Create("label", 0xFFFFFFFF, {}, 20.0f, kNoPlayer, 0xFFFF, 0);
         p.GetTextDrawPool()->Show(p.GetTextDrawPool()->Create(1.0f, 2.0f, "own"));
         if (TextDrawPool* draws = game->GetTextDrawPool()) {
             if (!draws->Exists(0)) draws->Create(0, 0, "all");

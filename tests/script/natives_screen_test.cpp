@@ -12,21 +12,11 @@
 #include "server/world/MenuPool.h"
 #include "server/world/PlayerTextDrawPool.h"
 #include "server/world/TextDrawPool.h"
-#include "tests/script/natives_server_fixture.h"
-#include "tests/server/sent_rpcs.h"
+#include "tests/script/natives_rows.h"
 #include "tests/server/text_draw_bytes.h"
 
 namespace velt::scripttest {
 namespace {
-
-using test::Bytes;
-using test::Cat;
-using test::F32;
-using test::SentRpc;
-using test::Text;
-using test::U16;
-using test::U32;
-using test::U8;
 
 constexpr uint16_t kPlayer = 3;  // the player the rows act on; 0 and 7 are also connected
 constexpr cell kId = 3;          // the text draw, menu or zone the rows act on
@@ -58,7 +48,7 @@ struct Row {
     std::vector<cell> args;  // kIdHere stands for the id under test
     cell ok;                 // the result with a good id
     cell fail;               // the result with an id that names nothing
-    std::vector<SentRpc> rpcs;
+    std::vector<Rpc> rpcs;
     std::function<void()> reset = {};  // puts things back before each run with a good id
 };
 
@@ -70,33 +60,25 @@ protected:
         net_->sent.clear();
     }
 
-    std::vector<SentRpc> Sent() { return test::TakeWorldRpcs(*net_); }
-    std::vector<SentRpc> ToAll(uint8_t id, const Bytes& payload) {
+    std::vector<Rpc> Sent() { return TakeRpcs(*net_); }
+    std::vector<Rpc> ToAll(uint8_t id, const Bytes& payload) {
         return {{id, 0, payload}, {id, kPlayer, payload}, {id, 7, payload}};
-    }
-
-    Outcome Call(const Row& row, cell id) {
-        std::vector<cell> args = row.args;
-        for (cell& arg : args)
-            if (arg == kIdHere) arg = id;
-        return script.Call(row.native.c_str(), args);
     }
 
     // Every row with each good id, then with each bad one.
     void RunRows(const std::vector<Row>& rows, const std::vector<cell>& goodIds,
                  const std::vector<cell>& badIds) {
+        std::vector<NativeRow> table;
         for (const Row& row : rows) {
-            for (cell id : goodIds) {
-                if (row.reset) row.reset();
-                net_->sent.clear();
-                EXPECT_EQ(Call(row, id), (Outcome{0, row.ok})) << row.native << " " << id;
-                EXPECT_EQ(Sent(), row.rpcs) << row.native << " " << id;
-            }
-            for (cell id : badIds) {
-                EXPECT_EQ(Call(row, id), (Outcome{0, row.fail})) << row.native << " " << id;
-                EXPECT_TRUE(Sent().empty()) << row.native << " " << id;
-            }
+            const auto args = [&row](cell id) {
+                std::vector<cell> out = row.args;
+                for (cell& arg : out)
+                    if (arg == kIdHere) arg = id;
+                return out;
+            };
+            table.push_back({row.native.c_str(), args, row.ok, row.fail, row.rpcs, row.reset});
         }
+        RunNativeRows(script, *net_, table, goodIds, badIds);
     }
 
     NativeScript script{"natives_screen", ScriptKind::GameMode, -1, nullptr};
@@ -269,8 +251,8 @@ TEST_F(ScreenNatives, MenuNativesOnGoodBadAndWrappedIds) {
                     Field(""), U8(0)});
     };
     const auto unsent = [&] { menus.Get(kId)->ResetPlayerInit(); };
-    const SentRpc show{RPC_MenuShow, kPlayer, U8(kId)};
-    const SentRpc hide{RPC_MenuHide, kPlayer, U8(kId)};
+    const Rpc show{RPC_MenuShow, kPlayer, U8(kId)};
+    const Rpc hide{RPC_MenuHide, kPlayer, U8(kId)};
     // Menu ids are the low byte: 256 + 3 is menu 3; 128 and 255 lie beyond the menus.
     const std::vector<cell> goodMenus = {kId, 256 + kId, static_cast<cell>(0xFFFFFF00u) + kId};
     const std::vector<cell> badMenus = {5, 0, 128, 255, 256 + 5, -1};
@@ -393,7 +375,7 @@ TEST_F(ScreenNatives, MenuItemsFillTwelveRowsPerColumnAndSendTheMenuAgain) {
     script.Call("DisableMenuRow", {menu, 4});
     script.Call("ShowMenuForPlayer", {menu, kPlayer});
     std::vector<uint8_t> ids;
-    for (const SentRpc& r : Sent()) ids.push_back(r.id);
+    for (const Rpc& r : Sent()) ids.push_back(r.id);
     EXPECT_EQ(ids, (std::vector<uint8_t>{RPC_MenuInit, RPC_MenuShow, RPC_MenuShow}));
 }
 

@@ -47,8 +47,8 @@ protected:
 
 TEST_F(PlayerLabelTest, ALabelGoesToItsOwnerAtOnceUnderItsRowPlus1024) {
     const std::string text = "Shop {FF0000}open " + std::string(3000, 'z');
-    EXPECT_EQ(labels(3).Create(text, 0x11223344, 1.5f, -2.5f, 3.0f, 40.0f, 0, 7, 1), 0);
-    EXPECT_EQ(labels(3).Create("second", 0xAABBCCDD, 0, 0, 0, 10.0f, 0xFFFF, 0xFFFF, 0), 1);
+    EXPECT_EQ(labels(3).Create(text, 0x11223344, {1.5f, -2.5f, 3.0f}, 40.0f, 0, 7, 1), 0);
+    EXPECT_EQ(labels(3).Create("second", 0xAABBCCDD, {}, 10.0f, 0xFFFF, 0xFFFF, 0), 1);
     ASSERT_EQ(net_->sent.size(), 2u);
     for (const FakeNetServer::Message& m : net_->sent) {
         EXPECT_EQ(m.rpcId, RPC_TextLabelCreate);
@@ -68,7 +68,7 @@ TEST_F(PlayerLabelTest, ALabelGoesToItsOwnerAtOnceUnderItsRowPlus1024) {
 }
 
 TEST_F(PlayerLabelTest, UpdateDeletesAndCreatesAgainAndDeleteFreesTheRow) {
-    labels(0).Create("old", 1, 0, 0, 0, 5.0f, 0xFFFF, 0xFFFF, 0);
+    labels(0).Create("old", 1, {}, 5.0f, 0xFFFF, 0xFFFF, 0);
     net_->sent.clear();
     EXPECT_TRUE(labels(0).UpdateText(0, 0x55, "new"));
     ASSERT_EQ(net_->sent.size(), 2u);
@@ -87,22 +87,22 @@ TEST_F(PlayerLabelTest, UpdateDeletesAndCreatesAgainAndDeleteFreesTheRow) {
         EXPECT_FALSE(labels(0).UpdateText(row, 0, "x")) << row;
     }
     EXPECT_TRUE(net_->sent.empty());
-    EXPECT_EQ(labels(0).Create("", 0, 0, 0, 0, 0, 0, 0, 0), 0);  // the row comes back
+    EXPECT_EQ(labels(0).Create("", 0, {}, 0, 0, 0, 0), 0);  // the row comes back
 }
 
 TEST_F(PlayerLabelTest, The1025thLabelIsRefusedForThatPlayerOnly) {
     for (uint16_t row = 0; row < kMaxPlayerLabels; ++row)
-        ASSERT_EQ(labels(0).Create("a", 0, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0), row);
+        ASSERT_EQ(labels(0).Create("a", 0, {}, 0, 0xFFFF, 0xFFFF, 0), row);
     net_->sent.clear();
-    EXPECT_EQ(labels(0).Create("a", 0, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0), 0xFFFF);
+    EXPECT_EQ(labels(0).Create("a", 0, {}, 0, 0xFFFF, 0xFFFF, 0), 0xFFFF);
     EXPECT_TRUE(net_->sent.empty());
     for (uint16_t row = 0; row < kMaxPlayerLabels; ++row)
-        ASSERT_EQ(labels(3).Create("b", 0, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0), row);
+        ASSERT_EQ(labels(3).Create("b", 0, {}, 0, 0xFFFF, 0xFFFF, 0), row);
 }
 
 TEST_F(PlayerLabelTest, NewPoolsDeleteTheOldLabelsOnTheOwnersClientOnly) {
-    labels(3).Create("a", 0, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0);
-    labels(3).Create("b", 0, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0);
+    labels(3).Create("a", 0, {}, 0, 0xFFFF, 0xFFFF, 0);
+    labels(3).Create("b", 0, {}, 0, 0xFFFF, 0xFFFF, 0);
     labels(3).Delete(0);
     net_->sent.clear();
     player(3)->Reset();  // as at the end of a gamemode
@@ -110,7 +110,7 @@ TEST_F(PlayerLabelTest, NewPoolsDeleteTheOldLabelsOnTheOwnersClientOnly) {
     EXPECT_FALSE(labels(3).Exists(1));
 
     // A player who left: the next player of his slot hears nothing of his labels.
-    labels(3).Create("c", 0, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0);
+    labels(3).Create("c", 0, {}, 0, 0xFFFF, 0xFFFF, 0);
     ASSERT_EQ(pool()->Disconnect(3, 0), 1);
     Join(3, "Cid");
     net_->sent.clear();
