@@ -80,7 +80,7 @@ bool NetPeer::Initialize(uint16_t maxConnections, uint16_t localPort, int32_t th
 
     uint16_t boundPort = localPort;
     if (socket_ == -1 && !socketless_) {
-        socket_ = SocketLayer::CreateBoundSocket(localPort, false, forceHostAddress);
+        socket_ = SocketLayer::CreateBoundSocket(localPort, false, forceHostAddress, role_);
         if (socket_ == -1) return false;
     }
     if (socket_ != -1) {

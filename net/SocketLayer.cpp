@@ -60,7 +60,8 @@ void DispatchReceived(SocketEndpoint& endpoint, int socket, const sockaddr_in& f
 
 }  // namespace
 
-int SocketLayer::CreateBoundSocket(std::uint16_t port, bool /*blocking*/, const char* bindAddress) {
+int SocketLayer::CreateBoundSocket(std::uint16_t port, bool /*blocking*/, const char* bindAddress,
+                                   SocketRole role) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
@@ -78,8 +79,9 @@ int SocketLayer::CreateBoundSocket(std::uint16_t port, bool /*blocking*/, const 
     // Only for a port asked for by number. On a port the system picks, address reuse lets it
     // hand out a port another reusing socket already holds (the bots of one machine, say): the
     // two then share it, one of them receives the other's datagrams and its own connection goes
-    // silent.
-    if (port != 0) ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // silent. Nor for a server's game port: on UDP address reuse lets a second server bind the
+    // same port and quietly take the first one's traffic; it must fail to start instead.
+    if (port != 0 && role != SocketRole::Server) ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
     ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
     ::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);

@@ -85,8 +85,10 @@ public:
     // Bound, non-blocking IPv4 UDP socket (address reuse, broadcast, 256 KB receive and 16 KB
     // send buffers) on `port` of `bindAddress` (every address when null or empty). -1 when it
     // cannot be made or bound, or when `bindAddress` is not a dotted IPv4 address. `blocking`
-    // is ignored: the network thread must never wait in a receive.
-    static int CreateBoundSocket(std::uint16_t port, bool blocking, const char* bindAddress);
+    // is ignored: the network thread must never wait in a receive. Address reuse is set only on
+    // a port asked for by number, and never in the server role: a game port is one server's alone.
+    static int CreateBoundSocket(std::uint16_t port, bool blocking, const char* bindAddress,
+                                 SocketRole role = SocketRole::Library);
 
     // Connects the socket to one remote system; returns the socket (-1 when connect fails).
     static int Connect(int socket, std::uint32_t binaryAddress, std::uint16_t port);

@@ -57,10 +57,11 @@ int NpcMode::Load(const char* path) {
     vm_AttachFileLib(inst);
     vm_AttachTimeLib(inst);
     RegisterNpcNatives(inst);
+    LogUnregisteredNatives(inst, path);
 
     inst_ = inst;
     loaded_ = true;
-    ref_ = RegisterLiveScript(inst, ScriptKind::NpcMode);
+    ref_ = RegisterLiveScript(inst, ScriptKind::NpcMode, -1, path);
     for (size_t i = 0; i < publics_.size(); ++i) publics_[i] = FindScriptPublic(inst, kCallbackNames[i]);
 
     Call(NpcCallback::OnNPCModeInit, 0);

@@ -8,8 +8,8 @@ build=$(cd "${1:-build/release}" 2>/dev/null && pwd || true)
 server="$build/server/velt-server"
 vmasm="$build/tools/vmasm/vmasm"
 if [[ -z "$build" || ! -x "$server" ]]; then
-  echo "velt-server is not built yet: run 'make run', which builds it first."
-  exit 0
+  echo "velt-server is not built yet: run 'make run', which builds it first." >&2
+  exit 1
 fi
 
 mkdir -p "$root/run"
@@ -26,11 +26,12 @@ if [[ ! -f server.cfg ]]; then
   echo "Created run/server.cfg; the remote-console password is on its rcon_password line."
 fi
 
-# The shipped scripts, assembled once; an operator's own .vmb files are never overwritten.
+# The shipped scripts, assembled when missing or older than their source (an update, an edit);
+# an operator's own .vmb files under other names are never touched.
 for kind in gamemodes filterscripts; do
   for src in "$root/server/default-config/$kind"/*.vasm; do
     out="$kind/$(basename "${src%.vasm}").vmb"
-    if [[ ! -f "$out" && -x "$vmasm" ]]; then
+    if [[ ( ! -f "$out" || "$src" -nt "$out" ) && -x "$vmasm" ]]; then
       "$vmasm" -o "$out" "$src"
     fi
   done

@@ -259,20 +259,40 @@ void Console::ListVariables() const {
 
 // ---------------------------------------------------------------------------------------------
 
-void Console::ExecFile(const char* baseName) {
-    std::string path = std::string(baseName != nullptr ? baseName : "") + ".cfg";
-    FILE* f = std::fopen(path.c_str(), "re");
-    if (f == nullptr) {
-        LogPrintf("Unable to exec file '%s'.", path.c_str());
-        return;
+namespace {
+
+// Where a configuration line's comment starts: a '#' or "//" at the start of the line or after a
+// blank or tab. Inside a word they are part of the value ("Str0ng#Pass//word", "https://...").
+size_t ConfigCommentStart(const std::string& line) {
+    for (size_t i = 0; i < line.size(); ++i) {
+        const bool opens = line[i] == '#' || (line[i] == '/' && i + 1 < line.size() && line[i + 1] == '/');
+        if (opens && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')) return i;
     }
+    return std::string::npos;
+}
+
+}  // namespace
+
+bool Console::ExecFile(const char* baseName, bool reportToOperator) {
+    std::string path = std::string(baseName != nullptr ? baseName : "") + ".cfg";
+    auto fail = [&] {
+        if (reportToOperator)
+            LogError("Unable to exec file '%s'.", path.c_str());
+        else
+            LogPrintf("Unable to exec file '%s'.", path.c_str());
+        return false;
+    };
+    FILE* f = std::fopen(path.c_str(), "re");
+    if (f == nullptr) return fail();
     // Lines are read whole: the first 1023 characters are kept and the rest of an over-long line
     // is dropped, rather than read back as a line of its own.
     constexpr size_t kKeep = 1023;
     std::string line;
+    int number = 0;
     bool more = true;
     while (more) {
         line.clear();
+        ++number;
         int ch;
         while ((ch = std::fgetc(f)) != EOF && ch != '\n') {
             if (line.size() < kKeep) line.push_back(static_cast<char>(ch));
@@ -285,14 +305,26 @@ void Console::ExecFile(const char* baseName) {
         line.resize(std::strlen(line.c_str()));
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty()) continue;
-        size_t cut = std::min(line.find("//"), line.find('#'));
-        if (cut != std::string::npos) line.resize(cut);
+        const size_t cut = ConfigCommentStart(line);
+        std::string comment;
+        if (cut != std::string::npos) {
+            comment = line.substr(cut);
+            // The blanks or tabs that set the comment apart are no part of the value either.
+            line.resize(cut == 0 ? 0 : line.find_last_not_of(" \t", cut - 1) + 1);
+        }
         if (line.size() < 3 || line[0] == '/' || line[1] == '/') continue;
         std::string word = line.substr(0, line.find(' '));
         if (FindVariable(word.c_str()) == nullptr) continue;
+        // A '#' after a blank may well have been meant as part of a value ("Clan #1"): say what
+        // was left out, so that a shortened value is never a silent one.
+        if (!comment.empty())
+            LogPrintf("Line %d of '%s': \"%s\" is read as a comment.", number, path.c_str(), comment.c_str());
         Execute(line.c_str());
     }
+    // A directory opens like a file but cannot be read; a read error is no configuration either.
+    const bool readFailed = std::ferror(f) != 0;
     std::fclose(f);
+    return readFailed ? fail() : true;
 }
 
 // ---------------------------------------------------------------------------------------------

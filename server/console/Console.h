@@ -85,8 +85,10 @@ public:
     // Runs one console line: a command, else a variable shown or set, else the scripts'
     // OnRconCommand.
     void Execute(const char* line);
-    // Runs the variable lines of "<baseName>.cfg"; every other line of the file is ignored.
-    void ExecFile(const char* baseName);
+    // Runs the variable lines of "<baseName>.cfg"; every other line of the file is ignored. False
+    // when the file cannot be opened or read (logged, and with reportToOperator also written to
+    // standard error: the start-up's own configuration).
+    bool ExecFile(const char* baseName, bool reportToOperator = false);
     // The "varlist" output.
     void ListVariables() const;
 

@@ -8,7 +8,7 @@ namespace velt {
 
 class Console;
 
-inline constexpr const char* kServerVersion = "0.3.8-RC4-1";
+inline constexpr const char* kServerVersion = "1.0.0";
 inline constexpr const char* kDefaultRconPassword = "lanterns";
 inline constexpr int kGameModeRotationSize = 16;  // "gamemode0" .. "gamemode15"
 

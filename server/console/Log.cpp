@@ -1,5 +1,11 @@
 #include "server/console/Log.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -14,9 +20,11 @@ thread_local bool RconQueryActive = false;
 
 namespace {
 
-// Everything below is guarded by g_logMutex.
+// Everything below is guarded by g_logMutex. The descriptor is also read, without the lock, by
+// the forced-exit path of a signal handler, hence an atomic.
 std::mutex g_logMutex;
-FILE* g_logFile = nullptr;
+std::atomic<int> g_logFd{-1};
+static_assert(std::atomic<int>::is_always_lock_free, "the log descriptor is read in a signal handler");
 const void* g_console = nullptr;
 bool g_output = false;
 bool g_timestamp = false;
@@ -30,27 +38,57 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the reopen request is set
 // A sink that logs again must not be echoed back into itself.
 thread_local bool t_echoing = false;
 
+// Time prefix, line and newline: room for the longest of each.
+constexpr size_t kLogRecordSize = kLogTimeSize + 1 + kLogLineSize + 1;
+
+// Lines go out with one write(2) each, never through a stdio buffer: nothing a line left half
+// written can be lost when the process ends without running its destructors, and a forced exit
+// from a signal handler finds the log complete.
+void WriteAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        ssize_t n = ::write(fd, data, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        data += n;
+        length -= size_t(n);
+    }
+}
+
+void WriteLine(int fd, const char* prefix, const char* line) {
+    char record[kLogRecordSize];
+    int n = std::snprintf(record, sizeof record, "%s%s\n", prefix, line);
+    if (n < 0) return;
+    WriteAll(fd, record, std::min(size_t(n), sizeof record - 1));
+}
+
 // Standard output and file, with g_logMutex held.
 void WriteLocked(const char* line) {
-    if (g_console != nullptr && g_output) {
-        std::fputs(line, stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
-    }
-    if (g_logFile == nullptr) return;
+    if (g_console != nullptr && g_output) WriteLine(STDOUT_FILENO, "", line);
+    const int fd = g_logFd.load(std::memory_order_relaxed);
+    if (fd == -1) return;
     if (g_console != nullptr && g_timestamp) {
-        char stamp[kLogTimeSize];
+        char stamp[kLogTimeSize + 1];
         std::time_t now = std::time(nullptr);
         std::tm local{};
         localtime_r(&now, &local);
         // The format comes from the configuration; strftime takes no arguments from it, and a
         // result that does not fit (return 0) leaves an empty prefix instead of stale bytes.
-        if (std::strftime(stamp, sizeof stamp, g_timeFormat.c_str(), &local) == 0) stamp[0] = '\0';
-        std::fprintf(g_logFile, "%s %s\n", stamp, line);
+        size_t length = std::strftime(stamp, kLogTimeSize, g_timeFormat.c_str(), &local);
+        stamp[length] = ' ';
+        stamp[length + 1] = '\0';
+        WriteLine(fd, stamp, line);
     } else {
-        std::fprintf(g_logFile, "%s\n", line);
+        WriteLine(fd, "", line);
     }
-    std::fflush(g_logFile);
+}
+
+// Whether standard output and standard error lead to the same file (a terminal, one log of a
+// service manager), so that a line already on standard output is not shown twice.
+bool StderrIsStdout() {
+    struct stat out {};
+    struct stat err {};
+    if (::fstat(STDOUT_FILENO, &out) != 0 || ::fstat(STDERR_FILENO, &err) != 0) return false;
+    return out.st_dev == err.st_dev && out.st_ino == err.st_ino;
 }
 
 // Remote echo runs without the lock: the sinks send network messages and may log themselves.
@@ -71,6 +109,12 @@ void Echo(const char* line) {
     }
 }
 
+// vsnprintf cuts an over-long line at kLogLineSize - 1 characters; a format it cannot use gives
+// an empty line rather than stale bytes.
+void FormatLine(char (&line)[kLogLineSize], const char* format, va_list args) {
+    if (std::vsnprintf(line, sizeof line, format, args) < 0) line[0] = '\0';
+}
+
 void EmitLine(const char* line) {
     {
         std::lock_guard<std::mutex> lock(g_logMutex);
@@ -85,24 +129,36 @@ void LogPrintf(const char* format, ...) {
     char line[kLogLineSize];
     va_list args;
     va_start(args, format);
-    // vsnprintf cuts an over-long line at kLogLineSize - 1 characters.
-    int n = std::vsnprintf(line, sizeof line, format, args);
+    FormatLine(line, format, args);
     va_end(args);
-    if (n < 0) line[0] = '\0';
     EmitLine(line);
+}
+
+void LogError(const char* format, ...) {
+    char line[kLogLineSize];
+    va_list args;
+    va_start(args, format);
+    FormatLine(line, format, args);
+    va_end(args);
+    bool shownOnStdout;
+    {
+        std::lock_guard<std::mutex> lock(g_logMutex);
+        WriteLocked(line);
+        shownOnStdout = g_console != nullptr && g_output;
+    }
+    if (!shownOnStdout || !StderrIsStdout()) WriteLine(STDERR_FILENO, "", line);
+    Echo(line);
 }
 
 void LogPrintfFileOnly(const char* format, ...) {
     char line[kLogLineSize];
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(line, sizeof line, format, args);
+    FormatLine(line, format, args);
     va_end(args);
-    if (n < 0) line[0] = '\0';
     std::lock_guard<std::mutex> lock(g_logMutex);
-    if (g_logFile == nullptr) return;
-    std::fprintf(g_logFile, "%s\n", line);
-    std::fflush(g_logFile);
+    const int fd = g_logFd.load(std::memory_order_relaxed);
+    if (fd != -1) WriteLine(fd, "", line);
 }
 
 void OpenLogFile() {
@@ -114,14 +170,16 @@ void OpenLogFile() {
         // reopened file even while other threads log.
         std::lock_guard<std::mutex> lock(g_logMutex);
         bool reload = false;
-        if (g_logFile != nullptr) {
-            std::fclose(g_logFile);
-            g_logFile = nullptr;
+        const int old = g_logFd.exchange(-1);
+        if (old != -1) {
+            ::close(old);
             reload = true;
         }
-        // "e": close-on-exec, so the bots and helper programs the server starts do not inherit it.
-        g_logFile = std::fopen(kLogFileName, "ae");
-        opened = g_logFile != nullptr;
+        // Readable by the owner alone: "varlist" writes the remote-console password into it.
+        // Close-on-exec, so the bots and helper programs the server starts do not inherit it.
+        const int fd = ::open(kLogFileName, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        g_logFd.store(fd);
+        opened = fd != -1;
         header[2] =
             reload ? "Reloaded log file: \"server_log.txt\"." : "Loaded log file: \"server_log.txt\".";
         if (opened) {
@@ -137,10 +195,13 @@ void OpenLogFile() {
 
 void CloseLogFile() {
     std::lock_guard<std::mutex> lock(g_logMutex);
-    if (g_logFile != nullptr) {
-        std::fclose(g_logFile);
-        g_logFile = nullptr;
-    }
+    const int fd = g_logFd.exchange(-1);
+    if (fd != -1) ::close(fd);
+}
+
+void WriteRawLogLine(const char* line, size_t length) {
+    const int fd = g_logFd.load(std::memory_order_relaxed);
+    if (fd != -1) WriteAll(fd, line, length);
 }
 
 void RequestLogReopen() { g_reopenRequested.store(true, std::memory_order_relaxed); }

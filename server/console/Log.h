@@ -16,6 +16,11 @@ inline constexpr uint16_t kNoRconAdmin = 0xFFFF;
 // must be an argument ("%s"), never the format.
 void LogPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// A line that tells an operator why the server cannot go on (a refused start): logged like any
+// line, and written to standard error too, unless it just went to standard output and that is
+// the same file. With "output" off by default, the log alone would leave a failed start silent.
+void LogError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // "%s\n" of the formatted text to the log file alone, no time prefix; nothing while no file is open.
 void LogPrintfFileOnly(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -23,6 +28,11 @@ void LogPrintfFileOnly(const char* format, ...) __attribute__((format(printf, 1,
 void OpenLogFile();
 // Shutdown: closes the file; later lines still reach standard output when it is switched on.
 void CloseLogFile();
+
+// Appends `length` bytes as they are to the open log file, without the lock, formatting or time
+// prefix: async-signal-safe (one write(2)), for a signal handler that ends the process. Every
+// other line is written whole by the time LogPrintf returns, so the log needs no flush first.
+void WriteRawLogLine(const char* line, size_t length);
 
 // Signal side of a reopen: only marks it (async-signal-safe). The main loop calls
 // ReopenLogIfRequested once per pass, which does the reopen on a normal thread; returns true when

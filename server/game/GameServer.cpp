@@ -160,20 +160,23 @@ GameServer::GameServer(Console& console, ServerSettings& settings, const NetServ
 
     // The descrambler key follows from the listening port: the transport takes it from the port
     // it is started on, before its network thread reads the first datagram.
+    // A port outside the UDP range must not wrap round to another one, nor pass for one in use;
+    // 0 would let the system pick a port no client knows.
+    if (port < 1 || port > 0xFFFF) {
+        LogError("Unable to start server: port %d is not a port number (1 to 65535).", port);
+        startFailure_ = StartFailure::BadPort;
+        return;
+    }
     bool started = false;
     if (netServer_ != nullptr) {
         if (!netServer_->SetMTUSize(settings_.mtu)) LogPrintf("Can't set the fucking MTU");
-        // A port the socket layer cannot take must not wrap round to another one.
-        if (port >= 0 && port <= 0xFFFF) {
-            started =
-                netServer_->Start(uint16_t(settings_.maxPlayers), 0, settings_.sleep, port_, bindOrNull);
-        }
+        started = netServer_->Start(uint16_t(settings_.maxPlayers), 0, settings_.sleep, port_, bindOrNull);
     }
     if (!started) {
         if (bindOrNull != nullptr)
-            LogPrintf("Unable to start server on %s:%d. Port in use?", bindOrNull, port);
+            LogError("Unable to start server on %s:%d. Port in use?", bindOrNull, port);
         else
-            LogPrintf("Unable to start server on port: %d. Port in use?", port);
+            LogError("Unable to start server on port: %d. Port in use?", port);
         startFailure_ = StartFailure::PortInUse;
         return;
     }
@@ -181,8 +184,8 @@ GameServer::GameServer(Console& console, ServerSettings& settings, const NetServ
     LoadBanList();
 
     if (SetNextGameMode(nullptr) == 0) {
-        LogPrintf("I couldn't load any gamemode scripts. Please verify your server.cfg");
-        LogPrintf("It needs a gamemode0 line at the very least.");
+        LogError("I couldn't load any gamemode scripts. Please verify your server.cfg");
+        LogError("It needs a gamemode0 line at the very least.");
         startFailure_ = StartFailure::NoGameMode;
         return;
     }
@@ -290,7 +293,7 @@ void GameServer::ResetWorldAtInit() {
     world.manualVehicleEngineAndLights = 0;
 }
 
-void GameServer::Init(bool loadFilterScripts) {
+bool GameServer::Init(bool loadFilterScripts) {
     classCount_ = 0;
     if (playerPool_)
         playerPool_->ResetGameModeStats();
@@ -308,10 +311,12 @@ void GameServer::Init(bool loadFilterScripts) {
 
     ResetWorldAtInit();
     if (loadFilterScripts) LoadFilterScripts();
-    // A gamemode that fails to load leaves the server running with an empty host.
-    if (gameMode_) gameMode_->Load(nextGameModePath_.c_str());
+    // A gamemode that fails to load leaves an empty host; whether that ends the server is the
+    // caller's choice.
+    const bool loaded = gameMode_ && gameMode_->Load(nextGameModePath_.c_str()) != 0;
     LogPrintf("Number of vehicle models: %d", vehiclePool_ ? vehiclePool_->GetModelsUsed() : 0);
     gameState_ = GAME_STATE_RUNNING;
+    return loaded;
 }
 
 void GameServer::LoadFilterScripts() {

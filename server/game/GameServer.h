@@ -51,7 +51,7 @@ enum GameState : int32_t {
 };
 
 // Why construction stopped short; the program then ends with status 1.
-enum class StartFailure { None, PortInUse, NoGameMode };
+enum class StartFailure { None, BadPort, PortInUse, NoGameMode };
 
 // Settings sent to every joining client in GameInit. Natives store into these directly.
 struct WorldSettings {
@@ -91,7 +91,9 @@ public:
 
     StartFailure StartFailed() const { return startFailure_; }
 
-    void Init(bool loadFilterScripts);
+    // Makes the pools, loads the filterscripts when asked and the chosen gamemode. True when the
+    // gamemode loaded.
+    bool Init(bool loadFilterScripts);
     void LoadFilterScripts();
     // One main-loop pass; the first form measures the time since the previous pass itself.
     void Process();

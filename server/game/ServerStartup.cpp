@@ -130,7 +130,7 @@ void LogBanner() {
 bool RefuseDefaultPassword(const Console& console) {
     const char* password = console.GetStringVariable("rcon_password");
     if (password == nullptr || std::strcmp(password, kDefaultRconPassword) != 0) return false;
-    LogPrintf("Error: Your password must be changed from the default password, please change it.");
+    LogError("Error: Your password must be changed from the default password, please change it.");
     return true;
 }
 
@@ -155,9 +155,12 @@ int RunServer(const NetServerFactory& net, ScriptHostFactory& scripts, const std
     auto console = std::make_unique<Console>();
     ServerConsole = console.get();
     RegisterServerVariables(*console, settings, MakeServerVariableCallbacks(*console, settings));
-    console->Execute("exec server");
+    // "exec server"; an operator who runs the server without its configuration hears of it (the
+    // default password refusal that follows would otherwise be all they see).
+    console->ExecFile("server", true);
 
-    if (RefuseDefaultPassword(*console)) return 0;
+    // A refused start is a failed one: status 1, so that scripts and service managers notice.
+    if (RefuseDefaultPassword(*console)) return 1;
 
     LockStartupVariables(*console);
     RegisterDerivedServerVariables(*console, settings);
@@ -172,9 +175,14 @@ int RunServer(const NetServerFactory& net, ScriptHostFactory& scripts, const std
         return 1;
     }
     TheGameServer = game.get();
-    game->Init(true);
+    // A first gamemode that is there but does not load leaves nothing to run: like a missing one,
+    // it ends the start. A later one that fails (a rotation, "changemode") leaves the server up.
+    const bool gameModeLoaded = game->Init(true);
+    if (!gameModeLoaded)
+        LogError("Unable to start server: the gamemode '%s' could not be loaded.",
+                 game->NextGameModePath().c_str());
 
-    while (ExitRequested.load() == 0) {
+    while (gameModeLoaded && ExitRequested.load() == 0) {
         RunMainLoopPass(*game, settings);
         if (perPass) perPass();
         SleepPass(settings.sleep);
@@ -186,7 +194,7 @@ int RunServer(const NetServerFactory& net, ScriptHostFactory& scripts, const std
     ServerConsole = nullptr;
     console.reset();
     CloseLogFile();
-    return 0;
+    return gameModeLoaded ? 0 : 1;
 }
 
 }  // namespace velt

@@ -1,6 +1,7 @@
 #include "server/game/Signals.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -17,12 +18,27 @@ static_assert(std::atomic<int>::is_always_lock_free, "ExitRequested is set from 
 
 extern "C" void HandleSignal(int signal) { OnSignal(signal); }
 
+// The main loop takes a stop request only between two passes; a script caught in an endless loop
+// holds the pass for ever. A second stop request is the operator insisting: end at once. Only
+// async-signal-safe calls here: two write(2) and _exit. Every log line is written whole, with one
+// write(2), before LogPrintf returns, so the log holds everything up to this point without a flush.
+void ForceExit() {
+    static constexpr char kNotice[] =
+        "Forced exit: a second stop signal came before the server could shut down.\n";
+    WriteRawLogLine(kNotice, sizeof kNotice - 1);
+    ssize_t ignored = ::write(STDERR_FILENO, kNotice, sizeof kNotice - 1);
+    (void)ignored;
+    _exit(1);
+}
+
 }  // namespace
 
 void OnSignal(int signal) {
     switch (signal) {
         case SIGINT:
-        case SIGTERM: ExitRequested.store(1); break;
+        case SIGTERM:
+            if (ExitRequested.exchange(1) != 0) ForceExit();
+            break;
         case SIGUSR1: RequestLogReopen(); break;
         case SIGUSR2: g_banReloadRequested.store(true); break;
         default: break;

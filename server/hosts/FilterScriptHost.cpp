@@ -62,11 +62,13 @@ bool VmFilterScripts::LoadInto(const char* name, LoadImage&& loadImage, bool log
         delete inst;
         return false;
     }
-    BindScriptNatives(inst, env_);
+    char file[kMaxNameLength + 32];
+    std::snprintf(file, sizeof file, "filterscripts/%s.vmb", name);
+    BindScriptNatives(inst, env_, file);
 
     Slot& s = slots_[static_cast<size_t>(slot)];
     s.inst = inst;
-    s.ref = RegisterLiveScript(inst, ScriptKind::FilterScript, slot);
+    s.ref = RegisterLiveScript(inst, ScriptKind::FilterScript, slot, file);
     s.publics.Fill(inst);
     s.unloading = false;
     // The name is in place before the script's first public runs, so a load or unload by name

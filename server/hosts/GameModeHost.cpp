@@ -49,10 +49,10 @@ int VmGameMode::Load(const char* path) {
         delete inst;
         return 0;
     }
-    BindScriptNatives(inst, env_);
+    BindScriptNatives(inst, env_, path);
     inst_ = inst;
     loaded_ = true;
-    ref_ = RegisterLiveScript(inst, ScriptKind::GameMode);
+    ref_ = RegisterLiveScript(inst, ScriptKind::GameMode, -1, path);
     publics_.Fill(inst);
     const ScriptRef ref = ref_;
 

@@ -7,7 +7,7 @@
 
 namespace velt {
 
-void BindScriptNatives(VmInstance* inst, ScriptHostEnv& env) {
+void BindScriptNatives(VmInstance* inst, ScriptHostEnv& env, const char* file) {
     vm_AttachCoreLib(inst);
     vm_AttachFloatLib(inst);
     vm_AttachStringLib(inst);
@@ -16,6 +16,7 @@ void BindScriptNatives(VmInstance* inst, ScriptHostEnv& env) {
     RegisterScriptNatives(inst);
     env.RegisterDatabaseNatives(inst);
     env.Plugins().VmLoad(inst);
+    LogUnregisteredNatives(inst, file);
 }
 
 void ReleaseUnloadedScript(VmInstance* inst, ScriptHostEnv& env, ScriptCleanupOrder order,

@@ -45,7 +45,8 @@ namespace velt {
 
 // The registrations of every script load, in their fixed order: the machine's core, float, string,
 // file and time libraries, the server's natives, the database natives, then each plugin's VmLoad.
-void BindScriptNatives(VmInstance* inst, ScriptHostEnv& env);
+// Natives still unbound after all of them are named in the log, under the script's `file`.
+void BindScriptNatives(VmInstance* inst, ScriptHostEnv& env, const char* file);
 
 // The order in which an unloaded script's per-script clean-ups run after its release.
 enum class ScriptCleanupOrder : uint8_t {

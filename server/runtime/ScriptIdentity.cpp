@@ -1,8 +1,13 @@
 #include "server/runtime/ScriptIdentity.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
+#include <string>
 #include <utility>
 #include <vector>
+
+#include "server/vm/ScriptLoader.h"
 
 namespace velt {
 
@@ -14,6 +19,11 @@ struct LiveEntry {
     ScriptKind kind = ScriptKind::Other;
     int slot = -1;
     uint64_t order = 0;  // registration order, for "others"
+    // The script's file as its run-time error lines name it, and the publics whose error has
+    // been logged: a callback that fails on every sync packet says so once, not thirty times a
+    // second.
+    std::array<char, kScriptFileMax> file{};
+    std::vector<int32_t> failedPublics;
 };
 
 // A fixed table: registration happens per load, lookups per dispatch step; no allocation.
@@ -103,6 +113,27 @@ void DropPushedArgs(VmInstance* inst) {
     inst->pushed_args = 0;
 }
 
+// A public that ended in an error leaves no other trace: the host only sees a result it ignores.
+// Main's errors have their own line (the sleeping-main runner), a sleeping public is no error,
+// an unloaded script's forced end is none of its own, and a script whose natives were never all
+// bound was named at its load.
+void ReportPublicError(VmInstance* inst, int index, int err) {
+    if (index < 0 || err == VM_ERR_NONE || err == VM_ERR_SLEEP) return;
+    if (err == VM_ERR_NOTFOUND && !(inst->flags & VMF_NATIVES_READY)) return;
+    LiveEntry* e = Find(inst);
+    if (e == nullptr) return;
+    std::vector<int32_t>& failed = e->failedPublics;
+    if (std::find(failed.begin(), failed.end(), index) != failed.end()) return;
+    failed.push_back(index);
+    int nameLength = 0;
+    std::string name;
+    if (vm_NameLength(inst, &nameLength) == VM_ERR_NONE) {
+        name.assign(size_t(nameLength) + 1, '\0');
+        if (vm_GetPublic(inst, index, name.data()) != VM_ERR_NONE) name[0] = '\0';
+    }
+    LogScriptRunError(e->file.data(), err, name.c_str());
+}
+
 }  // namespace
 
 int ExecScript(VmInstance* inst, cell* retval, int index) {
@@ -113,6 +144,7 @@ int ExecScript(VmInstance* inst, cell* retval, int index) {
     // server can nest: the nesting cap is reached first in practice.
     if (runs.totalDepth >= kMaxScriptNesting || (entry == nullptr && runs.used >= runs.entries.size())) {
         if (index != VM_EXEC_CONTINUE) DropPushedArgs(inst);
+        ReportPublicError(inst, index, VM_ERR_STACKERR);
         return VM_ERR_STACKERR;
     }
     if (entry == nullptr) {
@@ -132,6 +164,8 @@ int ExecScript(VmInstance* inst, cell* retval, int index) {
     --runs.totalDepth;
     // Nested runs of other instances may have moved this entry.
     entry = FindRun(inst);
+    const bool unloaded = entry != nullptr && entry->releasePending;
+    if (!unloaded) ReportPublicError(inst, index, err);
     if (entry != nullptr && --entry->depth == 0) {
         const bool release = entry->releasePending;
         RemoveRun(entry);
@@ -161,7 +195,7 @@ void ReleaseWhenIdle(VmInstance* inst, std::function<void()> release) {
 
 }  // namespace script_identity_detail
 
-ScriptRef RegisterLiveScript(VmInstance* inst, ScriptKind kind, int slot) {
+ScriptRef RegisterLiveScript(VmInstance* inst, ScriptKind kind, int slot, const char* file) {
     if (inst == nullptr) return {};
     Registry& reg = Reg();
     LiveEntry* e = Find(inst);
@@ -177,7 +211,13 @@ ScriptRef RegisterLiveScript(VmInstance* inst, ScriptKind kind, int slot) {
     // (its timers and cross-script calls find it dead), which is the safe way to fail.
     if (e == nullptr) return {};
     const uint64_t gen = reg.nextGeneration++;
-    *e = LiveEntry{inst, gen, kind, slot, gen};
+    *e = LiveEntry{};
+    e->instance = inst;
+    e->generation = gen;
+    e->kind = kind;
+    e->slot = slot;
+    e->order = gen;
+    std::snprintf(e->file.data(), e->file.size(), "%s", file != nullptr ? file : "");
     return ScriptRef{inst, gen, static_cast<uint32_t>(e - reg.entries.data())};
 }
 

@@ -31,9 +31,13 @@ struct ScriptRef {
     bool operator==(const ScriptRef&) const = default;
 };
 
+// Longest script file name kept for the run-time error lines ("filterscripts/<name>.vmb").
+inline constexpr size_t kScriptFileMax = 288;
+
 // Marks `inst` as holding a live script of that kind (slot: the filterscript slot, else -1) and
 // returns its new identity. Registering an instance that is still registered replaces the entry.
-ScriptRef RegisterLiveScript(VmInstance* inst, ScriptKind kind, int slot = -1);
+// `file` is what the script's run-time error lines call it.
+ScriptRef RegisterLiveScript(VmInstance* inst, ScriptKind kind, int slot = -1, const char* file = nullptr);
 // The instance no longer holds that script. Unknown instances are ignored.
 void UnregisterLiveScript(VmInstance* inst);
 
@@ -61,7 +65,8 @@ size_t LiveScriptsInOrder(ScriptRef* out, size_t max);
 // A public (index >= 0) that ends in the sleep state is abandoned: only a gamemode's main is ever
 // continued, so the sleeping public's stack and heap are given back at once instead of leaking.
 // Nesting deeper than kMaxScriptNesting runs refuses with the stack error (3) instead of
-// exhausting the host stack.
+// exhausting the host stack. A public of a live script that ends in an error is logged, once per
+// public and load, with the script's file and the public's name.
 int ExecScript(VmInstance* inst, cell* retval, int index);
 bool IsScriptRunning(const VmInstance* inst);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "common/LittleEndian.h"
 
@@ -116,6 +117,34 @@ const char* CurrentScriptPath() { return g_currentPath; }
 void LogScriptError(VmInstance*, int code) {
     if (code == 0 || g_log == nullptr) return;
     g_log("Script[%s]: Run time error %d: \"%s\"", g_currentPath, code, ScriptErrorName(code));
+}
+
+void LogScriptRunError(const char* file, int code, const char* publicName) {
+    if (code == 0 || g_log == nullptr) return;
+    g_log("Script[%s]: Run time error %d: \"%s\" in %s", file != nullptr ? file : "", code,
+          ScriptErrorName(code), publicName != nullptr ? publicName : "");
+}
+
+bool LogUnregisteredNatives(VmInstance* inst, const char* file) {
+    if (inst == nullptr || inst->image == nullptr || (inst->flags & VMF_NATIVES_READY)) return false;
+    int count = 0;
+    int nameLength = 0;
+    if (vm_NumNatives(inst, &count) != VM_ERR_NONE || vm_NameLength(inst, &nameLength) != VM_ERR_NONE)
+        return false;
+    std::string name(size_t(nameLength) + 1, '\0');
+    std::string missing;
+    // A log line holds some two thousand characters: names past that would say nothing more.
+    constexpr size_t kEnough = 2048;
+    for (int i = 0; i < count && i < inst->nativeCount && missing.size() < kEnough; ++i) {
+        if (inst->nativeTable[i] != nullptr || vm_GetNative(inst, i, name.data()) != VM_ERR_NONE) continue;
+        if (!missing.empty()) missing += ", ";
+        missing += name.c_str();
+    }
+    if (missing.empty()) return false;
+    if (g_log != nullptr)
+        g_log("Script[%s]: Natives not registered, so none of its code can run: %s",
+              file != nullptr ? file : "", missing.c_str());
+    return true;
 }
 
 }  // namespace velt

@@ -46,4 +46,13 @@ const char* CurrentScriptPath();
 // Nothing for code 0; else "Script[<current path>]: Run time error <code>: "<name>"".
 void LogScriptError(VmInstance* inst, int code);
 
+// The same line for a public of any script that ended in an error, naming the script's file and
+// the public: "Script[<file>]: Run time error <code>: "<name>" in <public>".
+void LogScriptRunError(const char* file, int code, const char* publicName);
+
+// Once its natives are registered: when some of the script's natives are still unbound (the
+// machine then refuses every run of it before its first instruction), logs one line naming them
+// and returns true.
+bool LogUnregisteredNatives(VmInstance* inst, const char* file);
+
 }  // namespace velt

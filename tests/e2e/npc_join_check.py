@@ -6,6 +6,8 @@ client (tests/wire/velt_wire) as a player:
   ends with status 1: the first one counts against "maxnpc";
 - a player who joins and walks next to the bot is streamed in to it: the npcmode notes the
   player's id from OnPlayerStreamIn;
+- stopped with SIGTERM, the bot leaves cleanly: the server logs it leaving with the quit reason
+  within a second, and the bot ends with status 0;
 - with "maxnpc" 0 the first bot is refused and ends with status 1.
 
 The npcmode writes its notes into "npc_watch.txt" below its file root (VMFILE).
@@ -167,8 +169,17 @@ def joined_case():
             check(wanted in site.notes(), "the bot never saw player %d: %r" % (me, site.notes()))
             conn.disconnect()
         check(bot.poll() is None, "the bot ended while the player walked")
+
+        # Told to stop, the bot says goodbye first: the server sees it leave with the quit reason
+        # (1) at once, not by a timeout seconds later.
         bot.terminate()
-        bot.wait(timeout=WAIT)
+        left = "[npc:part] Bot has left the server (%d:1)" % bot_id
+        check(wait_until(lambda: left in site.log(), timeout=1.0),
+              "no %r within a second of SIGTERM: %r" % (left, site.log()[-1000:]))
+        try:
+            check(bot.wait(timeout=WAIT) == 0, "the stopped bot ended with status %s" % bot.returncode)
+        except subprocess.TimeoutExpired:
+            check(False, "the bot did not end after SIGTERM")
     finally:
         site.close()
 

@@ -92,6 +92,18 @@ TEST(SocketLayer, CreateBoundSocketSetsItsOptions) {
     s.fd = SocketLayer::CreateBoundSocket(port, false, "127.0.0.1");
     ASSERT_NE(s.fd, -1);
     EXPECT_EQ(option(SO_REUSEADDR), 1);
+
+    // Never a server's game port: a second server there, or anything else, fails to bind
+    // instead of sharing the port and taking part of its traffic.
+    ::close(s.fd);
+    s.fd = SocketLayer::CreateBoundSocket(port, false, "127.0.0.1", SocketRole::Server);
+    ASSERT_NE(s.fd, -1);
+    EXPECT_EQ(option(SO_REUSEADDR), 0);
+    for (SocketRole second : {SocketRole::Server, SocketRole::Library}) {
+        const int fd = SocketLayer::CreateBoundSocket(port, false, "127.0.0.1", second);
+        EXPECT_EQ(fd, -1) << int(second);
+        if (fd != -1) ::close(fd);
+    }
 }
 
 // Many programs of one machine (the server's bots) each take a port the system picks: no two

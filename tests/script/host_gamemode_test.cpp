@@ -211,16 +211,59 @@ TEST_F(GameModeTest, UnloadableFilesAreReportedAndLeaveTheHostEmpty) {
     }
 }
 
-// A native nobody registers: the script loads, but its main cannot run; the gamemode stays
-// loaded (and keeps failing its publics quietly).
-TEST_F(GameModeTest, UnboundNativeFailsMainWithTheRuntimeErrorLine) {
+// A native nobody registers: the script loads, but none of its code can run. The load names the
+// missing native, once per script; main's refusal has its own line, the callbacks' refusals none.
+TEST_F(GameModeTest, UnboundNativesAreNamedAtLoadAndTheirRefusalsStayQuiet) {
     const std::string path = dir.Gamemode("unbound_native", "unbound");
+    dir.FilterScript("unbound_native", "unboundfs");
     LogCapture log;
     VmGameMode gm(env);
     EXPECT_EQ(gm.Load(path.c_str()), 1);
     EXPECT_TRUE(gm.IsLoaded());
+    ASSERT_TRUE(fs.LoadFilterScript("unboundfs"));
+    EXPECT_EQ(gm.OnPlayerConnect(0), 0);
+    fs.OnPlayerConnect(0);
+    EXPECT_EQ(
+        LogCapture::Lines(),
+        (Names{"Script[gamemodes/unbound.vmb]: Natives not registered, so none of its code can run: "
+               "no_such_native",
+               "Script[gamemodes/unbound.vmb]: Run time error 19: \"File or function is not found\"",
+               "Script[filterscripts/unboundfs.vmb]: Natives not registered, so none of its code can run: "
+               "no_such_native"}));
+}
+
+// A public that ends in an error is logged with the script's file and the public's name, once per
+// public and load: a callback failing on every sync packet must not flood the log.
+TEST_F(GameModeTest, RunTimeErrorsInCallbacksAreLoggedOncePerPublic) {
+    const std::string path = dir.Gamemode("faulty", "faulty");
+    dir.FilterScript("faulty", "faultyfs");
+    const std::string stack = "Run time error 3: \"Stack/heap collision (insufficient stack size)\"";
+    const std::string divide = "Run time error 11: \"Divide by zero\"";
+    LogCapture log;
+    VmGameMode gm(env);
+    ASSERT_EQ(gm.Load(path.c_str()), 1);  // its OnGameModeInit recurses without end
+    ASSERT_TRUE(fs.LoadFilterScript("faultyfs"));
+    for (int i = 0; i < 3; ++i) {
+        gm.OnPlayerConnect(0);
+        fs.OnPlayerConnect(0);
+        EXPECT_EQ(gm.OnPlayerSpawn(0), 1);  // a sound public of the same script still runs
+    }
     EXPECT_EQ(LogCapture::Lines(),
-              (Names{"Script[gamemodes/unbound.vmb]: Run time error 19: \"File or function is not found\""}));
+              (Names{"Script[gamemodes/faulty.vmb]: " + stack + " in OnGameModeInit",
+                     "Script[filterscripts/faultyfs.vmb]: " + stack + " in OnFilterScriptInit",
+                     "Script[gamemodes/faulty.vmb]: " + divide + " in OnPlayerConnect",
+                     "Script[filterscripts/faultyfs.vmb]: " + divide + " in OnPlayerConnect"}));
+
+    // A new load of the script is a new script: its errors are told again. The filterscript's
+    // OnGameModeInit, which the new gamemode raises, is a public of its own.
+    LogCapture::Lines().clear();
+    ASSERT_EQ(gm.Load(path.c_str()), 1);
+    gm.OnPlayerConnect(0);
+    fs.OnPlayerConnect(0);
+    EXPECT_EQ(LogCapture::Lines(),
+              (Names{"Script[gamemodes/faulty.vmb]: " + stack + " in OnGameModeInit",
+                     "Script[filterscripts/faultyfs.vmb]: " + stack + " in OnGameModeInit",
+                     "Script[gamemodes/faulty.vmb]: " + divide + " in OnPlayerConnect"}));
 }
 
 }  // namespace

@@ -492,23 +492,44 @@ TEST_F(ConsoleTest, ExecRunsOnlyVariableLinesOfTheFile) {
                "ab\n"
                "/x 5\n"
                "weburl http://velt.example/\n"
+               "rcon_password Str0ng#Pass//word\n"
+               "gamemodetext Clan #1 Server\n"
+               "mapname Town\t# after a tab\n"
+               "  # indented comment\n"
             << longLine << "\n"
             << "gamemode0 lvdm 2\n"
                "lanmode 1";  // no final newline
     }
-    EXPECT_EQ(Run("exec test_server"), Lines{});
+    g_rconLines.clear();
+    EXPECT_TRUE(console.ExecFile("test_server"));
+    // A value is never cut silently: each setting line that lost its end to a comment says so.
+    EXPECT_EQ(g_rconLines,
+              (Lines{"Line 3 of 'test_server.cfg': \"// trailing comment\" is read as a comment.",
+                     "Line 15 of 'test_server.cfg': \"#1 Server\" is read as a comment.",
+                     "Line 16 of 'test_server.cfg': \"# after a tab\" is read as a comment."}));
     EXPECT_STREQ(console.GetStringVariable("hostname"), "My Server");
     EXPECT_EQ(settings.maxPlayers, 30);
     EXPECT_EQ(ExitRequested.load(), 0);
     EXPECT_EQ(settings.port, 8192);
     EXPECT_EQ(settings.sleep, 5);
     EXPECT_EQ(settings.mtu, 1400);
-    EXPECT_STREQ(console.GetStringVariable("weburl"), "http:");
+    // '#' and "//" inside a word belong to the value.
+    EXPECT_STREQ(console.GetStringVariable("weburl"), "http://velt.example/");
+    EXPECT_STREQ(console.GetStringVariable("rcon_password"), "Str0ng#Pass//word");
+    EXPECT_STREQ(console.GetStringVariable("gamemodetext"), "Clan");
+    EXPECT_STREQ(console.GetStringVariable("mapname"), "Town");
     EXPECT_EQ(std::string(console.GetStringVariable("language")), std::string(255 - 9, 'x'));
     EXPECT_EQ(settings.maxNpc, 0);
     EXPECT_STREQ(console.GetStringVariable("gamemode0"), "lvdm 2");
     EXPECT_EQ(settings.lanMode, 1);
 
+    // No file, or a directory of that name (it opens, but cannot be read): no configuration.
+    std::filesystem::create_directories("folder.cfg");
+    for (const char* name : {"missing", "folder"}) {
+        g_rconLines.clear();
+        EXPECT_FALSE(console.ExecFile(name));
+        EXPECT_EQ(g_rconLines, Lines{"Unable to exec file '" + std::string(name) + ".cfg'."});
+    }
     EXPECT_EQ(Run("exec missing"), Lines{"Unable to exec file 'missing.cfg'."});
 }
 
@@ -549,7 +570,7 @@ TEST_F(ConsoleTest, ServerVariableTableDefaultsAndFlags) {
     RegisterDerivedServerVariables(console, settings);
     EXPECT_EQ(Run("lagcomp"), Lines{"lagcomp = \"Off\"  (string, read-only)"});
     EXPECT_EQ(Run("artwork"), Lines{"artwork = \"Yes\"  (string, read-only)"});
-    EXPECT_EQ(Run("version"), Lines{"version = \"0.3.8-RC4-1\"  (string, read-only)"});
+    EXPECT_EQ(Run("version"), Lines{"version = \"1.0.0\"  (string, read-only)"});
     EXPECT_EQ(console.FindVariable("version")->flags, CON_VARFLAG_READONLY | CON_VARFLAG_RULE);
 }
 

@@ -54,46 +54,86 @@ TEST_F(GameServerTest, PasswordStartingWithZeroMeansNoneAtStart) {
 
 TEST_F(GameServerTest, FailedStartStopsConstructionAndEndsQuietly) {
     struct Case {
+        int32_t port;
         const char* bind;
         bool portFree;
         const char* gamemode0;
         StartFailure failure;
         std::vector<std::string> lines;
     } cases[] = {
-        {"", false, "a", StartFailure::PortInUse, {"Unable to start server on port: 7777. Port in use?"}},
-        {"127.0.0.1",
+        {7777,
+         "",
+         false,
+         "a",
+         StartFailure::PortInUse,
+         {"Unable to start server on port: 7777. Port in use?"}},
+        {7777,
+         "127.0.0.1",
          false,
          "a",
          StartFailure::PortInUse,
          {"Unable to start server on 127.0.0.1:7777. Port in use?"}},
-        {"",
+        // Outside the range no port is tried: neither wrapped round to another one nor reported
+        // as one in use.
+        {70000,
+         "",
+         true,
+         "a",
+         StartFailure::BadPort,
+         {"Unable to start server: port 70000 is not a port number (1 to 65535)."}},
+        {-1,
+         "",
+         true,
+         "a",
+         StartFailure::BadPort,
+         {"Unable to start server: port -1 is not a port number (1 to 65535)."}},
+        {0,
+         "",
+         true,
+         "a",
+         StartFailure::BadPort,
+         {"Unable to start server: port 0 is not a port number (1 to 65535)."}},
+        {7777,
+         "",
          true,
          "missing",
          StartFailure::NoGameMode,
          {"I couldn't load any gamemode scripts. Please verify your server.cfg",
           "It needs a gamemode0 line at the very least."}},
-        {"",
+        {7777,
+         "",
          true,
          "",
          StartFailure::NoGameMode,
          {"I couldn't load any gamemode scripts. Please verify your server.cfg",
           "It needs a gamemode0 line at the very least."}},
     };
-    settings_.port = 7777;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lines[0]);
         std::remove("server_log.txt");
         OpenLogFile();
+        settings_.port = c.port;
         console_->SetStringVariable("bind", c.bind);
         console_->SetStringVariable("gamemode0", c.gamemode0);
         FakeNetServer::nextStartSucceeds = c.portFree;
+        FakeNetServer::destroyedCalls.clear();
+        // A refused start reaches an operator who has console output off: standard error.
+        testing::internal::CaptureStderr();
         Start(false);
+        const std::string stderrText = testing::internal::GetCapturedStderr();
         EXPECT_EQ(game_->StartFailed(), c.failure);
         EXPECT_EQ(console_->Host(), nullptr);
         game_.reset();
         std::vector<std::string> log = LogLines();
-        for (const std::string& line : c.lines) EXPECT_TRUE(Logged(line)) << line;
+        for (const std::string& line : c.lines) {
+            EXPECT_TRUE(Logged(line)) << line;
+            EXPECT_NE(stderrText.find(line + "\n"), std::string::npos) << line;
+        }
         EXPECT_FALSE(Logged("--- Server Shutting Down."));
+        const bool tried =
+            std::any_of(FakeNetServer::destroyedCalls.begin(), FakeNetServer::destroyedCalls.end(),
+                        [](const std::string& call) { return call.rfind("Start ", 0) == 0; });
+        EXPECT_EQ(tried, c.failure != StartFailure::BadPort);
         EXPECT_EQ(FakeNetServer::destroyedCalls.back(), "Disconnect 100 0");
     }
 }
@@ -401,6 +441,40 @@ TEST_F(GameServerTest, StartupChecksAndSignalFlags) {
     OnSignal(SIGINT);
     EXPECT_EQ(ExitRequested.load(), 1);
     ExitRequested.store(0);
+}
+
+// A stop request while the first is still pending (a script holds the main loop for ever) ends
+// the process at once: status 1, a notice on standard error and at the end of the log, every
+// line logged before it still there.
+TEST_F(GameServerTest, SecondStopSignalWhileTheFirstIsPendingEndsAtOnce) {
+    // Forked where it stands (no threads run here), so the child logs into this test's directory.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    const std::string notice = "Forced exit: a second stop signal came before the server could shut down.";
+    for (int second : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(second);
+        CloseLogFile();
+        std::remove("server_log.txt");
+        EXPECT_EXIT(
+            {
+                OpenLogFile();
+                LogPrintf("logged before");
+                ExitRequested.store(0);
+                OnSignal(SIGINT);
+                OnSignal(second);
+            },
+            testing::ExitedWithCode(1), notice);
+        std::vector<std::string> log = LogLines();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log[log.size() - 2], "logged before");
+        EXPECT_EQ(log.back(), notice);
+    }
+    // The console's "exit" is a pending request too.
+    EXPECT_EXIT(
+        {
+            console_->Execute("exit");
+            OnSignal(SIGTERM);
+        },
+        testing::ExitedWithCode(1), notice);
 }
 
 TEST_F(GameServerTest, TickRateCountsPassesOfTheLastWholeSecond) {

@@ -2,7 +2,9 @@
 // lines from before the console exists, reopening (the header and the SIGUSR1 path), cut lines,
 // remote echo, and two threads logging at once.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -180,6 +182,49 @@ TEST_F(LogTest, LongLinesAreCutAndFileOnlyLinesHaveNoPrefix) {
     EXPECT_TRUE(std::regex_match(cut, std::regex(std::string(kStampPattern) + "x{2047}"))) << cut.size();
     EXPECT_EQ(lines.back(), "bare line");
     EXPECT_EQ(ReadFile(kLogFileName).find("not open yet"), std::string::npos);
+}
+
+TEST_F(LogTest, FileIsTheOwnersAlone) {
+    // "varlist" writes the remote-console password into the log: whatever the umask allows.
+    const mode_t saved = ::umask(0);
+    OpenLogFile();
+    ::umask(saved);
+    struct stat st {};
+    ASSERT_EQ(::stat(kLogFileName, &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// A refused start must reach an operator who left "output" off: standard error, once, also when
+// standard output and standard error are the same terminal.
+TEST_F(LogTest, ErrorsReachStandardErrorOnce) {
+    Console console;
+    ServerSettings settings;
+    RegisterServerVariables(console, settings);
+    console.Execute("timestamp 0");
+    OpenLogFile();
+    for (int output : {0, 1}) {
+        SCOPED_TRACE(output);
+        console.Execute(("output " + std::to_string(output)).c_str());
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        LogError("refused %d", output);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused " + std::to_string(output) + "\n");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), output ? "refused 1\n" : "");
+    }
+    EXPECT_EQ(ReadFile(kLogFileName), kLoadedHeader + "refused 0\nrefused 1\n");
+
+    // One file behind both: the line is there once.
+    const int shared = ::open("both.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_NE(shared, -1);
+    const int savedOut = ::dup(STDOUT_FILENO);
+    const int savedErr = ::dup(STDERR_FILENO);
+    ::dup2(shared, STDOUT_FILENO);
+    ::dup2(shared, STDERR_FILENO);
+    LogError("shown once");
+    ::dup2(savedOut, STDOUT_FILENO);
+    ::dup2(savedErr, STDERR_FILENO);
+    for (int fd : {shared, savedOut, savedErr}) ::close(fd);
+    EXPECT_EQ(ReadFile("both.txt"), "shown once\n");
 }
 
 std::vector<std::string> g_echo;
