@@ -72,23 +72,12 @@ cell n_Update3DTextLabelText(VmInstance* vm, const cell* params) {
     return 1;
 }
 
-// The label pool of the player an id argument names when he is connected, else null.
-PlayerLabelPool* PlayerLabelsOf(cell player) {
-    Player* owner = NativeConnectedPlayer(player);
-    return owner != nullptr ? owner->GetLabelPool() : nullptr;
-}
-
-// The same when the label argument also names one of his labels in use.
-PlayerLabelPool* PlayerLabelsWith(cell player, cell label) {
-    PlayerLabelPool* labels = PlayerLabelsOf(player);
-    return labels != nullptr && labels->Exists(NativeId(label)) ? labels : nullptr;
-}
-
 // CreatePlayer3DTextLabel(player, text[], colour, Float:x, Float:y, Float:z, Float:drawDistance,
 //                         attachedPlayer, attachedVehicle, testLOS): the attached ids are the
 // client's concern and go as given.
 cell n_CreatePlayer3DTextLabel(VmInstance* vm, const cell* params) {
-    PlayerLabelPool* labels = HasNativeArgs(vm, params, 10) ? PlayerLabelsOf(params[1]) : nullptr;
+    PlayerLabelPool* labels =
+        HasNativeArgs(vm, params, 10) ? NativePlayerPool(params[1], &Player::GetLabelPool) : nullptr;
     if (labels == nullptr) return kNoLabel;
     const std::string text = TextArg(vm, params[2]);
     return labels->Create(text, static_cast<uint32_t>(params[3]), VectorArgs(params, 4),
@@ -98,13 +87,17 @@ cell n_CreatePlayer3DTextLabel(VmInstance* vm, const cell* params) {
 
 // DeletePlayer3DTextLabel(player, label)
 cell n_DeletePlayer3DTextLabel(VmInstance* vm, const cell* params) {
-    PlayerLabelPool* labels = HasNativeArgs(vm, params, 2) ? PlayerLabelsWith(params[1], params[2]) : nullptr;
+    PlayerLabelPool* labels = HasNativeArgs(vm, params, 2)
+                                  ? NativePlayerPoolWith(params[1], &Player::GetLabelPool, params[2])
+                                  : nullptr;
     return labels != nullptr && labels->Delete(NativeId(params[2])) ? 1 : 0;
 }
 
 // UpdatePlayer3DTextLabelText(player, label, colour, text[])
 cell n_UpdatePlayer3DTextLabelText(VmInstance* vm, const cell* params) {
-    PlayerLabelPool* labels = HasNativeArgs(vm, params, 4) ? PlayerLabelsWith(params[1], params[2]) : nullptr;
+    PlayerLabelPool* labels = HasNativeArgs(vm, params, 4)
+                                  ? NativePlayerPoolWith(params[1], &Player::GetLabelPool, params[2])
+                                  : nullptr;
     if (labels == nullptr) return 0;
     const std::string text = TextArg(vm, params[4]);
     return labels->UpdateText(NativeId(params[2]), static_cast<uint32_t>(params[3]), text) ? 1 : 0;

@@ -18,18 +18,6 @@ TextDrawPool* PoolWith(cell id) {
     return pool != nullptr && pool->Exists(NativeId(id)) ? pool : nullptr;
 }
 
-// The text draws of the player argument, or null when he is not connected.
-PlayerTextDrawPool* PlayerDraws(cell player) {
-    Player* p = NativeConnectedPlayer(player);
-    return p != nullptr ? p->GetTextDrawPool() : nullptr;
-}
-
-// The player's pool when the index argument names one of its text draws, else null.
-PlayerTextDrawPool* PlayerPoolWith(cell player, cell index) {
-    PlayerTextDrawPool* pool = PlayerDraws(player);
-    return pool != nullptr && pool->Exists(NativeId(index)) ? pool : nullptr;
-}
-
 // ---- styling: one setter serves the global and the per-player native of each attribute -------
 
 // Where the record a styling native names is found, and where its values start.
@@ -43,7 +31,7 @@ struct GlobalDraw {
 struct PlayerDraw {
     static constexpr int kFirstValue = 3;  // (player, index, values...)
     static TextDrawAttributes* Find(const cell* params) {
-        PlayerTextDrawPool* pool = PlayerDraws(params[1]);
+        PlayerTextDrawPool* pool = NativePlayerPool(params[1], &Player::GetTextDrawPool);
         return pool != nullptr ? pool->Attributes(NativeId(params[2])) : nullptr;
     }
 };
@@ -165,7 +153,9 @@ cell n_CreatePlayerTextDraw(VmInstance* vm, const cell* params) {
 }
 
 cell n_PlayerTextDrawSetString(VmInstance* vm, const cell* params) {
-    PlayerTextDrawPool* pool = HasNativeArgs(vm, params, 3) ? PlayerPoolWith(params[1], params[2]) : nullptr;
+    PlayerTextDrawPool* pool = HasNativeArgs(vm, params, 3)
+                                   ? NativePlayerPoolWith(params[1], &Player::GetTextDrawPool, params[2])
+                                   : nullptr;
     if (pool == nullptr) return 0;
     pool->SetString(NativeId(params[2]), TextArg(vm, params[3], kMaxTextDrawText));
     return 1;
@@ -174,7 +164,9 @@ cell n_PlayerTextDrawSetString(VmInstance* vm, const cell* params) {
 // PlayerTextDrawShow, PlayerTextDrawHide and PlayerTextDrawDestroy (player, index).
 template <void (PlayerTextDrawPool::*act)(uint16_t index)>
 cell n_PlayerTextDrawAct(VmInstance* vm, const cell* params) {
-    PlayerTextDrawPool* pool = HasNativeArgs(vm, params, 2) ? PlayerPoolWith(params[1], params[2]) : nullptr;
+    PlayerTextDrawPool* pool = HasNativeArgs(vm, params, 2)
+                                   ? NativePlayerPoolWith(params[1], &Player::GetTextDrawPool, params[2])
+                                   : nullptr;
     if (pool == nullptr) return 0;
     (pool->*act)(NativeId(params[2]));
     return 1;

@@ -11,14 +11,11 @@ Started without a shell in a scratch directory; every wait is bounded and the se
 its own id.
 """
 
-import os
-import shutil
 import struct
 import sys
-import tempfile
 import unittest
 
-from server_log import ServerLogMixin, free_udp_port
+from server_log import ServerLogMixin
 
 SERVER = GAMEMODE = TABLE = None
 WAIT = 25.0  # seconds; sanitizer builds start slowly on busy machines
@@ -77,12 +74,7 @@ class ScreensTest(ServerLogMixin, unittest.TestCase):
     wait_seconds = WAIT
 
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="velt_screens_", dir=os.getcwd())
-        for sub in ("gamemodes", "filterscripts", "scriptfiles"):
-            os.mkdir(os.path.join(self.dir, sub))
-        shutil.copy(GAMEMODE, os.path.join(self.dir, "gamemodes", "screens.vmb"))
-        self.port = free_udp_port()
-        self.proc = None
+        self.make_scratch("velt_screens_", {"screens.vmb": GAMEMODE})
         self.conns = []
 
     def tearDown(self):

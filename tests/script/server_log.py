@@ -8,6 +8,7 @@ import shutil
 import signal
 import socket
 import subprocess
+import tempfile
 import time
 
 STAMP = re.compile(r"^\[\d\d:\d\d:\d\d\] ")
@@ -22,6 +23,17 @@ def free_udp_port():
 class ServerLogMixin:
     """For a unittest.TestCase with self.dir (the scratch directory), self.proc (the server, or
     None) and a class attribute wait_seconds."""
+
+    def make_scratch(self, prefix, gamemodes):
+        """A scratch directory with gamemodes, filterscripts and scriptfiles folders and the given
+        gamemodes ({file name: assembled script}) copied in, and a free port; no server yet."""
+        self.dir = tempfile.mkdtemp(prefix=prefix, dir=os.getcwd())
+        for sub in ("gamemodes", "filterscripts", "scriptfiles"):
+            os.mkdir(os.path.join(self.dir, sub))
+        for name, path in gamemodes.items():
+            shutil.copy(path, os.path.join(self.dir, "gamemodes", name))
+        self.port = free_udp_port()
+        self.proc = None
 
     def launch(self, server, config_lines):
         with open(os.path.join(self.dir, "server.cfg"), "w") as f:
