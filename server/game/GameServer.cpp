@@ -16,6 +16,7 @@
 #include "server/console/ConsoleHost.h"
 #include "server/console/ConsoleVariables.h"
 #include "server/console/Log.h"
+#include "server/game/ObjectPoolEvents.h"
 #include "server/game/PlayerPool.h"
 #include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
@@ -301,7 +302,8 @@ bool GameServer::Init(bool loadFilterScripts) {
         playerPool_ = std::make_unique<PlayerPool>(*this);
     if (!vehiclePool_) vehiclePool_ = std::make_unique<VehiclePool>();
     if (!pickupPool_) pickupPool_ = std::make_unique<PickupPool>(*this);
-    if (!objectPool_) objectPool_ = std::make_unique<ObjectPool>();
+    if (!objectEvents_) objectEvents_ = std::make_unique<ObjectPoolEvents>(*this);
+    if (!objectPool_) objectPool_ = std::make_unique<ObjectPool>(objectEvents_.get());
     if (!menuPool_) menuPool_ = std::make_unique<MenuPool>(*this);
     if (!textDrawPool_) textDrawPool_ = std::make_unique<TextDrawPool>(*this);
     if (!gangZonePool_) gangZonePool_ = std::make_unique<GangZonePool>(*this);

@@ -28,6 +28,7 @@ class ConsoleHost;
 class FilterScripts;
 class GameMode;
 class HttpRequestPool;
+class ObjectPoolEvents;
 class PlayerPool;
 class ScriptHostFactory;
 class ScriptTimers;
@@ -205,6 +206,7 @@ private:
     std::unique_ptr<VehiclePool> vehiclePool_;
     std::unique_ptr<PickupPool> pickupPool_;
     std::unique_ptr<ObjectPool> objectPool_;
+    std::unique_ptr<ObjectPoolEvents> objectEvents_;
     std::unique_ptr<MenuPool> menuPool_;
     std::unique_ptr<TextDrawPool> textDrawPool_;
     std::unique_ptr<TextLabelPool> textLabelPool_;

@@ -234,6 +234,12 @@ public:
     // The dialog the scripts showed last; only an answer to it reaches them.
     uint16_t GetDialogId() const { return dialogId_; }
     void SetDialogId(uint16_t dialog) { dialogId_ = dialog; }
+    // Set when the scripts open an editor or the object selection for the player; only then do
+    // the client's edit results reach them. Nothing clears the marks.
+    bool IsEditingObject() const { return editingObject_; }
+    void SetEditingObject() { editingObject_ = true; }
+    bool IsEditingAttachedObject() const { return editingAttachedObject_; }
+    void SetEditingAttachedObject() { editingAttachedObject_ = true; }
     bool HaveGlobalObjectsBeenSent() const { return globalObjectsSent_; }
     void SetGlobalObjectsSent(bool sent) { globalObjectsSent_ = sent; }
     bool IsServerPositionSet() const { return serverPositionSet_; }
@@ -340,6 +346,8 @@ private:
     uint32_t classIndex_ = 0;
     uint16_t dialogId_ = 0;
     bool globalObjectsSent_ = false;
+    bool editingObject_ = false;
+    bool editingAttachedObject_ = false;
     uint8_t fightingStyle_ = 4;
     uint8_t seat_ = 0;
     uint16_t vehicleId_ = 0;

@@ -7,6 +7,7 @@
 #include "server/protocol/InGameRcon.h"
 #include "server/protocol/JoinHandlers.h"
 #include "server/protocol/MenuTextDrawReports.h"
+#include "server/protocol/ObjectEditing.h"
 #include "server/protocol/RpcCall.h"
 #include "server/protocol/WorldReports.h"
 
@@ -39,9 +40,9 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_VehicleExit, nullptr},
     {RPC_CommandText, RpcCommandText},
     {RPC_ScoresPingsUpdate, nullptr},
-    {RPC_AttachedObjectEdit, nullptr},
-    {RPC_ObjectEdit, nullptr},
-    {RPC_ObjectSelect, nullptr},
+    {RPC_AttachedObjectEdit, RpcAttachedObjectEdit},
+    {RPC_ObjectEdit, RpcObjectEdit},
+    {RPC_ObjectSelect, RpcObjectSelect},
     {RPC_TextDrawSelect, RpcTextDrawSelect},
     {RPC_CameraTargetUpdate, nullptr},
     {RPC_PlayerDamage, nullptr},

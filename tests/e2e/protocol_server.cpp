@@ -6,11 +6,13 @@
 //   /t world <n>         puts the sender into virtual world n
 //   /t muteupdate        OnPlayerUpdate returns 0 for the sender from now on
 //   /t denyspawn         OnPlayerRequestSpawn returns 0 for the sender from now on
+//   /t objects           a global object and one of the sender's own, and the sender's object
+//                        and worn-object editors open; answers "objects <global> <own>"
 //   /t entities          places a label, a pickup and an actor at the origin (ids 0 when first)
 //
-// Every command, every death, every menu report, every text draw click and every report about a
-// pickup or an actor is logged as
-// "[test] ..." so a test can see what reached the gamemode.
+// Every command, every death, every menu report, every text draw click, every object editor or
+// selection report and every report about a pickup or an actor is logged as "[test] ..." so a test
+// can see what reached the gamemode.
 
 #include <cstdlib>
 #include <cstring>
@@ -54,6 +56,9 @@ public:
         } else if (call.name == "OnPlayerDeath") {
             velt::LogPrintf("[test] OnPlayerDeath(%d, %d, %d)", int(player), int(IntArg(call, 1)),
                             int(IntArg(call, 2)));
+        } else if (call.name == "OnPlayerEditObject" || call.name == "OnPlayerEditAttachedObject" ||
+                   call.name == "OnPlayerSelectObject") {
+            velt::LogPrintf("[test] %s(%d)", call.name.c_str(), int(player));
         } else if (call.name == "OnPlayerSelectedMenuRow" || call.name == "OnPlayerClickTextDraw" ||
                    call.name == "OnPlayerClickPlayerTextDraw" || call.name == "OnPlayerPickUpPickup" ||
                    call.name == "OnPlayerGiveDamageActor") {
@@ -93,6 +98,17 @@ private:
             server->GetPlayerPool()->SetVirtualWorld(player, world);
             return true;
         }
+        if (verb == "objects") {
+            velt::ObjectPool* objects = server->GetObjectPool();
+            velt::Player* sender = server->GetPlayerPool()->GetAt(player);
+            if (objects == nullptr || sender == nullptr) return false;
+            const uint16_t global = objects->Create(1337, {1, 2, 3}, {}, 300.0f);
+            const uint16_t own = objects->CreatePlayerObject(player, 1338, {4, 5, 6}, {}, 300.0f);
+            sender->SetEditingObject();
+            sender->SetEditingAttachedObject();
+            server->SendClientMessage(player, 0xFFFFFFFF, "objects %u %u", unsigned(global), unsigned(own));
+            return true;
+        }
         if (verb == "entities") {
             if (server->GetTextLabelPool() == nullptr || server->GetPickupPool() == nullptr ||
                 server->GetActorPool() == nullptr)
@@ -117,10 +133,12 @@ private:
 int main() {
     velt::StandInScripts scripts;
     TestVerbs verbs;
-    scripts.gameModePublics = {{"OnPlayerCommandText", 0},  {"OnPlayerUpdate", 1},
-                               {"OnPlayerRequestSpawn", 1}, {"OnPlayerRequestClass", 1},
-                               {"OnPlayerDeath", 1},        {"OnPlayerDisconnect", 1},
-                               {"OnPlayerPickUpPickup", 1}, {"OnPlayerGiveDamageActor", 1}};
+    scripts.gameModePublics = {{"OnPlayerCommandText", 0},    {"OnPlayerUpdate", 1},
+                               {"OnPlayerRequestSpawn", 1},   {"OnPlayerRequestClass", 1},
+                               {"OnPlayerDeath", 1},          {"OnPlayerDisconnect", 1},
+                               {"OnPlayerEditObject", 0},     {"OnPlayerEditAttachedObject", 0},
+                               {"OnPlayerSelectObject", 0},   {"OnPlayerPickUpPickup", 1},
+                               {"OnPlayerGiveDamageActor", 1}};
     for (const char* report : {"OnPlayerSelectedMenuRow", "OnPlayerExitedMenu", "OnPlayerClickTextDraw",
                                "OnPlayerClickPlayerTextDraw"})
         scripts.gameModePublics[report] = 0;

@@ -49,6 +49,15 @@ def plausible(rpc_id, challenge):
         return struct.pack("<H", 2050)
     if rpc_id == vw.Rpc.MenuRowSelect:
         return bytes([3])
+    if rpc_id == vw.Rpc.AttachedObjectEdit:
+        return struct.pack("<iiii9fII", 1, 0, 19, 2, 0.5, 0, 0, 0, 0, 90, 1, 1, 1, 0xFF00FF00, 0)
+    if rpc_id == vw.Rpc.ObjectEdit:
+        w = vw.BitWriter().write_bool(False).write_u16(1).write_i32(2)
+        for v in (1.0, 2.0, 3.0, 0.0, 0.0, 90.0):
+            w.write_f32(v)
+        return w.getvalue()
+    if rpc_id == vw.Rpc.ObjectSelect:
+        return struct.pack("<iHi3f", 1, 1, 1337, 1.0, 2.0, 3.0)
     # Reports about the pickup and the actor of id 0 that "/t entities" placed.
     if rpc_id == vw.Rpc.PickupPickedUp:
         return struct.pack("<i", 0)
@@ -104,6 +113,9 @@ class Clients:
         conn = self.server.connect(bind_host=host)
         if join:
             vw.join(conn, "Sweep%d" % self.count, timeout=10)
+            # Objects to name, and open editors, so that edit and selection reports get past the
+            # first checks.
+            vw.player.command(conn, "/t objects")
         return conn
 
 
@@ -179,6 +191,8 @@ class SweepTest(unittest.TestCase):
         self.assertTrue(any(line.startswith("Invalid client connecting from") for line in log))
         self.assertTrue(any(line.startswith("Warning: PlayerDialogResponse crash exploit") for line in log))
         self.assertTrue(any(line.startswith("[npc:join] SweepBot") for line in log))
+        for report in ("OnPlayerEditObject", "OnPlayerEditAttachedObject", "OnPlayerSelectObject"):
+            self.assertTrue(any(line.startswith("[test] %s(" % report) for line in log), report)
         # Reports reached the scripts, and only about the pickup and the actor that exist.
         for callback in ("OnPlayerPickUpPickup", "OnPlayerGiveDamageActor"):
             ids = [line.rsplit(" ", 1)[1] for line in log if line.startswith("[test] %s(" % callback)]

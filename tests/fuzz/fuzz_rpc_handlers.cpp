@@ -1,8 +1,9 @@
 // The game server's RPC handlers and packet readers fed fuzz-chosen calls, in process, through the
 // recording fake transport: one long-lived server with a few joined players, each input one call
 // (or one packet) from one slot, now and then an intermission. Players the input kicks are joined
-// again so later inputs keep reaching handlers that need a connected sender. Each joined player is
-// shown a menu and text draws, his own and a global one, as a gamemode would.
+// again so later inputs keep reaching handlers that need a connected sender; objects exist for the
+// edit and selection reports to name, and one of them keeps moving. Each joined player is shown a
+// menu and text draws, his own and a global one, as a gamemode would.
 //
 // Input: [selector][slot][bit trim][payload...]. Selectors below the RPC table's size pick an RPC;
 // 250 ends the gamemode, 251 restarts it, 252 destroys or creates the label, pickup or actor the
@@ -67,10 +68,11 @@ struct World {
         console->SetStringVariable("gamemode0", "a");
         console->SetStringVariable("rcon_password", "fuzz");
         settings.maxNpc = 2;
-        scripts.gameModePublics = {{"OnPlayerCommandText", 0},  {"OnPlayerText", 1},
-                                   {"OnPlayerUpdate", 1},       {"OnPlayerRequestClass", 1},
-                                   {"OnPlayerRequestSpawn", 1}, {"OnDialogResponse", 1},
-                                   {"OnPlayerSpawn", 1}};
+        scripts.gameModePublics = {
+            {"OnPlayerCommandText", 0},  {"OnPlayerText", 1},         {"OnPlayerUpdate", 1},
+            {"OnPlayerRequestClass", 1}, {"OnPlayerRequestSpawn", 1}, {"OnDialogResponse", 1},
+            {"OnPlayerSpawn", 1},        {"OnPlayerEditObject", 0},   {"OnPlayerEditAttachedObject", 0},
+            {"OnPlayerSelectObject", 0}, {"OnObjectMoved", 1}};
         scripts.gameModePublics.insert({{"OnPlayerSelectedMenuRow", 1},
                                         {"OnPlayerExitedMenu", 1},
                                         {"OnPlayerClickTextDraw", 0},
@@ -128,10 +130,33 @@ struct World {
                 GiveScreens(slot, *p);
             }
         }
+        PlaceObjects();
         Populate();
         net->sent.clear();
         net->calls.clear();
         scripts.Clear();
+    }
+
+    // Objects the edit and selection reports can name (global 1, and 2 of each base player), the
+    // base players' editors open, and object 1 moving to and fro so that arrivals come now and then.
+    void PlaceObjects() {
+        ObjectPool* objects = game->GetObjectPool();
+        PlayerPool* pool = game->GetPlayerPool();
+        if (objects == nullptr || pool == nullptr) return;
+        if (!objects->Exists(1)) objects->Create(1337, {}, {}, 100.0f);
+        for (uint16_t slot = 0; slot < kBasePlayers; ++slot) {
+            Player* p = pool->GetAt(slot);
+            if (p == nullptr) continue;
+            p->SetEditingObject();
+            p->SetEditingAttachedObject();
+            if (!objects->PlayerObjectExists(slot, 2))
+                objects->CreatePlayerObject(slot, 1338, {}, {}, 100.0f);
+        }
+        WorldObject* object = objects->Get(1);
+        if (object != nullptr && !object->IsMoving()) {
+            const float x = object->GetPosition().x < 2.5f ? 5.0f : 0.0f;
+            (void)objects->Move(*object, {x, 0, 0}, 40.0f, {});
+        }
     }
 
     // A few entities of each kind near the players, made again after an intermission emptied the
@@ -212,5 +237,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         w.game->ProcessPackets();
     }
     if (PlayerPool* pool = w.game->GetPlayerPool()) pool->Process(0.05f);
+    if (ObjectPool* objects = w.game->GetObjectPool()) objects->Process(0.05f);
     return 0;
 }
