@@ -322,9 +322,9 @@ bool GameServer::Init(bool loadFilterScripts) {
     if (!pickupPool_) pickupPool_ = std::make_unique<PickupPool>(*this);
     if (!objectEvents_) objectEvents_ = std::make_unique<ObjectPoolEvents>(*this);
     if (!objectPool_) objectPool_ = std::make_unique<ObjectPool>(objectEvents_.get());
-    if (!menuPool_) menuPool_ = std::make_unique<MenuPool>();
-    if (!textDrawPool_) textDrawPool_ = std::make_unique<TextDrawPool>();
-    if (!gangZonePool_) gangZonePool_ = std::make_unique<GangZonePool>();
+    if (!menuPool_) menuPool_ = std::make_unique<MenuPool>(*this);
+    if (!textDrawPool_) textDrawPool_ = std::make_unique<TextDrawPool>(*this);
+    if (!gangZonePool_) gangZonePool_ = std::make_unique<GangZonePool>(*this);
     if (!textLabelPool_) textLabelPool_ = std::make_unique<TextLabelPool>(*this);
     if (!actorPool_) actorPool_ = std::make_unique<ActorPool>(*this);
     if (!gameMode_) gameMode_ = scripts_.CreateGameMode();

@@ -168,6 +168,9 @@ public:
     VehiclePool* GetVehiclePool() { return vehiclePool_.get(); }
     PickupPool* GetPickupPool() { return pickupPool_.get(); }
     ObjectPool* GetObjectPool() { return objectPool_.get(); }
+    MenuPool* GetMenuPool() { return menuPool_.get(); }
+    TextDrawPool* GetTextDrawPool() { return textDrawPool_.get(); }
+    GangZonePool* GetGangZonePool() { return gangZonePool_.get(); }
     TextLabelPool* GetTextLabelPool() { return textLabelPool_.get(); }
     ActorPool* GetActorPool() { return actorPool_.get(); }
     GameMode* GetGameMode() { return gameMode_.get(); }

@@ -154,8 +154,10 @@ void Player::Reset() {
     serverPositionSet_ = false;
     lastStreamingPass_ = lastMarkerTime_ = Now();
     dialogId_ = 0;
-    textDraws_ = std::make_unique<PlayerTextDrawPool>(id_);
-    labels_ = std::make_unique<PlayerLabelPool>(id_);
+    // The old labels are deleted on the client as their pool goes.
+    const OwnerSend toSelf = [this](uint8_t rpcId, const BitStream& bs) { SendRpcToSelf(rpcId, bs); };
+    textDraws_ = std::make_unique<PlayerTextDrawPool>(id_, toSelf);
+    labels_ = std::make_unique<PlayerLabelPool>(id_, toSelf);
     variables_ = std::make_unique<PlayerVarTable>();
 }
 

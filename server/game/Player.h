@@ -264,6 +264,10 @@ public:
     const AimSyncRecord& GetAimSync() const { return aim_; }
     uint16_t GetTargetPlayer() const { return targetPlayer_; }
 
+    // The player's own text draws and labels.
+    PlayerTextDrawPool* GetTextDrawPool() { return textDraws_.get(); }
+    PlayerLabelPool* GetLabelPool() { return labels_.get(); }
+
     // The recording under way (opened and closed by the recording natives).
     RecordingWriter& Recording() { return recording_; }
     void SetRecordingStart(uint32_t ms) { recordingStart_ = ms; }

@@ -114,6 +114,7 @@ int PlayerPool::Disconnect(uint16_t id, uint8_t reason) {
     server_.SendRpcToAll(RPC_PlayerLeft, &left, id, RpcChannel::World);
 
     if (ObjectPool* objects = server_.GetObjectPool()) objects->DestroyAllPlayerObjects(id);
+    if (MenuPool* menus = server_.GetMenuPool()) menus->ForgetPlayer(id);
 
     // Whoever had him streamed in forgets him now: a stale mark would count against the stream
     // cap for ever (when he held the highest id no later pass looks at it again) and would hand

@@ -72,6 +72,37 @@ cell n_Update3DTextLabelText(VmInstance* vm, const cell* params) {
     return 1;
 }
 
+// CreatePlayer3DTextLabel(player, text[], colour, Float:x, Float:y, Float:z, Float:drawDistance,
+//                         attachedPlayer, attachedVehicle, testLOS): the attached ids are the
+// client's concern and go as given.
+cell n_CreatePlayer3DTextLabel(VmInstance* vm, const cell* params) {
+    PlayerLabelPool* labels =
+        HasNativeArgs(vm, params, 10) ? NativePlayerPool(params[1], &Player::GetLabelPool) : nullptr;
+    if (labels == nullptr) return kNoLabel;
+    const std::string text = TextArg(vm, params[2]);
+    return labels->Create(text, static_cast<uint32_t>(params[3]), VectorArgs(params, 4),
+                          CellToFloat(params[7]), NativeId(params[8]), NativeId(params[9]),
+                          static_cast<uint8_t>(params[10] & 0xFF));
+}
+
+// DeletePlayer3DTextLabel(player, label)
+cell n_DeletePlayer3DTextLabel(VmInstance* vm, const cell* params) {
+    PlayerLabelPool* labels = HasNativeArgs(vm, params, 2)
+                                  ? NativePlayerPoolWith(params[1], &Player::GetLabelPool, params[2])
+                                  : nullptr;
+    return labels != nullptr && labels->Delete(NativeId(params[2])) ? 1 : 0;
+}
+
+// UpdatePlayer3DTextLabelText(player, label, colour, text[])
+cell n_UpdatePlayer3DTextLabelText(VmInstance* vm, const cell* params) {
+    PlayerLabelPool* labels = HasNativeArgs(vm, params, 4)
+                                  ? NativePlayerPoolWith(params[1], &Player::GetLabelPool, params[2])
+                                  : nullptr;
+    if (labels == nullptr) return 0;
+    const std::string text = TextArg(vm, params[4]);
+    return labels->UpdateText(NativeId(params[2]), static_cast<uint32_t>(params[3]), text) ? 1 : 0;
+}
+
 // SetPlayerChatBubble(player, text[], colour, Float:drawDistance, expireTime): to the players who
 // have him streamed in, not to himself; nothing is kept.
 cell n_SetPlayerChatBubble(VmInstance* vm, const cell* params) {
@@ -101,6 +132,9 @@ const VmNativeEntry kLabelNatives[] = {
     {"Attach3DTextLabelToPlayer", n_Attach3DTextLabelToPlayer},
     {"Attach3DTextLabelToVehicle", n_Attach3DTextLabelToVehicle},
     {"Update3DTextLabelText", n_Update3DTextLabelText},
+    {"CreatePlayer3DTextLabel", n_CreatePlayer3DTextLabel},
+    {"DeletePlayer3DTextLabel", n_DeletePlayer3DTextLabel},
+    {"UpdatePlayer3DTextLabelText", n_UpdatePlayer3DTextLabelText},
     {"SetPlayerChatBubble", n_SetPlayerChatBubble},
 };
 

@@ -20,4 +20,19 @@ inline Player* NativeConnectedPlayer(cell value) {
     return pool != nullptr && pool->IsConnected(id) ? pool->GetAt(id) : nullptr;
 }
 
+// One of the own pools (Player::GetLabelPool, GetTextDrawPool) of the player an id argument names
+// when he is connected, else null.
+template <class Pool>
+Pool* NativePlayerPool(cell player, Pool* (Player::*pool)()) {
+    Player* owner = NativeConnectedPlayer(player);
+    return owner != nullptr ? (owner->*pool)() : nullptr;
+}
+
+// The same when the entry argument also names an entry of it in use.
+template <class Pool>
+Pool* NativePlayerPoolWith(cell player, Pool* (Player::*pool)(), cell entry) {
+    Pool* own = NativePlayerPool(player, pool);
+    return own != nullptr && own->Exists(NativeId(entry)) ? own : nullptr;
+}
+
 }  // namespace velt

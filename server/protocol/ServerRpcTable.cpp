@@ -7,6 +7,7 @@
 #include "server/protocol/DownloadHandlers.h"
 #include "server/protocol/InGameRcon.h"
 #include "server/protocol/JoinHandlers.h"
+#include "server/protocol/MenuTextDrawReports.h"
 #include "server/protocol/ObjectEditing.h"
 #include "server/protocol/QueryResponder.h"
 #include "server/protocol/RpcCall.h"
@@ -26,8 +27,8 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_VehicleDestroyed, RpcVehicleDestroyed},
     {RPC_ValueRelayRequest, nullptr},
     {RPC_PickupPickedUp, RpcPickupPickedUp},
-    {RPC_MenuRowSelect, nullptr},
-    {RPC_MenuExit, nullptr},
+    {RPC_MenuRowSelect, RpcMenuRowSelect},
+    {RPC_MenuExit, RpcMenuExit},
     {RPC_DialogResponse, RpcDialogResponse},
     {RPC_PlayerClick, nullptr},
     {RPC_PlayerJoin, RpcPlayerJoin},
@@ -45,7 +46,7 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_AttachedObjectEdit, RpcAttachedObjectEdit},
     {RPC_ObjectEdit, RpcObjectEdit},
     {RPC_ObjectSelect, RpcObjectSelect},
-    {RPC_TextDrawSelect, nullptr},
+    {RPC_TextDrawSelect, RpcTextDrawSelect},
     {RPC_CameraTargetUpdate, nullptr},
     {RPC_PlayerDamage, nullptr},
     {RPC_ActorDamage, RpcActorDamage},

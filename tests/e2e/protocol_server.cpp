@@ -12,9 +12,9 @@
 //                        "vehicle <id>"
 //   /t entities          places a label, a pickup and an actor at the origin (ids 0 when first)
 //
-// Every command, every death, every vehicle entered, every object editor or selection report and
-// every report about a pickup or an actor is logged as "[test] ..." so a test can see what reached
-// the gamemode.
+// Every command, every death, every vehicle entered, every menu report, every text draw click,
+// every object editor or selection report and every report about a pickup or an actor is logged as
+// "[test] ..." so a test can see what reached the gamemode.
 
 #include <cstdlib>
 #include <cstring>
@@ -64,8 +64,12 @@ public:
         } else if (call.name == "OnPlayerEnterVehicle") {
             velt::LogPrintf("[test] OnPlayerEnterVehicle(%d, %d, %d)", int(player), int(IntArg(call, 1)),
                             int(IntArg(call, 2)));
-        } else if (call.name == "OnPlayerPickUpPickup" || call.name == "OnPlayerGiveDamageActor") {
+        } else if (call.name == "OnPlayerSelectedMenuRow" || call.name == "OnPlayerClickTextDraw" ||
+                   call.name == "OnPlayerClickPlayerTextDraw" || call.name == "OnPlayerPickUpPickup" ||
+                   call.name == "OnPlayerGiveDamageActor") {
             velt::LogPrintf("[test] %s(%d, %d)", call.name.c_str(), int(player), int(IntArg(call, 1)));
+        } else if (call.name == "OnPlayerExitedMenu") {
+            velt::LogPrintf("[test] OnPlayerExitedMenu(%d)", int(player));
         } else if (call.name == "OnPlayerDisconnect") {
             muted_.erase(player);
             denied_.erase(player);
@@ -151,6 +155,9 @@ int main() {
                                {"OnPlayerEditObject", 0},   {"OnPlayerEditAttachedObject", 0},
                                {"OnPlayerSelectObject", 0}, {"OnPlayerEnterVehicle", 1},
                                {"OnPlayerPickUpPickup", 1}, {"OnPlayerGiveDamageActor", 1}};
+    for (const char* report : {"OnPlayerSelectedMenuRow", "OnPlayerExitedMenu", "OnPlayerClickTextDraw",
+                               "OnPlayerClickPlayerTextDraw"})
+        scripts.gameModePublics[report] = 0;
     scripts.onRun = [&verbs](ScriptCall& call) { verbs.Run(call); };
     scripts.isPlayerConnected = [](int32_t id) {
         velt::GameServer* server = velt::TheGameServer;

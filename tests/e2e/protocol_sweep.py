@@ -46,6 +46,10 @@ def plausible(rpc_id, challenge, vehicle):
         return vw.class_request(0)
     if rpc_id == vw.Rpc.DeathReport:
         return vw.death_report(31, 0)
+    if rpc_id == vw.Rpc.TextDrawSelect:
+        return struct.pack("<H", 2050)
+    if rpc_id == vw.Rpc.MenuRowSelect:
+        return bytes([3])
     if rpc_id == vw.Rpc.AttachedObjectEdit:
         return struct.pack("<iiii9fII", 1, 0, 19, 2, 0.5, 0, 0, 0, 0, 90, 1, 1, 1, 0xFF00FF00, 0)
     if rpc_id == vw.Rpc.ObjectEdit:
@@ -221,8 +225,24 @@ class SweepTest(unittest.TestCase):
                 sent += 1
             self.check_server_serves(good, sent)
 
+        # Menu reports from a connection that never joined reach no script; the good client's do.
+        menu_lines = ("[test] OnPlayerSelectedMenuRow(", "[test] OnPlayerExitedMenu(")
+        before = [line for line in self.server.log() if line.startswith(menu_lines)]
+        stranger = clients.fresh(False)
+        for row in (0, 3, 255):
+            stranger.send_rpc(vw.Rpc.MenuRowSelect, bytes([row]))
+            stranger.send_rpc(vw.Rpc.MenuExit, b"")
+        time.sleep(0.3)
+        good.send_rpc(vw.Rpc.MenuExit, b"")
+        exited = "[test] OnPlayerExitedMenu(%d)" % good.player_index
+        self.server.wait_for(exited, count=before.count(exited) + 1)
+        after = [line for line in self.server.log() if line.startswith(menu_lines)]
+        self.assertEqual(after[len(before):], [exited])
+
         # The input reached the handlers, not just the transport.
         log = self.server.log()
+        self.assertTrue(any(line.startswith("[test] OnPlayerClickPlayerTextDraw(") for line in log))
+        self.assertTrue(any(line.startswith("[test] OnPlayerSelectedMenuRow(") for line in log))
         self.assertTrue(any(line.startswith("Invalid client connecting from") for line in log))
         self.assertTrue(any(line.startswith("Warning: PlayerDialogResponse crash exploit") for line in log))
         self.assertTrue(any(line.startswith("[npc:join] SweepBot") for line in log))

@@ -2,7 +2,8 @@
 // recording fake transport: one long-lived server with a few joined players, each input one call
 // (or one packet) from one slot, now and then an intermission. Players the input kicks are joined
 // again so later inputs keep reaching handlers that need a connected sender; objects exist for the
-// edit and selection reports to name, and one of them keeps moving.
+// edit and selection reports to name, and one of them keeps moving. Each joined player is shown a
+// menu and text draws, his own and a global one, as a gamemode would.
 //
 // A few vehicles (a car, a locomotive with its carriages, a trailer) stand among the players and
 // are streamed in for them, so vehicle reports and records reach past their id checks.
@@ -33,6 +34,8 @@
 #include "server/game/ServerStartup.h"
 #include "server/hosts/ScriptServicesStandIn.h"
 #include "server/protocol/ServerRpcTable.h"
+#include "server/world/MenuPool.h"
+#include "server/world/TextDrawPool.h"
 #include "tests/server/dispatch_fake_net.h"
 
 namespace {
@@ -82,6 +85,10 @@ struct World {
             {"OnPlayerSelectObject", 0}, {"OnObjectMoved", 1},        {"OnUnoccupiedVehicleUpdate", 1},
             {"OnVehicleMod", 1},         {"OnVehiclePaintjob", 1},    {"OnVehicleRespray", 1},
             {"OnTrailerUpdate", 1},      {"OnVehicleDeath", 1},       {"OnVehicleSpawn", 1}};
+        scripts.gameModePublics.insert({{"OnPlayerSelectedMenuRow", 1},
+                                        {"OnPlayerExitedMenu", 1},
+                                        {"OnPlayerClickTextDraw", 0},
+                                        {"OnPlayerClickPlayerTextDraw", 0}});
         scripts.isPlayerConnected = [this](int32_t id) {
             return game && game->GetPlayerPool() && id >= 0 &&
                    game->GetPlayerPool()->IsConnected(uint16_t(id));
@@ -105,6 +112,25 @@ struct World {
         game->AddPlayerClass(SpawnInfo{});
     }
 
+    // What a gamemode shows a player who joins: the player's own label and text draw, a global
+    // text draw and a menu, so kicks, rejoins and intermissions take them down under the input.
+    void GiveScreens(uint16_t slot, Player& p) {
+        p.GetLabelPool()->Create("label", 0xFFFFFFFF, {}, 20.0f, kNoPlayer, 0xFFFF, 0);
+        p.GetTextDrawPool()->Show(p.GetTextDrawPool()->Create(1.0f, 2.0f, "own"));
+        if (TextDrawPool* draws = game->GetTextDrawPool()) {
+            if (!draws->Exists(0)) draws->Create(0, 0, "all");
+            draws->ShowForPlayer(slot, 0);
+        }
+        if (MenuPool* menus = game->GetMenuPool()) {
+            if (!menus->Exists(1)) menus->Create("menu", 0, 0, 2, 1, 1);
+            if (Menu* menu = menus->Get(1)) {
+                if (menu->ItemCount(0) == 0) menu->AddItem(0, "row");
+                menu->ShowForPlayer(slot);
+            }
+            menus->SetPlayerMenu(slot, 1);
+        }
+    }
+
     void Refill() {
         PlayerPool* pool = game->GetPlayerPool();
         if (pool == nullptr) return;
@@ -116,6 +142,7 @@ struct World {
                 Player* p = pool->GetAt(slot);
                 p->SetState(PLAYER_STATE_ONFOOT);
                 p->UpdatePosition(float(slot), float(slot), 10.0f, true);
+                GiveScreens(slot, *p);
             }
         }
         PlaceObjects();

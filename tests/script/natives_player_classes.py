@@ -14,19 +14,14 @@ Started without a shell in a scratch directory; every wait is bounded and the se
 by its own id.
 """
 
-import os
 import re
-import shutil
-import signal
 import socket
 import struct
-import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
-from server_log import ServerLogMixin, free_udp_port
+from server_log import ServerLogMixin
 
 SERVER = DEMO = CLASSES = TABLE = None
 WAIT = 25.0  # seconds; sanitizer builds start slowly on busy machines
@@ -41,28 +36,13 @@ class ClassSelectionTest(ServerLogMixin, unittest.TestCase):
     wait_seconds = WAIT
 
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="velt_classes_", dir=os.getcwd())
-        for sub in ("gamemodes", "filterscripts", "scriptfiles"):
-            os.mkdir(os.path.join(self.dir, sub))
-        shutil.copy(DEMO, os.path.join(self.dir, "gamemodes", "demo.vmb"))
-        shutil.copy(CLASSES, os.path.join(self.dir, "gamemodes", "classes.vmb"))
-        self.port = free_udp_port()
-        self.proc = None
+        self.make_scratch("velt_classes_", {"demo.vmb": DEMO, "classes.vmb": CLASSES})
         self.conn = None
 
     def tearDown(self):
         if self.conn is not None:
             self.conn.close()
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=WAIT)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(timeout=WAIT)
-        if self.proc is not None:
-            self.proc.stdout.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        self.remove_server()
 
     def start(self, gamemode, first_line):
         lines = ["rcon_password classes-e2e-3", "port %d" % self.port, "bind 127.0.0.1",

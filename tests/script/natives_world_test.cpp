@@ -1,4 +1,4 @@
-// Label, chat bubble, actor and pickup natives, called from a real script on a game server whose
+// Label, player label, chat bubble, actor and pickup natives, called from a real script on a game server whose
 // fake transport records every RPC: one table row per native with its main path, bad ids and ids
 // of 65536 + n acting on n; the RPCs compared byte for byte. Then what the rows cannot show: full
 // pools, texts of every length, and a server between gamemodes, without pools.
@@ -234,6 +234,114 @@ TEST_F(WorldNatives, LabelTextsOfAnyLengthAndTheFullPool) {
 
     while (labels->Create("", 0, {}, 0.0f, 0, 0) != kNoLabel) {}
     EXPECT_EQ(script.Call("Create3DTextLabel", {m.Str("x"), 0, 0, 0, 0, 0, 0, 0}).value, 0xFFFF);
+}
+
+// The create message of a player's own label, as the global labels write theirs.
+Bytes PlayerLabelCreate(uint16_t row, const char* text, uint32_t colour, const Vector3& at,
+                        float drawDistance, uint16_t attachedPlayer, uint16_t attachedVehicle,
+                        uint8_t testLOS) {
+    TextLabel label;
+    label.text = text;
+    label.colour = colour;
+    label.position = at;
+    label.drawDistance = drawDistance;
+    label.testLOS = testLOS;
+    label.attachedPlayer = attachedPlayer;
+    label.attachedVehicle = attachedVehicle;
+    BitStream bs;
+    WriteTextLabelCreate(bs, uint16_t(kPlayerLabelWireBase + row), label);
+    return Bytes(bs.GetData(), bs.GetData() + bs.GetNumberOfBytesUsed());
+}
+
+// Player 3 has his own labels 0 to 3; the rows act on label 3, or on player 3 with a new one.
+TEST_F(WorldNatives, PlayerLabelNativesOnGoodBadAndWrappedIds) {
+    ScriptMemory& m = script.mem;
+    PlayerLabelPool* own = game_->GetPlayerPool()->GetAt(kId)->GetLabelPool();
+    for (int i = 0; i <= kId; ++i) own->Create("mine", 0, {}, 5.0f, kLabelNotAttached, kLabelNotAttached, 0);
+    const cell text = m.Str("shop"), changed = m.Str("closed");
+    const auto labelBack = [own] {
+        if (!own->Exists(kId)) own->Create("mine", 0, {}, 5.0f, kLabelNotAttached, kLabelNotAttached, 0);
+    };
+    const Rpc deleted{RPC_TextLabelDelete, kId, U16(kPlayerLabelWireBase + kId)};
+    const Rpc updated{
+        RPC_TextLabelCreate, kId,
+        PlayerLabelCreate(kId, "closed", 0x12345678, {}, 5.0f, kLabelNotAttached, kLabelNotAttached, 0)};
+    const std::vector<NativeRow> rows = {
+        {"CreatePlayer3DTextLabel",
+         [&](cell id) {
+             // The attached ids go as their low 16 bits unchecked, the test flag as its low 8 bits.
+             return std::vector<cell>{id,
+                                      text,
+                                      0x7F,
+                                      FloatToCell(1.0f),
+                                      FloatToCell(2.0f),
+                                      FloatToCell(3.0f),
+                                      FloatToCell(25.0f),
+                                      65536 + 999,
+                                      -1,
+                                      0x101};
+         },
+         kId + 1,
+         0xFFFF,
+         {{RPC_TextLabelCreate, kId,
+           PlayerLabelCreate(kId + 1, "shop", 0x7F, {1.0f, 2.0f, 3.0f}, 25.0f, 999, 0xFFFF, 1)}},
+         [own] { own->Delete(kId + 1); }},
+        {"DeletePlayer3DTextLabel",
+         [](cell id) {
+             return std::vector<cell>{id, kId};
+         },
+         1,
+         0,
+         {deleted},
+         labelBack},
+        {"DeletePlayer3DTextLabel",
+         [](cell id) {
+             return std::vector<cell>{kId, id};
+         },
+         1,
+         0,
+         {deleted},
+         labelBack},
+        {"UpdatePlayer3DTextLabelText",
+         [&](cell id) {
+             return std::vector<cell>{id, kId, 0x12345678, changed};
+         },
+         1,
+         0,
+         {deleted, updated},
+         labelBack},
+        {"UpdatePlayer3DTextLabelText",
+         [&](cell id) {
+             return std::vector<cell>{kId, id, 0x12345678, changed};
+         },
+         1,
+         0,
+         {deleted, updated},
+         labelBack},
+    };
+    // Player 5 is not connected and has no label 5; 1024 is past both.
+    RunNativeRows(script, *net_, rows, {kId, 65536 + kId, static_cast<cell>(0xFFFF0000u) + kId},
+                  {5, 1000, 1024, 65535, 65536 + 5, -1});
+    EXPECT_EQ(own->Get(kId)->text, "closed");
+    EXPECT_EQ(own->Get(kId)->virtualWorld, -1);
+}
+
+TEST_F(WorldNatives, PlayerLabelsKeepWholeTextsAndFillUpForTheirOwnerOnly) {
+    ScriptMemory& m = script.mem;
+    const std::string longText(3000, 'w');
+    const auto create = [&](cell player, const std::string& text) {
+        return script.Call("CreatePlayer3DTextLabel", {player, m.Str(text), 0, 0, 0, 0, 0, 0, 0, 0}).value;
+    };
+    EXPECT_EQ(create(kId, longText), 0);
+    EXPECT_EQ(create(kId, ""), 1);
+    PlayerLabelPool* own = game_->GetPlayerPool()->GetAt(kId)->GetLabelPool();
+    EXPECT_EQ(own->Get(0)->text, longText);
+    EXPECT_EQ(own->Get(1)->text, "");
+    while (own->Create("", 0, {}, 0.0f, 0, 0, 0) != 0xFFFF) {}
+    net_->sent.clear();
+    EXPECT_EQ(create(kId, "x"), 0xFFFF);
+    EXPECT_TRUE(TakeRpcs().empty());
+    EXPECT_EQ(create(kViewer, "x"), 0);
 }
 
 TEST_F(WorldNatives, ChatBubbleTextsUpTo144CharactersFromAPlayerInPlay) {

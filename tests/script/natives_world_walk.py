@@ -13,16 +13,13 @@ Started without a shell in a scratch directory; every wait is bounded and the se
 by its own id.
 """
 
-import os
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
-from server_log import ServerLogMixin, free_udp_port
+from server_log import ServerLogMixin
 
 SERVER = WORLD = TABLE = None
 WAIT = 25.0  # seconds; sanitizer builds start slowly on busy machines
@@ -39,12 +36,7 @@ class WorldWalkTest(ServerLogMixin, unittest.TestCase):
     wait_seconds = WAIT
 
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="velt_world_", dir=os.getcwd())
-        for sub in ("gamemodes", "filterscripts", "scriptfiles"):
-            os.mkdir(os.path.join(self.dir, sub))
-        shutil.copy(WORLD, os.path.join(self.dir, "gamemodes", "world.vmb"))
-        self.port = free_udp_port()
-        self.proc = None
+        self.make_scratch("velt_world_", {"world.vmb": WORLD})
         self.conn = None
 
     def tearDown(self):

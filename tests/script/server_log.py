@@ -5,8 +5,10 @@ its log. Every wait is bounded."""
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
+import tempfile
 import time
 
 STAMP = re.compile(r"^\[\d\d:\d\d:\d\d\] ")
@@ -22,19 +24,40 @@ class ServerLogMixin:
     """For a unittest.TestCase with self.dir (the scratch directory), self.proc (the server, or
     None) and a class attribute wait_seconds."""
 
+    def make_scratch(self, prefix, gamemodes):
+        """A scratch directory with gamemodes, filterscripts and scriptfiles folders and the given
+        gamemodes ({file name: assembled script}) copied in, and a free port; no server yet."""
+        self.dir = tempfile.mkdtemp(prefix=prefix, dir=os.getcwd())
+        for sub in ("gamemodes", "filterscripts", "scriptfiles"):
+            os.mkdir(os.path.join(self.dir, sub))
+        for name, path in gamemodes.items():
+            shutil.copy(path, os.path.join(self.dir, "gamemodes", name))
+        self.port = free_udp_port()
+        self.proc = None
+
     def launch(self, server, config_lines):
         with open(os.path.join(self.dir, "server.cfg"), "w") as f:
             f.write("\n".join(config_lines) + "\n")
         self.proc = subprocess.Popen([server], cwd=self.dir, stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
 
+    def stop_server(self):
+        """Ends the server (SIGTERM, then SIGKILL when it does not end in time), if it runs."""
+        if self.proc is None:
+            return
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=self.wait_seconds)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(timeout=self.wait_seconds)
+        self.proc.stdout.close()
+        self.proc = None
+
     def remove_server(self):
-        """Kills the server when it still runs and removes the scratch directory."""
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait(timeout=self.wait_seconds)
-        if self.proc is not None:
-            self.proc.stdout.close()
+        """Ends the server when it still runs and removes the scratch directory."""
+        self.stop_server()
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def log(self):
