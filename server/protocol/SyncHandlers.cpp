@@ -8,6 +8,7 @@
 #include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
 #include "server/protocol/InGameRcon.h"
+#include "server/protocol/ShotHandlers.h"
 #include "server/shared/SyncRecords.h"
 #include "server/shared/VectorMath.h"
 
@@ -59,6 +60,7 @@ bool DispatchGamePacket(GameServer& server, Packet* packet, uint8_t packetId) {
         case ID_SPECTATOR_SYNC: HandleSpectatorSync(server, packet); return true;
         case ID_WEAPONS_UPDATE: HandleWeaponsUpdate(server, packet); return true;
         case ID_STATS_UPDATE: HandleStatsUpdate(server, packet); return true;
+        case ID_BULLET_SYNC: HandleBulletSync(server, packet); return true;
         case kRconCommandPacketId: HandleRconCommand(server, packet); return true;
         // Driver, passenger, trailer, unoccupied and bullet records arrive with the vehicle and
         // shot-validation work; until then they are freed unread like every unknown id.
