@@ -224,5 +224,20 @@ TEST_F(PlaybackGameTest, PlaysTheNamedFileAndEndsOnAnUnplayableOne) {
     }
 }
 
+TEST_F(PlaybackGameTest, AnOlderFileIsConvertedAndTheBotEnds) {
+    ASSERT_TRUE(Start());
+    EnterAndSpawn();
+    std::filesystem::create_directories("npcmodes/recordings");
+    const std::vector<char> old(56, 1);
+    std::ofstream("npcmodes/recordings/old.rec", std::ios::binary)
+        .write(old.data(), std::streamsize(old.size()));
+    game->StartPlayback(RECORDING_ONFOOT, "old");
+    ASSERT_EQ(exits.Seen().size(), 1u);
+    EXPECT_EQ(exits.Seen().back(), 1);
+    Recording converted;
+    ASSERT_EQ(LoadRecording("npcmodes/recordings/old.rec", RECORDING_ONFOOT, converted), RecordingStatus::Ok);
+    EXPECT_EQ(converted.Count(), 1u);
+}
+
 }  // namespace
 }  // namespace velt

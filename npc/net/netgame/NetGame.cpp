@@ -12,6 +12,7 @@
 #include "npc/NpcClock.h"
 #include "npc/NpcExit.h"
 #include "npc/NpcLog.h"
+#include "npc/NpcRecordingConverter.h"
 #include "npc/net/netgame/NetGameRpc.h"
 #include "server/shared/GameRpc.h"
 #include "server/shared/SyncRecordsRelay.h"
@@ -258,6 +259,10 @@ void NetGame::StartPlayback(int32_t type, const char* name) {
         return;
     }
     NpcLog("Recording playback: %s: %s", path.c_str(), RecordingStatusText(status));
+    // An older file is rewritten for the next start; this start ends either way.
+    if (status == RecordingStatus::OtherVersion)
+        NpcLog("Recording playback: %s %s", path.c_str(),
+               ConvertRecordingFile(path.c_str(), type) ? "converted" : "could not be converted");
     Exit(1);
 }
 
