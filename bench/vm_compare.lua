@@ -3,6 +3,9 @@
 --
 --   lua5.4 vm_compare.lua <workload> <arg>...      prints "<result> <seconds>"
 --
+-- The clock covers the whole workload, except in sieve, where building the table of each pass is
+-- set-up and only the strike and tally phases are timed, as on the other runtimes.
+--
 -- Works unchanged on Lua 5.4 (64-bit integers) and LuaJIT (doubles): no result here leaves the
 -- range where both are exact, and the driver compares results modulo 2^32. WeightedSum, needed
 -- by "natives", is the C function that vm_compare_lua.c registers; the stock interpreters lack it.
@@ -19,11 +22,12 @@ local function sum(n)
 end
 
 local function sieve(n, reps)
-  local total = 0
+  local total, seconds = 0, 0
   for _ = 1, reps do
     -- Filled from 1 so the whole range lives in the table's array part, as a fresh array would.
     local composite = {}
     for i = 1, n do composite[i] = false end
+    local t0 = os.clock()
     local i = 2
     while i * i <= n do
       if not composite[i] then
@@ -35,9 +39,10 @@ local function sieve(n, reps)
     for k = 2, n do
       if not composite[k] then count = count + 1 end
     end
+    seconds = seconds + (os.clock() - t0)
     total = total + count
   end
-  return total
+  return total, seconds
 end
 
 local function natives(n)
@@ -71,6 +76,6 @@ end
 
 local unpack_args = table.unpack or unpack
 local t0 = os.clock()
-local result = fn(unpack_args(args))
+local result, timed = fn(unpack_args(args))
 local t1 = os.clock()
-io.write(string.format("%d %.6f\n", result, t1 - t0))
+io.write(string.format("%d %.6f\n", result, timed or (t1 - t0)))

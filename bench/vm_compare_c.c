@@ -7,6 +7,8 @@
  * the optimiser from removing the work the other runtimes must do: the sum loop (which it would
  * otherwise fold into a closed form) and the native, which is reached through a pointer the way
  * a registered function is. Everything else is left to -O2, recursion unrolling in fib included.
+ * The clock covers the whole workload, except in sieve, where clearing the array of each pass is
+ * set-up and only the strike and tally phases are timed, as on the other runtimes.
  */
 #include <errno.h>
 #include <inttypes.h>
@@ -30,16 +32,21 @@ static int32_t sum(int32_t n) {
 
 static int32_t composite[SIEVE_MAX + 1];
 
+static double cpu_seconds(void);
+static double sieve_seconds;
+
 static int32_t sieve(int32_t n, int32_t reps) {
     int32_t total = 0;
     for (int32_t r = 0; r < reps; ++r) {
         memset(composite, 0, ((size_t)n + 1) * sizeof composite[0]);
+        const double t0 = cpu_seconds();
         int32_t count = 0;
         for (int32_t i = 2; i * i <= n; ++i)
             if (!composite[i])
                 for (int32_t j = i * i; j <= n; j += i) composite[j] = 1;
         for (int32_t i = 2; i <= n; ++i)
             if (!composite[i]) ++count;
+        sieve_seconds += cpu_seconds() - t0;
         total += count;
     }
     return total;
@@ -90,7 +97,7 @@ int main(int argc, char** argv) {
     else if (strcmp(w, "sum") == 0)
         result = sum(a[0]);
     else if (strcmp(w, "sieve") == 0)
-        result = sieve(a[0], a[1]);
+        result = sieve(a[0], a[1]); /* times itself: see sieve_seconds */
     else if (strcmp(w, "natives") == 0)
         result = natives(a[0]);
     else {
@@ -98,6 +105,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     double t1 = cpu_seconds();
-    printf("%" PRId32 " %.6f\n", result, t1 - t0);
+    printf("%" PRId32 " %.6f\n", result, strcmp(w, "sieve") == 0 ? sieve_seconds : t1 - t0);
     return 0;
 }
