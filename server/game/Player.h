@@ -118,6 +118,10 @@ public:
     // Aim targets and the weapon and ammunition of every slot the update names.
     void StoreWeaponsUpdate(const WeaponsUpdateRecord& record);
     void StoreLastShot(const BulletSyncRecord& record);
+    void NoteShot(uint32_t ms, uint8_t weapon) {
+        lastShotTime_ = ms;
+        lastShotWeapon_ = weapon;
+    }
 
     // ---- setters and relays -----------------------------------------------------------------
     void SetState(uint8_t state);

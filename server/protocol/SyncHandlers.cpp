@@ -8,6 +8,7 @@
 #include "server/game/RaiseCallback.h"
 #include "server/game/ScriptServices.h"
 #include "server/protocol/InGameRcon.h"
+#include "server/protocol/ShotHandlers.h"
 #include "server/protocol/VehicleSyncHandlers.h"
 #include "server/shared/SyncRecords.h"
 #include "server/shared/VectorMath.h"
@@ -52,13 +53,12 @@ bool DispatchGamePacket(GameServer& server, Packet* packet, uint8_t packetId) {
         case ID_SPECTATOR_SYNC: HandleSpectatorSync(server, packet); return true;
         case ID_WEAPONS_UPDATE: HandleWeaponsUpdate(server, packet); return true;
         case ID_STATS_UPDATE: HandleStatsUpdate(server, packet); return true;
+        case ID_BULLET_SYNC: HandleBulletSync(server, packet); return true;
         case kRconCommandPacketId: HandleRconCommand(server, packet); return true;
         case ID_VEHICLE_SYNC: HandleDriverSync(server, packet); return true;
         case ID_PASSENGER_SYNC: HandlePassengerSync(server, packet); return true;
         case ID_TRAILER_SYNC: HandleTrailerSync(server, packet); return true;
         case ID_UNOCCUPIED_SYNC: HandleUnoccupiedSync(server, packet); return true;
-        // Bullet records arrive with the shot-validation work; until then they are freed unread
-        // like every unknown id.
         default: return false;
     }
 }

@@ -154,4 +154,16 @@ const char* RecordingStatusText(RecordingStatus status) {
     return "?";
 }
 
+bool CleanRecordingName(const char* name, char* out, size_t outSize) {
+    if (out == nullptr || outSize == 0) return false;
+    size_t length = 0;
+    for (const char* c = name;
+         c != nullptr && *c != '\0' && length < kRecordingNameMax && length + 1 < outSize; ++c) {
+        if (*c == '.' || *c == '/' || *c == '\\') continue;
+        out[length++] = *c;
+    }
+    out[length] = '\0';
+    return length > 0;
+}
+
 }  // namespace velt

@@ -90,4 +90,13 @@ RecordingStatus LoadRecording(const char* path, int32_t requestedType, Recording
 
 const char* RecordingStatusText(RecordingStatus status);
 
+// Longest recording name kept, in characters.
+inline constexpr size_t kRecordingNameMax = 255;
+
+// A recording name as a script gives it, made safe to become a file name: every '.', '/' and '\\'
+// removed and at most kRecordingNameMax characters kept, into out (outSize of at least
+// kRecordingNameMax + 1). False, with out empty, when nothing is left: such a name would name the
+// directory itself or a hidden ".rec".
+bool CleanRecordingName(const char* name, char* out, size_t outSize);
+
 }  // namespace velt

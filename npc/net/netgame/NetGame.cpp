@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "net/BitStream.h"
 #include "net/MessageIdentifiers.h"
@@ -11,6 +12,7 @@
 #include "npc/NpcClock.h"
 #include "npc/NpcExit.h"
 #include "npc/NpcLog.h"
+#include "npc/NpcRecordingConverter.h"
 #include "npc/net/netgame/NetGameRpc.h"
 #include "server/shared/GameRpc.h"
 #include "server/shared/SyncRecordsRelay.h"
@@ -99,7 +101,7 @@ bool NetGame::Start(const char* host, uint16_t port, const char* name, const cha
     state_ = NpcConnectionState::Connecting;
     settings_ = NpcGameSettings{};
     ClearWorldState();
-    playback_ = NpcPlaybackState{};
+    playback_.Stop();
     lastSyncSend_ = NpcTickMs();
     self_.kind = NpcOwnSyncKind::None;
     // An address that cannot be resolved or used would otherwise leave the bot waiting for an
@@ -130,7 +132,14 @@ void NetGame::ProcessFrame(float elapsedSeconds) {
     timers_->Process(ms > 0.0f && ms < 4.0e9f ? uint32_t(ms) : 0u);
     if (ended_ || !spawned_) return;
     // A recording being played sends its own blocks instead.
-    if (playback_.state == 0) {
+    if (playback_.IsRunning()) {
+        NpcPlayback::Io io;
+        io.send = [this](NpcOwnSyncKind kind) { SendOwnSync(kind); };
+        io.ended = [this] {
+            if (mode_->IsLoaded()) mode_->OnRecordingPlaybackEnd();
+        };
+        playback_.Step(NpcTickMs(), self_, lastSyncSend_, io);
+    } else {
         IdleSync();
         self_.kind = NpcOwnSyncKind::OnFoot;
     }
@@ -220,6 +229,43 @@ void NetGame::IdleSync() {
     lastSyncSend_ = now;
 }
 
+void NetGame::SendOwnSync(NpcOwnSyncKind kind) {
+    if (client_ == nullptr || ended_) return;
+    BitStream out;
+    if (kind == NpcOwnSyncKind::Driver) {
+        out.Write(uint8_t(ID_VEHICLE_SYNC));
+        WriteSyncRecord(out, self_.inCar);
+    } else {
+        out.Write(uint8_t(ID_PLAYER_SYNC));
+        WriteSyncRecord(out, self_.onFoot);
+    }
+    client_->Send(&out, HIGH_PRIORITY_LEVEL, RELIABILITY_UNRELIABLE_SEQUENCED,
+                  ChannelNumber(RpcChannel::Request));
+}
+
+void NetGame::StartPlayback(int32_t type, const char* name) {
+    if (type != RECORDING_DRIVER && type != RECORDING_ONFOOT) return;
+    char clean[kRecordingNameMax + 1];
+    if (!CleanRecordingName(name, clean, sizeof clean)) {
+        NpcLog("Recording playback: no usable recording name");
+        Exit(1);
+        return;
+    }
+    const std::string path = std::string("./npcmodes/recordings/") + clean + ".rec";
+    Recording recording;
+    const RecordingStatus status = LoadRecording(path.c_str(), type, recording);
+    if (status == RecordingStatus::Ok) {
+        playback_.Start(std::move(recording), NpcTickMs());
+        return;
+    }
+    NpcLog("Recording playback: %s: %s", path.c_str(), RecordingStatusText(status));
+    // An older file is rewritten for the next start; this start ends either way.
+    if (status == RecordingStatus::OtherVersion)
+        NpcLog("Recording playback: %s %s", path.c_str(),
+               ConvertRecordingFile(path.c_str(), type) ? "converted" : "could not be converted");
+    Exit(1);
+}
+
 void NetGame::SendRpc(uint8_t id, const BitStream& payload, MessageReliability reliability) {
     if (client_ == nullptr || ended_) return;
     client_->Rpc(&id, &payload, HIGH_PRIORITY_LEVEL, reliability, ChannelNumber(RpcChannel::Request), false);
@@ -252,8 +298,7 @@ void NetGame::Reset() {
     state_ = NpcConnectionState::Restarting;
     // The player pool keeps its names; vehicles start afresh.
     vehicles_ = std::make_unique<NpcVehiclePool>();
-    playback_.state = 0;
-    playback_.type = 0;
+    playback_.Stop();
     ClearWorldState();
 }
 

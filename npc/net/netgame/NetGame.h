@@ -16,6 +16,7 @@
 #include "net/NetClientInterface.h"
 #include "npc/NpcMode.h"
 #include "npc/NpcOwnState.h"
+#include "npc/NpcPlayback.h"
 #include "npc/NpcPlayerPool.h"
 #include "npc/NpcScriptTimers.h"
 #include "npc/NpcVehiclePool.h"
@@ -46,14 +47,6 @@ struct NpcGameSettings {
     uint8_t weather = 10;
     float gravity = 0.008f;
     char serverName[kNpcServerNameMax + 1] = "Corvessa Multiplayer";
-};
-
-// Recording playback state (driven by the playback of recordings); the game stops and resets it.
-struct NpcPlaybackState {
-    int32_t type = 0;   // 0 none, 1 driver, 2 on foot
-    int32_t state = 0;  // 0 stopped
-    int32_t slowDownCounter = -1;
-    int32_t speedUpCounter = -1;
 };
 
 class NetGame {
@@ -101,7 +94,11 @@ public:
     NpcMode& Mode() { return *mode_; }
     NpcScriptTimers& Timers() { return *timers_; }
     NpcGameSettings& Settings() { return settings_; }
-    NpcPlaybackState& Playback() { return playback_; }
+    NpcPlayback& Playback() { return playback_; }
+    // Loads "npcmodes/recordings/<name>.rec" as a recording of `type` (1 driver, 2 on foot) and
+    // plays it from its start. A recording that cannot be played ends the process (status 1);
+    // one of the older layout is converted first, and plays at the bot's next start.
+    void StartPlayback(int32_t type, const char* name);
     uint8_t* NetStats() { return netStats_; }
     const char* Host() const { return host_; }
     uint16_t Port() const { return port_; }
@@ -116,6 +113,7 @@ private:
     void SendJoinRequest(const uint8_t* data, uint32_t length);
     void ReadSync(const uint8_t* data, uint32_t length, uint8_t id);
     void IdleSync();
+    void SendOwnSync(NpcOwnSyncKind kind);
     void ClearWorldState();
 
     ClientFactory factory_;
@@ -126,7 +124,7 @@ private:
     std::unique_ptr<NpcVehiclePool> vehicles_;
     NpcOwnState self_;
     NpcGameSettings settings_;
-    NpcPlaybackState playback_;
+    NpcPlayback playback_;
     NpcConnectionState state_ = NpcConnectionState::Connecting;
     char host_[kNpcHostMax + 1] = {};
     uint16_t port_ = 0;
