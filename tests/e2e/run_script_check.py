@@ -3,15 +3,18 @@
 stand-in server program: before a build it fails with status 1; the first run writes server.cfg
 (owner-only) and assembles the shipped scripts; a later run assembles a shipped script again once
 its source is newer than its image, leaves an up-to-date image alone and never touches an
-operator's own image.
+operator's own image; the demo bot finds velt-npc linked from the build, its npcmode and its
+recording, written whole by scripts/make-demo-recording.py.
 
 usage: run_script_check.py <scripts/run-server.sh> <server/default-config> <vmasm>
 """
 
 import filecmp
+import math
 import os
 import shutil
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -26,6 +29,8 @@ class RunScriptTest(unittest.TestCase):
         self.root = tempfile.mkdtemp(prefix="velt_run_script_", dir=os.getcwd())
         os.makedirs(os.path.join(self.root, "scripts"))
         shutil.copy(SCRIPT, os.path.join(self.root, "scripts", "run-server.sh"))
+        shutil.copy(os.path.join(os.path.dirname(SCRIPT), "make-demo-recording.py"),
+                    os.path.join(self.root, "scripts", "make-demo-recording.py"))
         shutil.copytree(CONFIG, os.path.join(self.root, "server", "default-config"))
         self.build = os.path.join(self.root, "build")
 
@@ -87,6 +92,31 @@ class RunScriptTest(unittest.TestCase):
         self.assertTrue(filecmp.cmp(demo, self.assembled(demo_source), shallow=False))
         with open(mine, "rb") as f:
             self.assertEqual(f.read(), b"operator's own")
+
+    def test_demo_bot_is_ready(self):
+        """The demo bot finds velt-npc, its npcmode and a whole on-foot recording near the spawn."""
+        self.make_build()
+        os.makedirs(self.path("build", "npc"))
+        npc = self.path("build", "npc", "velt-npc")
+        with open(npc, "w") as f:
+            f.write("#!/bin/sh\n")
+        os.chmod(npc, 0o755)
+        status, _, err = self.run_script()
+        self.assertEqual(status, 0, err)
+        self.assertEqual(os.path.realpath(self.path("run", "velt-npc")), os.path.realpath(npc))
+        self.assertTrue(os.path.isfile(self.path("run", "npcmodes", "demo_walker.vmb")))
+        with open(self.path("run", "npcmodes", "recordings", "demo_walk.rec"), "rb") as f:
+            data = f.read()
+        self.assertEqual(struct.unpack_from("<II", data), (1000, 2))
+        block = 4 + 68
+        self.assertEqual((len(data) - 8) % block, 0)
+        times = []
+        for at in range(8, len(data), block):
+            times.append(struct.unpack_from("<I", data, at)[0])
+            x, y, _ = struct.unpack_from("<3f", data, at + 4 + 6)
+            self.assertLess(math.hypot(x - 1958.33, y - 1343.12), 15.0)
+        self.assertGreater(len(times), 10)
+        self.assertEqual(times, sorted(times))
 
 
 if __name__ == "__main__":
