@@ -10,6 +10,7 @@
 #include "server/game/RaiseCallback.h"
 #include "server/protocol/SyncHandlers.h"
 #include "server/shared/SyncRecords.h"
+#include "server/world/ObjectPool.h"
 
 namespace velt {
 
@@ -41,8 +42,12 @@ void HandleBulletSync(GameServer& server, Packet* packet) {
     if (player == nullptr || !OpenPacketStream(packet, bs) || !bs.Read(id) || !ReadSyncRecord(bs, record))
         return;
     if (!IsSaneBulletRecord(record)) return;
-    // Player objects are not kept per player here: an object hit names a global object or stays
-    // as it came.
+    // The client cannot tell a global object from one of its own: a hit on an id that only the
+    // sender's own objects hold is a player-object hit.
+    const ObjectPool* objects = server.GetObjectPool();
+    if (record.hitType == BULLET_HIT_OBJECT && objects != nullptr && !objects->Exists(record.hitId) &&
+        objects->PlayerObjectExists(player->GetId(), record.hitId))
+        record.hitType = BULLET_HIT_PLAYER_OBJECT;
     player->StoreLastShot(record);
     const uint16_t shooter = player->GetId();
     // The scripts hear the shot first and may refuse it; only then is it checked.

@@ -7,6 +7,7 @@
 #include "server/game/PlayerShots.h"
 #include "server/protocol/ShotHandlers.h"
 #include "server/protocol/SyncHandlers.h"
+#include "server/world/ObjectPool.h"
 #include "tests/server/game_server_fixture.h"
 
 namespace velt::test {
@@ -113,6 +114,35 @@ TEST_F(ShotsTest, ReaderRelaysAcceptedShotsToEveryStreamer) {
     send(Shot(24, BULLET_HIT_PLAYER, 1, 2000.0f));
     send(Shot(39, BULLET_HIT_NONE, 0xFFFF, 2.0f));
     EXPECT_EQ(shotsTo1(), 1u);
+}
+
+// The client names every object hit as a global object's: an id that only the shooter's own
+// objects hold goes out as a player-object hit, anything else as it came.
+TEST_F(ShotsTest, ObjectHitsOnTheShootersOwnObjectsBecomePlayerObjectHits) {
+    player(1)->StreamInPlayer(0);
+    ObjectPool* objects = game_->GetObjectPool();
+    ASSERT_NE(objects, nullptr);
+    const uint16_t global = objects->Create(1337, {}, {}, 300.0f);
+    const uint16_t own = objects->CreatePlayerObject(0, 1338, {}, {}, 300.0f);
+    // Player 1's second object, so that its id is one player 0 does not hold.
+    objects->CreatePlayerObject(1, 1339, {}, {}, 300.0f);
+    const uint16_t othersOwn = objects->CreatePlayerObject(1, 1339, {}, {}, 300.0f);
+    ASSERT_NE(global, own);
+    ASSERT_FALSE(objects->PlayerObjectExists(0, othersOwn));
+    struct Case {
+        uint16_t hitId;
+        uint8_t relayedType;
+    };
+    for (const Case c : {Case{global, BULLET_HIT_OBJECT}, Case{own, BULLET_HIT_PLAYER_OBJECT},
+                         Case{othersOwn, BULLET_HIT_OBJECT}, Case{1999, BULLET_HIT_OBJECT}}) {
+        std::vector<uint8_t> bytes(1 + BulletSyncRecord::kSize, ID_BULLET_SYNC);
+        Encode(Shot(24, BULLET_HIT_OBJECT, c.hitId, 2.0f), bytes.data() + 1);
+        net_->QueuePacket(0, bytes);
+        ASSERT_TRUE(DispatchGamePacket(*game_, net_->packets.back(), ID_BULLET_SYNC));
+        const auto relayed = net_->To(FakeNetServer::AddressOf(1)).back();
+        ASSERT_EQ(relayed.bytes.size(), 3 + BulletSyncRecord::kSize);
+        EXPECT_EQ(relayed.bytes[3], c.relayedType) << c.hitId;
+    }
 }
 
 }  // namespace
