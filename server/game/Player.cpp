@@ -158,7 +158,7 @@ void Player::Reset() {
     const OwnerSend toSelf = [this](uint8_t rpcId, const BitStream& bs) { SendRpcToSelf(rpcId, bs); };
     textDraws_ = std::make_unique<PlayerTextDrawPool>(id_, toSelf);
     labels_ = std::make_unique<PlayerLabelPool>(id_, toSelf);
-    variables_ = std::make_unique<PlayerVarTable>();
+    variables_.Release();
 }
 
 // ---- helpers --------------------------------------------------------------------------------

@@ -102,7 +102,7 @@ public:
 
     // Back to the state of a player that has just joined (also for every player at the end of a
     // gamemode): records, streams, checkpoints, weapons, objects and recording cleared; the
-    // per-player pools and variables made anew.
+    // per-player pools made anew and the variables dropped.
     void Reset();
 
     // ---- stores (records that passed the packet readers' checks) -----------------------------
@@ -276,9 +276,16 @@ public:
     RecordingWriter& Recording() { return recording_; }
     void SetRecordingStart(uint32_t ms) { recordingStart_ = ms; }
 
+    // The variables the scripts keep on this player; dropped when he leaves.
+    PlayerVars& Variables() { return variables_; }
+    const PlayerVars& Variables() const { return variables_; }
+
     // Set by the pool once the player has left: the record stays readable until the pool frees
     // it between two passes, but raises no further callback and sends nothing.
-    void Retire() { retired_ = true; }
+    void Retire() {
+        retired_ = true;
+        variables_.Release();
+    }
     bool IsRetired() const { return retired_; }
 
 private:
@@ -393,7 +400,7 @@ private:
     bool downloading_ = false;
     RecordingWriter recording_;
     uint32_t recordingStart_ = 0;
-    std::unique_ptr<PlayerVarTable> variables_;
+    PlayerVars variables_;
     std::unique_ptr<FileDownload> download_;
 };
 

@@ -148,4 +148,25 @@ void NamedVarTable<Rows>::RecomputeUpperIndex() {
 template class NamedVarTable<800>;
 template class NamedVarTable<2000>;
 
+template <class Set>
+int32_t PlayerVars::SetMaking(Set set) {
+    const bool made = !table_;
+    if (made) table_ = std::make_unique<PlayerVarTable>();
+    const int32_t stored = set(*table_);
+    if (!stored && made) table_.reset();
+    return stored;
+}
+
+int32_t PlayerVars::SetInt(std::string_view name, int32_t value, bool readOnly) {
+    return SetMaking([&](PlayerVarTable& t) { return t.SetInt(name, value, readOnly); });
+}
+
+int32_t PlayerVars::SetString(std::string_view name, std::string_view text, bool readOnly) {
+    return SetMaking([&](PlayerVarTable& t) { return t.SetString(name, text, readOnly); });
+}
+
+int32_t PlayerVars::SetFloat(std::string_view name, float value, bool readOnly) {
+    return SetMaking([&](PlayerVarTable& t) { return t.SetFloat(name, value, readOnly); });
+}
+
 }  // namespace velt

@@ -82,4 +82,36 @@ using ServerVarTable = NamedVarTable<2000>;
 extern template class NamedVarTable<800>;
 extern template class NamedVarTable<2000>;
 
+// A player's variables. Most players never set one, and the full table is some 60 KB, so it is
+// made by the first set that stores something; until then every read gives the empty answer.
+class PlayerVars {
+public:
+    int32_t SetInt(std::string_view name, int32_t value, bool readOnly);
+    int32_t SetString(std::string_view name, std::string_view text, bool readOnly);
+    int32_t SetFloat(std::string_view name, float value, bool readOnly);
+
+    int32_t Find(std::string_view name) const { return table_ ? table_->Find(name) : -1; }
+    int32_t GetInt(std::string_view name) const { return table_ ? table_->GetInt(name) : 0; }
+    const char* GetString(std::string_view name) const { return table_ ? table_->GetString(name) : nullptr; }
+    float GetFloat(std::string_view name) const { return table_ ? table_->GetFloat(name) : 0.0f; }
+    int32_t GetType(std::string_view name) const {
+        return table_ ? table_->GetType(name) : PLAYER_VARTYPE_NONE;
+    }
+    int32_t Delete(std::string_view name) { return table_ ? table_->Delete(name) : 0; }
+    const PlayerVarEntry* GetAt(int32_t row) const { return table_ ? table_->GetAt(row) : nullptr; }
+    int32_t UpperIndex() const { return table_ ? table_->UpperIndex() : 0; }
+
+    // Forgets every variable and frees the table.
+    void Release() { table_.reset(); }
+    bool HoldsTable() const { return table_ != nullptr; }
+
+private:
+    // Runs set on the table, made first when there is none; a set refused on a table it had
+    // to make (a name too long) frees it again.
+    template <class Set>
+    int32_t SetMaking(Set set);
+
+    std::unique_ptr<PlayerVarTable> table_;
+};
+
 }  // namespace velt

@@ -101,6 +101,41 @@ TEST_F(PlayerPoolTest, LeaveTellsTheOthersLogsAndFreesTheSlot) {
     EXPECT_FALSE(player(0)->IsPlayerStreamedIn(7));
 }
 
+// The variable table is made by the first set that stores, kept through the disconnect callbacks
+// and freed as the player leaves; the next player of the slot starts without one.
+TEST_F(PlayerPoolTest, VariableTableLivesFromFirstSetUntilLeave) {
+    Join(7, "Bob");
+    PlayerVars& vars = player(7)->Variables();
+    EXPECT_EQ(vars.GetInt("score"), 0);
+    EXPECT_EQ(vars.GetString("score"), nullptr);
+    EXPECT_EQ(vars.GetType("score"), PLAYER_VARTYPE_NONE);
+    EXPECT_EQ(vars.Delete("score"), 0);
+    EXPECT_EQ(vars.GetAt(0), nullptr);
+    EXPECT_EQ(vars.SetInt(std::string(41, 'n'), 1, false), 0);
+    EXPECT_FALSE(vars.HoldsTable());
+
+    ASSERT_EQ(vars.SetInt("score", 5, false), 1);
+    EXPECT_TRUE(vars.HoldsTable());
+    ASSERT_EQ(vars.SetString("name", "x", true), 1);
+    EXPECT_EQ(vars.SetString("NAME", "y", false), 0);  // refused on a table it did not make
+    EXPECT_TRUE(vars.HoldsTable());
+    player(7)->Reset();
+    EXPECT_FALSE(vars.HoldsTable());
+    ASSERT_EQ(vars.SetInt("score", 5, false), 1);
+
+    int32_t seenInCallback = -1;
+    scripts_.onRun = [&](ScriptCall& call) {
+        if (call.name == "OnPlayerDisconnect") seenInCallback = player(7)->Variables().GetInt("SCORE");
+    };
+    Player* leaving = player(7);
+    ASSERT_EQ(pool()->Disconnect(7, DISCONNECT_QUIT), 1);
+    EXPECT_EQ(seenInCallback, 5);
+    EXPECT_FALSE(leaving->Variables().HoldsTable());  // before the record itself is freed
+    Join(7, "Dave");
+    EXPECT_EQ(player(7)->Variables().GetInt("score"), 0);
+    EXPECT_FALSE(player(7)->Variables().HoldsTable());
+}
+
 TEST_F(PlayerPoolTest, RefusedJoinsLeaveTheSlotFreeAndSayNothing) {
     const std::string name24(24, 'n');
     struct Case {
