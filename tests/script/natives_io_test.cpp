@@ -528,24 +528,15 @@ TEST_F(HangingHttp, TwoHundredHangingRequestsNeitherStallTheTickNorLeaveRoomForM
         ASSERT_EQ(Http(*s, i, HTTP_GET, servers_.Hostile("/silent")), 1) << i;
     EXPECT_EQ(Http(*s, 200, HTTP_GET, servers_.Web("/hello")), 0);
 
-    // Ticks while every request hangs on a server that never answers.
-    std::vector<double> ticks;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
-    while (std::chrono::steady_clock::now() < end) {
-        const auto start = std::chrono::steady_clock::now();
+    // Ticks while every request hangs on a server that never answers. A tick that waited on a
+    // transfer would come back only once that request had timed out, with its failure to hand
+    // over; ticks that never wait hand over nothing while the requests still hang. (The tick's
+    // cost is measured by bench_http_tick.)
+    for (int tick = 0; tick < 20; ++tick) {
         game_->Process(0.005f);
-        ticks.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    std::sort(ticks.begin(), ticks.end());
-    const double p50 = ticks[ticks.size() / 2];
-    const double p99 = ticks[ticks.size() * 99 / 100];
-    std::printf("tick with 200 hanging requests: p50 %.3f ms, p99 %.3f ms, max %.3f ms over %zu ticks\n", p50,
-                p99, ticks.back(), ticks.size());
-    RecordProperty("tick_p99_ms", std::to_string(p99));
-    // Generous, for a loaded machine: a tick that waited for a transfer would last 3 s or more.
-    EXPECT_LT(p99, 1000.0);
+    EXPECT_TRUE(responses.empty());
 
     PumpUntil(ScriptHttpRequests::kSlots);
     EXPECT_EQ(responses.size(), static_cast<size_t>(ScriptHttpRequests::kSlots));
