@@ -16,103 +16,33 @@ usage: npc_join_check.py <velt-server> <velt-npc> <gamemode.vmb> <npcmode.vmb> <
                          <tests/wire directory>
 """
 
-import os
-import shutil
-import socket
 import subprocess
 import sys
-import tempfile
 import time
+
+from npc_site import Site, WAIT, check, finish, wait_until
 
 SERVER, NPC, GAMEMODE_VMB, NPCMODE_VMB, TABLE_HEADER, WIRE_DIR = sys.argv[1:7]
 sys.path.insert(0, WIRE_DIR)
 import velt_wire as vw  # noqa: E402
 
-WAIT = 25.0  # seconds; sanitizer builds start slowly on busy machines
 SPAWN = (10.0, 20.0, 3.0)  # the gamemode's one class
 
-failures = []
-processes = []
 
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAIL:", what)
-    return ok
-
-
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_until(predicate, timeout=WAIT):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.05)
-    return predicate()
-
-
-class Site:
-    """A scratch directory holding one server's files, the bot's npcmode and the bot's notes."""
+class NpcSite(Site):
+    """One server with the watching npcmode; the bot writes its notes into npc_watch.txt."""
 
     def __init__(self, maxnpc):
-        self.dir = tempfile.mkdtemp(prefix="velt-npc-join-", dir=os.getcwd())
-        os.makedirs(os.path.join(self.dir, "gamemodes"))
-        os.makedirs(os.path.join(self.dir, "npcmodes"))
-        os.makedirs(os.path.join(self.dir, "scriptfiles"))
-        shutil.copy(GAMEMODE_VMB, os.path.join(self.dir, "gamemodes", "npc_classes.vmb"))
-        shutil.copy(NPCMODE_VMB, os.path.join(self.dir, "npcmodes", "watch.vmb"))
-        self.port = free_udp_port()
-        with open(os.path.join(self.dir, "server.cfg"), "w") as f:
-            f.write("rcon_password npc-e2e-7q\nport %d\ngamemode0 npc_classes 1\nannounce 0\n"
-                    "maxnpc %d\n" % (self.port, maxnpc))
-        self.server = None
+        super().__init__(SERVER, GAMEMODE_VMB, "npc_classes", {"watch": NPCMODE_VMB}, maxnpc)
 
     def start_server(self):
-        self.server = subprocess.Popen([SERVER], cwd=self.dir, stdin=subprocess.DEVNULL,
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
-        processes.append(self.server)
-        with vw.QueryClient("127.0.0.1", self.port, bind_host="127.0.0.3") as q:
-            return check(wait_until(lambda: self.server.poll() is None and q.ping(b"npc!") is not None),
-                         "the server answers no ping")
+        return super().start_server(vw)
 
     def start_bot(self, name):
-        env = dict(os.environ, VMFILE=self.dir)
-        bot = subprocess.Popen([NPC, "-h", "127.0.0.1", "-p", str(self.port), "-n", name, "-m", "watch"],
-                               cwd=self.dir, env=env, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        processes.append(bot)
-        return bot
-
-    def log(self):
-        try:
-            with open(os.path.join(self.dir, "server_log.txt"), encoding="utf-8", errors="replace") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
+        return super().start_bot(NPC, name, "watch", subprocess.PIPE)
 
     def notes(self):
-        try:
-            with open(os.path.join(self.dir, "npc_watch.txt"), encoding="utf-8") as f:
-                return f.read().splitlines()
-        except FileNotFoundError:
-            return []
-
-    def close(self):
-        if self.server is not None and self.server.poll() is None:
-            self.server.terminate()
-            try:
-                self.server.wait(timeout=WAIT)
-            except subprocess.TimeoutExpired:
-                self.server.kill()
-                self.server.wait()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        return self.read("npc_watch.txt").splitlines()
 
 
 def ends_refused(bot, name):
@@ -128,7 +58,7 @@ def ends_refused(bot, name):
 
 
 def joined_case():
-    site = Site(maxnpc=1)
+    site = NpcSite(maxnpc=1)
     try:
         if not site.start_server():
             return
@@ -185,7 +115,7 @@ def joined_case():
 
 
 def refused_case():
-    site = Site(maxnpc=0)
+    site = NpcSite(maxnpc=0)
     try:
         if not site.start_server():
             return
@@ -198,17 +128,9 @@ def refused_case():
 
 
 def main():
-    try:
-        joined_case()
-        refused_case()
-    finally:
-        for p in processes:
-            if p.poll() is None:
-                p.kill()
-                p.wait()
-    if failures:
-        sys.exit(1)
-    print("ok")
+    joined_case()
+    refused_case()
+    finish()
 
 
 main()

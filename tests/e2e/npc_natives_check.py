@@ -8,37 +8,18 @@ usage: npc_natives_check.py <velt-server> <velt-npc> <gamemode.vmb> <npcmode.vmb
                             <tests/wire directory>
 """
 
-import os
-import shutil
-import socket
 import struct
-import subprocess
 import sys
-import tempfile
-import time
+
+from npc_site import Site, check, finish, wait_until
 
 SERVER, NPC, GAMEMODE_VMB, NPCMODE_VMB, TABLE_HEADER, WIRE_DIR = sys.argv[1:7]
 sys.path.insert(0, WIRE_DIR)
 import velt_wire as vw  # noqa: E402
 
-WAIT = 25.0
 SPAWN = (10.0, 20.0, 3.0)
 WALKER = (12.0, 20.0, 3.0)
 KEYS = (8, 0xFF80, 0x0080)  # keys, up/down, left/right as the walker sends them
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAIL:", what)
-    return ok
-
-
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def as_float(value):
@@ -105,79 +86,45 @@ def expected(walker_id):
 
 
 def main():
-    site = tempfile.mkdtemp(prefix="velt-npc-natives-", dir=os.getcwd())
-    procs = []
+    site = Site(SERVER, GAMEMODE_VMB, "npc_classes", {"natives": NPCMODE_VMB}, maxnpc=1)
     try:
-        for sub in ("gamemodes", "npcmodes/recordings", "scriptfiles"):
-            os.makedirs(os.path.join(site, sub))
         # "stand": two on-foot blocks where the bot spawned, for the playback natives.
-        with open(os.path.join(site, "npcmodes", "recordings", "stand.rec"), "wb") as f:
+        with open(site.path("npcmodes", "recordings", "stand.rec"), "wb") as f:
             f.write(struct.pack("<II", 1000, 2))
             for ms in (0, 100):
                 f.write(struct.pack("<I", ms) + vw.OnFootSync(position=SPAWN).pack())
-        shutil.copy(GAMEMODE_VMB, os.path.join(site, "gamemodes", "npc_classes.vmb"))
-        shutil.copy(NPCMODE_VMB, os.path.join(site, "npcmodes", "natives.vmb"))
-        port = free_udp_port()
-        with open(os.path.join(site, "server.cfg"), "w") as f:
-            f.write("rcon_password npc-natives-4t\nport %d\ngamemode0 npc_classes 1\nannounce 0\nmaxnpc 1\n" % port)
-        procs.append(subprocess.Popen([SERVER], cwd=site, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                      stderr=subprocess.STDOUT))
-        with vw.QueryClient("127.0.0.1", port, bind_host="127.0.0.3") as q:
-            deadline = time.monotonic() + WAIT
-            while q.ping(b"nat!") is None and time.monotonic() < deadline:
-                time.sleep(0.05)
-        procs.append(subprocess.Popen([NPC, "-h", "127.0.0.1", "-p", str(port), "-n", "Bot", "-m", "natives"],
-                                      cwd=site, env=dict(os.environ, VMFILE=site), stdin=subprocess.DEVNULL,
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        notes_path = os.path.join(site, "npc_natives.txt")
+        site.start_server(vw)
+        site.start_bot(NPC, "Bot", "natives")
 
         def notes():
-            try:
-                with open(notes_path, encoding="utf-8") as f:
-                    return f.read().splitlines()
-            except FileNotFoundError:
-                return []
+            return site.read("npc_natives.txt").splitlines()
 
-        scrambler = vw.Scrambler.from_header(TABLE_HEADER, port)
-        with vw.Connection("127.0.0.1", port, scrambler, bind_host="127.0.0.2") as conn:
+        scrambler = vw.Scrambler.from_header(TABLE_HEADER, site.port)
+        with vw.Connection("127.0.0.1", site.port, scrambler, bind_host="127.0.0.2") as conn:
             conn.connect(timeout=10)
             me = vw.join(conn, "Walker").player_id
             vw.player.request_class(conn, 0)
             vw.player.request_spawn(conn)
             vw.player.spawned(conn)
-            deadline = time.monotonic() + WAIT
-            while not any(n.startswith("IsPlayerConnected ") for n in notes()) and time.monotonic() < deadline:
+
+            def walk_until_noted():
                 vw.player.send_onfoot(conn, vw.OnFootSync(keys=KEYS[0], ud_keys=KEYS[1], lr_keys=KEYS[2],
                                                           position=WALKER))
                 conn.pump(0.1)
+                return any(n.startswith("IsPlayerConnected ") for n in notes())
+
+            wait_until(walk_until_noted)
             conn.disconnect()
 
-        def log():
-            with open(os.path.join(site, "server_log.txt"), encoding="utf-8", errors="replace") as f:
-                return f.read()
-
-        deadline = time.monotonic() + WAIT
-        while "[chat] [Bot]: hello" not in log() and time.monotonic() < deadline:
-            time.sleep(0.05)
-        check("[chat] [Bot]: hello" in log(), "SendChat's text never reached the server")
+        check(wait_until(lambda: "[chat] [Bot]: hello" in site.log()), "SendChat's text never reached the server")
         got = dict(line.rsplit(" ", 1) for line in notes())
         for name, ok in expected(me).items():
             if check(name in got, "%s: not called" % name):
                 check(ok(int(got[name])), "%s: %s" % (name, got[name]))
     finally:
-        for p in procs:
-            if p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(timeout=WAIT)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
-        shutil.rmtree(site, ignore_errors=True)
-    if failures:
-        sys.exit(1)
-    print("ok")
+        site.close()
 
 
 if __name__ == "__main__":
     main()
+    finish()

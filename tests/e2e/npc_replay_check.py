@@ -11,48 +11,20 @@ usage: npc_replay_check.py <velt-server> <velt-npc> <gamemode.vmb> <npcmode.vmb>
                            <tests/wire directory>
 """
 
-import os
 import re
 import shutil
-import socket
 import struct
-import subprocess
 import sys
-import tempfile
-import time
+
+from npc_site import Site, check, finish, wait_until
 
 SERVER, NPC, GAMEMODE_VMB, NPCMODE_VMB, TABLE_HEADER, WIRE_DIR = sys.argv[1:7]
 sys.path.insert(0, WIRE_DIR)
 import velt_wire as vw  # noqa: E402
 
-WAIT = 25.0  # seconds; sanitizer builds start slowly on busy machines
 SPAWN = (10.0, 20.0, 3.0)  # the gamemode's one class
 STEPS = 24
 ONFOOT_BLOCK = 4 + vw.sync.ONFOOT_SIZE
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAIL:", what)
-    return ok
-
-
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_until(predicate, timeout=WAIT):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.05)
-    return predicate()
 
 
 def read_onfoot_recording(path):
@@ -85,33 +57,14 @@ def same_place_and_keys(a, b):
 
 
 def main():
-    site = tempfile.mkdtemp(prefix="velt-npc-replay-", dir=os.getcwd())
-    server = None
+    site = Site(SERVER, GAMEMODE_VMB, "npc_record", {"replay": NPCMODE_VMB}, maxnpc=1, npc_program=NPC)
     try:
-        for sub in ("gamemodes", "npcmodes/recordings", "scriptfiles"):
-            os.makedirs(os.path.join(site, sub))
-        shutil.copy(GAMEMODE_VMB, os.path.join(site, "gamemodes", "npc_record.vmb"))
-        shutil.copy(NPCMODE_VMB, os.path.join(site, "npcmodes", "replay.vmb"))
-        shutil.copy(NPC, os.path.join(site, "velt-npc"))
-        port = free_udp_port()
-        with open(os.path.join(site, "server.cfg"), "w") as f:
-            f.write("rcon_password npc-replay-5w\nport %d\ngamemode0 npc_record 1\nannounce 0\nmaxnpc 1\n" % port)
-        server = subprocess.Popen([SERVER], cwd=site, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.STDOUT)
+        if not site.start_server(vw):
+            return
+        log = site.log
+        port = site.port
 
-        def log():
-            try:
-                with open(os.path.join(site, "server_log.txt"), encoding="utf-8", errors="replace") as f:
-                    return f.read()
-            except FileNotFoundError:
-                return ""
-
-        with vw.QueryClient("127.0.0.1", port, bind_host="127.0.0.3") as q:
-            if not check(wait_until(lambda: server.poll() is None and q.ping(b"rec!") is not None),
-                         "the server answers no ping"):
-                return
-
-        walk = os.path.join(site, "scriptfiles", "walk.rec")
+        walk = site.path("scriptfiles", "walk.rec")
         scrambler = vw.Scrambler.from_header(TABLE_HEADER, port)
         with vw.Connection("127.0.0.1", port, scrambler, bind_host="127.0.0.2") as conn:
             conn.connect(timeout=10)
@@ -132,7 +85,7 @@ def main():
                                                for i, (_, b) in enumerate(walked)),
                   "the walk recording is not the path sent: %d blocks" % len(walked))
             check(all(a[0] <= b[0] for a, b in zip(walked, walked[1:])), "walk times go backwards")
-            shutil.copy(walk, os.path.join(site, "npcmodes", "recordings", "walk.rec"))
+            shutil.copy(walk, site.path("npcmodes", "recordings", "walk.rec"))
             vw.player.command(conn, "/bot")
             check(wait_until(lambda: "launch 1" in log()), "ConnectNPC failed: %r" % log()[-2000:])
             check(wait_until(lambda: "[npc:join] Bot has joined the server" in log()),
@@ -142,7 +95,7 @@ def main():
                   "the bot's playback never ended: %r" % log()[-2000:])
             conn.disconnect()
 
-        replayed = [b for _, b in read_onfoot_recording(os.path.join(site, "scriptfiles", "botwalk.rec"))]
+        replayed = [b for _, b in read_onfoot_recording(site.path("scriptfiles", "botwalk.rec"))]
         walked = [b for _, b in walked]
         # The bot may sync where it stands before the playback starts and after it ends; in
         # between it sends the walker's blocks in order, each one at least once.
@@ -159,18 +112,9 @@ def main():
                              "block %d: bot %r, walker %r" % (i, sent[i] if i < len(sent) else None, want)):
                     break
     finally:
-        if server is not None and server.poll() is None:
-            server.terminate()
-            try:
-                server.wait(timeout=WAIT)
-            except subprocess.TimeoutExpired:
-                server.kill()
-                server.wait()
-        shutil.rmtree(site, ignore_errors=True)
-    if failures:
-        sys.exit(1)
-    print("ok")
+        site.close()
 
 
 if __name__ == "__main__":
     main()
+    finish()
