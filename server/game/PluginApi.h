@@ -57,15 +57,17 @@ using VmUnloadFn = int (*)(VmInstance* inst);
 // 256 words; the ones not listed are null.
 inline constexpr size_t kDataTableWords = 256;
 enum DataWord : size_t {
-    kDataLogPrintf = 0,                // LogPrintfFn: one line to the server log
-    kDataVmFunctions = 16,             // void**: the machine's function table below
-    kDataCallFilterScriptPublic = 17,  // CallPublicFn: every filterscript, stops at the first 0
-    kDataCallGameModePublic = 18,      // CallPublicFn: the gamemode
-    kDataGetGameServer = 225,          // GetObjectFn: the game server, null before it exists
-    kDataGetNetServer = 226,           // GetObjectFn: its transport, null without a game server
-    kDataLoadFilterScriptImage = 227,  // LoadImageFn: a filterscript from a script image in memory
-    kDataGetConsole = 228,             // GetObjectFn: the console
-    kDataUnloadFilterScript = 229,     // UnloadFilterScriptFn: a filterscript by name
+    kDataLogPrintf = 0,                  // LogPrintfFn: one line to the server log
+    kDataVmFunctions = 16,               // void**: the machine's function table below
+    kDataCallFilterScriptPublic = 17,    // CallPublicFn: every filterscript, stops at the first 0
+    kDataCallGameModePublic = 18,        // CallPublicFn: the gamemode
+    kDataGetGameServer = 225,            // GetObjectFn: the game server, null before it exists
+    kDataGetNetServer = 226,             // GetObjectFn: its transport, null without a game server
+    kDataLoadFilterScriptImage = 227,    // LoadImageFn: a filterscript from a script image in memory
+    kDataGetConsole = 228,               // GetObjectFn: the console
+    kDataUnloadFilterScript = 229,       // UnloadFilterScriptFn: a filterscript by name
+    kDataDatabaseForHandle = 230,        // HandleLookupFn: db_get_mem_handle's handle to its sqlite3*
+    kDataDatabaseResultForHandle = 231,  // HandleLookupFn: db_get_result_mem_handle's to its result
 };
 
 using LogPrintfFn = void (*)(const char* format, ...);
@@ -78,6 +80,11 @@ using GetObjectFn = void* (*)();
 using LoadImageFn = int (*)(const char* name, const void* image);
 // 1 when a filterscript of that name was loaded and is unloaded now; else 0.
 using UnloadFilterScriptFn = int (*)(const char* name);
+// A script cell cannot hold an address, so the database natives hand scripts a 32-bit handle; this
+// turns it back into the object it stands for now (null for a handle that names nothing). A query
+// result starts with `int32_t rows; int32_t columns; char** table;`, the table holding the column
+// names and then the values row by row (null for SQL NULL).
+using HandleLookupFn = void* (*)(uint32_t handle);
 
 // ---- the machine's function table -----------------------------------------------------------
 // 44 words, each the address of the vm_ function named; slots 0-2 and 40-43 are null. The types

@@ -70,6 +70,10 @@ std::string WithSlash(const char* directory) {
 
 }  // namespace
 
+void PluginManager::ProvideDataWord(size_t word, void* value) {
+    if (word < data_.size()) data_[word] = value;
+}
+
 PluginManager::PluginManager() {
     using namespace plugin;
     data_[kDataLogPrintf] = Address(&LogPrintf);

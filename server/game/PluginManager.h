@@ -40,6 +40,7 @@ public:
     // ScriptPluginHooks: VmLoad and VmUnload of each plugin that asked for script notices.
     void VmLoad(VmInstance* inst) override;
     void VmUnload(VmInstance* inst) override;
+    void ProvideDataWord(size_t word, void* value) override;
     // ProcessTick of each plugin that asked for ticks.
     void ProcessTick();
     // Unload of each plugin in load order (when it has one), then its library is closed.

@@ -178,8 +178,9 @@ int RunServer(const NetServerFactory& net, ScriptHostFactory& scripts, const std
     RegisterDerivedServerVariables(*console, settings);
     // Plugins come before any script, so they hear of every script load.
     auto plugins = std::make_unique<PluginManager>();
-    plugins->LoadFromConfig(*console, "plugins");
+    // Before the loads: the hosts fill data words a plugin may copy in its Load.
     scripts.SetPlugins(plugins.get());
+    plugins->LoadFromConfig(*console, "plugins");
     std::unique_ptr<ArtworkList> artwork = LoadArtwork(*console, settings);
 
     auto game = std::make_unique<GameServer>(*console, settings, net, scripts);

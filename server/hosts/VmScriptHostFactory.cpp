@@ -5,6 +5,7 @@
 #include "server/console/Log.h"
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
+#include "server/game/PluginApi.h"
 #include "server/hosts/FilterScriptHost.h"
 #include "server/hosts/GameModeHost.h"
 #include "server/natives/DatabaseNatives.h"
@@ -38,6 +39,22 @@ void GameServerScriptEnv::RegisterDatabaseNatives(VmInstance* inst) { velt::Regi
 void GameServerScriptEnv::DatabaseNativesCleanup(VmInstance* inst) { velt::DatabaseNativesCleanup(inst); }
 
 VmScriptHostFactory::VmScriptHostFactory() { SetScriptLogFunction(&LogPrintf); }
+
+namespace {
+
+void* DatabaseForHandle(uint32_t handle) { return DatabaseConnectionForHandle(handle); }
+void* DatabaseResultForPlugin(uint32_t handle) { return DatabaseResultForHandle(handle); }
+
+}  // namespace
+
+void VmScriptHostFactory::SetPlugins(ScriptPluginHooks* plugins) {
+    env_.SetPlugins(plugins);
+    if (plugins == nullptr) return;
+    plugin::HandleLookupFn connection = &DatabaseForHandle;
+    plugin::HandleLookupFn result = &DatabaseResultForPlugin;
+    plugins->ProvideDataWord(plugin::kDataDatabaseForHandle, reinterpret_cast<void*>(connection));
+    plugins->ProvideDataWord(plugin::kDataDatabaseResultForHandle, reinterpret_cast<void*>(result));
+}
 
 std::unique_ptr<GameMode> VmScriptHostFactory::CreateGameMode() { return std::make_unique<VmGameMode>(env_); }
 

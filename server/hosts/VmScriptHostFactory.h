@@ -44,7 +44,8 @@ public:
     std::unique_ptr<FilterScripts> CreateFilterScripts() override;
     std::unique_ptr<ScriptTimers> CreateScriptTimers() override;
     std::unique_ptr<HttpRequestPool> CreateHttpRequestPool() override;
-    void SetPlugins(ScriptPluginHooks* plugins) override { env_.SetPlugins(plugins); }
+    // Also gives the plugins the database handle lookups of their data table.
+    void SetPlugins(ScriptPluginHooks* plugins) override;
 
     ScriptHostEnv& Env() { return env_; }
 

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "server/game/PluginApi.h"
+#include "server/game/PluginManager.h"
 #include "server/hosts/VmScriptHostFactory.h"
 #include "server/natives/DatabaseNatives.h"
 #include "server/natives/HashNatives.h"
@@ -291,6 +293,21 @@ TEST_F(IoNatives, HandlesAreListPositionsReusedLowestFirst) {
     EXPECT_EQ(s->Call("db_get_result_mem_handle", {r}).value, r);
     EXPECT_EQ(DatabaseResultForHandle(static_cast<uint32_t>(r))->rows, 1);
     EXPECT_EQ(s->Call("db_get_result_mem_handle", {r + 1}).value, 0);
+
+    // Plugins get the same lookups through their data table.
+    PluginManager plugins;
+    VmScriptHostFactory hosts;
+    hosts.SetPlugins(&plugins);
+    void* const* data = plugins.DataTable();
+    auto connection = plugin::Word<plugin::HandleLookupFn>(data, plugin::kDataDatabaseForHandle);
+    auto result = plugin::Word<plugin::HandleLookupFn>(data, plugin::kDataDatabaseResultForHandle);
+    ASSERT_NE(connection, nullptr);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(connection(1), DatabaseConnectionForHandle(1));
+    EXPECT_EQ(connection(2), nullptr);
+    EXPECT_EQ(result(static_cast<uint32_t>(r)), DatabaseResultForHandle(static_cast<uint32_t>(r)));
+    EXPECT_EQ(result(static_cast<uint32_t>(r + 1)), nullptr);
+    hosts.SetPlugins(nullptr);
     EXPECT_EQ(s->Call("db_free_result", {r}).value, 1);
     EXPECT_EQ(s->Call("db_debug_openresults", {}).value, 0);
     EXPECT_EQ(s->Call("db_close", {1}).value, 1);
