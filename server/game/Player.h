@@ -280,6 +280,12 @@ public:
     PlayerVars& Variables() { return variables_; }
     const PlayerVars& Variables() const { return variables_; }
 
+    // ---- clock and aim target the weapon and time natives read -------------------------------
+    bool IsClockEnabled() const { return clockEnabled_; }
+    // Game minutes since midnight, as the player's clock runs (it may pass 1440 between resyncs).
+    float GetClock() const { return clock_; }
+    uint16_t GetTargetActor() const { return targetActor_; }
+
     // Set by the pool once the player has left: the record stays readable until the pool frees
     // it between two passes, but raises no further callback and sends nothing.
     void Retire() {

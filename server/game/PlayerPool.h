@@ -86,6 +86,13 @@ public:
     }
     int32_t GetMoney(uint16_t id) const { return id < kMaxPlayers ? money_[id] : 0; }
     int32_t GetDrunkLevel(uint16_t id) const { return id < kMaxPlayers ? drunk_[id] : 0; }
+    // Scripts' changes between two statistics reports; the sum wraps in 32 bits.
+    void SetMoney(uint16_t id, int32_t money) {
+        if (id < kMaxPlayers) money_[id] = money;
+    }
+    void GiveMoney(uint16_t id, int32_t amount) {
+        if (id < kMaxPlayers) money_[id] = int32_t(uint32_t(money_[id]) + uint32_t(amount));
+    }
     // The client's statistics report.
     void StoreStats(uint16_t id, int32_t money, int32_t drunkLevel);
     ConnectedSystem* GetConnectedSystem(uint16_t id) const {
