@@ -246,9 +246,10 @@ cell n_PutPlayerInVehicle(VmInstance* vm, const cell* params) {
         return NativeConnectedPlayer(params[1]) == player && !player->IsRetired() && vehicles != nullptr &&
                vehicles->Exists(vehicleId);
     };
-    // The client must know the vehicle before it is told to sit in it, however far away it is.
+    // The client must know the vehicle before it is told to sit in it, however far away it is;
+    // one it cannot be shown (while downloading, or with too many around him) it cannot enter.
     player->StreamInVehicle(vehicleId, false);
-    if (!stillThere()) return 0;
+    if (!stillThere() || !player->IsVehicleStreamedIn(vehicleId)) return 0;
     if (seat == 0) vehicles->Get(vehicleId)->SetDriver(id);
     player->SetVehicleId(vehicleId);
     const Vector3 where = vehicles->Get(vehicleId)->GetPosition();

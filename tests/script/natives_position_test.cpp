@@ -443,6 +443,32 @@ TEST_F(PositionNatives, PutPlayerInVehicleStreamsItInMovesHimAndSeatsTheDriver) 
     EXPECT_TRUE(TakeRpcs().empty());
 }
 
+// The command names a vehicle the client must already know; when it cannot be shown to him, or
+// the callbacks of the move kick him or destroy the vehicle, nothing is sent and the answer is 0.
+TEST_F(PositionNatives, PutPlayerInVehicleSendsNothingForAVehicleHeCannotHave) {
+    Walk(Walking());
+    alice->SetDownloading(true);
+    EXPECT_EQ(script.Call("PutPlayerInVehicle", {kPlayer, 2, 0}).value, 0);
+    EXPECT_TRUE(TakeRpcs().empty());
+    EXPECT_EQ(game_->GetVehiclePool()->Get(2)->GetDriver(), kNoPlayer);
+    alice->SetDownloading(false);
+
+    scripts_.gameModePublics["OnVehicleStreamIn"] = 1;
+    scripts_.onRun = [&](ScriptCall& call) {
+        if (call.name == "OnVehicleStreamIn") game_->GetVehiclePool()->Delete(2);
+    };
+    EXPECT_EQ(script.Call("PutPlayerInVehicle", {kPlayer, 2, 0}).value, 0);
+    EXPECT_TRUE(net_->Rpcs(RPC_PutInVehicle).empty());
+
+    scripts_.onRun = [&](ScriptCall& call) {
+        if (call.name == "OnVehicleStreamIn") game_->KickPlayer(kPlayer);
+    };
+    EXPECT_EQ(script.Call("PutPlayerInVehicle", {kPlayer, kVehicle, 0}).value, 0);
+    EXPECT_FALSE(game_->GetPlayerPool()->IsConnected(kPlayer));
+    EXPECT_TRUE(net_->Rpcs(RPC_PutInVehicle).empty());
+    scripts_.onRun = nullptr;
+}
+
 // Only a driving client moves a vehicle: an empty one is not pushed; a driven one's driver is told.
 TEST_F(PositionNatives, VehicleVelocityGoesToTheDriverOnly) {
     const std::vector<cell> args = {1, F(1.0f), F(0.0f), F(-0.5f)};
