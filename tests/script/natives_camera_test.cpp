@@ -148,8 +148,10 @@ TEST_F(CameraNatives, EveryNativeOnGoodAndBadIds) {
          },
          [&] { EXPECT_EQ(alice->GetCameraTargetPlayer(), kNoPlayer); }},
     };
+    const size_t logged = LogLines().size();
     RunNativeRows(script, *net_, rows, {kPlayer, 65536 + kPlayer, static_cast<cell>(0xFFFF0000u) + kPlayer},
                   {5, 1000, 65535, 65536 + 5, -1});
+    EXPECT_EQ(LogLines().size(), logged);  // nothing logged, good ids or bad
 }
 
 // Only 1 (a smooth move) and 2 (a cut) mean anything: every other low byte becomes a cut.

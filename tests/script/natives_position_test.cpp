@@ -279,8 +279,10 @@ TEST_F(PositionNatives, EveryNativeOnGoodAndBadIds) {
         {"GetPlayerVelocity", refs3, 1, 0, {}, {}, expectOut({F(0.25f), F(-0.5f), F(1.0f)})},
         {"GetPlayerKeys", refs3, 1, 0, {}, {}, expectOut({0x1234, 128, -128})},
     };
+    const size_t logged = LogLines().size();
     RunNativeRows(script, *net_, rows, {kPlayer, 65536 + kPlayer, static_cast<cell>(0xFFFF0000u) + kPlayer},
                   {5, 1000, 65535, 65536 + 5, -1});
+    EXPECT_EQ(LogLines().size(), logged);  // nothing logged, good ids or bad
 
     // The rows with two ids, swept on the other one.
     const std::vector<NativeRow> second = {
