@@ -286,6 +286,25 @@ public:
     float GetClock() const { return clock_; }
     uint16_t GetTargetActor() const { return targetActor_; }
 
+    // ---- body, seat and camera as the position and camera natives read them ------------------
+    // Velocity, keys and special action are those of the last on-foot record; the keys word
+    // carries the two extra key bits of whichever record came last.
+    const Vector3& GetOnFootVelocity() const { return velocity_; }
+    int16_t GetLeftRightKeys() const { return lrKeys_; }
+    int16_t GetUpDownKeys() const { return udKeys_; }
+    uint32_t GetKeyState() const { return keyState_; }
+    bool IsControllable() const { return controllable_; }
+    const BulletSyncRecord& GetLastShot() const { return lastBullet_; }
+    // What the camera points at while targeting is on: 0xFFFF each when nothing, or while off.
+    uint16_t GetCameraTargetObject() const { return cameraTargets_[0]; }
+    uint16_t GetCameraTargetVehicle() const { return cameraTargets_[1]; }
+    uint16_t GetCameraTargetPlayer() const { return cameraTargets_[2]; }
+    uint16_t GetCameraTargetActor() const { return cameraTargets_[3]; }
+    // The interior the client last said it is in; a script's SetPlayerInterior counts only once
+    // the client confirms it.
+    uint8_t GetInterior() const { return interior_; }
+    void SetInterior(uint8_t interior) { interior_ = interior; }
+
     // Set by the pool once the player has left: the record stays readable until the pool frees
     // it between two passes, but raises no further callback and sends nothing.
     void Retire() {
@@ -408,6 +427,9 @@ private:
     uint32_t recordingStart_ = 0;
     PlayerVars variables_;
     std::unique_ptr<FileDownload> download_;
+
+    // Set from the client's interior reports.
+    uint8_t interior_ = 0;
 };
 
 }  // namespace velt
