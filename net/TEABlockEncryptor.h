@@ -42,14 +42,13 @@ public:
     bool Deciphers(const uint8_t* data, uint32_t length) const;
 
 private:
-    void EncipherBlock(uint8_t* block) const;
-    void DecipherBlock(uint8_t* block) const;
+    void EncipherBlocks(uint8_t* data, uint32_t blocks) const;
+    void DecipherBlocks(uint8_t* data, uint32_t blocks) const;
     static uint8_t CheckByte(const uint8_t* data, uint32_t length);
     bool Unframe(uint8_t* data, uint32_t length, uint32_t& outLength) const;
 
-    uint32_t key_[4] = {};
     uint32_t delta_;
-    uint32_t finalSum_;
+    uint32_t roundKey_[2 * kCycles] = {};
 };
 
 }  // namespace velt
