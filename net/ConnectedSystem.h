@@ -69,6 +69,8 @@ struct alignas(64) ConnectedSystem {
     uint8_t secureResponseSent = 0;
     // The channel points at it once the link key is switched on.
     TEABlockEncryptor cipher;
+    // A datagram has deciphered with the link key: from then on one in the clear is tampering.
+    uint8_t cipherConfirmed = 0;
     // Emptied on each assignment; nothing registers in it.
     RpcTable rpcTable;
     // Since when its messages waiting for the game have been over their share (queueOver set).

@@ -213,6 +213,7 @@ const char* RejectedName(Rejected kind) {
         case Rejected::SecureDigestMismatch: return "secure confirmations with a stale or wrong digest";
         case Rejected::SecureUndecipherable: return "secure confirmations that did not decipher";
         case Rejected::SecureInsecureAccept: return "acceptances without the expected secure exchange";
+        case Rejected::SecureClearInSwitch: return "datagrams in the clear on an enciphered link";
         case Rejected::FloodLimit: return "flood limit breaches";
         case Rejected::GameBehind: return "messages dropped while the game was behind";
         case Rejected::KickedGameBehind: return "connections closed while the game was behind";

@@ -56,6 +56,7 @@ enum class Rejected : std::uint8_t {
     SecureDigestMismatch,  // a confirmation not made from our current or previous random
     SecureUndecipherable,  // a confirmation whose secret does not decipher with our key
     SecureInsecureAccept,  // an acceptance without the secure exchange while a key was expected
+    SecureClearInSwitch,   // a datagram in the clear on a link whose key came on
     kCount
 };
 inline constexpr int kRejectedKinds = static_cast<int>(Rejected::kCount);

@@ -183,6 +183,7 @@ void PeerAdmission::HandleSlotDatagram(uint32_t index, PlayerID sender, const ui
     }
     bool limitBreached = false;
     if (channel.ProcessDatagram(data, length, sender, timeUs, limitBreached, core_.plugins.Observers())) {
+        if (slot.cipher.IsKeySet()) slot.cipherConfirmed = 1;
         if (limitBreached) {
             channel.CountRejected(Rejected::FloodLimit);
             BanAutomatically(sender, kFloodLimitBanMs, int32_t(index));
@@ -199,6 +200,13 @@ void PeerAdmission::HandleSlotDatagram(uint32_t index, PlayerID sender, const ui
              length > 4) ||
             (id == ID_ADVERTISE && length < 400))
             return;
+    }
+    // The other side's datagrams from before its own switch (late, doubled or resent) are in the
+    // clear: no notice of a tampered one for them. Enciphered datagrams are whole blocks, so one
+    // that is not cannot be one changed on the way; before the first that deciphered, any may be.
+    if (slot.cipher.IsKeySet() && (!slot.cipherConfirmed || length % TEABlockEncryptor::kBlockBytes != 0)) {
+        channel.CountRejected(Rejected::SecureClearInSwitch);
+        return;
     }
     channel.CountRejected(Rejected::ChannelRejected);
     // One notice per sender and interval (the user logs each): a sender with a slot must not be
