@@ -140,6 +140,26 @@ TEST(SecurePeer, ChangedDatagramIsDroppedCountedAndItsMessageResent) {
     EXPECT_EQ(link.server.GetStatistics(link.ClientId())->packetsReceivedBad, badBefore + 1);
 }
 
+// Handshake messages replayed once the link is up are neither acted on nor handed to the game.
+TEST(SecurePeer, HandshakeMessagesAfterTheHandshakeAreCountedAndDropped) {
+    SecureLink link;
+    ASSERT_TRUE(link.ok);
+    ASSERT_TRUE(link.Connect());
+    uint8_t response[PeerSecurity::kResponseBytes] = {ID_SECURE_RESPONSE};
+    uint8_t confirm[PeerSecurity::kConfirmBytes] = {ID_SECURE_CONFIRM};
+    ASSERT_TRUE(link.server.SendBytes(response, sizeof response, HIGH_PRIORITY_LEVEL,
+                                      RELIABILITY_RELIABLE_ORDERED, 0, link.ClientId(), false));
+    ASSERT_TRUE(link.client.SendBytes(confirm, sizeof confirm, HIGH_PRIORITY_LEVEL,
+                                      RELIABILITY_RELIABLE_ORDERED, 0, link.ServerId(), false));
+    ASSERT_TRUE(link.RoundsUntil([&] {
+        return link.Rejections(link.client, Rejected::SecureOutOfTurn) == 1 &&
+               link.Rejections(link.server, Rejected::SecureOutOfTurn) == 1;
+    }));
+    EXPECT_EQ(SecureLink::Count(link.clientGot, ID_SECURE_RESPONSE), 0u);
+    EXPECT_EQ(SecureLink::Count(link.serverGot, ID_SECURE_CONFIRM), 0u);
+    EXPECT_EQ(Exchange(link, 20), 0u);  // the link is as it was
+}
+
 // ---- the handshake steps themselves ----
 
 struct SecurityPair {
