@@ -11,6 +11,7 @@
 #include "net/PlayerID.h"
 #include "net/ReliabilityChannel.h"
 #include "net/RpcTable.h"
+#include "net/TEABlockEncryptor.h"
 
 namespace velt {
 
@@ -64,6 +65,12 @@ struct alignas(64) ConnectedSystem {
     BitStream staticData;
     uint8_t linkKey[16] = {};
     uint8_t hasLinkKey = 0;
+    // Accepting side: the secure response went out; the next message must be its confirmation.
+    uint8_t secureResponseSent = 0;
+    // The channel points at it once the link key is switched on.
+    TEABlockEncryptor cipher;
+    // A datagram has deciphered with the link key: from then on one in the clear is tampering.
+    uint8_t cipherConfirmed = 0;
     // Emptied on each assignment; nothing registers in it.
     RpcTable rpcTable;
     // Since when its messages waiting for the game have been over their share (queueOver set).

@@ -657,8 +657,15 @@ bool NetPeer::Connect(const char* host, uint16_t remotePort, const char* passwor
     return true;
 }
 
-bool NetPeer::InitializeSecurity(const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*) {
-    return false;
+bool NetPeer::InitializeSecurity(const uint8_t* publicKeyE, const uint8_t* publicKeyN,
+                                 const uint8_t* privateKeyP, const uint8_t* privateKeyQ) {
+    // The network thread reads the key material without a lock.
+    if (IsActive()) return false;
+    return admission_.Security().Initialize(publicKeyE, publicKeyN, privateKeyP, privateKeyQ);
+}
+
+void NetPeer::DisableSecurity() {
+    if (!IsActive()) admission_.Security().Disable();
 }
 
 void NetPeer::AdvertiseSystem(const char* host, uint16_t remotePort, const uint8_t* data,

@@ -105,10 +105,11 @@ public:
     // ---- NetPeerInterface ----------------------------------------------------------------------
     bool Initialize(uint16_t maxConnections, uint16_t localPort, int32_t threadSleepTimer,
                     const char* forceHostAddress) override;
-    // Secure connections are not available in this build: false, and nothing changes.
     bool InitializeSecurity(const uint8_t* publicKeyE, const uint8_t* publicKeyN, const uint8_t* privateKeyP,
                             const uint8_t* privateKeyQ) override;
-    void DisableSecurity() override {}
+    void DisableSecurity() override;
+    // The key pair connection requests are answered with (tests, tools).
+    const PeerSecurity::Key& SecurityKey() { return admission_.Security().OwnKey(); }
     void SetMaximumIncomingConnections(uint16_t numberAllowed) override;
     uint16_t GetMaximumIncomingConnections() const override;
     void SetIncomingPassword(const char* passwordData, int32_t passwordDataLength) override;

@@ -18,7 +18,11 @@ bool NetworkPass::HandleMessage(uint32_t index, OwnedPayload&& message, NetTime 
     const int32_t mode = slot.connectMode;
     const uint8_t id = data[0];
 
-    if (mode == CM_UNVERIFIED_SENDER) return admission_.HandleFirstMessage(index, message, timeUs);
+    if (mode == CM_UNVERIFIED_SENDER) {
+        if (!slot.secureResponseSent) return admission_.HandleFirstMessage(index, message, timeUs);
+        admission_.HandleSecureConfirm(index, message, timeUs);
+        return true;
+    }
 
     switch (id) {
         case ID_CONN_REQUEST:
@@ -53,6 +57,8 @@ bool NetworkPass::HandleMessage(uint32_t index, OwnedPayload&& message, NetTime 
             slot.staticData.Clear();
             if (bitLength > 8) slot.staticData.WriteRawBits(data + 1, int32_t(bitLength - 8), false);
             return HandToGame(index, std::move(message), now, timeUs);
+        case ID_SECURE_RESPONSE: return admission_.HandleSecureResponse(index, message, timeUs);
+        case ID_SECURE_CONFIRM: slot.channel->CountRejected(Rejected::SecureOutOfTurn); return true;
         case ID_CONN_ACCEPTED:
             if (length != 13) break;
             admission_.HandleConnectionAccepted(index, std::move(message), timeUs);

@@ -206,6 +206,14 @@ const char* RejectedName(Rejected kind) {
         case Rejected::NotARequestFirst: return "first messages other than a connection request";
         case Rejected::ReservedIdentifier: return "messages with a reserved identifier";
         case Rejected::OutOfTurn: return "handshake messages out of turn";
+        case Rejected::SecureOutOfTurn: return "secure handshake messages out of turn";
+        case Rejected::SecureBadLength: return "secure handshake messages of a wrong length";
+        case Rejected::SecureKeyMismatch: return "secure handshakes with an unexpected key";
+        case Rejected::SecureKeyUnusable: return "secure handshakes with an unusable key";
+        case Rejected::SecureDigestMismatch: return "secure confirmations with a stale or wrong digest";
+        case Rejected::SecureUndecipherable: return "secure confirmations that did not decipher";
+        case Rejected::SecureInsecureAccept: return "acceptances without the expected secure exchange";
+        case Rejected::SecureClearInSwitch: return "datagrams in the clear on an enciphered link";
         case Rejected::FloodLimit: return "flood limit breaches";
         case Rejected::GameBehind: return "messages dropped while the game was behind";
         case Rejected::KickedGameBehind: return "connections closed while the game was behind";

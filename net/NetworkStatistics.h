@@ -48,6 +48,15 @@ enum class Rejected : std::uint8_t {
     RpcNeverDispatched,
     RpcUnregistered,
     RpcTruncated,
+    // The secure handshake.
+    SecureOutOfTurn,       // a secure-handshake message in a state that does not expect it
+    SecureBadLength,       // a secure-handshake message of the wrong length
+    SecureKeyMismatch,     // a server presenting another key than the one expected
+    SecureKeyUnusable,     // a presented key that cannot carry the link key
+    SecureDigestMismatch,  // a confirmation not made from our current or previous random
+    SecureUndecipherable,  // a confirmation whose secret does not decipher with our key
+    SecureInsecureAccept,  // an acceptance without the secure exchange while a key was expected
+    SecureClearInSwitch,   // a datagram in the clear on a link whose key came on
     kCount
 };
 inline constexpr int kRejectedKinds = static_cast<int>(Rejected::kCount);

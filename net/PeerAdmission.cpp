@@ -1,5 +1,7 @@
 #include "net/PeerAdmission.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -167,8 +169,21 @@ void PeerAdmission::HandleSlotDatagram(uint32_t index, PlayerID sender, const ui
                                        uint64_t timeUs) {
     constexpr uint32_t kFloodLimitBanMs = 60000;
     ReliabilityChannel& channel = core_.slots.ChannelOf(index);
+    ConnectedSystem& slot = core_.slots.At(index);
+    // The connecting side enciphers from the datagram after our acceptance on. Its datagrams from
+    // before may still be on the way and can have the length of a block too: the link key goes on
+    // only with the first one that deciphers with it.
+    if (slot.connectMode == CM_SET_KEY_ON_NEXT_BLOCK && slot.hasLinkKey && !slot.cipher.IsKeySet() &&
+        length > 7 && length % TEABlockEncryptor::kBlockBytes == 0) {
+        slot.cipher.SetKey(slot.linkKey);
+        if (slot.cipher.Deciphers(data, length))
+            channel.SetEncryption(&slot.cipher);
+        else
+            slot.cipher.UnsetKey();
+    }
     bool limitBreached = false;
     if (channel.ProcessDatagram(data, length, sender, timeUs, limitBreached, core_.plugins.Observers())) {
+        if (slot.cipher.IsKeySet()) slot.cipherConfirmed = 1;
         if (limitBreached) {
             channel.CountRejected(Rejected::FloodLimit);
             BanAutomatically(sender, kFloodLimitBanMs, int32_t(index));
@@ -185,6 +200,13 @@ void PeerAdmission::HandleSlotDatagram(uint32_t index, PlayerID sender, const ui
              length > 4) ||
             (id == ID_ADVERTISE && length < 400))
             return;
+    }
+    // The other side's datagrams from before its own switch (late, doubled or resent) are in the
+    // clear: no notice of a tampered one for them. Enciphered datagrams are whole blocks, so one
+    // that is not cannot be one changed on the way; before the first that deciphered, any may be.
+    if (slot.cipher.IsKeySet() && (!slot.cipherConfirmed || length % TEABlockEncryptor::kBlockBytes != 0)) {
+        channel.CountRejected(Rejected::SecureClearInSwitch);
+        return;
     }
     channel.CountRejected(Rejected::ChannelRejected);
     // One notice per sender and interval (the user logs each): a sender with a slot must not be
@@ -289,7 +311,68 @@ void PeerAdmission::HandleConnectionRequest(uint32_t index, const uint8_t* data,
         slot.connectMode = CM_DISCONNECT_ASAP_SILENTLY;
         return;
     }
+    if (security_.Accepts()) {
+        uint8_t response[PeerSecurity::kResponseBytes];
+        security_.MakeResponse(slot.playerId, NetTime(timeUs / 1000u), response);
+        slot.secureResponseSent = 1;
+        // Reliable: a lost response would leave the requester waiting until its attempt times out.
+        sender_.SendBytes(index, response, sizeof response, RELIABILITY_RELIABLE, timeUs);
+        return;
+    }
     AcceptConnection(index, nullptr, timeUs);
+}
+
+bool PeerAdmission::HandleSecureResponse(uint32_t index, const OwnedPayload& message, uint64_t timeUs) {
+    ConnectedSystem& slot = core_.slots.At(index);
+    if (slot.connectMode != CM_REQUESTED_CONNECTION || slot.hasLinkKey) {
+        // A repeat would change the link key under a confirmation already sent.
+        slot.channel->CountRejected(Rejected::SecureOutOfTurn);
+        return true;
+    }
+    if (message.ByteLength() != PeerSecurity::kResponseBytes) {
+        slot.channel->CountRejected(Rejected::SecureBadLength);
+        return true;
+    }
+    uint8_t confirm[PeerSecurity::kConfirmBytes];
+    uint8_t key[PeerSecurity::kLinkKeyBytes];
+    const PeerSecurity::Result result = security_.Answer(message.Data(), confirm, key);
+    if (result != PeerSecurity::Result::Ok) {
+        slot.channel->CountRejected(result == PeerSecurity::Result::KeyMismatch
+                                        ? Rejected::SecureKeyMismatch
+                                        : Rejected::SecureKeyUnusable);
+        core_.incoming.PushNotice(ID_PUBLIC_KEY_MISMATCH, slot.playerId, uint16_t(index));
+        slot.connectMode = CM_DISCONNECT_ASAP_SILENTLY;
+        return true;
+    }
+    std::memcpy(slot.linkKey, key, sizeof slot.linkKey);
+    slot.hasLinkKey = 1;
+    OPENSSL_cleanse(key, sizeof key);
+    sender_.SendBytes(index, confirm, sizeof confirm, RELIABILITY_RELIABLE, timeUs);
+    return true;
+}
+
+void PeerAdmission::HandleSecureConfirm(uint32_t index, const OwnedPayload& message, uint64_t timeUs) {
+    ConnectedSystem& slot = core_.slots.At(index);
+    if (message.Data()[0] != ID_SECURE_CONFIRM) {
+        slot.channel->CountRejected(message.Data()[0] == ID_CONN_REQUEST ? Rejected::RepeatedRequest
+                                                                         : Rejected::SecureOutOfTurn);
+        return;
+    }
+    if (message.ByteLength() != PeerSecurity::kConfirmBytes) {
+        slot.channel->CountRejected(Rejected::SecureBadLength);
+        return;
+    }
+    uint8_t key[PeerSecurity::kLinkKeyBytes];
+    switch (security_.Confirm(slot.playerId, message.Data(), key)) {
+        case PeerSecurity::Result::Ok: break;
+        case PeerSecurity::Result::DigestMismatch:
+            slot.channel->CountRejected(Rejected::SecureDigestMismatch);
+            return;
+        default: slot.channel->CountRejected(Rejected::SecureUndecipherable); return;
+    }
+    slot.secureResponseSent = 0;
+    AcceptConnection(index, key, timeUs);
+    OPENSSL_cleanse(key, sizeof key);
 }
 
 void PeerAdmission::AcceptConnection(uint32_t index, const uint8_t* key, uint64_t timeUs) {
@@ -335,10 +418,26 @@ void PeerAdmission::HandleConnectionAccepted(uint32_t index, OwnedPayload&& mess
         return;
     }
     const bool wasHandling = mode == CM_HANDLING_CONNECTION_REQUEST;
+    // A peer told which key its server holds must not settle for a connection in the clear: that
+    // is what a man in the middle would offer.
+    if (!wasHandling && !slot.hasLinkKey && security_.ExpectsKey()) {
+        slot.channel->CountRejected(Rejected::SecureInsecureAccept);
+        core_.incoming.PushNotice(ID_PUBLIC_KEY_MISMATCH, slot.playerId, uint16_t(index));
+        slot.connectMode = CM_DISCONNECT_ASAP_SILENTLY;
+        message.Clear();
+        return;
+    }
     slot.connectMode = CM_CONNECTED;
     const uint8_t* data = message.Data();
     slot.externalId = PlayerID{ReadU32(data + 1), ReadU16(data + 5)};
-    if (!wasHandling) slot.channel->SetEncryption(nullptr);
+    if (!wasHandling) {
+        if (slot.hasLinkKey) {
+            slot.cipher.SetKey(slot.linkKey);
+            slot.channel->SetEncryption(&slot.cipher);
+        } else {
+            slot.channel->SetEncryption(nullptr);
+        }
+    }
 
     uint8_t done[7];
     done[0] = ID_CONN_HANDSHAKE_DONE;

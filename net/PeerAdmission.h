@@ -12,6 +12,7 @@
 #include "net/OutgoingConnections.h"
 #include "net/PeerCore.h"
 #include "net/PeerLines.h"
+#include "net/PeerSecurity.h"
 #include "net/SlotSender.h"
 
 namespace velt {
@@ -27,6 +28,8 @@ public:
 
     BanList& Bans() { return banList_; }
     ConnectionCookie& Cookie() { return cookie_; }
+    // Key material of secure connections; changed only while the peer is not running.
+    PeerSecurity& Security() { return security_; }
     void SetPassword(const uint8_t* password, uint32_t length) VELT_REQUIRES(core_.slots.peerLock);
     // The password's length, and up to capacity of its bytes into out (when not null).
     uint32_t GetPassword(uint8_t* out, uint32_t capacity) const VELT_REQUIRES(core_.slots.peerLock);
@@ -45,6 +48,13 @@ public:
         VELT_REQUIRES(core_.slots.peerLock);
     // [34] of 13 bytes: the connecting side's acceptance; the message then goes to the user.
     void HandleConnectionAccepted(uint32_t index, OwnedPayload&& message, uint64_t timeUs)
+        VELT_REQUIRES(core_.slots.peerLock);
+
+    // [15] of the secure exchange, connecting side. False when the slot was closed.
+    bool HandleSecureResponse(uint32_t index, const OwnedPayload& message, uint64_t timeUs)
+        VELT_REQUIRES(core_.slots.peerLock);
+    // A message of a slot that was sent the secure response: only its [16] is taken.
+    void HandleSecureConfirm(uint32_t index, const OwnedPayload& message, uint64_t timeUs)
         VELT_REQUIRES(core_.slots.peerLock);
 
     // The transport's own ban of an address that misbehaved. Not made while another slot than the
@@ -73,6 +83,7 @@ private:
     OutgoingConnections& outgoing_;
     BanList banList_;
     ConnectionCookie cookie_;
+    PeerSecurity security_;
     // Answers to banned addresses, per address.
     RepeatThrottle banReplies_{12, kBanReplyIntervalMs};
     uint8_t password_[kMaxPasswordBytes] VELT_GUARDED_BY(core_.slots.peerLock) = {};

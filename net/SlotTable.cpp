@@ -89,6 +89,9 @@ int32_t SlotTable::Assign(PlayerID address, int32_t connectMode, const SlotDefau
         s.nextPingTime = now;
         s.staticData.Clear();
         s.hasLinkKey = 0;
+        s.secureResponseSent = 0;
+        s.cipher.UnsetKey();
+        s.cipherConfirmed = 0;
         std::memset(s.linkKey, 0, sizeof s.linkKey);
         s.connectionTime = now;
         s.lastReliableSend = now;

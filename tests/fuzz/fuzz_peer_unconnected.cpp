@@ -4,7 +4,8 @@
 //
 // Input: [u8 flags][u32 address][u16 port][datagram]. flags bit 0: cookie check off; bit 1:
 // run one network pass afterwards; bit 2: move the clock 11 s; bits 3-4: pick the address from a
-// small set (so several datagrams meet the same sender) unless 0.
+// small set (so several datagrams meet the same sender) unless 0; bit 5: the datagram goes to a
+// second peer that answers connection requests with the secure exchange.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,18 +24,28 @@ public:
     uint64_t us = 1'000'000;
 };
 
+// Fixed primes for the secure peer (a key generation at start would slow every fuzzing run).
+constexpr uint8_t kPrimeP[16] = {0x7d, 0xc8, 0xe3, 0x6a, 0x32, 0xb2, 0x1b, 0x6d,
+                                 0xdd, 0x22, 0xcf, 0xdf, 0x9d, 0xe8, 0xee, 0xfd};
+constexpr uint8_t kPrimeQ[16] = {0x13, 0x54, 0xdd, 0x49, 0xe4, 0x0c, 0x66, 0x74,
+                                 0xd1, 0x82, 0x29, 0x1a, 0x10, 0xd3, 0x92, 0xcf};
+
 struct Fixture {
     FuzzClock clock;
-    NetPeer peer{SocketRole::Server};
+    NetPeer plain{SocketRole::Server};
+    NetPeer secure{SocketRole::Server};
     uint64_t inputs = 0;
     Fixture() {
-        peer.SetClock(&clock);
-        peer.SetManualCycle(true);
-        peer.SetSocketless(true);
-        peer.Settings().SetCookieSeed(0x1234ABCD);
-        peer.SetMaximumIncomingConnections(16);
-        peer.SetOfflinePingResponse(reinterpret_cast<const uint8_t*>("pong"), 4);
-        peer.Initialize(16, 7777, 0, "127.0.0.1");
+        secure.InitializeSecurity(nullptr, nullptr, kPrimeP, kPrimeQ);
+        for (NetPeer* peer : {&plain, &secure}) {
+            peer->SetClock(&clock);
+            peer->SetManualCycle(true);
+            peer->SetSocketless(true);
+            peer->Settings().SetCookieSeed(0x1234ABCD);
+            peer->SetMaximumIncomingConnections(16);
+            peer->SetOfflinePingResponse(reinterpret_cast<const uint8_t*>("pong"), 4);
+            peer->Initialize(16, 7777, 0, "127.0.0.1");
+        }
     }
 };
 
@@ -53,19 +64,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t length = size - 7;
     if (length > kMaxDatagramBytes) length = kMaxDatagramBytes;
 
-    f.peer.Settings().SetConnCookies((flags & 1) ? 0 : 1);
+    NetPeer& peer = (flags & 32) ? f.secure : f.plain;
+    peer.Settings().SetConnCookies((flags & 1) ? 0 : 1);
     f.clock.us += 1000;
-    f.peer.HandleDatagram(address, port, length != 0 ? datagram : nullptr, uint32_t(length));
+    peer.HandleDatagram(address, port, length != 0 ? datagram : nullptr, uint32_t(length));
     if (flags & 4) f.clock.us += 11'000'000;
-    if (flags & 2) f.peer.RunCycle();
-    while (Packet* p = f.peer.Receive()) f.peer.FreePacket(p);
+    if (flags & 2) peer.RunCycle();
+    while (Packet* p = peer.Receive()) peer.FreePacket(p);
 
     // Everything a sender can make the peer hold is bounded: slots, queued packets, bans.
-    if (f.peer.QueuedUnconnectedPackets() > NetPeer::kMaxQueuedUnconnectedPackets) __builtin_trap();
+    if (peer.QueuedUnconnectedPackets() > NetPeer::kMaxQueuedUnconnectedPackets) __builtin_trap();
     if (++f.inputs % 4096 == 0) {
         f.clock.us += 200'000'000;  // every timed ban and half-open slot expires
-        f.peer.RunCycle();
-        f.peer.IsBanned("10.0.0.1");
+        for (NetPeer* each : {&f.plain, &f.secure}) {
+            each->RunCycle();
+            each->IsBanned("10.0.0.1");
+        }
     }
     return 0;
 }

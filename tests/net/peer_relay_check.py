@@ -2,7 +2,7 @@
 """Numbered messages and calls between two peer processes through a lossy UDP relay.
 
 Usage: peer_relay_check.py <peer_test_server> <peer_test_client> [--count N] [--immediate]
-                           [--drop P] [--seed S]
+                           [--drop P] [--seed S] [--library] [--secure] [--wrong-key]
 
 The relay sits between the test client and the test server on 127.0.0.1. Every datagram, in
 either direction, is dropped with probability P (default 0.2), sent twice with probability 0.1,
@@ -11,6 +11,10 @@ through it (the cookie exchange included), sends N reliable-ordered messages and
 the server echoes each; both sides check that every number arrives exactly once and in order.
 With --immediate both programs send from their main thread at once instead of queueing, while
 their network threads run (the case a ThreadSanitizer build checks).
+
+With --library both are library-role peers (no scrambling). With --secure the server answers with
+the secure exchange and the client is told the server's public key, so every datagram after the
+handshake is enciphered; with --wrong-key the client is told another key and must be refused.
 
 The count used in CTest is small enough for a sanitizer build on 2 cores; run it by hand with
 --count 100000 on a release build for the full exchange.
@@ -85,6 +89,7 @@ def main():
     server_program, client_program = sys.argv[1], sys.argv[2]
     args = sys.argv[3:]
     count, drop, seed, immediate, lifetime = 2000, 0.2, 12345, False, 500
+    library = secure = wrong_key = False
     i = 0
     while i < len(args):
         if args[i] == "--count":
@@ -97,11 +102,20 @@ def main():
             lifetime = int(args[i + 1]); i += 1
         elif args[i] == "--immediate":
             immediate = True
+        elif args[i] == "--library":
+            library = True
+        elif args[i] == "--secure":
+            secure = True
+        elif args[i] == "--wrong-key":
+            secure = wrong_key = True
         i += 1
     extra = ["--immediate"] if immediate else []
+    if library:
+        extra.append("--library")
 
     server = subprocess.Popen([server_program, "--slots", "4", "--messages-limit", "100000000",
-                               "--acks-limit", "100000000", "--hole-limit", "30000", "--lifetime", "600"] + extra,
+                               "--acks-limit", "100000000", "--hole-limit", "30000", "--lifetime", "600"] + extra +
+                              (["--secure"] if secure else []),
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
     lines = []
     try:
@@ -109,13 +123,22 @@ def main():
         if len(first) != 2 or first[0] != "PORT":
             sys.exit("server did not start: %r" % first)
         server_port = int(first[1])
+        client_key = []
+        if secure:
+            key = server.stdout.readline().split()
+            if len(key) != 2 or key[0] != "KEY" or len(key[1]) != 72:
+                sys.exit("server gave no key: %r" % key)
+            key_bytes = bytearray.fromhex(key[1])
+            if wrong_key:
+                key_bytes[4 + 7] ^= 0x01  # a modulus byte
+            client_key = ["--server-key", key_bytes.hex()]
         threading.Thread(target=lambda: lines.extend(iter(server.stdout.readline, "")), daemon=True).start()
 
         relay = Relay(server_port, drop, seed)
         relay.start()
         started = time.monotonic()
         client = subprocess.run([client_program, "--port", str(relay.port), "--key-port", str(server_port),
-                                 "--count", str(count), "--window", "400", "--lifetime", str(lifetime), "--progress"] + extra,
+                                 "--count", str(count), "--window", "400", "--lifetime", str(lifetime), "--progress"] + extra + client_key,
                                 stdout=subprocess.PIPE, text=True, timeout=lifetime + 60)
         elapsed = time.monotonic() - started
         relay.stopping = True
@@ -124,6 +147,13 @@ def main():
         print("relay: %(seen)d datagrams, %(dropped)d dropped, %(doubled)d doubled" % relay.stats)
         print("elapsed: %.1f s for %d messages and %d calls" % (elapsed, count, count))
 
+        if wrong_key:
+            refused = "REFUSED 35" in client.stdout.splitlines()
+            connected = any(l.startswith("CONNECTED") for l in client.stdout.splitlines())
+            if client.returncode == 0 or not refused or connected:
+                sys.exit("FAIL: a client told another key was not refused (exit %d)" % client.returncode)
+            print("PASS")
+            return
         result = [l for l in client.stdout.splitlines() if l.startswith("RESULT")]
         if client.returncode != 0 or not result or result[0].split()[1] != "ok":
             sys.exit("FAIL: client exit %d, %r" % (client.returncode, result))

@@ -7,7 +7,8 @@
 //   (most unanswered numbers in flight) --immediate (send from this thread at once rather than
 //   through the queue) --no-join --close (close gracefully at the end) --idle S (stay connected
 //   S seconds first) --lifetime S (give up after S seconds, default 110) --progress (a line a
-//   second while numbers are exchanged)
+//   second while numbers are exchanged) --library (a library-role peer) --server-key HEX (the
+//   exponent and modulus bytes the server must present; turns the secure connection on)
 //
 // Output lines: CONNECTED <slot> | REFUSED <id> | EVENT <id> | RESULT ok|fail <messages> <calls>
 //   <errors> <server messages> <server calls> <server errors> | CLOSED
@@ -56,7 +57,8 @@ int main(int argc, char** argv) {
     uint16_t port = 0, keyPort = 0;
     const char* password = nullptr;
     uint32_t count = 0, window = 500, idleS = 0, lifetimeS = 110;
-    bool immediate = false, join = true, close = false, progress = false;
+    bool immediate = false, join = true, close = false, progress = false, library = false;
+    std::string serverKey;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : "0";
@@ -82,10 +84,21 @@ int main(int argc, char** argv) {
             close = true;
         else if (a == "--progress")
             progress = true;
+        else if (a == "--library")
+            library = true;
+        else if (a == "--server-key")
+            serverKey = v, ++i;
     }
     if (keyPort == 0) keyPort = port;
 
-    NetPeer peer(SocketRole::BotClient);
+    NetPeer peer(library ? SocketRole::Library : SocketRole::BotClient);
+    if (!serverKey.empty()) {
+        uint8_t key[kPublicExponentBytes + kPublicModulusBytes];
+        if (serverKey.size() != 2 * sizeof key) return 1;
+        for (size_t i = 0; i < sizeof key; ++i)
+            key[i] = uint8_t(std::stoul(serverKey.substr(2 * i, 2), nullptr, 16));
+        if (!peer.InitializeSecurity(key, key + kPublicExponentBytes, nullptr, nullptr)) return 1;
+    }
     peer.Endpoint().SetKey(keyPort);
     const uint8_t echoCall = 61, joinCall = 25, call = 60;
     peer.RegisterRpc(&echoCall, OnEchoCall);
@@ -119,7 +132,7 @@ int main(int argc, char** argv) {
                 peer.Connect("127.0.0.1", port, password, passwordLength);
             } else if (server == UNASSIGNED_PLAYER_ID &&
                        (id == ID_CONN_ATTEMPT_FAILED || id == ID_CONN_NO_FREE_SLOT || id == ID_CONN_BANNED ||
-                        id == ID_CONN_BAD_PASSWORD)) {
+                        id == ID_CONN_BAD_PASSWORD || id == ID_PUBLIC_KEY_MISMATCH)) {
                 Print("REFUSED %u", id);
                 lost = true;
             } else if (id == 200 && p->length == 5) {

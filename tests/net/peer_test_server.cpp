@@ -6,9 +6,12 @@
 //   --hole-limit N (the three flood limits; a lost unreliable message holds the window for the
 //   whole timeout, so a test sending thousands of messages a second raises them)
 //   --immediate (echo with immediate sends from this thread) --lifetime S (default 120)
+//   --library (a library-role peer: no scrambling, no server limits) --secure (answer connection
+//   requests with the secure exchange, with a key pair made at start)
 //
 // Output lines:
 //   PORT <port>
+//   KEY <exponent and modulus, hex of their bytes>   (with --secure, right after PORT)
 //   LOG <log line>
 //   EVENT <incoming|connected|lost|closed|modified|failed|other:<id>> <slot> <address:port>
 //   SUMMARY <slot> <messages> <calls> <errors>
@@ -32,6 +35,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/LittleEndian.h"
 #include "net/BitStream.h"
 #include "net/MessageIdentifiers.h"
 #include "net/NetPeer.h"
@@ -181,6 +185,7 @@ int main(int argc, char** argv) {
     int32_t acksLimit = TransportSettings::kDefaultAcksLimit;
     int32_t holeLimit = TransportSettings::kDefaultMessageHoleLimit;
     uint32_t lifetimeS = 120;
+    bool library = false, secure = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : "0";
@@ -208,6 +213,10 @@ int main(int argc, char** argv) {
             lifetimeS = uint32_t(std::atoi(v)), ++i;
         else if (a == "--immediate")
             g_immediate = true;
+        else if (a == "--library")
+            library = true;
+        else if (a == "--secure")
+            secure = true;
     }
 
     SteppedPeerClock clock;
@@ -216,7 +225,8 @@ int main(int argc, char** argv) {
     transport.SetMessagesLimit(messagesLimit);
     transport.SetAcksLimit(acksLimit);
     transport.SetMessageHoleLimit(holeLimit);
-    NetPeer peer(SocketRole::Server);
+    NetPeer peer(library ? SocketRole::Library : SocketRole::Server);
+    if (secure && !peer.InitializeSecurity(nullptr, nullptr, nullptr, nullptr)) return 1;
     g_peer = &peer;
     peer.SetClock(&clock);
     peer.SetTransportSettings(&transport);
@@ -236,6 +246,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     Print("PORT %u", peer.GetInternalID().port);
+    if (secure) {
+        uint8_t key[kPublicExponentBytes + kPublicModulusBytes];
+        WriteU32(key, peer.SecurityKey().e);
+        peer.SecurityKey().n.ToBytes(key + kPublicExponentBytes);
+        std::string hex;
+        for (uint8_t b : key) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02x", b);
+            hex += two;
+        }
+        Print("KEY %s", hex.c_str());
+    }
 
     const NetTime end = GetTimeMs() + lifetimeS * 1000;
     std::string pending;
