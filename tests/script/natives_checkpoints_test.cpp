@@ -169,8 +169,10 @@ TEST_F(CheckpointNatives, EveryPlayerNativeOnGoodBadAndWrappedIds) {
          0,
          {{RPC_StuntBonusEnable, kPlayer, U8(0)}}},
     };
+    const size_t logged = LogLines().size();
     RunNativeRows(script, *net_, rows, {kPlayer, 65536 + kPlayer, static_cast<cell>(0xFFFF0000u) + kPlayer},
                   {5, 1000, 65535, 65536 + 5, -1});
+    EXPECT_EQ(LogLines().size(), logged);  // nothing logged, good ids or bad
     // The player's own stunt bonus is not the world's.
     EXPECT_EQ(game_->world.stuntBonus, 1);
 }

@@ -220,7 +220,9 @@ TEST_F(MessageNatives, EveryNativeOnGoodBadAndWrappedIds) {
          0,
          {{RPC_ShopNameSet, kPlayer, shopField}}},
     };
+    const size_t logged = LogLines().size();
     RunRows(rows);
+    EXPECT_EQ(LogLines().size(), logged);  // nothing logged, good ids or bad
 }
 
 TEST_F(MessageNatives, NativesForEveryoneNeedNoPlayer) {
