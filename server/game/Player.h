@@ -313,6 +313,10 @@ public:
     }
     bool IsRetired() const { return retired_; }
 
+    // ---- checkpoints as the last position update found them --------------------------------
+    bool IsInCheckpoint() const { return inCheckpoint_; }
+    bool IsInRaceCheckpoint() const { return inRaceCheckpoint_; }
+
 private:
     void CheckCheckpoints();
     // The steps of the streaming pass (Streaming.cpp).

@@ -92,6 +92,8 @@ public:
     uint8_t GetPaintjobByte() const { return paintjob_; }
     int32_t GetResprayColour1() const { return respray1_; }
     int32_t GetResprayColour2() const { return respray2_; }
+    // The first colour the vehicle was created with.
+    int32_t GetSpawnColour1() const { return colour1_; }
 
     // ---- seats ------------------------------------------------------------------------------
     // The player whose synchronisation last moved it, or whom a script put at its wheel; 0xFFFF

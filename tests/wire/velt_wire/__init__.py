@@ -27,3 +27,4 @@ from .vehicle import (InCarSync, RelayedDriver, VehicleStreamIn, decode_relayed_
 from .text import read_compressed_text
 from .world import (decode_actor_animation, decode_actor_stream_in, decode_pickup_create,
                     decode_pickup_destroy, decode_text_label_create, decode_u16_id)
+from .dialogs import Dialog, decode_checkpoint_set, decode_dialog_show, dialog_response
