@@ -148,6 +148,7 @@ void Player::Reset() {
     recordingStart_ = 0;
     skillLevels_.fill(kDefaultSkillLevel);
     fightingStyle_ = 4;
+    worldView_ = {};
     clock_ = 720.0f;
     clockLastSent_ = 0.0f;
     controllable_ = true;

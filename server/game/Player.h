@@ -280,6 +280,16 @@ public:
     PlayerVars& Variables() { return variables_; }
     const PlayerVars& Variables() const { return variables_; }
 
+    // ---- interior, wanted level and fighting style ------------------------------------------
+    // The interior is what the client last reported; the wanted level and the fighting style are
+    // what the scripts last set.
+    uint8_t GetInterior() const { return worldView_.interior; }
+    void SetInterior(uint8_t interior) { worldView_.interior = interior; }
+    uint8_t GetWantedLevel() const { return worldView_.wantedLevel; }
+    void SetWantedLevel(uint8_t level) { worldView_.wantedLevel = level; }
+    uint8_t GetFightingStyle() const { return fightingStyle_; }
+    void SetFightingStyle(uint8_t style) { fightingStyle_ = style; }
+
     // Set by the pool once the player has left: the record stays readable until the pool frees
     // it between two passes, but raises no further callback and sends nothing.
     void Retire() {
@@ -402,6 +412,12 @@ private:
     uint32_t recordingStart_ = 0;
     PlayerVars variables_;
     std::unique_ptr<FileDownload> download_;
+
+    struct WorldView {
+        uint8_t interior = 0;
+        uint8_t wantedLevel = 0;
+    };
+    WorldView worldView_;
 };
 
 }  // namespace velt
