@@ -280,13 +280,14 @@ public:
     PlayerVars& Variables() { return variables_; }
     const PlayerVars& Variables() const { return variables_; }
 
-    // ---- interior, wanted level and fighting style ------------------------------------------
-    // The interior is what the client last reported; the wanted level and the fighting style are
-    // what the scripts last set.
-    uint8_t GetInterior() const { return worldView_.interior; }
-    void SetInterior(uint8_t interior) { worldView_.interior = interior; }
-    uint8_t GetWantedLevel() const { return worldView_.wantedLevel; }
-    void SetWantedLevel(uint8_t level) { worldView_.wantedLevel = level; }
+    // The interior the client last said it is in; a script's SetPlayerInterior counts only once
+    // the client confirms it.
+    uint8_t GetInterior() const { return interior_; }
+    void SetInterior(uint8_t interior) { interior_ = interior; }
+
+    // ---- wanted level and fighting style, as the scripts last set them ----------------------
+    uint8_t GetWantedLevel() const { return wantedLevel_; }
+    void SetWantedLevel(uint8_t level) { wantedLevel_ = level; }
     uint8_t GetFightingStyle() const { return fightingStyle_; }
     void SetFightingStyle(uint8_t style) { fightingStyle_ = style; }
 
@@ -413,11 +414,10 @@ private:
     PlayerVars variables_;
     std::unique_ptr<FileDownload> download_;
 
-    struct WorldView {
-        uint8_t interior = 0;
-        uint8_t wantedLevel = 0;
-    };
-    WorldView worldView_;
+    // Set from the client's interior reports.
+    uint8_t interior_ = 0;
+    // Set by the scripts; a new gamemode starts every player unwanted.
+    uint8_t wantedLevel_ = 0;
 };
 
 }  // namespace velt
