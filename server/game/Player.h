@@ -234,6 +234,11 @@ public:
     uint8_t GetSeat() const { return seat_; }
     void SetSeat(uint8_t seat) { seat_ = seat; }
     uint32_t GetColor() const { return colour_; }
+    // The wanted level and the fighting style, as the scripts last set them.
+    uint8_t GetWantedLevel() const { return wantedLevel_; }
+    void SetWantedLevel(uint8_t level) { wantedLevel_ = level; }
+    uint8_t GetFightingStyle() const { return fightingStyle_; }
+    void SetFightingStyle(uint8_t style) { fightingStyle_ = style; }
     uint8_t GetArmedWeapon() const { return armedWeapon_; }
     uint8_t GetWeapon(int slot) const { return slot >= 0 && slot < kWeaponSlots ? weapons_[slot] : 0; }
     int32_t GetAmmo(int slot) const { return slot >= 0 && slot < kWeaponSlots ? ammo_[slot] : 0; }
@@ -284,12 +289,6 @@ public:
     // the client confirms it.
     uint8_t GetInterior() const { return interior_; }
     void SetInterior(uint8_t interior) { interior_ = interior; }
-
-    // ---- wanted level and fighting style, as the scripts last set them ----------------------
-    uint8_t GetWantedLevel() const { return wantedLevel_; }
-    void SetWantedLevel(uint8_t level) { wantedLevel_ = level; }
-    uint8_t GetFightingStyle() const { return fightingStyle_; }
-    void SetFightingStyle(uint8_t style) { fightingStyle_ = style; }
 
     // Set by the pool once the player has left: the record stays readable until the pool frees
     // it between two passes, but raises no further callback and sends nothing.
@@ -390,6 +389,7 @@ private:
     bool editingObject_ = false;
     bool editingAttachedObject_ = false;
     uint8_t fightingStyle_ = 4;
+    uint8_t wantedLevel_ = 0;  // cleared with the rest of the player
     uint8_t seat_ = 0;
     uint16_t vehicleId_ = 0;
     uint32_t colour_ = 0;
@@ -416,8 +416,6 @@ private:
 
     // Set from the client's interior reports.
     uint8_t interior_ = 0;
-    // Set by the scripts; a new gamemode starts every player unwanted.
-    uint8_t wantedLevel_ = 0;
 };
 
 }  // namespace velt
