@@ -65,9 +65,10 @@ std::string Sanitised(const char* text) {
     return s;
 }
 
+// An address the reader takes back whole: one token that fits in the part of a line it reads.
 bool IsUsableAddress(const char* address) {
     if (address == nullptr || address[0] == '\0') return false;
-    return std::strpbrk(address, " \t\r\n") == nullptr;
+    return std::strlen(address) < kBanLineMax && std::strpbrk(address, " \t\r\n") == nullptr;
 }
 
 bool CopyAll(std::FILE* in, std::FILE* out, int& lastByte) {
@@ -149,15 +150,16 @@ bool BanFile::Add(const char* name, const char* address, const char* reason, std
 
     target_.AddToBanList(address, 0);
 
-    const std::string cleanName = Sanitised(name);
-    const std::string cleanReason = Sanitised(reason);
+    // The reader keeps kBanLineMax characters of a line: a longer reason is cut here, so the line
+    // it reads back is the line written.
+    std::string line = std::string(address) + " " + date + " " + Sanitised(name) + " - " + Sanitised(reason);
+    if (line.size() > kBanLineMax) line.resize(kBanLineMax);
     return Rewrite(path_, TempPath(), true, [&](std::FILE* in, std::FILE* out) {
         int last = '\n';
         if (in != nullptr && !CopyAll(in, out, last)) return false;
         // A last line without its line end would swallow the new ban (and lose its own).
         if (last != '\n' && std::putc('\n', out) == EOF) return false;
-        return std::fprintf(out, "%s %s %s - %s\n", address, date, cleanName.c_str(), cleanReason.c_str()) >
-               0;
+        return std::fprintf(out, "%s\n", line.c_str()) > 0;
     });
 }
 

@@ -42,9 +42,10 @@ public:
     bool Load();
 
     // Bans address in the target at once, then adds a line for it to the file. Tabs and line
-    // breaks in name and reason become blanks, so neither can start a line of its own. An
-    // empty address, or one holding a blank, tab or line break (it could not be read back as
-    // one token), is refused outright. Returns whether the file now holds the line; when it
+    // breaks in name and reason become blanks, so neither can start a line of its own, and a
+    // line longer than kBanLineMax is cut there, so the reader reads back all of it. An empty
+    // address, one holding a blank, tab or line break, or one of kBanLineMax characters or more
+    // (it could not be read back as one token), is refused outright. Returns whether the file now holds the line; when it
     // cannot be written the ban holds in memory only.
     bool Add(const char* name, const char* address, const char* reason);
     // The same with the ban's time given (the line shows it in local time).

@@ -148,6 +148,7 @@ void Player::Reset() {
     recordingStart_ = 0;
     skillLevels_.fill(kDefaultSkillLevel);
     fightingStyle_ = 4;
+    wantedLevel_ = 0;
     clock_ = 720.0f;
     clockLastSent_ = 0.0f;
     controllable_ = true;

@@ -234,6 +234,11 @@ public:
     uint8_t GetSeat() const { return seat_; }
     void SetSeat(uint8_t seat) { seat_ = seat; }
     uint32_t GetColor() const { return colour_; }
+    // The wanted level and the fighting style, as the scripts last set them.
+    uint8_t GetWantedLevel() const { return wantedLevel_; }
+    void SetWantedLevel(uint8_t level) { wantedLevel_ = level; }
+    uint8_t GetFightingStyle() const { return fightingStyle_; }
+    void SetFightingStyle(uint8_t style) { fightingStyle_ = style; }
     uint8_t GetArmedWeapon() const { return armedWeapon_; }
     uint8_t GetWeapon(int slot) const { return slot >= 0 && slot < kWeaponSlots ? weapons_[slot] : 0; }
     int32_t GetAmmo(int slot) const { return slot >= 0 && slot < kWeaponSlots ? ammo_[slot] : 0; }
@@ -408,6 +413,7 @@ private:
     bool editingObject_ = false;
     bool editingAttachedObject_ = false;
     uint8_t fightingStyle_ = 4;
+    uint8_t wantedLevel_ = 0;  // cleared with the rest of the player
     uint8_t seat_ = 0;
     uint16_t vehicleId_ = 0;
     uint32_t colour_ = 0;

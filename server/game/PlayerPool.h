@@ -98,6 +98,12 @@ public:
     ConnectedSystem* GetConnectedSystem(uint16_t id) const {
         return id < kMaxPlayers ? systems_[id] : nullptr;
     }
+    // When the slot's last score table went out (set to the pool's creation at first); the score
+    // requests are answered at most every 2000 ms per slot.
+    uint32_t GetScoresSentAt(uint16_t id) const { return id < kMaxPlayers ? slotTime_[id] : 0; }
+    void SetScoresSentAt(uint16_t id, uint32_t ms) {
+        if (id < kMaxPlayers) slotTime_[id] = ms;
+    }
     // Highest used id, 0 when none is used; loops run from 0 to it inclusive.
     int32_t GetUpperIndex() const { return upperIndex_; }
     int32_t GetConnectedCount() const { return connectedCount_; }

@@ -9,6 +9,7 @@
 #include "server/protocol/JoinHandlers.h"
 #include "server/protocol/MenuTextDrawReports.h"
 #include "server/protocol/ObjectEditing.h"
+#include "server/protocol/PlayerReports.h"
 #include "server/protocol/QueryResponder.h"
 #include "server/protocol/RpcCall.h"
 #include "server/protocol/VehicleHandlers.h"
@@ -19,18 +20,18 @@ namespace velt {
 // The report and editing handlers come with their own work; the ids and their order are
 // fixed here.
 const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
-    {RPC_NetStats, nullptr},
-    {RPC_InteriorChange, nullptr},
+    {RPC_NetStats, RpcNetStats},
+    {RPC_InteriorChange, RpcInteriorChange},
     {RPC_VehicleModEvent, RpcVehicleModEvent},
-    {RPC_ScriptCash, nullptr},
-    {RPC_MapClick, nullptr},
+    {RPC_ScriptCash, RpcScriptCash},
+    {RPC_MapClick, RpcMapClick},
     {RPC_VehicleDestroyed, RpcVehicleDestroyed},
-    {RPC_ValueRelayRequest, nullptr},
+    {RPC_ValueRelayRequest, RpcValueRelay},
     {RPC_PickupPickedUp, RpcPickupPickedUp},
     {RPC_MenuRowSelect, RpcMenuRowSelect},
     {RPC_MenuExit, RpcMenuExit},
     {RPC_DialogResponse, RpcDialogResponse},
-    {RPC_PlayerClick, nullptr},
+    {RPC_PlayerClick, RpcPlayerClick},
     {RPC_PlayerJoin, RpcPlayerJoin},
     {RPC_NpcJoin, RpcNpcJoin},
     {RPC_ChatText, RpcChatText},
@@ -42,13 +43,13 @@ const ServerRpcEntry kServerRpcs[kServerRpcCount] = {
     {RPC_VehicleEnter, RpcVehicleEnter},
     {RPC_VehicleExit, RpcVehicleExit},
     {RPC_CommandText, RpcCommandText},
-    {RPC_ScoresPingsUpdate, nullptr},
+    {RPC_ScoresPingsUpdate, RpcScoresPings},
     {RPC_AttachedObjectEdit, RpcAttachedObjectEdit},
     {RPC_ObjectEdit, RpcObjectEdit},
     {RPC_ObjectSelect, RpcObjectSelect},
     {RPC_TextDrawSelect, RpcTextDrawSelect},
-    {RPC_CameraTargetUpdate, nullptr},
-    {RPC_PlayerDamage, nullptr},
+    {RPC_CameraTargetUpdate, RpcCameraTarget},
+    {RPC_PlayerDamage, RpcPlayerDamage},
     {RPC_ActorDamage, RpcActorDamage},
     {RPC_ModelFileRequest, RpcModelFileRequest},
     {RPC_TextureFileRequest, RpcTextureFileRequest},

@@ -89,6 +89,12 @@ struct World {
                                         {"OnPlayerExitedMenu", 1},
                                         {"OnPlayerClickTextDraw", 0},
                                         {"OnPlayerClickPlayerTextDraw", 0}});
+        scripts.gameModePublics.insert({{"OnPlayerInteriorChange", 1},
+                                        {"OnScriptCash", 1},
+                                        {"OnPlayerClickMap", 1},
+                                        {"OnPlayerClickPlayer", 1},
+                                        {"OnPlayerTakeDamage", 1},
+                                        {"OnPlayerGiveDamage", 1}});
         scripts.isPlayerConnected = [this](int32_t id) {
             return game && game->GetPlayerPool() && id >= 0 &&
                    game->GetPlayerPool()->IsConnected(uint16_t(id));

@@ -114,6 +114,24 @@ TEST_F(BanFileTest, AddWritesOneSanitisedLine) {
     EXPECT_EQ(Contents(), before);
 }
 
+TEST_F(BanFileTest, AddCutsALongLineToWhatTheReaderReadsBack) {
+    BanFile file(list_, path_);
+    const std::time_t when = 86400 * 365;
+    // A reason far beyond the reader's line, with line breaks near where it would cut.
+    const std::string reason = std::string(200, 'r') + "\n9.9.9.9" + std::string(300, 's') + "\r\n*";
+    ASSERT_TRUE(file.Add(std::string(40, 'n').c_str(), "1.2.3.4", reason.c_str(), when));
+    ASSERT_TRUE(file.Add("Bob", "5.6.7.8", "short", when));
+    const std::string text = Contents();
+    const size_t end = text.find('\n');
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(end, kBanLineMax);
+    EXPECT_EQ(text.substr(end + 1), "5.6.7.8 [01/01/71 | 00:00:00] Bob - short\n");
+    EXPECT_EQ(Reloaded(), (Patterns{"1.2.3.4", "5.6.7.8"}));
+    // An address no line could hold whole is refused.
+    EXPECT_FALSE(file.Add("n", std::string(kBanLineMax, '1').c_str(), "r", when));
+    EXPECT_EQ(Contents(), text);
+}
+
 TEST_F(BanFileTest, AddKeepsExistingBytesAndMendsAMissingLineEnd) {
     const std::string old = "# hand-written\r\n1.1.1.1\r\n" + std::string(600, 'z') + "\n2.2.2.2";
     WriteFile(old);
