@@ -37,41 +37,39 @@ void Player::SendMapMarkers() {
     if (int32_t(now - lastMarkerTime_) <= kMarkerIntervalMs) return;
     lastMarkerTime_ = now;
 
-    const int32_t upper = pool->GetUpperIndex();
-    auto listed = [&](int32_t i) {
-        const uint16_t other = uint16_t(i);
-        return other != id_ && pool->IsConnected(other) && !pool->IsBot(other) &&
-               pool->GetAt(other) != nullptr;
-    };
-    // The count is of the entries that follow, whatever this player is (a bot receives them too).
-    uint32_t count = 0;
-    for (int32_t i = 0; i <= upper; ++i)
-        if (listed(i)) ++count;
-
     const WorldSettings& world = server_.world;
+    const bool limited = world.limitPlayerMarkerRadius != 0;
     const float radiusSquared = world.playerMarkerRadius * world.playerMarkerRadius;
     const int32_t ownWorld = pool->GetVirtualWorld(id_);
+    // One walk over the ids writes the entries and counts them; the count goes before them.
+    BitStream entries;
+    uint32_t count = 0;
+    const int32_t upper = pool->GetUpperIndex();
+    for (int32_t i = 0; i <= upper; ++i) {
+        const uint16_t other = uint16_t(i);
+        // A bot receives the entries too, but is never one of them.
+        if (other == id_ || !pool->IsConnected(other) || pool->IsBot(other)) continue;
+        const Player* target = pool->GetAt(other);
+        if (target == nullptr) continue;
+        ++count;
+        const Vector3& where = target->GetPosition();
+        const uint8_t state = target->GetState();
+        bool visible = state != PLAYER_STATE_NONE && state != PLAYER_STATE_SPECTATING &&
+                       pool->GetVirtualWorld(other) == ownWorld;
+        if (visible && limited &&
+            SquaredDistance2D(position_.x, position_.y, where.x, where.y) > radiusSquared)
+            visible = false;
+        entries.Write(other);
+        entries.Write(visible);
+        if (!visible) continue;
+        entries.Write(MarkerCoordinate(where.x));
+        entries.Write(MarkerCoordinate(where.y));
+        entries.Write(MarkerCoordinate(where.z));
+    }
     BitStream bs;
     bs.Write(kMapMarkersPacketId);
     bs.Write(count);
-    for (int32_t i = 0; i <= upper; ++i) {
-        if (!listed(i)) continue;
-        const uint16_t other = uint16_t(i);
-        const Player& target = *pool->GetAt(other);
-        const Vector3& where = target.GetPosition();
-        const uint8_t state = target.GetState();
-        bool visible = state != PLAYER_STATE_NONE && state != PLAYER_STATE_SPECTATING &&
-                       pool->GetVirtualWorld(other) == ownWorld;
-        if (visible && world.limitPlayerMarkerRadius != 0 &&
-            SquaredDistance2D(position_.x, position_.y, where.x, where.y) > radiusSquared)
-            visible = false;
-        bs.Write(other);
-        bs.Write(visible);
-        if (!visible) continue;
-        bs.Write(MarkerCoordinate(where.x));
-        bs.Write(MarkerCoordinate(where.y));
-        bs.Write(MarkerCoordinate(where.z));
-    }
+    bs.WriteStream(entries);
     server_.SendPacketToPlayer(&bs, id_);
 }
 
