@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "net/BitStream.h"
 #include "server/game/GameServer.h"
@@ -27,6 +28,35 @@ int16_t MarkerCoordinate(float value) {
     return int16_t(value);
 }
 
+// The entries of a marker packet, a thousand of them at times, packed as the bit stream would
+// write them (each byte most significant bit first, wider values in little-endian byte order)
+// without a call into it per field.
+class EntryBits {
+public:
+    explicit EntryBits(size_t reserve) { bytes_.reserve(reserve); }
+    void Put(uint32_t value, uint32_t bits) {
+        pending_ = pending_ << bits | (value & ((uint64_t(1) << bits) - 1));
+        pendingBits_ += bits;
+        total_ += bits;
+        for (; pendingBits_ >= 8; pendingBits_ -= 8)
+            bytes_.push_back(uint8_t(pending_ >> (pendingBits_ - 8)));
+    }
+    void Put16(uint16_t value) { Put(uint32_t(__builtin_bswap16(value)), 16); }
+    // The packed bits, the last byte's unused low bits zero.
+    const uint8_t* Finish() {
+        if (pendingBits_ != 0) bytes_.push_back(uint8_t(pending_ << (8 - pendingBits_)));
+        pendingBits_ = 0;
+        return bytes_.data();
+    }
+    int32_t Bits() const { return int32_t(total_); }
+
+private:
+    std::vector<uint8_t> bytes_;
+    uint64_t pending_ = 0;
+    uint32_t pendingBits_ = 0;
+    size_t total_ = 0;
+};
+
 }  // namespace
 
 void Player::SendMapMarkers() {
@@ -42,9 +72,10 @@ void Player::SendMapMarkers() {
     const float radiusSquared = world.playerMarkerRadius * world.playerMarkerRadius;
     const int32_t ownWorld = pool->GetVirtualWorld(id_);
     // One walk over the ids writes the entries and counts them; the count goes before them.
-    BitStream entries;
-    uint32_t count = 0;
     const int32_t upper = pool->GetUpperIndex();
+    // At most one visible entry per id: 16 + 1 + 3 * 16 bits.
+    EntryBits entries(size_t(upper + 1) * 9);
+    uint32_t count = 0;
     for (int32_t i = 0; i <= upper; ++i) {
         const uint16_t other = uint16_t(i);
         // A bot receives the entries too, but is never one of them.
@@ -59,17 +90,18 @@ void Player::SendMapMarkers() {
         if (visible && limited &&
             SquaredDistance2D(position_.x, position_.y, where.x, where.y) > radiusSquared)
             visible = false;
-        entries.Write(other);
-        entries.Write(visible);
+        entries.Put16(other);
+        entries.Put(visible ? 1 : 0, 1);
         if (!visible) continue;
-        entries.Write(MarkerCoordinate(where.x));
-        entries.Write(MarkerCoordinate(where.y));
-        entries.Write(MarkerCoordinate(where.z));
+        entries.Put16(uint16_t(MarkerCoordinate(where.x)));
+        entries.Put16(uint16_t(MarkerCoordinate(where.y)));
+        entries.Put16(uint16_t(MarkerCoordinate(where.z)));
     }
     BitStream bs;
     bs.Write(kMapMarkersPacketId);
     bs.Write(count);
-    bs.WriteStream(entries);
+    const uint8_t* packed = entries.Finish();
+    bs.WriteRawBits(packed, entries.Bits(), false);
     server_.SendPacketToPlayer(&bs, id_);
 }
 
