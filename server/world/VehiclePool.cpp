@@ -29,7 +29,8 @@ Matrix4 MatrixOf(const Quaternion& rotation, const Vector3& position) {
 
 VehiclePool::VehiclePool(GameServer& server) : server_(server), random_([] { return std::rand(); }) {}
 
-VehiclePool::~VehiclePool() = default;
+// The grid outlives the pool (a gamemode's end makes a new one); it keeps no vehicle that went.
+VehiclePool::~VehiclePool() { server_.VehicleGrid().Clear(); }
 
 void VehiclePool::Process(float /*elapsedSeconds*/) {
     retired_.clear();
