@@ -64,7 +64,13 @@ void Player::StreamPlayers() {
 }
 
 void Player::StreamLabels() {
-    for (uint16_t label = 0; label < kMaxLabels && !retired_; ++label) UpdateLabelStreaming(label);
+    for (uint16_t label = 0; label < kMaxLabels && !retired_; ++label) {
+        // A label that does not exist and that he does not hold has nothing to change; most of
+        // the ids are such, every pass of every player.
+        const TextLabelPool* labels = server_.GetTextLabelPool();
+        if (!streamedLabels_[label] && (labels == nullptr || !labels->IsUsed(label))) continue;
+        UpdateLabelStreaming(label);
+    }
 }
 
 void Player::UpdateLabelStreaming(uint16_t label) {
