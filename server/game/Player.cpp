@@ -128,7 +128,8 @@ void Player::Reset() {
     keyState_ = previousKeyState_ = 0;
     state_ = PLAYER_STATE_NONE;
     UpdateGridEntry();
-    // The others keep him streamed in until their own reset: his list of them stays.
+    // He leaves the viewer lists of those he held. His own list of viewers stays: they hold him
+    // until their own reset.
     ForgetStreamedPlayers();
     streamedPlayers_.fill(false);
     ForgetStreamedVehicles();
