@@ -33,25 +33,38 @@ int16_t MarkerCoordinate(float value) {
 // without a call into it per field.
 class EntryBits {
 public:
-    explicit EntryBits(size_t reserve) { bytes_.reserve(reserve); }
-    void Put(uint32_t value, uint32_t bits) {
-        pending_ = pending_ << bits | (value & ((uint64_t(1) << bits) - 1));
-        pendingBits_ += bits;
-        total_ += bits;
-        for (; pendingBits_ >= 8; pendingBits_ -= 8)
-            bytes_.push_back(uint8_t(pending_ >> (pendingBits_ - 8)));
+    explicit EntryBits(size_t entries) : bytes_(entries * kMaxEntryBytes + 1) {}
+    // An entry: the id and whether it is shown, then where when it is.
+    void Hidden(uint16_t id) { Put(uint64_t(Wire(id)) << 1, 17); }
+    void Shown(uint16_t id, int16_t x, int16_t y, int16_t z) {
+        Put(uint64_t(Wire(id)) << 1 | 1, 17);
+        Put(uint64_t(Wire(x)) << 32 | uint64_t(Wire(y)) << 16 | Wire(z), 48);
     }
-    void Put16(uint16_t value) { Put(uint32_t(__builtin_bswap16(value)), 16); }
     // The packed bits, the last byte's unused low bits zero.
     const uint8_t* Finish() {
-        if (pendingBits_ != 0) bytes_.push_back(uint8_t(pending_ << (8 - pendingBits_)));
+        if (pendingBits_ != 0) bytes_[used_++] = uint8_t(pending_ << (8 - pendingBits_));
         pendingBits_ = 0;
         return bytes_.data();
     }
     int32_t Bits() const { return int32_t(total_); }
 
 private:
+    static constexpr size_t kMaxEntryBytes = 9;  // 16 + 1 + 3 * 16 bits
+    static uint16_t Wire(int16_t value) { return __builtin_bswap16(uint16_t(value)); }
+    static uint16_t Wire(uint16_t value) { return __builtin_bswap16(value); }
+    // Fewer than 8 bits wait between calls, so 48 more still fit the 64-bit word.
+    void Put(uint64_t value, uint32_t bits) {
+        pending_ = pending_ << bits | value;
+        pendingBits_ += bits;
+        total_ += bits;
+        while (pendingBits_ >= 8) {
+            pendingBits_ -= 8;
+            bytes_[used_++] = uint8_t(pending_ >> pendingBits_);
+        }
+    }
+
     std::vector<uint8_t> bytes_;
+    size_t used_ = 0;
     uint64_t pending_ = 0;
     uint32_t pendingBits_ = 0;
     size_t total_ = 0;
@@ -73,8 +86,7 @@ void Player::SendMapMarkers() {
     const int32_t ownWorld = pool->GetVirtualWorld(id_);
     // One walk over the ids writes the entries and counts them; the count goes before them.
     const int32_t upper = pool->GetUpperIndex();
-    // At most one visible entry per id: 16 + 1 + 3 * 16 bits.
-    EntryBits entries(size_t(upper + 1) * 9);
+    EntryBits entries(size_t(upper + 1));
     uint32_t count = 0;
     for (int32_t i = 0; i <= upper; ++i) {
         const uint16_t other = uint16_t(i);
@@ -90,12 +102,11 @@ void Player::SendMapMarkers() {
         if (visible && limited &&
             SquaredDistance2D(position_.x, position_.y, where.x, where.y) > radiusSquared)
             visible = false;
-        entries.Put16(other);
-        entries.Put(visible ? 1 : 0, 1);
-        if (!visible) continue;
-        entries.Put16(uint16_t(MarkerCoordinate(where.x)));
-        entries.Put16(uint16_t(MarkerCoordinate(where.y)));
-        entries.Put16(uint16_t(MarkerCoordinate(where.z)));
+        if (visible)
+            entries.Shown(other, MarkerCoordinate(where.x), MarkerCoordinate(where.y),
+                          MarkerCoordinate(where.z));
+        else
+            entries.Hidden(other);
     }
     BitStream bs;
     bs.Write(kMapMarkersPacketId);
