@@ -22,6 +22,8 @@
 #include "server/game/BanFile.h"
 #include "server/game/Player.h"
 #include "server/game/RconLoginGuard.h"
+#include "server/game/SpatialGrid.h"
+#include "server/game/StreamerSets.h"
 #include "server/shared/GameRpc.h"
 
 namespace velt {
@@ -151,6 +153,13 @@ public:
     void SendPacketToAll(const BitStream* bs);
     void SendPacketToPlayerStreamers(const BitStream* bs, uint16_t player, bool thin);
     void SendPacketToVehicleStreamers(const BitStream* bs, uint16_t vehicle, uint16_t exceptPlayer);
+
+    // Where the players and vehicles are, for the streaming passes, and who streams each vehicle,
+    // for its audience: kept up to date as they move and as streams change, so that both cost the
+    // few entities around one place rather than a walk over every id.
+    SpatialGrid& PlayerGrid() { return playerGrid_; }
+    SpatialGrid& VehicleGrid() { return vehicleGrid_; }
+    StreamerSets& VehicleStreamers() { return vehicleStreamers_; }
     void SendClientMessage(uint16_t player, uint32_t colour, const char* format, ...)
         __attribute__((format(printf, 4, 5)));
     void SendClientMessageToAll(uint32_t colour, const char* format, ...)
@@ -218,6 +227,10 @@ private:
     ServerSettings& settings_;
     NetServerFactory netFactory_;
     ScriptHostFactory& scripts_;
+    // Before the pools: the players leaving as their pool goes still take themselves out.
+    SpatialGrid playerGrid_{kMaxPlayers};
+    SpatialGrid vehicleGrid_{kMaxVehicles};
+    StreamerSets vehicleStreamers_{kMaxVehicles};
 
     std::unique_ptr<GameMode> gameMode_;
     std::unique_ptr<FilterScripts> filterScripts_;
@@ -263,6 +276,10 @@ private:
     // lasts until the next call.
     template <class Wanted>
     std::span<const uint16_t> Receivers(uint16_t except, Wanted&& wanted);
+    // The same among a list of candidates in id order (those streaming an entity).
+    template <class Wanted>
+    std::span<const uint16_t> ReceiversAmong(std::span<const uint16_t> candidates, uint16_t except,
+                                             Wanted&& wanted);
     std::vector<uint16_t> receivers_;  // one send's receivers, kept for its room
     std::function<uint32_t()> clock_;
     std::function<void()> pluginTick_;

@@ -103,6 +103,7 @@ void Player::SetId(uint16_t id) {
     if (textDraws_) textDraws_->SetOwner(id);
     if (labels_) labels_->SetOwner(id);
     if (download_) download_->SetOwner(id);
+    UpdateGridEntry();
 }
 
 uint32_t Player::Now() const { return server_.GetTickMs(); }
@@ -126,8 +127,12 @@ void Player::Reset() {
     lrKeys_ = udKeys_ = 0;
     keyState_ = previousKeyState_ = 0;
     state_ = PLAYER_STATE_NONE;
+    UpdateGridEntry();
+    // He leaves the viewer lists of those he held. His own list of viewers stays: they hold him
+    // until their own reset.
+    ForgetStreamedPlayers();
     streamedPlayers_.fill(false);
-    streamers_.clear();
+    ForgetStreamedVehicles();
     streamedVehicles_.fill(false);
     streamedLabels_.fill(false);
     streamedPickups_.fill(false);
@@ -324,6 +329,7 @@ void Player::SetState(uint8_t state) {
     if (state == state_) return;
     uint8_t old = state_;
     state_ = state;
+    UpdateGridEntry();
     RaiseAbout(server_, *this, [&](auto& side) { return side.OnPlayerStateChange(id_, state, old); });
 }
 
@@ -378,6 +384,7 @@ void Player::Spawn() {
     }
     onFoot_.position = spawnInfo_.position;
     position_ = spawnInfo_.position;
+    UpdateGridEntry();
     controllable_ = true;
     vehicleId_ = 0;
     armedWeapon_ = 0;
@@ -677,6 +684,7 @@ void Player::SendSync() {
 
 void Player::UpdatePosition(float x, float y, float z, bool force) {
     position_ = {x, y, z};
+    UpdateGridEntry();
     uint32_t now = Now();
     if (serverPositionSet_) {
         float distance = std::sqrt(Squared3D(position_, serverPosition_));
@@ -736,6 +744,7 @@ void Player::StreamInPlayer(uint16_t other) {
     if (target == nullptr) return;
     target->SendStreamIn(id_);
     streamedPlayers_[other] = true;
+    NoteStreamedPlayer(other, true);
     ++streamedPlayerCount_;
     target->NoteStreamer(id_, true);
     RaiseAbout(server_, *this, [&](auto& side) { return side.OnPlayerStreamIn(other, id_); });
@@ -765,6 +774,7 @@ void Player::StreamOutPlayer(uint16_t other) {
     }
     --streamedPlayerCount_;
     streamedPlayers_[other] = false;
+    NoteStreamedPlayer(other, false);
     if (retired_) return;
     RaiseAbout(server_, *this, [&](auto& side) { return side.OnPlayerStreamOut(other, id_); });
 }
@@ -773,6 +783,7 @@ void Player::ForgetPlayer(uint16_t other) {
     NoteStreamer(other, false);
     if (other >= kMaxPlayers || !streamedPlayers_[other]) return;
     streamedPlayers_[other] = false;
+    NoteStreamedPlayer(other, false);
     --streamedPlayerCount_;
 }
 
@@ -791,6 +802,7 @@ void Player::StreamOutVehicle(uint16_t vehicle) {
         vehicles->RemoveForPlayer(vehicle, id_);
     --streamedVehicleCount_;
     streamedVehicles_[vehicle] = false;
+    NoteStreamedVehicle(vehicle, false);
     if (retired_) return;
     RaiseAbout(server_, *this, [&](auto& side) { return side.OnVehicleStreamOut(vehicle, id_); });
 }

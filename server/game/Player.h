@@ -440,6 +440,25 @@ private:
 
     // Set from the client's interior reports.
     uint8_t interior_ = 0;
+
+    // ---- streaming indexes (StreamingIndex.cpp) ------------------------------------------------
+    // The player's place in the server's player grid, and the ids of the players and vehicles he
+    // has streamed in (ascending, mirroring the streamed-in marks): a pass looks at what is near
+    // him and at what he holds, not at every id.
+public:
+    // Out of the grid and out of the audiences of the vehicles he streams: he has left.
+    void LeaveStreamingIndexes();
+
+private:
+    // After a change of position or state: a passenger is measured where his vehicle is, so the
+    // grid offers him to every pass.
+    void UpdateGridEntry();
+    void NoteStreamedPlayer(uint16_t other, bool streamed);
+    void NoteStreamedVehicle(uint16_t vehicle, bool streamed);
+    void ForgetStreamedPlayers();
+    void ForgetStreamedVehicles();
+    std::vector<uint16_t> streamedPlayerList_;
+    std::vector<uint16_t> streamedVehicleList_;
 };
 
 }  // namespace velt

@@ -104,6 +104,7 @@ int PlayerPool::Disconnect(uint16_t id, uint8_t reason) {
     // The record may still be in use further up the stack (a store that raised the callback
     // that kicked this player); it is freed between passes.
     players_[id]->Retire();
+    players_[id]->LeaveStreamingIndexes();
     retired_.push_back(std::move(players_[id]));
     admin_[id] = false;
     systems_[id] = nullptr;

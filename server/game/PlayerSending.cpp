@@ -50,6 +50,18 @@ std::span<const uint16_t> GameServer::Receivers(uint16_t except, Wanted&& wanted
     return receivers_;
 }
 
+template <class Wanted>
+std::span<const uint16_t> GameServer::ReceiversAmong(std::span<const uint16_t> candidates, uint16_t except,
+                                                     Wanted&& wanted) {
+    receivers_.clear();
+    for (const uint16_t id : candidates) {
+        if (id == except || !playerPool_->IsConnected(id)) continue;
+        Player* receiver = playerPool_->GetAt(id);
+        if (receiver != nullptr && wanted(id, *receiver)) receivers_.push_back(id);
+    }
+    return receivers_;
+}
+
 void GameServer::SendRpcToPlayer(uint8_t rpcId, const BitStream* bs, uint16_t player, RpcChannel channel) {
     if (!playerPool_ || netServer_ == nullptr || player >= kMaxPlayers || !playerPool_->IsConnected(player))
         return;
@@ -66,14 +78,23 @@ void GameServer::SendRpcToPlayersStreamingPlayer(uint8_t rpcId, const BitStream*
                                                  RpcChannel channel) {
     if (!playerPool_ || netServer_ == nullptr) return;
     auto streaming = [&](uint16_t, Player& receiver) { return receiver.IsPlayerStreamedIn(player); };
-    netServer_->Slots().RpcToSlots(rpcId, bs, Receivers(player, streaming), StreamingDelivery(channel));
+    const Player* sender = player < kMaxPlayers ? playerPool_->GetAt(player) : nullptr;
+    // A player who is gone has no list of his own; his audience is then looked for among all.
+    if (sender == nullptr) {
+        netServer_->Slots().RpcToSlots(rpcId, bs, Receivers(player, streaming), StreamingDelivery(channel));
+        return;
+    }
+    netServer_->Slots().RpcToSlots(rpcId, bs, ReceiversAmong(sender->Streamers(), player, streaming),
+                                   StreamingDelivery(channel));
 }
 
 void GameServer::SendRpcToPlayersStreamingVehicle(uint8_t rpcId, const BitStream* bs, uint16_t vehicle,
                                                   uint16_t exceptPlayer, RpcChannel channel) {
     if (!playerPool_ || !vehiclePool_ || netServer_ == nullptr || vehicle >= kMaxVehicles) return;
     auto streaming = [&](uint16_t, Player& receiver) { return receiver.IsVehicleStreamedIn(vehicle); };
-    netServer_->Slots().RpcToSlots(rpcId, bs, Receivers(exceptPlayer, streaming), StreamingDelivery(channel));
+    netServer_->Slots().RpcToSlots(rpcId, bs,
+                                   ReceiversAmong(vehicleStreamers_.Of(vehicle), exceptPlayer, streaming),
+                                   StreamingDelivery(channel));
 }
 
 void GameServer::SendPacketToPlayer(const BitStream* bs, uint16_t player) {
@@ -114,7 +135,8 @@ void GameServer::SendPacketToVehicleStreamers(const BitStream* bs, uint16_t vehi
         !vehiclePool_->Exists(vehicle))
         return;
     auto streaming = [&](uint16_t, Player& receiver) { return receiver.IsVehicleStreamedIn(vehicle); };
-    netServer_->Slots().SendToSlots(Receivers(exceptPlayer, streaming), *bs, kSync);
+    netServer_->Slots().SendToSlots(ReceiversAmong(vehicleStreamers_.Of(vehicle), exceptPlayer, streaming),
+                                    *bs, kSync);
 }
 
 // ---- client messages ------------------------------------------------------------------------

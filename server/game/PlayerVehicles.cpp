@@ -1,5 +1,8 @@
 // The vehicle step of a player's streaming pass, and streaming one vehicle in for him.
 
+#include <algorithm>
+#include <vector>
+
 #include "server/console/ConsoleVariables.h"
 #include "server/game/GameServer.h"
 #include "server/game/Player.h"
@@ -23,6 +26,7 @@ void Player::StreamInVehicle(uint16_t vehicle, bool checkDistance) {
     }
     v->SpawnForPlayer(id_);
     streamedVehicles_[vehicle] = true;
+    NoteStreamedVehicle(vehicle, true);
     ++streamedVehicleCount_;
     RaiseCallback(
         server_, {}, [this] { return !retired_; },
@@ -32,7 +36,13 @@ void Player::StreamInVehicle(uint16_t vehicle, bool checkDistance) {
 void Player::StreamVehicles() {
     const float range = server_.Settings().streamDistance;
     const float rangeSquared = range * range;
-    for (uint16_t id = 1;; ++id) {
+    // The vehicles near him and those he holds, in id order (see StreamPlayers).
+    std::vector<uint16_t> ids(streamedVehicleList_);
+    server_.VehicleGrid().Candidates(position_.x, position_.y, range, ids);
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    for (const uint16_t id : ids) {
+        if (id == 0) continue;
         // The stream callbacks run scripts, which may kick this player or delete vehicles.
         VehiclePool* vehicles = server_.GetVehiclePool();
         PlayerPool* pool = server_.GetPlayerPool();

@@ -1,5 +1,8 @@
 #include "server/game/Streaming.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "server/console/ConsoleVariables.h"
 #include "server/game/GameServer.h"
 #include "server/game/Player.h"
@@ -28,11 +31,17 @@ void Player::StreamingPass() {
 void Player::StreamPlayers() {
     const float range = server_.Settings().streamDistance;
     const float rangeSquared = range * range;
-    for (int32_t i = 0;; ++i) {
+    // Only the players near him and those he holds can change: the rest stay out. They are taken
+    // in id order, as a walk over every id would meet them, so the messages and callbacks come in
+    // the same order.
+    std::vector<uint16_t> ids(streamedPlayerList_);
+    server_.PlayerGrid().Candidates(position_.x, position_.y, range, ids);
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    for (const uint16_t other : ids) {
         // The stream callbacks run scripts, which may kick either player or end the pools' use.
         PlayerPool* pool = server_.GetPlayerPool();
-        if (retired_ || pool == nullptr || i > pool->GetUpperIndex()) return;
-        const uint16_t other = uint16_t(i);
+        if (retired_ || pool == nullptr || other > pool->GetUpperIndex()) return;
         if (other == id_) continue;
         Player* target = pool->IsConnected(other) ? pool->GetAt(other) : nullptr;
         const uint8_t state = target != nullptr ? target->GetState() : uint8_t(PLAYER_STATE_NONE);
@@ -55,7 +64,13 @@ void Player::StreamPlayers() {
 }
 
 void Player::StreamLabels() {
-    for (uint16_t label = 0; label < kMaxLabels && !retired_; ++label) UpdateLabelStreaming(label);
+    for (uint16_t label = 0; label < kMaxLabels && !retired_; ++label) {
+        // A label that does not exist and that he does not hold has nothing to change; most of
+        // the ids are such, every pass of every player.
+        const TextLabelPool* labels = server_.GetTextLabelPool();
+        if (!streamedLabels_[label] && (labels == nullptr || !labels->IsUsed(label))) continue;
+        UpdateLabelStreaming(label);
+    }
 }
 
 void Player::UpdateLabelStreaming(uint16_t label) {

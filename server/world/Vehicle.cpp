@@ -43,15 +43,22 @@ Vehicle::Vehicle(GameServer& server, uint16_t id, int32_t model, const Vector3& 
       colour2_(colour2),
       respawnDelay_(respawnDelay) {
     lastSpawn_ = Now();
+    NoteGridPosition();
 }
 
 uint32_t Vehicle::Now() const { return server_.GetTickMs(); }
+
+void Vehicle::NoteGridPosition() {
+    // A deleted vehicle's id may already be a new one's.
+    if (!retired_) server_.VehicleGrid().Place(id_, position_.x, position_.y);
+}
 
 void Vehicle::SetPosition(const Vector3& position) {
     position_ = position;
     matrix_.pos.x = position.x;
     matrix_.pos.y = position.y;
     matrix_.pos.z = position.z;
+    NoteGridPosition();
 }
 
 int32_t Vehicle::GetComponentInSlot(int slot) const {
@@ -121,6 +128,7 @@ void Vehicle::UpdateFromSync(uint16_t player, const Matrix4& matrix, float healt
     driver_ = player;
     matrix_ = matrix;
     position_ = {matrix.pos.x, matrix.pos.y, matrix.pos.z};
+    NoteGridPosition();
     if (storeHealth) {
         used_ = true;
         health_ = health;
@@ -376,6 +384,7 @@ void Vehicle::CheckIdleRespawn() {
 void Vehicle::Respawn() {
     matrix_ = SpawnMatrix(spawnPosition_);
     position_ = spawnPosition_;
+    NoteGridPosition();
     velocity_ = {};
     angularVelocity_ = {};
     health_ = kVehicleFullHealth;

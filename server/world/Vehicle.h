@@ -168,6 +168,8 @@ private:
     // The angle the stream-in message carries: trains keep their spawn angle.
     float StreamInAngle() const;
     uint32_t Now() const;
+    // Keeps the server's vehicle grid in step with position_.
+    void NoteGridPosition();
 
     GameServer& server_;
     uint16_t id_;

@@ -29,7 +29,8 @@ Matrix4 MatrixOf(const Quaternion& rotation, const Vector3& position) {
 
 VehiclePool::VehiclePool(GameServer& server) : server_(server), random_([] { return std::rand(); }) {}
 
-VehiclePool::~VehiclePool() = default;
+// The grid outlives the pool (a gamemode's end makes a new one); it keeps no vehicle that went.
+VehiclePool::~VehiclePool() { server_.VehicleGrid().Clear(); }
 
 void VehiclePool::Process(float /*elapsedSeconds*/) {
     retired_.clear();
@@ -63,6 +64,7 @@ int VehiclePool::Delete(uint16_t vehicleId) {
     // of it: a callback may create a vehicle in the freed id, or come back to this one.
     std::unique_ptr<Vehicle> gone = std::move(vehicles_[vehicleId]);
     gone->Retire();
+    server_.VehicleGrid().Remove(vehicleId);
     retired_.push_back(std::move(gone));
     RecomputeUpperIndex();
     if (PlayerPool* players = server_.GetPlayerPool()) players->StreamOutVehicleForAll(vehicleId);
@@ -108,8 +110,9 @@ uint16_t VehiclePool::FindNearestSyncer(uint16_t vehicleId) const {
     if (vehicle == nullptr || pool == nullptr) return kNoVehicle;
     float best = kMaxSyncerDistance;
     uint16_t nearest = 0xFFFF;
-    for (int32_t i = 0; i <= pool->GetUpperIndex(); ++i) {
-        const uint16_t id = uint16_t(i);
+    // Only the players streaming it can move it; they are listed in id order, so the first of
+    // equally near ones wins, as in a walk over every id.
+    for (const uint16_t id : server_.VehicleStreamers().Of(vehicleId)) {
         const Player* p = pool->IsConnected(id) && !pool->IsBot(id) ? pool->GetAt(id) : nullptr;
         if (p == nullptr || p->GetState() == PLAYER_STATE_NONE || p->GetState() == PLAYER_STATE_SPECTATING ||
             !p->IsVehicleStreamedIn(vehicleId))

@@ -1,7 +1,9 @@
 // The player step of the streaming pass (ground-plane distance against "stream_distance", virtual
 // worlds, passengers, the cap, the download hold) and the map-marker packet.
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "tests/server/dispatch_fixture.h"
 
@@ -204,6 +206,38 @@ TEST_F(StreamingTest, MarkersFollowModeRadiusAndInterval) {
     game_->world.playerMarkerMode = 2;
     player(0)->SendMapMarkers();
     EXPECT_TRUE(PacketsTo(0, 208).empty());
+}
+
+TEST_F(StreamingTest, ALongMarkerPacketCarriesEveryEntryAsWritten) {
+    // Hundreds of entries, ids past one byte, coordinates of every sign and size, worlds and
+    // states mixed: each entry decodes to the player it stands for.
+    constexpr uint16_t kPlayers = 300;
+    for (uint16_t id = 0; id < kPlayers; ++id) {
+        const float x = float(int(id * 7919) % 70001 - 35000) + 0.75f;
+        const float y = id % 13 == 0 ? std::nanf("") : -float(id) * 3.3f;
+        JoinAt(id, ("M" + std::to_string(id)).c_str(), x, y, float(id % 5) - 2.5f);
+        if (id % 11 == 0) pool()->SetVirtualWorld(id, 1);
+        if (id % 17 == 0) player(id)->SetState(PLAYER_STATE_SPECTATING);
+    }
+    MarkersDue();
+    player(5)->SendMapMarkers();
+    const auto markers = Markers(5);
+    ASSERT_EQ(markers.size(), size_t(kPlayers - 1));
+    size_t at = 0;
+    for (uint16_t id = 0; id < kPlayers; ++id) {
+        if (id == 5) continue;
+        SCOPED_TRACE(id);
+        const Marker& m = markers[at++];
+        ASSERT_EQ(m.id, id);
+        const bool visible = id % 11 != 0 && id % 17 != 0;
+        ASSERT_EQ(m.visible, visible);
+        if (!visible) continue;
+        const Vector3& where = player(id)->GetPosition();
+        const float x = std::clamp(where.x, -32768.0f, 32767.0f);
+        EXPECT_EQ(m.x, int16_t(x));
+        EXPECT_EQ(m.y, std::isnan(where.y) ? 0 : int16_t(where.y));
+        EXPECT_EQ(m.z, int16_t(where.z));
+    }
 }
 
 }  // namespace
