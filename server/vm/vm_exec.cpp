@@ -66,10 +66,17 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 #define VELT_OP_LABEL(num, id, name, operand) &&L_##id,
 #define VELT_FUSED_LABEL(id, count, a, b, c, d) &&LF_##id,
     static const void* const handlers[] = {
-        VELT_VM_OPCODES(VELT_OP_LABEL) VELT_VM_FUSED(VELT_FUSED_LABEL)
+        VELT_VM_OPCODES(VELT_OP_LABEL) VELT_VM_FUSED_LOOPS(VELT_FUSED_LABEL) VELT_VM_FUSED(VELT_FUSED_LABEL)
         // Tokens nobody writes: unreachable after load, but never a wild jump.
-        VELT_R8(VELT_R8(&&L_NONE)),
-        &&L_NONE, &&L_NONE, &&L_NONE};
+        VELT_R8(&&L_NONE),
+        VELT_R8(&&L_NONE),
+        VELT_R8(&&L_NONE),
+        VELT_R8(&&L_NONE),
+        &&L_NONE,
+        &&L_NONE,
+        &&L_NONE,
+        &&L_NONE,
+        &&L_NONE};
 #undef VELT_FUSED_LABEL
 #undef VELT_OP_LABEL
 #undef VELT_R8
@@ -1180,6 +1187,81 @@ LF_LSS : {
     cip += 16;
     NEXT();
 }
+
+// Whole counted loops (VELT_VM_FUSED_LOOPS). The condition has `hb` bytes; the body's operands
+// follow at fixed places after it. Every frame address the loop touches is fixed while it runs
+// (FRM does not change inside), so they are checked once on entry; when one of them lies outside
+// the block the plain instructions run instead and raise the error exactly where it falls. The
+// plain sequence's own reads and writes, in its order, make aliased locals come out alike.
+//
+// Fuzz builds count every instruction and end a run exactly where the plain code would: there a
+// pass of the loop is one dispatch, the condition one fused step and the body and step another.
+#ifdef VELT_VM_STEP_BUDGET
+#define LOOP_BODY_STEPS(hb)     \
+    if (g_stepBudget >= 0) {    \
+        if (g_stepBudget < 6) { \
+            cip = h + (hb);     \
+            NEXT();             \
+        }                       \
+        g_stepBudget -= 6;      \
+    }
+#define LOOP_AGAIN() \
+    cip = h;         \
+    NEXT()
+#else
+#define LOOP_BODY_STEPS(hb)
+#define LOOP_AGAIN() continue
+#endif
+// `loadN` sets ALT from the condition's second instruction; `leave` is true when the loop ends,
+// with PRI and ALT as the condition left them; the exit target is the cell at h + exitAt.
+#define LOOP_FORM(name, steps, hb, exitAt, checkN, loadN, leave)                                       \
+    LF_##name : {                                                                                      \
+        const uint8_t* const h = cip;                                                                  \
+        const ucell ai = FRAME(LoadBlockCell(h + 4));                                                  \
+        const cell kn = LoadBlockCell(h + 12);                                                         \
+        const ucell an = FRAME(kn);                                                                    \
+        const ucell ab = FRAME(LoadBlockCell(h + (hb) + 4));                                           \
+        const ucell ac = FRAME(LoadBlockCell(h + (hb) + 12));                                          \
+        const ucell as = FRAME(LoadBlockCell(h + (hb) + 24));                                          \
+        const ucell ak = FRAME(LoadBlockCell(h + (hb) + 32));                                          \
+        const ucell top = ucell(stp);                                                                  \
+        if (UNLIKELY((ai >= top) | ((checkN) && an >= top) | (ab >= top) | (ac >= top) | (as >= top) | \
+                     (ak >= top)))                                                                     \
+            goto L_LOAD_S_PRI;                                                                         \
+        FUSED(steps, L_LOAD_S_PRI);                                                                    \
+        (void)an;                                                                                      \
+        const uint8_t* const out = code + LoadBlockCell(h + (exitAt));                                 \
+        for (;;) {                                                                                     \
+            pri = LoadBlockCell(data + ai);                                                            \
+            loadN;                                                                                     \
+            if (leave) {                                                                               \
+                cip = out;                                                                             \
+                NEXT();                                                                                \
+            }                                                                                          \
+            LOOP_BODY_STEPS(hb);                                                                       \
+            pri = LoadBlockCell(data + ab);                                                            \
+            alt = LoadBlockCell(data + ac);                                                            \
+            pri = ADD32(pri, alt);                                                                     \
+            StoreBlockCell(data + as, pri);                                                            \
+            StoreBlockCell(data + ak, ADD32(LoadBlockCell(data + ak), 1));                             \
+            LOOP_AGAIN();                                                                              \
+        }                                                                                              \
+    }
+#define LOOP_LSS_CMP_JZER(id, jcc, cond) \
+    LOOP_FORM(LOOP_LSS_##id##_JZER, 4, 28, 24, true, alt = LoadBlockCell(data + an), (pri = (cond)) == 0)
+#define LOOP_LSC_CMP_JZER(id, jcc, cond) \
+    LOOP_FORM(LOOP_LSC_##id##_JZER, 4, 28, 24, false, alt = kn, (pri = (cond)) == 0)
+#define LOOP_LSS_JCC(cmp, id, cond) \
+    LOOP_FORM(LOOP_LSS_##id, 3, 24, 20, true, alt = LoadBlockCell(data + an), (cond))
+    VELT_CMP(LOOP_LSS_CMP_JZER)
+    VELT_CMP(LOOP_LSC_CMP_JZER)
+    VELT_CMP(LOOP_LSS_JCC)
+#undef LOOP_LSS_CMP_JZER
+#undef LOOP_LSC_CMP_JZER
+#undef LOOP_LSS_JCC
+#undef LOOP_FORM
+#undef LOOP_BODY_STEPS
+#undef LOOP_AGAIN
 
 nativeCall : {
     INST->cip = cell(cip - code);

@@ -344,6 +344,8 @@ void FuseCode(uint8_t* code, uint32_t size, const CodeMap& targets) {
                 if (at >= size || LoadBlockCell(code + at) != f.ops[k] || (k > 0 && targets.Has(at))) break;
                 at += PlainLength(f.ops[k]);
             }
+            // A loop form only where its JUMP comes back to its own head.
+            if (k == f.count && f.loop && ucell(LoadBlockCell(code + at - 4)) != pc) k = 0;
             if (k == f.count) {
                 StoreBlockCell(code + pc, token);
                 next = at;
