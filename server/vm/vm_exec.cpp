@@ -240,10 +240,18 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 // Opcode prediction: where the compiler nearly always writes one instruction after another, the
 // first handler runs the second inline when it is there, so the pair pays one dispatch. Each
 // instruction still runs whole and in order. Fuzz builds count the second one as its own step.
+// The follower's opcode cell is read once: it decides the prediction and, when the guess is wrong,
+// is the dispatch itself.
 #ifdef VELT_VM_STEP_BUDGET
-#define NEXT_IS(op) (LoadBlockCell(cip) == cell(OP_##op) && TakeStep())
+#define FOLLOWS(c, op) ((c) == cell(OP_##op) && TakeStep())
+#define NEXT_FROM(c) NEXT()
 #else
-#define NEXT_IS(op) __builtin_expect(LoadBlockCell(cip) == cell(OP_##op), 1)
+#define FOLLOWS(c, op) __builtin_expect((c) == cell(OP_##op), 1)
+#define NEXT_FROM(c)                      \
+    do {                                  \
+        PIN();                            \
+        goto* handlers[ucell(c) & 0xFFu]; \
+    } while (0)
 #endif
 
     NEXT();
@@ -273,12 +281,14 @@ L_LOAD_S_PRI : {
     ucell a = FRAME(OPND());
     CHK(a);
     pri = LoadBlockCell(data + a);
-    cip += 8;
-    if (NEXT_IS(LOAD_S_ALT)) {
-        LOCAL(alt, 4);
-        cip += 8;
+    const cell n = LoadBlockCell(cip + 8);
+    if (FOLLOWS(n, LOAD_S_ALT)) {
+        LOCAL(alt, 12);
+        cip += 16;
+        NEXT();
     }
-    NEXT();
+    cip += 8;
+    NEXT_FROM(n);
 }
 L_LOAD_S_ALT : {
     ucell a = FRAME(OPND());
@@ -556,12 +566,14 @@ L_PUSH_R : {
 }
 L_PUSH_C : {
     PUSH(OPND());
-    cip += 8;
-    if (NEXT_IS(CALL)) {  // the size of a call's arguments, then the call
-        PUSH(cell(cip + 8 - code));
-        cip = code + OPND();
+    const cell n = LoadBlockCell(cip + 8);
+    if (FOLLOWS(n, CALL)) {  // the size of a call's arguments, then the call
+        PUSH(cell(cip + 16 - code));
+        cip = code + LoadBlockCell(cip + 12);
+        NEXT();
     }
-    NEXT();
+    cip += 8;
+    NEXT_FROM(n);
 }
 L_PUSH : {
     cell a = OPND();
@@ -724,14 +736,16 @@ L_UDIV_ALT : {
 }
 L_ADD : {
     pri = ADD32(pri, alt);
-    cip += 4;
-    if (NEXT_IS(STOR_S_PRI)) {
-        const ucell a = FRAME(OPND());
+    const cell n = LoadBlockCell(cip + 4);
+    if (FOLLOWS(n, STOR_S_PRI)) {
+        const ucell a = FRAME(LoadBlockCell(cip + 8));
         CHK(a);
         StoreBlockCell(data + a, pri);
-        cip += 8;
+        cip += 12;
+        NEXT();
     }
-    NEXT();
+    cip += 4;
+    NEXT_FROM(n);
 }
 L_SUB : {
     pri = cell(ucell(pri) - ucell(alt));
@@ -818,12 +832,17 @@ L_SIGN_ALT : {
     NEXT();
 }
 // A comparison is nearly always followed by the zero test of a condition: the pair pays one dispatch.
-#define PLAIN_CMP(id, jcc, cond)              \
-    L_##id : {                                \
-        pri = (cond);                         \
-        cip += 4;                             \
-        if (NEXT_IS(JZER)) JUMP_IF(pri == 0); \
-        NEXT();                               \
+#define PLAIN_CMP(id, jcc, cond)                                \
+    L_##id : {                                                  \
+        const bool c = (cond);                                  \
+        pri = c;                                                \
+        const cell n = LoadBlockCell(cip + 4);                  \
+        if (FOLLOWS(n, JZER)) {                                 \
+            cip = c ? cip + 12 : code + LoadBlockCell(cip + 8); \
+            NEXT();                                             \
+        }                                                       \
+        cip += 4;                                               \
+        NEXT_FROM(n);                                           \
     }
     VELT_CMP(PLAIN_CMP)
 #undef PLAIN_CMP
@@ -858,9 +877,13 @@ L_INC_S : {
     ucell a = FRAME(OPND());
     CHK(a);
     StoreBlockCell(data + a, ADD32(LoadBlockCell(data + a), 1));
+    const cell n = LoadBlockCell(cip + 8);
+    if (FOLLOWS(n, JUMP)) {
+        cip = code + LoadBlockCell(cip + 12);
+        NEXT();
+    }
     cip += 8;
-    if (NEXT_IS(JUMP)) cip = code + OPND();
-    NEXT();
+    NEXT_FROM(n);
 }
 L_INC_I : {
     CHK(pri);
@@ -1310,7 +1333,8 @@ abortRun:
 #undef FUSED
 #undef LOCAL
 #undef VELT_CMP
-#undef NEXT_IS
+#undef FOLLOWS
+#undef NEXT_FROM
 #undef INST
 #undef PIN
 }
