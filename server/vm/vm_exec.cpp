@@ -7,7 +7,9 @@
 // can change at run time is: every data address is checked against the block end (and, for the
 // indirect forms the instruction set validates, against the free space between heap and stack);
 // pushes stop at the heap, pops at the stack top, and RET, RETN and SCTRL 6 must land on an
-// instruction start. Invariant while running: heap_low <= HEA <= STK <= stack_top.
+// instruction start. Invariant while running: heap_low <= HEA <= STK <= stack_top. The one
+// exception: inside a frame that holds every offset the code gives its frame loads, stores and
+// increments, those skip a check that could not fail (see uncheckedHandlers).
 
 #include <cstring>
 
@@ -81,6 +83,10 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 #undef VELT_OP_LABEL
 #undef VELT_R8
     static_assert(sizeof handlers / sizeof handlers[0] == 256, "one handler for every token");
+    // The same, with frame accesses that skip their check: in use while the frame holds every
+    // offset the code names for them (VmInstance::frameOffsetLow, frameOffsetEnd), where no check
+    // could fail.
+    static const void* uncheckedHandlers[256];
 
     // Not const: PIN() names them as register operands.
     uint8_t* code = CodeBase(inst);
@@ -93,6 +99,15 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 
     cell pri = 0, alt = 0, frm = 0;
     cell hea = inst->heap, stk = inst->stack;
+    // The frames that hold every unchecked offset: FRM in [uncheckedLow, uncheckedLow + uncheckedSpan].
+    int64_t uncheckedLow = int64_t(1) << 62, uncheckedSpan = 0;
+    if (inst->frameOffsetLow < inst->frameOffsetEnd &&
+        int64_t(stp) - inst->frameOffsetEnd >= -inst->frameOffsetLow) {
+        uncheckedLow = -inst->frameOffsetLow;
+        uncheckedSpan = int64_t(stp) - inst->frameOffsetEnd - uncheckedLow;
+    }
+    const void* const* table = handlers;
+    uint8_t* fp = data;  // data + FRM, used only inside such a frame
     cell resetHea = hea, resetStk = stk;
     const uint8_t* cip = nullptr;
     int err = VM_ERR_NONE;
@@ -136,6 +151,14 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
     }
     if (int64_t(hea) + 64 > stk) return VM_ERR_STACKERR;
 
+// After every change of FRM: the handler table that fits the new frame.
+#define FRAME_CHANGED()                                                                                      \
+    do {                                                                                                     \
+        table =                                                                                              \
+            uint64_t(int64_t(frm) - uncheckedLow) <= uint64_t(uncheckedSpan) ? uncheckedHandlers : handlers; \
+        fp = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(data) + uintptr_t(intptr_t(frm)));       \
+    } while (0)
+
 #define OPND() LoadBlockCell(cip + 4)
 #define INST (static_cast<VmInstance*>(coldInst))  // the instance, from its stack slot
         // Pins the hot state to machine registers at every dispatch. Left alone, the compiler keeps FRM
@@ -143,23 +166,23 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
         // The statement is empty: it only says these values live in registers here. FRM goes in as an
         // input only: as an in-out operand it cost two register copies at every dispatch.
 #define PIN() \
-    __asm__("" : "+r"(code), "+r"(pri), "+r"(alt), "+r"(stk), "+r"(hea) : "r"(data), "r"(stp), "r"(frm))
+    __asm__("" : "+r"(code), "+r"(pri), "+r"(alt), "+r"(stk), "+r"(hea) : "r"(data), "r"(stp), "r"(table))
 #ifdef VELT_VM_STEP_BUDGET
 // An exhausted budget stays at 0, so runs that follow (an outer run after a nested one) stop too.
-#define NEXT()                                             \
-    do {                                                   \
-        if (g_stepBudget >= 0) {                           \
-            if (g_stepBudget == 0) ABORT(VM_ERR_EXIT);     \
-            --g_stepBudget;                                \
-        }                                                  \
-        PIN();                                             \
-        goto* handlers[ucell(LoadBlockCell(cip)) & 0xFFu]; \
+#define NEXT()                                          \
+    do {                                                \
+        if (g_stepBudget >= 0) {                        \
+            if (g_stepBudget == 0) ABORT(VM_ERR_EXIT);  \
+            --g_stepBudget;                             \
+        }                                               \
+        PIN();                                          \
+        goto* table[ucell(LoadBlockCell(cip)) & 0xFFu]; \
     } while (0)
 #else
-#define NEXT()                                             \
-    do {                                                   \
-        PIN();                                             \
-        goto* handlers[ucell(LoadBlockCell(cip)) & 0xFFu]; \
+#define NEXT()                                          \
+    do {                                                \
+        PIN();                                          \
+        goto* table[ucell(LoadBlockCell(cip)) & 0xFFu]; \
     } while (0)
 #endif
 #define ABORT(e)       \
@@ -247,13 +270,31 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 #define NEXT_FROM(c) NEXT()
 #else
 #define FOLLOWS(c, op) __builtin_expect((c) == cell(OP_##op), 1)
-#define NEXT_FROM(c)                      \
-    do {                                  \
-        PIN();                            \
-        goto* handlers[ucell(c) & 0xFFu]; \
+#define NEXT_FROM(c)                   \
+    do {                               \
+        PIN();                         \
+        goto* table[ucell(c) & 0xFFu]; \
     } while (0)
 #endif
 
+    static const bool uncheckedReady = ({
+        std::memcpy(uncheckedHandlers, handlers, sizeof handlers);
+        uncheckedHandlers[OP_LOAD_S_PRI] = &&LU_LOAD_S_PRI;
+        uncheckedHandlers[OP_LOAD_S_ALT] = &&LU_LOAD_S_ALT;
+        uncheckedHandlers[OP_STOR_S_PRI] = &&LU_STOR_S_PRI;
+        uncheckedHandlers[OP_INC_S] = &&LU_INC_S;
+        uncheckedHandlers[OP_ADD] = &&LU_ADD;
+        uncheckedHandlers[OPF_LSS_ADD_SS] = &&LFU_LSS_ADD_SS;
+        uncheckedHandlers[OPF_INCS_JUMP] = &&LFU_INCS_JUMP;
+#define UNCHECKED_CMP(id, jcc, cond)                                \
+    uncheckedHandlers[OPF_LSS_##id##_JZER] = &&LFU_LSS_##id##_JZER; \
+    uncheckedHandlers[OPF_LSC_##id##_JZER] = &&LFU_LSC_##id##_JZER;
+        VELT_CMP(UNCHECKED_CMP)
+#undef UNCHECKED_CMP
+        true;
+    });
+    (void)uncheckedReady;
+    FRAME_CHANGED();
     NEXT();
 
 L_NONE:
@@ -522,7 +563,10 @@ L_SCTRL : {
             if (pri < hea) ABORT(VM_ERR_STACKERR);
             stk = pri;
             break;
-        case 5: frm = pri; break;
+        case 5:
+            frm = pri;
+            FRAME_CHANGED();
+            break;
         case 6:
             if (!IsInstructionStart(INST, ucell(pri))) ABORT(VM_ERR_MEMACCESS);
             cip = code + pri;
@@ -621,6 +665,7 @@ L_PROC : {
     PUSH(frm);
     frm = stk;
     if (int64_t(hea) + 64 > stk) ABORT(VM_ERR_STACKERR);
+    FRAME_CHANGED();
     cip += 4;
     NEXT();
 }
@@ -629,6 +674,7 @@ L_RET : {
     POP(frm);
     POP(ra);
     if (!IsInstructionStart(INST, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
+    FRAME_CHANGED();
     cip = code + ra;
     NEXT();
 }
@@ -642,6 +688,7 @@ L_RETN : {
     if (s > stp) ABORT(VM_ERR_STACKLOW);
     if (s < hea) ABORT(VM_ERR_STACKERR);
     stk = cell(s);
+    FRAME_CHANGED();
     cip = code + ra;
     NEXT();
 }
@@ -1067,6 +1114,53 @@ L_BREAK : {
     NEXT();
 }
 
+// The unchecked frame accesses (uncheckedHandlers): as their checked forms above, less the check.
+#define UNCHECKED_AT(at) LoadBlockCell(fp + LoadBlockCell(cip + (at)))
+LU_LOAD_S_PRI : {
+    pri = UNCHECKED_AT(4);
+    const cell n = LoadBlockCell(cip + 8);
+    if (FOLLOWS(n, LOAD_S_ALT)) {
+        alt = UNCHECKED_AT(12);
+        cip += 16;
+        NEXT();
+    }
+    cip += 8;
+    NEXT_FROM(n);
+}
+LU_LOAD_S_ALT : {
+    alt = UNCHECKED_AT(4);
+    cip += 8;
+    NEXT();
+}
+LU_STOR_S_PRI : {
+    StoreBlockCell(fp + OPND(), pri);
+    cip += 8;
+    NEXT();
+}
+LU_ADD : {
+    pri = ADD32(pri, alt);
+    const cell n = LoadBlockCell(cip + 4);
+    if (FOLLOWS(n, STOR_S_PRI)) {
+        StoreBlockCell(fp + LoadBlockCell(cip + 8), pri);
+        cip += 12;
+        NEXT();
+    }
+    cip += 4;
+    NEXT_FROM(n);
+}
+LU_INC_S : {
+    uint8_t* const p = fp + OPND();
+    StoreBlockCell(p, ADD32(LoadBlockCell(p), 1));
+    const cell n = LoadBlockCell(cip + 8);
+    if (FOLLOWS(n, JUMP)) {
+        cip = code + LoadBlockCell(cip + 12);
+        NEXT();
+    }
+    cip += 8;
+    NEXT_FROM(n);
+}
+#undef UNCHECKED_AT
+
 // Fused sequences (VELT_VM_FUSED). Each one does exactly what its plain instructions would, in
 // their order and with their checks, and leaves PRI and ALT as they would; operands are read
 // where the plain instructions keep them.
@@ -1091,28 +1185,35 @@ L_BREAK : {
 #undef LSS_JCC
 #undef LSC_JCC
 // The compiler's form of a condition: the comparison leaves 0 or 1 in PRI, then a zero test.
-#define LSS_CMP_JZER(id, jcc, cond)                                 \
-    LF_LSS_##id##_JZER : {                                          \
+// Each also in an unchecked form (LFU_, see uncheckedHandlers).
+#define UNCHECKED_LOCAL(dst, at) (dst) = LoadBlockCell(fp + LoadBlockCell(cip + (at)))
+#define LSS_CMP_JZER_AS(prefix, local, id, cond)                    \
+    prefix##LSS_##id##_JZER : {                                     \
         FUSED(4, L_LOAD_S_PRI);                                     \
-        LOCAL(pri, 4);                                              \
-        LOCAL(alt, 12);                                             \
+        local(pri, 4);                                              \
+        local(alt, 12);                                             \
         pri = (cond);                                               \
         cip = pri == 0 ? code + LoadBlockCell(cip + 24) : cip + 28; \
         NEXT();                                                     \
     }
-#define LSC_CMP_JZER(id, jcc, cond)                                 \
-    LF_LSC_##id##_JZER : {                                          \
+#define LSC_CMP_JZER_AS(prefix, local, id, cond)                    \
+    prefix##LSC_##id##_JZER : {                                     \
         FUSED(4, L_LOAD_S_PRI);                                     \
-        LOCAL(pri, 4);                                              \
+        local(pri, 4);                                              \
         alt = LoadBlockCell(cip + 12);                              \
         pri = (cond);                                               \
         cip = pri == 0 ? code + LoadBlockCell(cip + 24) : cip + 28; \
         NEXT();                                                     \
     }
+#define LSS_CMP_JZER(id, jcc, cond)                  \
+    LSS_CMP_JZER_AS(LF_, LOCAL, id, cond)            \
+    LSS_CMP_JZER_AS(LFU_, UNCHECKED_LOCAL, id, cond) \
+    LSC_CMP_JZER_AS(LF_, LOCAL, id, cond)            \
+    LSC_CMP_JZER_AS(LFU_, UNCHECKED_LOCAL, id, cond)
     VELT_CMP(LSS_CMP_JZER)
-    VELT_CMP(LSC_CMP_JZER)
 #undef LSS_CMP_JZER
-#undef LSC_CMP_JZER
+#undef LSS_CMP_JZER_AS
+#undef LSC_CMP_JZER_AS
 LF_LS_JZER : {
     FUSED(2, L_LOAD_S_PRI);
     LOCAL(pri, 4);
@@ -1154,6 +1255,23 @@ LF_INCS_JUMP : {
     cip = code + LoadBlockCell(cip + 12);
     NEXT();
 }
+LFU_LSS_ADD_SS : {
+    FUSED(4, L_LOAD_S_PRI);
+    UNCHECKED_LOCAL(pri, 4);
+    UNCHECKED_LOCAL(alt, 12);
+    pri = ADD32(pri, alt);
+    StoreBlockCell(fp + LoadBlockCell(cip + 24), pri);
+    cip += 28;
+    NEXT();
+}
+LFU_INCS_JUMP : {
+    FUSED(2, L_INC_S);
+    uint8_t* const p = fp + LoadBlockCell(cip + 4);
+    StoreBlockCell(p, ADD32(LoadBlockCell(p), 1));
+    cip = code + LoadBlockCell(cip + 12);
+    NEXT();
+}
+#undef UNCHECKED_LOCAL
 LF_LSB_LIDX : {
     FUSED(4, L_LOAD_S_PRI);
     LOCAL(pri, 4);
@@ -1334,6 +1452,7 @@ abortRun:
 #undef LOCAL
 #undef VELT_CMP
 #undef FOLLOWS
+#undef FRAME_CHANGED
 #undef NEXT_FROM
 #undef INST
 #undef PIN

@@ -470,8 +470,11 @@ TEST(VmFusion, WholeLoopsMatchTheirPlainInstructions) {
                 Built built = buildShape(token, s);
                 Twin t(built.image);
                 ASSERT_TRUE(t.loaded()) << what;
-                if (s.label_at < 0) EXPECT_EQ(codeCell(t.fused.inst, built.head), token) << what;
-                if (s.label_at > 0) EXPECT_NE(codeCell(t.fused.inst, built.head), token) << what;
+                if (s.label_at < 0) {
+                    EXPECT_EQ(codeCell(t.fused.inst, built.head), token) << what;
+                } else {
+                    EXPECT_NE(codeCell(t.fused.inst, built.head), token) << what;
+                }
                 for (cell sel : {0, 1}) {
                     const Outcome fused = callOutcome(t.fused, "f", {sel}),
                                   plain = callOutcome(t.plain, "f", {sel});
