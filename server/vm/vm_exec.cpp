@@ -99,12 +99,16 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 
     cell pri = 0, alt = 0, frm = 0;
     cell hea = inst->heap, stk = inst->stack;
-    // The frames that hold every unchecked offset: FRM in [uncheckedLow, uncheckedLow + uncheckedSpan].
-    int64_t uncheckedLow = int64_t(1) << 62, uncheckedSpan = 0;
-    if (inst->frameOffsetLow < inst->frameOffsetEnd &&
+    // The frames that hold every unchecked offset: FRM - uncheckedLow in [0, uncheckedSpan] as
+    // unsigned cells. The span stays below STP, so no FRM outside wraps into it.
+    cell uncheckedLow = 0;
+    ucell uncheckedSpan = 0;
+    const void* const* uncheckedTable = handlers;
+    if (inst->frameOffsetLow < inst->frameOffsetEnd && -inst->frameOffsetLow <= INT32_MAX &&
         int64_t(stp) - inst->frameOffsetEnd >= -inst->frameOffsetLow) {
-        uncheckedLow = -inst->frameOffsetLow;
-        uncheckedSpan = int64_t(stp) - inst->frameOffsetEnd - uncheckedLow;
+        uncheckedLow = cell(-inst->frameOffsetLow);
+        uncheckedSpan = ucell(int64_t(stp) - inst->frameOffsetEnd - uncheckedLow);
+        uncheckedTable = uncheckedHandlers;
     }
     const void* const* table = handlers;
     uint8_t* fp = data;  // data + FRM, used only inside such a frame
@@ -152,11 +156,10 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
     if (int64_t(hea) + 64 > stk) return VM_ERR_STACKERR;
 
 // After every change of FRM: the handler table that fits the new frame.
-#define FRAME_CHANGED()                                                                                      \
-    do {                                                                                                     \
-        table =                                                                                              \
-            uint64_t(int64_t(frm) - uncheckedLow) <= uint64_t(uncheckedSpan) ? uncheckedHandlers : handlers; \
-        fp = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(data) + uintptr_t(intptr_t(frm)));       \
+#define FRAME_CHANGED()                                                                                \
+    do {                                                                                               \
+        table = ucell(frm) - ucell(uncheckedLow) <= uncheckedSpan ? uncheckedTable : handlers;         \
+        fp = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(data) + uintptr_t(intptr_t(frm))); \
     } while (0)
 
 #define OPND() LoadBlockCell(cip + 4)
@@ -165,8 +168,10 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
         // and the code base in stack slots, and every frame access and every jump pays an extra load.
         // The statement is empty: it only says these values live in registers here. FRM goes in as an
         // input only: as an in-out operand it cost two register copies at every dispatch.
-#define PIN() \
-    __asm__("" : "+r"(code), "+r"(pri), "+r"(alt), "+r"(stk), "+r"(hea) : "r"(data), "r"(stp), "r"(table))
+#define PIN()                                                        \
+    __asm__(""                                                       \
+            : "+r"(code), "+r"(pri), "+r"(alt), "+r"(stk), "+r"(hea) \
+            : "r"(data), "r"(stp), "r"(table), "r"(fp))
 #ifdef VELT_VM_STEP_BUDGET
 // An exhausted budget stays at 0, so runs that follow (an outer run after a nested one) stop too.
 #define NEXT()                                          \
@@ -286,9 +291,15 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
         uncheckedHandlers[OP_ADD] = &&LU_ADD;
         uncheckedHandlers[OPF_LSS_ADD_SS] = &&LFU_LSS_ADD_SS;
         uncheckedHandlers[OPF_INCS_JUMP] = &&LFU_INCS_JUMP;
+        uncheckedHandlers[OPF_ALSB_LIDX] = &&LFU_ALSB_LIDX;
+        uncheckedHandlers[OPF_ALSB_IDXADDR] = &&LFU_ALSB_IDXADDR;
+        uncheckedHandlers[OPF_LSB_LIDX] = &&LFU_LSB_LIDX;
+        uncheckedHandlers[OPF_LSB_IDXADDR] = &&LFU_LSB_IDXADDR;
 #define UNCHECKED_CMP(id, jcc, cond)                                \
     uncheckedHandlers[OPF_LSS_##id##_JZER] = &&LFU_LSS_##id##_JZER; \
-    uncheckedHandlers[OPF_LSC_##id##_JZER] = &&LFU_LSC_##id##_JZER;
+    uncheckedHandlers[OPF_LSC_##id##_JZER] = &&LFU_LSC_##id##_JZER; \
+    uncheckedHandlers[OPF_LSS_##jcc] = &&LFU_LSS_##jcc;             \
+    uncheckedHandlers[OPF_LSC_##jcc] = &&LFU_LSC_##jcc;
         VELT_CMP(UNCHECKED_CMP)
 #undef UNCHECKED_CMP
         true;
@@ -1164,29 +1175,34 @@ LU_INC_S : {
 // Fused sequences (VELT_VM_FUSED). Each one does exactly what its plain instructions would, in
 // their order and with their checks, and leaves PRI and ALT as they would; operands are read
 // where the plain instructions keep them.
-#define LSS_JCC(cmp, id, cond)                                    \
-    LF_LSS_##id : {                                               \
+// Those that read frame locals come also in an unchecked form (LFU_, see uncheckedHandlers).
+#define UNCHECKED_LOCAL(dst, at) (dst) = LoadBlockCell(fp + LoadBlockCell(cip + (at)))
+#define LSS_JCC_AS(prefix, local, id, cond)                       \
+    prefix##LSS_##id : {                                          \
         FUSED(3, L_LOAD_S_PRI);                                   \
-        LOCAL(pri, 4);                                            \
-        LOCAL(alt, 12);                                           \
+        local(pri, 4);                                            \
+        local(alt, 12);                                           \
         cip = (cond) ? code + LoadBlockCell(cip + 20) : cip + 24; \
         NEXT();                                                   \
     }
-#define LSC_JCC(cmp, id, cond)                                    \
-    LF_LSC_##id : {                                               \
+#define LSC_JCC_AS(prefix, local, id, cond)                       \
+    prefix##LSC_##id : {                                          \
         FUSED(3, L_LOAD_S_PRI);                                   \
-        LOCAL(pri, 4);                                            \
+        local(pri, 4);                                            \
         alt = LoadBlockCell(cip + 12);                            \
         cip = (cond) ? code + LoadBlockCell(cip + 20) : cip + 24; \
         NEXT();                                                   \
     }
+#define LSS_JCC(cmp, id, cond)                  \
+    LSS_JCC_AS(LF_, LOCAL, id, cond)            \
+    LSS_JCC_AS(LFU_, UNCHECKED_LOCAL, id, cond) \
+    LSC_JCC_AS(LF_, LOCAL, id, cond)            \
+    LSC_JCC_AS(LFU_, UNCHECKED_LOCAL, id, cond)
     VELT_CMP(LSS_JCC)
-    VELT_CMP(LSC_JCC)
 #undef LSS_JCC
-#undef LSC_JCC
+#undef LSS_JCC_AS
+#undef LSC_JCC_AS
 // The compiler's form of a condition: the comparison leaves 0 or 1 in PRI, then a zero test.
-// Each also in an unchecked form (LFU_, see uncheckedHandlers).
-#define UNCHECKED_LOCAL(dst, at) (dst) = LoadBlockCell(fp + LoadBlockCell(cip + (at)))
 #define LSS_CMP_JZER_AS(prefix, local, id, cond)                    \
     prefix##LSS_##id##_JZER : {                                     \
         FUSED(4, L_LOAD_S_PRI);                                     \
@@ -1271,47 +1287,55 @@ LFU_INCS_JUMP : {
     cip = code + LoadBlockCell(cip + 12);
     NEXT();
 }
+#define LSB_AS(prefix, local)                                                            \
+    prefix##LSB_LIDX : {                                                                 \
+        FUSED(4, L_LOAD_S_PRI);                                                          \
+        local(pri, 4);                                                                   \
+        if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 12)))) ABORT(VM_ERR_BOUNDS); \
+        alt = ADD32(frm, LoadBlockCell(cip + 20));                                       \
+        const ucell a = ucell(alt) + ucell(pri) * 4u;                                    \
+        VALID(a);                                                                        \
+        pri = LoadBlockCell(data + a);                                                   \
+        cip += 28;                                                                       \
+        NEXT();                                                                          \
+    }                                                                                    \
+    prefix##LSB_IDXADDR : {                                                              \
+        FUSED(4, L_LOAD_S_PRI);                                                          \
+        local(pri, 4);                                                                   \
+        if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 12)))) ABORT(VM_ERR_BOUNDS); \
+        alt = ADD32(frm, LoadBlockCell(cip + 20));                                       \
+        pri = cell(ucell(alt) + ucell(pri) * 4u);                                        \
+        cip += 28;                                                                       \
+        NEXT();                                                                          \
+    }
+    LSB_AS(LF_, LOCAL)
+    LSB_AS(LFU_, UNCHECKED_LOCAL)
+#undef LSB_AS
+#define ALSB_AS(prefix, local)                                                           \
+    prefix##ALSB_LIDX : {                                                                \
+        FUSED(4, L_ADDR_ALT);                                                            \
+        alt = ADD32(frm, LoadBlockCell(cip + 4));                                        \
+        local(pri, 12);                                                                  \
+        if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 20)))) ABORT(VM_ERR_BOUNDS); \
+        const ucell a = ucell(alt) + ucell(pri) * 4u;                                    \
+        VALID(a);                                                                        \
+        pri = LoadBlockCell(data + a);                                                   \
+        cip += 28;                                                                       \
+        NEXT();                                                                          \
+    }                                                                                    \
+    prefix##ALSB_IDXADDR : {                                                             \
+        FUSED(4, L_ADDR_ALT);                                                            \
+        alt = ADD32(frm, LoadBlockCell(cip + 4));                                        \
+        local(pri, 12);                                                                  \
+        if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 20)))) ABORT(VM_ERR_BOUNDS); \
+        pri = cell(ucell(alt) + ucell(pri) * 4u);                                        \
+        cip += 28;                                                                       \
+        NEXT();                                                                          \
+    }
+    ALSB_AS(LF_, LOCAL)
+    ALSB_AS(LFU_, UNCHECKED_LOCAL)
+#undef ALSB_AS
 #undef UNCHECKED_LOCAL
-LF_LSB_LIDX : {
-    FUSED(4, L_LOAD_S_PRI);
-    LOCAL(pri, 4);
-    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 12)))) ABORT(VM_ERR_BOUNDS);
-    alt = ADD32(frm, LoadBlockCell(cip + 20));
-    const ucell a = ucell(alt) + ucell(pri) * 4u;
-    VALID(a);
-    pri = LoadBlockCell(data + a);
-    cip += 28;
-    NEXT();
-}
-LF_LSB_IDXADDR : {
-    FUSED(4, L_LOAD_S_PRI);
-    LOCAL(pri, 4);
-    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 12)))) ABORT(VM_ERR_BOUNDS);
-    alt = ADD32(frm, LoadBlockCell(cip + 20));
-    pri = cell(ucell(alt) + ucell(pri) * 4u);
-    cip += 28;
-    NEXT();
-}
-LF_ALSB_LIDX : {
-    FUSED(4, L_ADDR_ALT);
-    alt = ADD32(frm, LoadBlockCell(cip + 4));
-    LOCAL(pri, 12);
-    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 20)))) ABORT(VM_ERR_BOUNDS);
-    const ucell a = ucell(alt) + ucell(pri) * 4u;
-    VALID(a);
-    pri = LoadBlockCell(data + a);
-    cip += 28;
-    NEXT();
-}
-LF_ALSB_IDXADDR : {
-    FUSED(4, L_ADDR_ALT);
-    alt = ADD32(frm, LoadBlockCell(cip + 4));
-    LOCAL(pri, 12);
-    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 20)))) ABORT(VM_ERR_BOUNDS);
-    pri = cell(ucell(alt) + ucell(pri) * 4u);
-    cip += 28;
-    NEXT();
-}
 LF_MOVE_CONST_STORI : {
     FUSED(3, L_MOVE_ALT);
     alt = pri;
