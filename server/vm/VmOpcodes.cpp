@@ -12,11 +12,19 @@ const VmOpInfo kOps[OP_NUM_OPCODES] = {
     VELT_VM_OPCODES(VELT_VM_OP_INFO)
 #undef VELT_VM_OP_INFO
 };
+// The body and step of every loop form, after its condition.
+#define VELT_VM_LOOP_TAIL OP_LOAD_S_PRI, OP_LOAD_S_ALT, OP_ADD, OP_STOR_S_PRI, OP_INC_S, OP_JUMP
 const VmFusedInfo kFused[kVmFusedCount] = {
-#define VELT_VM_FUSED_INFO(id, count, a, b, c, d) {count, {OP_##a, OP_##b, OP_##c, OP_##d}},
-    VELT_VM_FUSED(VELT_VM_FUSED_INFO)
+#define VELT_VM_FUSED_LOOP_INFO(id, count, a, b, c, d)                                             \
+    count == 4 ? VmFusedInfo{count + 6, {OP_##a, OP_##b, OP_##c, OP_##d, VELT_VM_LOOP_TAIL}, true} \
+               : VmFusedInfo{count + 6, {OP_##a, OP_##b, OP_##c, VELT_VM_LOOP_TAIL}, true},
+    VELT_VM_FUSED_LOOPS(VELT_VM_FUSED_LOOP_INFO)
+#undef VELT_VM_FUSED_LOOP_INFO
+#define VELT_VM_FUSED_INFO(id, count, a, b, c, d) {count, {OP_##a, OP_##b, OP_##c, OP_##d}, false},
+        VELT_VM_FUSED(VELT_VM_FUSED_INFO)
 #undef VELT_VM_FUSED_INFO
 };
+#undef VELT_VM_LOOP_TAIL
 
 static_assert(kVmFusedFirst == OP_NUM_OPCODES, "fused tokens follow the instruction set");
 static_assert(OPF_END <= 256, "every token indexes the 256-entry handler table");

@@ -186,6 +186,8 @@ int OpcodeByName(const char* name);
 // instructions from there. Only instructions that cannot call out (no native call, no BREAK, no
 // HALT) take part, so nothing outside the interpreter ever sees a run stopped inside one.
 //
+// The loader tries VELT_VM_FUSED_LOOPS first, then these in order.
+//
 // X(enumerator, instructions in the sequence, its opcodes (NONE pads)). A sequence that is the
 // start of a longer one comes after it: the loader takes the first that matches.
 #define VELT_VM_FUSED(X)                                                                 \
@@ -252,17 +254,57 @@ int OpcodeByName(const char* name);
     /* two locals into PRI and ALT, when nothing longer fits */                          \
     X(LSS, 2, LOAD_S_PRI, LOAD_S_ALT, NONE, NONE)
 
+// Whole counted loops: `for (...; i <cmp> n; i++) a = b + c;` as the compiler writes it. The
+// condition at the head (as in VELT_VM_FUSED), then the body LOAD.S.PRI, LOAD.S.ALT, ADD,
+// STOR.S.PRI, then INC.S and a JUMP that must land on the head itself. The loop then runs without
+// a dispatch per instruction, and the frame addresses it touches are checked once per entry.
+// They come first: each one starts with a shorter form of VELT_VM_FUSED.
+//
+// X(enumerator, instructions in the condition, its opcodes (NONE pads))
+#define VELT_VM_FUSED_LOOPS(X)                                     \
+    X(LOOP_LSS_EQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, EQ, JZER)       \
+    X(LOOP_LSS_NEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, NEQ, JZER)     \
+    X(LOOP_LSS_LESS_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, LESS, JZER)   \
+    X(LOOP_LSS_LEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, LEQ, JZER)     \
+    X(LOOP_LSS_GRTR_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, GRTR, JZER)   \
+    X(LOOP_LSS_GEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, GEQ, JZER)     \
+    X(LOOP_LSS_SLESS_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SLESS, JZER) \
+    X(LOOP_LSS_SLEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SLEQ, JZER)   \
+    X(LOOP_LSS_SGRTR_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SGRTR, JZER) \
+    X(LOOP_LSS_SGEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SGEQ, JZER)   \
+    X(LOOP_LSC_EQ_JZER, 4, LOAD_S_PRI, CONST_ALT, EQ, JZER)        \
+    X(LOOP_LSC_NEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, NEQ, JZER)      \
+    X(LOOP_LSC_LESS_JZER, 4, LOAD_S_PRI, CONST_ALT, LESS, JZER)    \
+    X(LOOP_LSC_LEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, LEQ, JZER)      \
+    X(LOOP_LSC_GRTR_JZER, 4, LOAD_S_PRI, CONST_ALT, GRTR, JZER)    \
+    X(LOOP_LSC_GEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, GEQ, JZER)      \
+    X(LOOP_LSC_SLESS_JZER, 4, LOAD_S_PRI, CONST_ALT, SLESS, JZER)  \
+    X(LOOP_LSC_SLEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, SLEQ, JZER)    \
+    X(LOOP_LSC_SGRTR_JZER, 4, LOAD_S_PRI, CONST_ALT, SGRTR, JZER)  \
+    X(LOOP_LSC_SGEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, SGEQ, JZER)    \
+    X(LOOP_LSS_JEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JEQ, NONE)          \
+    X(LOOP_LSS_JNEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JNEQ, NONE)        \
+    X(LOOP_LSS_JLESS, 3, LOAD_S_PRI, LOAD_S_ALT, JLESS, NONE)      \
+    X(LOOP_LSS_JLEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JLEQ, NONE)        \
+    X(LOOP_LSS_JGRTR, 3, LOAD_S_PRI, LOAD_S_ALT, JGRTR, NONE)      \
+    X(LOOP_LSS_JGEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JGEQ, NONE)        \
+    X(LOOP_LSS_JSLESS, 3, LOAD_S_PRI, LOAD_S_ALT, JSLESS, NONE)    \
+    X(LOOP_LSS_JSLEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JSLEQ, NONE)      \
+    X(LOOP_LSS_JSGRTR, 3, LOAD_S_PRI, LOAD_S_ALT, JSGRTR, NONE)    \
+    X(LOOP_LSS_JSGEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JSGEQ, NONE)
+
 enum VmFusedOp : int {
     OPF_BEFORE_FIRST = 137,  // the last opcode of the instruction set
 #define VELT_VM_FUSED_ENUM(id, count, a, b, c, d) OPF_##id,
-    VELT_VM_FUSED(VELT_VM_FUSED_ENUM)
+    VELT_VM_FUSED_LOOPS(VELT_VM_FUSED_ENUM) VELT_VM_FUSED(VELT_VM_FUSED_ENUM)
 #undef VELT_VM_FUSED_ENUM
         OPF_END,  // one past the last fused token
 };
 
 struct VmFusedInfo {
-    int count;       // instructions in the sequence
-    uint8_t ops[4];  // their opcodes
+    int count;        // instructions in the sequence
+    uint8_t ops[10];  // their opcodes
+    bool loop;        // its last instruction is a JUMP back to its first
 };
 
 constexpr int kVmFusedFirst = OPF_BEFORE_FIRST + 1;

@@ -148,6 +148,10 @@ struct VmInstance {
     int32_t nativeCount;
     int32_t codeSize;      // dat - cod, in bytes
     uint32_t* codeStarts;  // one bit per code cell: an instruction starts there
+    // Frame offsets named by LOAD.S.PRI, LOAD.S.ALT, STOR.S.PRI and INC.S: [low, end), empty when
+    // none (or not known). Inside a frame that holds all of them those run unchecked.
+    int64_t frameOffsetLow;
+    int64_t frameOffsetEnd;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -437,6 +437,8 @@ int vm_Clone(VmInstance* clone, VmInstance* source, void* dataBlock) {
     clone->nativeCount = source->nativeCount;
     clone->codeSize = source->codeSize;
     clone->codeStarts = starts;
+    clone->frameOffsetLow = source->frameOffsetLow;
+    clone->frameOffsetEnd = source->frameOffsetEnd;
     return VM_ERR_NONE;
 }
 

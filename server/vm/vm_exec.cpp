@@ -7,7 +7,9 @@
 // can change at run time is: every data address is checked against the block end (and, for the
 // indirect forms the instruction set validates, against the free space between heap and stack);
 // pushes stop at the heap, pops at the stack top, and RET, RETN and SCTRL 6 must land on an
-// instruction start. Invariant while running: heap_low <= HEA <= STK <= stack_top.
+// instruction start. Invariant while running: heap_low <= HEA <= STK <= stack_top. The one
+// exception: inside a frame that holds every offset the code gives its frame loads, stores and
+// increments, those skip a check that could not fail (see uncheckedHandlers).
 
 #include <cstring>
 
@@ -66,14 +68,25 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 #define VELT_OP_LABEL(num, id, name, operand) &&L_##id,
 #define VELT_FUSED_LABEL(id, count, a, b, c, d) &&LF_##id,
     static const void* const handlers[] = {
-        VELT_VM_OPCODES(VELT_OP_LABEL) VELT_VM_FUSED(VELT_FUSED_LABEL)
+        VELT_VM_OPCODES(VELT_OP_LABEL) VELT_VM_FUSED_LOOPS(VELT_FUSED_LABEL) VELT_VM_FUSED(VELT_FUSED_LABEL)
         // Tokens nobody writes: unreachable after load, but never a wild jump.
-        VELT_R8(VELT_R8(&&L_NONE)),
-        &&L_NONE, &&L_NONE, &&L_NONE};
+        VELT_R8(&&L_NONE),
+        VELT_R8(&&L_NONE),
+        VELT_R8(&&L_NONE),
+        VELT_R8(&&L_NONE),
+        &&L_NONE,
+        &&L_NONE,
+        &&L_NONE,
+        &&L_NONE,
+        &&L_NONE};
 #undef VELT_FUSED_LABEL
 #undef VELT_OP_LABEL
 #undef VELT_R8
     static_assert(sizeof handlers / sizeof handlers[0] == 256, "one handler for every token");
+    // The same, with frame accesses that skip their check: in use while the frame holds every
+    // offset the code names for them (VmInstance::frameOffsetLow, frameOffsetEnd), where no check
+    // could fail.
+    static const void* uncheckedHandlers[256];
 
     // Not const: PIN() names them as register operands.
     uint8_t* code = CodeBase(inst);
@@ -86,6 +99,19 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 
     cell pri = 0, alt = 0, frm = 0;
     cell hea = inst->heap, stk = inst->stack;
+    // The frames that hold every unchecked offset: FRM - uncheckedLow in [0, uncheckedSpan] as
+    // unsigned cells. The span stays below STP, so no FRM outside wraps into it.
+    cell uncheckedLow = 0;
+    ucell uncheckedSpan = 0;
+    const void* const* uncheckedTable = handlers;
+    if (inst->frameOffsetLow < inst->frameOffsetEnd && -inst->frameOffsetLow <= INT32_MAX &&
+        int64_t(stp) - inst->frameOffsetEnd >= -inst->frameOffsetLow) {
+        uncheckedLow = cell(-inst->frameOffsetLow);
+        uncheckedSpan = ucell(int64_t(stp) - inst->frameOffsetEnd - uncheckedLow);
+        uncheckedTable = uncheckedHandlers;
+    }
+    const void* const* table = handlers;
+    uint8_t* fp = data;  // data + FRM, used only inside such a frame
     cell resetHea = hea, resetStk = stk;
     const uint8_t* cip = nullptr;
     int err = VM_ERR_NONE;
@@ -129,30 +155,39 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
     }
     if (int64_t(hea) + 64 > stk) return VM_ERR_STACKERR;
 
+// After every change of FRM: the handler table that fits the new frame.
+#define FRAME_CHANGED()                                                                                \
+    do {                                                                                               \
+        table = ucell(frm) - ucell(uncheckedLow) <= uncheckedSpan ? uncheckedTable : handlers;         \
+        fp = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(data) + uintptr_t(intptr_t(frm))); \
+    } while (0)
+
 #define OPND() LoadBlockCell(cip + 4)
 #define INST (static_cast<VmInstance*>(coldInst))  // the instance, from its stack slot
         // Pins the hot state to machine registers at every dispatch. Left alone, the compiler keeps FRM
         // and the code base in stack slots, and every frame access and every jump pays an extra load.
         // The statement is empty: it only says these values live in registers here. FRM goes in as an
         // input only: as an in-out operand it cost two register copies at every dispatch.
-#define PIN() \
-    __asm__("" : "+r"(code), "+r"(pri), "+r"(alt), "+r"(stk), "+r"(hea) : "r"(data), "r"(stp), "r"(frm))
+#define PIN()                                                        \
+    __asm__(""                                                       \
+            : "+r"(code), "+r"(pri), "+r"(alt), "+r"(stk), "+r"(hea) \
+            : "r"(data), "r"(stp), "r"(table), "r"(fp))
 #ifdef VELT_VM_STEP_BUDGET
 // An exhausted budget stays at 0, so runs that follow (an outer run after a nested one) stop too.
-#define NEXT()                                             \
-    do {                                                   \
-        if (g_stepBudget >= 0) {                           \
-            if (g_stepBudget == 0) ABORT(VM_ERR_EXIT);     \
-            --g_stepBudget;                                \
-        }                                                  \
-        PIN();                                             \
-        goto* handlers[ucell(LoadBlockCell(cip)) & 0xFFu]; \
+#define NEXT()                                          \
+    do {                                                \
+        if (g_stepBudget >= 0) {                        \
+            if (g_stepBudget == 0) ABORT(VM_ERR_EXIT);  \
+            --g_stepBudget;                             \
+        }                                               \
+        PIN();                                          \
+        goto* table[ucell(LoadBlockCell(cip)) & 0xFFu]; \
     } while (0)
 #else
-#define NEXT()                                             \
-    do {                                                   \
-        PIN();                                             \
-        goto* handlers[ucell(LoadBlockCell(cip)) & 0xFFu]; \
+#define NEXT()                                          \
+    do {                                                \
+        PIN();                                          \
+        goto* table[ucell(LoadBlockCell(cip)) & 0xFFu]; \
     } while (0)
 #endif
 #define ABORT(e)       \
@@ -233,12 +268,44 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 // Opcode prediction: where the compiler nearly always writes one instruction after another, the
 // first handler runs the second inline when it is there, so the pair pays one dispatch. Each
 // instruction still runs whole and in order. Fuzz builds count the second one as its own step.
+// The follower's opcode cell is read once: it decides the prediction and, when the guess is wrong,
+// is the dispatch itself.
 #ifdef VELT_VM_STEP_BUDGET
-#define NEXT_IS(op) (LoadBlockCell(cip) == cell(OP_##op) && TakeStep())
+#define FOLLOWS(c, op) ((c) == cell(OP_##op) && TakeStep())
+#define NEXT_FROM(c) NEXT()
 #else
-#define NEXT_IS(op) __builtin_expect(LoadBlockCell(cip) == cell(OP_##op), 1)
+#define FOLLOWS(c, op) __builtin_expect((c) == cell(OP_##op), 1)
+#define NEXT_FROM(c)                   \
+    do {                               \
+        PIN();                         \
+        goto* table[ucell(c) & 0xFFu]; \
+    } while (0)
 #endif
 
+    static const bool uncheckedReady = ({
+        std::memcpy(uncheckedHandlers, handlers, sizeof handlers);
+        uncheckedHandlers[OP_LOAD_S_PRI] = &&LU_LOAD_S_PRI;
+        uncheckedHandlers[OP_LOAD_S_ALT] = &&LU_LOAD_S_ALT;
+        uncheckedHandlers[OP_STOR_S_PRI] = &&LU_STOR_S_PRI;
+        uncheckedHandlers[OP_INC_S] = &&LU_INC_S;
+        uncheckedHandlers[OP_ADD] = &&LU_ADD;
+        uncheckedHandlers[OPF_LSS_ADD_SS] = &&LFU_LSS_ADD_SS;
+        uncheckedHandlers[OPF_INCS_JUMP] = &&LFU_INCS_JUMP;
+        uncheckedHandlers[OPF_ALSB_LIDX] = &&LFU_ALSB_LIDX;
+        uncheckedHandlers[OPF_ALSB_IDXADDR] = &&LFU_ALSB_IDXADDR;
+        uncheckedHandlers[OPF_LSB_LIDX] = &&LFU_LSB_LIDX;
+        uncheckedHandlers[OPF_LSB_IDXADDR] = &&LFU_LSB_IDXADDR;
+#define UNCHECKED_CMP(id, jcc, cond)                                \
+    uncheckedHandlers[OPF_LSS_##id##_JZER] = &&LFU_LSS_##id##_JZER; \
+    uncheckedHandlers[OPF_LSC_##id##_JZER] = &&LFU_LSC_##id##_JZER; \
+    uncheckedHandlers[OPF_LSS_##jcc] = &&LFU_LSS_##jcc;             \
+    uncheckedHandlers[OPF_LSC_##jcc] = &&LFU_LSC_##jcc;
+        VELT_CMP(UNCHECKED_CMP)
+#undef UNCHECKED_CMP
+        true;
+    });
+    (void)uncheckedReady;
+    FRAME_CHANGED();
     NEXT();
 
 L_NONE:
@@ -266,12 +333,14 @@ L_LOAD_S_PRI : {
     ucell a = FRAME(OPND());
     CHK(a);
     pri = LoadBlockCell(data + a);
-    cip += 8;
-    if (NEXT_IS(LOAD_S_ALT)) {
-        LOCAL(alt, 4);
-        cip += 8;
+    const cell n = LoadBlockCell(cip + 8);
+    if (FOLLOWS(n, LOAD_S_ALT)) {
+        LOCAL(alt, 12);
+        cip += 16;
+        NEXT();
     }
-    NEXT();
+    cip += 8;
+    NEXT_FROM(n);
 }
 L_LOAD_S_ALT : {
     ucell a = FRAME(OPND());
@@ -505,7 +574,10 @@ L_SCTRL : {
             if (pri < hea) ABORT(VM_ERR_STACKERR);
             stk = pri;
             break;
-        case 5: frm = pri; break;
+        case 5:
+            frm = pri;
+            FRAME_CHANGED();
+            break;
         case 6:
             if (!IsInstructionStart(INST, ucell(pri))) ABORT(VM_ERR_MEMACCESS);
             cip = code + pri;
@@ -549,12 +621,14 @@ L_PUSH_R : {
 }
 L_PUSH_C : {
     PUSH(OPND());
-    cip += 8;
-    if (NEXT_IS(CALL)) {  // the size of a call's arguments, then the call
-        PUSH(cell(cip + 8 - code));
-        cip = code + OPND();
+    const cell n = LoadBlockCell(cip + 8);
+    if (FOLLOWS(n, CALL)) {  // the size of a call's arguments, then the call
+        PUSH(cell(cip + 16 - code));
+        cip = code + LoadBlockCell(cip + 12);
+        NEXT();
     }
-    NEXT();
+    cip += 8;
+    NEXT_FROM(n);
 }
 L_PUSH : {
     cell a = OPND();
@@ -602,6 +676,7 @@ L_PROC : {
     PUSH(frm);
     frm = stk;
     if (int64_t(hea) + 64 > stk) ABORT(VM_ERR_STACKERR);
+    FRAME_CHANGED();
     cip += 4;
     NEXT();
 }
@@ -610,6 +685,7 @@ L_RET : {
     POP(frm);
     POP(ra);
     if (!IsInstructionStart(INST, ucell(ra))) ABORT(VM_ERR_MEMACCESS);
+    FRAME_CHANGED();
     cip = code + ra;
     NEXT();
 }
@@ -623,6 +699,7 @@ L_RETN : {
     if (s > stp) ABORT(VM_ERR_STACKLOW);
     if (s < hea) ABORT(VM_ERR_STACKERR);
     stk = cell(s);
+    FRAME_CHANGED();
     cip = code + ra;
     NEXT();
 }
@@ -717,14 +794,16 @@ L_UDIV_ALT : {
 }
 L_ADD : {
     pri = ADD32(pri, alt);
-    cip += 4;
-    if (NEXT_IS(STOR_S_PRI)) {
-        const ucell a = FRAME(OPND());
+    const cell n = LoadBlockCell(cip + 4);
+    if (FOLLOWS(n, STOR_S_PRI)) {
+        const ucell a = FRAME(LoadBlockCell(cip + 8));
         CHK(a);
         StoreBlockCell(data + a, pri);
-        cip += 8;
+        cip += 12;
+        NEXT();
     }
-    NEXT();
+    cip += 4;
+    NEXT_FROM(n);
 }
 L_SUB : {
     pri = cell(ucell(pri) - ucell(alt));
@@ -811,12 +890,17 @@ L_SIGN_ALT : {
     NEXT();
 }
 // A comparison is nearly always followed by the zero test of a condition: the pair pays one dispatch.
-#define PLAIN_CMP(id, jcc, cond)              \
-    L_##id : {                                \
-        pri = (cond);                         \
-        cip += 4;                             \
-        if (NEXT_IS(JZER)) JUMP_IF(pri == 0); \
-        NEXT();                               \
+#define PLAIN_CMP(id, jcc, cond)                                \
+    L_##id : {                                                  \
+        const bool c = (cond);                                  \
+        pri = c;                                                \
+        const cell n = LoadBlockCell(cip + 4);                  \
+        if (FOLLOWS(n, JZER)) {                                 \
+            cip = c ? cip + 12 : code + LoadBlockCell(cip + 8); \
+            NEXT();                                             \
+        }                                                       \
+        cip += 4;                                               \
+        NEXT_FROM(n);                                           \
     }
     VELT_CMP(PLAIN_CMP)
 #undef PLAIN_CMP
@@ -851,9 +935,13 @@ L_INC_S : {
     ucell a = FRAME(OPND());
     CHK(a);
     StoreBlockCell(data + a, ADD32(LoadBlockCell(data + a), 1));
+    const cell n = LoadBlockCell(cip + 8);
+    if (FOLLOWS(n, JUMP)) {
+        cip = code + LoadBlockCell(cip + 12);
+        NEXT();
+    }
     cip += 8;
-    if (NEXT_IS(JUMP)) cip = code + OPND();
-    NEXT();
+    NEXT_FROM(n);
 }
 L_INC_I : {
     CHK(pri);
@@ -1037,52 +1125,111 @@ L_BREAK : {
     NEXT();
 }
 
+// The unchecked frame accesses (uncheckedHandlers): as their checked forms above, less the check.
+#define UNCHECKED_AT(at) LoadBlockCell(fp + LoadBlockCell(cip + (at)))
+LU_LOAD_S_PRI : {
+    pri = UNCHECKED_AT(4);
+    const cell n = LoadBlockCell(cip + 8);
+    if (FOLLOWS(n, LOAD_S_ALT)) {
+        alt = UNCHECKED_AT(12);
+        cip += 16;
+        NEXT();
+    }
+    cip += 8;
+    NEXT_FROM(n);
+}
+LU_LOAD_S_ALT : {
+    alt = UNCHECKED_AT(4);
+    cip += 8;
+    NEXT();
+}
+LU_STOR_S_PRI : {
+    StoreBlockCell(fp + OPND(), pri);
+    cip += 8;
+    NEXT();
+}
+LU_ADD : {
+    pri = ADD32(pri, alt);
+    const cell n = LoadBlockCell(cip + 4);
+    if (FOLLOWS(n, STOR_S_PRI)) {
+        StoreBlockCell(fp + LoadBlockCell(cip + 8), pri);
+        cip += 12;
+        NEXT();
+    }
+    cip += 4;
+    NEXT_FROM(n);
+}
+LU_INC_S : {
+    uint8_t* const p = fp + OPND();
+    StoreBlockCell(p, ADD32(LoadBlockCell(p), 1));
+    const cell n = LoadBlockCell(cip + 8);
+    if (FOLLOWS(n, JUMP)) {
+        cip = code + LoadBlockCell(cip + 12);
+        NEXT();
+    }
+    cip += 8;
+    NEXT_FROM(n);
+}
+#undef UNCHECKED_AT
+
 // Fused sequences (VELT_VM_FUSED). Each one does exactly what its plain instructions would, in
 // their order and with their checks, and leaves PRI and ALT as they would; operands are read
 // where the plain instructions keep them.
-#define LSS_JCC(cmp, id, cond)                                    \
-    LF_LSS_##id : {                                               \
+// Those that read frame locals come also in an unchecked form (LFU_, see uncheckedHandlers).
+#define UNCHECKED_LOCAL(dst, at) (dst) = LoadBlockCell(fp + LoadBlockCell(cip + (at)))
+#define LSS_JCC_AS(prefix, local, id, cond)                       \
+    prefix##LSS_##id : {                                          \
         FUSED(3, L_LOAD_S_PRI);                                   \
-        LOCAL(pri, 4);                                            \
-        LOCAL(alt, 12);                                           \
+        local(pri, 4);                                            \
+        local(alt, 12);                                           \
         cip = (cond) ? code + LoadBlockCell(cip + 20) : cip + 24; \
         NEXT();                                                   \
     }
-#define LSC_JCC(cmp, id, cond)                                    \
-    LF_LSC_##id : {                                               \
+#define LSC_JCC_AS(prefix, local, id, cond)                       \
+    prefix##LSC_##id : {                                          \
         FUSED(3, L_LOAD_S_PRI);                                   \
-        LOCAL(pri, 4);                                            \
+        local(pri, 4);                                            \
         alt = LoadBlockCell(cip + 12);                            \
         cip = (cond) ? code + LoadBlockCell(cip + 20) : cip + 24; \
         NEXT();                                                   \
     }
+#define LSS_JCC(cmp, id, cond)                  \
+    LSS_JCC_AS(LF_, LOCAL, id, cond)            \
+    LSS_JCC_AS(LFU_, UNCHECKED_LOCAL, id, cond) \
+    LSC_JCC_AS(LF_, LOCAL, id, cond)            \
+    LSC_JCC_AS(LFU_, UNCHECKED_LOCAL, id, cond)
     VELT_CMP(LSS_JCC)
-    VELT_CMP(LSC_JCC)
 #undef LSS_JCC
-#undef LSC_JCC
+#undef LSS_JCC_AS
+#undef LSC_JCC_AS
 // The compiler's form of a condition: the comparison leaves 0 or 1 in PRI, then a zero test.
-#define LSS_CMP_JZER(id, jcc, cond)                                 \
-    LF_LSS_##id##_JZER : {                                          \
+#define LSS_CMP_JZER_AS(prefix, local, id, cond)                    \
+    prefix##LSS_##id##_JZER : {                                     \
         FUSED(4, L_LOAD_S_PRI);                                     \
-        LOCAL(pri, 4);                                              \
-        LOCAL(alt, 12);                                             \
+        local(pri, 4);                                              \
+        local(alt, 12);                                             \
         pri = (cond);                                               \
         cip = pri == 0 ? code + LoadBlockCell(cip + 24) : cip + 28; \
         NEXT();                                                     \
     }
-#define LSC_CMP_JZER(id, jcc, cond)                                 \
-    LF_LSC_##id##_JZER : {                                          \
+#define LSC_CMP_JZER_AS(prefix, local, id, cond)                    \
+    prefix##LSC_##id##_JZER : {                                     \
         FUSED(4, L_LOAD_S_PRI);                                     \
-        LOCAL(pri, 4);                                              \
+        local(pri, 4);                                              \
         alt = LoadBlockCell(cip + 12);                              \
         pri = (cond);                                               \
         cip = pri == 0 ? code + LoadBlockCell(cip + 24) : cip + 28; \
         NEXT();                                                     \
     }
+#define LSS_CMP_JZER(id, jcc, cond)                  \
+    LSS_CMP_JZER_AS(LF_, LOCAL, id, cond)            \
+    LSS_CMP_JZER_AS(LFU_, UNCHECKED_LOCAL, id, cond) \
+    LSC_CMP_JZER_AS(LF_, LOCAL, id, cond)            \
+    LSC_CMP_JZER_AS(LFU_, UNCHECKED_LOCAL, id, cond)
     VELT_CMP(LSS_CMP_JZER)
-    VELT_CMP(LSC_CMP_JZER)
 #undef LSS_CMP_JZER
-#undef LSC_CMP_JZER
+#undef LSS_CMP_JZER_AS
+#undef LSC_CMP_JZER_AS
 LF_LS_JZER : {
     FUSED(2, L_LOAD_S_PRI);
     LOCAL(pri, 4);
@@ -1124,46 +1271,71 @@ LF_INCS_JUMP : {
     cip = code + LoadBlockCell(cip + 12);
     NEXT();
 }
-LF_LSB_LIDX : {
+LFU_LSS_ADD_SS : {
     FUSED(4, L_LOAD_S_PRI);
-    LOCAL(pri, 4);
-    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 12)))) ABORT(VM_ERR_BOUNDS);
-    alt = ADD32(frm, LoadBlockCell(cip + 20));
-    const ucell a = ucell(alt) + ucell(pri) * 4u;
-    VALID(a);
-    pri = LoadBlockCell(data + a);
+    UNCHECKED_LOCAL(pri, 4);
+    UNCHECKED_LOCAL(alt, 12);
+    pri = ADD32(pri, alt);
+    StoreBlockCell(fp + LoadBlockCell(cip + 24), pri);
     cip += 28;
     NEXT();
 }
-LF_LSB_IDXADDR : {
-    FUSED(4, L_LOAD_S_PRI);
-    LOCAL(pri, 4);
-    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 12)))) ABORT(VM_ERR_BOUNDS);
-    alt = ADD32(frm, LoadBlockCell(cip + 20));
-    pri = cell(ucell(alt) + ucell(pri) * 4u);
-    cip += 28;
+LFU_INCS_JUMP : {
+    FUSED(2, L_INC_S);
+    uint8_t* const p = fp + LoadBlockCell(cip + 4);
+    StoreBlockCell(p, ADD32(LoadBlockCell(p), 1));
+    cip = code + LoadBlockCell(cip + 12);
     NEXT();
 }
-LF_ALSB_LIDX : {
-    FUSED(4, L_ADDR_ALT);
-    alt = ADD32(frm, LoadBlockCell(cip + 4));
-    LOCAL(pri, 12);
-    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 20)))) ABORT(VM_ERR_BOUNDS);
-    const ucell a = ucell(alt) + ucell(pri) * 4u;
-    VALID(a);
-    pri = LoadBlockCell(data + a);
-    cip += 28;
-    NEXT();
-}
-LF_ALSB_IDXADDR : {
-    FUSED(4, L_ADDR_ALT);
-    alt = ADD32(frm, LoadBlockCell(cip + 4));
-    LOCAL(pri, 12);
-    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 20)))) ABORT(VM_ERR_BOUNDS);
-    pri = cell(ucell(alt) + ucell(pri) * 4u);
-    cip += 28;
-    NEXT();
-}
+#define LSB_AS(prefix, local)                                                            \
+    prefix##LSB_LIDX : {                                                                 \
+        FUSED(4, L_LOAD_S_PRI);                                                          \
+        local(pri, 4);                                                                   \
+        if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 12)))) ABORT(VM_ERR_BOUNDS); \
+        alt = ADD32(frm, LoadBlockCell(cip + 20));                                       \
+        const ucell a = ucell(alt) + ucell(pri) * 4u;                                    \
+        VALID(a);                                                                        \
+        pri = LoadBlockCell(data + a);                                                   \
+        cip += 28;                                                                       \
+        NEXT();                                                                          \
+    }                                                                                    \
+    prefix##LSB_IDXADDR : {                                                              \
+        FUSED(4, L_LOAD_S_PRI);                                                          \
+        local(pri, 4);                                                                   \
+        if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 12)))) ABORT(VM_ERR_BOUNDS); \
+        alt = ADD32(frm, LoadBlockCell(cip + 20));                                       \
+        pri = cell(ucell(alt) + ucell(pri) * 4u);                                        \
+        cip += 28;                                                                       \
+        NEXT();                                                                          \
+    }
+    LSB_AS(LF_, LOCAL)
+    LSB_AS(LFU_, UNCHECKED_LOCAL)
+#undef LSB_AS
+#define ALSB_AS(prefix, local)                                                           \
+    prefix##ALSB_LIDX : {                                                                \
+        FUSED(4, L_ADDR_ALT);                                                            \
+        alt = ADD32(frm, LoadBlockCell(cip + 4));                                        \
+        local(pri, 12);                                                                  \
+        if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 20)))) ABORT(VM_ERR_BOUNDS); \
+        const ucell a = ucell(alt) + ucell(pri) * 4u;                                    \
+        VALID(a);                                                                        \
+        pri = LoadBlockCell(data + a);                                                   \
+        cip += 28;                                                                       \
+        NEXT();                                                                          \
+    }                                                                                    \
+    prefix##ALSB_IDXADDR : {                                                             \
+        FUSED(4, L_ADDR_ALT);                                                            \
+        alt = ADD32(frm, LoadBlockCell(cip + 4));                                        \
+        local(pri, 12);                                                                  \
+        if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 20)))) ABORT(VM_ERR_BOUNDS); \
+        pri = cell(ucell(alt) + ucell(pri) * 4u);                                        \
+        cip += 28;                                                                       \
+        NEXT();                                                                          \
+    }
+    ALSB_AS(LF_, LOCAL)
+    ALSB_AS(LFU_, UNCHECKED_LOCAL)
+#undef ALSB_AS
+#undef UNCHECKED_LOCAL
 LF_MOVE_CONST_STORI : {
     FUSED(3, L_MOVE_ALT);
     alt = pri;
@@ -1180,6 +1352,81 @@ LF_LSS : {
     cip += 16;
     NEXT();
 }
+
+// Whole counted loops (VELT_VM_FUSED_LOOPS). The condition has `hb` bytes; the body's operands
+// follow at fixed places after it. Every frame address the loop touches is fixed while it runs
+// (FRM does not change inside), so they are checked once on entry; when one of them lies outside
+// the block the plain instructions run instead and raise the error exactly where it falls. The
+// plain sequence's own reads and writes, in its order, make aliased locals come out alike.
+//
+// Fuzz builds count every instruction and end a run exactly where the plain code would: there a
+// pass of the loop is one dispatch, the condition one fused step and the body and step another.
+#ifdef VELT_VM_STEP_BUDGET
+#define LOOP_BODY_STEPS(hb)     \
+    if (g_stepBudget >= 0) {    \
+        if (g_stepBudget < 6) { \
+            cip = h + (hb);     \
+            NEXT();             \
+        }                       \
+        g_stepBudget -= 6;      \
+    }
+#define LOOP_AGAIN() \
+    cip = h;         \
+    NEXT()
+#else
+#define LOOP_BODY_STEPS(hb)
+#define LOOP_AGAIN() continue
+#endif
+// `loadN` sets ALT from the condition's second instruction; `leave` is true when the loop ends,
+// with PRI and ALT as the condition left them; the exit target is the cell at h + exitAt.
+#define LOOP_FORM(name, steps, hb, exitAt, checkN, loadN, leave)                                       \
+    LF_##name : {                                                                                      \
+        const uint8_t* const h = cip;                                                                  \
+        const ucell ai = FRAME(LoadBlockCell(h + 4));                                                  \
+        const cell kn = LoadBlockCell(h + 12);                                                         \
+        const ucell an = FRAME(kn);                                                                    \
+        const ucell ab = FRAME(LoadBlockCell(h + (hb) + 4));                                           \
+        const ucell ac = FRAME(LoadBlockCell(h + (hb) + 12));                                          \
+        const ucell as = FRAME(LoadBlockCell(h + (hb) + 24));                                          \
+        const ucell ak = FRAME(LoadBlockCell(h + (hb) + 32));                                          \
+        const ucell top = ucell(stp);                                                                  \
+        if (UNLIKELY((ai >= top) | ((checkN) && an >= top) | (ab >= top) | (ac >= top) | (as >= top) | \
+                     (ak >= top)))                                                                     \
+            goto L_LOAD_S_PRI;                                                                         \
+        FUSED(steps, L_LOAD_S_PRI);                                                                    \
+        (void)an;                                                                                      \
+        const uint8_t* const out = code + LoadBlockCell(h + (exitAt));                                 \
+        for (;;) {                                                                                     \
+            pri = LoadBlockCell(data + ai);                                                            \
+            loadN;                                                                                     \
+            if (leave) {                                                                               \
+                cip = out;                                                                             \
+                NEXT();                                                                                \
+            }                                                                                          \
+            LOOP_BODY_STEPS(hb);                                                                       \
+            pri = LoadBlockCell(data + ab);                                                            \
+            alt = LoadBlockCell(data + ac);                                                            \
+            pri = ADD32(pri, alt);                                                                     \
+            StoreBlockCell(data + as, pri);                                                            \
+            StoreBlockCell(data + ak, ADD32(LoadBlockCell(data + ak), 1));                             \
+            LOOP_AGAIN();                                                                              \
+        }                                                                                              \
+    }
+#define LOOP_LSS_CMP_JZER(id, jcc, cond) \
+    LOOP_FORM(LOOP_LSS_##id##_JZER, 4, 28, 24, true, alt = LoadBlockCell(data + an), (pri = (cond)) == 0)
+#define LOOP_LSC_CMP_JZER(id, jcc, cond) \
+    LOOP_FORM(LOOP_LSC_##id##_JZER, 4, 28, 24, false, alt = kn, (pri = (cond)) == 0)
+#define LOOP_LSS_JCC(cmp, id, cond) \
+    LOOP_FORM(LOOP_LSS_##id, 3, 24, 20, true, alt = LoadBlockCell(data + an), (cond))
+    VELT_CMP(LOOP_LSS_CMP_JZER)
+    VELT_CMP(LOOP_LSC_CMP_JZER)
+    VELT_CMP(LOOP_LSS_JCC)
+#undef LOOP_LSS_CMP_JZER
+#undef LOOP_LSC_CMP_JZER
+#undef LOOP_LSS_JCC
+#undef LOOP_FORM
+#undef LOOP_BODY_STEPS
+#undef LOOP_AGAIN
 
 nativeCall : {
     INST->cip = cell(cip - code);
@@ -1228,7 +1475,9 @@ abortRun:
 #undef FUSED
 #undef LOCAL
 #undef VELT_CMP
-#undef NEXT_IS
+#undef FOLLOWS
+#undef FRAME_CHANGED
+#undef NEXT_FROM
 #undef INST
 #undef PIN
 }

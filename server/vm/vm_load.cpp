@@ -2,6 +2,7 @@
 // per-instance tables. Everything the interpreter trusts without a run-time check (opcode cells,
 // instruction lengths, jump and call targets, case tables, native indexes) is proven here.
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cstdlib>
@@ -326,6 +327,30 @@ int CheckCode(const uint8_t* code, uint32_t size, int natives, CodeMap& map, Cod
     return VM_ERR_NONE;
 }
 
+// The range [low, end) of the frame offsets of the instructions the interpreter runs unchecked
+// inside a frame that holds them all; empty when the code names none.
+void FrameOffsetRange(const uint8_t* code, uint32_t size, int64_t& low, int64_t& end) {
+    low = end = 0;
+    bool any = false;
+    for (uint32_t pc = 0; pc < size;) {
+        const cell op = LoadBlockCell(code + pc);
+        if (op == OP_LOAD_S_PRI || op == OP_LOAD_S_ALT || op == OP_STOR_S_PRI || op == OP_INC_S) {
+            const int64_t off = LoadBlockCell(code + pc + 4);
+            low = any ? std::min(low, off) : off;
+            end = any ? std::max(end, off + 1) : off + 1;
+            any = true;
+        }
+        // Lengths as CheckCode proved them.
+        switch (OpcodeInfo(op).operand) {
+            case VmOperand::None: pc += 4; break;
+            case VmOperand::Two: pc += 12; break;
+            case VmOperand::Bytes: pc += 8 + ucell(LoadBlockCell(code + pc + 4)); break;
+            case VmOperand::CaseTbl: pc += 12 + 8 * ucell(LoadBlockCell(code + pc + 4)); break;
+            default: pc += 8; break;
+        }
+    }
+}
+
 // Length in bytes of a fusible instruction (every one has at most one operand).
 uint32_t PlainLength(int op) { return OpcodeInfo(op).operand == VmOperand::None ? 4 : 8; }
 
@@ -344,6 +369,8 @@ void FuseCode(uint8_t* code, uint32_t size, const CodeMap& targets) {
                 if (at >= size || LoadBlockCell(code + at) != f.ops[k] || (k > 0 && targets.Has(at))) break;
                 at += PlainLength(f.ops[k]);
             }
+            // A loop form only where its JUMP comes back to its own head.
+            if (k == f.count && f.loop && ucell(LoadBlockCell(code + at - 4)) != pc) k = 0;
             if (k == f.count) {
                 StoreBlockCell(code + pc, token);
                 next = at;
@@ -414,6 +441,8 @@ int vm_Init(VmInstance* inst, void* imagePtr) {
     }
     // Bindings live in the instance's table; the file's cells only say "bound" (non-zero).
     for (int i = 0; i < natives.count; ++i) WriteU32(const_cast<uint8_t*>(natives.Entry(i)), 0);
+    int64_t frameLow = 0, frameEnd = 0;
+    FrameOffsetRange(image + h.cod, codeSize, frameLow, frameEnd);
     // Last, once nothing can fail: a refused image keeps the code of its file.
     if (CodeFusion()) FuseCode(image + h.cod, codeSize, targets);
 
@@ -427,6 +456,8 @@ int vm_Init(VmInstance* inst, void* imagePtr) {
     inst->nativeCount = natives.count;
     inst->codeSize = int32_t(codeSize);
     inst->codeStarts = starts;
+    inst->frameOffsetLow = frameLow;
+    inst->frameOffsetEnd = frameEnd;
     inst->flags = VMF_RELOCATED;
     return VM_ERR_NONE;
 }
@@ -439,6 +470,7 @@ int vm_Teardown(VmInstance* inst) {
     inst->codeStarts = nullptr;
     inst->nativeCount = 0;
     inst->codeSize = 0;
+    inst->frameOffsetLow = inst->frameOffsetEnd = 0;
     // Without its tables the instance can no longer run.
     inst->flags &= ~(VMF_RELOCATED | VMF_NATIVES_READY);
     return VM_ERR_NONE;

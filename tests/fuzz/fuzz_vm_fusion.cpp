@@ -3,7 +3,8 @@
 // the saved registers, the data block (heap and stack included), the native calls made.
 //
 // Programs are built mostly from the sequences the loader fuses, with labels that sometimes land
-// inside them, loops, native calls that sleep or fail, and any other instruction now and then.
+// inside them, loops (whole-loop forms mostly closing on their own head), native calls that sleep
+// or fail, and any other instruction now and then.
 // The fuzz build counts instructions, so a fused instruction must stop exactly where its plain
 // sequence would when the budget runs out inside it.
 
@@ -69,9 +70,11 @@ std::vector<uint8_t> generate(Input& in) {
     for (int p = 0; p < pieces; ++p) {
         const uint8_t pick = in.byte();
         std::vector<int> ops;
+        bool loop = false;  // the closing JUMP goes back to the head, as whole loops have it
         if (pick < 200) {
             const VmFusedInfo& f = FusedOpcodeInfo(kVmFusedFirst + pick % kVmFusedCount);
             ops.assign(f.ops, f.ops + f.count);
+            loop = f.loop && in.byte() % 4 != 0;
         } else {
             ops.push_back(1 + in.byte() % (OP_NUM_OPCODES - 1));
         }
@@ -79,6 +82,9 @@ std::vector<uint8_t> generate(Input& in) {
             // A label at the start of most pieces, and now and then inside a sequence.
             if ((i == 0 && in.byte() % 2 == 0) || (i > 0 && in.byte() % 8 == 0))
                 if (labels < 47) b.Label("t" + std::to_string(++labels));
+            if (i == 0 && loop) {
+                b.Label("h" + std::to_string(p));
+            }
             const int op = ops[i];
             switch (OpcodeInfo(op).operand) {
                 case VmOperand::None: b.Op(op); break;
@@ -95,7 +101,9 @@ std::vector<uint8_t> generate(Input& in) {
                     }
                     break;
                 case VmOperand::Code:
-                    if (op == OP_SWITCH)
+                    if (loop && i + 1 == ops.size())
+                        b.Op(op, VmOperandRef("h" + std::to_string(p)));
+                    else if (op == OP_SWITCH)
                         b.Op(op, VmOperandRef(tables[in.byte() % tables.size()]));
                     else
                         b.Op(op, target(in.byte()));

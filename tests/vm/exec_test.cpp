@@ -384,6 +384,34 @@ std::vector<uint8_t> tinyMain(int32_t stack_bytes) {
     return test::build(b);
 }
 
+// Inside a frame that holds every offset the code gives its frame loads, stores and increments,
+// they run unchecked; around the edges of that range each access must still fail exactly when it
+// leaves the block. The code names offsets -8 and 12; SCTRL 5 sets FRM to the argument.
+TEST(VmExec, FrameAccessesFailExactlyWhenTheyLeaveTheBlock) {
+    for (int op : {OP_LOAD_S_PRI, OP_LOAD_S_ALT, OP_STOR_S_PRI, OP_INC_S}) {
+        VmImageBuilder b;
+        b.GetOptions().stackBytes = 512;
+        b.Label("f");
+        b.Op(OP_PROC);
+        b.Op(OP_LOAD_S_PRI, 12);
+        b.Op(OP_SCTRL, 5);
+        b.Op(op, -8);
+        b.Op(op, 12);
+        b.Op(OP_HALT, 0);
+        b.AddPublic("f", "f");
+        Vm vm(test::build(b));
+        ASSERT_EQ(vm.err, VM_ERR_NONE);
+        const cell stp = vm.inst.stack_top;
+        for (cell frm : {cell(0), cell(4), cell(7), cell(8), cell(9), stp - 13, stp - 12, stp - 9, stp - 8,
+                         stp - 5, stp - 4, stp, cell(-8), cell(INT_MIN), cell(INT_MAX - 2)}) {
+            const bool outside = ucell(frm) - 8u >= ucell(stp) || ucell(frm) + 12u >= ucell(stp);
+            cell ret = 0;
+            EXPECT_EQ(vm.call("f", {frm}, &ret), outside ? VM_ERR_MEMACCESS : VM_ERR_NONE)
+                << OpcodeInfo(op).name << " FRM " << frm << " of " << stp;
+        }
+    }
+}
+
 TEST(VmExec, EntryChecks) {
     Vm vm(tinyMain(512));
     ASSERT_EQ(vm.err, VM_ERR_NONE);
