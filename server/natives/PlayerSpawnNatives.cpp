@@ -108,6 +108,12 @@ cell n_GetPlayerSkin(VmInstance* vm, const cell* params) {
     return player != nullptr ? player->GetSpawnInfo().skin : 0;
 }
 
+// GetPlayerCustomSkin(player): the custom model he wears, 0 for none.
+cell n_GetPlayerCustomSkin(VmInstance* vm, const cell* params) {
+    Player* player = HasNativeArgs(vm, params, 1) ? ConnectedPlayer(params[1]) : nullptr;
+    return player != nullptr ? player->GetSpawnInfo().customSkin : 0;
+}
+
 // SetPlayerTeam(player, team): the low byte of the team, told to everybody.
 cell n_SetPlayerTeam(VmInstance* vm, const cell* params) {
     Player* player = HasNativeArgs(vm, params, 2) ? ConnectedPlayer(params[1]) : nullptr;
@@ -321,6 +327,7 @@ const VmNativeEntry kPlayerSpawnNatives[] = {
     {"GetPlayerVersion", n_PlayerText<&PlayerPool::GetVersion>},
     {"GetPlayerTeam", n_GetPlayerTeam},
     {"GetPlayerSkin", n_GetPlayerSkin},
+    {"GetPlayerCustomSkin", n_GetPlayerCustomSkin},
     {"SetPlayerColor", n_SetPlayerColor},
     {"GetPlayerColor", n_GetPlayerColor},
     {"GetPlayerName", n_PlayerText<&PlayerPool::GetName>},

@@ -129,6 +129,12 @@ TEST_F(PlayerSpawnNatives, EveryNativeOnGoodBadAndWrappedIds) {
          },
          1, 0, ToAll(RPC_PlayerTeamSet, Cat({U16(kPlayer), U8(5)}))},
         {"GetPlayerTeam", [](cell id) { return std::vector<cell>{id}; }, 5, -1, {}},
+        {"GetPlayerCustomSkin",
+         [](cell id) { return std::vector<cell>{id}; },
+         20005,
+         0,
+         {},
+         [&] { game_->GetPlayerPool()->GetAt(kPlayer)->SetSkin(230, 20005); }},
         {"GetPlayerSkin", [](cell id) { return std::vector<cell>{id}; }, 230, 0, {}},
         // The player has spawn information: his streamers (player 7), then he himself, hear of it.
         {"SetPlayerSkin",
