@@ -46,13 +46,18 @@ constexpr uint32_t kPassMs = 5;
 // from a queue the bench refills, without allocating per packet.
 class CountingNet : public test::FakeNetServer {
 public:
-    bool Send(const BitStream* bs, PacketPriority, MessageReliability, uint8_t, PlayerID, bool) override {
-        Count(bs, bs != nullptr && bs->GetData() != nullptr ? bs->GetData()[0] : 0);
+    // The game sends by slot; a message for k receivers counts k times, as it leaves k times.
+    bool SendToSlots(std::span<const uint16_t> slots, const BitStream& bs, const Delivery&) override {
+        Count(&bs, bs.GetData() != nullptr && bs.GetNumberOfBytesUsed() > 0 ? bs.GetData()[0] : 0,
+              slots.size());
         return true;
     }
-    bool Rpc(const uint8_t*, const BitStream* bs, PacketPriority, MessageReliability, uint8_t, PlayerID, bool,
-             bool) override {
-        Count(bs, 0);
+    bool Broadcast(const BitStream& bs, const Delivery&, int32_t) override {
+        Count(&bs, 0, addresses.size());
+        return true;
+    }
+    bool RpcToSlots(uint8_t, const BitStream* bs, std::span<const uint16_t> slots, const Delivery&) override {
+        Count(bs, 0, slots.size());
         return true;
     }
     Packet* Receive() override {
@@ -66,10 +71,10 @@ public:
         return index >= 0 && size_t(index) < addresses.size() ? addresses[index] : UNASSIGNED_PLAYER_ID;
     }
 
-    void Count(const BitStream* bs, uint8_t id) {
-        const uint64_t n = bs != nullptr ? uint64_t(bs->GetNumberOfBytesUsed()) : 0;
+    void Count(const BitStream* bs, uint8_t id, size_t receivers) {
+        const uint64_t n = bs != nullptr ? uint64_t(bs->GetNumberOfBytesUsed()) * receivers : 0;
         total += n;
-        if (id == 200 || id == 207) relay += n, ++relayMessages;
+        if (id == 200 || id == 207) relay += n, relayMessages += receivers;
     }
 
     std::deque<Packet*> incoming;
