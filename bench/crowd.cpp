@@ -12,7 +12,6 @@
 //
 //   bench_crowd [--seconds=S] [--n=N] [--k=K]
 
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,21 +20,15 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <deque>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/bench_game_server.h"
 #include "server/console/Console.h"
-#include "server/console/ConsoleVariables.h"
-#include "server/console/Log.h"
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
-#include "server/game/ServerStartup.h"
 #include "server/hosts/ScriptServicesStandIn.h"
 #include "server/shared/SyncRecords.h"
 #include "tests/server/FakeNetServer.h"
@@ -48,7 +41,7 @@ constexpr float kPassSeconds = 0.005f;  // the main loop's sleep between passes
 constexpr uint32_t kPassMs = 5;
 constexpr float kWalkRadius = 20.0f;
 
-class CountingNet : public test::FakeNetServer {
+class CountingNet : public bench::QueueNet {
 public:
     bool SendToSlots(std::span<const uint16_t> slots, const BitStream& bs, const Delivery&) override {
         Count(bs, slots.size());
@@ -62,16 +55,6 @@ public:
         if (bs != nullptr) total += uint64_t(bs->GetNumberOfBytesUsed()) * slots.size();
         return true;
     }
-    Packet* Receive() override {
-        if (incoming.empty()) return nullptr;
-        Packet* p = incoming.front();
-        incoming.pop_front();
-        return p;
-    }
-    void FreePacket(Packet*) override {}
-    PlayerID GetPlayerIDFromIndex(int32_t index) const override {
-        return index >= 0 && size_t(index) < addresses.size() ? addresses[index] : UNASSIGNED_PLAYER_ID;
-    }
 
     void Count(const BitStream& bs, size_t receivers) {
         const uint64_t n = uint64_t(bs.GetNumberOfBytesUsed()) * receivers;
@@ -81,20 +64,8 @@ public:
         if (id == 208) markers += n;
     }
 
-    std::deque<Packet*> incoming;
-    std::vector<PlayerID> addresses;
     uint64_t total = 0, markers = 0, relayMessages = 0;
-
-    static inline CountingNet* made = nullptr;
-    static NetServerInterface* Create() { return made = new CountingNet(); }
-    static void Destroy(NetServerInterface* net) { delete net; }
 };
-
-double ThreadMicroseconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
-}
 
 // The peak resident memory of this process: each row runs in a process of its own.
 double ResidentMegabytes() {
@@ -113,27 +84,8 @@ class Crowd {
 public:
     Crowd(int players, float spacing) : players_(players) {
         console_ = std::make_unique<Console>();
-        RegisterServerVariables(*console_, settings_, MakeServerVariableCallbacks(*console_, settings_));
-        console_->SetStringVariable("gamemode0", "a");
-        settings_.maxPlayers = kMaxPlayers;
-        LogAttachConsole(console_.get(), false, false, "");
-        // The game server announces its start on standard output; the table needs it alone.
-        std::fflush(stdout);
-        const int saved = dup(1);
-        const int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) dup2(devnull, 1);
-        game_ = std::make_unique<GameServer>(
-            *console_, settings_, NetServerFactory{&CountingNet::Create, &CountingNet::Destroy}, hosts_);
-        std::fflush(stdout);
-        if (saved >= 0) dup2(saved, 1);
-        if (devnull >= 0) close(devnull);
-        if (saved >= 0) close(saved);
-        net_ = CountingNet::made;
-        TheGameServer = game_.get();
-        game_->SetClock([this] { return now_; });
-        game_->Init(false);
-        // Within the stream distance everyone is nearer than the thinning distance; no coin.
-        game_->SetRelayRandom([] { return 0; });
+        game_ = bench::StartBenchServer(
+            *console_, settings_, hosts_, [this] { return now_; }, net_);
         const int side = int(std::ceil(std::sqrt(double(players))));
         net_->addresses.resize(players);
         for (int i = 0; i < players; ++i) {
@@ -162,9 +114,7 @@ public:
     }
 
     ~Crowd() {
-        TheGameServer = nullptr;
-        game_.reset();
-        LogDetachConsole(console_.get());
+        bench::StopBenchServer(game_, *console_);
         for (Packet* p : packets_) velt::FreePacket(p);
     }
 
@@ -182,9 +132,9 @@ public:
             due += perPass;
             for (; due >= 1.0; due -= 1.0, next_ = (next_ + 1) % players_) Report(next_, ++step_);
             now_ += kPassMs;
-            const double start = ThreadMicroseconds();
+            const double start = bench::ThreadMicroseconds();
             game_->Process(kPassSeconds);
-            costs.push_back(ThreadMicroseconds() - start);
+            costs.push_back(bench::ThreadMicroseconds() - start);
         }
         double sum = 0;
         for (double c : costs) sum += c;
@@ -243,24 +193,14 @@ private:
     double joinMs_ = 0.0;
 };
 
-double Arg(int argc, char** argv, const char* name, double fallback) {
-    const size_t n = std::strlen(name);
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], name, n) == 0 && argv[i][n] == '=') return std::atof(argv[i] + n + 1);
-    return fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    const double seconds = Arg(argc, argv, "--seconds", 5.0);
-    const int onlyN = int(Arg(argc, argv, "--n", 0));
-    const double onlyK = Arg(argc, argv, "--k", 0);
+    const double seconds = bench::Arg(argc, argv, "--seconds", 5.0);
+    const int onlyN = int(bench::Arg(argc, argv, "--n", 0));
+    const double onlyK = bench::Arg(argc, argv, "--k", 0);
     char dir[] = "/tmp/velt_bench_crowd_XXXXXX";
-    if (mkdtemp(dir) == nullptr) return 1;
-    std::filesystem::current_path(dir);
-    std::filesystem::create_directories("gamemodes");
-    std::ofstream("gamemodes/a.vmb") << "x";
+    if (!bench::EnterScratchDir(dir)) return 1;
 
     ServerSettings defaults;
     std::printf(
@@ -294,7 +234,6 @@ int main(int argc, char** argv) {
             waitpid(child, &status, 0);
         }
     }
-    std::filesystem::current_path("/tmp");
-    std::filesystem::remove_all(dir);
+    bench::LeaveScratchDir(dir);
     return 0;
 }

@@ -9,28 +9,16 @@
 //
 //   bench_sync_relay [--k=K] [--seconds=S] [--n=N]
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <deque>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <string>
 #include <vector>
 
+#include "bench/bench_game_server.h"
 #include "server/console/Console.h"
-#include "server/console/ConsoleVariables.h"
-#include "server/console/Log.h"
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
-#include "server/game/ServerStartup.h"
 #include "server/hosts/ScriptServicesStandIn.h"
 #include "server/shared/SyncRecords.h"
 #include "tests/server/FakeNetServer.h"
@@ -42,9 +30,8 @@ namespace {
 constexpr float kPassSeconds = 0.005f;  // the main loop's sleep between passes
 constexpr uint32_t kPassMs = 5;
 
-// Counts bytes per message id instead of keeping them; hands out the simulated clients' packets
-// from a queue the bench refills, without allocating per packet.
-class CountingNet : public test::FakeNetServer {
+// Counts bytes per message id instead of keeping them.
+class CountingNet : public bench::QueueNet {
 public:
     // The game sends by slot; a message for k receivers counts k times, as it leaves k times.
     bool SendToSlots(std::span<const uint16_t> slots, const BitStream& bs, const Delivery&) override {
@@ -60,16 +47,6 @@ public:
         Count(bs, 0, slots.size());
         return true;
     }
-    Packet* Receive() override {
-        if (incoming.empty()) return nullptr;
-        Packet* p = incoming.front();
-        incoming.pop_front();
-        return p;
-    }
-    void FreePacket(Packet*) override {}
-    PlayerID GetPlayerIDFromIndex(int32_t index) const override {
-        return index >= 0 && size_t(index) < addresses.size() ? addresses[index] : UNASSIGNED_PLAYER_ID;
-    }
 
     void Count(const BitStream* bs, uint8_t id, size_t receivers) {
         const uint64_t n = bs != nullptr ? uint64_t(bs->GetNumberOfBytesUsed()) * receivers : 0;
@@ -77,22 +54,8 @@ public:
         if (id == 200 || id == 207) relay += n, relayMessages += receivers;
     }
 
-    std::deque<Packet*> incoming;
-    std::vector<PlayerID> addresses;
     uint64_t total = 0, relay = 0, relayMessages = 0;
-
-    static inline CountingNet* made = nullptr;
-    static NetServerInterface* Create() { return made = new CountingNet(); }
-    static void Destroy(NetServerInterface* net) { delete net; }
 };
-
-// The pass's own processor time: on a shared machine the wall clock also counts the time other
-// programs had the processor.
-double ThreadMicroseconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
-}
 
 struct Result {
     double p50us, p99us, totalKBs, relayKBs, avgSeen, usPerReceiver;
@@ -102,29 +65,8 @@ class Simulation {
 public:
     Simulation(int players, bool driving, float spacing) : players_(players), driving_(driving) {
         console_ = std::make_unique<Console>();
-        RegisterServerVariables(*console_, settings_, MakeServerVariableCallbacks(*console_, settings_));
-        console_->SetStringVariable("gamemode0", "a");
-        settings_.maxPlayers = kMaxPlayers;
-        // The joins' log lines go nowhere: no file, no standard output.
-        LogAttachConsole(console_.get(), false, false, "");
-        // The game server announces its start on standard output; the table needs it alone.
-        std::fflush(stdout);
-        const int saved = dup(1);
-        const int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) dup2(devnull, 1);
-        game_ = std::make_unique<GameServer>(
-            *console_, settings_, NetServerFactory{&CountingNet::Create, &CountingNet::Destroy}, hosts_);
-        std::fflush(stdout);
-        if (saved >= 0) dup2(saved, 1);
-        if (devnull >= 0) close(devnull);
-        if (saved >= 0) close(saved);
-        net_ = CountingNet::made;
-        TheGameServer = game_.get();
-        game_->SetClock([this] { return now_; });
-        game_->Init(false);
-        // Every player within the stream distance of another is closer than the thinning distance,
-        // so no coin decides who gets a relay.
-        game_->SetRelayRandom([] { return 0; });
+        game_ = bench::StartBenchServer(
+            *console_, settings_, hosts_, [this] { return now_; }, net_);
         const int side = int(std::ceil(std::sqrt(double(players))));
         net_->addresses.resize(players);
         for (int i = 0; i < players; ++i) {
@@ -152,9 +94,7 @@ public:
     }
 
     ~Simulation() {
-        TheGameServer = nullptr;
-        game_.reset();
-        LogDetachConsole(console_.get());
+        bench::StopBenchServer(game_, *console_);
         for (Packet* p : packets_) velt::FreePacket(p);
     }
 
@@ -171,9 +111,9 @@ public:
             for (; due >= 1.0; due -= 1.0, next = (next + 1) % players_)
                 Report(next, float(pass % 7) * 0.1f, driving_);
             now_ += kPassMs;
-            const double start = ThreadMicroseconds();
+            const double start = bench::ThreadMicroseconds();
             game_->Process(kPassSeconds);
-            costs.push_back(ThreadMicroseconds() - start);
+            costs.push_back(bench::ThreadMicroseconds() - start);
         }
         std::sort(costs.begin(), costs.end());
         double seen = 0;
@@ -243,25 +183,14 @@ private:
     std::vector<Packet*> packets_;
 };
 
-double Arg(int argc, char** argv, const char* name, double fallback) {
-    const size_t n = std::strlen(name);
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], name, n) == 0 && argv[i][n] == '=') return std::atof(argv[i] + n + 1);
-    return fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    const double k = Arg(argc, argv, "--k", 20.0);
-    const double seconds = Arg(argc, argv, "--seconds", 3.0);
-    const int only = int(Arg(argc, argv, "--n", 0));  // one player count alone, for a profiler
-    // The game server wants a gamemode file to pick; it never loads it (stand-in hosts).
+    const double k = bench::Arg(argc, argv, "--k", 20.0);
+    const double seconds = bench::Arg(argc, argv, "--seconds", 3.0);
+    const int only = int(bench::Arg(argc, argv, "--n", 0));  // one player count alone, for a profiler
     char dir[] = "/tmp/velt_bench_relay_XXXXXX";
-    if (mkdtemp(dir) == nullptr) return 1;
-    std::filesystem::current_path(dir);
-    std::filesystem::create_directories("gamemodes");
-    std::ofstream("gamemodes/a.vmb") << "x";
+    if (!bench::EnterScratchDir(dir)) return 1;
 
     ServerSettings defaults;
     // Lattice points within the stream distance: pi R^2 / s^2, the player himself among them.
@@ -284,7 +213,6 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     }
-    std::filesystem::current_path("/tmp");
-    std::filesystem::remove_all(dir);
+    bench::LeaveScratchDir(dir);
     return 0;
 }
