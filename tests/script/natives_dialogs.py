@@ -11,8 +11,6 @@ Started without a shell in a scratch directory; every wait is bounded and the se
 its own id.
 """
 
-import signal
-import subprocess
 import sys
 import time
 import unittest
@@ -21,7 +19,6 @@ from server_log import ServerLogMixin
 
 SERVER = GAMEMODE = TABLE = None
 WAIT = 25.0  # seconds; sanitizer builds start slowly on busy machines
-SANITIZER_MARKS = ("AddressSanitizer", "LeakSanitizer", "runtime error:")
 vw = None
 
 INFO = b"Type a name.\n100% of them (even %s) are fine."
@@ -89,15 +86,7 @@ class DialogsTest(ServerLogMixin, unittest.TestCase):
                          ["dialogs: player %d answered dialog 42 with 0, item 3: []" % me, last])
 
         self.conn.disconnect()
-        self.proc.send_signal(signal.SIGTERM)
-        try:
-            status = self.proc.wait(timeout=WAIT)
-        except subprocess.TimeoutExpired:
-            self.fail("the server did not end on SIGTERM")
-        output = self.proc.stdout.read().decode("latin-1")
-        self.assertEqual(status, 0, output[-2000:])
-        for mark in SANITIZER_MARKS:
-            self.assertNotIn(mark, output)
+        self.assertEndsCleanlyOnSigterm()
 
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@ import tempfile
 import time
 
 STAMP = re.compile(r"^\[\d\d:\d\d:\d\d\] ")
+SANITIZER_MARKS = ("AddressSanitizer", "LeakSanitizer", "runtime error:")
 
 
 def free_udp_port():
@@ -54,6 +55,19 @@ class ServerLogMixin:
                 self.proc.wait(timeout=self.wait_seconds)
         self.proc.stdout.close()
         self.proc = None
+
+    def assertEndsCleanlyOnSigterm(self):
+        """The server ends by itself on SIGTERM with status 0, and no sanitizer spoke up on the
+        way: the shutdown path frees what the run built up."""
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            status = self.proc.wait(timeout=self.wait_seconds)
+        except subprocess.TimeoutExpired:
+            self.fail("the server did not end on SIGTERM")
+        output = self.proc.stdout.read().decode("latin-1")
+        self.assertEqual(status, 0, output[-2000:])
+        for mark in SANITIZER_MARKS:
+            self.assertNotIn(mark, output)
 
     def remove_server(self):
         """Ends the server when it still runs and removes the scratch directory."""
