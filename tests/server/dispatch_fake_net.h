@@ -16,7 +16,7 @@ namespace velt::test {
 
 class ProtocolFakeNet : public FakeNetServer {
 public:
-    static NetServerFactory Factory() { return {&Create, &Destroy}; }
+    static NetServerFactory Factory() { return FactoryOf<ProtocolFakeNet>(); }
 
     ConnectedSystem* GetConnectedSystem(PlayerID target) override {
         int32_t index = GetIndexFromPlayerID(target);
@@ -32,9 +32,17 @@ public:
     std::set<int32_t> withoutSystem;
     std::map<int32_t, std::unique_ptr<ConnectedSystem>> systems;
 
+protected:
+    // Made and unmade like the base fake (last, nextStartSucceeds), as the kind Fake.
+    template <class Fake>
+    static NetServerFactory FactoryOf() {
+        return {&Create<Fake>, &Destroy};
+    }
+
 private:
+    template <class Fake>
     static NetServerInterface* Create() {
-        auto* fake = new ProtocolFakeNet();
+        auto* fake = new Fake();
         fake->startSucceeds = nextStartSucceeds;
         last = fake;
         return fake;

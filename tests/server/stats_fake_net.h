@@ -13,7 +13,7 @@ namespace velt::test {
 
 class StatsFakeNet : public ProtocolFakeNet {
 public:
-    static NetServerFactory Factory() { return {&Create, &Destroy}; }
+    static NetServerFactory Factory() { return FactoryOf<StatsFakeNet>(); }
 
     NetworkStatistics* GetStatistics(PlayerID target) override {
         if (target == UNASSIGNED_PLAYER_ID) return totals ? &*totals : nullptr;
@@ -23,18 +23,6 @@ public:
 
     std::map<int32_t, NetworkStatistics> stats;
     std::optional<NetworkStatistics> totals;
-
-private:
-    static NetServerInterface* Create() {
-        auto* fake = new StatsFakeNet();
-        fake->startSucceeds = nextStartSucceeds;
-        last = fake;
-        return fake;
-    }
-    static void Destroy(NetServerInterface* server) {
-        if (server == last) last = nullptr;
-        delete server;
-    }
 };
 
 }  // namespace velt::test
