@@ -7,6 +7,7 @@
 #include "server/game/Player.h"
 #include "server/natives/NativeArgs.h"
 #include "server/natives/NativeIds.h"
+#include "server/natives/PlayerNativeArgs.h"
 #include "server/shared/GameRpc.h"
 #include "server/world/WorldPools.h"
 
@@ -19,29 +20,9 @@ constexpr uint8_t kCameraMove = 1;
 constexpr uint8_t kCameraCut = 2;
 constexpr uint8_t kZoomBits = 0x3F;
 
-Player* PlayerArg(VmInstance* vm, const cell* params, int32_t args) {
-    return HasNativeArgs(vm, params, args) ? NativeConnectedPlayer(params[1]) : nullptr;
-}
-
 uint8_t CutStyle(cell value) {
     const int8_t style = static_cast<int8_t>(value & 0xFF);
     return style == kCameraMove || style == kCameraCut ? static_cast<uint8_t>(style) : kCameraCut;
-}
-
-void WriteFloats(BitStream& bs, const Vector3& v) {
-    bs.Write(v.x);
-    bs.Write(v.y);
-    bs.Write(v.z);
-}
-
-void SetVectorRefs(VmInstance* vm, const cell* refs, const Vector3& v) {
-    SetScriptCell(vm, refs[0], FloatToCell(v.x));
-    SetScriptCell(vm, refs[1], FloatToCell(v.y));
-    SetScriptCell(vm, refs[2], FloatToCell(v.z));
-}
-
-void SendToPlayer(uint8_t rpcId, const BitStream& bs, cell player) {
-    TheGameServer->SendRpcToPlayer(rpcId, &bs, NativeId(player), RpcChannel::World);
 }
 
 ObjectPool* Objects() { return TheGameServer != nullptr ? TheGameServer->GetObjectPool() : nullptr; }

@@ -10,6 +10,7 @@
 #include "server/game/Player.h"
 #include "server/game/PlayerPool.h"
 #include "server/natives/NativeIds.h"
+#include "server/natives/PlayerNativeArgs.h"
 #include "server/natives/ScriptNatives.h"
 #include "server/shared/GameRpc.h"
 
@@ -25,15 +26,11 @@ bool MapIconArg(cell value, uint8_t& icon) {
     return icon < kMapIconSlots;
 }
 
-void SendToPlayer(uint8_t rpc, const BitStream& bs, cell player) {
-    TheGameServer->SendRpcToPlayer(rpc, &bs, NativeId(player), RpcChannel::World);
-}
-
 // ---- checkpoints ----------------------------------------------------------------------------
 
 // SetPlayerCheckpoint(player, Float:x, Float:y, Float:z, Float:size)
 cell n_SetPlayerCheckpoint(VmInstance* vm, const cell* params) {
-    Player* player = HasNativeArgs(vm, params, 5) ? NativeConnectedPlayer(params[1]) : nullptr;
+    Player* player = PlayerArg(vm, params, 5);
     if (player == nullptr) return 0;
     player->SetCheckpoint(CellToFloat(params[2]), CellToFloat(params[3]), CellToFloat(params[4]),
                           CellToFloat(params[5]));
@@ -42,7 +39,7 @@ cell n_SetPlayerCheckpoint(VmInstance* vm, const cell* params) {
 
 // DisablePlayerCheckpoint(player)
 cell n_DisablePlayerCheckpoint(VmInstance* vm, const cell* params) {
-    Player* player = HasNativeArgs(vm, params, 1) ? NativeConnectedPlayer(params[1]) : nullptr;
+    Player* player = PlayerArg(vm, params, 1);
     if (player == nullptr) return 0;
     player->ToggleCheckpoint(false);
     return 1;
@@ -50,14 +47,14 @@ cell n_DisablePlayerCheckpoint(VmInstance* vm, const cell* params) {
 
 // IsPlayerInCheckpoint(player)
 cell n_IsPlayerInCheckpoint(VmInstance* vm, const cell* params) {
-    const Player* player = HasNativeArgs(vm, params, 1) ? NativeConnectedPlayer(params[1]) : nullptr;
+    const Player* player = PlayerArg(vm, params, 1);
     return player != nullptr && player->IsInCheckpoint() ? 1 : 0;
 }
 
 // SetPlayerRaceCheckpoint(player, type, Float:x, Float:y, Float:z, Float:nextx, Float:nexty,
 //                         Float:nextz, Float:size)
 cell n_SetPlayerRaceCheckpoint(VmInstance* vm, const cell* params) {
-    Player* player = HasNativeArgs(vm, params, 9) ? NativeConnectedPlayer(params[1]) : nullptr;
+    Player* player = PlayerArg(vm, params, 9);
     if (player == nullptr) return 0;
     player->SetRaceCheckpoint(static_cast<uint8_t>(params[2] & 0xFF), CellToFloat(params[3]),
                               CellToFloat(params[4]), CellToFloat(params[5]), CellToFloat(params[6]),
@@ -67,7 +64,7 @@ cell n_SetPlayerRaceCheckpoint(VmInstance* vm, const cell* params) {
 
 // DisablePlayerRaceCheckpoint(player)
 cell n_DisablePlayerRaceCheckpoint(VmInstance* vm, const cell* params) {
-    Player* player = HasNativeArgs(vm, params, 1) ? NativeConnectedPlayer(params[1]) : nullptr;
+    Player* player = PlayerArg(vm, params, 1);
     if (player == nullptr) return 0;
     player->ToggleRaceCheckpoint(false);
     return 1;
@@ -75,7 +72,7 @@ cell n_DisablePlayerRaceCheckpoint(VmInstance* vm, const cell* params) {
 
 // IsPlayerInRaceCheckpoint(player)
 cell n_IsPlayerInRaceCheckpoint(VmInstance* vm, const cell* params) {
-    const Player* player = HasNativeArgs(vm, params, 1) ? NativeConnectedPlayer(params[1]) : nullptr;
+    const Player* player = PlayerArg(vm, params, 1);
     return player != nullptr && player->IsInRaceCheckpoint() ? 1 : 0;
 }
 

@@ -8,6 +8,7 @@
 #include "server/game/PlayerPool.h"
 #include "server/natives/NativeArgs.h"
 #include "server/natives/NativeIds.h"
+#include "server/natives/PlayerNativeArgs.h"
 #include "server/shared/GameRpc.h"
 #include "server/world/WorldPools.h"
 
@@ -23,11 +24,6 @@ constexpr cell kNoSeat = -1;
 constexpr uint16_t kSurfObjectBase = 2000;
 constexpr uint16_t kSurfObjectEnd = 4000;
 
-// The player of the first argument when the call has `args` arguments and he is connected.
-Player* PlayerArg(VmInstance* vm, const cell* params, int32_t args) {
-    return HasNativeArgs(vm, params, args) ? NativeConnectedPlayer(params[1]) : nullptr;
-}
-
 Vehicle* VehicleArg(VmInstance* vm, const cell* params, int32_t args) {
     VehiclePool* vehicles = TheGameServer != nullptr ? TheGameServer->GetVehiclePool() : nullptr;
     if (vehicles == nullptr || !HasNativeArgs(vm, params, args)) return nullptr;
@@ -36,26 +32,6 @@ Vehicle* VehicleArg(VmInstance* vm, const cell* params, int32_t args) {
 
 bool InVehicle(const Player& player) {
     return player.GetState() == PLAYER_STATE_DRIVER || player.GetState() == PLAYER_STATE_PASSENGER;
-}
-
-void SetFloatRef(VmInstance* vm, cell address, float value) {
-    SetScriptCell(vm, address, FloatToCell(value));
-}
-
-void SetVectorRefs(VmInstance* vm, const cell* refs, const Vector3& v) {
-    SetFloatRef(vm, refs[0], v.x);
-    SetFloatRef(vm, refs[1], v.y);
-    SetFloatRef(vm, refs[2], v.z);
-}
-
-void WriteFloats(BitStream& bs, const Vector3& v) {
-    bs.Write(v.x);
-    bs.Write(v.y);
-    bs.Write(v.z);
-}
-
-void SendToPlayer(uint8_t rpcId, const BitStream& bs, cell player) {
-    TheGameServer->SendRpcToPlayer(rpcId, &bs, NativeId(player), RpcChannel::World);
 }
 
 // ---- setters that only tell the client ----------------------------------------------------------

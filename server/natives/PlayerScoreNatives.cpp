@@ -10,6 +10,7 @@
 #include "server/game/GameServer.h"
 #include "server/game/PlayerPool.h"
 #include "server/natives/NativeIds.h"
+#include "server/natives/PlayerNativeArgs.h"
 #include "server/natives/ScriptNatives.h"
 #include "server/shared/GameRpc.h"
 
@@ -21,10 +22,6 @@ namespace {
 PlayerPool* PoolWith(VmInstance* vm, const cell* params, int32_t args) {
     if (!HasNativeArgs(vm, params, args) || NativeConnectedPlayer(params[1]) == nullptr) return nullptr;
     return TheGameServer->GetPlayerPool();
-}
-
-void SendToPlayer(uint8_t rpcId, const BitStream& bs, cell player) {
-    TheGameServer->SendRpcToPlayer(rpcId, &bs, NativeId(player), RpcChannel::World);
 }
 
 // SetPlayerScore(player, score): nothing is sent.

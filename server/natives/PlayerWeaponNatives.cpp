@@ -10,6 +10,7 @@
 #include "server/game/Player.h"
 #include "server/game/WeaponNames.h"
 #include "server/natives/NativeIds.h"
+#include "server/natives/PlayerNativeArgs.h"
 #include "server/natives/ScriptNatives.h"
 #include "server/shared/GameRpc.h"
 
@@ -18,15 +19,6 @@ namespace velt {
 namespace {
 
 constexpr cell kHighestNamedWeapon = 54;
-
-// The connected player named by params[1] when the call has `args` arguments, else null.
-Player* PlayerArg(VmInstance* vm, const cell* params, int32_t args) {
-    return HasNativeArgs(vm, params, args) ? NativeConnectedPlayer(params[1]) : nullptr;
-}
-
-void SendToPlayer(uint8_t rpcId, const BitStream& bs, cell player) {
-    TheGameServer->SendRpcToPlayer(rpcId, &bs, NativeId(player), RpcChannel::World);
-}
 
 // Clients count ammunition in 16 bits; scripts see the count signed.
 cell AmmoCell(int32_t ammo) { return static_cast<int16_t>(static_cast<uint16_t>(ammo)); }

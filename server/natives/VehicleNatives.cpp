@@ -12,6 +12,7 @@
 #include "server/game/GameServer.h"
 #include "server/game/Player.h"
 #include "server/game/PlayerPool.h"
+#include "server/natives/PlayerNativeArgs.h"
 #include "server/natives/ScriptNatives.h"
 #include "server/shared/GameRpc.h"
 #include "server/vm/vmlib_common.h"
@@ -41,16 +42,6 @@ Player* ConnectedPlayer(cell value) {
     PlayerPool* pool = TheGameServer != nullptr ? TheGameServer->GetPlayerPool() : nullptr;
     const uint16_t id = IdArg(value);
     return pool != nullptr && pool->IsConnected(id) ? pool->GetAt(id) : nullptr;
-}
-
-void SetFloatRef(VmInstance* vm, cell address, float value) {
-    SetScriptCell(vm, address, FloatToCell(value));
-}
-
-void SetVectorRefs(VmInstance* vm, const cell* refs, const Vector3& v) {
-    SetFloatRef(vm, refs[0], v.x);
-    SetFloatRef(vm, refs[1], v.y);
-    SetFloatRef(vm, refs[2], v.z);
 }
 
 Vector3 VectorArgs(const cell* args) {
