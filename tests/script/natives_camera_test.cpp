@@ -35,9 +35,7 @@ class CameraNatives : public NativesServerTest {
 protected:
     void SetUp() override {
         NativesServerTest::SetUp();
-        Join(0, "Zed");
-        Join(kPlayer, "Alice");
-        Join(7, "Bob");
+        JoinZedAliceBob(kPlayer);
         alice = game_->GetPlayerPool()->GetAt(kPlayer);
         net_->sent.clear();
     }

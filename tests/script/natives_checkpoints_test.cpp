@@ -31,9 +31,7 @@ class CheckpointNatives : public NativesServerTest {
 protected:
     void SetUp() override {
         NativesServerTest::SetUp();
-        Join(0, "Zed");
-        Join(kPlayer, "Alice");
-        Join(kOther, "Bob");
+        JoinZedAliceBob(kPlayer, kOther);
         for (const char* name : {"OnPlayerEnterCheckpoint", "OnPlayerLeaveCheckpoint",
                                  "OnPlayerEnterRaceCheckpoint", "OnPlayerLeaveRaceCheckpoint"})
             scripts_.gameModePublics[name] = 1;

@@ -56,9 +56,7 @@ class MessageNatives : public NativesServerTest {
 protected:
     void SetUp() override {
         NativesServerTest::SetUp();
-        Join(0, "Zed");
-        Join(kPlayer, "Alice");
-        Join(kOther, "Bob");
+        JoinZedAliceBob(kPlayer, kOther);
         net_->sent.clear();
     }
 

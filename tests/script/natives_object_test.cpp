@@ -66,9 +66,7 @@ class ObjectNativeCalls : public NativesServerTest {
 protected:
     void SetUp() override {
         NativesServerTest::SetUp();
-        Join(0, "Zed");
-        Join(kPlayer, "Alice");
-        Join(7, "Bob");
+        JoinZedAliceBob(kPlayer);
         game_->GetPlayerPool()->GetAt(7)->StreamInPlayer(kPlayer);
         ASSERT_EQ(game_->GetVehiclePool()->New(400, {}, 0.0f, 1, 1, -1), kVehicle);
         ResetWorld();

@@ -28,9 +28,7 @@ class PositionNatives : public NativesServerTest {
 protected:
     void SetUp() override {
         NativesServerTest::SetUp();
-        Join(0, "Zed");
-        Join(kPlayer, "Alice");
-        Join(7, "Bob");
+        JoinZedAliceBob(kPlayer);
         // No map-marker packet may slip in between the natives' RPCs when a player is moved.
         game_->world.playerMarkerMode = 0;
         for (const Vector3& at : kVehicleAt) game_->GetVehiclePool()->New(411, at, 0.0f, 1, 1, -1);

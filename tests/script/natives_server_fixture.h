@@ -153,6 +153,13 @@ protected:
         net_->AddSlot(id, test::FakeNetServer::AddressOf(id));
         ASSERT_EQ(game_->GetPlayerPool()->Connect(id, name, nullptr, nullptr, bot), 1);
     }
+    // The company most native tests keep: Zed on slot 0, Alice on the slot the test acts on and Bob
+    // on a third, so that a native that reaches the wrong player or everyone shows it.
+    void JoinZedAliceBob(uint16_t alice, uint16_t bob = 7) {
+        Join(0, "Zed");
+        Join(alice, "Alice");
+        Join(bob, "Bob");
+    }
 
     std::filesystem::path home_;
     std::filesystem::path dir_;

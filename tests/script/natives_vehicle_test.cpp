@@ -26,9 +26,7 @@ class VehicleNatives : public NativesServerTest {
 protected:
     void SetUp() override {
         NativesServerTest::SetUp();
-        Join(0, "Zed");
-        Join(kId, "Alice");
-        Join(7, "Bob");
+        JoinZedAliceBob(kId);
         for (int i = 0; i < 4; ++i) vehicles()->New(400 + i, {10.0f, 20.0f, 3.0f}, kSpawnAngle, 1, 2, -1);
         StreamIn();
         net_->sent.clear();

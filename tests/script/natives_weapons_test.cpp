@@ -24,9 +24,7 @@ class WeaponNatives : public NativesServerTest {
 protected:
     void SetUp() override {
         NativesServerTest::SetUp();
-        Join(0, "Zed");
-        Join(kPlayer, "Alice");
-        Join(kViewer, "Bob");
+        JoinZedAliceBob(kPlayer, kViewer);
         Join(kBot, "Robo", true);
         PlayerPool* pool = game_->GetPlayerPool();
         pool->GetAt(kViewer)->StreamInPlayer(kPlayer);

@@ -24,9 +24,7 @@ class WorldNatives : public NativesServerTest {
 protected:
     void SetUp() override {
         NativesServerTest::SetUp();
-        Join(0, "Zed");
-        Join(kId, "Alice");
-        Join(kViewer, "Bob");
+        JoinZedAliceBob(kId, kViewer);
         game_->world.playerMarkerMode = 0;
         PlayerPool* pool = game_->GetPlayerPool();
         pool->GetAt(kId)->SetState(PLAYER_STATE_ONFOOT);
