@@ -14,22 +14,13 @@
 
 #include "net/MessageIdentifiers.h"
 #include "net/NetPeer.h"
+#include "tests/fuzz/FuzzPeerSupport.h"
 
 namespace {
 
 using namespace velt;
+using namespace velt::fuzz;
 
-class FuzzClock final : public PeerClock {
-public:
-    uint64_t NowUs() const override { return us; }
-    uint64_t us = 1'000'000;
-};
-
-// Fixed primes: the server's key does not cost a key generation per input.
-constexpr uint8_t kPrimeP[16] = {0x7d, 0xc8, 0xe3, 0x6a, 0x32, 0xb2, 0x1b, 0x6d,
-                                 0xdd, 0x22, 0xcf, 0xdf, 0x9d, 0xe8, 0xee, 0xfd};
-constexpr uint8_t kPrimeQ[16] = {0x13, 0x54, 0xdd, 0x49, 0xe4, 0x0c, 0x66, 0x74,
-                                 0xd1, 0x82, 0x29, 0x1a, 0x10, 0xd3, 0x92, 0xcf};
 constexpr uint16_t kServerPort = 7002, kClientPort = 7001;
 constexpr uint32_t kLoopback = 0x0100007F;
 
