@@ -14,6 +14,32 @@ namespace {
 constexpr uint32_t kMaskedDelta = 0x9E3779B9u ^ 0x5A5A1234u;
 constexpr uint32_t kDeltaMask = 0x5A5A1234u;
 constexpr uint32_t kMaxFrame = DatagramCipher::kCipherGrowthBytes;
+
+// Blocks are independent of each other, so several go through the rounds side by side: one
+// block's rounds form a single chain of dependent operations that leaves most of the processor idle.
+constexpr uint32_t kLanes = 8;
+using Lanes = uint32_t[kLanes];
+
+// The blocks in groups of kLanes (the last group padded with zero lanes): each group's halves
+// loaded into l and r, put through the rounds, and stored back.
+template <class Rounds>
+void InLanes(uint8_t* data, uint32_t blocks, const Rounds& rounds) {
+    constexpr uint32_t kBlockBytes = TEABlockEncryptor::kBlockBytes;
+    for (uint32_t first = 0; first < blocks; first += kLanes) {
+        const uint32_t lanes = blocks - first < kLanes ? blocks - first : kLanes;
+        Lanes l = {}, r = {};
+        uint8_t* at = data + first * kBlockBytes;
+        for (uint32_t j = 0; j < lanes; ++j) {
+            l[j] = ReadU32(at + j * kBlockBytes);
+            r[j] = ReadU32(at + j * kBlockBytes + 4);
+        }
+        rounds(l, r);
+        for (uint32_t j = 0; j < lanes; ++j) {
+            WriteU32(at + j * kBlockBytes, l[j]);
+            WriteU32(at + j * kBlockBytes + 4, r[j]);
+        }
+    }
+}
 }  // namespace
 
 TEABlockEncryptor::TEABlockEncryptor() : delta_(kMaskedDelta ^ kDeltaMask) {}
@@ -32,50 +58,24 @@ void TEABlockEncryptor::SetKey(const uint8_t key[kKeyBytes]) {
     keySet_ = true;
 }
 
-// Blocks are independent of each other, so several go through the rounds side by side: one
-// block's rounds form a single chain of dependent operations that leaves most of the processor idle.
 void TEABlockEncryptor::EncipherBlocks(uint8_t* data, uint32_t blocks) const {
-    constexpr uint32_t kLanes = 8;
-    for (uint32_t first = 0; first < blocks; first += kLanes) {
-        const uint32_t lanes = blocks - first < kLanes ? blocks - first : kLanes;
-        uint32_t l[kLanes] = {}, r[kLanes] = {};
-        uint8_t* at = data + first * kBlockBytes;
-        for (uint32_t j = 0; j < lanes; ++j) {
-            l[j] = ReadU32(at + j * kBlockBytes);
-            r[j] = ReadU32(at + j * kBlockBytes + 4);
-        }
+    InLanes(data, blocks, [this](Lanes& l, Lanes& r) {
         for (int i = 0; i < kCycles; ++i) {
             const uint32_t k0 = roundKey_[2 * i], k1 = roundKey_[2 * i + 1];
             for (uint32_t j = 0; j < kLanes; ++j) l[j] += (((r[j] << 4) ^ (r[j] >> 5)) + r[j]) ^ k0;
             for (uint32_t j = 0; j < kLanes; ++j) r[j] += (((l[j] << 4) ^ (l[j] >> 5)) + l[j]) ^ k1;
         }
-        for (uint32_t j = 0; j < lanes; ++j) {
-            WriteU32(at + j * kBlockBytes, l[j]);
-            WriteU32(at + j * kBlockBytes + 4, r[j]);
-        }
-    }
+    });
 }
 
 void TEABlockEncryptor::DecipherBlocks(uint8_t* data, uint32_t blocks) const {
-    constexpr uint32_t kLanes = 8;
-    for (uint32_t first = 0; first < blocks; first += kLanes) {
-        const uint32_t lanes = blocks - first < kLanes ? blocks - first : kLanes;
-        uint32_t l[kLanes] = {}, r[kLanes] = {};
-        uint8_t* at = data + first * kBlockBytes;
-        for (uint32_t j = 0; j < lanes; ++j) {
-            l[j] = ReadU32(at + j * kBlockBytes);
-            r[j] = ReadU32(at + j * kBlockBytes + 4);
-        }
+    InLanes(data, blocks, [this](Lanes& l, Lanes& r) {
         for (int i = kCycles; i-- > 0;) {
             const uint32_t k0 = roundKey_[2 * i], k1 = roundKey_[2 * i + 1];
             for (uint32_t j = 0; j < kLanes; ++j) r[j] -= (((l[j] << 4) ^ (l[j] >> 5)) + l[j]) ^ k1;
             for (uint32_t j = 0; j < kLanes; ++j) l[j] -= (((r[j] << 4) ^ (r[j] >> 5)) + r[j]) ^ k0;
         }
-        for (uint32_t j = 0; j < lanes; ++j) {
-            WriteU32(at + j * kBlockBytes, l[j]);
-            WriteU32(at + j * kBlockBytes + 4, r[j]);
-        }
-    }
+    });
 }
 
 uint8_t TEABlockEncryptor::CheckByte(const uint8_t* data, uint32_t length) {
