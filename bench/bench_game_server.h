@@ -25,6 +25,7 @@
 #include "server/console/Log.h"
 #include "server/game/GameServer.h"
 #include "server/game/ServerStartup.h"
+#include "server/shared/SyncRecords.h"
 #include "tests/server/FakeNetServer.h"
 
 namespace velt::bench {
@@ -41,6 +42,16 @@ public:
     void FreePacket(Packet*) override {}
     PlayerID GetPlayerIDFromIndex(int32_t index) const override {
         return index >= 0 && size_t(index) < addresses.size() ? addresses[index] : UNASSIGNED_PLAYER_ID;
+    }
+
+    // The record behind its message id in the bench's packet p, and p queued.
+    template <class Record>
+    void QueueRecord(Packet* p, uint8_t id, const Record& r) {
+        p->data[0] = id;
+        p->length = 1 + Record::kSize;
+        Encode(r, p->data + 1);
+        p->bitLength = p->length * 8u;
+        incoming.push_back(p);
     }
 
     std::deque<Packet*> incoming;

@@ -171,11 +171,7 @@ private:
         r.rotation = {1.0f, 0.0f, 0.0f, 0.0f};
         r.health = 100;
         r.velocity = {0.1f, 0.0f, 0.0f};
-        p->data[0] = 207;
-        p->length = 1 + OnFootSyncRecord::kSize;
-        Encode(r, p->data + 1);
-        p->bitLength = p->length * 8u;
-        net_->incoming.push_back(p);
+        net_->QueueRecord(p, 207, r);
     }
 
     int players_;

@@ -152,21 +152,15 @@ private:
             r.velocity = {0.2f, 0.0f, 0.0f};
             r.vehicleHealth = 1000.0f;
             r.playerHealth = 100;
-            p->data[0] = 200;
-            p->length = 1 + InCarSyncRecord::kSize;
-            Encode(r, p->data + 1);
+            net_->QueueRecord(p, 200, r);
         } else {
             OnFootSyncRecord r;
             r.position = at;
             r.rotation = {1.0f, 0.0f, 0.0f, 0.0f};
             r.health = 100;
             r.velocity = {0.1f, 0.0f, 0.0f};
-            p->data[0] = 207;
-            p->length = 1 + OnFootSyncRecord::kSize;
-            Encode(r, p->data + 1);
+            net_->QueueRecord(p, 207, r);
         }
-        p->bitLength = p->length * 8u;
-        net_->incoming.push_back(p);
     }
 
     int players_;
