@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/LittleEndian.h"
 #include "net/SecureRandom.h"
 
 namespace velt::bignum {
@@ -24,7 +25,7 @@ using Ctx = std::unique_ptr<BN_CTX, CtxFree>;
 Bn FromWords(const uint32_t* words, size_t count) {
     std::vector<uint8_t> bytes(count * 4);
     for (size_t i = 0; i < count; ++i)
-        for (size_t b = 0; b < 4; ++b) bytes[i * 4 + b] = uint8_t(words[i] >> (8 * b));
+        WriteU32(&bytes[i * 4], words[i]);
     Bn n(BN_lebin2bn(bytes.data(), int(bytes.size()), nullptr));
     if (!n) std::abort();
     return n;
@@ -35,8 +36,7 @@ bool ToWords(const BIGNUM* n, uint32_t* words, size_t count) {
     std::vector<uint8_t> bytes(count * 4);
     if (BN_bn2lebinpad(n, bytes.data(), int(bytes.size())) < 0) return false;
     for (size_t i = 0; i < count; ++i)
-        words[i] = uint32_t(bytes[i * 4]) | uint32_t(bytes[i * 4 + 1]) << 8 |
-                   uint32_t(bytes[i * 4 + 2]) << 16 | uint32_t(bytes[i * 4 + 3]) << 24;
+        words[i] = ReadU32(&bytes[i * 4]);
     return true;
 }
 
@@ -121,8 +121,7 @@ void GeneratePrime(uint32_t* out, size_t words) {
     for (;;) {
         SecureRandomBytes(bytes.data(), bytes.size());
         for (size_t i = 0; i < words; ++i)
-            out[i] = uint32_t(bytes[i * 4]) | uint32_t(bytes[i * 4 + 1]) << 8 |
-                     uint32_t(bytes[i * 4 + 2]) << 16 | uint32_t(bytes[i * 4 + 3]) << 24;
+            out[i] = ReadU32(&bytes[i * 4]);
         out[words - 1] |= 0x80000000u;
         out[0] |= 1u;
         if (IsProbablePrime(out, words, 5)) return;
