@@ -80,7 +80,9 @@ function(velt_add_python_test name label script)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${script} ${ARGN}
            WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-  set_tests_properties(${name} PROPERTIES LABELS ${label} TIMEOUT 600)
+  # The scripts learn the sanitizer the binaries were built with, for what one of them changes.
+  set_tests_properties(${name} PROPERTIES LABELS ${label} TIMEOUT 600
+                       ENVIRONMENT "VELT_SANITIZE=${VELT_SANITIZE}")
 endfunction()
 
 # velt_add_fuzzer(<name> <source> <libs...>): a libFuzzer target plus a short smoke run in

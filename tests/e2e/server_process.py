@@ -267,6 +267,9 @@ class ServerProcessTest(unittest.TestCase):
                             "can run: no_such_native, nor_this_one")
         self.assertEqual(site.stop(), 0)
 
+    # The thread sanitizer runs a signal's handler only once the receiving thread makes a call,
+    # and a script's endless loop makes none: under it the second signal can never arrive.
+    @unittest.skipIf("thread" in os.environ.get("VELT_SANITIZE", ""), "signals wait for a call under TSan")
     def test_second_stop_signal_ends_a_server_held_by_an_endless_script(self):
         site = self.site
         site.base_config(gamemode="endless")
