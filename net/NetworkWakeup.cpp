@@ -33,19 +33,30 @@ void NetworkWakeup::Poll(int socket, int32_t timeoutMs) {
     if (socket != -1) fds[count++] = pollfd{socket, POLLIN, 0};
     // A signal cuts the wait short: that only makes the next pass come early.
     if (::poll(fds, count, timeoutMs) <= 0) return;
-    if (eventFd_ != -1 && (fds[0].revents & POLLIN) != 0) {
-        uint64_t value;
-        (void)!::read(eventFd_, &value, sizeof value);
-    }
+    if (eventFd_ != -1 && (fds[0].revents & POLLIN) != 0) ReadEvent();
 }
 
-void NetworkWakeup::KeepGap(uint32_t minGapUs) {
+bool NetworkWakeup::WaitOutGap(uint32_t minGapUs) {
     const uint64_t since = NowUs() - lastWakeUs_;
-    if (since >= minGapUs) return;
+    if (since >= minGapUs) return false;
     const uint64_t rest = minGapUs - since;
-    timespec request{time_t(rest / 1000000u), long(rest % 1000000u) * 1000L};
-    timespec remaining;
-    while (::nanosleep(&request, &remaining) != 0 && errno == EINTR) request = remaining;
+    const timespec until{time_t(rest / 1000000u), long(rest % 1000000u) * 1000L};
+    if (eventFd_ == -1) {
+        timespec request = until;
+        timespec remaining;
+        while (::nanosleep(&request, &remaining) != 0 && errno == EINTR) request = remaining;
+        return false;
+    }
+    pollfd event{eventFd_, POLLIN, 0};
+    // A signal cuts the gap short: the pass only comes early.
+    if (::ppoll(&event, 1, &until, nullptr) <= 0 || (event.revents & POLLIN) == 0) return false;
+    ReadEvent();
+    return true;
+}
+
+void NetworkWakeup::ReadEvent() {
+    uint64_t value;
+    (void)!::read(eventFd_, &value, sizeof value);
 }
 
 void NetworkWakeup::Yield() {

@@ -21,10 +21,12 @@ public:
     void Notify();
 
     // Network thread, between two passes. Waits at most timeoutMs for socket (-1: none) to have a
-    // datagram or for a Notify; 0 only yields, less than 0 returns at once. Under load the next
-    // pass still starts no sooner than minGapUs after the previous wait ended, so that what
-    // arrives meanwhile shares one pass. hasWork is asked after the thread announced its wait, so
-    // work queued meanwhile is never slept through.
+    // datagram or for a Notify; 0 only yields, less than 0 returns at once. Under load a datagram
+    // still starts the next pass no sooner than minGapUs after the previous wait ended, so that
+    // what arrives meanwhile shares one pass; a Notify ends the wait at once, gap or not: the
+    // user thread queues its sends in bursts, once per turn of its loop, and each would
+    // otherwise wait out the rest of the gap on its way to the wire. hasWork is asked after the
+    // thread announced its wait, so work queued meanwhile is never slept through.
     template <class HasWork>
     void Wait(int socket, int32_t timeoutMs, uint32_t minGapUs, HasWork&& hasWork) {
         if (timeoutMs < 0) return;
@@ -32,12 +34,11 @@ public:
             Yield();
             return;
         }
-        KeepGap(minGapUs);
         armed_.store(true, std::memory_order_relaxed);
         // Pairs with the fence in Notify: either the producer sees the thread armed, or the
         // thread sees what the producer queued before it notified.
         std::atomic_thread_fence(std::memory_order_seq_cst);
-        if (!hasWork()) Poll(socket, timeoutMs);
+        if (!hasWork() && !WaitOutGap(minGapUs)) Poll(socket, timeoutMs);
         armed_.store(false, std::memory_order_relaxed);
         lastWakeUs_ = NowUs();
     }
@@ -45,8 +46,10 @@ public:
 private:
     // Waits for the socket or the event; reads the event when it came.
     void Poll(int socket, int32_t timeoutMs);
-    // Sleeps (deaf to the socket) until minGapUs have passed since the last wait ended.
-    void KeepGap(uint32_t minGapUs);
+    // Waits, deaf to the socket, until minGapUs have passed since the last wait ended or the
+    // event comes; true when the event came (read).
+    bool WaitOutGap(uint32_t minGapUs);
+    void ReadEvent();
     static void Yield();
     static uint64_t NowUs();
 
