@@ -24,8 +24,7 @@ using Ctx = std::unique_ptr<BN_CTX, CtxFree>;
 // Words are least significant first, each little-endian: the whole is one little-endian number.
 Bn FromWords(const uint32_t* words, size_t count) {
     std::vector<uint8_t> bytes(count * 4);
-    for (size_t i = 0; i < count; ++i)
-        WriteU32(&bytes[i * 4], words[i]);
+    for (size_t i = 0; i < count; ++i) WriteU32(&bytes[i * 4], words[i]);
     Bn n(BN_lebin2bn(bytes.data(), int(bytes.size()), nullptr));
     if (!n) std::abort();
     return n;
@@ -35,8 +34,7 @@ bool ToWords(const BIGNUM* n, uint32_t* words, size_t count) {
     if (size_t(BN_num_bytes(n)) > count * 4) return false;
     std::vector<uint8_t> bytes(count * 4);
     if (BN_bn2lebinpad(n, bytes.data(), int(bytes.size())) < 0) return false;
-    for (size_t i = 0; i < count; ++i)
-        words[i] = ReadU32(&bytes[i * 4]);
+    for (size_t i = 0; i < count; ++i) words[i] = ReadU32(&bytes[i * 4]);
     return true;
 }
 
@@ -120,8 +118,7 @@ void GeneratePrime(uint32_t* out, size_t words) {
     std::vector<uint8_t> bytes(words * 4);
     for (;;) {
         SecureRandomBytes(bytes.data(), bytes.size());
-        for (size_t i = 0; i < words; ++i)
-            out[i] = ReadU32(&bytes[i * 4]);
+        for (size_t i = 0; i < words; ++i) out[i] = ReadU32(&bytes[i * 4]);
         out[words - 1] |= 0x80000000u;
         out[0] |= 1u;
         if (IsProbablePrime(out, words, 5)) return;
