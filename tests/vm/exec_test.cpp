@@ -576,6 +576,8 @@ TEST(VmExec, HostileScriptsEndWithTheirErrorCode) {
     const std::pair<const char*, int> cases[] = {
         {"push_loop", VM_ERR_STACKERR},         {"recursion", VM_ERR_STACKERR},
         {"ret_into_operand", VM_ERR_MEMACCESS}, {"retn_huge_args", VM_ERR_STACKLOW},
+        {"retn_after_load", VM_ERR_MEMACCESS},  {"retn_below_heap", VM_ERR_STACKERR},
+        {"retn_two_cells", VM_ERR_STACKLOW},    {"retn_two_cells_wild", VM_ERR_MEMACCESS},
         {"pop_underflow", VM_ERR_STACKLOW},     {"sctrl4_high", VM_ERR_STACKLOW},
         {"sctrl4_low", VM_ERR_STACKERR},        {"sctrl2_high", VM_ERR_STACKERR},
         {"sctrl6_wild", VM_ERR_MEMACCESS},      {"heap_overflow", VM_ERR_STACKERR},
