@@ -684,13 +684,27 @@ L_PUSH_R : {
     NEXT();
 }
 L_PUSH_C : {
-    PUSH(OPND());
     const cell n = LoadBlockCell(cip + 8);
     if (FOLLOWS(n, CALL)) {  // the size of a call's arguments, then the call
+        const uint8_t* const target = code + LoadBlockCell(cip + 12);
+        // And nearly always the callee's PROC: with room for all three cells (and PROC's margin
+        // above the heap), one check serves them.
+        if (LIKELY(int64_t(hea) + 64 <= int64_t(stk) - 12) && FOLLOWS(LoadBlockCell(target), PROC)) {
+            StoreBlockCell(data + (stk - 4), OPND());
+            StoreBlockCell(data + (stk - 8), cell(cip + 16 - code));
+            StoreBlockCell(data + (stk - 12), frm);
+            stk -= 12;
+            frm = stk;
+            FRAME_CHANGED();
+            cip = target + 4;
+            NEXT();
+        }
+        PUSH(OPND());
         PUSH(cell(cip + 16 - code));
-        cip = code + LoadBlockCell(cip + 12);
+        cip = target;
         NEXT();
     }
+    PUSH(OPND());
     cip += 8;
     NEXT_FROM(n);
 }
@@ -737,6 +751,14 @@ L_HEAP : {
     NEXT();
 }
 L_PROC : {
+    if (LIKELY(int64_t(hea) + 64 <= int64_t(stk) - 4)) {  // the push and the margin, in one check
+        stk -= 4;
+        StoreBlockCell(data + stk, frm);
+        frm = stk;
+        FRAME_CHANGED();
+        cip += 4;
+        NEXT();
+    }
     PUSH(frm);
     frm = stk;
     if (int64_t(hea) + 64 > stk) ABORT(VM_ERR_STACKERR);

@@ -546,6 +546,52 @@ TEST(VmFusion, WholeLoopsMatchTheirPlainInstructions) {
     EXPECT_GT(loops, 0);
 }
 
+// A call runs PUSH.C, CALL and the callee's PROC at once. Recursion until the stack runs out, with
+// the room left at the end varied cell by cell, must leave everything as the three instructions
+// one by one: a NOP goes before PUSH.C (nothing split), between PUSH.C and CALL, or (as well as
+// before PUSH.C, where it keeps the return addresses equal) before PROC.
+TEST(VmFusion, CallsIntoProcRunAsTheirInstructions) {
+    auto image = [](int split, int pad) {
+        VmImageBuilder b;
+        b.GetOptions().stackBytes = 256;
+        b.DataLabel("depth");
+        b.DataCell(0);
+        b.Label("f");
+        b.Op(OP_PROC);
+        for (int i = 0; i < pad; ++i) b.Op(OP_PUSH_C, 7);
+        b.Label("again");
+        if (split != 1) b.Op(OP_NOP);
+        b.Op(OP_PUSH_C, 0);
+        if (split == 1) b.Op(OP_NOP);
+        b.Op(OP_CALL, "g");
+        b.Op(OP_HALT, 0);
+        b.Label("g");
+        if (split == 2) b.Op(OP_NOP);
+        b.Op(OP_PROC);
+        if (split != 2) b.Op(OP_NOP);
+        b.Op(OP_INC, "depth");
+        b.Op(OP_JUMP, "again");
+        b.AddPublic("f", "f");
+        return test::build(b);
+    };
+    for (int pad = 0; pad < 3; ++pad) {
+        Twin want(image(1, pad));
+        ASSERT_TRUE(want.loaded());
+        const Outcome plain = callOutcome(want.plain, "f", {});
+        EXPECT_EQ(plain.err, VM_ERR_STACKERR) << pad;
+        EXPECT_GT(plain.memory[0], 5) << pad;  // it went some calls deep
+        for (int split : {0, 1, 2}) {
+            Twin t(image(split, pad));
+            ASSERT_TRUE(t.loaded());
+            for (Vm* vm : {&t.plain, &t.fused}) {
+                const Outcome got = callOutcome(*vm, "f", {});
+                EXPECT_EQ(got, plain) << "split " << split << " pad " << pad << "\n got:  " << describe(got)
+                                      << "\n want: " << describe(plain);
+            }
+        }
+    }
+}
+
 // Store loops: `for (j = j0; j <cmp> n; j += i) a[j] = k` over j [frm-4], n [frm-8], i [frm-12]
 // and an eight-cell array from [frm-44], in both condition forms and both body orders.
 struct StoreLoop {
