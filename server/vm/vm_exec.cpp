@@ -1225,14 +1225,38 @@ L_BREAK : {
 }
 
 // The unchecked frame accesses (uncheckedHandlers): as their checked forms above, less the check.
+// Inside such a frame LU_LOAD_S_PRI also runs what its pair is most often followed by.
 #define UNCHECKED_AT(at) LoadBlockCell(fp + LoadBlockCell(cip + (at)))
 LU_LOAD_S_PRI : {
     pri = UNCHECKED_AT(4);
     const cell n = LoadBlockCell(cip + 8);
     if (FOLLOWS(n, LOAD_S_ALT)) {
         alt = UNCHECKED_AT(12);
+        // The condition of a counted loop, `i < n` or `i <= n`: the comparison and its zero test.
+        const cell c = LoadBlockCell(cip + 16);
+        if (FOLLOWS(c, SLEQ)) {
+            pri = pri <= alt;
+            cip += 20;
+            const cell z = LoadBlockCell(cip);
+            if (FOLLOWS(z, JZER)) {
+                cip = pri ? cip + 8 : code + LoadBlockCell(cip + 4);
+                NEXT();
+            }
+            NEXT_FROM(z);
+        }
+        if (FOLLOWS(c, ADD)) {  // `s = a + b`
+            pri = ADD32(pri, alt);
+            cip += 20;
+            const cell t = LoadBlockCell(cip);
+            if (FOLLOWS(t, STOR_S_PRI)) {
+                StoreBlockCell(fp + LoadBlockCell(cip + 4), pri);
+                cip += 8;
+                NEXT();
+            }
+            NEXT_FROM(t);
+        }
         cip += 16;
-        NEXT();
+        NEXT_FROM(c);
     }
     cip += 8;
     if (FOLLOWS(n, RETN)) goto L_RETN;

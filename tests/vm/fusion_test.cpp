@@ -336,11 +336,14 @@ void expectRunAlike(const std::vector<int>& ops, std::vector<Shape> shapes) {
 }
 
 // The interpreter runs the usual follower of some instructions without a dispatch.
-TEST(VmFusion, PredictedPairsRunAsTheirTwoInstructions) {
+TEST(VmFusion, PredictedFollowersRunAsTheirInstructions) {
     std::vector<std::vector<int>> pairs = {
         {OP_LOAD_S_PRI, OP_LOAD_S_ALT}, {OP_ADD, OP_STOR_S_PRI}, {OP_INC_S, OP_JUMP}, {OP_PUSH_C, OP_CALL}};
     for (int cmp : {OP_EQ, OP_NEQ, OP_LESS, OP_LEQ, OP_GRTR, OP_GEQ, OP_SLESS, OP_SLEQ, OP_SGRTR, OP_SGEQ})
         pairs.push_back({cmp, OP_JZER});
+    // Longer runs: a counted loop's condition and `s = a + b`.
+    pairs.push_back({OP_LOAD_S_PRI, OP_LOAD_S_ALT, OP_SLEQ, OP_JZER});
+    pairs.push_back({OP_LOAD_S_PRI, OP_LOAD_S_ALT, OP_ADD, OP_STOR_S_PRI});
     for (const std::vector<int>& pair : pairs) {
         const std::string name = std::string(OpcodeInfo(pair[0]).name) + "+" + OpcodeInfo(pair[1]).name;
         // PRI and ALT decide the comparisons, the locals a and b the loads.
@@ -349,7 +352,8 @@ TEST(VmFusion, PredictedPairsRunAsTheirTwoInstructions) {
                                      {"PRI == ALT", 7, 7, 5, 5},
                                      {"-1 and 1 (signed and unsigned orders differ)", -1, 1, -1, 1},
                                      {"1 and -1", 1, -1, 1, -1}};
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < int(pair.size()); ++i) {
+            if (i >= 2 && !hasFrameOperand(pair[i])) continue;
             Shape w{"a frame operand far outside the block"};
             w.wild = i;
             shapes.push_back(w);
