@@ -54,6 +54,20 @@ inline bool TakeStep() {
     --vm_internal::g_stepBudget;
     return true;
 }
+// The steps of `n` instructions run without a dispatch, all or none.
+inline bool TakeSteps(int64_t n) {
+    if (vm_internal::g_stepBudget < 0) return true;
+    if (vm_internal::g_stepBudget < n) return false;
+    vm_internal::g_stepBudget -= n;
+    return true;
+}
+#else
+// Two consecutive cells of the code (little-endian like the block).
+inline uint64_t LoadPair(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
 #endif
 
 }  // namespace
@@ -269,9 +283,15 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 // is the dispatch itself.
 #ifdef VELT_VM_STEP_BUDGET
 #define FOLLOWS(c, op) ((c) == cell(OP_##op) && TakeStep())
+#define PAIR_FOLLOWS(at, a, b)                                                                     \
+    (LoadBlockCell(cip + (at)) == cell(OP_##a) && LoadBlockCell(cip + (at) + 4) == cell(OP_##b) && \
+     TakeSteps(2))
 #define NEXT_FROM(c) NEXT()
 #else
 #define FOLLOWS(c, op) __builtin_expect((c) == cell(OP_##op), 1)
+// Two instructions without operands follow at cip + at, compared as one 8-byte load.
+#define PAIR_FOLLOWS(at, a, b) \
+    __builtin_expect(LoadPair(cip + (at)) == (uint64_t(OP_##a) | uint64_t(OP_##b) << 32), 1)
 #define NEXT_FROM(c)                   \
     do {                               \
         PIN();                         \
@@ -1232,31 +1252,20 @@ LU_LOAD_S_PRI : {
     const cell n = LoadBlockCell(cip + 8);
     if (FOLLOWS(n, LOAD_S_ALT)) {
         alt = UNCHECKED_AT(12);
-        // The condition of a counted loop, `i < n` or `i <= n`: the comparison and its zero test.
-        const cell c = LoadBlockCell(cip + 16);
-        if (FOLLOWS(c, SLEQ)) {
+        // The condition of a counted loop, `i <= n`: the comparison and its zero test.
+        if (PAIR_FOLLOWS(16, SLEQ, JZER)) {
             pri = pri <= alt;
-            cip += 20;
-            const cell z = LoadBlockCell(cip);
-            if (FOLLOWS(z, JZER)) {
-                cip = pri ? cip + 8 : code + LoadBlockCell(cip + 4);
-                NEXT();
-            }
-            NEXT_FROM(z);
+            cip = pri ? cip + 28 : code + LoadBlockCell(cip + 24);
+            NEXT();
         }
-        if (FOLLOWS(c, ADD)) {  // `s = a + b`
+        if (PAIR_FOLLOWS(16, ADD, STOR_S_PRI)) {  // `s = a + b`
             pri = ADD32(pri, alt);
-            cip += 20;
-            const cell t = LoadBlockCell(cip);
-            if (FOLLOWS(t, STOR_S_PRI)) {
-                StoreBlockCell(fp + LoadBlockCell(cip + 4), pri);
-                cip += 8;
-                NEXT();
-            }
-            NEXT_FROM(t);
+            StoreBlockCell(fp + LoadBlockCell(cip + 24), pri);
+            cip += 28;
+            NEXT();
         }
         cip += 16;
-        NEXT_FROM(c);
+        NEXT();
     }
     cip += 8;
     if (FOLLOWS(n, RETN)) goto L_RETN;
@@ -1809,6 +1818,7 @@ abortRun:
 #undef LOCAL
 #undef VELT_CMP
 #undef FOLLOWS
+#undef PAIR_FOLLOWS
 #undef FRAME_CHANGED
 #undef NEXT_FROM
 #undef INST
