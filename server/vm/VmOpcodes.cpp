@@ -20,8 +20,29 @@ const VmFusedInfo kFused[kVmFusedCount] = {
                : VmFusedInfo{count + 6, {OP_##a, OP_##b, OP_##c, VELT_VM_LOOP_TAIL}, true},
     VELT_VM_FUSED_LOOPS(VELT_VM_FUSED_LOOP_INFO)
 #undef VELT_VM_FUSED_LOOP_INFO
-#define VELT_VM_FUSED_INFO(id, count, a, b, c, d) {count, {OP_##a, OP_##b, OP_##c, OP_##d}, false},
-        VELT_VM_FUSED(VELT_VM_FUSED_INFO)
+// The store loops: condition, body (as ALSB_STORE_C or LSB_STORE_C, after its first opcode),
+// step and jump.
+#define VELT_VM_STORE_BODY_ADDR_ALT OP_ADDR_ALT, OP_LOAD_S_PRI, OP_BOUNDS
+#define VELT_VM_STORE_BODY_LOAD_S_PRI OP_LOAD_S_PRI, OP_BOUNDS, OP_ADDR_ALT
+#define VELT_VM_STORE_TAIL                                                                                 \
+    OP_IDXADDR, OP_MOVE_ALT, OP_CONST_PRI, OP_STOR_I, OP_LOAD_S_PRI, OP_LOAD_S_ALT, OP_ADD, OP_STOR_S_PRI, \
+        OP_JUMP
+#define VELT_VM_FUSED_STORE_LOOP_INFO(id, count, a, b, c, d, body)                                     \
+    count == 4                                                                                         \
+        ? VmFusedInfo{count + 12,                                                                      \
+                      {OP_##a, OP_##b, OP_##c, OP_##d, VELT_VM_STORE_BODY_##body, VELT_VM_STORE_TAIL}, \
+                      true,                                                                            \
+                      2}                                                                               \
+        : VmFusedInfo{                                                                                 \
+              count + 12, {OP_##a, OP_##b, OP_##c, VELT_VM_STORE_BODY_##body, VELT_VM_STORE_TAIL}, true, 2},
+        VELT_VM_FUSED_STORE_LOOPS(VELT_VM_FUSED_STORE_LOOP_INFO)
+#undef VELT_VM_FUSED_STORE_LOOP_INFO
+#undef VELT_VM_STORE_TAIL
+#undef VELT_VM_STORE_BODY_LOAD_S_PRI
+#undef VELT_VM_STORE_BODY_ADDR_ALT
+#define VELT_VM_FUSED_INFO(id, count, a, b, c, d, e, f, g) \
+    {count, {OP_##a, OP_##b, OP_##c, OP_##d, OP_##e, OP_##f, OP_##g}, false},
+            VELT_VM_FUSED(VELT_VM_FUSED_INFO)
 #undef VELT_VM_FUSED_INFO
 };
 #undef VELT_VM_LOOP_TAIL

@@ -186,73 +186,84 @@ int OpcodeByName(const char* name);
 // instructions from there. Only instructions that cannot call out (no native call, no BREAK, no
 // HALT) take part, so nothing outside the interpreter ever sees a run stopped inside one.
 //
-// The loader tries VELT_VM_FUSED_LOOPS first, then these in order.
+// The loader tries VELT_VM_FUSED_LOOPS and VELT_VM_FUSED_STORE_LOOPS first, then these in order.
 //
 // X(enumerator, instructions in the sequence, its opcodes (NONE pads)). A sequence that is the
 // start of a longer one comes after it: the loader takes the first that matches.
-#define VELT_VM_FUSED(X)                                                                 \
-    /* compare two locals, test the result and branch: the compiler's every condition */ \
-    X(LSS_EQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, EQ, JZER)                                  \
-    X(LSS_NEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, NEQ, JZER)                                \
-    X(LSS_LESS_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, LESS, JZER)                              \
-    X(LSS_LEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, LEQ, JZER)                                \
-    X(LSS_GRTR_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, GRTR, JZER)                              \
-    X(LSS_GEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, GEQ, JZER)                                \
-    X(LSS_SLESS_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SLESS, JZER)                            \
-    X(LSS_SLEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SLEQ, JZER)                              \
-    X(LSS_SGRTR_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SGRTR, JZER)                            \
-    X(LSS_SGEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SGEQ, JZER)                              \
-    /* compare a local with a constant, test the result and branch */                    \
-    X(LSC_EQ_JZER, 4, LOAD_S_PRI, CONST_ALT, EQ, JZER)                                   \
-    X(LSC_NEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, NEQ, JZER)                                 \
-    X(LSC_LESS_JZER, 4, LOAD_S_PRI, CONST_ALT, LESS, JZER)                               \
-    X(LSC_LEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, LEQ, JZER)                                 \
-    X(LSC_GRTR_JZER, 4, LOAD_S_PRI, CONST_ALT, GRTR, JZER)                               \
-    X(LSC_GEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, GEQ, JZER)                                 \
-    X(LSC_SLESS_JZER, 4, LOAD_S_PRI, CONST_ALT, SLESS, JZER)                             \
-    X(LSC_SLEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, SLEQ, JZER)                               \
-    X(LSC_SGRTR_JZER, 4, LOAD_S_PRI, CONST_ALT, SGRTR, JZER)                             \
-    X(LSC_SGEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, SGEQ, JZER)                               \
-    /* compare two locals and branch */                                                  \
-    X(LSS_JEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JEQ, NONE)                                     \
-    X(LSS_JNEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JNEQ, NONE)                                   \
-    X(LSS_JLESS, 3, LOAD_S_PRI, LOAD_S_ALT, JLESS, NONE)                                 \
-    X(LSS_JLEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JLEQ, NONE)                                   \
-    X(LSS_JGRTR, 3, LOAD_S_PRI, LOAD_S_ALT, JGRTR, NONE)                                 \
-    X(LSS_JGEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JGEQ, NONE)                                   \
-    X(LSS_JSLESS, 3, LOAD_S_PRI, LOAD_S_ALT, JSLESS, NONE)                               \
-    X(LSS_JSLEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JSLEQ, NONE)                                 \
-    X(LSS_JSGRTR, 3, LOAD_S_PRI, LOAD_S_ALT, JSGRTR, NONE)                               \
-    X(LSS_JSGEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JSGEQ, NONE)                                 \
-    /* compare a local with a constant and branch */                                     \
-    X(LSC_JEQ, 3, LOAD_S_PRI, CONST_ALT, JEQ, NONE)                                      \
-    X(LSC_JNEQ, 3, LOAD_S_PRI, CONST_ALT, JNEQ, NONE)                                    \
-    X(LSC_JLESS, 3, LOAD_S_PRI, CONST_ALT, JLESS, NONE)                                  \
-    X(LSC_JLEQ, 3, LOAD_S_PRI, CONST_ALT, JLEQ, NONE)                                    \
-    X(LSC_JGRTR, 3, LOAD_S_PRI, CONST_ALT, JGRTR, NONE)                                  \
-    X(LSC_JGEQ, 3, LOAD_S_PRI, CONST_ALT, JGEQ, NONE)                                    \
-    X(LSC_JSLESS, 3, LOAD_S_PRI, CONST_ALT, JSLESS, NONE)                                \
-    X(LSC_JSLEQ, 3, LOAD_S_PRI, CONST_ALT, JSLEQ, NONE)                                  \
-    X(LSC_JSGRTR, 3, LOAD_S_PRI, CONST_ALT, JSGRTR, NONE)                                \
-    X(LSC_JSGEQ, 3, LOAD_S_PRI, CONST_ALT, JSGEQ, NONE)                                  \
-    /* test a local and branch */                                                        \
-    X(LS_JZER, 2, LOAD_S_PRI, JZER, NONE, NONE)                                          \
-    X(LS_JNZ, 2, LOAD_S_PRI, JNZ, NONE, NONE)                                            \
-    /* a = b + c and a += b over locals */                                               \
-    X(LSS_ADD_SS, 4, LOAD_S_PRI, LOAD_S_ALT, ADD, STOR_S_PRI)                            \
-    X(LSA_ADD_SS, 3, LOAD_S_ALT, ADD, STOR_S_PRI, NONE)                                  \
-    /* the step at the bottom of a counted loop */                                       \
-    X(INCS_JUMP, 2, INC_S, JUMP, NONE, NONE)                                             \
-    /* element of a local array, bounds-checked */                                       \
-    X(LSB_LIDX, 4, LOAD_S_PRI, BOUNDS, ADDR_ALT, LIDX)                                   \
-    X(LSB_IDXADDR, 4, LOAD_S_PRI, BOUNDS, ADDR_ALT, IDXADDR)                             \
-    /* the same, in the order the compiler writes it */                                  \
-    X(ALSB_LIDX, 4, ADDR_ALT, LOAD_S_PRI, BOUNDS, LIDX)                                  \
-    X(ALSB_IDXADDR, 4, ADDR_ALT, LOAD_S_PRI, BOUNDS, IDXADDR)                            \
-    /* store a constant through the address in PRI */                                    \
-    X(MOVE_CONST_STORI, 3, MOVE_ALT, CONST_PRI, STOR_I, NONE)                            \
-    /* two locals into PRI and ALT, when nothing longer fits */                          \
-    X(LSS, 2, LOAD_S_PRI, LOAD_S_ALT, NONE, NONE)
+#define VELT_VM_FUSED(X)                                                                   \
+    /* compare two locals, test the result and branch: the compiler's every condition */   \
+    X(LSS_EQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, EQ, JZER, NONE, NONE, NONE)                  \
+    X(LSS_NEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, NEQ, JZER, NONE, NONE, NONE)                \
+    X(LSS_LESS_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, LESS, JZER, NONE, NONE, NONE)              \
+    X(LSS_LEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, LEQ, JZER, NONE, NONE, NONE)                \
+    X(LSS_GRTR_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, GRTR, JZER, NONE, NONE, NONE)              \
+    X(LSS_GEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, GEQ, JZER, NONE, NONE, NONE)                \
+    X(LSS_SLESS_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SLESS, JZER, NONE, NONE, NONE)            \
+    X(LSS_SLEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SLEQ, JZER, NONE, NONE, NONE)              \
+    X(LSS_SGRTR_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SGRTR, JZER, NONE, NONE, NONE)            \
+    X(LSS_SGEQ_JZER, 4, LOAD_S_PRI, LOAD_S_ALT, SGEQ, JZER, NONE, NONE, NONE)              \
+    /* compare a local with a constant, test the result and branch */                      \
+    X(LSC_EQ_JZER, 4, LOAD_S_PRI, CONST_ALT, EQ, JZER, NONE, NONE, NONE)                   \
+    X(LSC_NEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, NEQ, JZER, NONE, NONE, NONE)                 \
+    X(LSC_LESS_JZER, 4, LOAD_S_PRI, CONST_ALT, LESS, JZER, NONE, NONE, NONE)               \
+    X(LSC_LEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, LEQ, JZER, NONE, NONE, NONE)                 \
+    X(LSC_GRTR_JZER, 4, LOAD_S_PRI, CONST_ALT, GRTR, JZER, NONE, NONE, NONE)               \
+    X(LSC_GEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, GEQ, JZER, NONE, NONE, NONE)                 \
+    X(LSC_SLESS_JZER, 4, LOAD_S_PRI, CONST_ALT, SLESS, JZER, NONE, NONE, NONE)             \
+    X(LSC_SLEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, SLEQ, JZER, NONE, NONE, NONE)               \
+    X(LSC_SGRTR_JZER, 4, LOAD_S_PRI, CONST_ALT, SGRTR, JZER, NONE, NONE, NONE)             \
+    X(LSC_SGEQ_JZER, 4, LOAD_S_PRI, CONST_ALT, SGEQ, JZER, NONE, NONE, NONE)               \
+    /* compare two locals and branch */                                                    \
+    X(LSS_JEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JEQ, NONE, NONE, NONE, NONE)                     \
+    X(LSS_JNEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JNEQ, NONE, NONE, NONE, NONE)                   \
+    X(LSS_JLESS, 3, LOAD_S_PRI, LOAD_S_ALT, JLESS, NONE, NONE, NONE, NONE)                 \
+    X(LSS_JLEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JLEQ, NONE, NONE, NONE, NONE)                   \
+    X(LSS_JGRTR, 3, LOAD_S_PRI, LOAD_S_ALT, JGRTR, NONE, NONE, NONE, NONE)                 \
+    X(LSS_JGEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JGEQ, NONE, NONE, NONE, NONE)                   \
+    X(LSS_JSLESS, 3, LOAD_S_PRI, LOAD_S_ALT, JSLESS, NONE, NONE, NONE, NONE)               \
+    X(LSS_JSLEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JSLEQ, NONE, NONE, NONE, NONE)                 \
+    X(LSS_JSGRTR, 3, LOAD_S_PRI, LOAD_S_ALT, JSGRTR, NONE, NONE, NONE, NONE)               \
+    X(LSS_JSGEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JSGEQ, NONE, NONE, NONE, NONE)                 \
+    /* compare a local with a constant and branch */                                       \
+    X(LSC_JEQ, 3, LOAD_S_PRI, CONST_ALT, JEQ, NONE, NONE, NONE, NONE)                      \
+    X(LSC_JNEQ, 3, LOAD_S_PRI, CONST_ALT, JNEQ, NONE, NONE, NONE, NONE)                    \
+    X(LSC_JLESS, 3, LOAD_S_PRI, CONST_ALT, JLESS, NONE, NONE, NONE, NONE)                  \
+    X(LSC_JLEQ, 3, LOAD_S_PRI, CONST_ALT, JLEQ, NONE, NONE, NONE, NONE)                    \
+    X(LSC_JGRTR, 3, LOAD_S_PRI, CONST_ALT, JGRTR, NONE, NONE, NONE, NONE)                  \
+    X(LSC_JGEQ, 3, LOAD_S_PRI, CONST_ALT, JGEQ, NONE, NONE, NONE, NONE)                    \
+    X(LSC_JSLESS, 3, LOAD_S_PRI, CONST_ALT, JSLESS, NONE, NONE, NONE, NONE)                \
+    X(LSC_JSLEQ, 3, LOAD_S_PRI, CONST_ALT, JSLEQ, NONE, NONE, NONE, NONE)                  \
+    X(LSC_JSGRTR, 3, LOAD_S_PRI, CONST_ALT, JSGRTR, NONE, NONE, NONE, NONE)                \
+    X(LSC_JSGEQ, 3, LOAD_S_PRI, CONST_ALT, JSGEQ, NONE, NONE, NONE, NONE)                  \
+    /* a local plus a constant, pushed: the argument `n + k` of a call */                  \
+    X(LS_ADDC_PUSH, 3, LOAD_S_PRI, ADD_C, PUSH_PRI, NONE, NONE, NONE, NONE)                \
+    /* test a local and branch */                                                          \
+    X(LS_JZER, 2, LOAD_S_PRI, JZER, NONE, NONE, NONE, NONE, NONE)                          \
+    X(LS_JNZ, 2, LOAD_S_PRI, JNZ, NONE, NONE, NONE, NONE, NONE)                            \
+    /* a = b + c and a += b over locals */                                                 \
+    X(LSS_ADD_SS_JUMP, 5, LOAD_S_PRI, LOAD_S_ALT, ADD, STOR_S_PRI, JUMP, NONE, NONE)       \
+    X(LSS_ADD_SS, 4, LOAD_S_PRI, LOAD_S_ALT, ADD, STOR_S_PRI, NONE, NONE, NONE)            \
+    X(LSA_ADD_SS, 3, LOAD_S_ALT, ADD, STOR_S_PRI, NONE, NONE, NONE, NONE)                  \
+    /* the step at the bottom of a counted loop */                                         \
+    X(INCS_JUMP, 2, INC_S, JUMP, NONE, NONE, NONE, NONE, NONE)                             \
+    /* a constant stored into an element of a local array, bounds-checked */               \
+    X(ALSB_STORE_C, 7, ADDR_ALT, LOAD_S_PRI, BOUNDS, IDXADDR, MOVE_ALT, CONST_PRI, STOR_I) \
+    X(LSB_STORE_C, 7, LOAD_S_PRI, BOUNDS, ADDR_ALT, IDXADDR, MOVE_ALT, CONST_PRI, STOR_I)  \
+    /* branch on an element of a local array, bounds-checked */                            \
+    X(ALSB_LIDX_JZER, 5, ADDR_ALT, LOAD_S_PRI, BOUNDS, LIDX, JZER, NONE, NONE)             \
+    X(ALSB_LIDX_JNZ, 5, ADDR_ALT, LOAD_S_PRI, BOUNDS, LIDX, JNZ, NONE, NONE)               \
+    X(LSB_LIDX_JZER, 5, LOAD_S_PRI, BOUNDS, ADDR_ALT, LIDX, JZER, NONE, NONE)              \
+    X(LSB_LIDX_JNZ, 5, LOAD_S_PRI, BOUNDS, ADDR_ALT, LIDX, JNZ, NONE, NONE)                \
+    /* element of a local array, bounds-checked */                                         \
+    X(LSB_LIDX, 4, LOAD_S_PRI, BOUNDS, ADDR_ALT, LIDX, NONE, NONE, NONE)                   \
+    X(LSB_IDXADDR, 4, LOAD_S_PRI, BOUNDS, ADDR_ALT, IDXADDR, NONE, NONE, NONE)             \
+    /* the same, in the order the compiler writes it */                                    \
+    X(ALSB_LIDX, 4, ADDR_ALT, LOAD_S_PRI, BOUNDS, LIDX, NONE, NONE, NONE)                  \
+    X(ALSB_IDXADDR, 4, ADDR_ALT, LOAD_S_PRI, BOUNDS, IDXADDR, NONE, NONE, NONE)            \
+    /* store a constant through the address in PRI */                                      \
+    X(MOVE_CONST_STORI, 3, MOVE_ALT, CONST_PRI, STOR_I, NONE, NONE, NONE, NONE)            \
+    /* two locals into PRI and ALT, when nothing longer fits */                            \
+    X(LSS, 2, LOAD_S_PRI, LOAD_S_ALT, NONE, NONE, NONE, NONE, NONE)
 
 // Whole counted loops: `for (...; i <cmp> n; i++) a = b + c;` as the compiler writes it. The
 // condition at the head (as in VELT_VM_FUSED), then the body LOAD.S.PRI, LOAD.S.ALT, ADD,
@@ -293,18 +304,35 @@ int OpcodeByName(const char* name);
     X(LOOP_LSS_JSGRTR, 3, LOAD_S_PRI, LOAD_S_ALT, JSGRTR, NONE)    \
     X(LOOP_LSS_JSGEQ, 3, LOAD_S_PRI, LOAD_S_ALT, JSGEQ, NONE)
 
+// Whole loops that store a constant into elements of a local array: `for (...; j <cmp> n; j += i)
+// a[j] = k;`. The condition over two locals (either form above, any of the ten comparisons: the
+// handler reads which one on entry), the body as ALSB_STORE_C or LSB_STORE_C has it, the step
+// LOAD.S.PRI, LOAD.S.ALT, ADD, STOR.S.PRI, and a JUMP that must land on the head. Checked like
+// the counted loops: frame addresses once per entry, the index and the element on every pass.
+//
+// X(enumerator, instructions in the condition, its opcodes (EQ or JEQ: any comparison), the body's
+// first opcode)
+#define VELT_VM_FUSED_STORE_LOOPS(X)                                           \
+    X(SLOOP_LSS_CMP_JZER_ALSB, 4, LOAD_S_PRI, LOAD_S_ALT, EQ, JZER, ADDR_ALT)  \
+    X(SLOOP_LSS_CMP_JZER_LSB, 4, LOAD_S_PRI, LOAD_S_ALT, EQ, JZER, LOAD_S_PRI) \
+    X(SLOOP_LSS_JCC_ALSB, 3, LOAD_S_PRI, LOAD_S_ALT, JEQ, NONE, ADDR_ALT)      \
+    X(SLOOP_LSS_JCC_LSB, 3, LOAD_S_PRI, LOAD_S_ALT, JEQ, NONE, LOAD_S_PRI)
+
 enum VmFusedOp : int {
     OPF_BEFORE_FIRST = 137,  // the last opcode of the instruction set
-#define VELT_VM_FUSED_ENUM(id, count, a, b, c, d) OPF_##id,
-    VELT_VM_FUSED_LOOPS(VELT_VM_FUSED_ENUM) VELT_VM_FUSED(VELT_VM_FUSED_ENUM)
+#define VELT_VM_FUSED_ENUM(id, ...) OPF_##id,
+    VELT_VM_FUSED_LOOPS(VELT_VM_FUSED_ENUM) VELT_VM_FUSED_STORE_LOOPS(VELT_VM_FUSED_ENUM)
+        VELT_VM_FUSED(VELT_VM_FUSED_ENUM)
 #undef VELT_VM_FUSED_ENUM
-        OPF_END,  // one past the last fused token
+            OPF_END,  // one past the last fused token
 };
 
 struct VmFusedInfo {
     int count;        // instructions in the sequence
-    uint8_t ops[10];  // their opcodes
+    uint8_t ops[16];  // their opcodes
     bool loop;        // its last instruction is a JUMP back to its first
+    // The instruction that may be any comparison (ops has EQ: EQ..SGEQ; JEQ: JEQ..JSGEQ), or -1.
+    int anyCompareAt = -1;
 };
 
 constexpr int kVmFusedFirst = OPF_BEFORE_FIRST + 1;

@@ -54,6 +54,20 @@ inline bool TakeStep() {
     --vm_internal::g_stepBudget;
     return true;
 }
+// The steps of `n` instructions run without a dispatch, all or none.
+inline bool TakeSteps(int64_t n) {
+    if (vm_internal::g_stepBudget < 0) return true;
+    if (vm_internal::g_stepBudget < n) return false;
+    vm_internal::g_stepBudget -= n;
+    return true;
+}
+#else
+// Two consecutive cells of the code (little-endian like the block).
+inline uint64_t LoadPair(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
 #endif
 
 }  // namespace
@@ -66,19 +80,13 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 
 #define VELT_R8(x) x, x, x, x, x, x, x, x
 #define VELT_OP_LABEL(num, id, name, operand) &&L_##id,
-#define VELT_FUSED_LABEL(id, count, a, b, c, d) &&LF_##id,
+#define VELT_FUSED_LABEL(id, ...) &&LF_##id,
     static const void* const handlers[] = {
-        VELT_VM_OPCODES(VELT_OP_LABEL) VELT_VM_FUSED_LOOPS(VELT_FUSED_LABEL) VELT_VM_FUSED(VELT_FUSED_LABEL)
+        VELT_VM_OPCODES(VELT_OP_LABEL) VELT_VM_FUSED_LOOPS(VELT_FUSED_LABEL)
+            VELT_VM_FUSED_STORE_LOOPS(VELT_FUSED_LABEL) VELT_VM_FUSED(VELT_FUSED_LABEL)
         // Tokens nobody writes: unreachable after load, but never a wild jump.
         VELT_R8(&&L_NONE),
-        VELT_R8(&&L_NONE),
-        VELT_R8(&&L_NONE),
-        VELT_R8(&&L_NONE),
-        &&L_NONE,
-        &&L_NONE,
-        &&L_NONE,
-        &&L_NONE,
-        &&L_NONE};
+        VELT_R8(&&L_NONE), VELT_R8(&&L_NONE), &&L_NONE};
 #undef VELT_FUSED_LABEL
 #undef VELT_OP_LABEL
 #undef VELT_R8
@@ -196,12 +204,15 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
         goto abortRun; \
     } while (0)
 #define UNLIKELY(x) __builtin_expect(!!(x), 0)
-        // Inside the block: enough for containment, used where the instruction set promises no check.
+#define LIKELY(x) __builtin_expect(!!(x), 1)
+// Inside the block: enough for containment, used where the instruction set promises no check.
 #define CHK(a) \
     if (UNLIKELY(ucell(a) >= ucell(stp))) ABORT(VM_ERR_MEMACCESS)
         // The instruction set's validated access: also refuses the free space between heap and stack.
-#define VALID(a) \
-    if (UNLIKELY(ucell(a) >= ucell(stp) || (cell(a) >= hea && cell(a) < stk))) ABORT(VM_ERR_MEMACCESS)
+// The gap test is one unsigned compare: A - HEA < STK - HEA exactly when HEA <= A < STK.
+#define VALID(a)                                                                             \
+    if (UNLIKELY(ucell(a) >= ucell(stp) || ucell(a) - ucell(hea) < ucell(stk) - ucell(hea))) \
+    ABORT(VM_ERR_MEMACCESS)
 #define VALID_BLOCK(a, n)                                                                \
     do {                                                                                 \
         VALID(a);                                                                        \
@@ -272,9 +283,15 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
 // is the dispatch itself.
 #ifdef VELT_VM_STEP_BUDGET
 #define FOLLOWS(c, op) ((c) == cell(OP_##op) && TakeStep())
+#define PAIR_FOLLOWS(at, a, b)                                                                     \
+    (LoadBlockCell(cip + (at)) == cell(OP_##a) && LoadBlockCell(cip + (at) + 4) == cell(OP_##b) && \
+     TakeSteps(2))
 #define NEXT_FROM(c) NEXT()
 #else
 #define FOLLOWS(c, op) __builtin_expect((c) == cell(OP_##op), 1)
+// Two instructions without operands follow at cip + at, compared as one 8-byte load.
+#define PAIR_FOLLOWS(at, a, b) \
+    __builtin_expect(LoadPair(cip + (at)) == (uint64_t(OP_##a) | uint64_t(OP_##b) << 32), 1)
 #define NEXT_FROM(c)                   \
     do {                               \
         PIN();                         \
@@ -295,6 +312,14 @@ int vm_Exec(VmInstance* inst, cell* retval, int index) {
         uncheckedHandlers[OPF_ALSB_IDXADDR] = &&LFU_ALSB_IDXADDR;
         uncheckedHandlers[OPF_LSB_LIDX] = &&LFU_LSB_LIDX;
         uncheckedHandlers[OPF_LSB_IDXADDR] = &&LFU_LSB_IDXADDR;
+        uncheckedHandlers[OPF_LSS_ADD_SS_JUMP] = &&LFU_LSS_ADD_SS_JUMP;
+        uncheckedHandlers[OPF_LS_ADDC_PUSH] = &&LFU_LS_ADDC_PUSH;
+        uncheckedHandlers[OPF_ALSB_STORE_C] = &&LFU_ALSB_STORE_C;
+        uncheckedHandlers[OPF_LSB_STORE_C] = &&LFU_LSB_STORE_C;
+        uncheckedHandlers[OPF_ALSB_LIDX_JZER] = &&LFU_ALSB_LIDX_JZER;
+        uncheckedHandlers[OPF_ALSB_LIDX_JNZ] = &&LFU_ALSB_LIDX_JNZ;
+        uncheckedHandlers[OPF_LSB_LIDX_JZER] = &&LFU_LSB_LIDX_JZER;
+        uncheckedHandlers[OPF_LSB_LIDX_JNZ] = &&LFU_LSB_LIDX_JNZ;
 #define UNCHECKED_CMP(id, jcc, cond)                                \
     uncheckedHandlers[OPF_LSS_##id##_JZER] = &&LFU_LSS_##id##_JZER; \
     uncheckedHandlers[OPF_LSC_##id##_JZER] = &&LFU_LSC_##id##_JZER; \
@@ -340,6 +365,7 @@ L_LOAD_S_PRI : {
         NEXT();
     }
     cip += 8;
+    if (FOLLOWS(n, RETN)) goto L_RETN;
     NEXT_FROM(n);
 }
 L_LOAD_S_ALT : {
@@ -422,10 +448,68 @@ L_ADDR_PRI : {
     cip += 8;
     NEXT();
 }
+// The compiler's access to an element of a local array: ADDR.ALT, LOAD.S.PRI, BOUNDS, then LIDX
+// (and the zero test of `if (a[i])`) or IDXADDR (and the store of `a[i] = k`). Each instruction that
+// follows as predicted runs here, in order, without a dispatch of its own.
 L_ADDR_ALT : {
     alt = ADD32(frm, OPND());
+    cell n = LoadBlockCell(cip + 8);
+    if (FOLLOWS(n, LOAD_S_PRI)) {
+        LOCAL(pri, 12);
+        n = LoadBlockCell(cip + 16);
+        if (FOLLOWS(n, BOUNDS)) {
+            if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 20)))) ABORT(VM_ERR_BOUNDS);
+            n = LoadBlockCell(cip + 24);
+            if (FOLLOWS(n, IDXADDR)) {
+                pri = cell(ucell(alt) + ucell(pri) * 4u);
+                // `a[i] = k`
+                n = LoadBlockCell(cip + 28);
+                if (FOLLOWS(n, MOVE_ALT)) {
+                    alt = pri;
+                    n = LoadBlockCell(cip + 32);
+                    if (FOLLOWS(n, CONST_PRI)) {
+                        pri = LoadBlockCell(cip + 36);
+                        n = LoadBlockCell(cip + 40);
+                        if (FOLLOWS(n, STOR_I)) {
+                            VALID(alt);
+                            StoreBlockCell(data + alt, pri);
+                            cip += 44;
+                            NEXT();
+                        }
+                        cip += 40;
+                        NEXT_FROM(n);
+                    }
+                    cip += 32;
+                    NEXT_FROM(n);
+                }
+                cip += 28;
+                NEXT_FROM(n);
+            }
+            if (FOLLOWS(n, LIDX)) {
+                const ucell a = ucell(alt) + ucell(pri) * 4u;
+                VALID(a);
+                pri = LoadBlockCell(data + a);
+                // `if (a[i])`
+                n = LoadBlockCell(cip + 28);
+                if (FOLLOWS(n, JZER)) {
+                    cip = pri == 0 ? code + LoadBlockCell(cip + 32) : cip + 36;
+                    NEXT();
+                }
+                if (FOLLOWS(n, JNZ)) {
+                    cip = pri != 0 ? code + LoadBlockCell(cip + 32) : cip + 36;
+                    NEXT();
+                }
+                cip += 28;
+                NEXT_FROM(n);
+            }
+            cip += 24;
+            NEXT_FROM(n);
+        }
+        cip += 16;
+        NEXT_FROM(n);
+    }
     cip += 8;
-    NEXT();
+    NEXT_FROM(n);
 }
 L_STOR_PRI : {
     cell a = OPND();
@@ -620,13 +704,27 @@ L_PUSH_R : {
     NEXT();
 }
 L_PUSH_C : {
-    PUSH(OPND());
     const cell n = LoadBlockCell(cip + 8);
     if (FOLLOWS(n, CALL)) {  // the size of a call's arguments, then the call
+        const uint8_t* const target = code + LoadBlockCell(cip + 12);
+        // And nearly always the callee's PROC: with room for all three cells (and PROC's margin
+        // above the heap), one check serves them.
+        if (LIKELY(int64_t(hea) + 64 <= int64_t(stk) - 12) && FOLLOWS(LoadBlockCell(target), PROC)) {
+            StoreBlockCell(data + (stk - 4), OPND());
+            StoreBlockCell(data + (stk - 8), cell(cip + 16 - code));
+            StoreBlockCell(data + (stk - 12), frm);
+            stk -= 12;
+            frm = stk;
+            FRAME_CHANGED();
+            cip = target + 4;
+            NEXT();
+        }
+        PUSH(OPND());
         PUSH(cell(cip + 16 - code));
-        cip = code + LoadBlockCell(cip + 12);
+        cip = target;
         NEXT();
     }
+    PUSH(OPND());
     cip += 8;
     NEXT_FROM(n);
 }
@@ -673,6 +771,14 @@ L_HEAP : {
     NEXT();
 }
 L_PROC : {
+    if (LIKELY(int64_t(hea) + 64 <= int64_t(stk) - 4)) {  // the push and the margin, in one check
+        stk -= 4;
+        StoreBlockCell(data + stk, frm);
+        frm = stk;
+        FRAME_CHANGED();
+        cip += 4;
+        NEXT();
+    }
     PUSH(frm);
     frm = stk;
     if (int64_t(hea) + 64 > stk) ABORT(VM_ERR_STACKERR);
@@ -690,6 +796,19 @@ L_RET : {
     NEXT();
 }
 L_RETN : {
+    // The usual case first: the three cells on the stack, read at once.
+    if (LIKELY(stk <= stp - 12)) {
+        const cell ra = LoadBlockCell(data + stk + 4);
+        if (UNLIKELY(!IsInstructionStart(INST, ucell(ra)))) ABORT(VM_ERR_MEMACCESS);
+        const int64_t s = int64_t(stk) + 12 + LoadBlockCell(data + stk + 8);
+        if (UNLIKELY(s > stp)) ABORT(VM_ERR_STACKLOW);
+        if (UNLIKELY(s < hea)) ABORT(VM_ERR_STACKERR);
+        frm = LoadBlockCell(data + stk);
+        stk = cell(s);
+        FRAME_CHANGED();
+        cip = code + ra;
+        NEXT();
+    }
     cell ra, n;
     POP(frm);
     POP(ra);
@@ -1126,16 +1245,30 @@ L_BREAK : {
 }
 
 // The unchecked frame accesses (uncheckedHandlers): as their checked forms above, less the check.
+// Inside such a frame LU_LOAD_S_PRI also runs what its pair is most often followed by.
 #define UNCHECKED_AT(at) LoadBlockCell(fp + LoadBlockCell(cip + (at)))
 LU_LOAD_S_PRI : {
     pri = UNCHECKED_AT(4);
     const cell n = LoadBlockCell(cip + 8);
     if (FOLLOWS(n, LOAD_S_ALT)) {
         alt = UNCHECKED_AT(12);
+        // The condition of a counted loop, `i <= n`: the comparison and its zero test.
+        if (PAIR_FOLLOWS(16, SLEQ, JZER)) {
+            pri = pri <= alt;
+            cip = pri ? cip + 28 : code + LoadBlockCell(cip + 24);
+            NEXT();
+        }
+        if (PAIR_FOLLOWS(16, ADD, STOR_S_PRI)) {  // `s = a + b`
+            pri = ADD32(pri, alt);
+            StoreBlockCell(fp + LoadBlockCell(cip + 24), pri);
+            cip += 28;
+            NEXT();
+        }
         cip += 16;
         NEXT();
     }
     cip += 8;
+    if (FOLLOWS(n, RETN)) goto L_RETN;
     NEXT_FROM(n);
 }
 LU_LOAD_S_ALT : {
@@ -1335,6 +1468,107 @@ LFU_INCS_JUMP : {
     ALSB_AS(LF_, LOCAL)
     ALSB_AS(LFU_, UNCHECKED_LOCAL)
 #undef ALSB_AS
+// A constant stored into an element, `a[i] = k`: IDXADDR, MOVE.ALT, CONST.PRI and STOR.I after the
+// access (`k` at cip + 36). The element's address stays in ALT, as MOVE.ALT leaves it.
+#define STORE_C_TAIL()                        \
+    alt = cell(ucell(alt) + ucell(pri) * 4u); \
+    pri = LoadBlockCell(cip + 36);            \
+    VALID(alt);                               \
+    StoreBlockCell(data + alt, pri);          \
+    cip += 44;                                \
+    NEXT()
+// A branch on an element, `if (a[i])`: LIDX, then JZER or JNZ (its target at cip + 32).
+#define LIDX_JCC_TAIL(cond)                                   \
+    const ucell a = ucell(alt) + ucell(pri) * 4u;             \
+    VALID(a);                                                 \
+    pri = LoadBlockCell(data + a);                            \
+    cip = (cond) ? code + LoadBlockCell(cip + 32) : cip + 36; \
+    NEXT()
+// The index after ADDR.ALT (ALSB) or before it (LSB), checked against BOUNDS.
+#define ALSB_HEAD(local)                      \
+    alt = ADD32(frm, LoadBlockCell(cip + 4)); \
+    local(pri, 12);                           \
+    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 20)))) ABORT(VM_ERR_BOUNDS)
+#define LSB_HEAD(local)                                                              \
+    local(pri, 4);                                                                   \
+    if (UNLIKELY(ucell(pri) > ucell(LoadBlockCell(cip + 12)))) ABORT(VM_ERR_BOUNDS); \
+    alt = ADD32(frm, LoadBlockCell(cip + 20))
+#define ELEMENT_AS(prefix, local) \
+    prefix##ALSB_STORE_C : {      \
+        FUSED(7, L_ADDR_ALT);     \
+        ALSB_HEAD(local);         \
+        STORE_C_TAIL();           \
+    }                             \
+    prefix##LSB_STORE_C : {       \
+        FUSED(7, L_LOAD_S_PRI);   \
+        LSB_HEAD(local);          \
+        STORE_C_TAIL();           \
+    }                             \
+    prefix##ALSB_LIDX_JZER : {    \
+        FUSED(5, L_ADDR_ALT);     \
+        ALSB_HEAD(local);         \
+        LIDX_JCC_TAIL(pri == 0);  \
+    }                             \
+    prefix##ALSB_LIDX_JNZ : {     \
+        FUSED(5, L_ADDR_ALT);     \
+        ALSB_HEAD(local);         \
+        LIDX_JCC_TAIL(pri != 0);  \
+    }                             \
+    prefix##LSB_LIDX_JZER : {     \
+        FUSED(5, L_LOAD_S_PRI);   \
+        LSB_HEAD(local);          \
+        LIDX_JCC_TAIL(pri == 0);  \
+    }                             \
+    prefix##LSB_LIDX_JNZ : {      \
+        FUSED(5, L_LOAD_S_PRI);   \
+        LSB_HEAD(local);          \
+        LIDX_JCC_TAIL(pri != 0);  \
+    }
+    ELEMENT_AS(LF_, LOCAL)
+    ELEMENT_AS(LFU_, UNCHECKED_LOCAL)
+#undef ELEMENT_AS
+#undef LSB_HEAD
+#undef ALSB_HEAD
+#undef LIDX_JCC_TAIL
+#undef STORE_C_TAIL
+// `s = a + b` as the last statement of a loop body, and the jump back.
+LF_LSS_ADD_SS_JUMP : {
+    FUSED(5, L_LOAD_S_PRI);
+    LOCAL(pri, 4);
+    LOCAL(alt, 12);
+    pri = ADD32(pri, alt);
+    const ucell a = FRAME(LoadBlockCell(cip + 24));
+    CHK(a);
+    StoreBlockCell(data + a, pri);
+    cip = code + LoadBlockCell(cip + 32);
+    NEXT();
+}
+LFU_LSS_ADD_SS_JUMP : {
+    FUSED(5, L_LOAD_S_PRI);
+    UNCHECKED_LOCAL(pri, 4);
+    UNCHECKED_LOCAL(alt, 12);
+    pri = ADD32(pri, alt);
+    StoreBlockCell(fp + LoadBlockCell(cip + 24), pri);
+    cip = code + LoadBlockCell(cip + 32);
+    NEXT();
+}
+// A call's argument `n + k`.
+LF_LS_ADDC_PUSH : {
+    FUSED(3, L_LOAD_S_PRI);
+    LOCAL(pri, 4);
+    pri = ADD32(pri, LoadBlockCell(cip + 12));
+    PUSH(pri);
+    cip += 20;
+    NEXT();
+}
+LFU_LS_ADDC_PUSH : {
+    FUSED(3, L_LOAD_S_PRI);
+    UNCHECKED_LOCAL(pri, 4);
+    pri = ADD32(pri, LoadBlockCell(cip + 12));
+    PUSH(pri);
+    cip += 20;
+    NEXT();
+}
 #undef UNCHECKED_LOCAL
 LF_MOVE_CONST_STORI : {
     FUSED(3, L_MOVE_ALT);
@@ -1426,6 +1660,113 @@ LF_LSS : {
 #undef LOOP_LSS_JCC
 #undef LOOP_FORM
 #undef LOOP_BODY_STEPS
+
+// Store loops (VELT_VM_FUSED_STORE_LOOPS): as the counted loops, with the body and step of `a[j]
+// = k; j += i` after a condition of `hb` bytes. Which comparison the condition makes is read once
+// per entry and picks one of ten copies of the loop. `ja`, `bo`, `ar`: where the body keeps the
+// index local, the bound and the array offset (both orders keep the constant at 36).
+#ifdef VELT_VM_STEP_BUDGET
+#define STORE_LOOP_BODY_STEPS(hb) \
+    if (g_stepBudget >= 0) {      \
+        if (g_stepBudget < 12) {  \
+            cip = h + (hb);       \
+            NEXT();               \
+        }                         \
+        g_stepBudget -= 12;       \
+    }
+#else
+#define STORE_LOOP_BODY_STEPS(hb)
+#endif
+// When the condition tests the index local itself and every element up to the bound is a valid
+// address (checked on entry: the free space and the block end do not move inside), a pass reads
+// the index once and stores without the address check; otherwise it runs as the plain code.
+#define STORE_LOOP_PASSES(hb, cond, leave)                           \
+    if (direct) {                                                    \
+        for (;;) {                                                   \
+            pri = LoadBlockCell(data + aj);                          \
+            alt = LoadBlockCell(data + an);                          \
+            const cell j = pri;                                      \
+            if (leave(cond)) {                                       \
+                cip = out;                                           \
+                NEXT();                                              \
+            }                                                        \
+            STORE_LOOP_BODY_STEPS(hb);                               \
+            if (UNLIKELY(ucell(j) > bound)) ABORT(VM_ERR_BOUNDS);    \
+            StoreBlockCell(data + (ucell(base) + ucell(j) * 4u), k); \
+            pri = LoadBlockCell(data + ab);                          \
+            alt = LoadBlockCell(data + ac);                          \
+            pri = ADD32(pri, alt);                                   \
+            StoreBlockCell(data + as, pri);                          \
+            LOOP_AGAIN();                                            \
+        }                                                            \
+    }                                                                \
+    for (;;) {                                                       \
+        pri = LoadBlockCell(data + ai);                              \
+        alt = LoadBlockCell(data + an);                              \
+        if (leave(cond)) {                                           \
+            cip = out;                                               \
+            NEXT();                                                  \
+        }                                                            \
+        STORE_LOOP_BODY_STEPS(hb);                                   \
+        pri = LoadBlockCell(data + aj);                              \
+        if (UNLIKELY(ucell(pri) > bound)) ABORT(VM_ERR_BOUNDS);      \
+        alt = cell(ucell(base) + ucell(pri) * 4u);                   \
+        pri = k;                                                     \
+        VALID(alt);                                                  \
+        StoreBlockCell(data + alt, pri);                             \
+        pri = LoadBlockCell(data + ab);                              \
+        alt = LoadBlockCell(data + ac);                              \
+        pri = ADD32(pri, alt);                                       \
+        StoreBlockCell(data + as, pri);                              \
+        LOOP_AGAIN();                                                \
+    }
+// The compiler's condition leaves 0 or 1 in PRI and leaves on 0; the other branches on the test.
+#define STORE_LEAVE_JZER(cond) ((pri = (cond)) == 0)
+#define STORE_LEAVE_JCC(cond) (cond)
+#define STORE_CASE_JZER(id, jcc, cond)                 \
+    case OP_##id: {                                    \
+        STORE_LOOP_PASSES(28, cond, STORE_LEAVE_JZER); \
+    }
+#define STORE_CASE_JCC(id, jcc, cond)                 \
+    case OP_##jcc: {                                  \
+        STORE_LOOP_PASSES(24, cond, STORE_LEAVE_JCC); \
+    }
+#define STORE_LOOP_FORM(name, steps, hb, exitAt, ja, bo, ar, cases)                                      \
+    LF_##name : {                                                                                        \
+        const uint8_t* const h = cip;                                                                    \
+        const uint8_t* const b = h + (hb);                                                               \
+        const ucell ai = FRAME(LoadBlockCell(h + 4));                                                    \
+        const ucell an = FRAME(LoadBlockCell(h + 12));                                                   \
+        const ucell aj = FRAME(LoadBlockCell(b + (ja)));                                                 \
+        const ucell ab = FRAME(LoadBlockCell(b + 48));                                                   \
+        const ucell ac = FRAME(LoadBlockCell(b + 56));                                                   \
+        const ucell as = FRAME(LoadBlockCell(b + 68));                                                   \
+        const ucell top = ucell(stp);                                                                    \
+        if (UNLIKELY((ai >= top) | (an >= top) | (aj >= top) | (ab >= top) | (ac >= top) | (as >= top))) \
+            goto L_LOAD_S_PRI;                                                                           \
+        FUSED(steps, L_LOAD_S_PRI);                                                                      \
+        const ucell bound = ucell(LoadBlockCell(b + (bo)));                                              \
+        const cell base = ADD32(frm, LoadBlockCell(b + (ar)));                                           \
+        const cell k = LoadBlockCell(b + 36);                                                            \
+        const int64_t last = int64_t(base) + 4 * int64_t(bound); /* the last element's address */        \
+        const bool direct = ai == aj && base >= 0 && last < stp && (last < hea || base >= stk);          \
+        const uint8_t* const out = code + LoadBlockCell(h + (exitAt));                                   \
+        switch (LoadBlockCell(h + 16)) {                                                                 \
+            VELT_CMP(cases)                                                                              \
+            default: ABORT(VM_ERR_INVINSTR); /* the loader fuses only comparisons here */                \
+        }                                                                                                \
+    }
+    STORE_LOOP_FORM(SLOOP_LSS_CMP_JZER_ALSB, 4, 28, 24, 12, 20, 4, STORE_CASE_JZER)
+    STORE_LOOP_FORM(SLOOP_LSS_CMP_JZER_LSB, 4, 28, 24, 4, 12, 20, STORE_CASE_JZER)
+    STORE_LOOP_FORM(SLOOP_LSS_JCC_ALSB, 3, 24, 20, 12, 20, 4, STORE_CASE_JCC)
+    STORE_LOOP_FORM(SLOOP_LSS_JCC_LSB, 3, 24, 20, 4, 12, 20, STORE_CASE_JCC)
+#undef STORE_LOOP_FORM
+#undef STORE_CASE_JCC
+#undef STORE_CASE_JZER
+#undef STORE_LEAVE_JCC
+#undef STORE_LEAVE_JZER
+#undef STORE_LOOP_PASSES
+#undef STORE_LOOP_BODY_STEPS
 #undef LOOP_AGAIN
 
 nativeCall : {
@@ -1464,6 +1805,7 @@ abortRun:
 #undef NEXT
 #undef ABORT
 #undef UNLIKELY
+#undef LIKELY
 #undef CHK
 #undef VALID
 #undef VALID_BLOCK
@@ -1476,6 +1818,7 @@ abortRun:
 #undef LOCAL
 #undef VELT_CMP
 #undef FOLLOWS
+#undef PAIR_FOLLOWS
 #undef FRAME_CHANGED
 #undef NEXT_FROM
 #undef INST

@@ -351,6 +351,12 @@ void FrameOffsetRange(const uint8_t* code, uint32_t size, int64_t& low, int64_t&
     }
 }
 
+// Whether `op` is a comparison of the kind of `like`: EQ..SGEQ for EQ, JEQ..JSGEQ for JEQ.
+bool SameCompareKind(cell op, int like) {
+    if (like == OP_EQ) return op >= OP_EQ && op <= OP_SGEQ;
+    return like == OP_JEQ && op >= OP_JEQ && op <= OP_JSGEQ;
+}
+
 // Length in bytes of a fusible instruction (every one has at most one operand).
 uint32_t PlainLength(int op) { return OpcodeInfo(op).operand == VmOperand::None ? 4 : 8; }
 
@@ -366,7 +372,9 @@ void FuseCode(uint8_t* code, uint32_t size, const CodeMap& targets) {
             uint32_t at = pc;
             int k = 0;
             for (; k < f.count; ++k) {
-                if (at >= size || LoadBlockCell(code + at) != f.ops[k] || (k > 0 && targets.Has(at))) break;
+                if (at >= size || (k > 0 && targets.Has(at))) break;
+                const cell got = LoadBlockCell(code + at);
+                if (got != f.ops[k] && !(k == f.anyCompareAt && SameCompareKind(got, f.ops[k]))) break;
                 at += PlainLength(f.ops[k]);
             }
             // A loop form only where its JUMP comes back to its own head.

@@ -576,6 +576,8 @@ TEST(VmExec, HostileScriptsEndWithTheirErrorCode) {
     const std::pair<const char*, int> cases[] = {
         {"push_loop", VM_ERR_STACKERR},         {"recursion", VM_ERR_STACKERR},
         {"ret_into_operand", VM_ERR_MEMACCESS}, {"retn_huge_args", VM_ERR_STACKLOW},
+        {"retn_after_load", VM_ERR_MEMACCESS},  {"retn_below_heap", VM_ERR_STACKERR},
+        {"retn_two_cells", VM_ERR_STACKLOW},    {"retn_two_cells_wild", VM_ERR_MEMACCESS},
         {"pop_underflow", VM_ERR_STACKLOW},     {"sctrl4_high", VM_ERR_STACKLOW},
         {"sctrl4_low", VM_ERR_STACKERR},        {"sctrl2_high", VM_ERR_STACKERR},
         {"sctrl6_wild", VM_ERR_MEMACCESS},      {"heap_overflow", VM_ERR_STACKERR},
@@ -596,6 +598,40 @@ TEST(VmExec, HostileScriptsEndWithTheirErrorCode) {
         EXPECT_EQ(vm.inst.heap, heap0) << name;
     }
     EXPECT_EQ(test::Vm().load(test::readFixture("jump_into_casetbl.vmb")), VM_ERR_FORMAT);
+}
+
+TEST(VmExec, AFrameKeepsItsMarginAboveTheHeap) {
+    // HEA set `gap` bytes below STK, then PROC alone or a call (argument size, CALL, PROC): the
+    // new frame needs its cells and 64 bytes above the heap, or the run ends with STACKERR.
+    auto image = [](bool call, cell gap) {
+        VmImageBuilder b;
+        b.Label("f");
+        b.Op(OP_LCTRL, 4);
+        b.Op(OP_ADD_C, -gap);
+        b.Op(OP_SCTRL, 2);
+        if (call) {
+            b.Op(OP_PUSH_C, 0);
+            b.Op(OP_CALL, "g");
+        }
+        b.Label("g");
+        b.Op(OP_PROC);
+        b.Op(OP_HALT, 0);
+        b.SetMain("f");
+        return test::build(b);
+    };
+    const struct {
+        bool call;
+        cell gap;
+        int err;
+    } cases[] = {{false, 68, VM_ERR_NONE},  {false, 67, VM_ERR_STACKERR}, {false, 3, VM_ERR_STACKERR},
+                 {true, 76, VM_ERR_NONE},   {true, 75, VM_ERR_STACKERR},  {true, 72, VM_ERR_STACKERR},
+                 {true, 7, VM_ERR_STACKERR}};
+    for (const auto& c : cases) {
+        Vm vm(image(c.call, c.gap));
+        ASSERT_EQ(vm.err, VM_ERR_NONE);
+        cell r;
+        EXPECT_EQ(vm_Exec(&vm.inst, &r, VM_EXEC_MAIN), c.err) << c.call << " " << c.gap;
+    }
 }
 
 TEST(VmExec, ResumingAtTheEndOfTheCodeIsRefused) {

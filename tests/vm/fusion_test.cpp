@@ -94,7 +94,7 @@ Outcome callOutcome(Vm& vm, const char* name, std::vector<cell> args) {
 
 // ---------------------------------------------------------------------------------------------
 // One fused form in a small frame. Public "f"(sel): locals a [frm-4], b [frm-8], c [frm-12] and a
-// four-cell array 10, 20, 30, 40 from [frm-28]; the sequence, then HALT 0. Its jumps go to
+// four-cell array 10, 20, 0, 40 from [frm-28]; the sequence, then HALT 0. Its jumps go to
 // "taken", which counts in a data cell before halting.
 struct Shape {
     const char* what;
@@ -123,7 +123,7 @@ Built buildShape(const std::vector<int>& ops, const Shape& s) {
     b.DataCell(0);
     b.Label("f");
     b.Op(OP_PROC);
-    for (cell v : {s.a, s.b, cell(0x33), cell(40), cell(30), cell(20), cell(10)}) b.Op(OP_PUSH_C, v);
+    for (cell v : {s.a, s.b, cell(0x33), cell(40), cell(0), cell(20), cell(10)}) b.Op(OP_PUSH_C, v);
     b.Op(OP_LOAD_S_PRI, 12);
     if (s.label_at > 0) {
         b.Op(OP_JNZ, "mid");
@@ -156,6 +156,7 @@ Built buildShape(const std::vector<int>& ops, const Shape& s) {
             case OP_ADDR_ALT: b.Op(op, wild ? wild : s.array); break;
             case OP_CONST_ALT:
             case OP_CONST_PRI:
+            case OP_ADD_C:
             case OP_PUSH_C: b.Op(op, s.b); break;
             case OP_BOUNDS: b.Op(op, s.bound); break;
             default:
@@ -197,6 +198,7 @@ std::vector<Shape> shapesFor(int token) {
         {"INT_MIN and INT_MAX", INT32_MIN, INT32_MAX},
         {"wrapping add", INT32_MAX, 1},
         {"index 0", 0, -5},
+        {"index 2, a zero element", 2, 0},
         {"index 3, the last", 3, 0},
         {"index 4, past BOUNDS 3", 4, 0},
         {"zero", 0, 0},
@@ -303,14 +305,45 @@ TEST(VmFusion, AnEntryTheLoaderCannotSeeRunsThePlainTail) {
     }
 }
 
-// The interpreter runs the usual follower of some instructions without a dispatch. Each pair runs
-// adjacent (a NOP before it keeps later addresses equal) and split by a NOP, which stops the
-// prediction, on plain and fused loads: everything seen must match.
-TEST(VmFusion, PredictedPairsRunAsTheirTwoInstructions) {
+// A run of instructions adjacent (a NOP before it keeps later addresses equal) and split by a NOP
+// before each later instruction, which stops any prediction there, on plain and fused loads:
+// everything seen must match the plain load with the first split.
+void expectRunAlike(const std::vector<int>& ops, std::vector<Shape> shapes) {
+    std::string name;
+    for (int op : ops) name += std::string(name.empty() ? "" : "+") + OpcodeInfo(op).name;
+    for (Shape s : shapes) {
+        const std::string what = name + ": " + s.what;
+        s.nop_at = 0;
+        Twin adjacent(buildShape(ops, s).image);
+        ASSERT_TRUE(adjacent.loaded()) << what;
+        s.nop_at = 1;
+        Twin first(buildShape(ops, s).image);
+        ASSERT_TRUE(first.loaded()) << what;
+        const Outcome want = callOutcome(first.plain, "f", {0});
+        for (Vm* vm : {&adjacent.plain, &adjacent.fused, &first.fused}) {
+            const Outcome got = callOutcome(*vm, "f", {0});
+            EXPECT_EQ(got, want) << what << "\n got:  " << describe(got) << "\n want: " << describe(want);
+        }
+        for (int at = 2; at < int(ops.size()); ++at) {
+            s.nop_at = at;
+            Twin split(buildShape(ops, s).image);
+            ASSERT_TRUE(split.loaded()) << what;
+            const Outcome got = callOutcome(split.plain, "f", {0});
+            EXPECT_EQ(got, want) << what << ", split before " << at << "\n got:  " << describe(got)
+                                 << "\n want: " << describe(want);
+        }
+    }
+}
+
+// The interpreter runs the usual follower of some instructions without a dispatch.
+TEST(VmFusion, PredictedFollowersRunAsTheirInstructions) {
     std::vector<std::vector<int>> pairs = {
         {OP_LOAD_S_PRI, OP_LOAD_S_ALT}, {OP_ADD, OP_STOR_S_PRI}, {OP_INC_S, OP_JUMP}, {OP_PUSH_C, OP_CALL}};
     for (int cmp : {OP_EQ, OP_NEQ, OP_LESS, OP_LEQ, OP_GRTR, OP_GEQ, OP_SLESS, OP_SLEQ, OP_SGRTR, OP_SGEQ})
         pairs.push_back({cmp, OP_JZER});
+    // Longer runs: a counted loop's condition and `s = a + b`.
+    pairs.push_back({OP_LOAD_S_PRI, OP_LOAD_S_ALT, OP_SLEQ, OP_JZER});
+    pairs.push_back({OP_LOAD_S_PRI, OP_LOAD_S_ALT, OP_ADD, OP_STOR_S_PRI});
     for (const std::vector<int>& pair : pairs) {
         const std::string name = std::string(OpcodeInfo(pair[0]).name) + "+" + OpcodeInfo(pair[1]).name;
         // PRI and ALT decide the comparisons, the locals a and b the loads.
@@ -319,25 +352,41 @@ TEST(VmFusion, PredictedPairsRunAsTheirTwoInstructions) {
                                      {"PRI == ALT", 7, 7, 5, 5},
                                      {"-1 and 1 (signed and unsigned orders differ)", -1, 1, -1, 1},
                                      {"1 and -1", 1, -1, 1, -1}};
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < int(pair.size()); ++i) {
+            if (i >= 2 && !hasFrameOperand(pair[i])) continue;
             Shape w{"a frame operand far outside the block"};
             w.wild = i;
             shapes.push_back(w);
         }
-        for (Shape s : shapes) {
-            const std::string what = name + ": " + s.what;
-            s.nop_at = 0;
-            Twin adjacent(buildShape(pair, s).image);
-            s.nop_at = 1;
-            Twin split(buildShape(pair, s).image);
-            ASSERT_TRUE(adjacent.loaded() && split.loaded()) << what;
-            const Outcome want = callOutcome(split.plain, "f", {0});
-            for (Vm* vm : {&adjacent.plain, &adjacent.fused, &split.fused}) {
-                const Outcome got = callOutcome(*vm, "f", {0});
-                EXPECT_EQ(got, want) << what << "\n got:  " << describe(got) << "\n want: " << describe(want);
-            }
-        }
+        expectRunAlike(pair, shapes);
     }
+}
+
+// The compiler's element access runs as one chain in the plain interpreter: `a[i] = k` and a
+// branch on `a[i]`, with the index in range, past BOUNDS, and the array far outside or in the gap.
+TEST(VmFusion, PredictedElementAccessRunsAsItsInstructions) {
+    const std::vector<int> head = {OP_ADDR_ALT, OP_LOAD_S_PRI, OP_BOUNDS};
+    std::vector<std::vector<int>> runs;
+    for (std::vector<int> tail : {std::vector<int>{OP_IDXADDR, OP_MOVE_ALT, OP_CONST_PRI, OP_STOR_I},
+                                  std::vector<int>{OP_LIDX, OP_JZER}, std::vector<int>{OP_LIDX, OP_JNZ}}) {
+        runs.push_back(head);
+        runs.back().insert(runs.back().end(), tail.begin(), tail.end());
+    }
+    std::vector<Shape> shapes = {{"index 0", 0},
+                                 {"index 2, a zero element", 2},
+                                 {"index 3, the last", 3},
+                                 {"index 4, past BOUNDS 3", 4},
+                                 {"index -1", -1}};
+    Shape wild{"array base far outside"}, gap{"array base in the free space"},
+        index{"index local far outside"};
+    wild.array = 0x40000000;
+    gap.array = -400;  // below STK, above the heap
+    index.wild = 1;
+    for (Shape x : {wild, gap, index}) {
+        x.a = 1;
+        shapes.push_back(x);
+    }
+    for (const std::vector<int>& run : runs) expectRunAlike(run, shapes);
 }
 
 // The counted loop of the benchmark: sum of 1..n. The compiler writes its condition as a
@@ -438,7 +487,7 @@ TEST(VmFusion, WholeLoopsMatchTheirPlainInstructions) {
     int loops = 0;
     for (int token = kVmFusedFirst; token < OPF_END; ++token) {
         const VmFusedInfo& f = FusedOpcodeInfo(token);
-        if (!f.loop) continue;
+        if (!f.loop || f.anyCompareAt >= 0) continue;  // store loops: see below
         ++loops;
         int none = 0, ran = 0, failed = 0;
         for (auto [i, n] : values) {
@@ -499,6 +548,179 @@ TEST(VmFusion, WholeLoopsMatchTheirPlainInstructions) {
         EXPECT_NE(codeCell(t.fused.inst, built.head), token) << seqName(token);
     }
     EXPECT_GT(loops, 0);
+}
+
+// A call runs PUSH.C, CALL and the callee's PROC at once. Recursion until the stack runs out, with
+// the room left at the end varied cell by cell, must leave everything as the three instructions
+// one by one: a NOP goes before PUSH.C (nothing split), between PUSH.C and CALL, or (as well as
+// before PUSH.C, where it keeps the return addresses equal) before PROC.
+TEST(VmFusion, CallsIntoProcRunAsTheirInstructions) {
+    auto image = [](int split, int pad) {
+        VmImageBuilder b;
+        b.GetOptions().stackBytes = 256;
+        b.DataLabel("depth");
+        b.DataCell(0);
+        b.Label("f");
+        b.Op(OP_PROC);
+        for (int i = 0; i < pad; ++i) b.Op(OP_PUSH_C, 7);
+        b.Label("again");
+        if (split != 1) b.Op(OP_NOP);
+        b.Op(OP_PUSH_C, 0);
+        if (split == 1) b.Op(OP_NOP);
+        b.Op(OP_CALL, "g");
+        b.Op(OP_HALT, 0);
+        b.Label("g");
+        if (split == 2) b.Op(OP_NOP);
+        b.Op(OP_PROC);
+        if (split != 2) b.Op(OP_NOP);
+        b.Op(OP_INC, "depth");
+        b.Op(OP_JUMP, "again");
+        b.AddPublic("f", "f");
+        return test::build(b);
+    };
+    for (int pad = 0; pad < 3; ++pad) {
+        Twin want(image(1, pad));
+        ASSERT_TRUE(want.loaded());
+        const Outcome plain = callOutcome(want.plain, "f", {});
+        EXPECT_EQ(plain.err, VM_ERR_STACKERR) << pad;
+        EXPECT_GT(plain.memory[0], 5) << pad;  // it went some calls deep
+        for (int split : {0, 1, 2}) {
+            Twin t(image(split, pad));
+            ASSERT_TRUE(t.loaded());
+            for (Vm* vm : {&t.plain, &t.fused}) {
+                const Outcome got = callOutcome(*vm, "f", {});
+                EXPECT_EQ(got, plain) << "split " << split << " pad " << pad << "\n got:  " << describe(got)
+                                      << "\n want: " << describe(plain);
+            }
+        }
+    }
+}
+
+// Store loops: `for (j = j0; j <cmp> n; j += i) a[j] = k` over j [frm-4], n [frm-8], i [frm-12]
+// and an eight-cell array from [frm-44], in both condition forms and both body orders.
+struct StoreLoop {
+    const char* what;
+    cell j0 = 0, n = 7, i = 2;
+    cell bound = 7;
+    cell array = -44;     // where the body's ADDR.ALT points
+    cell k = 5;           // the constant stored
+    cell stepTo = -4;     // STOR.S.PRI of the step
+    bool inside = false;  // sel != 0 jumps straight into the body (the loop cannot fuse)
+    bool enter = false;   // sel != 0 lands in the body through SCTRL 6
+    bool away = false;    // the closing JUMP goes past the head
+};
+
+Built storeLoop(const VmFusedInfo& f, int cmp, const StoreLoop& l) {
+    VmImageBuilder b;
+    b.GetOptions().stackBytes = 1024;
+    b.Label("f");
+    b.Op(OP_PROC);
+    for (cell v : {l.j0, l.n, l.i}) b.Op(OP_PUSH_C, v);
+    for (int c = 0; c < 8; ++c) b.Op(OP_PUSH_C, 0);
+    b.Op(OP_LOAD_S_PRI, 12);
+    if (l.inside) {
+        b.Op(OP_JNZ, "body");
+    } else if (l.enter) {
+        b.Op(OP_JZER, "head");
+        b.Op(OP_CONST_PRI, "body");
+        b.Op(OP_SCTRL, 6);
+    }
+    Built out;
+    out.head = b.CodeHere();
+    b.Label("head");
+    b.Op(OP_LOAD_S_PRI, -4);
+    b.Op(OP_LOAD_S_ALT, -8);
+    if (f.ops[3] == OP_JZER) {
+        b.Op(cmp);
+        b.Op(OP_JZER, "done");
+    } else {
+        b.Op(cmp, "done");
+    }
+    b.Label("body");
+    if (f.ops[f.count - 12] == OP_ADDR_ALT) {
+        b.Op(OP_ADDR_ALT, l.array);
+        b.Op(OP_LOAD_S_PRI, -4);
+        b.Op(OP_BOUNDS, l.bound);
+    } else {
+        b.Op(OP_LOAD_S_PRI, -4);
+        b.Op(OP_BOUNDS, l.bound);
+        b.Op(OP_ADDR_ALT, l.array);
+    }
+    b.Op(OP_IDXADDR);
+    b.Op(OP_MOVE_ALT);
+    b.Op(OP_CONST_PRI, l.k);
+    b.Op(OP_STOR_I);
+    b.Op(OP_LOAD_S_PRI, -12);
+    b.Op(OP_LOAD_S_ALT, -4);
+    b.Op(OP_ADD);
+    b.Op(OP_STOR_S_PRI, l.stepTo);
+    b.Op(OP_JUMP, l.away ? "done" : "head");
+    b.Label("done");
+    b.Op(OP_HALT, 0);
+    b.AddPublic("f", "f");
+    out.image = test::build(b);
+    return out;
+}
+
+TEST(VmFusion, StoreLoopsMatchTheirPlainInstructions) {
+    std::vector<StoreLoop> loops = {
+        {"the sieve's strike"},
+        {"step 3 from 1", 1, 7, 3},
+        {"no pass", 9, 7, 2},
+        {"counting down below zero", 6, -3, -2},
+        {"past BOUNDS", 0, 20, 3},
+        {"a signed and unsigned split", -1, 7, 2},
+        {"near INT_MAX", INT32_MAX - 1, INT32_MAX, 1},
+        {"a bound past the block end", 0, 7, 2, 0x10000000},
+        {"steps that leave the block under that bound", 0, INT32_MAX, 0x1000, 0x10000000},
+    };
+    StoreLoop alias{"the array over the locals: a[2] is j"}, gap{"the array in the free space"},
+        wild{"the array far outside"}, step{"a step that stores outside the block"},
+        inside{"a jump into the body"}, enter{"SCTRL 6 into the body"}, away{"a jump that is not the loop's"};
+    alias.array = -12;  // a[0] is i, a[1] n, a[2] j
+    alias.j0 = 2;
+    alias.k = 100;
+    gap.array = -400;
+    wild.array = 0x40000000;
+    step.stepTo = 0x40000000;
+    inside.inside = enter.enter = true;
+    away.away = true;
+    for (const StoreLoop& l : {alias, gap, wild, step, inside, enter, away}) loops.push_back(l);
+    StoreLoop intoN{"the loop stores into n"};
+    intoN.array = -12;  // a[1] is n
+    intoN.j0 = 1;
+    intoN.i = 1;
+    intoN.k = 3;
+    loops.push_back(intoN);
+
+    int forms = 0;
+    for (int token = kVmFusedFirst; token < OPF_END; ++token) {
+        const VmFusedInfo& f = FusedOpcodeInfo(token);
+        if (!f.loop || f.anyCompareAt < 0) continue;
+        ++forms;
+        const int first = f.ops[2] == OP_EQ ? OP_EQ : OP_JEQ;
+        int ok = 0, failed = 0;
+        for (int cmp = first; cmp < first + 10; ++cmp) {
+            for (const StoreLoop& l : loops) {
+                const std::string what = seqName(token) + " with " + OpcodeInfo(cmp).name + ": " + l.what;
+                const Built built = storeLoop(f, cmp, l);
+                Twin t(built.image);
+                ASSERT_TRUE(t.loaded()) << what;
+                EXPECT_EQ(codeCell(t.fused.inst, built.head) == token, !l.inside && !l.away) << what;
+                EXPECT_EQ(codeCell(t.plain.inst, built.head), OP_LOAD_S_PRI) << what;
+                for (cell sel : {0, 1}) {
+                    const Outcome fused = callOutcome(t.fused, "f", {sel}),
+                                  plain = callOutcome(t.plain, "f", {sel});
+                    EXPECT_EQ(fused, plain) << what << " sel " << sel << "\n fused: " << describe(fused)
+                                            << "\n plain: " << describe(plain);
+                    (plain.err == VM_ERR_NONE ? ok : failed) += 1;
+                }
+            }
+        }
+        EXPECT_GT(ok, 0) << seqName(token);
+        EXPECT_GT(failed, 0) << seqName(token);
+    }
+    EXPECT_EQ(forms, 4);
 }
 
 int g_naps = 0;
