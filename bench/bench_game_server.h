@@ -58,6 +58,16 @@ public:
     std::vector<PlayerID> addresses;
 };
 
+// A healthy player walking on foot at `at`: the on-foot record both crowd benches send.
+inline OnFootSyncRecord WalkingRecord(const Vector3& at) {
+    OnFootSyncRecord r;
+    r.position = at;
+    r.rotation = {1.0f, 0.0f, 0.0f, 0.0f};
+    r.health = 100;
+    r.velocity = {0.1f, 0.0f, 0.0f};
+    return r;
+}
+
 // The game server makes its transport through plain functions: the one of kind Net it made last.
 template <class Net>
 struct NetMaker {

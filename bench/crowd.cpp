@@ -165,13 +165,9 @@ private:
     void Report(int i, uint32_t step) {
         Packet* p = packets_[i];
         const float angle = float(step % 360u) * float(M_PI / 180.0) + float(i);
-        OnFootSyncRecord r;
-        r.position = {home_[i].x + kWalkRadius * std::cos(angle), home_[i].y + kWalkRadius * std::sin(angle),
-                      10.0f};
-        r.rotation = {1.0f, 0.0f, 0.0f, 0.0f};
-        r.health = 100;
-        r.velocity = {0.1f, 0.0f, 0.0f};
-        net_->QueueRecord(p, 207, r);
+        const Vector3 at{home_[i].x + kWalkRadius * std::cos(angle),
+                         home_[i].y + kWalkRadius * std::sin(angle), 10.0f};
+        net_->QueueRecord(p, 207, bench::WalkingRecord(at));
     }
 
     int players_;

@@ -154,12 +154,7 @@ private:
             r.playerHealth = 100;
             net_->QueueRecord(p, 200, r);
         } else {
-            OnFootSyncRecord r;
-            r.position = at;
-            r.rotation = {1.0f, 0.0f, 0.0f, 0.0f};
-            r.health = 100;
-            r.velocity = {0.1f, 0.0f, 0.0f};
-            net_->QueueRecord(p, 207, r);
+            net_->QueueRecord(p, 207, bench::WalkingRecord(at));
         }
     }
 
