@@ -107,6 +107,15 @@ bool PeerAdmission::HandleOpenConnectionRequest(PlayerID sender, const uint8_t* 
             const uint8_t reply[2] = {ID_CONN_ATTEMPT_FAILED, 0};
             core_.SendRaw(sender, reply, sizeof reply);
         }
+        // A client repeats its request only while it has no answer, so a repeat before its
+        // connection request means our [25] was lost. Unanswered, the attempt would fail and the
+        // half-open slot would turn its next attempts away until it timed out. The answer is
+        // smaller than the request, so answering again gives a forged sender nothing to amplify.
+        if (mode == CM_UNVERIFIED_SENDER) {
+            const uint8_t reply[2] = {ID_CONN_OPEN_REPLY, 0};
+            core_.SendRaw(sender, reply, sizeof reply);
+            return true;
+        }
         return false;
     }
 

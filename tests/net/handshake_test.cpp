@@ -179,10 +179,10 @@ TEST(HandshakeAdmission, RefusalTable) {
          {B({ID_CONN_NO_FREE_SLOT, 0})},
          false,
          -1},
-        {"repeat while unverified",
+        {"repeat while unverified: our answer was lost, answered again",
          [&](Admission& a) { a.Feed(from, Admission::OpenRequest(from)), a.Packets(); },
          Admission::OpenRequest(from),
-         {},
+         {B({ID_CONN_OPEN_REPLY, 0})},
          false,
          -1},
         {"2-byte request", nullptr, B({ID_CONN_INCOMING, 0}), {}, false, -1},
@@ -379,6 +379,29 @@ TEST(HandshakeRequest, AcceptedRequestCompletesTheHandshake) {
     const std::vector<SentDatagram> again = a.Feed(from, Admission::OpenRequest(from));
     ASSERT_FALSE(again.empty());
     EXPECT_EQ(again[0].bytes, B({ID_CONN_ATTEMPT_FAILED, 0}));
+}
+
+TEST(HandshakeRequest, LostOpenReplyIsAnsweredAgainAndTheHandshakeGoesOn) {
+    Admission a(8);
+    const PlayerID from = Addr("10.0.3.2", 4100);
+    FakeRemote remote(from);
+    ASSERT_EQ(a.Feed(from, Admission::OpenRequest(from)).size(), 1u);  // the [25] that gets lost
+    ASSERT_EQ(a.Packets().size(), 1u);
+    TakeLog();
+
+    // The client's next request a second later: answered on the handshake's path, so neither a
+    // second slot nor a warning about a malformed channel datagram.
+    a.clock.AdvanceMs(1000);
+    const std::vector<SentDatagram> again = a.Feed(from, Admission::OpenRequest(from));
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].bytes, B({ID_CONN_OPEN_REPLY, 0}));
+    EXPECT_TRUE(a.Packets().empty());
+    EXPECT_TRUE(TakeLog().empty());
+
+    remote.Say(a, B({ID_CONN_REQUEST}));
+    remote.Listen(a);
+    EXPECT_TRUE(remote.Heard(ID_CONN_ACCEPTED));
+    EXPECT_EQ(a.peer.GetConnectedSystem(from, true)->connectMode, CM_HANDLING_CONNECTION_REQUEST);
 }
 
 TEST(HandshakeRequest, RefusedRequestsCloseSilently) {
